@@ -1,0 +1,13 @@
+// The command-line driver and its message catalogue.
+#ifndef QUELVO_DRIVER_H
+#define QUELVO_DRIVER_H
+
+// Prints the catalogue's message for a status code; path fills its "%s"
+// (an absent path prints as nothing).
+void ReportStatus(int code, const char *path);
+
+// The whole run: options, banner, every argument's matches. Returns the
+// process exit status, 0, or -1 after the version option.
+int RunQuelvo(int argc, char **argv);
+
+#endif

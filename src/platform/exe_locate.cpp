@@ -1,0 +1,172 @@
+#include "exe_locate.h"
+
+#include <string.h>
+
+namespace {
+
+const uint16_t kVersionType = 16; // RT_VERSION
+const uint16_t kVersionName = 1;  // VS_VERSION_INFO
+const uint32_t kSubdirectoryBit = 0x80000000u;
+
+struct PeImage {
+  uint64_t sectionTable; // file offset of the first IMAGE_SECTION_HEADER
+  uint32_t sectionCount;
+  uint32_t sizeOfHeaders;
+};
+
+// Maps an RVA to a file offset the way a data-file mapping does: through
+// the first section whose raw data covers it, unrounded. With headersToo,
+// an RVA inside the headers is its own offset (directory lookups only).
+bool RvaToOffset(ByteSource *src, const PeImage &pe, uint32_t rva,
+                 bool headersToo, uint64_t *offset) {
+  if (headersToo && rva < pe.sizeOfHeaders) {
+    *offset = rva;
+    return true;
+  }
+  for (uint32_t i = 0; i < pe.sectionCount; ++i) {
+    unsigned char sec[40]; // IMAGE_SECTION_HEADER
+    if (!ReadAt(src, pe.sectionTable + uint64_t{40} * i, sec, sizeof sec))
+      return false;
+    uint32_t virtualAddress = Le32(sec + 12);
+    uint32_t rawSize = Le32(sec + 16);
+    uint32_t rawPointer = Le32(sec + 20);
+    if (rva >= virtualAddress && rva - virtualAddress < rawSize) {
+      *offset = uint64_t{rawPointer} + (rva - virtualAddress);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Looks an integer id up among a resource directory's id entries by binary
+// search, as the loader does (an unsorted directory can hide an entry).
+// The entry must be of the wanted kind; one of the other kind is absent.
+bool FindIdEntry(ByteSource *src, uint64_t dir, uint16_t id, bool wantDir,
+                 uint32_t *target) {
+  uint16_t named, ids;
+  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
+    return false;
+  uint64_t first = dir + 16 + uint64_t{8} * named;
+  uint32_t lo = 0, hi = ids;
+  while (lo < hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    unsigned char entry[8]; // IMAGE_RESOURCE_DIRECTORY_ENTRY
+    if (!ReadAt(src, first + uint64_t{8} * mid, entry, sizeof entry))
+      return false;
+    uint16_t entryId = Le16(entry);
+    if (entryId == id) {
+      uint32_t data = Le32(entry + 4);
+      if (((data & kSubdirectoryBit) != 0) != wantDir)
+        return false;
+      *target = data & ~kSubdirectoryBit;
+      return true;
+    }
+    if (entryId < id)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return false;
+}
+
+// The first data entry of a language directory, named entries first.
+bool FirstDataEntry(ByteSource *src, uint64_t dir, uint32_t *target) {
+  uint16_t named, ids;
+  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
+    return false;
+  uint32_t total = uint32_t{named} + ids;
+  for (uint32_t i = 0; i < total; ++i) {
+    uint32_t data;
+    if (!ReadLe32(src, dir + 16 + uint64_t{8} * i + 4, &data))
+      return false;
+    if ((data & kSubdirectoryBit) == 0) {
+      *target = data;
+      return true;
+    }
+  }
+  return false;
+}
+
+int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res) {
+  unsigned char fileHeader[20]; // IMAGE_FILE_HEADER
+  if (!ReadAt(src, ntHeader + 4, fileHeader, sizeof fileHeader))
+    return -1;
+  PeImage pe;
+  pe.sectionCount = Le16(fileHeader + 2);
+  uint16_t optionalSize = Le16(fileHeader + 16);
+  uint64_t optional = ntHeader + 24;
+  pe.sectionTable = optional + optionalSize;
+
+  uint16_t magic;
+  if (!ReadLe16(src, optional, &magic))
+    return -1;
+  uint64_t countField, resourceEntry;
+  if (magic == 0x10B) { // PE32
+    countField = optional + 92;
+    resourceEntry = optional + 96 + 2 * 8;
+  } else if (magic == 0x20B) { // PE32+
+    countField = optional + 108;
+    resourceEntry = optional + 112 + 2 * 8;
+  } else {
+    return -1;
+  }
+  uint32_t rvaCount, resourceRva, resourceSize;
+  if (!ReadLe32(src, optional + 60, &pe.sizeOfHeaders) ||
+      !ReadLe32(src, countField, &rvaCount) || rvaCount <= 2 ||
+      !ReadLe32(src, resourceEntry, &resourceRva) ||
+      !ReadLe32(src, resourceEntry + 4, &resourceSize) || resourceRva == 0 ||
+      resourceSize == 0)
+    return -1;
+
+  // Offsets inside the resource tree count from its root in the flat file;
+  // only the final data pointer is an RVA again. Three fixed levels: type,
+  // name, language, so the walk cannot loop.
+  uint64_t root;
+  if (!RvaToOffset(src, pe, resourceRva, true, &root))
+    return -1;
+  uint32_t nameDir, languageDir, dataEntry;
+  if (!FindIdEntry(src, root, kVersionType, true, &nameDir) ||
+      !FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir))
+    return -1;
+  uint64_t languages = root + languageDir;
+  // US-English Windows tries neutral, en-US, then English, then the first.
+  static const uint16_t kLanguageOrder[] = {0x0000, 0x0409, 0x0009};
+  bool found = false;
+  for (uint16_t language : kLanguageOrder)
+    if (FindIdEntry(src, languages, language, false, &dataEntry)) {
+      found = true;
+      break;
+    }
+  if (!found && !FirstDataEntry(src, languages, &dataEntry))
+    return -1;
+  uint32_t dataRva, dataSize; // IMAGE_RESOURCE_DATA_ENTRY
+  uint64_t dataOffset;
+  if (!ReadLe32(src, root + dataEntry, &dataRva) ||
+      !ReadLe32(src, root + dataEntry + 4, &dataSize) || dataSize == 0 ||
+      !RvaToOffset(src, pe, dataRva, false, &dataOffset))
+    return -1;
+  // A block's length is a 16-bit field; nothing past 64 KiB is ever read.
+  uint32_t wanted =
+      dataSize < kMaxVersionResource ? dataSize : kMaxVersionResource;
+  if (dataOffset > src->size || wanted > src->size - dataOffset)
+    return -1; // the resource runs past the end of the file
+  res->offset = dataOffset;
+  res->size = wanted;
+  res->format = kImagePe;
+  return 0;
+}
+
+} // namespace
+
+int LocateVersionResource(ByteSource *src, VersionResource *res) {
+  unsigned char dos[64]; // IMAGE_DOS_HEADER
+  if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+    return -1;
+  uint32_t newHeader = Le32(dos + 0x3C); // e_lfanew
+  unsigned char signature[4];
+  if (!ReadAt(src, newHeader, signature, sizeof signature))
+    return -1;
+  if (memcmp(signature, "PE\0\0", 4) == 0)
+    return LocatePe(src, newHeader, res);
+  return -1;
+}

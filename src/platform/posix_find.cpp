@@ -1,0 +1,319 @@
+// Directory search over opendir/readdir, answering as the Windows search
+// does: one entry for a name without wildcards, every match of a pattern
+// otherwise, "." and ".." included except at the root.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform.h"
+#include "posix_path.h"
+#include "wildcard.h"
+
+namespace {
+
+struct SearchState {
+  int dirFd;
+  char *names; // every delivered name, zero-terminated, back to back
+  size_t namesUsed;
+  size_t namesCap;
+  size_t *offsets; // one per entry, into names, in delivery order
+  size_t count;
+  size_t cap;
+  size_t next;
+};
+
+bool AddName(SearchState *s, const char *name) {
+  size_t len = strlen(name) + 1;
+  if (s->namesCap - s->namesUsed < len) {
+    size_t cap = s->namesCap == 0 ? 4096 : s->namesCap * 2;
+    while (cap - s->namesUsed < len)
+      cap *= 2;
+    char *grown = static_cast<char *>(realloc(s->names, cap));
+    if (grown == nullptr)
+      return false;
+    s->names = grown;
+    s->namesCap = cap;
+  }
+  if (s->count == s->cap) {
+    size_t cap = s->cap == 0 ? 64 : s->cap * 2;
+    size_t *grown =
+        static_cast<size_t *>(realloc(s->offsets, cap * sizeof(size_t)));
+    if (grown == nullptr)
+      return false;
+    s->offsets = grown;
+    s->cap = cap;
+  }
+  memcpy(s->names + s->namesUsed, name, len);
+  s->offsets[s->count++] = s->namesUsed;
+  s->namesUsed += len;
+  return true;
+}
+
+void FreeSearch(SearchState *s) {
+  if (s->dirFd >= 0)
+    close(s->dirFd);
+  free(s->names);
+  free(s->offsets);
+  free(s);
+}
+
+bool IsDotName(const char *name) {
+  return name[0] == '.' &&
+         (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// readdir hands names out in hash order. Deliver them as NTFS would: the
+// dot entries first, then by upper-cased name, ties by their bytes, so that
+// every run lists equal names alike.
+bool DeliveryBefore(const char *a, const char *b) {
+  bool dotA = IsDotName(a), dotB = IsDotName(b);
+  if (dotA != dotB)
+    return dotA;
+  for (const char *x = a, *y = b;; ++x, ++y) {
+    unsigned char cx = FoldAscii(static_cast<unsigned char>(*x));
+    unsigned char cy = FoldAscii(static_cast<unsigned char>(*y));
+    if (cx != cy)
+      return cx < cy;
+    if (cx == 0)
+      break;
+  }
+  return strcmp(a, b) < 0;
+}
+
+FILETIME ToFileTime(const struct timespec &ts) {
+  // 100-nanosecond ticks since 1601-01-01 UTC.
+  const int64_t kEpochDelta = 11644473600LL;
+  FILETIME ft = {0, 0};
+  if (ts.tv_sec < -kEpochDelta)
+    return ft;
+  uint64_t ticks = static_cast<uint64_t>(ts.tv_sec + kEpochDelta) * 10000000u +
+                   static_cast<uint64_t>(ts.tv_nsec) / 100u;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+
+// Fills the find data of one entry; false when it vanished meanwhile.
+bool FillEntry(SearchState *s, const char *name, WIN32_FIND_DATAA *fd) {
+  struct stat st;
+  if (fstatat(s->dirFd, name, &st, 0) != 0 &&
+      fstatat(s->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return false;
+  memset(fd, 0, sizeof *fd);
+  // The directory bit follows symbolic links; a dangling link is a file.
+  fd->dwFileAttributes =
+      S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  fd->ftCreationTime = ToFileTime(st.st_ctim);
+  fd->ftLastAccessTime = ToFileTime(st.st_atim);
+  fd->ftLastWriteTime = ToFileTime(st.st_mtim);
+  uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+  fd->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  fd->nFileSizeLow = static_cast<DWORD>(size);
+  size_t len = strlen(name);
+  if (len >= sizeof fd->cFileName)
+    len = sizeof fd->cFileName - 1;
+  memcpy(fd->cFileName, name, len);
+  fd->cFileName[len] = '\0';
+  return true;
+}
+
+bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
+  while (s->next < s->count) {
+    const char *name = s->names + s->offsets[s->next++];
+    if (FillEntry(s, name, fd))
+      return true;
+  }
+  return false;
+}
+
+// Collects the entries of dir whose names the expression matches.
+bool CollectMatches(SearchState *s, const char *expression, bool atRoot) {
+  int fd = dup(s->dirFd);
+  if (fd < 0)
+    return false;
+  DIR *dir = fdopendir(fd);
+  if (dir == nullptr) {
+    close(fd);
+    return false;
+  }
+  bool ok = true;
+  while (struct dirent *entry = readdir(dir)) {
+    if (atRoot && IsDotName(entry->d_name))
+      continue;
+    if (MatchExpression(expression, entry->d_name) &&
+        !AddName(s, entry->d_name)) {
+      ok = false;
+      break;
+    }
+  }
+  closedir(dir);
+  return ok;
+}
+
+// Finds the one entry a wildcard-free name designates: exact case first.
+bool CollectOne(SearchState *s, const char *name) {
+  struct stat st;
+  if (fstatat(s->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+    return AddName(s, name);
+  int fd = dup(s->dirFd);
+  if (fd < 0)
+    return false;
+  DIR *dir = fdopendir(fd);
+  if (dir == nullptr) {
+    close(fd);
+    return false;
+  }
+  char best[256];
+  bool found = false;
+  while (struct dirent *entry = readdir(dir)) {
+    if (IsDotName(entry->d_name) || !EqualNoCase(entry->d_name, name))
+      continue;
+    size_t n = strlen(entry->d_name);
+    if (n < sizeof best && (!found || strcmp(entry->d_name, best) < 0)) {
+      memcpy(best, entry->d_name, n + 1);
+      found = true;
+    }
+  }
+  closedir(dir);
+  return found && AddName(s, best);
+}
+
+} // namespace
+
+HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
+  size_t len = strlen(pattern);
+  // An empty last component (a trailing separator, a root) finds nothing.
+  if (len == 0 || IsPathSeparator(pattern[len - 1]))
+    return INVALID_HANDLE_VALUE;
+  const char *lastSep = pattern + len;
+  while (lastSep > pattern && !IsPathSeparator(lastSep[-1]))
+    --lastSep;
+  const char *typedLast = lastSep;
+  bool wild = HasWildcards(typedLast);
+
+  char normal[kHostPathMax];
+  char dirPath[kHostPathMax];
+  char expression[kHostPathMax];
+  const char *lastName;
+  if (wild) {
+    // Only the directory part is a path; the component is an expression.
+    char head[kHostPathMax];
+    size_t headLen = static_cast<size_t>(typedLast - pattern);
+    if (headLen >= sizeof head || strlen(typedLast) >= sizeof expression)
+      return INVALID_HANDLE_VALUE;
+    memcpy(head, pattern, headLen);
+    head[headLen] = '\0';
+    if (headLen == 0) {
+      if (HasDrivePrefix(pattern))
+        return INVALID_HANDLE_VALUE;
+      memcpy(head, ".", 2);
+    }
+    if (NormalisePath(head, false, normal, sizeof normal) != 0 ||
+        ResolvePath(normal, dirPath, sizeof dirPath) != 0)
+      return INVALID_HANDLE_VALUE;
+    RewritePattern(typedLast, expression, sizeof expression);
+    lastName = expression;
+  } else {
+    if (NormalisePath(pattern, true, normal, sizeof normal) != 0 ||
+        strcmp(normal, "/") == 0)
+      return INVALID_HANDLE_VALUE;
+    char parent[kHostPathMax];
+    const char *name = SplitLast(normal, parent, sizeof parent);
+    if (ResolvePath(parent, dirPath, sizeof dirPath) != 0 ||
+        strlen(name) >= sizeof expression)
+      return INVALID_HANDLE_VALUE;
+    memcpy(expression, name, strlen(name) + 1);
+    lastName = expression;
+  }
+
+  SearchState *s = static_cast<SearchState *>(calloc(1, sizeof *s));
+  if (s == nullptr)
+    return INVALID_HANDLE_VALUE;
+  s->dirFd = open(dirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool ok = s->dirFd >= 0 &&
+            (wild ? CollectMatches(s, lastName, strcmp(dirPath, "/") == 0)
+                  : CollectOne(s, lastName));
+  if (ok) {
+    const char *base = s->names;
+    std::sort(s->offsets, s->offsets + s->count, [base](size_t a, size_t b) {
+      return DeliveryBefore(base + a, base + b);
+    });
+  }
+  if (!ok || !DeliverNext(s, findData)) {
+    FreeSearch(s);
+    return INVALID_HANDLE_VALUE;
+  }
+  return s;
+}
+
+BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA *findData) {
+  if (search == INVALID_HANDLE_VALUE || search == nullptr)
+    return 0;
+  return DeliverNext(static_cast<SearchState *>(search), findData) ? 1 : 0;
+}
+
+BOOL FindClose(HANDLE search) {
+  if (search == INVALID_HANDLE_VALUE || search == nullptr)
+    return 0;
+  FreeSearch(static_cast<SearchState *>(search));
+  return 1;
+}
+
+BOOL FileTimeToLocalFileTime(const FILETIME *fileTime, FILETIME *localTime) {
+  // Windows applies the bias in force now, not the one of the given date.
+  static bool known = false;
+  static int64_t biasTicks = 0;
+  if (!known) {
+    time_t now = time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local) == nullptr)
+      return 0;
+    biasTicks = static_cast<int64_t>(local.tm_gmtoff) * 10000000;
+    known = true;
+  }
+  uint64_t ticks = (static_cast<uint64_t>(fileTime->dwHighDateTime) << 32) |
+                   fileTime->dwLowDateTime;
+  int64_t local = static_cast<int64_t>(ticks) + biasTicks;
+  if (ticks > 0x7FFFFFFFFFFFFFFFull || local < 0)
+    return 0;
+  localTime->dwLowDateTime = static_cast<DWORD>(local);
+  localTime->dwHighDateTime =
+      static_cast<DWORD>(static_cast<uint64_t>(local) >> 32);
+  return 1;
+}
+
+BOOL FileTimeToSystemTime(const FILETIME *fileTime, SYSTEMTIME *systemTime) {
+  uint64_t ticks = (static_cast<uint64_t>(fileTime->dwHighDateTime) << 32) |
+                   fileTime->dwLowDateTime;
+  if (ticks > 0x7FFFFFFFFFFFFFFFull)
+    return 0;
+  uint64_t ms = ticks / 10000;
+  uint64_t days = ms / 86400000;
+  uint64_t msOfDay = ms % 86400000;
+  // Days since 1601-01-01 (a Monday) to a civil date; the algorithm counts
+  // from 0000-03-01, which lies 584,694 days before 1601-01-01.
+  int64_t z = static_cast<int64_t>(days) + 584694;
+  int64_t era = z / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  systemTime->wYear = static_cast<WORD>(year);
+  systemTime->wMonth = static_cast<WORD>(month);
+  systemTime->wDay = static_cast<WORD>(day);
+  systemTime->wDayOfWeek = static_cast<WORD>((days + 1) % 7);
+  systemTime->wHour = static_cast<WORD>(msOfDay / 3600000);
+  systemTime->wMinute = static_cast<WORD>(msOfDay / 60000 % 60);
+  systemTime->wSecond = static_cast<WORD>(msOfDay / 1000 % 60);
+  systemTime->wMilliseconds = static_cast<WORD>(msOfDay % 1000);
+  return 1;
+}

@@ -1,0 +1,178 @@
+#include "posix_path.h"
+
+#include <dirent.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The working directory never changes during a run; asking once spares a
+// system call for every path.
+const char *WorkingDirectory() {
+  static char cwd[kHostPathMax];
+  static int state = 0; // 0 unknown, 1 known, -1 unavailable
+  if (state == 0)
+    state = getcwd(cwd, sizeof cwd) != nullptr ? 1 : -1;
+  return state == 1 ? cwd : nullptr;
+}
+
+// Appends one component; returns false when the result would not fit.
+bool PushComponent(char *out, size_t outSize, size_t *len, const char *comp,
+                   size_t compLen) {
+  size_t need = (*len > 1 ? 1 : 0) + compLen;
+  if (need >= outSize - *len)
+    return false;
+  if (*len > 1)
+    out[(*len)++] = '/';
+  memcpy(out + *len, comp, compLen);
+  *len += compLen;
+  out[*len] = '\0';
+  return true;
+}
+
+void PopComponent(char *out, size_t *len) {
+  while (*len > 1 && out[*len - 1] != '/')
+    --*len;
+  if (*len > 1)
+    --*len; // the separator before the removed component
+  out[*len] = '\0';
+}
+
+// Adds the components of src, resolving "." and ".." as it goes.
+bool AddComponents(char *out, size_t outSize, size_t *len, const char *src,
+                   bool stripLast) {
+  const char *p = src;
+  while (*p != '\0') {
+    while (IsPathSeparator(*p))
+      ++p;
+    const char *start = p;
+    while (*p != '\0' && !IsPathSeparator(*p))
+      ++p;
+    size_t compLen = static_cast<size_t>(p - start);
+    if (compLen == 0)
+      break;
+    bool last = true;
+    for (const char *q = p; *q != '\0'; ++q)
+      if (!IsPathSeparator(*q)) {
+        last = false;
+        break;
+      }
+    bool endsWithSeparator = *p != '\0';
+    if (compLen == 1 && start[0] == '.')
+      continue;
+    if (compLen == 2 && start[0] == '.' && start[1] == '.') {
+      PopComponent(out, len);
+      continue;
+    }
+    // Windows drops trailing dots and spaces from the final component only,
+    // and only when no separator follows it.
+    if (last && stripLast && !endsWithSeparator) {
+      while (compLen > 0 &&
+             (start[compLen - 1] == '.' || start[compLen - 1] == ' '))
+        --compLen;
+      if (compLen == 0)
+        continue;
+    }
+    if (!PushComponent(out, outSize, len, start, compLen))
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
+bool EqualNoCase(const char *a, const char *b) {
+  for (;; ++a, ++b) {
+    unsigned char x = FoldAscii(static_cast<unsigned char>(*a));
+    unsigned char y = FoldAscii(static_cast<unsigned char>(*b));
+    if (x != y)
+      return false;
+    if (x == 0)
+      return true;
+  }
+}
+
+int NormalisePath(const char *path, bool stripLast, char *out, size_t outSize) {
+  if (outSize < 2 || path[0] == '\0' || HasDrivePrefix(path))
+    return -1;
+  size_t len = 1;
+  out[0] = '/';
+  out[1] = '\0';
+  if (!IsPathSeparator(path[0])) {
+    const char *cwd = WorkingDirectory();
+    if (cwd == nullptr || !AddComponents(out, outSize, &len, cwd, false))
+      return -1;
+  }
+  return AddComponents(out, outSize, &len, path, stripLast) ? 0 : -1;
+}
+
+const char *SplitLast(const char *path, char *dir, size_t dirSize) {
+  const char *slash = strrchr(path, '/');
+  size_t dirLen =
+      slash == nullptr || slash == path ? 1 : static_cast<size_t>(slash - path);
+  if (dirLen >= dirSize)
+    dirLen = dirSize - 1;
+  if (slash == nullptr || slash == path)
+    memcpy(dir, "/", 1);
+  else
+    memcpy(dir, path, dirLen);
+  dir[dirLen] = '\0';
+  return slash == nullptr ? path : slash + 1;
+}
+
+int ResolvePath(const char *normalised, char *out, size_t outSize) {
+  struct stat st;
+  size_t total = strlen(normalised);
+  if (total >= outSize)
+    return -1;
+  if (lstat(normalised, &st) == 0) {
+    memcpy(out, normalised, total + 1);
+    return 0;
+  }
+  // Some component differs in case from the disk: walk them one by one.
+  size_t len = 1;
+  out[0] = '/';
+  out[1] = '\0';
+  const char *p = normalised;
+  while (*p != '\0') {
+    while (*p == '/')
+      ++p;
+    const char *start = p;
+    while (*p != '\0' && *p != '/')
+      ++p;
+    size_t compLen = static_cast<size_t>(p - start);
+    if (compLen == 0)
+      break;
+    char comp[kHostPathMax];
+    memcpy(comp, start, compLen);
+    comp[compLen] = '\0';
+    size_t mark = len;
+    if (!PushComponent(out, outSize, &len, comp, compLen))
+      return -1;
+    if (lstat(out, &st) == 0)
+      continue;
+    len = mark;
+    out[len] = '\0';
+    DIR *dir = opendir(out);
+    if (dir == nullptr)
+      return -1;
+    char best[256];
+    bool found = false;
+    while (struct dirent *entry = readdir(dir)) {
+      if (!EqualNoCase(entry->d_name, comp))
+        continue;
+      if (!found || strcmp(entry->d_name, best) < 0) {
+        size_t n = strlen(entry->d_name);
+        if (n >= sizeof best)
+          continue;
+        memcpy(best, entry->d_name, n + 1);
+        found = true;
+      }
+    }
+    closedir(dir);
+    if (!found || !PushComponent(out, outSize, &len, best, strlen(best)))
+      return -1;
+  }
+  return 0;
+}

@@ -1,0 +1,43 @@
+// Windows path semantics over a POSIX file system: shared by the directory
+// search, the status query and the version-information reader, so that all
+// three agree on which file a path names.
+#ifndef QUELVO_POSIX_PATH_H
+#define QUELVO_POSIX_PATH_H
+
+#include <stddef.h>
+
+enum { kHostPathMax = 4096 };
+
+inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+// "c:", "C:\x", "z:rel": a drive designator, which names no drive here.
+inline bool HasDrivePrefix(const char *path) {
+  return path[0] != '\0' && path[1] == ':';
+}
+
+// Folds ASCII letters only, as the search and the name order do.
+inline unsigned char FoldAscii(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c;
+}
+
+bool EqualNoCase(const char *a, const char *b);
+
+// Turns a path typed Windows-style or POSIX-style into an absolute POSIX
+// path: '\' and '/' both separate, empty and "." components vanish, ".." is
+// taken out lexically (as Windows does, whatever symbolic links say), and,
+// when stripLast is set, trailing dots and spaces leave the last component.
+// Returns 0, or -1 for a drive designator, an unknown working directory or
+// a result that does not fit.
+int NormalisePath(const char *path, bool stripLast, char *out, size_t outSize);
+
+// Finds the entry an absolute normalised path names, taking each component
+// in its exact case when it exists and otherwise the first entry (in byte
+// order) that differs only in ASCII case. Writes the path as spelled on
+// disk. Returns 0, or -1 when some component names nothing.
+int ResolvePath(const char *normalised, char *out, size_t outSize);
+
+// Splits an absolute path at its last '/': the directory part (at least
+// "/") goes to dir, the returned pointer is the last component.
+const char *SplitLast(const char *path, char *dir, size_t dirSize);
+
+#endif

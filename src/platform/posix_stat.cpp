@@ -1,0 +1,38 @@
+// The C runtime's status query, answering for Windows-style paths as the
+// Windows runtime does: wildcards and bare drives fail, a trailing
+// separator fails except at the root, and anything that is neither a
+// directory nor a regular file reports as a character device.
+#include <string.h>
+#include <sys/stat.h>
+
+#include "platform.h"
+#include "posix_path.h"
+
+int QueryFileMode(const char *path, unsigned *mode) {
+  size_t len = strlen(path);
+  if (len == 0 || strpbrk(path, "*?") != nullptr || HasDrivePrefix(path))
+    return -1;
+  if (len >= 2 && IsPathSeparator(path[len - 1]) && path[len - 2] != ':')
+    return -1;
+  char normal[kHostPathMax];
+  char real[kHostPathMax];
+  if (NormalisePath(path, true, normal, sizeof normal) != 0 ||
+      ResolvePath(normal, real, sizeof real) != 0)
+    return -1;
+  struct stat st;
+  if (stat(real, &st) != 0) {
+    // A dangling link is still an entry the search finds, without the
+    // directory attribute: the runtime calls that a file.
+    if (lstat(real, &st) != 0)
+      return -1;
+    *mode = QUELVO_MODE_REGULAR;
+    return 0;
+  }
+  if (S_ISDIR(st.st_mode))
+    *mode = QUELVO_MODE_DIRECTORY;
+  else if (S_ISREG(st.st_mode))
+    *mode = QUELVO_MODE_REGULAR;
+  else
+    *mode = 0x2000u; // character device: FIFOs, sockets, devices
+  return 0;
+}

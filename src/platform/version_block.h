@@ -1,0 +1,29 @@
+// The version block as GetFileVersionInfoA hands it out, and the walk that
+// VerQueryValueA performs over it.
+//
+// Contract between the two: the 16-bit length at offset 0 gives the extent
+// E of the tree (the reader lowers it to what was actually read). A 32-bit
+// (Unicode) block lives in a buffer of at least 2*E+4 bytes: "FE2X" at E,
+// then a spare area where text values are written out in code page 1252.
+// A 16-bit (ANSI) block lives in a buffer of at least E+1 bytes. In both,
+// the buffer's last byte is zero, so a string scan that starts inside the
+// buffer ends inside it.
+#ifndef QUELVO_VERSION_BLOCK_H
+#define QUELVO_VERSION_BLOCK_H
+
+#include <stddef.h>
+
+// A block is in the 16-bit layout when the byte at offset 4 is the first
+// character of its key rather than the low byte of a type field.
+bool IsAnsiBlock(const unsigned char *block);
+
+// Bytes of buffer a block of the given raw resource needs (the size that
+// GetFileVersionInfoSizeA reports).
+unsigned long VersionBufferSize(unsigned long resourceSize, bool ansi);
+
+// Lays a raw resource of `copied` bytes, already at the front of a buffer
+// of `length` bytes, out as the contract above wants. Returns false when
+// the buffer cannot hold a usable block.
+bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied);
+
+#endif

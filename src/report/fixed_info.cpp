@@ -1,0 +1,184 @@
+// The detailed section: the fixed record's numbers, flags, target system,
+// type and subtype, and the translation's character set and language,
+// each decoded through a table of fixed texts.
+#include <stdio.h>
+#include <string.h>
+
+#include "report.h"
+
+namespace {
+
+struct Decode {
+  DWORD value;
+  const char *text;
+};
+
+const Decode kFileOs[] = {
+    {0x00000, "Unknown OS"},
+    {0x00001, "16-bit Windows"},
+    {0x00002, "16-bit Presentation Manager"},
+    {0x00003, "32-bit Presentation Manager"},
+    {0x00004, "Win32 API"},
+    {0x10000, "MS-DOS"},
+    {0x10001, "16-bit Windows running on MS-DOS"},
+    {0x10004, "Win32 API running on MS-DOS"},
+    {0x20000, "16-bit OS/2"},
+    {0x20002, "16-bit Presentation Manager running on 16-bit OS/2"},
+    {0x30000, "32-bit OS/2"},
+    {0x30003, "32-bit Presentation Manager running on 32-bit OS/2"},
+    {0x40000, "Windows NT"},
+    {0x40004, "Win32 API running on Windows NT"},
+};
+
+const Decode kFileType[] = {
+    {0, "unknown to Windows"},
+    {1, "Application"},
+    {2, "Dynamic-link library (DLL)"},
+    {3, "Device driver"},
+    {4, "Font"},
+    {5, "Virtual device"},
+    {7, "Static-link library"},
+};
+
+const DWORD kTypeDriver = 3; // VFT_DRV
+const DWORD kTypeFont = 4;   // VFT_FONT
+
+const Decode kDriverSubtype[] = {
+    {0, "Unknown by Windows"}, {1, "Printer driver"}, {2, "Keyboard driver"},
+    {3, "Language driver"},    {4, "Display driver"}, {5, "Mouse driver"},
+    {6, "Network driver"},     {7, "System driver"},  {8, "Installable driver"},
+    {9, "Sound driver"},
+};
+
+const Decode kFontSubtype[] = {
+    {0, "Unknown by Windows"},
+    {1, "Raster font"},
+    {2, "Vector font"},
+    {3, "TrueType font"},
+};
+
+const Decode kCharacterSet[] = {
+    {0, "7-bit ASCII"},
+    {932, "Windows, Japan (Shift - JIS X-0208)"},
+    {949, "Windows, Korea (Shift - KSC 5601)"},
+    {950, "Windows, Taiwan (GB5)"},
+    {1200, "Unicode"},
+    {1250, "Windows, Latin-2 (Eastern European)"},
+    {1251, "Windows, Cyrillic"},
+    {1252, "Windows, Multilingual"},
+    {1253, "Windows, Greek"},
+    {1254, "Windows, Turkish"},
+    {1255, "Windows, Hebrew"},
+    {1256, "Windows, Arabic"},
+};
+
+const Decode kLanguage[] = {
+    {0x0000, "Language-Neutral"},
+    {0x0400, "Process Default Language"},
+    {0x0401, "Arabic"},
+    {0x0402, "Bulgarian"},
+    {0x0403, "Catalan"},
+    {0x0404, "Traditional Chinese"},
+    {0x0405, "Czech"},
+    {0x0406, "Danish"},
+    {0x0407, "German"},
+    {0x0408, "Greek"},
+    {0x0409, "U.S. English"},
+    {0x040A, "Castilian Spanish"},
+    {0x040B, "Finnish"},
+    {0x040C, "French"},
+    {0x040D, "Hebrew"},
+    {0x040E, "Hungarian"},
+    {0x040F, "Icelandic"},
+    {0x0410, "Italian"},
+    {0x0411, "Japanese"},
+    {0x0412, "Korean"},
+    {0x0413, "Dutch"},
+    {0x0414, "Norwegian Bokm\xE5l"}, // code page 1252, as printed
+    {0x0415, "Polish"},
+    {0x0416, "Brazilian Portuguese"},
+    {0x0417, "Rhaeto-Romanic"},
+    {0x0418, "Romanian"},
+    {0x0419, "Russian"},
+    {0x041A, "Croato-Serbian (Latin)"},
+    {0x041B, "Slovak"},
+    {0x041C, "Albanian"},
+    {0x041D, "Swedish"},
+    {0x041E, "Thai"},
+    {0x041F, "Turkish"},
+    {0x0420, "Urdu"},
+    {0x0421, "Bahasa"},
+    {0x0804, "Simplified Chinese"},
+    {0x0807, "Swiss German"},
+    {0x0809, "U.K. English"},
+    {0x080A, "Mexican Spanish"},
+    {0x080C, "Belgian French"},
+    {0x0810, "Swiss Italian"},
+    {0x0813, "Belgian Dutch"},
+    {0x0814, "Norwegian Nynorsk"},
+    {0x0816, "Portuguese"},
+    {0x081A, "Serbo-Croatian (Cyrillic)"},
+    {0x0C09, "Australian English"},
+    {0x0C0A, "Modern Spanish"},
+    {0x0C0C, "Canadian French"},
+    {0x1009, "Canadian English"},
+    {0x100C, "Swiss French"},
+};
+
+// The flag words in the order they are printed; every word but the last
+// carries its own comma.
+const Decode kFileFlags[] = {
+    {0x01, "DEBUG,"},      {0x10, "INFERRED,"},     {0x04, "PATCHED,"},
+    {0x02, "PRERELEASE,"}, {0x08, "PRIVATEBUILD,"}, {0x20, "SPECIALBUILD"},
+};
+
+unsigned High(DWORD value) { return static_cast<unsigned>(value >> 16); }
+unsigned Low(DWORD value) { return static_cast<unsigned>(value & 0xFFFFu); }
+
+template <size_t N> void PrintDecoded(const Decode (&table)[N], DWORD value) {
+  for (const Decode &row : table)
+    if (row.value == value) {
+      fputs(row.text, stdout);
+      return;
+    }
+}
+
+} // namespace
+
+int ReportFixedInfo(const void *block, DWORD translation) {
+  LPVOID pointer = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(block, "\\", &pointer, &length)) {
+    printf("\nCan't get fileversion");
+    return 103;
+  }
+  VS_FIXEDFILEINFO fixed;
+  memcpy(&fixed, pointer, sizeof fixed);
+  // Each half is an unsigned 16-bit number: 65535 never prints negative.
+  printf("\nVersion Number:\t   %u.%02u.%u.%u", High(fixed.dwFileVersionMS),
+         Low(fixed.dwFileVersionMS), High(fixed.dwFileVersionLS),
+         Low(fixed.dwFileVersionLS));
+  printf("\nProduct Number:\t   %u.%u.%u.%u", High(fixed.dwProductVersionMS),
+         Low(fixed.dwProductVersionMS), High(fixed.dwProductVersionLS),
+         Low(fixed.dwProductVersionLS));
+  printf("\nFile Flags:\t   ");
+  for (const Decode &flag : kFileFlags)
+    if (fixed.dwFileFlags & flag.value)
+      fputs(flag.text, stdout);
+  printf("\nFile OS:\t   ");
+  PrintDecoded(kFileOs, fixed.dwFileOS);
+  printf("\nFile Type:\t   ");
+  PrintDecoded(kFileType, fixed.dwFileType);
+  if (fixed.dwFileType == kTypeDriver) {
+    printf("\nFile Subtype:\t   ");
+    PrintDecoded(kDriverSubtype, fixed.dwFileSubtype);
+  } else if (fixed.dwFileType == kTypeFont) {
+    printf("\nFile Subtype:\t   ");
+    PrintDecoded(kFontSubtype, fixed.dwFileSubtype);
+  }
+  printf("\nCharacter Set:\t   ");
+  PrintDecoded(kCharacterSet, translation >> 16);
+  printf("\nLanguage:\t   ");
+  PrintDecoded(kLanguage, translation & 0xFFFFu);
+  return 0;
+}

@@ -1,0 +1,114 @@
+#include "report.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const DWORD kPrivateBuildFlag = 0x08; // VS_FF_PRIVATEBUILD
+const DWORD kSpecialBuildFlag = 0x20; // VS_FF_SPECIALBUILD
+
+// Looks a string of the translation's table up by name; false if absent.
+bool QueryString(void *block, DWORD translation, const char *name,
+                 const char **value) {
+  char subBlock[256];
+  snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s",
+           static_cast<unsigned>(translation & 0xFFFFu),
+           static_cast<unsigned>(translation >> 16), name);
+  LPVOID pointer = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(block, subBlock, &pointer, &length))
+    return false;
+  *value = static_cast<const char *>(pointer);
+  return true;
+}
+
+// A labelled string that must be there: the label is printed before the
+// lookup, so a missing value leaves the label at the end of the output.
+bool PrintRequired(void *block, DWORD translation, const char *label,
+                   const char *name) {
+  fputs(label, stdout);
+  const char *value;
+  if (!QueryString(block, translation, name, &value))
+    return false;
+  PrintSafeString(value);
+  return true;
+}
+
+void PrintOptional(void *block, DWORD translation, const char *label,
+                   const char *name) {
+  printf(label, "   ");
+  const char *value;
+  if (QueryString(block, translation, name, &value))
+    PrintSafeString(value);
+}
+
+// Everything after the block is loaded; the caller frees it.
+int ReportLoaded(const char *path, void *block, bool detailed) {
+  LPVOID pointer = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
+    return 102;
+  // Only the first entry counts. A value shorter than one entry is read as
+  // far as it goes and the rest taken as zero, never past the value.
+  unsigned char entry[4] = {0, 0, 0, 0};
+  memcpy(entry, pointer, length < sizeof entry ? length : sizeof entry);
+  DWORD translation = static_cast<DWORD>(entry[0]) |
+                      (static_cast<DWORD>(entry[1]) << 8) |
+                      (static_cast<DWORD>(entry[2]) << 16) |
+                      (static_cast<DWORD>(entry[3]) << 24);
+
+  printf("\n");
+  printf("\nProgram Name:  %s%s", "    ", path);
+  printf("\nCompany Name:  %s", "    ");
+  const char *value;
+  if (!QueryString(block, translation, "CompanyName", &value))
+    return 103;
+  PrintSafeString(value);
+  if (!PrintRequired(block, translation,
+                     "\nFile Description:  ", "FileDescription"))
+    return 104;
+  if (!PrintRequired(block, translation,
+                     "\nVersion String:    ", "FileVersion"))
+    return 105;
+
+  if (!VerQueryValueA(block, "\\", &pointer, &length))
+    return 106;
+  VS_FIXEDFILEINFO fixed;
+  memcpy(&fixed, pointer, sizeof fixed);
+  if (fixed.dwFileFlags & kPrivateBuildFlag)
+    PrintOptional(block, translation, "\nPrivate Build:  %s", "PrivateBuild");
+  if (fixed.dwFileFlags & kSpecialBuildFlag)
+    PrintOptional(block, translation, "\nSpecial Build:  %s", "SpecialBuild");
+  if (detailed) {
+    int status = ReportFixedInfo(block, translation);
+    if (status != 0)
+      return status;
+  }
+  printf("\n");
+  return 0;
+}
+
+} // namespace
+
+int ReportVersion(const char *path, bool detailed) {
+  DWORD handle = 0;
+  DWORD size = GetFileVersionInfoSizeA(path, &handle);
+  if (size == 0)
+    return 100;
+  void *block = malloc(size);
+  if (block == nullptr)
+    return -1;
+  int result = 101;
+  if (GetFileVersionInfoA(path, handle, size, block))
+    result = ReportLoaded(path, block, detailed);
+  free(block);
+  return result;
+}
+
+void PrintSafeString(const char *text) {
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+       *p != '\0'; ++p)
+    putchar(*p >= 0x20 && *p <= 0x7E ? *p : ' ');
+}

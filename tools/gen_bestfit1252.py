@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""Generate src/platform/bestfit1252.inc from tools/data/bestfit1252.txt.
+
+The data file is Microsoft's WindowsBestFit table for code page 1252. It
+describes exactly what Windows does when converting to and from 1252,
+including the "best fit" substitutions (U+0100 -> 'A', U+221E -> '8', ...),
+so we derive our conversion tables from it rather than from a plain
+round-trip mapping, which would turn all of those into '?'.
+
+Run from anywhere; paths are resolved relative to the repository root:
+
+    python3 tools/gen_bestfit1252.py
+
+Output is deterministic: same input, byte-identical output.
+"""
+
+import os
+import re
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SRC = os.path.join(ROOT, "tools", "data", "bestfit1252.txt")
+DST = os.path.join(ROOT, "src", "platform", "bestfit1252.inc")
+
+SOURCE_NOTE = (
+    "Microsoft's WindowsBestFit data for code page 1252,\n"
+    "// bestfit1252.txt as published by unicode.org, read from the copy in the\n"
+    "// Interlisp/medley repository\n"
+    "// (unicode/vendors/micsft/WindowsBestFit/bestfit1252.txt)."
+)
+
+NUM = re.compile(r"^(?:0x[0-9a-fA-F]+|[0-9]+)$")
+
+
+def fail(lineno, msg):
+    sys.exit("%s:%d: %s" % (SRC, lineno, msg))
+
+
+def parse(text):
+    """Return (default_byte, mb, wc) where mb maps byte->unit and wc is a
+    list of (unit, byte, lineno) in file order."""
+    default_byte = None
+    section = None
+    expected = {}
+    mb = {}
+    wc = []
+    seen_end = False
+    for lineno, raw in enumerate(text.splitlines(), 1):
+        # Everything after ';' is a comment; fields are split on any run of
+        # spaces or tabs.
+        fields = raw.split(";", 1)[0].split()
+        if not fields:
+            continue
+        tag = fields[0]
+        if tag == "ENDCODEPAGE":
+            seen_end = True
+            break  # anything after the end marker is ignored
+        if tag == "CODEPAGE":
+            if fields[1:] != ["1252"]:
+                fail(lineno, "expected CODEPAGE 1252, got %r" % raw)
+            continue
+        if tag == "CPINFO":
+            if len(fields) != 4 or fields[1] != "1":
+                fail(lineno, "expected a single-byte CPINFO, got %r" % raw)
+            default_byte = int(fields[2], 0)
+            continue
+        if tag in ("MBTABLE", "WCTABLE"):
+            section = tag
+            expected[tag] = int(fields[1], 10)
+            continue
+        if tag in ("DBCSRANGE", "DBCSTABLE"):
+            fail(lineno, "double-byte sections are not expected for 1252")
+        if len(fields) != 2 or not all(NUM.match(f) for f in fields):
+            fail(lineno, "unrecognised line %r" % raw)
+        a, b = int(fields[0], 0), int(fields[1], 0)
+        if section == "MBTABLE":
+            if not 0 <= a <= 0xFF or not 0 <= b <= 0xFFFF:
+                fail(lineno, "MBTABLE value out of range")
+            if a in mb:
+                fail(lineno, "duplicate MBTABLE byte 0x%02x" % a)
+            mb[a] = b
+        elif section == "WCTABLE":
+            if not 0 <= a <= 0xFFFF or not 0 <= b <= 0xFF:
+                fail(lineno, "WCTABLE value out of range")
+            wc.append((a, b, lineno))
+        else:
+            fail(lineno, "record outside any table")
+
+    if not seen_end:
+        sys.exit("%s: no ENDCODEPAGE; file truncated?" % SRC)
+    if default_byte is None:
+        sys.exit("%s: no CPINFO line" % SRC)
+    # The counts on the section headers guard against a truncated or
+    # hand-damaged copy of the data.
+    if len(mb) != expected.get("MBTABLE") or len(mb) != 256:
+        sys.exit("%s: MBTABLE has %d records, header says %s"
+                 % (SRC, len(mb), expected.get("MBTABLE")))
+    if len(wc) != expected.get("WCTABLE"):
+        sys.exit("%s: WCTABLE has %d records, header says %s"
+                 % (SRC, len(wc), expected.get("WCTABLE")))
+    return default_byte, mb, wc
+
+
+def check(default_byte, mb, wc):
+    if default_byte != 0x3F:
+        sys.exit("%s: default char is 0x%02x; the converter assumes '?'"
+                 % (SRC, default_byte))
+    units = {}
+    for unit, byte, lineno in wc:
+        if unit in units:
+            fail(lineno, "duplicate WCTABLE unit 0x%04x" % unit)
+        units[unit] = byte
+    # Every byte must come back to itself, otherwise the two tables
+    # disagree and one of them is damaged.
+    for byte, unit in mb.items():
+        if units.get(unit) != byte:
+            sys.exit("%s: byte 0x%02x -> U+%04X does not map back"
+                     % (SRC, byte, unit))
+    # The lookup treats "not in the table" as '?'; a surrogate in the table
+    # would mean per-unit conversion is not what the data describes.
+    for unit in units:
+        if 0xD800 <= unit <= 0xDFFF:
+            sys.exit("%s: unexpected surrogate U+%04X in WCTABLE"
+                     % (SRC, unit))
+    return sorted(units.items())
+
+
+def render(mb, entries):
+    out = []
+    out.append("// Generated by tools/gen_bestfit1252.py -- do not edit.")
+    out.append("// Regenerate with: python3 tools/gen_bestfit1252.py")
+    out.append("//")
+    out.append("// Source: " + SOURCE_NOTE)
+    out.append("")
+    out.append("// Byte -> UTF-16 unit for every byte of code page 1252. The five")
+    out.append("// bytes with no assigned character (0x81, 0x8D, 0x8F, 0x90, 0x9D)")
+    out.append("// map to the C1 control of the same value, as Windows does.")
+    out.append("static const unsigned short kCp1252ToUnicode[256] = {")
+    for row in range(0, 256, 8):
+        out.append("  " + " ".join("0x%04X," % mb[b]
+                                     for b in range(row, row + 8)))
+    out.append("};")
+    out.append("")
+    out.append("struct BestFitEntry {")
+    out.append("  unsigned short unit;")
+    out.append("  unsigned char byte;")
+    out.append("};")
+    out.append("")
+    out.append("// UTF-16 unit -> byte, best-fit substitutions and exact mappings")
+    out.append("// alike, sorted by unit for binary search. A unit not listed here")
+    out.append("// converts to the default character '?'. %d entries." % len(entries))
+    out.append("static const BestFitEntry kBestFit1252[] = {")
+    per_line = 4
+    for i in range(0, len(entries), per_line):
+        chunk = entries[i:i + per_line]
+        out.append("  " + " ".join("{0x%04X, 0x%02X}," % e for e in chunk))
+    out.append("};")
+    return "\n".join(out) + "\n"
+
+
+def main():
+    # The published file is in code page 1252 itself; only its comments
+    # could hold non-ASCII text.
+    with open(SRC, "rb") as f:
+        text = f.read().decode("cp1252")
+    default_byte, mb, wc = parse(text)
+    entries = check(default_byte, mb, wc)
+    data = render(mb, entries)
+    os.makedirs(os.path.dirname(DST), exist_ok=True)
+    with open(DST, "w", encoding="ascii", newline="\n") as f:
+        f.write(data)
+    print("wrote %s (%d best-fit entries)" % (os.path.relpath(DST, ROOT),
+                                            len(entries)))
+
+
+if __name__ == "__main__":
+    main()
