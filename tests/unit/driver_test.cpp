@@ -1,1 +1,111 @@
-#include <gtest/gtest.h>
+#include "driver.h"
+#include "test_support.h"
+
+namespace {
+
+std::string Status(int code, const char *path) {
+  return CaptureOutput([&] { ReportStatus(code, path); });
+}
+
+struct RunResult {
+  int status;
+  std::string output;
+};
+
+RunResult RunWith(std::vector<std::string> args) {
+  args.insert(args.begin(), "quelvo");
+  std::vector<char *> argv;
+  for (std::string &a : args)
+    argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  RunResult r;
+  r.output = CaptureOutput(
+      [&] { r.status = RunQuelvo(static_cast<int>(args.size()), argv.data()); });
+  return r;
+}
+
+const char kBanner[] =
+    "\nKorvane  Win32 Executable Version Checker 4.02 11/17/95 14:59\n";
+
+TEST(ReportStatus, EveryCodeHasItsMessage) {
+  EXPECT_EQ(Status(-1, "f.dll"), "\nOut of memory while processing file\nf.dll.");
+  EXPECT_EQ(Status(100, "f.dll"), "\nf.dll is not a Win32 executable.");
+  EXPECT_EQ(Status(112, "f.dll"), "\nf.dll is not a Win32 executable.");
+  for (int code = 101; code <= 106; ++code)
+    EXPECT_EQ(Status(code, "f.dll"),
+              "\nCall to Microsoft version library VER.DLL failed -- " +
+                  std::to_string(code) + ":\nf.dll.");
+  EXPECT_EQ(Status(108, nullptr),
+            "\nusage:\tquelvo filename(s)"
+            "\n\tYou can use wildcards and multiple filenames.");
+  EXPECT_EQ(Status(109, nullptr),
+            "\nNo file specified.\nusage:\tquelvo filename(s)"
+            "\n\tYou can use wildcards and multiple filenames.");
+  EXPECT_EQ(Status(110, "f.dll"),
+            "\nUnable to read file f.dll.\nf.dll is not an executable file.");
+  EXPECT_EQ(Status(111, "f.dll"), "\nf.dll is not an executable file.");
+  EXPECT_EQ(Status(113, "f.dll"), "\nUnable to open file f.dll.");
+  EXPECT_EQ(Status(114, "*.xyz"), "\n*.xyz was not found");
+  EXPECT_EQ(Status(107, "f.dll"), "\nInternal Error: f.dll -- 107.");
+  EXPECT_EQ(Status(5, "f.dll"), "\nInternal Error: f.dll -- 5.");
+  EXPECT_EQ(Status(200, "f.dll"), "\nInternal Error: f.dll -- 200.");
+  EXPECT_EQ(Status(0, "f.dll"), "\nInternal Error: f.dll -- 0.");
+}
+
+TEST(RunQuelvo, OptionsAndExitStatuses) {
+  RunResult none = RunWith({});
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.output, Status(109, nullptr));
+  RunResult help = RunWith({"-?", "ignored.dll"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.output, Status(108, nullptr) + "\n");
+  for (const char *v : {"-v", "-V", "-ver", "-VER", "-vanything"}) {
+    RunResult version = RunWith({v, Fixture("basic.dll")});
+    EXPECT_EQ(version.status, -1) << v;
+    EXPECT_EQ(version.output.rfind(kBanner, 0), 0u);
+    EXPECT_EQ(version.output.find("Program Name"), std::string::npos);
+  }
+  RunResult detailedOnly = RunWith({"-d"});
+  EXPECT_EQ(detailedOnly.status, 0);
+  EXPECT_EQ(detailedOnly.output,
+            std::string(kBanner) +
+                "Copyright (C) Korvane 1995. All rights reserved.\n\n");
+}
+
+TEST(RunQuelvo, PrefixesEndAtBackslashColonAndSlash) {
+  std::string dir = QUELVO_FIXTURES;
+  RunResult r = RunWith({dir + "/app3?.exe", dir + "\\APP64.EXE", "-d"});
+  EXPECT_NE(r.output.find("\nProgram Name:      " + dir + "/app32.exe\n"),
+            std::string::npos);
+  EXPECT_NE(r.output.find("\nProgram Name:      " + dir + "\\app64.exe\n"),
+            std::string::npos);
+  EXPECT_NE(r.output.find("\n-d was not found"), std::string::npos);
+  EXPECT_EQ(r.output.find("Version Number"), std::string::npos);
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(RunQuelvo, DirectoriesAreSilentAndMissingVersionsSaySo) {
+  ScratchDir dir;
+  dir.AddDir("sub.dll");
+  dir.Add("text.dll", "just text");
+  RunResult r = RunWith({dir.path() + "/*.dll"});
+  EXPECT_EQ(r.output.substr(r.output.find("reserved.\n") + 10),
+            "\n" + dir.path() + "/text.dll does not contain version "
+                                "information.\n\n");
+}
+
+TEST(RunQuelvo, PathsThatDoNotFitAreNamedNotCut) {
+  ScratchDir dir;
+  std::string longName(250, 'n');
+  dir.Add(longName + ".dll", "x");
+  RunResult r = RunWith({dir.path() + "/n*", std::string(300, 'p')});
+  EXPECT_NE(r.output.find("\n" + dir.path() + "/" + longName +
+                          ".dll is longer than 259 characters and was not "
+                          "examined."),
+            std::string::npos);
+  EXPECT_NE(r.output.find("\n" + std::string(300, 'p') + " is longer than"),
+            std::string::npos);
+  EXPECT_EQ(r.status, 0);
+}
+
+} // namespace

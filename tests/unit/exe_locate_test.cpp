@@ -1,1 +1,218 @@
-#include <gtest/gtest.h>
+#include <string.h>
+
+#include <random>
+
+#include "byte_source.h"
+#include "exe_locate.h"
+#include "platform.h"
+#include "test_support.h"
+#include "version_block.h"
+
+namespace {
+
+int Locate(const std::string &image, VersionResource *res) {
+  ByteSource src;
+  InitMemorySource(&src, image.data(), image.size());
+  return LocateVersionResource(&src, res);
+}
+
+uint32_t At32(const std::string &s, size_t off) {
+  return Le32(reinterpret_cast<const unsigned char *>(s.data()) + off);
+}
+void Put32(std::string &s, size_t off, uint32_t v) {
+  for (int i = 0; i < 4; ++i)
+    s[off + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+void Put16(std::string &s, size_t off, uint16_t v) {
+  s[off] = static_cast<char>(v & 0xFF);
+  s[off + 1] = static_cast<char>(v >> 8);
+}
+
+// File offset of the resource directory root of a well-formed PE32 image,
+// found independently of the code under test.
+size_t ResourceRoot(const std::string &pe) {
+  size_t nt = At32(pe, 0x3C);
+  size_t optional = nt + 24;
+  size_t sections = optional + Le16(reinterpret_cast<const unsigned char *>(
+                                   pe.data()) + nt + 20);
+  bool plus = pe[optional] == 0x0B && pe[optional + 1] == 0x02;
+  uint32_t rva = At32(pe, optional + (plus ? 128 : 112));
+  unsigned count = Le16(reinterpret_cast<const unsigned char *>(pe.data()) +
+                        nt + 6);
+  for (unsigned i = 0; i < count; ++i) {
+    size_t sec = sections + 40 * i;
+    uint32_t va = At32(pe, sec + 12), raw = At32(pe, sec + 16);
+    if (rva >= va && rva < va + raw)
+      return At32(pe, sec + 20) + (rva - va);
+  }
+  return 0;
+}
+
+// The root key as stored: "VS_VERSION_INFO" in UTF-16 with its zero.
+std::string U16Key() {
+  std::string out;
+  for (char c : std::string("VS_VERSION_INFO")) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+// Everything a report asks of a file, on a located resource.
+void ExerciseBlock(const std::string &image, const VersionResource &res) {
+  ASSERT_LE(res.offset + res.size, image.size());
+  std::string buffer(VersionBufferSize(res.size, false), '\0');
+  memcpy(&buffer[0], image.data() + res.offset, res.size);
+  if (!PrepareVersionBlock(reinterpret_cast<unsigned char *>(&buffer[0]),
+                           buffer.size(), res.size))
+    return;
+  const char *queries[] = {"\\", "\\VarFileInfo\\Translation",
+                           "\\StringFileInfo\\040904b0\\CompanyName",
+                           "\\StringFileInfo\\040904b0\\FileVersion"};
+  for (const char *q : queries) {
+    LPVOID value;
+    UINT len;
+    if (!VerQueryValueA(&buffer[0], q, &value, &len))
+      continue;
+    size_t start = static_cast<size_t>(static_cast<char *>(value) - &buffer[0]);
+    EXPECT_LT(start + strlen(static_cast<char *>(value)), buffer.size());
+  }
+}
+
+TEST(LocateVersionResource, FindsItInEveryFixtureThatHasOne) {
+  const char *without[] = {"nover.dll", "norsrc.dll", "strname.dll",
+                           "name2.dll"};
+  const char *with[] = {"basic.dll", "app32.exe", "app64.exe", "lang9.dll",
+                        "notrans.dll", "oddchars.dll"};
+  for (const char *name : without) {
+    VersionResource res;
+    EXPECT_EQ(Locate(ReadFile(Fixture(name)), &res), -1) << name;
+  }
+  for (const char *name : with) {
+    std::string image = ReadFile(Fixture(name));
+    VersionResource res;
+    ASSERT_EQ(Locate(image, &res), 0) << name;
+    EXPECT_EQ(res.format, kImagePe);
+    EXPECT_EQ(image.substr(res.offset + 6, 30), U16Key()) << name;
+    DWORD handle = 99;
+    EXPECT_EQ(GetFileVersionInfoSizeA(Fixture(name).c_str(), &handle),
+              res.size * 2 + 4);
+    EXPECT_EQ(handle, 0u);
+  }
+}
+
+std::string Company(const std::string &path) {
+  DWORD handle;
+  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  std::string block(size, '\0');
+  if (size == 0 || !GetFileVersionInfoA(path.c_str(), handle, size, &block[0]))
+    return "<none>";
+  LPVOID value;
+  UINT len;
+  if (!VerQueryValueA(&block[0], "\\StringFileInfo\\040904b0\\CompanyName",
+                      &value, &len))
+    return "<no company>";
+  return static_cast<char *>(value);
+}
+
+TEST(LocateVersionResource, ChoosesTheLanguageUSEnglishWindowsChooses) {
+  EXPECT_EQ(Company(Fixture("lang9.dll")), "English neutral entry");
+  EXPECT_EQ(Company(Fixture("langneutral.dll")), "Neutral entry");
+  EXPECT_EQ(Company(Fixture("lang407.dll")), "Only German language");
+}
+
+TEST(LocateVersionResource, IdEntriesAreFoundByBinarySearchAsTheLoaderDoes) {
+  // nover.dll holds types 6 (strings) and 10 (data), both with name 1.
+  std::string image = ReadFile(Fixture("nover.dll"));
+  size_t root = ResourceRoot(image);
+  ASSERT_EQ(Le16(reinterpret_cast<const unsigned char *>(image.data()) +
+                 root + 14),
+            2);
+  VersionResource res;
+  std::string sorted = image; // 5, 16: the data resource poses as version
+  Put16(sorted, root + 16, 5);
+  Put16(sorted, root + 24, 16);
+  EXPECT_EQ(Locate(sorted, &res), 0);
+  std::string unsorted = image; // 16, 5: binary search never sees the 16
+  Put16(unsorted, root + 16, 16);
+  Put16(unsorted, root + 24, 5);
+  EXPECT_EQ(Locate(unsorted, &res), -1);
+}
+
+TEST(LocateVersionResource, HostileDirectoriesFailCleanly) {
+  std::string image = ReadFile(Fixture("basic.dll"));
+  size_t root = ResourceRoot(image);
+  ASSERT_NE(root, 0u);
+  VersionResource res;
+  ASSERT_EQ(Locate(image, &res), 0);
+  size_t typeEntry = root + 16; // the only entry: type 16
+  uint32_t nameDir = At32(image, typeEntry + 4) & 0x7FFFFFFF;
+  uint32_t langDir = At32(image, root + nameDir + 16 + 4) & 0x7FFFFFFF;
+  uint32_t dataEntry = At32(image, root + langDir + 16 + 4);
+
+  std::string loop = image; // the type level points back at the root
+  Put32(loop, typeEntry + 4, 0x80000000u);
+  EXPECT_EQ(Locate(loop, &res), -1);
+  std::string kind = image; // a data entry where a directory belongs
+  Put32(kind, typeEntry + 4, nameDir);
+  EXPECT_EQ(Locate(kind, &res), -1);
+  std::string far = image; // a subdirectory far outside the file
+  Put32(far, typeEntry + 4, 0xFFFFFFF0u);
+  EXPECT_EQ(Locate(far, &res), -1);
+  std::string size = image; // data larger than the file
+  Put32(size, root + dataEntry + 4, 0x7FFFFFFF);
+  EXPECT_EQ(Locate(size, &res), -1);
+  std::string nowhere = image; // data RVA inside no section
+  Put32(nowhere, root + dataEntry, 0xFFFFFF00u);
+  EXPECT_EQ(Locate(nowhere, &res), -1);
+  std::string counts = image; // entry counts past the end of the file
+  Put16(counts, root + 12, 0xFFFF);
+  Put16(counts, root + 14, 0xFFFF);
+  EXPECT_EQ(Locate(counts, &res), -1);
+  std::string lfanew = image;
+  Put32(lfanew, 0x3C, 0xFFFFFFFCu);
+  EXPECT_EQ(Locate(lfanew, &res), -1);
+  EXPECT_EQ(Locate("", &res), -1);
+  EXPECT_EQ(Locate("MZ", &res), -1);
+}
+
+TEST(LocateVersionResource, EveryTruncationAndHeaderFlipEndsCleanly) {
+  for (const char *name : {"basic.dll", "app64.exe"}) {
+    const std::string image = ReadFile(Fixture(name));
+    for (size_t len = 0; len < image.size(); ++len) {
+      std::string cut = image.substr(0, len);
+      VersionResource res;
+      if (Locate(cut, &res) == 0)
+        ExerciseBlock(cut, res);
+    }
+    for (size_t at = 0; at < image.size(); ++at)
+      for (unsigned char v : {0x00, 0xFF, 0x80}) {
+        std::string bent = image;
+        bent[at] = static_cast<char>(v);
+        VersionResource res;
+        if (Locate(bent, &res) == 0)
+          ExerciseBlock(bent, res);
+      }
+  }
+}
+
+TEST(GetFileVersionInfo, TruncatedFilesAreNeverReadPastTheirEnd) {
+  ScratchDir dir;
+  const std::string image = ReadFile(Fixture("app32.exe"));
+  for (size_t len = 0; len <= image.size(); len += 97) {
+    std::string path = dir.Add("cut.exe", image.substr(0, len));
+    DWORD handle;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    if (size == 0)
+      continue;
+    std::string block(size, '\0');
+    EXPECT_TRUE(GetFileVersionInfoA(path.c_str(), handle, size, &block[0]));
+  }
+  EXPECT_EQ(GetFileVersionInfoSizeA(dir.path().c_str(), nullptr), 0u);
+  EXPECT_EQ(GetFileVersionInfoSizeA("", nullptr), 0u);
+  std::string fifo = dir.path() + "/pipe.exe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  EXPECT_EQ(GetFileVersionInfoSizeA(fifo.c_str(), nullptr), 0u);
+}
+
+} // namespace

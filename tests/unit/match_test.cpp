@@ -1,1 +1,249 @@
-#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <random>
+
+#include "match.h"
+#include "test_support.h"
+
+namespace {
+
+MatchNode *NewNode(const char *name) {
+  MatchNode *node = static_cast<MatchNode *>(malloc(sizeof(MatchNode)));
+  node->name = strdup(name);
+  node->next = node->previous = nullptr;
+  return node;
+}
+
+// The list's names front to back, checking the back links on the way.
+std::vector<std::string> Names(MatchList list) {
+  std::vector<std::string> forward;
+  MatchNode *last = nullptr;
+  for (MatchNode *n = list; n != nullptr; n = n->next) {
+    EXPECT_EQ(n->previous, last);
+    forward.push_back(n->name);
+    last = n;
+  }
+  std::vector<std::string> backward;
+  for (MatchNode *n = last; n != nullptr; n = n->previous)
+    backward.insert(backward.begin(), n->name);
+  EXPECT_EQ(forward, backward);
+  return forward;
+}
+
+// Node identities in list order, to tell equal names apart.
+std::vector<MatchNode *> Order(MatchList list) {
+  std::vector<MatchNode *> out;
+  for (MatchNode *n = list; n != nullptr; n = n->next)
+    out.push_back(n);
+  return out;
+}
+
+std::vector<std::string> Expand(const std::string &pattern) {
+  MatchList list = nullptr;
+  ExpandPattern(pattern.c_str(), &list);
+  std::vector<std::string> names = Names(list);
+  FreeMatchList(list);
+  return names;
+}
+
+TEST(NameOrder, FoldsOnlyAsciiLettersAndComparesBytesUnsigned) {
+  EXPECT_EQ(CompareNames("ABC", "abc"), 0);
+  EXPECT_LT(CompareNames("lib.dll", "lib\\"), 0);   // '.' below '\'
+  EXPECT_LT(CompareNames("lib\\", "lib_old.dll"), 0); // '\' below '_'
+  EXPECT_LT(CompareNames("lib\\", "libs"), 0);
+  EXPECT_LT(CompareNames("_x", "a"), 0);  // 0x5F sorts before letters
+  EXPECT_GT(CompareNames("{x", "z"), 0);  // '{' after every letter
+  EXPECT_GT(CompareNames("\xC9", "~"), 0); // high bytes after all, unfolded
+  EXPECT_NE(CompareNames("\xC9", "\xE9"), 0);
+  EXPECT_LT(CompareNames("file10", "file9"), 0); // digits as characters
+  EXPECT_LT(CompareNames("abc", "abcd"), 0);     // prefix first
+}
+
+TEST(InsertSorted, EqualNamesKeepFirstArrivalFirstThenReverse) {
+  MatchList list = nullptr;
+  MatchNode *x1 = NewNode("Readme");
+  MatchNode *x2 = NewNode("README");
+  MatchNode *x3 = NewNode("readme");
+  InsertSorted(NewNode("zeta"), &list);
+  InsertSorted(x1, &list);
+  InsertSorted(NewNode("alpha"), &list);
+  InsertSorted(x2, &list);
+  InsertSorted(x3, &list);
+  std::vector<MatchNode *> order = Order(list);
+  ASSERT_EQ(order.size(), 5u);
+  EXPECT_EQ(order[1], x1);
+  EXPECT_EQ(order[2], x3);
+  EXPECT_EQ(order[3], x2);
+  EXPECT_EQ(Names(list).front(), "alpha");
+  FreeMatchList(list);
+  FreeMatchList(nullptr); // the empty list releases nothing
+}
+
+TEST(InsertSorted, MixedFilesAndDirectoriesSortWithTheBackslash) {
+  MatchList list = nullptr;
+  for (const char *name : {"LIBS.DLL", "lib_old.dll", "lib\\", "lib.dll"})
+    InsertSorted(NewNode(name), &list);
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"lib.dll", "lib\\",
+                                                    "lib_old.dll",
+                                                    "LIBS.DLL"}));
+  FreeMatchList(list);
+}
+
+// Linking a gathered batch must give exactly the list that one-by-one
+// insertion builds, down to which of several equal names stands where.
+TEST(LinkSorted, SameListAsInsertionOnRandomNamesWithManyTies) {
+  std::mt19937 rng(12345);
+  const char *stems[] = {"a", "A", "b", "B", "ab", "AB", "a.", "_", "a_b"};
+  for (int round = 0; round < 50; ++round) {
+    size_t count = rng() % 300;
+    std::vector<MatchNode *> one, two;
+    for (size_t i = 0; i < count; ++i) {
+      std::string name = stems[rng() % 9];
+      if (rng() % 2)
+        name += stems[rng() % 9];
+      one.push_back(NewNode(name.c_str()));
+      two.push_back(NewNode(name.c_str()));
+    }
+    MatchList inserted = nullptr, linked = nullptr;
+    for (MatchNode *n : one)
+      InsertSorted(n, &inserted);
+    std::vector<MatchNode *> batch = two;
+    LinkSorted(batch.data(), batch.size(), &linked);
+    // Compare by arrival index, which tells equal names apart.
+    std::vector<size_t> a, b;
+    for (MatchNode *n : Order(inserted))
+      a.push_back(std::find(one.begin(), one.end(), n) - one.begin());
+    for (MatchNode *n : Order(linked))
+      b.push_back(std::find(two.begin(), two.end(), n) - two.begin());
+    ASSERT_EQ(a, b) << "round " << round;
+    Names(linked);
+    FreeMatchList(inserted);
+    FreeMatchList(linked);
+  }
+}
+
+TEST(ExpandPattern, SortsSkipsDotDirectoriesAndMarksSubdirectories) {
+  ScratchDir dir;
+  dir.Add("b.dll");
+  dir.Add("A.exe");
+  dir.Add(".profile");
+  dir.AddDir("sub");
+  dir.AddDir(".git");
+  EXPECT_EQ(Expand(dir.path() + "/*"),
+            (std::vector<std::string>{".profile", "A.exe", "b.dll", "sub\\"}));
+  EXPECT_EQ(Expand(dir.path() + "\\*.*"),
+            (std::vector<std::string>{".profile", "A.exe", "b.dll", "sub\\"}));
+}
+
+TEST(ExpandPattern, NameWithoutWildcardsYieldsTheEntryAsSpelledOnDisk) {
+  ScratchDir dir;
+  dir.Add("Setup.EXE");
+  dir.AddDir("tools");
+  dir.AddDir(".cache");
+  EXPECT_EQ(Expand(dir.path() + "/setup.exe"),
+            std::vector<std::string>{"Setup.EXE"});
+  EXPECT_EQ(Expand(dir.path() + "/TOOLS"), std::vector<std::string>{"tools\\"});
+  EXPECT_TRUE(Expand(dir.path() + "/.cache").empty());
+  EXPECT_TRUE(Expand(dir.path() + "/nothing*").empty());
+  EXPECT_TRUE(Expand(dir.path() + "/").empty());
+  EXPECT_TRUE(Expand("").empty());
+}
+
+TEST(ExpandPattern, OverwritesTheCallersPointerEvenWhenNothingMatches) {
+  MatchList list = NewNode("stale");
+  MatchList held = list;
+  ExpandPattern("/nonexistent-dir-for-quelvo/*", &list);
+  EXPECT_EQ(list, nullptr);
+  FreeMatchList(held);
+}
+
+TEST(ExpandPattern, PatternTooLongForItsBufferMatchesNothing) {
+  ScratchDir dir;
+  dir.Add("a.dll");
+  std::string pattern = dir.path() + "/" + std::string(300, '.') + "/*";
+  EXPECT_TRUE(Expand(pattern).empty());
+}
+
+TEST(FindEntry, FailedStartLeavesAnInvalidHandleAndNextSaysSo) {
+  FindRecord record;
+  EXPECT_EQ(FindFirstEntry("/nonexistent-dir-for-quelvo/x*", &record), 1);
+  EXPECT_EQ(record.handle, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(FindNextEntry(&record), -1);
+}
+
+TEST(FindEntry, FillsTheRecordAndKeepsTheLastEntryAfterTheEnd) {
+  ScratchDir dir;
+  dir.Add("only.dll", std::string(1234, 'z'));
+  dir.AddDir("sub");
+  FindRecord record;
+  ASSERT_EQ(FindFirstEntry((dir.path() + "/*").c_str(), &record), 0);
+  std::vector<std::string> seen;
+  int step = 0;
+  while (step == 0) {
+    seen.push_back(record.name);
+    if (strcmp(record.name, "only.dll") == 0) {
+      EXPECT_EQ(record.size, 1234u);
+      EXPECT_EQ(record.directory, 0u);
+      EXPECT_GE(record.year, 2020);
+      EXPECT_GE(record.month, 1);
+      EXPECT_LE(record.month, 12);
+    }
+    if (strcmp(record.name, "sub") == 0) {
+      EXPECT_EQ(record.directory, 0x10u);
+    }
+    step = FindNextEntry(&record);
+  }
+  EXPECT_EQ(step, 1);
+  EXPECT_EQ(std::string(record.name), seen.back());
+  // The dot entries of a directory that is not a root come first.
+  EXPECT_EQ(seen, (std::vector<std::string>{".", "..", "only.dll", "sub"}));
+  FindClose(record.handle);
+}
+
+TEST(CheckRegularFile, AnswersForFilesDirectoriesAndWhatCannotBeRead) {
+  ScratchDir dir;
+  std::string file = dir.Add("x.dll");
+  std::string sub = dir.AddDir("sub");
+  char buf[600];
+  auto check = [&](const std::string &path) {
+    snprintf(buf, sizeof buf, "%s", path.c_str());
+    return CheckRegularFile(buf);
+  };
+  EXPECT_EQ(check(file), 0);
+  EXPECT_EQ(std::string(buf), file); // unchanged
+  chmod(file.c_str(), 0);            // permissions play no part
+  EXPECT_EQ(check(file), 0);
+  EXPECT_EQ(check(sub + "\\"), 107);
+  EXPECT_EQ(std::string(buf), sub); // one backslash removed, and kept so
+  EXPECT_EQ(check(sub + "\\\\"), 110); // the second one stays: fails
+  EXPECT_EQ(check(sub + "/"), 110);    // a trailing slash is not removed
+  EXPECT_EQ(check("\\"), 107);
+  EXPECT_EQ(std::string(buf), "\\");
+  EXPECT_EQ(check("/"), 107);
+  EXPECT_EQ(check("C:\\"), 110);
+  EXPECT_EQ(std::string(buf), "C:");
+  EXPECT_EQ(check("C:"), 110);
+  EXPECT_EQ(check(dir.path() + "/*.dll"), 110);
+  EXPECT_EQ(check(dir.path() + "/x.dl?"), 110);
+  EXPECT_EQ(check(dir.path() + "/nothing.dll"), 110);
+  EXPECT_EQ(check(""), 110);
+  EXPECT_EQ(check(dir.path() + "\\X.DLL"), 0); // case-insensitive
+  EXPECT_EQ(check(dir.path() + "/x.dll. "), 0); // trailing dot and space
+  EXPECT_EQ(check(dir.path() + "/sub/../x.dll"), 0);
+}
+
+TEST(CheckRegularFile, SpecialFilesAreNotRegular) {
+  ScratchDir dir;
+  std::string fifo = dir.path() + "/pipe.dll";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  std::string dev = dir.path() + "/zero.dll";
+  ASSERT_EQ(symlink("/dev/zero", dev.c_str()), 0);
+  char buf[600];
+  snprintf(buf, sizeof buf, "%s", fifo.c_str());
+  EXPECT_EQ(CheckRegularFile(buf), 107);
+  snprintf(buf, sizeof buf, "%s", dev.c_str());
+  EXPECT_EQ(CheckRegularFile(buf), 107);
+}
+
+} // namespace

@@ -1,1 +1,215 @@
-#include <gtest/gtest.h>
+#include <string.h>
+
+#include <random>
+
+#include "block_builder.h"
+#include "byte_source.h"
+#include "platform.h"
+#include "test_support.h"
+#include "version_block.h"
+
+namespace {
+
+// A block laid out as GetFileVersionInfoA lays out a resource of these
+// bytes: twice the size plus four, tree first, spare area after.
+struct Block {
+  explicit Block(const std::string &resource)
+      : bytes(VersionBufferSize(resource.size(), false), '\x55') {
+    memcpy(&bytes[0], resource.data(), resource.size());
+    ok = PrepareVersionBlock(reinterpret_cast<unsigned char *>(&bytes[0]),
+                             bytes.size(), resource.size());
+  }
+  bool Query(const char *path, std::string *text, UINT *len = nullptr) {
+    LPVOID value = nullptr;
+    UINT length = 12345;
+    BOOL found = VerQueryValueA(&bytes[0], path, &value, &length);
+    if (len != nullptr)
+      *len = length;
+    if (!found)
+      return false;
+    const char *begin = static_cast<const char *>(value);
+    EXPECT_GE(begin, bytes.data());
+    EXPECT_LT(begin, bytes.data() + bytes.size());
+    *text = begin; // the block's last byte is zero: this stays inside
+    return true;
+  }
+  std::string String(const char *path) {
+    std::string text;
+    return Query(path, &text) ? text : "<missing>";
+  }
+  std::string bytes;
+  bool ok;
+};
+
+std::string Strings(const std::string &table) {
+  return Node("StringFileInfo", 1, 0, "", Node("040904b0", 1, 0, "", table));
+}
+
+std::string StandardResource() {
+  return VersionInfo(Siblings(
+      {Strings(Siblings({Text("CompanyName", "Acme"),
+                         Text("FileDescription", "Widget"),
+                         Text("FileVersion", "1.0")})),
+       Translation(0x0409, 0x04B0)}));
+}
+
+TEST(VersionBlock, LooksUpPathsAsThePlatformDoes) {
+  Block b(StandardResource());
+  ASSERT_TRUE(b.ok);
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\CompanyName"), "Acme");
+  // Keys fold case; empty components are skipped; '/' is part of a key.
+  EXPECT_EQ(b.String("\\stringfileinfo\\040904B0\\COMPANYNAME"), "Acme");
+  EXPECT_EQ(b.String("\\\\StringFileInfo\\\\040904b0\\FileVersion\\"), "1.0");
+  EXPECT_EQ(b.String("StringFileInfo\\040904b0\\FileDescription"), "Widget");
+  EXPECT_EQ(b.String("/StringFileInfo/040904b0/CompanyName"), "<missing>");
+  EXPECT_EQ(b.String("\\StringFile\\040904b0\\CompanyName"), "<missing>");
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Company"), "<missing>");
+  EXPECT_EQ(b.String("\\StringFileInfo\\040704b0\\CompanyName"), "<missing>");
+  std::string text;
+  UINT len;
+  ASSERT_TRUE(b.Query("\\", &text, &len));
+  EXPECT_EQ(len, 52u);
+  ASSERT_TRUE(b.Query("\\StringFileInfo", &text, &len));
+  EXPECT_EQ(len, 0u);
+  LPVOID value;
+  ASSERT_TRUE(VerQueryValueA(&b.bytes[0], "\\VarFileInfo\\Translation",
+                             &value, &len));
+  EXPECT_EQ(len, 4u);
+  EXPECT_EQ(memcmp(value, "\x09\x04\xB0\x04", 4), 0);
+  EXPECT_EQ(memcmp(&b.bytes[Le16(reinterpret_cast<unsigned char *>(
+                       &b.bytes[0]))],
+                   "FE2X", 4),
+            0);
+}
+
+// Producers disagree on what wValueLength counts; the string itself is
+// measured, up to its first zero unit and never past its node.
+TEST(VersionBlock, TextValuesAreMeasuredNotTrusted) {
+  std::string table = Siblings({
+      Node("Bytes", 1, 10, U16("Acme")),         // bytes, zero included
+      Node("NoZero", 1, 4, U16("Acme")),         // characters, no zero
+      Node("Empty", 1, 0, ""),                   // empty: no value bytes
+      Node("ZeroFirst", 1, 1, U16("")),          // just the terminator
+      Node("Unterminated", 1, 4, U16("Acme", false)),
+      Node("Binary", 0, 10, U16("Acme")),        // marked binary: raw UTF-16
+  });
+  Block b(VersionInfo(Strings(table)));
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Bytes"), "Acme");
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\NoZero"), "Acme");
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Empty"), "");
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\ZeroFirst"), "");
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Unterminated"), "Acme");
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Binary"), "A");
+}
+
+TEST(VersionBlock, TextConvertsToCodePage1252WithBestFit) {
+  std::string value = Units({'A', 0x0100, 0x0142, 0xFF21, 0x2013, 0x2212,
+                             0x20AC, 0x4E2D, 0xD83D, 0xDE00, 0x00E9, 0});
+  Block b(VersionInfo(Strings(Node("Mixed", 1, 12, value))));
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Mixed"),
+            "AAlA\x96-\x80???\xE9");
+}
+
+TEST(VersionBlock, LatinOneKeysFoldLikeUnicode) {
+  Block b(VersionInfo(Strings(Text("Caf\xE9", "x"))));
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\CAF\xC9"), "x");
+}
+
+TEST(VersionBlock, AnsiBlocksAnswerInPlace) {
+  std::string strings = AnsiNode(
+      "StringFileInfo", "",
+      AnsiNode("040904E4", "",
+               Siblings({AnsiNode("CompanyName", std::string("Old Co\0", 7)),
+                         AnsiNode("Empty", "")})));
+  std::string vars =
+      AnsiNode("VarFileInfo", "",
+               AnsiNode("Translation", std::string("\x09\x04\xE4\x04", 4)));
+  std::string root = AnsiNode("VS_VERSION_INFO", FixedInfo(),
+                              Siblings({strings, vars}));
+  Block b(root);
+  ASSERT_TRUE(b.ok);
+  EXPECT_TRUE(IsAnsiBlock(reinterpret_cast<unsigned char *>(&b.bytes[0])));
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904e4\\companyname"), "Old Co");
+  EXPECT_EQ(b.String("\\StringFileInfo\\040904e4\\Empty"), "");
+  std::string text;
+  UINT len;
+  ASSERT_TRUE(b.Query("\\VarFileInfo\\Translation", &text, &len));
+  EXPECT_EQ(len, 4u);
+  ASSERT_TRUE(b.Query("\\", &text, &len));
+  EXPECT_EQ(len, 52u);
+}
+
+TEST(VersionBlock, UnsoundTreesAreReadAsFarAsTheyAreSound) {
+  // A child whose length runs past its parent is cut at the parent's end.
+  std::string over = Text("CompanyName", "Acme");
+  PutLe16(over, 0, 0x4000);
+  Block overrun(VersionInfo(Strings(over)));
+  EXPECT_EQ(overrun.String("\\StringFileInfo\\040904b0\\CompanyName"), "Acme");
+
+  // A zero-length child ends the walk: what follows it is not reached.
+  std::string stop = Text("First", "1");
+  PutLe16(stop, 0, 0);
+  Block stopped(VersionInfo(Strings(Siblings({stop, Text("Second", "2")}))));
+  EXPECT_EQ(stopped.String("\\StringFileInfo\\040904b0\\Second"), "<missing>");
+
+  // A key without its terminator inside the node is no key.
+  std::string open = Node("CompanyName", 1, 0, ""); // 2 bytes of padding
+  open.resize(open.size() - 4);
+  PutLe16(open, 0, static_cast<uint16_t>(open.size()));
+  Block unterminated(VersionInfo(Strings(open)));
+  EXPECT_EQ(unterminated.String("\\StringFileInfo\\040904b0\\CompanyName"),
+            "<missing>");
+
+  // The root's own length claims more than the resource holds.
+  std::string big = StandardResource();
+  PutLe16(big, 0, 0xFFFF);
+  Block claimed(big);
+  EXPECT_EQ(claimed.String("\\StringFileInfo\\040904b0\\CompanyName"), "Acme");
+
+  // A root too short to hold a fixed record gives no record.
+  Block tiny(Node("VS_VERSION_INFO", 0, 0, ""));
+  std::string text;
+  EXPECT_FALSE(tiny.Query("\\", &text));
+
+  // A first key other than VS_VERSION_INFO is still walked.
+  Block renamed(Node("SOMETHING_ELSE", 0, 52, FixedInfo(),
+                     Translation(0x0409, 0x04B0)));
+  EXPECT_TRUE(renamed.Query("\\VarFileInfo\\Translation", &text));
+}
+
+TEST(VersionBlock, EveryTruncationAndByteFlipStaysInsideTheBuffer) {
+  const std::string good = StandardResource();
+  const char *queries[] = {"\\",
+                           "\\VarFileInfo\\Translation",
+                           "\\StringFileInfo\\040904b0\\CompanyName",
+                           "\\StringFileInfo\\040904b0\\FileDescription",
+                           "\\StringFileInfo\\040904b0\\FileVersion",
+                           "\\StringFileInfo\\040904b0\\PrivateBuild",
+                           "\\StringFileInfo",
+                           ""};
+  auto exercise = [&](const std::string &resource) {
+    Block b(resource);
+    if (!b.ok)
+      return;
+    std::string text;
+    for (const char *q : queries)
+      b.Query(q, &text);
+  };
+  for (size_t len = 0; len <= good.size(); ++len)
+    exercise(good.substr(0, len));
+  std::mt19937 rng(7);
+  for (size_t at = 0; at < good.size(); ++at)
+    for (unsigned char v : {0x00, 0xFF, 0x01, 0x7F}) {
+      std::string bent = good;
+      bent[at] = static_cast<char>(v);
+      exercise(bent);
+    }
+  for (int round = 0; round < 2000; ++round) {
+    std::string bent = good;
+    for (int k = 0; k < 4; ++k)
+      bent[rng() % bent.size()] = static_cast<char>(rng());
+    exercise(bent);
+  }
+}
+
+} // namespace
