@@ -156,6 +156,95 @@ int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res) {
   return 0;
 }
 
+// Keeps what the file holds of a block that starts at offset and claims
+// length bytes; false when it starts outside the file.
+bool ClampToFile(ByteSource *src, uint64_t offset, uint64_t length,
+                 VersionResource *res) {
+  if (offset >= src->size || length == 0)
+    return false;
+  uint64_t available = src->size - offset;
+  if (length > available)
+    length = available;
+  if (length > kMaxVersionResource)
+    length = kMaxVersionResource;
+  res->offset = offset;
+  res->size = static_cast<uint32_t>(length);
+  return true;
+}
+
+// 16-bit Windows: the resource table lists types, each followed by its
+// resources; offsets and lengths count in units of 1 << rscAlignShift.
+int LocateNe(ByteSource *src, uint64_t neHeader, VersionResource *res) {
+  uint16_t tableOffset, residentNames;
+  if (!ReadLe16(src, neHeader + 0x24, &tableOffset) ||   // ne_rsrctab
+      !ReadLe16(src, neHeader + 0x26, &residentNames) || // ne_restab
+      residentNames <= tableOffset)
+    return -1;
+  uint64_t table = neHeader + tableOffset;
+  uint64_t tableEnd = neHeader + residentNames;
+  uint16_t shift;
+  if (!ReadLe16(src, table, &shift) || shift > 31)
+    return -1; // a larger shift overflows any offset
+  const uint16_t kNeVersionType = 0x8000 | kVersionType;
+  const uint16_t kNeVersionName = 0x8000 | kVersionName;
+  uint64_t pos = table + 2;
+  // Every step stays inside the table, so a missing terminator or a huge
+  // count ends the walk at the table's end.
+  while (pos + 8 <= tableEnd) {
+    unsigned char type[8]; // TYPEINFO
+    if (!ReadAt(src, pos, type, sizeof type))
+      return -1;
+    uint16_t typeId = Le16(type);
+    uint16_t count = Le16(type + 2);
+    if (typeId == 0)
+      return -1;
+    pos += 8;
+    if (typeId != kNeVersionType) {
+      pos += uint64_t{12} * count;
+      continue;
+    }
+    for (uint16_t i = 0; i < count && pos + 12 <= tableEnd; ++i, pos += 12) {
+      unsigned char name[12]; // NAMEINFO
+      if (!ReadAt(src, pos, name, sizeof name))
+        return -1;
+      if (Le16(name + 6) != kNeVersionName)
+        continue;
+      uint64_t offset = uint64_t{Le16(name)} << shift;
+      uint64_t length = uint64_t{Le16(name + 2)} << shift;
+      if (offset > 0xFFFFFFFFu || length > 0xFFFFFFFFu)
+        return -1; // would wrap in the 32 bits the format has
+      if (!ClampToFile(src, offset, length, res))
+        return -1;
+      res->format = kImageNe;
+      return 0;
+    }
+    return -1;
+  }
+  return -1;
+}
+
+// A Windows 9x virtual device: the LE header points straight at a 16-bit
+// version resource behind a small resource header of its own.
+int LocateLe(ByteSource *src, uint64_t leHeader, VersionResource *res) {
+  uint32_t offset, length;
+  if (!ReadLe32(src, leHeader + 0xB8, &offset) || // e32_winresoff
+      !ReadLe32(src, leHeader + 0xBC, &length) || // e32_winreslen
+      length <= 13)
+    return -1;
+  unsigned char header[13]; // FF, type 16, FF, name 1, flags, size
+  if (!ReadAt(src, offset, header, sizeof header) || header[0] != 0xFF ||
+      Le16(header + 1) != kVersionType || header[3] != 0xFF ||
+      Le16(header + 4) != kVersionName)
+    return -1;
+  uint32_t size = Le32(header + 8);
+  if (size > length - 13)
+    size = length - 13;
+  if (!ClampToFile(src, uint64_t{offset} + 13, size, res))
+    return -1;
+  res->format = kImageLe;
+  return 0;
+}
+
 } // namespace
 
 int LocateVersionResource(ByteSource *src, VersionResource *res) {
@@ -168,5 +257,9 @@ int LocateVersionResource(ByteSource *src, VersionResource *res) {
     return -1;
   if (memcmp(signature, "PE\0\0", 4) == 0)
     return LocatePe(src, newHeader, res);
+  if (signature[0] == 'N' && signature[1] == 'E')
+    return LocateNe(src, newHeader, res);
+  if (signature[0] == 'L' && signature[1] == 'E')
+    return LocateLe(src, newHeader, res);
   return -1;
 }

@@ -77,8 +77,13 @@ DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {
   VersionResource res;
   if (Locate(path, &src, &res) != 0)
     return 0;
+  uint16_t blockLength = 0;
+  bool ok = ReadLe16(src, res.offset, &blockLength);
   Release(src);
-  return static_cast<DWORD>(VersionBufferSize(res.size, false));
+  if (!ok)
+    return 0;
+  return static_cast<DWORD>(
+      VersionBufferSize(res.format, res.size, blockLength));
 }
 
 BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length, LPVOID data) {

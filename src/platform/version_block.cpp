@@ -4,6 +4,7 @@
 
 #include "byte_source.h"
 #include "codepage1252.h"
+#include "exe_locate.h"
 #include "platform.h"
 
 namespace {
@@ -109,9 +110,12 @@ bool FindChild(const unsigned char *b, const Node &parent, bool ansi,
 
 bool IsAnsiBlock(const unsigned char *block) { return block[4] >= 0x20; }
 
-unsigned long VersionBufferSize(unsigned long resourceSize, bool ansi) {
-  (void)ansi;
-  return resourceSize * 2 + 4;
+unsigned long VersionBufferSize(int format, unsigned long resourceSize,
+                                unsigned blockLength) {
+  if (format == kImagePe)
+    return resourceSize * 2 + 4;
+  const unsigned kFixedPart = 52; // sizeof(VS_FIXEDFILEINFO)
+  return blockLength > kFixedPart ? (blockLength - kFixedPart) * 4ul : 0;
 }
 
 bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied) {
@@ -130,6 +134,10 @@ bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied) {
   } else if (extent > (length - 4) / 2) {
     extent = (length - 4) / 2;
   }
+  // Too short for a node header: and "FE2X" would land on the length and
+  // type fields that tell the layout.
+  if (extent < 6)
+    return false;
   buffer[0] = static_cast<unsigned char>(extent);
   buffer[1] = static_cast<unsigned char>(extent >> 8);
   if (!ansi)

@@ -17,9 +17,13 @@
 // character of its key rather than the low byte of a type field.
 bool IsAnsiBlock(const unsigned char *block);
 
-// Bytes of buffer a block of the given raw resource needs (the size that
-// GetFileVersionInfoSizeA reports).
-unsigned long VersionBufferSize(unsigned long resourceSize, bool ansi);
+// Bytes of buffer a version resource needs: the size that
+// GetFileVersionInfoSizeA reports. A PE resource of n bytes gets 2n+4, room
+// for its text in code page 1252 after it; a 16-bit resource (NE, LE) gets
+// four times what its length field counts beyond the fixed part, as
+// Windows sizes them. 0 for a 16-bit block too short to hold a record.
+unsigned long VersionBufferSize(int format, unsigned long resourceSize,
+                                unsigned blockLength);
 
 // Lays a raw resource of `copied` bytes, already at the front of a buffer
 // of `length` bytes, out as the contract above wants. Returns false when

@@ -86,9 +86,9 @@ inline std::string Text(const std::string &key, const std::string &value) {
 
 inline std::string FixedInfo(uint32_t fileFlags = 0) {
   std::string f(52, '\0');
-  const uint32_t fields[13] = {0xFEEF04BD, 0x10000, 0x00010002, 0x00030004,
-                               0x00010002, 0x00030004, 0x3F, fileFlags,
-                               0x40004, 2, 0, 0, 0};
+  const uint32_t fields[13] = {
+      0xFEEF04BD, 0x10000, 0x00010002, 0x00030004, 0x00010002, 0x00030004, 0x3F,
+      fileFlags,  0x40004, 2,          0,          0,          0};
   for (int i = 0; i < 13; ++i)
     for (int b = 0; b < 4; ++b)
       f[4 * i + b] = static_cast<char>((fields[i] >> (8 * b)) & 0xFF);
@@ -97,8 +97,7 @@ inline std::string FixedInfo(uint32_t fileFlags = 0) {
 
 inline std::string Translation(uint16_t language, uint16_t codePage) {
   return Node("VarFileInfo", 1, 0, "",
-              Node("Translation", 0, 4,
-                   Units({language, codePage})));
+              Node("Translation", 0, 4, Units({language, codePage})));
 }
 
 inline std::string VersionInfo(const std::string &children,

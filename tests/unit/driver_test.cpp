@@ -19,8 +19,9 @@ RunResult RunWith(std::vector<std::string> args) {
     argv.push_back(&a[0]);
   argv.push_back(nullptr);
   RunResult r;
-  r.output = CaptureOutput(
-      [&] { r.status = RunQuelvo(static_cast<int>(args.size()), argv.data()); });
+  r.output = CaptureOutput([&] {
+    r.status = RunQuelvo(static_cast<int>(args.size()), argv.data());
+  });
   return r;
 }
 
@@ -28,7 +29,8 @@ const char kBanner[] =
     "\nKorvane  Win32 Executable Version Checker 4.02 11/17/95 14:59\n";
 
 TEST(ReportStatus, EveryCodeHasItsMessage) {
-  EXPECT_EQ(Status(-1, "f.dll"), "\nOut of memory while processing file\nf.dll.");
+  EXPECT_EQ(Status(-1, "f.dll"),
+            "\nOut of memory while processing file\nf.dll.");
   EXPECT_EQ(Status(100, "f.dll"), "\nf.dll is not a Win32 executable.");
   EXPECT_EQ(Status(112, "f.dll"), "\nf.dll is not a Win32 executable.");
   for (int code = 101; code <= 106; ++code)
@@ -90,8 +92,9 @@ TEST(RunQuelvo, DirectoriesAreSilentAndMissingVersionsSaySo) {
   dir.Add("text.dll", "just text");
   RunResult r = RunWith({dir.path() + "/*.dll"});
   EXPECT_EQ(r.output.substr(r.output.find("reserved.\n") + 10),
-            "\n" + dir.path() + "/text.dll does not contain version "
-                                "information.\n\n");
+            "\n" + dir.path() +
+                "/text.dll does not contain version "
+                "information.\n\n");
 }
 
 TEST(RunQuelvo, PathsThatDoNotFitAreNamedNotCut) {

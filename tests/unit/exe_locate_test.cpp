@@ -33,12 +33,13 @@ void Put16(std::string &s, size_t off, uint16_t v) {
 size_t ResourceRoot(const std::string &pe) {
   size_t nt = At32(pe, 0x3C);
   size_t optional = nt + 24;
-  size_t sections = optional + Le16(reinterpret_cast<const unsigned char *>(
-                                   pe.data()) + nt + 20);
+  size_t sections =
+      optional +
+      Le16(reinterpret_cast<const unsigned char *>(pe.data()) + nt + 20);
   bool plus = pe[optional] == 0x0B && pe[optional + 1] == 0x02;
   uint32_t rva = At32(pe, optional + (plus ? 128 : 112));
-  unsigned count = Le16(reinterpret_cast<const unsigned char *>(pe.data()) +
-                        nt + 6);
+  unsigned count =
+      Le16(reinterpret_cast<const unsigned char *>(pe.data()) + nt + 6);
   for (unsigned i = 0; i < count; ++i) {
     size_t sec = sections + 40 * i;
     uint32_t va = At32(pe, sec + 12), raw = At32(pe, sec + 16);
@@ -61,7 +62,7 @@ std::string U16Key() {
 // Everything a report asks of a file, on a located resource.
 void ExerciseBlock(const std::string &image, const VersionResource &res) {
   ASSERT_LE(res.offset + res.size, image.size());
-  std::string buffer(VersionBufferSize(res.size, false), '\0');
+  std::string buffer(VersionBufferSize(kImagePe, res.size, 0), '\0');
   memcpy(&buffer[0], image.data() + res.offset, res.size);
   if (!PrepareVersionBlock(reinterpret_cast<unsigned char *>(&buffer[0]),
                            buffer.size(), res.size))
@@ -82,8 +83,8 @@ void ExerciseBlock(const std::string &image, const VersionResource &res) {
 TEST(LocateVersionResource, FindsItInEveryFixtureThatHasOne) {
   const char *without[] = {"nover.dll", "norsrc.dll", "strname.dll",
                            "name2.dll"};
-  const char *with[] = {"basic.dll", "app32.exe", "app64.exe", "lang9.dll",
-                        "notrans.dll", "oddchars.dll"};
+  const char *with[] = {"basic.dll", "app32.exe",   "app64.exe",
+                        "lang9.dll", "notrans.dll", "oddchars.dll"};
   for (const char *name : without) {
     VersionResource res;
     EXPECT_EQ(Locate(ReadFile(Fixture(name)), &res), -1) << name;
@@ -125,9 +126,9 @@ TEST(LocateVersionResource, IdEntriesAreFoundByBinarySearchAsTheLoaderDoes) {
   // nover.dll holds types 6 (strings) and 10 (data), both with name 1.
   std::string image = ReadFile(Fixture("nover.dll"));
   size_t root = ResourceRoot(image);
-  ASSERT_EQ(Le16(reinterpret_cast<const unsigned char *>(image.data()) +
-                 root + 14),
-            2);
+  ASSERT_EQ(
+      Le16(reinterpret_cast<const unsigned char *>(image.data()) + root + 14),
+      2);
   VersionResource res;
   std::string sorted = image; // 5, 16: the data resource poses as version
   Put16(sorted, root + 16, 5);

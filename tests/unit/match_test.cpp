@@ -49,11 +49,11 @@ std::vector<std::string> Expand(const std::string &pattern) {
 
 TEST(NameOrder, FoldsOnlyAsciiLettersAndComparesBytesUnsigned) {
   EXPECT_EQ(CompareNames("ABC", "abc"), 0);
-  EXPECT_LT(CompareNames("lib.dll", "lib\\"), 0);   // '.' below '\'
+  EXPECT_LT(CompareNames("lib.dll", "lib\\"), 0);     // '.' below '\'
   EXPECT_LT(CompareNames("lib\\", "lib_old.dll"), 0); // '\' below '_'
   EXPECT_LT(CompareNames("lib\\", "libs"), 0);
-  EXPECT_LT(CompareNames("_x", "a"), 0);  // 0x5F sorts before letters
-  EXPECT_GT(CompareNames("{x", "z"), 0);  // '{' after every letter
+  EXPECT_LT(CompareNames("_x", "a"), 0);   // 0x5F sorts before letters
+  EXPECT_GT(CompareNames("{x", "z"), 0);   // '{' after every letter
   EXPECT_GT(CompareNames("\xC9", "~"), 0); // high bytes after all, unfolded
   EXPECT_NE(CompareNames("\xC9", "\xE9"), 0);
   EXPECT_LT(CompareNames("file10", "file9"), 0); // digits as characters
@@ -85,8 +85,7 @@ TEST(InsertSorted, MixedFilesAndDirectoriesSortWithTheBackslash) {
   for (const char *name : {"LIBS.DLL", "lib_old.dll", "lib\\", "lib.dll"})
     InsertSorted(NewNode(name), &list);
   EXPECT_EQ(Names(list), (std::vector<std::string>{"lib.dll", "lib\\",
-                                                    "lib_old.dll",
-                                                    "LIBS.DLL"}));
+                                                   "lib_old.dll", "LIBS.DLL"}));
   FreeMatchList(list);
 }
 
@@ -215,7 +214,7 @@ TEST(CheckRegularFile, AnswersForFilesDirectoriesAndWhatCannotBeRead) {
   chmod(file.c_str(), 0);            // permissions play no part
   EXPECT_EQ(check(file), 0);
   EXPECT_EQ(check(sub + "\\"), 107);
-  EXPECT_EQ(std::string(buf), sub); // one backslash removed, and kept so
+  EXPECT_EQ(std::string(buf), sub);    // one backslash removed, and kept so
   EXPECT_EQ(check(sub + "\\\\"), 110); // the second one stays: fails
   EXPECT_EQ(check(sub + "/"), 110);    // a trailing slash is not removed
   EXPECT_EQ(check("\\"), 107);
@@ -228,7 +227,7 @@ TEST(CheckRegularFile, AnswersForFilesDirectoriesAndWhatCannotBeRead) {
   EXPECT_EQ(check(dir.path() + "/x.dl?"), 110);
   EXPECT_EQ(check(dir.path() + "/nothing.dll"), 110);
   EXPECT_EQ(check(""), 110);
-  EXPECT_EQ(check(dir.path() + "\\X.DLL"), 0); // case-insensitive
+  EXPECT_EQ(check(dir.path() + "\\X.DLL"), 0);  // case-insensitive
   EXPECT_EQ(check(dir.path() + "/x.dll. "), 0); // trailing dot and space
   EXPECT_EQ(check(dir.path() + "/sub/../x.dll"), 0);
 }

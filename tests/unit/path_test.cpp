@@ -44,7 +44,7 @@ TEST(NormalisePath, BothSeparatorsDotsAndTrailingDotsLikeWindows) {
   EXPECT_EQ(Normal("/a/b/c"), "/a/b/c");
   EXPECT_EQ(Normal("\\a\\\\b//c"), "/a/b/c");
   EXPECT_EQ(Normal("/a/./b/../c"), "/a/c");
-  EXPECT_EQ(Normal("/../../x"), "/x"); // ".." stops at the root
+  EXPECT_EQ(Normal("/../../x"), "/x");         // ".." stops at the root
   EXPECT_EQ(Normal("/a/nosuch/../b"), "/a/b"); // lexical, not on disk
   EXPECT_EQ(Normal("/a/b. . ."), "/a/b");
   EXPECT_EQ(Normal("/a./b"), "/a./b"); // only the last component
@@ -73,8 +73,8 @@ TEST(Wildcards, PatternRewriteAsTheSearchDoesIt) {
 }
 
 TEST(Wildcards, MatchingRulesUsersTripOver) {
-  EXPECT_TRUE(Matches("*.*", "README"));   // no dot needed
-  EXPECT_TRUE(Matches("*.", "README"));    // "*." means no extension
+  EXPECT_TRUE(Matches("*.*", "README")); // no dot needed
+  EXPECT_TRUE(Matches("*.", "README"));  // "*." means no extension
   EXPECT_FALSE(Matches("*.", "a.txt"));
   EXPECT_TRUE(Matches("readme.*", "readme"));
   EXPECT_TRUE(Matches("a?.txt", "a.txt")); // '?' may match nothing
@@ -128,9 +128,9 @@ TEST(DirectorySearch, CaseVariantsComeInAFixedOrder) {
   dir.Add("README");
   dir.Add("Readme");
   dir.Add("b");
-  EXPECT_EQ(Search(dir.path() + "/*"),
-            (std::vector<std::string>{".", "..", "b", "README", "Readme",
-                                      "readme"}));
+  EXPECT_EQ(
+      Search(dir.path() + "/*"),
+      (std::vector<std::string>{".", "..", "b", "README", "Readme", "readme"}));
   // Without wildcards the exact spelling wins, then the first in byte order.
   EXPECT_EQ(Search(dir.path() + "/Readme"), std::vector<std::string>{"Readme"});
   EXPECT_EQ(Search(dir.path() + "/rEADME"), std::vector<std::string>{"README"});

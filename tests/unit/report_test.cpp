@@ -11,7 +11,8 @@ struct Outcome {
 Outcome Report(const std::string &fixture, bool detailed = false) {
   Outcome o;
   std::string path = Fixture(fixture);
-  o.output = CaptureOutput([&] { o.status = ReportVersion(path.c_str(), detailed); });
+  o.output =
+      CaptureOutput([&] { o.status = ReportVersion(path.c_str(), detailed); });
   return o;
 }
 
@@ -45,7 +46,8 @@ TEST(ReportVersion, FailuresStopAtTheirStageWithTheirCode) {
   Outcome noCompany = Report("nocompany.dll");
   EXPECT_EQ(noCompany.status, 103);
   EXPECT_EQ(noCompany.output, Opening("nocompany.dll"));
-  Outcome secondTable = Report("secondtrans.dll"); // only the first entry counts
+  Outcome secondTable =
+      Report("secondtrans.dll"); // only the first entry counts
   EXPECT_EQ(secondTable.status, 103);
   EXPECT_EQ(secondTable.output, Opening("secondtrans.dll"));
   Outcome noDescription = Report("nodesc.dll");
@@ -88,9 +90,11 @@ TEST(ReportFixedInfo, NumbersFlagsAndTablesAsPrinted) {
   EXPECT_NE(o.output.find("\nVersion Number:\t   65535.65535.65535.65535"
                           "\nProduct Number:\t   65535.100.7.65535"),
             std::string::npos);
-  EXPECT_EQ(Report("d_ver.dll", true).output.find(
-                "\nVersion Number:\t   4.00.0.1\nProduct Number:\t   4.0.0.1"),
-            Report("d_ver.dll", true).output.find("\nVersion Number:"));
+  EXPECT_EQ(
+      Report("d_ver.dll", true)
+          .output.find(
+              "\nVersion Number:\t   4.00.0.1\nProduct Number:\t   4.0.0.1"),
+      Report("d_ver.dll", true).output.find("\nVersion Number:"));
   EXPECT_NE(Report("d_flags3f.dll", true)
                 .output.find("\nFile Flags:\t   DEBUG,INFERRED,PATCHED,"
                              "PRERELEASE,PRIVATEBUILD,SPECIALBUILD\n"),

@@ -4,6 +4,7 @@
 
 #include "block_builder.h"
 #include "byte_source.h"
+#include "exe_locate.h"
 #include "platform.h"
 #include "test_support.h"
 #include "version_block.h"
@@ -14,7 +15,7 @@ namespace {
 // bytes: twice the size plus four, tree first, spare area after.
 struct Block {
   explicit Block(const std::string &resource)
-      : bytes(VersionBufferSize(resource.size(), false), '\x55') {
+      : bytes(VersionBufferSize(kImagePe, resource.size(), 0), '\x55') {
     memcpy(&bytes[0], resource.data(), resource.size());
     ok = PrepareVersionBlock(reinterpret_cast<unsigned char *>(&bytes[0]),
                              bytes.size(), resource.size());
@@ -46,11 +47,11 @@ std::string Strings(const std::string &table) {
 }
 
 std::string StandardResource() {
-  return VersionInfo(Siblings(
-      {Strings(Siblings({Text("CompanyName", "Acme"),
-                         Text("FileDescription", "Widget"),
-                         Text("FileVersion", "1.0")})),
-       Translation(0x0409, 0x04B0)}));
+  return VersionInfo(
+      Siblings({Strings(Siblings({Text("CompanyName", "Acme"),
+                                  Text("FileDescription", "Widget"),
+                                  Text("FileVersion", "1.0")})),
+                Translation(0x0409, 0x04B0)}));
 }
 
 TEST(VersionBlock, LooksUpPathsAsThePlatformDoes) {
@@ -72,26 +73,26 @@ TEST(VersionBlock, LooksUpPathsAsThePlatformDoes) {
   ASSERT_TRUE(b.Query("\\StringFileInfo", &text, &len));
   EXPECT_EQ(len, 0u);
   LPVOID value;
-  ASSERT_TRUE(VerQueryValueA(&b.bytes[0], "\\VarFileInfo\\Translation",
-                             &value, &len));
+  ASSERT_TRUE(
+      VerQueryValueA(&b.bytes[0], "\\VarFileInfo\\Translation", &value, &len));
   EXPECT_EQ(len, 4u);
   EXPECT_EQ(memcmp(value, "\x09\x04\xB0\x04", 4), 0);
-  EXPECT_EQ(memcmp(&b.bytes[Le16(reinterpret_cast<unsigned char *>(
-                       &b.bytes[0]))],
-                   "FE2X", 4),
-            0);
+  EXPECT_EQ(
+      memcmp(&b.bytes[Le16(reinterpret_cast<unsigned char *>(&b.bytes[0]))],
+             "FE2X", 4),
+      0);
 }
 
 // Producers disagree on what wValueLength counts; the string itself is
 // measured, up to its first zero unit and never past its node.
 TEST(VersionBlock, TextValuesAreMeasuredNotTrusted) {
   std::string table = Siblings({
-      Node("Bytes", 1, 10, U16("Acme")),         // bytes, zero included
-      Node("NoZero", 1, 4, U16("Acme")),         // characters, no zero
-      Node("Empty", 1, 0, ""),                   // empty: no value bytes
-      Node("ZeroFirst", 1, 1, U16("")),          // just the terminator
+      Node("Bytes", 1, 10, U16("Acme")), // bytes, zero included
+      Node("NoZero", 1, 4, U16("Acme")), // characters, no zero
+      Node("Empty", 1, 0, ""),           // empty: no value bytes
+      Node("ZeroFirst", 1, 1, U16("")),  // just the terminator
       Node("Unterminated", 1, 4, U16("Acme", false)),
-      Node("Binary", 0, 10, U16("Acme")),        // marked binary: raw UTF-16
+      Node("Binary", 0, 10, U16("Acme")), // marked binary: raw UTF-16
   });
   Block b(VersionInfo(Strings(table)));
   EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Bytes"), "Acme");
@@ -124,8 +125,8 @@ TEST(VersionBlock, AnsiBlocksAnswerInPlace) {
   std::string vars =
       AnsiNode("VarFileInfo", "",
                AnsiNode("Translation", std::string("\x09\x04\xE4\x04", 4)));
-  std::string root = AnsiNode("VS_VERSION_INFO", FixedInfo(),
-                              Siblings({strings, vars}));
+  std::string root =
+      AnsiNode("VS_VERSION_INFO", FixedInfo(), Siblings({strings, vars}));
   Block b(root);
   ASSERT_TRUE(b.ok);
   EXPECT_TRUE(IsAnsiBlock(reinterpret_cast<unsigned char *>(&b.bytes[0])));
@@ -166,14 +167,23 @@ TEST(VersionBlock, UnsoundTreesAreReadAsFarAsTheyAreSound) {
   Block claimed(big);
   EXPECT_EQ(claimed.String("\\StringFileInfo\\040904b0\\CompanyName"), "Acme");
 
+  // A root length below a node header would put "FE2X" over the length
+  // and type fields themselves (found by fuzzing): no block at all.
+  for (uint16_t len : {1, 2, 4, 5}) {
+    std::string stub = StandardResource();
+    PutLe16(stub, 0, len);
+    Block shortRoot(stub);
+    EXPECT_FALSE(shortRoot.ok) << len;
+  }
+
   // A root too short to hold a fixed record gives no record.
   Block tiny(Node("VS_VERSION_INFO", 0, 0, ""));
   std::string text;
   EXPECT_FALSE(tiny.Query("\\", &text));
 
   // A first key other than VS_VERSION_INFO is still walked.
-  Block renamed(Node("SOMETHING_ELSE", 0, 52, FixedInfo(),
-                     Translation(0x0409, 0x04B0)));
+  Block renamed(
+      Node("SOMETHING_ELSE", 0, 52, FixedInfo(), Translation(0x0409, 0x04B0)));
   EXPECT_TRUE(renamed.Query("\\VarFileInfo\\Translation", &text));
 }
 

@@ -1,0 +1,58 @@
+// Bytes in as an executable image: locate the version resource, lay it out
+// as a block, and ask it everything a report asks, plus keys bent by the
+// input itself.
+#include <stdlib.h>
+#include <string.h>
+
+#include "byte_source.h"
+#include "exe_locate.h"
+#include "platform.h"
+#include "version_block.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  ByteSource *src = static_cast<ByteSource *>(malloc(sizeof(ByteSource)));
+  InitMemorySource(src, data, size);
+  VersionResource res;
+  if (LocateVersionResource(src, &res) != 0) {
+    free(src);
+    return 0;
+  }
+  uint16_t blockLength = 0;
+  ReadLe16(src, res.offset, &blockLength);
+  unsigned long length = VersionBufferSize(res.format, res.size, blockLength);
+  free(src);
+  if (length == 0)
+    return 0;
+  unsigned char *block = static_cast<unsigned char *>(malloc(length));
+  size_t copied = res.size < length ? res.size : length;
+  memcpy(block, data + res.offset, copied);
+  if (PrepareVersionBlock(block, length, copied)) {
+    // The last few input bytes choose an odd key to try as well.
+    char odd[64];
+    size_t n = size < 16 ? size : 16;
+    memcpy(odd, "\\StringFileInfo\\", 16);
+    memcpy(odd + 16, data + size - n, n);
+    odd[16 + n] = '\0';
+    const char *queries[] = {"\\",
+                             "",
+                             nullptr,
+                             "\\VarFileInfo\\Translation",
+                             "\\StringFileInfo\\040904b0\\CompanyName",
+                             "\\StringFileInfo\\040904E4\\FileDescription",
+                             "\\\\StringFileInfo\\\\040904b0\\FileVersion\\",
+                             "\\StringFileInfo",
+                             "\\VarFileInfo",
+                             odd};
+    for (const char *q : queries) {
+      LPVOID value = nullptr;
+      UINT len = 0;
+      if (VerQueryValueA(block, q, &value, &len) && value != nullptr) {
+        // What a report does with the answer: read a string, or a record.
+        volatile size_t sink = strlen(static_cast<const char *>(value));
+        (void)sink;
+      }
+    }
+  }
+  free(block);
+  return 0;
+}
