@@ -224,22 +224,24 @@ int LocateNe(ByteSource *src, uint64_t neHeader, VersionResource *res) {
 }
 
 // A Windows 9x virtual device: the LE header points straight at a 16-bit
-// version resource behind a small resource header of its own.
+// version resource behind a small resource header of its own, 12 bytes:
+// 0xFF, the type (16), 0xFF, the name (1), flags, and the block's size.
 int LocateLe(ByteSource *src, uint64_t leHeader, VersionResource *res) {
+  const uint32_t kHeader = 12;
   uint32_t offset, length;
   if (!ReadLe32(src, leHeader + 0xB8, &offset) || // e32_winresoff
       !ReadLe32(src, leHeader + 0xBC, &length) || // e32_winreslen
-      length <= 13)
+      length <= kHeader)
     return -1;
-  unsigned char header[13]; // FF, type 16, FF, name 1, flags, size
+  unsigned char header[kHeader];
   if (!ReadAt(src, offset, header, sizeof header) || header[0] != 0xFF ||
       Le16(header + 1) != kVersionType || header[3] != 0xFF ||
       Le16(header + 4) != kVersionName)
     return -1;
   uint32_t size = Le32(header + 8);
-  if (size > length - 13)
-    size = length - 13;
-  if (!ClampToFile(src, uint64_t{offset} + 13, size, res))
+  if (size > length - kHeader)
+    size = length - kHeader;
+  if (!ClampToFile(src, uint64_t{offset} + kHeader, size, res))
     return -1;
   res->format = kImageLe;
   return 0;

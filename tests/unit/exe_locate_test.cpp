@@ -62,10 +62,17 @@ std::string U16Key() {
 // Everything a report asks of a file, on a located resource.
 void ExerciseBlock(const std::string &image, const VersionResource &res) {
   ASSERT_LE(res.offset + res.size, image.size());
-  std::string buffer(VersionBufferSize(kImagePe, res.size, 0), '\0');
-  memcpy(&buffer[0], image.data() + res.offset, res.size);
+  unsigned length =
+      res.size >= 2 ? Le16(reinterpret_cast<const unsigned char *>(
+                          image.data() + res.offset))
+                    : 0;
+  std::string buffer(VersionBufferSize(res.format, res.size, length), '\0');
+  if (buffer.empty())
+    return;
+  size_t copied = res.size < buffer.size() ? res.size : buffer.size();
+  memcpy(&buffer[0], image.data() + res.offset, copied);
   if (!PrepareVersionBlock(reinterpret_cast<unsigned char *>(&buffer[0]),
-                           buffer.size(), res.size))
+                           buffer.size(), copied))
     return;
   const char *queries[] = {"\\", "\\VarFileInfo\\Translation",
                            "\\StringFileInfo\\040904b0\\CompanyName",
@@ -194,6 +201,53 @@ TEST(LocateVersionResource, EveryTruncationAndHeaderFlipEndsCleanly) {
         if (Locate(bent, &res) == 0)
           ExerciseBlock(bent, res);
       }
+  }
+}
+
+std::string Ne(const std::string &name) {
+  return std::string(QUELVO_FIXTURES) + "/../ne/" + name;
+}
+
+TEST(LocateVersionResource, SixteenBitImagesAndTheirBrokenTables) {
+  struct {
+    const char *name;
+    int format;
+  } good[] = {{"app16.exe", kImageNe},
+              {"font.fon", kImageNe},
+              {"display.drv", kImageNe},
+              {"driver.vxd", kImageLe}};
+  for (const auto &g : good) {
+    std::string image = ReadFile(Ne(g.name));
+    VersionResource res;
+    ASSERT_EQ(Locate(image, &res), 0) << g.name;
+    EXPECT_EQ(res.format, g.format);
+    EXPECT_EQ(image.substr(res.offset + 4, 16),
+              std::string("VS_VERSION_INFO\0", 16));
+    // Windows sizes a 16-bit block at four times its length past the
+    // fixed part.
+    unsigned length = Le16(reinterpret_cast<const unsigned char *>(
+        image.data() + res.offset));
+    EXPECT_EQ(GetFileVersionInfoSizeA(Ne(g.name).c_str(), nullptr),
+              (length - 52) * 4);
+  }
+  // Tables that lie: a shift that overflows, types without an end, data
+  // past the end of the file, a count of 65535, an LE header of the wrong
+  // type or pointing outside the file.
+  for (const char *name :
+       {"ne_shift_overflow.exe", "ne_type_runaway.exe", "ne_past_end.exe",
+        "ne_count_huge.exe", "le_past_end.vxd", "le_bad_header.vxd",
+        "nover16.dll", "nover.386"}) {
+    VersionResource res;
+    EXPECT_EQ(Locate(ReadFile(Ne(name)), &res), -1) << name;
+  }
+  for (const char *name : {"app16.exe", "driver.vxd"}) {
+    const std::string image = ReadFile(Ne(name));
+    for (size_t len = 0; len < image.size(); ++len) {
+      std::string cut = image.substr(0, len);
+      VersionResource res;
+      if (Locate(cut, &res) == 0)
+        ExerciseBlock(cut, res);
+    }
   }
 }
 
