@@ -15,18 +15,26 @@ int QueryFileMode(const char *path, unsigned *mode) {
   if (len >= 2 && IsPathSeparator(path[len - 1]) && path[len - 2] != ':')
     return -1;
   char normal[kHostPathMax];
-  char real[kHostPathMax];
-  if (NormalisePath(path, true, normal, sizeof normal) != 0 ||
-      ResolvePath(normal, real, sizeof real) != 0)
+  if (NormalisePath(path, true, normal, sizeof normal) != 0)
     return -1;
   struct stat st;
-  if (stat(real, &st) != 0) {
+  if (stat(normal, &st) != 0) {
     // A dangling link is still an entry the search finds, without the
     // directory attribute: the runtime calls that a file.
-    if (lstat(real, &st) != 0)
+    if (lstat(normal, &st) == 0) {
+      *mode = QUELVO_MODE_REGULAR;
+      return 0;
+    }
+    // Perhaps only the case differs from what is on disk.
+    char real[kHostPathMax];
+    if (ResolvePath(normal, real, sizeof real) != 0)
       return -1;
-    *mode = QUELVO_MODE_REGULAR;
-    return 0;
+    if (stat(real, &st) != 0) {
+      if (lstat(real, &st) != 0)
+        return -1;
+      *mode = QUELVO_MODE_REGULAR;
+      return 0;
+    }
   }
   if (S_ISDIR(st.st_mode))
     *mode = QUELVO_MODE_DIRECTORY;

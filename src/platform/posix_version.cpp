@@ -17,18 +17,28 @@
 
 namespace {
 
+int OpenReadOnly(const char *path) {
+  int fd;
+  do
+    fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device that
 // took the file's place after the status query from blocking the open.
 int OpenRegular(const char *path, uint64_t *size) {
   char normal[kHostPathMax];
-  char real[kHostPathMax];
-  if (NormalisePath(path, true, normal, sizeof normal) != 0 ||
-      ResolvePath(normal, real, sizeof real) != 0)
+  if (NormalisePath(path, true, normal, sizeof normal) != 0)
     return -1;
-  int fd;
-  do
-    fd = open(real, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
+  int fd = OpenReadOnly(normal);
+  if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    // Only now look for a spelling that differs in case.
+    char real[kHostPathMax];
+    if (ResolvePath(normal, real, sizeof real) != 0)
+      return -1;
+    fd = OpenReadOnly(real);
+  }
   if (fd < 0)
     return -1;
   struct stat st;
@@ -66,9 +76,28 @@ void Release(ByteSource *src) {
   free(src);
 }
 
+// The size query and the read that follows it name the same file: the
+// file found by the first stays open for the second, so it is neither
+// searched, opened nor parsed twice. One entry; a later size query, or a
+// read of another path, drops it.
+struct Pending {
+  char path[kHostPathMax];
+  ByteSource *src;
+  VersionResource res;
+};
+Pending gPending = {{0}, nullptr, {0, 0, 0}};
+
+void DropPending() {
+  if (gPending.src != nullptr)
+    Release(gPending.src);
+  gPending.src = nullptr;
+  gPending.path[0] = '\0';
+}
+
 } // namespace
 
 DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {
+  DropPending();
   if (handle != nullptr)
     *handle = 0;
   if (path == nullptr)
@@ -78,22 +107,40 @@ DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {
   if (Locate(path, &src, &res) != 0)
     return 0;
   uint16_t blockLength = 0;
-  bool ok = ReadLe16(src, res.offset, &blockLength);
-  Release(src);
-  if (!ok)
-    return 0;
-  return static_cast<DWORD>(
-      VersionBufferSize(res.format, res.size, blockLength));
+  DWORD size = 0;
+  if (ReadLe16(src, res.offset, &blockLength))
+    size = static_cast<DWORD>(
+        VersionBufferSize(res.format, res.size, blockLength));
+  size_t len = strlen(path);
+  if (size == 0 || len >= sizeof gPending.path) {
+    Release(src);
+    return size;
+  }
+  memcpy(gPending.path, path, len + 1);
+  gPending.src = src;
+  gPending.res = res;
+  return size;
 }
 
-BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length, LPVOID data) {
+BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length,
+                         LPVOID data) {
   (void)handle;
-  if (path == nullptr || data == nullptr)
+  if (path == nullptr || data == nullptr) {
+    DropPending();
     return 0;
+  }
   ByteSource *src;
   VersionResource res;
-  if (Locate(path, &src, &res) != 0)
-    return 0;
+  if (gPending.src != nullptr && strcmp(gPending.path, path) == 0) {
+    src = gPending.src;
+    res = gPending.res;
+    gPending.src = nullptr;
+    gPending.path[0] = '\0';
+  } else {
+    DropPending();
+    if (Locate(path, &src, &res) != 0)
+      return 0;
+  }
   size_t copied = res.size < length ? res.size : length;
   unsigned char *buffer = static_cast<unsigned char *>(data);
   bool ok = ReadAt(src, res.offset, buffer, copied);
