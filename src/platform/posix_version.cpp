@@ -122,8 +122,7 @@ DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {
   return size;
 }
 
-BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length,
-                         LPVOID data) {
+BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length, LPVOID data) {
   (void)handle;
   if (path == nullptr || data == nullptr) {
     DropPending();

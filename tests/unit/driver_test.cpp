@@ -112,3 +112,32 @@ TEST(RunQuelvo, PathsThatDoNotFitAreNamedNotCut) {
 }
 
 } // namespace
+
+namespace {
+
+// Every cut of a real program is reported, once, in one of the program's
+// own words: a report, or the line saying there is no version information.
+TEST(RunQuelvo, EveryTruncatedCopyOfAProgramEndsInAMessage) {
+  ScratchDir dir;
+  const std::string image = ReadFile(Fixture("app32.exe"));
+  std::vector<std::string> names;
+  for (size_t len = 0; len <= image.size(); len += 37) {
+    char name[32];
+    snprintf(name, sizeof name, "cut%05zu.exe", len);
+    dir.Add(name, image.substr(0, len));
+    names.push_back(name);
+  }
+  RunResult r = RunWith({dir.path() + "/cut*.exe"});
+  EXPECT_EQ(r.status, 0);
+  for (const std::string &name : names) {
+    std::string path = dir.path() + "/" + name;
+    size_t report = r.output.find("\nProgram Name:      " + path + "\n");
+    size_t none =
+        r.output.find("\n" + path + " does not contain version information.\n");
+    EXPECT_TRUE(report != std::string::npos || none != std::string::npos)
+        << name;
+  }
+  EXPECT_NE(r.output.find("Example Corp"), std::string::npos); // the whole one
+}
+
+} // namespace

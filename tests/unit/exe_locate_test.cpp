@@ -62,10 +62,10 @@ std::string U16Key() {
 // Everything a report asks of a file, on a located resource.
 void ExerciseBlock(const std::string &image, const VersionResource &res) {
   ASSERT_LE(res.offset + res.size, image.size());
-  unsigned length =
-      res.size >= 2 ? Le16(reinterpret_cast<const unsigned char *>(
-                          image.data() + res.offset))
-                    : 0;
+  unsigned length = res.size >= 2
+                        ? Le16(reinterpret_cast<const unsigned char *>(
+                              image.data() + res.offset))
+                        : 0;
   std::string buffer(VersionBufferSize(res.format, res.size, length), '\0');
   if (buffer.empty())
     return;
@@ -225,8 +225,8 @@ TEST(LocateVersionResource, SixteenBitImagesAndTheirBrokenTables) {
               std::string("VS_VERSION_INFO\0", 16));
     // Windows sizes a 16-bit block at four times its length past the
     // fixed part.
-    unsigned length = Le16(reinterpret_cast<const unsigned char *>(
-        image.data() + res.offset));
+    unsigned length = Le16(
+        reinterpret_cast<const unsigned char *>(image.data() + res.offset));
     EXPECT_EQ(GetFileVersionInfoSizeA(Ne(g.name).c_str(), nullptr),
               (length - 52) * 4);
   }
@@ -268,6 +268,46 @@ TEST(GetFileVersionInfo, TruncatedFilesAreNeverReadPastTheirEnd) {
   std::string fifo = dir.path() + "/pipe.exe";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   EXPECT_EQ(GetFileVersionInfoSizeA(fifo.c_str(), nullptr), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(GetFileVersionInfo, AFileThatShrinksAfterTheSizeQueryFailsCleanly) {
+  ScratchDir dir;
+  std::string path = dir.Add("app.exe", ReadFile(Fixture("app32.exe")));
+  DWORD handle;
+  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  ASSERT_GT(size, 0u);
+  ASSERT_EQ(truncate(path.c_str(), 600), 0);
+  std::string block(size, '\0');
+  // Either the bytes read while the file was whole, or a clean failure;
+  // never a read past the new end or a half-filled block.
+  if (GetFileVersionInfoA(path.c_str(), handle, size, &block[0])) {
+    LPVOID value;
+    UINT len;
+    ASSERT_TRUE(VerQueryValueA(
+        &block[0], "\\StringFileInfo\\040904b0\\CompanyName", &value, &len));
+    EXPECT_STREQ(static_cast<char *>(value), "Example Corp");
+  }
+  // Asked afresh, the shrunken file has no version information.
+  EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), &handle), 0u);
+}
+
+TEST(GetFileVersionInfo, AReadOfAnotherPathDoesNotUseTheSizeQuerysFile) {
+  DWORD size = GetFileVersionInfoSizeA(Fixture("basic.dll").c_str(), nullptr);
+  ASSERT_GT(size, 0u);
+  std::string other = Fixture("app64.exe");
+  DWORD otherSize = GetFileVersionInfoSizeA(other.c_str(), nullptr);
+  GetFileVersionInfoSizeA(Fixture("basic.dll").c_str(), nullptr);
+  std::string block(otherSize, '\0');
+  ASSERT_TRUE(GetFileVersionInfoA(other.c_str(), 0, otherSize, &block[0]));
+  LPVOID value;
+  UINT len;
+  ASSERT_TRUE(VerQueryValueA(
+      &block[0], "\\StringFileInfo\\040904b0\\FileDescription", &value, &len));
+  EXPECT_STREQ(static_cast<char *>(value), "Sample 64-bit tool");
 }
 
 } // namespace

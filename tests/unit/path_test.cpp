@@ -177,3 +177,24 @@ TEST(FileTimes, CalendarFieldsOfKnownInstants) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DirectorySearch, EntriesRemovedDuringTheSearchAreSkipped) {
+  ScratchDir dir;
+  for (const char *name : {"a.dll", "b.dll", "c.dll", "d.dll"})
+    dir.Add(name);
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((dir.path() + "/*.dll").c_str(), &fd);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(fd.cFileName, "a.dll");
+  unlink((dir.path() + "/b.dll").c_str());
+  unlink((dir.path() + "/d.dll").c_str());
+  std::vector<std::string> rest;
+  while (FindNextFileA(h, &fd))
+    rest.push_back(fd.cFileName);
+  FindClose(h);
+  EXPECT_EQ(rest, std::vector<std::string>{"c.dll"});
+}
+
+} // namespace

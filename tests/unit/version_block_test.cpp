@@ -85,22 +85,35 @@ TEST(VersionBlock, LooksUpPathsAsThePlatformDoes) {
 
 // Producers disagree on what wValueLength counts; the string itself is
 // measured, up to its first zero unit and never past its node.
-TEST(VersionBlock, TextValuesAreMeasuredNotTrusted) {
-  std::string table = Siblings({
-      Node("Bytes", 1, 10, U16("Acme")), // bytes, zero included
-      Node("NoZero", 1, 4, U16("Acme")), // characters, no zero
-      Node("Empty", 1, 0, ""),           // empty: no value bytes
-      Node("ZeroFirst", 1, 1, U16("")),  // just the terminator
-      Node("Unterminated", 1, 4, U16("Acme", false)),
-      Node("Binary", 0, 10, U16("Acme")), // marked binary: raw UTF-16
-  });
-  Block b(VersionInfo(Strings(table)));
-  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Bytes"), "Acme");
-  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\NoZero"), "Acme");
-  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Empty"), "");
-  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\ZeroFirst"), "");
-  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Unterminated"), "Acme");
-  EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Binary"), "A");
+std::string OddValue(const std::string &node) {
+  Block b(VersionInfo(Strings(node)));
+  std::string key = node.substr(6);
+  std::string ascii;
+  for (size_t i = 0; i + 1 < key.size() && key[i] != '\0'; i += 2)
+    ascii += key[i];
+  return b.String(("\\StringFileInfo\\040904b0\\" + ascii).c_str());
+}
+
+TEST(OddProducers, ValueLengthInBytesIsMeasuredToTheZero) {
+  EXPECT_EQ(OddValue(Node("Bytes", 1, 10, U16("Acme"))), "Acme");
+}
+
+TEST(OddProducers, ValueLengthWithoutTheZeroStillGivesTheWholeString) {
+  EXPECT_EQ(OddValue(Node("NoZero", 1, 4, U16("Acme"))), "Acme");
+}
+
+TEST(OddProducers, ValueLengthZeroIsAnEmptyString) {
+  EXPECT_EQ(OddValue(Node("Empty", 1, 0, "")), "");
+  EXPECT_EQ(OddValue(Node("ZeroFirst", 1, 1, U16(""))), "");
+}
+
+TEST(OddProducers, UnterminatedValueStopsAtItsNodesEnd) {
+  EXPECT_EQ(OddValue(Node("Open", 1, 4, U16("Acme", false))), "Acme");
+}
+
+TEST(OddProducers, StringMarkedBinaryComesBackAsRawUtf16) {
+  // An ANSI reader sees one character of it, as on Windows.
+  EXPECT_EQ(OddValue(Node("Binary", 0, 10, U16("Acme"))), "A");
 }
 
 TEST(VersionBlock, TextConvertsToCodePage1252WithBestFit) {
@@ -140,50 +153,57 @@ TEST(VersionBlock, AnsiBlocksAnswerInPlace) {
   EXPECT_EQ(len, 52u);
 }
 
-TEST(VersionBlock, UnsoundTreesAreReadAsFarAsTheyAreSound) {
-  // A child whose length runs past its parent is cut at the parent's end.
+TEST(OddProducers, ChildOverrunningItsParentIsCutAtTheParentsEnd) {
   std::string over = Text("CompanyName", "Acme");
   PutLe16(over, 0, 0x4000);
   Block overrun(VersionInfo(Strings(over)));
   EXPECT_EQ(overrun.String("\\StringFileInfo\\040904b0\\CompanyName"), "Acme");
+}
 
-  // A zero-length child ends the walk: what follows it is not reached.
+TEST(OddProducers, ZeroLengthChildEndsTheWalk) {
   std::string stop = Text("First", "1");
   PutLe16(stop, 0, 0);
   Block stopped(VersionInfo(Strings(Siblings({stop, Text("Second", "2")}))));
   EXPECT_EQ(stopped.String("\\StringFileInfo\\040904b0\\Second"), "<missing>");
+}
 
-  // A key without its terminator inside the node is no key.
+TEST(OddProducers, KeyWithoutTerminatorInsideItsNodeIsNoKey) {
   std::string open = Node("CompanyName", 1, 0, ""); // 2 bytes of padding
   open.resize(open.size() - 4);
   PutLe16(open, 0, static_cast<uint16_t>(open.size()));
   Block unterminated(VersionInfo(Strings(open)));
   EXPECT_EQ(unterminated.String("\\StringFileInfo\\040904b0\\CompanyName"),
             "<missing>");
+}
 
-  // The root's own length claims more than the resource holds.
+TEST(OddProducers, RootLengthBeyondTheResourceIsCutToWhatWasRead) {
   std::string big = StandardResource();
   PutLe16(big, 0, 0xFFFF);
   Block claimed(big);
   EXPECT_EQ(claimed.String("\\StringFileInfo\\040904b0\\CompanyName"), "Acme");
+}
 
-  // A root length below a node header would put "FE2X" over the length
-  // and type fields themselves (found by fuzzing): no block at all.
+TEST(OddProducers, RootLengthBelowANodeHeaderGivesNoBlock) {
+  // "FE2X" would otherwise land on the length and type fields themselves
+  // (found by fuzzing).
   for (uint16_t len : {1, 2, 4, 5}) {
     std::string stub = StandardResource();
     PutLe16(stub, 0, len);
     Block shortRoot(stub);
     EXPECT_FALSE(shortRoot.ok) << len;
   }
+}
 
-  // A root too short to hold a fixed record gives no record.
+TEST(OddProducers, RootTooShortForAFixedRecordHasNone) {
   Block tiny(Node("VS_VERSION_INFO", 0, 0, ""));
   std::string text;
   EXPECT_FALSE(tiny.Query("\\", &text));
+}
 
-  // A first key other than VS_VERSION_INFO is still walked.
+TEST(OddProducers, FirstKeyOtherThanVsVersionInfoIsStillWalked) {
   Block renamed(
       Node("SOMETHING_ELSE", 0, 52, FixedInfo(), Translation(0x0409, 0x04B0)));
+  std::string text;
   EXPECT_TRUE(renamed.Query("\\VarFileInfo\\Translation", &text));
 }
 
