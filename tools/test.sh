@@ -1,6 +1,13 @@
 #!/usr/bin/env bash
-# Builds quelvo and runs the whole test suite: once as released, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds quelvo and runs the whole test suite: unit, end-to-end and corpus
+# tests as released, again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, once more under valgrind's memcheck, and a
+# replay of the fuzzing corpus and its regression inputs.
+#
+# The corpus test needs wine64 and python3-pefile; it is skipped, saying
+# so, when they are missing, unless QUELVO_INSTALL_CORPUS=1 lets it install
+# them. The Windows builds are tested apart, under Wine, being slow:
+# tests/wine/run.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -19,3 +26,18 @@ run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUELVO_SANITIZE=ON
+
+if command -v valgrind >/dev/null; then
+  echo "== valgrind memcheck: unit and end-to-end tests"
+  vg="valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect"
+  $vg build/tests/quelvo_tests --gtest_brief=1
+  QUELVO_RUNNER=$vg tests/e2e/run.sh "$PWD/build/quelvo" "$PWD/tests"
+else
+  echo "== valgrind memcheck: skipped, valgrind is not installed"
+fi
+
+if command -v clang++ >/dev/null; then
+  fuzz/run.sh 0
+else
+  echo "== fuzz replay: skipped, clang is not installed"
+fi

@@ -220,6 +220,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
     RewritePattern(typedLast, expression, sizeof expression);
     lastName = expression;
   } else {
+    // A last component that trims away leaves nothing to search for.
     if (NormalisePath(pattern, true, normal, sizeof normal) != 0 ||
         strcmp(normal, "/") == 0)
       return INVALID_HANDLE_VALUE;

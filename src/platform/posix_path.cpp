@@ -39,9 +39,13 @@ void PopComponent(char *out, size_t *len) {
   out[*len] = '\0';
 }
 
-// Adds the components of src, resolving "." and ".." as it goes.
+// Adds the components of src, resolving "." and ".." as it goes. With
+// windowsRules, components are trimmed as Windows trims them: a directory
+// loses one trailing period ("dir.\x" is "dir\x"), and the final component
+// all its trailing dots and spaces. Sets *vanished when the final component
+// trims to nothing, which leaves the path ending in a separator.
 bool AddComponents(char *out, size_t outSize, size_t *len, const char *src,
-                   bool stripLast) {
+                   bool windowsRules, bool stripLast, bool *vanished) {
   const char *p = src;
   while (*p != '\0') {
     while (IsPathSeparator(*p))
@@ -65,14 +69,17 @@ bool AddComponents(char *out, size_t outSize, size_t *len, const char *src,
       PopComponent(out, len);
       continue;
     }
-    // Windows drops trailing dots and spaces from the final component only,
-    // and only when no separator follows it.
-    if (last && stripLast && !endsWithSeparator) {
+    if (windowsRules && last && stripLast && !endsWithSeparator) {
       while (compLen > 0 &&
              (start[compLen - 1] == '.' || start[compLen - 1] == ' '))
         --compLen;
-      if (compLen == 0)
+      if (compLen == 0) {
+        *vanished = true;
         continue;
+      }
+    } else if (windowsRules && endsWithSeparator && compLen >= 2 &&
+               start[compLen - 1] == '.' && start[compLen - 2] != '.') {
+      --compLen;
     }
     if (!PushComponent(out, outSize, len, start, compLen))
       return false;
@@ -93,18 +100,23 @@ bool EqualNoCase(const char *a, const char *b) {
   }
 }
 
-int NormalisePath(const char *path, bool stripLast, char *out, size_t outSize) {
+int NormalisePath(const char *path, bool stripLast, char *out,
+                  size_t outSize) {
   if (outSize < 2 || path[0] == '\0' || HasDrivePrefix(path))
     return -1;
   size_t len = 1;
   out[0] = '/';
   out[1] = '\0';
+  bool vanished = false;
   if (!IsPathSeparator(path[0])) {
     const char *cwd = WorkingDirectory();
-    if (cwd == nullptr || !AddComponents(out, outSize, &len, cwd, false))
+    if (cwd == nullptr ||
+        !AddComponents(out, outSize, &len, cwd, false, false, &vanished))
       return -1;
   }
-  return AddComponents(out, outSize, &len, path, stripLast) ? 0 : -1;
+  if (!AddComponents(out, outSize, &len, path, true, stripLast, &vanished))
+    return -1;
+  return vanished ? 1 : 0;
 }
 
 const char *SplitLast(const char *path, char *dir, size_t dirSize) {

@@ -24,10 +24,12 @@ bool EqualNoCase(const char *a, const char *b);
 
 // Turns a path typed Windows-style or POSIX-style into an absolute POSIX
 // path: '\' and '/' both separate, empty and "." components vanish, ".." is
-// taken out lexically (as Windows does, whatever symbolic links say), and,
-// when stripLast is set, trailing dots and spaces leave the last component.
-// Returns 0, or -1 for a drive designator, an unknown working directory or
-// a result that does not fit.
+// taken out lexically (as Windows does, whatever symbolic links say), a
+// directory component loses one trailing period, and, when stripLast is
+// set, trailing dots and spaces leave the last component. Returns 0; 1 when
+// the last component trimmed away to nothing (the path then names its
+// directory, as if typed with a trailing separator); -1 for a drive
+// designator, an unknown working directory or a result that does not fit.
 int NormalisePath(const char *path, bool stripLast, char *out, size_t outSize);
 
 // Finds the entry an absolute normalised path names, taking each component

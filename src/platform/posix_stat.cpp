@@ -15,7 +15,7 @@ int QueryFileMode(const char *path, unsigned *mode) {
   if (len >= 2 && IsPathSeparator(path[len - 1]) && path[len - 2] != ':')
     return -1;
   char normal[kHostPathMax];
-  if (NormalisePath(path, true, normal, sizeof normal) != 0)
+  if (NormalisePath(path, true, normal, sizeof normal) < 0)
     return -1;
   struct stat st;
   if (stat(normal, &st) != 0) {

@@ -29,7 +29,7 @@ int OpenReadOnly(const char *path) {
 // took the file's place after the status query from blocking the open.
 int OpenRegular(const char *path, uint64_t *size) {
   char normal[kHostPathMax];
-  if (NormalisePath(path, true, normal, sizeof normal) != 0)
+  if (NormalisePath(path, true, normal, sizeof normal) < 0)
     return -1;
   int fd = OpenReadOnly(normal);
   if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {

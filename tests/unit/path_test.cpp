@@ -47,11 +47,19 @@ TEST(NormalisePath, BothSeparatorsDotsAndTrailingDotsLikeWindows) {
   EXPECT_EQ(Normal("/../../x"), "/x");         // ".." stops at the root
   EXPECT_EQ(Normal("/a/nosuch/../b"), "/a/b"); // lexical, not on disk
   EXPECT_EQ(Normal("/a/b. . ."), "/a/b");
-  EXPECT_EQ(Normal("/a./b"), "/a./b"); // only the last component
+  EXPECT_EQ(Normal("/a./b"), "/a/b");   // a directory loses one period
+  EXPECT_EQ(Normal("/a../b"), "/a../b"); // but only one
   EXPECT_EQ(Normal("/a/b.", false), "/a/b.");
   EXPECT_EQ(Normal("c:\\windows"), "<fail>");
   EXPECT_EQ(Normal("C:"), "<fail>");
   EXPECT_EQ(Normal(""), "<fail>");
+  char out[kHostPathMax];
+  // A last component of dots and spaces trims to nothing: the path names
+  // its directory, as if it ended in a separator.
+  EXPECT_EQ(NormalisePath("/a/...", true, out, sizeof out), 1);
+  EXPECT_STREQ(out, "/a");
+  EXPECT_EQ(NormalisePath("/a/.. ", true, out, sizeof out), 1);
+  EXPECT_EQ(NormalisePath("/a/..", true, out, sizeof out), 0);
   char cwd[kHostPathMax];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(Normal("."), std::string(cwd));
@@ -104,6 +112,12 @@ TEST(DirectorySearch, SeparatorsCaseAndDotsResolveLikeWindows) {
             std::vector<std::string>{"Lib.DLL"});
   EXPECT_EQ(Search(root + "/Sub/.."),
             std::vector<std::string>{root.substr(root.rfind('/') + 1)});
+  EXPECT_EQ(Search(root + "/Sub./lib.dll"),
+            std::vector<std::string>{"Lib.DLL"});
+  EXPECT_TRUE(Search(root + "/Sub/...").empty());
+  EXPECT_TRUE(Search(root + "/Sub/ .").empty());
+  EXPECT_TRUE(Search(root + "/Sub/.. ").empty());
+  EXPECT_TRUE(Search(" ").empty());
   EXPECT_TRUE(Search(root + "/Sub/").empty());
   EXPECT_TRUE(Search(root + "/Sub\\").empty());
   EXPECT_TRUE(Search("c:\\*.dll").empty());
