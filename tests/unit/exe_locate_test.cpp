@@ -87,6 +87,16 @@ void ExerciseBlock(const std::string &image, const VersionResource &res) {
   }
 }
 
+// Every prefix of an image: located or not, never a read past its end.
+void SweepTruncations(const std::string &image) {
+  for (size_t len = 0; len < image.size(); ++len) {
+    std::string cut = image.substr(0, len);
+    VersionResource res;
+    if (Locate(cut, &res) == 0)
+      ExerciseBlock(cut, res);
+  }
+}
+
 TEST(LocateVersionResource, FindsItInEveryFixtureThatHasOne) {
   const char *without[] = {"nover.dll", "norsrc.dll", "strname.dll",
                            "name2.dll"};
@@ -187,12 +197,7 @@ TEST(LocateVersionResource, HostileDirectoriesFailCleanly) {
 TEST(LocateVersionResource, EveryTruncationAndHeaderFlipEndsCleanly) {
   for (const char *name : {"basic.dll", "app64.exe"}) {
     const std::string image = ReadFile(Fixture(name));
-    for (size_t len = 0; len < image.size(); ++len) {
-      std::string cut = image.substr(0, len);
-      VersionResource res;
-      if (Locate(cut, &res) == 0)
-        ExerciseBlock(cut, res);
-    }
+    SweepTruncations(image);
     for (size_t at = 0; at < image.size(); ++at)
       for (unsigned char v : {0x00, 0xFF, 0x80}) {
         std::string bent = image;
@@ -242,12 +247,7 @@ TEST(LocateVersionResource, SixteenBitImagesAndTheirBrokenTables) {
   }
   for (const char *name : {"app16.exe", "driver.vxd"}) {
     const std::string image = ReadFile(Ne(name));
-    for (size_t len = 0; len < image.size(); ++len) {
-      std::string cut = image.substr(0, len);
-      VersionResource res;
-      if (Locate(cut, &res) == 0)
-        ExerciseBlock(cut, res);
-    }
+    SweepTruncations(image);
   }
 }
 
