@@ -15,6 +15,7 @@ so the list cannot go stale. Exit status 0 when every disagreement is
 listed and explained.
 """
 import os
+import re
 import subprocess
 import sys
 
@@ -22,7 +23,38 @@ import pefile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BESTFIT = os.path.join(HERE, "..", "..", "tools", "data", "bestfit1252.txt")
+FIXED_INFO = os.path.join(HERE, "..", "..", "src", "report", "fixed_info.cpp")
 LANGUAGE_ORDER = (0x0000, 0x0409, 0x0009)
+
+
+def load_tables():
+    """The report's decoding tables, read from the program's own source:
+    what is checked here is the numbers pefile finds, not the texts."""
+    tables = {}
+    name = None
+    with open(FIXED_INFO, encoding="latin-1") as f:
+        for line in f:
+            m = re.match(r"const Decode (k\w+)\[\] = \{", line)
+            if m:
+                name = m.group(1)
+                tables[name] = []
+            if name:
+                for value, text in re.findall(r'\{(0x[0-9A-Fa-f]+|\d+), "((?:[^"\\]|\\.)*)"\}', line):
+                    text = text.encode("latin-1").decode("unicode_escape")
+                    tables[name].append((int(value, 0), text))
+                if line.startswith("};"):
+                    name = None
+    return tables
+
+
+TABLES = load_tables()
+
+
+def decode(table, value):
+    for v, text in TABLES[table]:
+        if v == value:
+            return text
+    return ""
 
 
 def load_bestfit():
@@ -121,7 +153,15 @@ def expected_for(path):
         lines.append("Version Number:\t   %d.%02d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF))
         ms, ls = fixed.ProductVersionMS, fixed.ProductVersionLS
         lines.append("Product Number:\t   %d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF))
-    lines.append("translation %s" % table_key)
+        lines.append("File Flags:\t   " + "".join(
+            text for bit, text in TABLES["kFileFlags"] if fixed.FileFlags & bit))
+        lines.append("File OS:\t   " + decode("kFileOs", fixed.FileOS))
+        lines.append("File Type:\t   " + decode("kFileType", fixed.FileType))
+        if fixed.FileType in (3, 4):
+            table = "kDriverSubtype" if fixed.FileType == 3 else "kFontSubtype"
+            lines.append("File Subtype:\t   " + decode(table, fixed.FileSubtype))
+    lines.append("Character Set:\t   " + decode("kCharacterSet", code_page))
+    lines.append("Language:\t   " + decode("kLanguage", language_id))
     return {"lines": lines, "stage": 0}
 
 
@@ -151,7 +191,8 @@ LANGUAGES = {0x0409: "U.S. English", 0x0000: "Language-Neutral"}
 
 def comparable(lines):
     keep = ("Company Name:", "File Description:", "Version String:",
-            "Version Number:", "Product Number:")
+            "Version Number:", "Product Number:", "File Flags:", "File OS:",
+            "File Type:", "File Subtype:", "Character Set:", "Language:")
     return [l for l in lines if l.startswith(keep)]
 
 
