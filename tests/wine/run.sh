@@ -89,7 +89,11 @@ echo "== Wine prefix"
 #   "c:\windows\*.dll" matches nothing; on Windows it names the Windows
 #   folder, and Wine's holds DLLs. Its other arguments are compared below,
 #   between the two builds.
-skip="special_entries special_detailed ne_le_short ne_le_detailed toolong_and_drives"
+# - wildcard_rules: Wine's matcher departs from Windows' on the rules this
+#   case pins down: it lets "*." match names with a dot, does not let '?'
+#   match nothing before a dot or at the end ("basic.dll?", "basi??.dll"),
+#   and lets '?' match the dot itself ("basic????").
+skip="special_entries special_detailed ne_le_short ne_le_detailed toolong_and_drives wildcard_rules"
 
 passed=0
 failed=0
