@@ -100,8 +100,7 @@ bool EqualNoCase(const char *a, const char *b) {
   }
 }
 
-int NormalisePath(const char *path, bool stripLast, char *out,
-                  size_t outSize) {
+int NormalisePath(const char *path, bool stripLast, char *out, size_t outSize) {
   if (outSize < 2 || path[0] == '\0' || HasDrivePrefix(path))
     return -1;
   size_t len = 1;

@@ -47,7 +47,7 @@ TEST(NormalisePath, BothSeparatorsDotsAndTrailingDotsLikeWindows) {
   EXPECT_EQ(Normal("/../../x"), "/x");         // ".." stops at the root
   EXPECT_EQ(Normal("/a/nosuch/../b"), "/a/b"); // lexical, not on disk
   EXPECT_EQ(Normal("/a/b. . ."), "/a/b");
-  EXPECT_EQ(Normal("/a./b"), "/a/b");   // a directory loses one period
+  EXPECT_EQ(Normal("/a./b"), "/a/b");    // a directory loses one period
   EXPECT_EQ(Normal("/a../b"), "/a../b"); // but only one
   EXPECT_EQ(Normal("/a/b.", false), "/a/b.");
   EXPECT_EQ(Normal("c:\\windows"), "<fail>");
