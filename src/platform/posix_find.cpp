@@ -170,18 +170,7 @@ bool CollectOne(SearchState *s, const char *name) {
     return false;
   }
   char best[256];
-  bool found = false;
-  while (struct dirent *entry = readdir(dir)) {
-    if (IsDotName(entry->d_name) || !EqualNoCase(entry->d_name, name))
-      continue;
-    size_t n = strlen(entry->d_name);
-    if (n < sizeof best && (!found || strcmp(entry->d_name, best) < 0)) {
-      memcpy(best, entry->d_name, n + 1);
-      found = true;
-    }
-  }
-  closedir(dir);
-  return found && AddName(s, best);
+  return FindNoCase(dir, name, best, sizeof best) && AddName(s, best);
 }
 
 } // namespace

@@ -100,6 +100,24 @@ bool EqualNoCase(const char *a, const char *b) {
   }
 }
 
+bool FindNoCase(DIR *dir, const char *name, char *found, size_t foundSize) {
+  bool any = false;
+  while (struct dirent *entry = readdir(dir)) {
+    const char *d = entry->d_name;
+    if (d[0] == '.' && (d[1] == '\0' || (d[1] == '.' && d[2] == '\0')))
+      continue;
+    if (!EqualNoCase(d, name))
+      continue;
+    size_t n = strlen(d);
+    if (n < foundSize && (!any || strcmp(d, found) < 0)) {
+      memcpy(found, d, n + 1);
+      any = true;
+    }
+  }
+  closedir(dir);
+  return any;
+}
+
 int NormalisePath(const char *path, bool stripLast, char *out, size_t outSize) {
   if (outSize < 2 || path[0] == '\0' || HasDrivePrefix(path))
     return -1;
@@ -169,20 +187,8 @@ int ResolvePath(const char *normalised, char *out, size_t outSize) {
     if (dir == nullptr)
       return -1;
     char best[256];
-    bool found = false;
-    while (struct dirent *entry = readdir(dir)) {
-      if (!EqualNoCase(entry->d_name, comp))
-        continue;
-      if (!found || strcmp(entry->d_name, best) < 0) {
-        size_t n = strlen(entry->d_name);
-        if (n >= sizeof best)
-          continue;
-        memcpy(best, entry->d_name, n + 1);
-        found = true;
-      }
-    }
-    closedir(dir);
-    if (!found || !PushComponent(out, outSize, &len, best, strlen(best)))
+    if (!FindNoCase(dir, comp, best, sizeof best) ||
+        !PushComponent(out, outSize, &len, best, strlen(best)))
       return -1;
   }
   return 0;

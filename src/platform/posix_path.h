@@ -4,6 +4,7 @@
 #ifndef QUELVO_POSIX_PATH_H
 #define QUELVO_POSIX_PATH_H
 
+#include <dirent.h>
 #include <stddef.h>
 
 enum { kHostPathMax = 4096 };
@@ -21,6 +22,11 @@ inline unsigned char FoldAscii(unsigned char c) {
 }
 
 bool EqualNoCase(const char *a, const char *b);
+
+// Reads dir (and closes it) for the entry that differs from name only in
+// ASCII case, the first in byte order when there are several, never "." or
+// "..". Copies it to found; false when there is none.
+bool FindNoCase(DIR *dir, const char *name, char *found, size_t foundSize);
 
 // Turns a path typed Windows-style or POSIX-style into an absolute POSIX
 // path: '\' and '/' both separate, empty and "." components vanish, ".." is

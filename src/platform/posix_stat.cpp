@@ -8,6 +8,30 @@
 #include "platform.h"
 #include "posix_path.h"
 
+namespace {
+
+// The mode of one host path; -1 when nothing is there.
+int ModeOf(const char *path, unsigned *mode) {
+  struct stat st;
+  if (stat(path, &st) != 0) {
+    // A dangling link is still an entry the search finds, without the
+    // directory attribute: the runtime calls that a file.
+    if (lstat(path, &st) != 0)
+      return -1;
+    *mode = QUELVO_MODE_REGULAR;
+    return 0;
+  }
+  if (S_ISDIR(st.st_mode))
+    *mode = QUELVO_MODE_DIRECTORY;
+  else if (S_ISREG(st.st_mode))
+    *mode = QUELVO_MODE_REGULAR;
+  else
+    *mode = 0x2000u; // character device: FIFOs, sockets, devices
+  return 0;
+}
+
+} // namespace
+
 int QueryFileMode(const char *path, unsigned *mode) {
   size_t len = strlen(path);
   if (len == 0 || strpbrk(path, "*?") != nullptr || HasDrivePrefix(path))
@@ -17,30 +41,11 @@ int QueryFileMode(const char *path, unsigned *mode) {
   char normal[kHostPathMax];
   if (NormalisePath(path, true, normal, sizeof normal) < 0)
     return -1;
-  struct stat st;
-  if (stat(normal, &st) != 0) {
-    // A dangling link is still an entry the search finds, without the
-    // directory attribute: the runtime calls that a file.
-    if (lstat(normal, &st) == 0) {
-      *mode = QUELVO_MODE_REGULAR;
-      return 0;
-    }
-    // Perhaps only the case differs from what is on disk.
-    char real[kHostPathMax];
-    if (ResolvePath(normal, real, sizeof real) != 0)
-      return -1;
-    if (stat(real, &st) != 0) {
-      if (lstat(real, &st) != 0)
-        return -1;
-      *mode = QUELVO_MODE_REGULAR;
-      return 0;
-    }
-  }
-  if (S_ISDIR(st.st_mode))
-    *mode = QUELVO_MODE_DIRECTORY;
-  else if (S_ISREG(st.st_mode))
-    *mode = QUELVO_MODE_REGULAR;
-  else
-    *mode = 0x2000u; // character device: FIFOs, sockets, devices
-  return 0;
+  if (ModeOf(normal, mode) == 0)
+    return 0;
+  // Perhaps only the case differs from what is on disk.
+  char real[kHostPathMax];
+  if (ResolvePath(normal, real, sizeof real) != 0)
+    return -1;
+  return ModeOf(real, mode);
 }
