@@ -5,6 +5,7 @@
 
 #include "match.h"
 #include "report.h"
+#include "status.h"
 
 namespace {
 
@@ -15,11 +16,6 @@ const char kNotice[] = "Copyright (C) Korvane 1995. All rights reserved.";
 
 // Paths live in buffers of the platform's limit: 259 characters and a zero.
 const size_t kPathBuffer = 260;
-
-void PrintUsage() {
-  printf("\nusage:\tquelvo filename(s)");
-  printf("\n\tYou can use wildcards and multiple filenames.");
-}
 
 // A path that does not fit is never cut short silently: it is named and
 // left alone.
@@ -63,10 +59,10 @@ void ReportMatches(const char *pattern, MatchList list, bool detailed) {
       continue;
     }
     int status = CheckRegularFile(buffer);
-    if (status == 107)
+    if (status == kStatusNotRegularFile)
       continue; // a directory: passed over silently
-    if (status != 0) {
-      ReportStatus(113, buffer);
+    if (status != kStatusOk) {
+      ReportStatus(kStatusCannotOpen, buffer);
       continue;
     }
     if (ReportVersion(buffer, detailed) != 0)
@@ -76,59 +72,84 @@ void ReportMatches(const char *pattern, MatchList list, bool detailed) {
 
 } // namespace
 
+namespace {
+
+// How a message's format takes its arguments.
+enum MessageArguments {
+  kNoArguments,
+  kPath,         // every %s is the path
+  kCodeThenPath, // %i, then %s
+  kPathThenCode, // %s, then %i
+};
+
+struct Message {
+  int code;
+  const char *format;
+  MessageArguments arguments;
+};
+
+#define QUELVO_USAGE                                                           \
+  "\nusage:\tquelvo filename(s)"                                               \
+  "\n\tYou can use wildcards and multiple filenames."
+#define QUELVO_VERSION_LIBRARY_FAILED                                          \
+  "\nCall to Microsoft version library VER.DLL failed -- %i:\n%s."
+
+// The one catalogue: every status code the program has, and its text.
+const Message kMessages[] = {
+    {kStatusOutOfMemory, "\nOut of memory while processing file\n%s.", kPath},
+    {kStatusNoVersionInfo, "\n%s is not a Win32 executable.", kPath},
+    {kStatusReadFailed, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
+    {kStatusNoTranslation, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
+    {kStatusNoCompanyName, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
+    {kStatusNoDescription, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
+    {kStatusNoVersionString, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
+    {kStatusNoFixedInfo, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
+    {kStatusUsage, QUELVO_USAGE, kNoArguments},
+    {kStatusNoFileArgument, "\nNo file specified." QUELVO_USAGE, kNoArguments},
+    {kStatusStatusFailed,
+     "\nUnable to read file %s.\n%s is not an executable file.", kPath},
+    {kStatusNotExecutable, "\n%s is not an executable file.", kPath},
+    {kStatusNotWin32, "\n%s is not a Win32 executable.", kPath},
+    {kStatusCannotOpen, "\nUnable to open file %s.", kPath},
+    {kStatusNotFound, "\n%s was not found", kPath},
+};
+
+// Every other code, 107 and the unknown ones alike.
+const Message kInternalError = {0, "\nInternal Error: %s -- %i.",
+                                kPathThenCode};
+
+} // namespace
+
 void ReportStatus(int code, const char *path) {
   if (path == nullptr)
     path = "";
-  switch (code) {
-  case -1:
-    printf("\nOut of memory while processing file\n%s.", path);
+  const Message *message = &kInternalError;
+  for (const Message &m : kMessages)
+    if (m.code == code)
+      message = &m;
+  switch (message->arguments) {
+  case kNoArguments:
+    fputs(message->format, stdout);
     break;
-  case 100:
-  case 112:
-    printf("\n%s is not a Win32 executable.", path);
+  case kPath:
+    printf(message->format, path, path);
     break;
-  case 101:
-  case 102:
-  case 103:
-  case 104:
-  case 105:
-  case 106:
-    printf("\n%s -- %i:\n%s.",
-           "Call to Microsoft version library VER.DLL failed", code, path);
+  case kCodeThenPath:
+    printf(message->format, code, path);
     break;
-  case 108:
-    PrintUsage();
-    break;
-  case 109:
-    printf("\nNo file specified.");
-    PrintUsage();
-    break;
-  case 110:
-    printf("\nUnable to read file %s.", path);
-    printf("\n%s is not an executable file.", path);
-    break;
-  case 111:
-    printf("\n%s is not an executable file.", path);
-    break;
-  case 113:
-    printf("\nUnable to open file %s.", path);
-    break;
-  case 114:
-    printf("\n%s was not found", path);
-    break;
-  default:
-    printf("\nInternal Error: %s -- %i.", path, code);
+  case kPathThenCode:
+    printf(message->format, path, code);
     break;
   }
 }
 
 int RunQuelvo(int argc, char **argv) {
   if (argc < 2) {
-    ReportStatus(109, nullptr);
+    ReportStatus(kStatusNoFileArgument, nullptr);
     return 0;
   }
   if (strcmp(argv[1], "-?") == 0) {
-    ReportStatus(108, nullptr);
+    ReportStatus(kStatusUsage, nullptr);
     printf("\n");
     return 0;
   }
@@ -153,7 +174,7 @@ int RunQuelvo(int argc, char **argv) {
     }
     ExpandPattern(pattern, &list);
     if (list == nullptr) {
-      ReportStatus(114, pattern);
+      ReportStatus(kStatusNotFound, pattern);
       continue;
     }
     ReportMatches(pattern, list, detailed);

@@ -232,6 +232,6 @@ int CheckRegularFile(char *path) {
     path[n - 1] = '\0';
   unsigned mode;
   if (QueryFileMode(path, &mode) != 0)
-    return 110;
-  return (mode & QUELVO_MODE_REGULAR) != 0 ? 0 : 107;
+    return kStatusStatusFailed;
+  return (mode & QUELVO_MODE_REGULAR) != 0 ? kStatusOk : kStatusNotRegularFile;
 }

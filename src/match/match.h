@@ -6,6 +6,7 @@
 #include <stddef.h>
 
 #include "platform.h"
+#include "status.h"
 
 // The whole state of one directory search.
 struct FindRecord {

@@ -148,3 +148,24 @@ BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length, LPVOID data) {
     return 0;
   return PrepareVersionBlock(buffer, length, copied) ? 1 : 0;
 }
+
+BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
+                    PUINT length) {
+  UINT ignored;
+  if (length == nullptr)
+    length = &ignored;
+  *length = 0;
+  if (block == nullptr || value == nullptr)
+    return 0;
+  // The block is the caller's buffer from GetFileVersionInfoA; the query
+  // writes its code page 1252 copies into the buffer's spare area.
+  unsigned char *found;
+  unsigned foundLength;
+  if (!QueryVersionBlock(
+          static_cast<unsigned char *>(const_cast<void *>(block)), subBlock,
+          &found, &foundLength))
+    return 0;
+  *value = found;
+  *length = foundLength;
+  return 1;
+}

@@ -150,7 +150,7 @@ int ReportFixedInfo(const void *block, DWORD translation) {
   UINT length = 0;
   if (!VerQueryValueA(block, "\\", &pointer, &length)) {
     printf("\nCan't get fileversion");
-    return 103;
+    return kStatusNoFixedInfo;
   }
   VS_FIXEDFILEINFO fixed;
   memcpy(&fixed, pointer, sizeof fixed);

@@ -49,7 +49,7 @@ int ReportLoaded(const char *path, void *block, bool detailed) {
   LPVOID pointer = nullptr;
   UINT length = 0;
   if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
-    return 102;
+    return kStatusNoTranslation;
   // Only the first entry counts. A value shorter than one entry is read as
   // far as it goes and the rest taken as zero, never past the value.
   unsigned char entry[4] = {0, 0, 0, 0};
@@ -64,17 +64,17 @@ int ReportLoaded(const char *path, void *block, bool detailed) {
   printf("\nCompany Name:  %s", "    ");
   const char *value;
   if (!QueryString(block, translation, "CompanyName", &value))
-    return 103;
+    return kStatusNoCompanyName;
   PrintSafeString(value);
   if (!PrintRequired(block, translation,
                      "\nFile Description:  ", "FileDescription"))
-    return 104;
+    return kStatusNoDescription;
   if (!PrintRequired(block, translation,
                      "\nVersion String:    ", "FileVersion"))
-    return 105;
+    return kStatusNoVersionString;
 
   if (!VerQueryValueA(block, "\\", &pointer, &length))
-    return 106;
+    return kStatusNoFixedInfo;
   VS_FIXEDFILEINFO fixed;
   memcpy(&fixed, pointer, sizeof fixed);
   if (fixed.dwFileFlags & kPrivateBuildFlag)
@@ -96,11 +96,11 @@ int ReportVersion(const char *path, bool detailed) {
   DWORD handle = 0;
   DWORD size = GetFileVersionInfoSizeA(path, &handle);
   if (size == 0)
-    return 100;
+    return kStatusNoVersionInfo;
   void *block = malloc(size);
   if (block == nullptr)
-    return -1;
-  int result = 101;
+    return kStatusOutOfMemory;
+  int result = kStatusReadFailed;
   if (GetFileVersionInfoA(path, handle, size, block))
     result = ReportLoaded(path, block, detailed);
   free(block);

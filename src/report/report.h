@@ -3,6 +3,7 @@
 #define QUELVO_REPORT_H
 
 #include "platform.h"
+#include "status.h"
 
 // Prints the report of one regular file and returns 0, or the code of the
 // stage that failed (100 to 106, or -1 when the block cannot be allocated).
@@ -12,8 +13,8 @@ int ReportVersion(const char *path, bool detailed);
 // printable ASCII as itself and every other byte as a space.
 void PrintSafeString(const char *text);
 
-// Prints the decoded fixed record, character set and language; 0, or 103
-// when the block has no root record.
+// Prints the decoded fixed record, character set and language; 0, or
+// kStatusNoFixedInfo when the block has no root record.
 int ReportFixedInfo(const void *block, DWORD translation);
 
 #endif

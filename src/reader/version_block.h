@@ -30,4 +30,16 @@ unsigned long VersionBufferSize(int format, unsigned long resourceSize,
 // the buffer cannot hold a usable block.
 bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied);
 
+// Bytes of a VS_FIXEDFILEINFO record.
+const size_t kFixedRecordSize = 52;
+
+// The walk behind VerQueryValueA over a block laid out by
+// PrepareVersionBlock: finds the sub-block path (components split at '\',
+// keys compared without regard to case) and points value at it: the fixed
+// record for the root, the raw bytes of a binary value, a code page 1252
+// copy (written into the spare area) of a Unicode text value. False when
+// the path names nothing.
+bool QueryVersionBlock(unsigned char *block, const char *subBlock,
+                       unsigned char **value, unsigned *length);
+
 #endif

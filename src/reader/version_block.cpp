@@ -5,7 +5,6 @@
 #include "byte_source.h"
 #include "codepage1252.h"
 #include "exe_locate.h"
-#include "platform.h"
 
 namespace {
 
@@ -114,7 +113,7 @@ unsigned long VersionBufferSize(int format, unsigned long resourceSize,
                                 unsigned blockLength) {
   if (format == kImagePe)
     return resourceSize * 2 + 4;
-  const unsigned kFixedPart = 52; // sizeof(VS_FIXEDFILEINFO)
+  const unsigned kFixedPart = kFixedRecordSize;
   return blockLength > kFixedPart ? (blockLength - kFixedPart) * 4ul : 0;
 }
 
@@ -148,21 +147,15 @@ bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied) {
   return true;
 }
 
-#ifndef _WIN32
-BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
-                    PUINT length) {
-  const unsigned char *b = static_cast<const unsigned char *>(block);
-  UINT ignored;
-  if (length == nullptr)
-    length = &ignored;
+bool QueryVersionBlock(unsigned char *block, const char *subBlock,
+                       unsigned char **value, unsigned *length) {
+  const unsigned char *b = block;
   *length = 0;
-  if (b == nullptr || value == nullptr)
-    return 0;
   bool ansi = IsAnsiBlock(b);
   size_t extent = Le16(b);
   Node node;
   if (!ParseNode(b, 0, extent, ansi, &node))
-    return 0;
+    return false;
   bool atRoot = true;
   const char *p = subBlock == nullptr ? "" : subBlock;
   while (*p != '\0') {
@@ -177,7 +170,7 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
       break;
     Node child;
     if (!FindChild(b, node, ansi, comp, compLen, &child))
-      return 0;
+      return false;
     node = child;
     atRoot = false;
   }
@@ -186,11 +179,11 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
     // The caller reads a whole VS_FIXEDFILEINFO from here.
     size_t readable = ansi ? extent : 2 * extent + 4;
     if (node.valueStart > readable ||
-        readable - node.valueStart < sizeof(VS_FIXEDFILEINFO))
-      return 0;
-    *value = const_cast<unsigned char *>(b + node.valueStart);
-    *length = static_cast<UINT>(node.valueLength);
-    return 1;
+        readable - node.valueStart < kFixedRecordSize)
+      return false;
+    *value = (block + node.valueStart);
+    *length = static_cast<unsigned>(node.valueLength);
+    return true;
   }
 
   size_t available =
@@ -198,13 +191,13 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
   if (!node.text) {
     if (ansi && (node.valueLength == 0 || available == 0)) {
       // Nothing stored: the key's terminator reads as an empty string.
-      *value = const_cast<unsigned char *>(b + node.keyEnd - 1);
-      return 1;
+      *value = (block + node.keyEnd - 1);
+      return true;
     }
-    *value = const_cast<unsigned char *>(b + node.valueStart);
-    *length = static_cast<UINT>(node.valueLength < available ? node.valueLength
-                                                             : available);
-    return 1;
+    *value = (block + node.valueStart);
+    *length = static_cast<unsigned>(
+        node.valueLength < available ? node.valueLength : available);
+    return true;
   }
 
   // A text value: its stored length may count units, bytes, or nothing at
@@ -216,16 +209,14 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
       ++units;
   if (units == 0) {
     // An empty string: the key's terminator serves as one.
-    *value = const_cast<unsigned char *>(b + node.keyEnd - 2);
-    return 1;
+    *value = (block + node.keyEnd - 2);
+    return true;
   }
-  unsigned char *out =
-      const_cast<unsigned char *>(b) + extent + 4 + node.valueStart;
+  unsigned char *out = block + extent + 4 + node.valueStart;
   for (size_t i = 0; i < units; ++i)
     out[i] = UnicodeToCp1252(Le16(b + node.valueStart + 2 * i));
   out[units] = 0;
   *value = out;
-  *length = static_cast<UINT>(units + 1);
-  return 1;
+  *length = static_cast<unsigned>(units + 1);
+  return true;
 }
-#endif
