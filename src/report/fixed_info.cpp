@@ -2,7 +2,6 @@
 // type and subtype, and the translation's character set and language,
 // each decoded through a table of fixed texts.
 #include <stdio.h>
-#include <string.h>
 
 #include "report.h"
 
@@ -145,15 +144,13 @@ template <size_t N> void PrintDecoded(const Decode (&table)[N], DWORD value) {
 
 } // namespace
 
-int ReportFixedInfo(const void *block, DWORD translation) {
-  LPVOID pointer = nullptr;
-  UINT length = 0;
-  if (!VerQueryValueA(block, "\\", &pointer, &length)) {
+int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation) {
+  // Its own lookup, not the short report's record.
+  VS_FIXEDFILEINFO fixed;
+  if (!QueryFixedRecord(block, blockSize, &fixed)) {
     printf("\nCan't get fileversion");
     return kStatusNoFixedInfo;
   }
-  VS_FIXEDFILEINFO fixed;
-  memcpy(&fixed, pointer, sizeof fixed);
   // Each half is an unsigned 16-bit number: 65535 never prints negative.
   printf("\nVersion Number:\t   %u.%02u.%u.%u", High(fixed.dwFileVersionMS),
          Low(fixed.dwFileVersionMS), High(fixed.dwFileVersionLS),

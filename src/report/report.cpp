@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -45,15 +46,17 @@ void PrintOptional(void *block, DWORD translation, const char *label,
 }
 
 // Everything after the block is loaded; the caller frees it.
-int ReportLoaded(const char *path, void *block, bool detailed) {
+int ReportLoaded(const char *path, void *block, DWORD size, bool detailed) {
   LPVOID pointer = nullptr;
   UINT length = 0;
   if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
     return kStatusNoTranslation;
   // Only the first entry counts. A value shorter than one entry is read as
-  // far as it goes and the rest taken as zero, never past the value.
+  // far as it goes and the rest taken as zero, never past the value or the
+  // block.
   unsigned char entry[4] = {0, 0, 0, 0};
-  memcpy(entry, pointer, length < sizeof entry ? length : sizeof entry);
+  CopyInsideBlock(block, size, pointer, entry,
+                  length < sizeof entry ? length : sizeof entry);
   DWORD translation = static_cast<DWORD>(entry[0]) |
                       (static_cast<DWORD>(entry[1]) << 8) |
                       (static_cast<DWORD>(entry[2]) << 16) |
@@ -73,16 +76,15 @@ int ReportLoaded(const char *path, void *block, bool detailed) {
                      "\nVersion String:    ", "FileVersion"))
     return kStatusNoVersionString;
 
-  if (!VerQueryValueA(block, "\\", &pointer, &length))
-    return kStatusNoFixedInfo;
   VS_FIXEDFILEINFO fixed;
-  memcpy(&fixed, pointer, sizeof fixed);
+  if (!QueryFixedRecord(block, size, &fixed))
+    return kStatusNoFixedInfo;
   if (fixed.dwFileFlags & kPrivateBuildFlag)
     PrintOptional(block, translation, "\nPrivate Build:  %s", "PrivateBuild");
   if (fixed.dwFileFlags & kSpecialBuildFlag)
     PrintOptional(block, translation, "\nSpecial Build:  %s", "SpecialBuild");
   if (detailed) {
-    int status = ReportFixedInfo(block, translation);
+    int status = ReportFixedInfo(block, size, translation);
     if (status != 0)
       return status;
   }
@@ -102,9 +104,33 @@ int ReportVersion(const char *path, bool detailed) {
     return kStatusOutOfMemory;
   int result = kStatusReadFailed;
   if (GetFileVersionInfoA(path, handle, size, block))
-    result = ReportLoaded(path, block, detailed);
+    result = ReportLoaded(path, block, size, detailed);
   free(block);
   return result;
+}
+
+void CopyInsideBlock(const void *block, DWORD blockSize, const void *value,
+                     void *out, size_t len) {
+  memset(out, 0, len);
+  // Compared as addresses: a pointer outside the block is no error here.
+  uintptr_t start = reinterpret_cast<uintptr_t>(block);
+  uintptr_t at = reinterpret_cast<uintptr_t>(value);
+  if (at < start || at - start >= blockSize)
+    return;
+  size_t inside = blockSize - (at - start);
+  memcpy(out, value, len < inside ? len : inside);
+}
+
+bool QueryFixedRecord(const void *block, DWORD blockSize,
+                      VS_FIXEDFILEINFO *fixed) {
+  LPVOID pointer = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(block, "\\", &pointer, &length))
+    return false;
+  // Not bounded by the reported length: a root whose value length is
+  // short of a whole record still carries the record's bytes.
+  CopyInsideBlock(block, blockSize, pointer, fixed, sizeof *fixed);
+  return true;
 }
 
 void PrintSafeString(const char *text) {

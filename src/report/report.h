@@ -2,6 +2,8 @@
 #ifndef QUELVO_REPORT_H
 #define QUELVO_REPORT_H
 
+#include <stddef.h>
+
 #include "platform.h"
 #include "status.h"
 
@@ -14,7 +16,21 @@ int ReportVersion(const char *path, bool detailed);
 void PrintSafeString(const char *text);
 
 // Prints the decoded fixed record, character set and language; 0, or
-// kStatusNoFixedInfo when the block has no root record.
-int ReportFixedInfo(const void *block, DWORD translation);
+// kStatusNoFixedInfo when the block has no root record. The block is the
+// one ReportVersion loaded, of blockSize bytes.
+int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation);
+
+// Copies len bytes from value, a pointer that a lookup in the block
+// returned, as far as they lie inside the block's blockSize bytes; the
+// rest of out is zero, and all of it for a pointer outside the block. The
+// version service promises a pointer, not that the record behind it ends
+// inside the block.
+void CopyInsideBlock(const void *block, DWORD blockSize, const void *value,
+                     void *out, size_t len);
+
+// Looks the fixed record up at the root and copies it, bounded as above.
+// False when the block has no root record.
+bool QueryFixedRecord(const void *block, DWORD blockSize,
+                      VS_FIXEDFILEINFO *fixed);
 
 #endif
