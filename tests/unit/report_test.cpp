@@ -66,6 +66,22 @@ TEST(ReportVersion, FailuresStopAtTheirStageWithTheirCode) {
                                   "noverstr fixture\nVersion String:    ");
 }
 
+TEST(ReportVersion, ResourcesLargerThanTheReadersWindowOr64KiB) {
+  // straddle.dll's block runs past the reader's first window and keeps its
+  // version string beyond it; over64k.dll's is larger than 64 KiB.
+  for (std::string name : {"straddle", "over64k"}) {
+    std::string path = LargeFixture(name + ".dll");
+    int status = -2;
+    std::string out =
+        CaptureOutput([&] { status = ReportVersion(path.c_str(), false); });
+    EXPECT_EQ(status, 0) << name;
+    EXPECT_EQ(out, "\n\nProgram Name:      " + path +
+                       "\nCompany Name:      Quelvo Test Co"
+                       "\nFile Description:  " +
+                       name + " fixture\nVersion String:    1.2.3.4\n");
+  }
+}
+
 TEST(ReportVersion, BuildNotesFollowTheFlagsNotTheMask) {
   Outcome missing = Report("buildsnostr.dll"); // 0x20 outside the mask
   EXPECT_EQ(missing.status, 0);

@@ -70,4 +70,9 @@ inline std::string Fixture(const std::string &name) {
   return std::string(QUELVO_FIXTURES) + "/" + name;
 }
 
+// Version resources larger than the reader's window or than 64 KiB.
+inline std::string LargeFixture(const std::string &name) {
+  return std::string(QUELVO_FIXTURES) + "/../large/" + name;
+}
+
 #endif
