@@ -41,15 +41,9 @@ void InitMemorySource(ByteSource *src, const void *data, size_t size) {
   src->window = nullptr;
 }
 
-bool ReadAt(ByteSource *src, uint64_t off, void *dst, size_t len) {
-  if (off > src->size || len > src->size - off)
-    return false;
+bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
   if (len == 0)
     return true;
-  if (src->fd < 0) {
-    memcpy(dst, src->memory + off, len);
-    return true;
-  }
   FileWindow *w = src->window;
   if (off >= w->offset && off - w->offset <= w->length &&
       len <= w->length - (off - w->offset)) {
@@ -72,25 +66,5 @@ bool ReadAt(ByteSource *src, uint64_t off, void *dst, size_t len) {
   w->offset = start;
   w->length = want;
   memcpy(dst, w->bytes + (off - start), len);
-  return true;
-}
-
-bool ReadByte(ByteSource *src, uint64_t off, uint8_t *value) {
-  return ReadAt(src, off, value, 1);
-}
-
-bool ReadLe16(ByteSource *src, uint64_t off, uint16_t *value) {
-  unsigned char b[2];
-  if (!ReadAt(src, off, b, sizeof b))
-    return false;
-  *value = Le16(b);
-  return true;
-}
-
-bool ReadLe32(ByteSource *src, uint64_t off, uint32_t *value) {
-  unsigned char b[4];
-  if (!ReadAt(src, off, b, sizeof b))
-    return false;
-  *value = Le32(b);
   return true;
 }

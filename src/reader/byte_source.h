@@ -6,6 +6,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 // The last range read from a file, to serve the headers and directories
 // that sit together without a system call each. Only a file source has one,
@@ -26,13 +27,6 @@ struct ByteSource {
 void InitFileSource(ByteSource *src, int fd, uint64_t size, FileWindow *window);
 void InitMemorySource(ByteSource *src, const void *data, size_t size);
 
-// Copies len bytes from offset off. False when the range does not lie
-// wholly inside the source or the read comes up short (the file shrank).
-bool ReadAt(ByteSource *src, uint64_t off, void *dst, size_t len);
-bool ReadByte(ByteSource *src, uint64_t off, uint8_t *value);
-bool ReadLe16(ByteSource *src, uint64_t off, uint16_t *value);
-bool ReadLe32(ByteSource *src, uint64_t off, uint32_t *value);
-
 inline uint16_t Le16(const unsigned char *p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
@@ -40,6 +34,45 @@ inline uint32_t Le32(const unsigned char *p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) |
          (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The part of ReadAt that goes to the file, for a range already checked
+// to lie inside it.
+bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len);
+
+// Copies len bytes from offset off. False when the range does not lie
+// wholly inside the source or the read comes up short (the file shrank).
+// Inline, with the readers below, because the version-block walk reads a
+// unit at a time from memory.
+inline bool ReadAt(ByteSource *src, uint64_t off, void *dst, size_t len) {
+  if (off > src->size || len > src->size - off)
+    return false;
+  if (src->fd < 0) {
+    if (len != 0)
+      memcpy(dst, src->memory + off, len);
+    return true;
+  }
+  return ReadFromFile(src, off, dst, len);
+}
+
+inline bool ReadByte(ByteSource *src, uint64_t off, uint8_t *value) {
+  return ReadAt(src, off, value, 1);
+}
+
+inline bool ReadLe16(ByteSource *src, uint64_t off, uint16_t *value) {
+  unsigned char b[2];
+  if (!ReadAt(src, off, b, sizeof b))
+    return false;
+  *value = Le16(b);
+  return true;
+}
+
+inline bool ReadLe32(ByteSource *src, uint64_t off, uint32_t *value) {
+  unsigned char b[4];
+  if (!ReadAt(src, off, b, sizeof b))
+    return false;
+  *value = Le32(b);
+  return true;
 }
 
 #endif
