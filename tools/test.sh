@@ -4,19 +4,27 @@
 # UndefinedBehaviorSanitizer, once more under valgrind's memcheck, and a
 # replay of the fuzzing corpus and its regression inputs.
 #
-# The corpus test needs wine64 and python3-pefile; it is skipped, saying
-# so, when they are missing, unless QUELVO_INSTALL_CORPUS=1 lets it install
+# GoogleTest is installed with apt-get (as root) when it is missing. The
+# corpus test needs wine64 and python3-pefile; it is skipped, saying so,
+# when they are missing, unless QUELVO_INSTALL_CORPUS=1 lets it install
 # them. The Windows builds are tested apart, under Wine, being slow:
-# tests/wine/run.sh.
+# tests/wine/run.sh. Warnings are errors here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+
+if command -v dpkg >/dev/null && ! dpkg -s libgtest-dev libgmock-dev >/dev/null 2>&1; then
+  echo "== installing GoogleTest"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y -qq --no-install-recommends libgtest-dev libgmock-dev >/dev/null ||
+    { apt-get update -qq && apt-get install -y -qq --no-install-recommends libgtest-dev libgmock-dev >/dev/null; }
+fi
 
 run_suite() {
   local dir=$1
   shift
   echo "== $dir: configure and build"
-  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake -S . -B "$dir" -DQUELVO_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "== $dir: tests"
   (cd "$dir" && ctest --output-on-failure -j"$jobs")
