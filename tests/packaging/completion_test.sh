@@ -54,10 +54,10 @@ quelvo --utf8
 CASES
 
 # An empty answer must fall back to file names, not to nothing at all.
-spec=$(complete -p quelvo)
-case $spec in
+registration=$(complete -p quelvo)
+case $registration in
 *"-o default"*) ;;
-*) echo "FAIL: the completion does not fall back to file names: $spec"; failed=$((failed + 1)) ;;
+*) echo "FAIL: the completion does not fall back to file names: $registration"; failed=$((failed + 1)) ;;
 esac
 
 echo "bash completion: $failed failed"
