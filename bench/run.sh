@@ -43,7 +43,7 @@ fi
 
 # ---------------------------------------------------------------- 2. build
 log "building quelvo (Release) and the floor into $BUILD"
-cmake -S "$REPO" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUELVO_TESTS=OFF >/dev/null
+cmake -S "$REPO" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$BUILD" -j2 --target quelvo >/dev/null
 cc -O2 -Wall -Wextra -o "$BUILD/floor" "$HERE/floor.c"
 QUELVO="$BUILD/quelvo"
