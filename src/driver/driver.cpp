@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -182,4 +183,17 @@ int RunQuelvo(int argc, char **argv) {
   FreeMatchList(list);
   printf("\n");
   return 0;
+}
+
+int FinishOutput(int status) {
+  int error = fflush(stdout) != 0 ? errno : 0;
+  if (error == 0 && !ferror(stdout))
+    return status;
+  // Whatever was lost, a script must not take the run for a success.
+  if (error != 0)
+    fprintf(stderr, "quelvo: output could not be written: %s\n",
+            strerror(error));
+  else
+    fputs("quelvo: output could not be written\n", stderr);
+  return 1;
 }

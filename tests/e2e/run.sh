@@ -75,5 +75,37 @@ for argsfile in "$cases"/*.args; do
   esac
 done
 
+# Output that cannot be written is a failure on every road through the
+# program: said on standard error, exit status 1.
+check_lost_output() {
+  local how=$1
+  shift
+  local err="$scratch/lost.err" status
+  case $how in
+  full) (cd "$tests/fixtures" && timeout 60 $runner "$quelvo" "$@") >/dev/full 2>"$err" </dev/null ;;
+  closed) (cd "$tests/fixtures" && timeout 60 $runner "$quelvo" "$@") >&- 2>"$err" </dev/null ;;
+  esac
+  status=$?
+  if [ "$status" = 1 ] && grep -q 'output could not be written' "$err"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: lost_output ($how: $*): exit status $status, expected 1 and a message on standard error"
+    head -5 "$err"
+  fi
+}
+case " ${QUELVO_SKIP_CASES:-} " in
+*" lost_output "*) skipped=$((skipped + 1)); echo "SKIP: lost_output" ;;
+*)
+  for how in full closed; do
+    check_lost_output $how pe/basic.dll
+    check_lost_output $how -d 'pe/*'
+    check_lost_output $how -v pe/basic.dll
+    check_lost_output $how -?
+    check_lost_output $how
+  done
+  ;;
+esac
+
 echo "end-to-end: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ]
