@@ -27,12 +27,21 @@ void ReportTooLong(const char *head, const char *tail) {
 
 // The length of a pattern's directory prefix: up to and including its last
 // ':', '\' or '/'. The slash counts too, since on POSIX systems paths are
-// written with it.
+// written with it. There a colon is an ordinary character of a name, so
+// only a drive form at the start ("c:x*") ends the prefix at a colon.
 size_t PrefixLength(const char *pattern) {
   size_t prefix = strlen(pattern);
+#ifdef _WIN32
   while (prefix > 0 && pattern[prefix - 1] != ':' &&
          pattern[prefix - 1] != '\\' && pattern[prefix - 1] != '/')
     --prefix;
+#else
+  while (prefix > 0 && pattern[prefix - 1] != '\\' &&
+         pattern[prefix - 1] != '/')
+    --prefix;
+  if (prefix == 0 && pattern[0] != '\0' && pattern[1] == ':')
+    prefix = 2;
+#endif
   return prefix;
 }
 

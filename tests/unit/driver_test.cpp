@@ -86,6 +86,26 @@ TEST(RunQuelvo, PrefixesEndAtBackslashColonAndSlash) {
   EXPECT_EQ(r.status, 0);
 }
 
+// A colon inside a Linux name is part of the name; only a drive form at
+// the start ends the directory prefix there.
+TEST(RunQuelvo, AColonInsideANameDoesNotEndThePrefix) {
+  ScratchDir dir;
+  const std::string image = ReadFile(Fixture("basic.dll"));
+  dir.Add("ab:c.dll", image);
+  RunResult r = RunWith({dir.path() + "/ab:c.dll", dir.path() + "\\AB:C.DLL",
+                         dir.path() + "/a?:c.dll", "c:ab:c.dll"});
+  for (const char *sep : {"/", "\\", "/"}) {
+    std::string line =
+        "\nProgram Name:      " + dir.path() + sep + "ab:c.dll\n";
+    size_t at = r.output.find(line);
+    EXPECT_NE(at, std::string::npos) << sep;
+    if (at != std::string::npos)
+      r.output.erase(at, line.size());
+  }
+  EXPECT_EQ(r.output.find("Unable to open"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("\nc:ab:c.dll was not found"), std::string::npos);
+}
+
 TEST(RunQuelvo, DirectoriesAreSilentAndMissingVersionsSaySo) {
   ScratchDir dir;
   dir.AddDir("sub.dll");
