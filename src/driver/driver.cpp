@@ -61,6 +61,9 @@ void ReportMatches(const char *pattern, MatchList list, bool detailed) {
   char buffer[kPathBuffer];
   for (MatchNode *node = list; node != nullptr; node = node->next) {
     if (!ComposePath(pattern, node->name, buffer)) {
+      size_t nameLen = strlen(node->name);
+      if (nameLen > 0 && node->name[nameLen - 1] == '\\')
+        continue; // a directory: passed over silently, however long
       char prefix[kPathBuffer];
       size_t prefixLen = PrefixLength(pattern);
       memcpy(prefix, pattern, prefixLen);

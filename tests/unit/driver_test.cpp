@@ -131,6 +131,18 @@ TEST(RunQuelvo, PathsThatDoNotFitAreNamedNotCut) {
   EXPECT_EQ(r.status, 0);
 }
 
+// The '\\' that marks a directory in the list is no part of its path, and
+// directories are passed over silently whatever their length.
+TEST(RunQuelvo, LongDirectoryNamesArePassedOverSilently) {
+  ScratchDir dir;
+  dir.AddDir("ddd");
+  std::string prefix = dir.path() + "/ddd/";
+  dir.AddDir("ddd/" + std::string(259 - prefix.size(), 'a')); // 259 with '\\'
+  dir.AddDir("ddd/" + std::string(255, 'b'));
+  RunResult r = RunWith({prefix + "*"});
+  EXPECT_EQ(r.output.substr(r.output.find("reserved.\n") + 10), "\n");
+}
+
 } // namespace
 
 namespace {
