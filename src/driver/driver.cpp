@@ -21,8 +21,11 @@ const size_t kPathBuffer = 260;
 // A path that does not fit is never cut short silently: it is named and
 // left alone.
 void ReportTooLong(const char *head, const char *tail) {
-  printf("\n%s%s is longer than %u characters and was not examined.", head,
-         tail, static_cast<unsigned>(kPathBuffer - 1));
+  fputs("\n", stdout);
+  PrintSafePath(head);
+  PrintSafePath(tail);
+  printf(" is longer than %u characters and was not examined.",
+         static_cast<unsigned>(kPathBuffer - 1));
 }
 
 // The length of a pattern's directory prefix: up to and including its last
@@ -78,8 +81,11 @@ void ReportMatches(const char *pattern, MatchList list, bool detailed) {
       ReportStatus(kStatusCannotOpen, buffer);
       continue;
     }
-    if (ReportVersion(buffer, detailed) != 0)
-      printf("\n%s does not contain version information.\n", buffer);
+    if (ReportVersion(buffer, detailed) != 0) {
+      fputs("\n", stdout);
+      PrintSafePath(buffer);
+      fputs(" does not contain version information.\n", stdout);
+    }
   }
 }
 
@@ -87,18 +93,10 @@ void ReportMatches(const char *pattern, MatchList list, bool detailed) {
 
 namespace {
 
-// How a message's format takes its arguments.
-enum MessageArguments {
-  kNoArguments,
-  kPath,         // every %s is the path
-  kCodeThenPath, // %i, then %s
-  kPathThenCode, // %s, then %i
-};
-
+// A message's format takes the path for each %s and the code for %i.
 struct Message {
   int code;
   const char *format;
-  MessageArguments arguments;
 };
 
 #define QUELVO_USAGE                                                           \
@@ -109,27 +107,26 @@ struct Message {
 
 // The one catalogue: every status code the program has, and its text.
 const Message kMessages[] = {
-    {kStatusOutOfMemory, "\nOut of memory while processing file\n%s.", kPath},
-    {kStatusNoVersionInfo, "\n%s is not a Win32 executable.", kPath},
-    {kStatusReadFailed, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoTranslation, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoCompanyName, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoDescription, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoVersionString, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoFixedInfo, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusUsage, QUELVO_USAGE, kNoArguments},
-    {kStatusNoFileArgument, "\nNo file specified." QUELVO_USAGE, kNoArguments},
+    {kStatusOutOfMemory, "\nOut of memory while processing file\n%s."},
+    {kStatusNoVersionInfo, "\n%s is not a Win32 executable."},
+    {kStatusReadFailed, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoTranslation, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoCompanyName, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoDescription, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoVersionString, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoFixedInfo, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusUsage, QUELVO_USAGE},
+    {kStatusNoFileArgument, "\nNo file specified." QUELVO_USAGE},
     {kStatusStatusFailed,
-     "\nUnable to read file %s.\n%s is not an executable file.", kPath},
-    {kStatusNotExecutable, "\n%s is not an executable file.", kPath},
-    {kStatusNotWin32, "\n%s is not a Win32 executable.", kPath},
-    {kStatusCannotOpen, "\nUnable to open file %s.", kPath},
-    {kStatusNotFound, "\n%s was not found", kPath},
+     "\nUnable to read file %s.\n%s is not an executable file."},
+    {kStatusNotExecutable, "\n%s is not an executable file."},
+    {kStatusNotWin32, "\n%s is not a Win32 executable."},
+    {kStatusCannotOpen, "\nUnable to open file %s."},
+    {kStatusNotFound, "\n%s was not found"},
 };
 
 // Every other code, 107 and the unknown ones alike.
-const Message kInternalError = {0, "\nInternal Error: %s -- %i.",
-                                kPathThenCode};
+const Message kInternalError = {0, "\nInternal Error: %s -- %i."};
 
 } // namespace
 
@@ -140,19 +137,16 @@ void ReportStatus(int code, const char *path) {
   for (const Message &m : kMessages)
     if (m.code == code)
       message = &m;
-  switch (message->arguments) {
-  case kNoArguments:
-    fputs(message->format, stdout);
-    break;
-  case kPath:
-    printf(message->format, path, path);
-    break;
-  case kCodeThenPath:
-    printf(message->format, code, path);
-    break;
-  case kPathThenCode:
-    printf(message->format, path, code);
-    break;
+  for (const char *f = message->format; *f != '\0'; ++f) {
+    if (f[0] == '%' && f[1] == 's') {
+      PrintSafePath(path);
+      ++f;
+    } else if (f[0] == '%' && f[1] == 'i') {
+      printf("%i", code);
+      ++f;
+    } else {
+      putchar(*f);
+    }
   }
 }
 
