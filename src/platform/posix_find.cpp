@@ -6,13 +6,13 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 #include "platform.h"
 #include "posix_path.h"
+#include "posix_time.h"
 #include "wildcard.h"
 
 namespace {
@@ -86,19 +86,6 @@ bool DeliveryBefore(const char *a, const char *b) {
   return strcmp(a, b) < 0;
 }
 
-FILETIME ToFileTime(const struct timespec &ts) {
-  // 100-nanosecond ticks since 1601-01-01 UTC.
-  const int64_t kEpochDelta = 11644473600LL;
-  FILETIME ft = {0, 0};
-  if (ts.tv_sec < -kEpochDelta)
-    return ft;
-  uint64_t ticks = static_cast<uint64_t>(ts.tv_sec + kEpochDelta) * 10000000u +
-                   static_cast<uint64_t>(ts.tv_nsec) / 100u;
-  ft.dwLowDateTime = static_cast<DWORD>(ticks);
-  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  return ft;
-}
-
 // Fills the find data of one entry; false when it vanished meanwhile.
 bool FillEntry(SearchState *s, const char *name, WIN32_FIND_DATAA *fd) {
   struct stat st;
@@ -109,9 +96,9 @@ bool FillEntry(SearchState *s, const char *name, WIN32_FIND_DATAA *fd) {
   // The directory bit follows symbolic links; a dangling link is a file.
   fd->dwFileAttributes =
       S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  fd->ftCreationTime = ToFileTime(st.st_ctim);
-  fd->ftLastAccessTime = ToFileTime(st.st_atim);
-  fd->ftLastWriteTime = ToFileTime(st.st_mtim);
+  fd->ftCreationTime = FileTimeFromPosix(st.st_ctim);
+  fd->ftLastAccessTime = FileTimeFromPosix(st.st_atim);
+  fd->ftLastWriteTime = FileTimeFromPosix(st.st_mtim);
   uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
   fd->nFileSizeHigh = static_cast<DWORD>(size >> 32);
   fd->nFileSizeLow = static_cast<DWORD>(size);
@@ -252,58 +239,5 @@ BOOL FindClose(HANDLE search) {
   if (search == INVALID_HANDLE_VALUE || search == nullptr)
     return 0;
   FreeSearch(static_cast<SearchState *>(search));
-  return 1;
-}
-
-BOOL FileTimeToLocalFileTime(const FILETIME *fileTime, FILETIME *localTime) {
-  // Windows applies the bias in force now, not the one of the given date.
-  static bool known = false;
-  static int64_t biasTicks = 0;
-  if (!known) {
-    time_t now = time(nullptr);
-    struct tm local;
-    if (localtime_r(&now, &local) == nullptr)
-      return 0;
-    biasTicks = static_cast<int64_t>(local.tm_gmtoff) * 10000000;
-    known = true;
-  }
-  uint64_t ticks = (static_cast<uint64_t>(fileTime->dwHighDateTime) << 32) |
-                   fileTime->dwLowDateTime;
-  int64_t local = static_cast<int64_t>(ticks) + biasTicks;
-  if (ticks > 0x7FFFFFFFFFFFFFFFull || local < 0)
-    return 0;
-  localTime->dwLowDateTime = static_cast<DWORD>(local);
-  localTime->dwHighDateTime =
-      static_cast<DWORD>(static_cast<uint64_t>(local) >> 32);
-  return 1;
-}
-
-BOOL FileTimeToSystemTime(const FILETIME *fileTime, SYSTEMTIME *systemTime) {
-  uint64_t ticks = (static_cast<uint64_t>(fileTime->dwHighDateTime) << 32) |
-                   fileTime->dwLowDateTime;
-  if (ticks > 0x7FFFFFFFFFFFFFFFull)
-    return 0;
-  uint64_t ms = ticks / 10000;
-  uint64_t days = ms / 86400000;
-  uint64_t msOfDay = ms % 86400000;
-  // Days since 1601-01-01 (a Monday) to a civil date; the algorithm counts
-  // from 0000-03-01, which lies 584,694 days before 1601-01-01.
-  int64_t z = static_cast<int64_t>(days) + 584694;
-  int64_t era = z / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  systemTime->wYear = static_cast<WORD>(year);
-  systemTime->wMonth = static_cast<WORD>(month);
-  systemTime->wDay = static_cast<WORD>(day);
-  systemTime->wDayOfWeek = static_cast<WORD>((days + 1) % 7);
-  systemTime->wHour = static_cast<WORD>(msOfDay / 3600000);
-  systemTime->wMinute = static_cast<WORD>(msOfDay / 60000 % 60);
-  systemTime->wSecond = static_cast<WORD>(msOfDay / 1000 % 60);
-  systemTime->wMilliseconds = static_cast<WORD>(msOfDay % 1000);
   return 1;
 }

@@ -1,26 +1,31 @@
 // The C runtime's status query, answering for Windows-style paths as the
 // Windows runtime does: wildcards and bare drives fail, a trailing
-// separator fails except at the root, and anything that is neither a
+// separator fails except at the root, so does an entry whose times cannot
+// be converted to local calendar time, and anything that is neither a
 // directory nor a regular file reports as a character device.
 #include <string.h>
 #include <sys/stat.h>
 
 #include "platform.h"
 #include "posix_path.h"
+#include "posix_time.h"
 
 namespace {
 
-// The mode of one host path; -1 when nothing is there.
+// The mode of one host path; -1 when nothing is there, or when the
+// runtime could not convert its times.
 int ModeOf(const char *path, unsigned *mode) {
   struct stat st;
   if (stat(path, &st) != 0) {
     // A dangling link is still an entry the search finds, without the
     // directory attribute: the runtime calls that a file.
-    if (lstat(path, &st) != 0)
+    if (lstat(path, &st) != 0 || !FileTimesConvert(st))
       return -1;
     *mode = QUELVO_MODE_REGULAR;
     return 0;
   }
+  if (!FileTimesConvert(st))
+    return -1;
   if (S_ISDIR(st.st_mode))
     *mode = QUELVO_MODE_DIRECTORY;
   else if (S_ISREG(st.st_mode))
