@@ -2,6 +2,7 @@
 // does: one entry for a name without wildcards, every match of a pattern
 // otherwise, "." and ".." included except at the root.
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
@@ -160,6 +161,59 @@ bool CollectOne(SearchState *s, const char *name) {
   return FindNoCase(dir, name, best, sizeof best) && AddName(s, best);
 }
 
+// "." or a run of ".." names the working directory or one of its
+// ancestors, whose own name only the working directory's full path tells;
+// that path may be longer than any fixed buffer. Fills the entry's parent
+// (a run of "..") and its name; false for the root, which has no entry.
+bool AncestorEntry(const char *normal, char *parent, size_t parentSize,
+                   char *name, size_t nameSize) {
+  size_t up = strcmp(normal, ".") == 0 ? 0 : (strlen(normal) + 1) / 3;
+  if (3 * (up + 1) > parentSize)
+    return false;
+  char *cwd = nullptr;
+  for (size_t cap = 4096;; cap *= 2) {
+    char *grown = static_cast<char *>(realloc(cwd, cap));
+    if (grown == nullptr) {
+      free(cwd);
+      return false;
+    }
+    cwd = grown;
+    if (getcwd(cwd, cap) != nullptr)
+      break;
+    if (errno != ERANGE) {
+      free(cwd);
+      return false;
+    }
+  }
+  size_t end = strlen(cwd);
+  for (size_t i = 0; i < up && end > 1; ++i) {
+    while (end > 1 && cwd[end - 1] != '/')
+      --end;
+    if (end > 1)
+      --end;
+  }
+  size_t start = end;
+  while (start > 0 && cwd[start - 1] != '/')
+    --start;
+  bool found = cwd[0] == '/' && start < end && end - start < nameSize;
+  if (found) {
+    memcpy(name, cwd + start, end - start);
+    name[end - start] = '\0';
+    parent[0] = '\0';
+    for (size_t i = 0; i <= up; ++i)
+      strcat(parent, i == 0 ? ".." : "/..");
+  }
+  free(cwd);
+  return found;
+}
+
+// The root lists no "." or ".." entries, however a path reaches it.
+bool IsRoot(int dirFd) {
+  struct stat dir, root;
+  return fstat(dirFd, &dir) == 0 && stat("/", &root) == 0 &&
+         dir.st_dev == root.st_dev && dir.st_ino == root.st_ino;
+}
+
 } // namespace
 
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
@@ -200,12 +254,17 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
     if (NormalisePath(pattern, true, normal, sizeof normal) != 0 ||
         strcmp(normal, "/") == 0)
       return INVALID_HANDLE_VALUE;
-    char parent[kHostPathMax];
-    const char *name = SplitLast(normal, parent, sizeof parent);
-    if (ResolvePath(parent, dirPath, sizeof dirPath) != 0 ||
-        strlen(name) >= sizeof expression)
+    if (HasLastComponent(normal)) {
+      char parent[kHostPathMax];
+      const char *name = SplitLast(normal, parent, sizeof parent);
+      if (ResolvePath(parent, dirPath, sizeof dirPath) != 0 ||
+          strlen(name) >= sizeof expression)
+        return INVALID_HANDLE_VALUE;
+      memcpy(expression, name, strlen(name) + 1);
+    } else if (!AncestorEntry(normal, dirPath, sizeof dirPath, expression,
+                              sizeof expression)) {
       return INVALID_HANDLE_VALUE;
-    memcpy(expression, name, strlen(name) + 1);
+    }
     lastName = expression;
   }
 
@@ -213,9 +272,9 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
   if (s == nullptr)
     return INVALID_HANDLE_VALUE;
   s->dirFd = open(dirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool ok = s->dirFd >= 0 &&
-            (wild ? CollectMatches(s, lastName, strcmp(dirPath, "/") == 0)
-                  : CollectOne(s, lastName));
+  bool ok =
+      s->dirFd >= 0 && (wild ? CollectMatches(s, lastName, IsRoot(s->dirFd))
+                             : CollectOne(s, lastName));
   if (ok) {
     const char *base = s->names;
     std::sort(s->offsets, s->offsets + s->count, [base](size_t a, size_t b) {

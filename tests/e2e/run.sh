@@ -35,7 +35,8 @@ check() {
   *" $name "*) skipped=$((skipped + 1)); echo "SKIP: $name"; return ;;
   esac
   local out="$scratch/$name.out" status
-  (cd "$workdir" && env -- "${env[@]}" timeout 60 $runner "$quelvo" "${args[@]}") >"$out" 2>/dev/null </dev/null
+  (cd "$workdir" && for step in ${descend:-}; do cd "$step" || exit 125; done &&
+    env -- "${env[@]}" timeout 60 $runner "$quelvo" "${args[@]}") >"$out" 2>/dev/null </dev/null
   status=$?
   [ "${QUELVO_FOLD_CRLF:-0}" = 1 ] && sed -i 's/\r$//' "$out"
   local want_status=0
@@ -88,10 +89,21 @@ if times=$(mktemp -d /dev/shm/quelvo-e2e-XXXXXX 2>/dev/null); then
 fi
 [ -n "$times" ] && trap 'rm -rf "$scratch" "$times"' EXIT
 
+# A working directory deeper than the kernel's path limit (4096 bytes):
+# the files below it are still named by short relative paths.
+deep="$scratch/deep"
+dname=$(printf 'd%.0s' $(seq 250))
+descend_deep=$(for i in $(seq 18); do printf '%s ' "$dname"; done)
+mkdir "$deep"
+(cd "$deep" && for step in $descend_deep; do mkdir "$step" && cd "$step" || exit 1; done &&
+  cp "$tests/fixtures/pe/basic.dll" x.dll && mkdir sub &&
+  cp "$tests/fixtures/pe/app32.exe" sub/y.exe)
+
 for argsfile in "$cases"/*.args; do
   name=$(basename "$argsfile" .args)
   case $name in
   special*) check "$name" "$special" ;;
+  deep*) descend=$descend_deep check "$name" "$deep" ;;
   times*)
     if [ -n "$times" ]; then
       check "$name" "$times" TZ=JST-9

@@ -60,9 +60,14 @@ TEST(NormalisePath, BothSeparatorsDotsAndTrailingDotsLikeWindows) {
   EXPECT_STREQ(out, "/a");
   EXPECT_EQ(NormalisePath("/a/.. ", true, out, sizeof out), 1);
   EXPECT_EQ(NormalisePath("/a/..", true, out, sizeof out), 0);
-  char cwd[kHostPathMax];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  EXPECT_EQ(Normal("."), std::string(cwd));
+  // Relative paths stay relative, so that the working directory's depth
+  // plays no part; ".." above it stays at the front.
+  EXPECT_EQ(Normal("."), ".");
+  EXPECT_EQ(Normal("a\\b/"), "a/b");
+  EXPECT_EQ(Normal("a/.."), ".");
+  EXPECT_EQ(Normal("a/../.."), "..");
+  EXPECT_EQ(Normal("../a/../../b."), "../../b");
+  EXPECT_EQ(Normal("./x./y"), "x/y");
   char tiny[8];
   EXPECT_EQ(NormalisePath("/abcdefghij", false, tiny, sizeof tiny), -1);
 }
@@ -134,6 +139,15 @@ TEST(DirectorySearch, TheRootHasNoDotEntries) {
   }
   EXPECT_TRUE(Search("/").empty());
   EXPECT_TRUE(Search("\\").empty());
+  // The same root reached through a run of "..".
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  std::string up;
+  for (const char *c = cwd; *c != '\0'; ++c)
+    if (*c == '/')
+      up += "../";
+  EXPECT_EQ(Search(up + "*"), names);
+  EXPECT_TRUE(Search(up + "..").empty());
 }
 
 TEST(DirectorySearch, CaseVariantsComeInAFixedOrder) {
