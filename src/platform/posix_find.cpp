@@ -18,6 +18,13 @@
 
 namespace {
 
+// Opens a directory for looking names up in it without reading it.
+#ifdef O_PATH
+const int kLookupOnly = O_PATH;
+#else
+const int kLookupOnly = O_RDONLY;
+#endif
+
 struct SearchState {
   int dirFd;
   char *names; // every delivered name, zero-terminated, back to back
@@ -144,12 +151,14 @@ bool CollectMatches(SearchState *s, const char *expression, bool atRoot) {
   return ok;
 }
 
-// Finds the one entry a wildcard-free name designates: exact case first.
+// Finds the one entry a wildcard-free name designates: exact case first,
+// which needs only the right to search the directory; only a name that
+// differs in case from the disk needs the directory read.
 bool CollectOne(SearchState *s, const char *name) {
   struct stat st;
   if (fstatat(s->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
     return AddName(s, name);
-  int fd = dup(s->dirFd);
+  int fd = openat(s->dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return false;
   DIR *dir = fdopendir(fd);
@@ -271,7 +280,8 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
   SearchState *s = static_cast<SearchState *>(calloc(1, sizeof *s));
   if (s == nullptr)
     return INVALID_HANDLE_VALUE;
-  s->dirFd = open(dirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  s->dirFd =
+      open(dirPath, (wild ? O_RDONLY : kLookupOnly) | O_DIRECTORY | O_CLOEXEC);
   bool ok =
       s->dirFd >= 0 && (wild ? CollectMatches(s, lastName, IsRoot(s->dirFd))
                              : CollectOne(s, lastName));

@@ -36,7 +36,7 @@ check() {
   esac
   local out="$scratch/$name.out" status
   (cd "$workdir" && for step in ${descend:-}; do cd "$step" || exit 125; done &&
-    env -- "${env[@]}" timeout 60 $runner "$quelvo" "${args[@]}") >"$out" 2>/dev/null </dev/null
+    env -- "${env[@]}" timeout 60 ${asuser:-} $runner "${exe:-$quelvo}" "${args[@]}") >"$out" 2>/dev/null </dev/null
   status=$?
   [ "${QUELVO_FOLD_CRLF:-0}" = 1 ] && sed -i 's/\r$//' "$out"
   local want_status=0
@@ -99,11 +99,40 @@ mkdir "$deep"
   cp "$tests/fixtures/pe/basic.dll" x.dll && mkdir sub &&
   cp "$tests/fixtures/pe/app32.exe" sub/y.exe)
 
+# Permissions as a user without root's privileges: as root, the cases
+# run through setpriv as nobody, with a copy of the program that user can
+# run; a directory of mode 0311 can be searched but not read.
+perm="$scratch/perm"
+mkdir -p "$perm/sx" "$scratch/bin"
+cp "$tests/fixtures/pe/basic.dll" "$perm/sx/x.dll"
+chmod 0311 "$perm/sx"
+chmod 0755 "$scratch" "$scratch/bin"
+cp "$quelvo" "$scratch/bin/"
+perm_exe="$scratch/bin/$(basename "$quelvo")"
+perm_as=""
+perm_skip=""
+if [ "$(id -u)" = 0 ]; then
+  perm_as="setpriv --reuid=65534 --regid=65534 --clear-groups"
+  if ! command -v setpriv >/dev/null; then
+    perm_skip="setpriv is not installed"
+  elif ! $perm_as test -x "$perm_exe" 2>/dev/null || $perm_as ls "$perm/sx" >/dev/null 2>&1; then
+    perm_skip="cannot drop root's privileges with setpriv"
+  fi
+fi
+
 for argsfile in "$cases"/*.args; do
   name=$(basename "$argsfile" .args)
   case $name in
   special*) check "$name" "$special" ;;
   deep*) descend=$descend_deep check "$name" "$deep" ;;
+  nonroot*)
+    if [ -z "$perm_skip" ]; then
+      asuser=$perm_as exe=$perm_exe check "$name" "$perm"
+    else
+      skipped=$((skipped + 1))
+      echo "SKIP: $name ($perm_skip)"
+    fi
+    ;;
   times*)
     if [ -n "$times" ]; then
       check "$name" "$times" TZ=JST-9
