@@ -127,8 +127,20 @@ bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
   return false;
 }
 
+// Whether the path the driver composes for a name, the pattern's directory
+// prefix followed by the name, leads the status query and the version
+// service back to this same entry. A '\\' in a name reads as a separator,
+// '*' and '?' fail the status query, and a name listed without a prefix
+// whose second character is a colon reads as a drive: the search passes
+// such names over rather than have another file, or none, answer for them.
+bool Reachable(const char *name, bool bare) {
+  return strpbrk(name, "\\*?") == nullptr &&
+         !(bare && name[0] != '\0' && name[1] == ':');
+}
+
 // Collects the entries of dir whose names the expression matches.
-bool CollectMatches(SearchState *s, const char *expression, bool atRoot) {
+bool CollectMatches(SearchState *s, const char *expression, bool atRoot,
+                    bool bare) {
   int fd = dup(s->dirFd);
   if (fd < 0)
     return false;
@@ -142,7 +154,7 @@ bool CollectMatches(SearchState *s, const char *expression, bool atRoot) {
     if (atRoot && IsDotName(entry->d_name))
       continue;
     if (MatchExpression(expression, entry->d_name) &&
-        !AddName(s, entry->d_name)) {
+        Reachable(entry->d_name, bare) && !AddName(s, entry->d_name)) {
       ok = false;
       break;
     }
@@ -154,7 +166,9 @@ bool CollectMatches(SearchState *s, const char *expression, bool atRoot) {
 // Finds the one entry a wildcard-free name designates: exact case first,
 // which needs only the right to search the directory; only a name that
 // differs in case from the disk needs the directory read.
-bool CollectOne(SearchState *s, const char *name) {
+bool CollectOne(SearchState *s, const char *name, bool bare) {
+  if (!Reachable(name, bare))
+    return false; // no case variant differs in these characters
   struct stat st;
   if (fstatat(s->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
     return AddName(s, name);
@@ -235,6 +249,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
     --lastSep;
   const char *typedLast = lastSep;
   bool wild = HasWildcards(typedLast);
+  bool bare = typedLast == pattern; // names are composed without a prefix
 
   char normal[kHostPathMax];
   char dirPath[kHostPathMax];
@@ -282,9 +297,9 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
     return INVALID_HANDLE_VALUE;
   s->dirFd =
       open(dirPath, (wild ? O_RDONLY : kLookupOnly) | O_DIRECTORY | O_CLOEXEC);
-  bool ok =
-      s->dirFd >= 0 && (wild ? CollectMatches(s, lastName, IsRoot(s->dirFd))
-                             : CollectOne(s, lastName));
+  bool ok = s->dirFd >= 0 &&
+            (wild ? CollectMatches(s, lastName, IsRoot(s->dirFd), bare)
+                  : CollectOne(s, lastName, bare));
   if (ok) {
     const char *base = s->names;
     std::sort(s->offsets, s->offsets + s->count, [base](size_t a, size_t b) {

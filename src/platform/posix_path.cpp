@@ -213,3 +213,69 @@ int ResolvePath(const char *normalised, char *out, size_t outSize) {
   }
   return 0;
 }
+
+namespace {
+
+// Appends "/name" to a directory path in place; false when it does not fit.
+bool JoinName(char *dir, size_t size, const char *name) {
+  size_t len = strlen(dir);
+  size_t nameLen = strlen(name);
+  bool root = strcmp(dir, "/") == 0;
+  if (len + 1 + nameLen >= size)
+    return false;
+  if (!root)
+    dir[len++] = '/';
+  memcpy(dir + len, name, nameLen + 1);
+  return true;
+}
+
+bool Exists(const char *path) {
+  struct stat st;
+  return lstat(path, &st) == 0;
+}
+
+bool CopyPath(const char *path, char *out, size_t outSize) {
+  size_t len = strlen(path);
+  if (len >= outSize)
+    return false;
+  memcpy(out, path, len + 1);
+  return true;
+}
+
+} // namespace
+
+int LocateEntry(const char *path, char *out, size_t outSize) {
+  char exact[kHostPathMax];
+  char trimmed[kHostPathMax];
+  if (NormalisePath(path, false, exact, sizeof exact) != 0)
+    return -1;
+  if (Exists(exact))
+    return CopyPath(exact, out, outSize) ? 0 : -1;
+  int vanished = NormalisePath(path, true, trimmed, sizeof trimmed);
+  if (vanished < 0)
+    return -1;
+  if (Exists(trimmed))
+    return CopyPath(trimmed, out, outSize) ? 0 : -1;
+  if (vanished == 1 || !HasLastComponent(exact))
+    return ResolvePath(trimmed, out, outSize);
+  // Some directory differs in case from the disk. Find it, then the name in
+  // it: as spelled, then trimmed, then trimmed in any case.
+  char parent[kHostPathMax];
+  const char *name = SplitLast(exact, parent, sizeof parent);
+  const char *trimmedName = SplitLast(trimmed, parent, sizeof parent);
+  if (ResolvePath(parent, out, outSize) != 0)
+    return -1;
+  size_t dirLen = strlen(out);
+  if (JoinName(out, outSize, name) && Exists(out))
+    return 0;
+  out[dirLen] = '\0';
+  if (JoinName(out, outSize, trimmedName) && Exists(out))
+    return 0;
+  out[dirLen] = '\0';
+  DIR *dir = opendir(out);
+  char best[256];
+  if (dir == nullptr || !FindNoCase(dir, trimmedName, best, sizeof best) ||
+      !JoinName(out, outSize, best))
+    return -1;
+  return 0;
+}

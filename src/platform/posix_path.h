@@ -51,6 +51,15 @@ bool HasLastComponent(const char *normalised);
 // disk. Returns 0, or -1 when some component names nothing.
 int ResolvePath(const char *normalised, char *out, size_t outSize);
 
+// Finds the entry that the status query and the version service read for
+// a path. The last component is first taken exactly as spelled: the driver
+// composes its paths from names that the search delivered as they are on
+// disk, and a Linux name may end in a dot or a space, or differ from
+// another only in case. Only when nothing is spelled so does the path get
+// the Windows reading: trailing dots and spaces trimmed, then any case.
+// Writes the host path and returns 0, or -1 when nothing is there.
+int LocateEntry(const char *path, char *out, size_t outSize);
+
 // Splits a normalised path at its last '/': the directory part ("/" at the
 // root, "." for a bare name) goes to dir, the returned pointer is the last
 // component.

@@ -43,14 +43,8 @@ int QueryFileMode(const char *path, unsigned *mode) {
     return -1;
   if (len >= 2 && IsPathSeparator(path[len - 1]) && path[len - 2] != ':')
     return -1;
-  char normal[kHostPathMax];
-  if (NormalisePath(path, true, normal, sizeof normal) < 0)
+  char entry[kHostPathMax];
+  if (LocateEntry(path, entry, sizeof entry) != 0)
     return -1;
-  if (ModeOf(normal, mode) == 0)
-    return 0;
-  // Perhaps only the case differs from what is on disk.
-  char real[kHostPathMax];
-  if (ResolvePath(normal, real, sizeof real) != 0)
-    return -1;
-  return ModeOf(real, mode);
+  return ModeOf(entry, mode);
 }

@@ -28,17 +28,10 @@ int OpenReadOnly(const char *path) {
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device that
 // took the file's place after the status query from blocking the open.
 int OpenRegular(const char *path, uint64_t *size) {
-  char normal[kHostPathMax];
-  if (NormalisePath(path, true, normal, sizeof normal) < 0)
+  char entry[kHostPathMax];
+  if (LocateEntry(path, entry, sizeof entry) != 0)
     return -1;
-  int fd = OpenReadOnly(normal);
-  if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
-    // Only now look for a spelling that differs in case.
-    char real[kHostPathMax];
-    if (ResolvePath(normal, real, sizeof real) != 0)
-      return -1;
-    fd = OpenReadOnly(real);
-  }
+  int fd = OpenReadOnly(entry);
   if (fd < 0)
     return -1;
   struct stat st;

@@ -70,6 +70,16 @@ python3 -c "import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])" 
 printf 'not an executable\n' >"$special/plain.txt"
 head -c 100 "$tests/fixtures/pe/basic.dll" >"$special/truncated.dll"
 
+# Linux names that Windows path rules read otherwise: trailing dots and
+# spaces, a backslash, wildcards, colons, a name of dots only, a directory
+# whose name ends in a period beside a file of the name without it. Each
+# listed name must be reported with its own data, or not listed at all.
+names="$scratch/names"
+mkdir -p "$names/back" "$names/dir."
+for f in x.dll ... ab:c.dll a:b.dll dir trail.dll.; do cp "$tests/fixtures/pe/basic.dll" "$names/$f"; done
+cp "$tests/fixtures/pe/app32.exe" "$names/back/slash.dll"
+for f in 'x.dll.' 'x.dll ' 'back\slash.dll' 'a*b.dll' 'q?.dll'; do printf 'not an executable\n' >"$names/$f"; done
+
 # File times that Windows cannot hold, on tmpfs, which keeps 64-bit
 # seconds: the largest seconds, a last-access time as large, a time that
 # overflows only once the time zone's bias is added (JST, nine hours ahead
@@ -124,6 +134,7 @@ for argsfile in "$cases"/*.args; do
   name=$(basename "$argsfile" .args)
   case $name in
   special*) check "$name" "$special" ;;
+  names*) check "$name" "$names" ;;
   deep*) descend=$descend_deep check "$name" "$deep" ;;
   nonroot*)
     if [ -z "$perm_skip" ]; then

@@ -130,6 +130,53 @@ TEST(DirectorySearch, SeparatorsCaseAndDotsResolveLikeWindows) {
   EXPECT_TRUE(Search(root + "/Sub*/*.dll").empty()); // wildcards end paths
 }
 
+// A composed path reaches the entry spelled so before the Windows reading
+// (trailing dots and spaces trimmed, then any case) may reach another.
+TEST(LocateEntry, TheNameAsSpelledComesFirstEvenBelowACaseVariantFolder) {
+  ScratchDir dir;
+  dir.AddDir("Sub");
+  for (const char *name : {"x.dll", "x.dll.", "Y.DLL", "z.dll "})
+    dir.Add(std::string("Sub/") + name);
+  const std::string at = dir.path() + "/";
+  const struct {
+    const char *path;
+    const char *entry; // nullptr: nothing is there
+  } cases[] = {
+      {"Sub/x.dll.", "Sub/x.dll."},
+      {"sub\\x.dll.", "Sub/x.dll."}, // the folder found in any case
+      {"SUB/x.dll", "Sub/x.dll"},
+      {"Sub/x.dll. ", "Sub/x.dll"}, // nothing spelled so: trimmed
+      {"sub/y.dll..", "Sub/Y.DLL"}, // trimmed, then any case
+      {"sub/z.dll ", "Sub/z.dll "}, // as spelled, in the folder found
+      {"Sub/z.dll", nullptr},       // a typed name is not widened
+      {"Sub./x.dll", "Sub/x.dll"},  // a folder loses one period
+      {"Sub/...", "Sub"},           // a name trimmed away names its folder
+      {"Sub/nothing.dll", nullptr},
+  };
+  for (const auto &c : cases) {
+    char out[kHostPathMax];
+    int result = LocateEntry((at + c.path).c_str(), out, sizeof out);
+    if (c.entry == nullptr) {
+      EXPECT_EQ(result, -1) << c.path;
+    } else {
+      EXPECT_EQ(result, 0) << c.path;
+      EXPECT_EQ(std::string(out), at + c.entry) << c.path;
+    }
+  }
+}
+
+// The search passes over the names whose composed path would lead the
+// status query elsewhere: a backslash, '*' or '?' anywhere.
+TEST(DirectorySearch, NamesNoPathCanReachAreNotListed) {
+  ScratchDir dir;
+  for (const char *name :
+       {"back\\slash.dll", "a*b.dll", "q?.dll", "a:b.dll", "x.dll.", "x.dll "})
+    dir.Add(name);
+  EXPECT_EQ(
+      Search(dir.path() + "/*"),
+      (std::vector<std::string>{".", "..", "a:b.dll", "x.dll ", "x.dll."}));
+}
+
 TEST(DirectorySearch, TheRootHasNoDotEntries) {
   std::vector<std::string> names = Search("/*");
   ASSERT_FALSE(names.empty());
