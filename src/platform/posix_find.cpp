@@ -129,7 +129,7 @@ bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
 
 // Whether the path the driver composes for a name, the pattern's directory
 // prefix followed by the name, leads the status query and the version
-// service back to this same entry. A '\\' in a name reads as a separator,
+// service back to this same entry. A '\' in a name reads as a separator,
 // '*' and '?' fail the status query, and a name listed without a prefix
 // whose second character is a colon reads as a drive: the search passes
 // such names over rather than have another file, or none, answer for them.
