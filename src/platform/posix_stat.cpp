@@ -12,14 +12,18 @@
 
 namespace {
 
-// The mode of one host path; -1 when nothing is there, or when the
-// runtime could not convert its times.
+const int kNothingThere = 1;
+
+// The mode of one host path: 0; kNothingThere; or -1 when the runtime
+// could not convert the entry's times.
 int ModeOf(const char *path, unsigned *mode) {
   struct stat st;
   if (stat(path, &st) != 0) {
     // A dangling link is still an entry the search finds, without the
     // directory attribute: the runtime calls that a file.
-    if (lstat(path, &st) != 0 || !FileTimesConvert(st))
+    if (lstat(path, &st) != 0)
+      return kNothingThere;
+    if (!FileTimesConvert(st))
       return -1;
     *mode = QUELVO_MODE_REGULAR;
     return 0;
@@ -43,8 +47,15 @@ int QueryFileMode(const char *path, unsigned *mode) {
     return -1;
   if (len >= 2 && IsPathSeparator(path[len - 1]) && path[len - 2] != ':')
     return -1;
+  // The path as spelled first, in the one call the common case needs; only
+  // when nothing is spelled so does the Windows reading of it count.
   char entry[kHostPathMax];
+  if (NormalisePath(path, false, entry, sizeof entry) != 0)
+    return -1;
+  int found = ModeOf(entry, mode);
+  if (found != kNothingThere)
+    return found;
   if (LocateEntry(path, entry, sizeof entry) != 0)
     return -1;
-  return ModeOf(entry, mode);
+  return ModeOf(entry, mode) == 0 ? 0 : -1;
 }

@@ -28,10 +28,18 @@ int OpenReadOnly(const char *path) {
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device that
 // took the file's place after the status query from blocking the open.
 int OpenRegular(const char *path, uint64_t *size) {
+  // The path as spelled first, in the one call the common case needs; only
+  // when nothing is spelled so does the Windows reading of it count (a
+  // dangling link spelled so is found again, and stays unreadable).
   char entry[kHostPathMax];
-  if (LocateEntry(path, entry, sizeof entry) != 0)
+  if (NormalisePath(path, false, entry, sizeof entry) != 0)
     return -1;
   int fd = OpenReadOnly(entry);
+  if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    if (LocateEntry(path, entry, sizeof entry) != 0)
+      return -1;
+    fd = OpenReadOnly(entry);
+  }
   if (fd < 0)
     return -1;
   struct stat st;

@@ -72,13 +72,16 @@ head -c 100 "$tests/fixtures/pe/basic.dll" >"$special/truncated.dll"
 
 # Linux names that Windows path rules read otherwise: trailing dots and
 # spaces, a backslash, wildcards, colons, a name of dots only, a directory
-# whose name ends in a period beside a file of the name without it. Each
-# listed name must be reported with its own data, or not listed at all.
+# whose name ends in a period beside a file of the name without it, and a
+# dangling link beside the file its name trims to. Each listed name must
+# be reported with its own data, or not listed at all.
 names="$scratch/names"
 mkdir -p "$names/back" "$names/dir."
 for f in x.dll ... ab:c.dll a:b.dll dir trail.dll.; do cp "$tests/fixtures/pe/basic.dll" "$names/$f"; done
 cp "$tests/fixtures/pe/app32.exe" "$names/back/slash.dll"
 for f in 'x.dll.' 'x.dll ' 'back\slash.dll' 'a*b.dll' 'q?.dll'; do printf 'not an executable\n' >"$names/$f"; done
+cp "$tests/fixtures/pe/basic.dll" "$names/gone.dll"
+ln -s missing.dll "$names/gone.dll."
 
 # File times that Windows cannot hold, on tmpfs, which keeps 64-bit
 # seconds: the largest seconds, a last-access time as large, a time that
