@@ -74,8 +74,8 @@ TEST(RunQuelvo, ControlBytesOfNamesPrintAsQuestionMarks) {
   dir.Add("esc\x1b[31m.dll", image);
   dir.Add("caf\xc3\xa9.dll", image);
   dir.Add("del\x7f.dll", image);
-  RunResult r = RunWith(
-      {dir.path() + "/*", dir.path() + "/\x01*", "\x1b" + std::string(300, 'p')});
+  RunResult r = RunWith({dir.path() + "/*", dir.path() + "/\x01*",
+                         "\x1b" + std::string(300, 'p')});
   const std::string at = dir.path() + "/";
   for (const std::string &line :
        {"\n" + at +
