@@ -6,11 +6,14 @@
 #   run.sh QUELVO TESTS_DIR --update   rewrite the expected files
 #
 # A case is cases/NAME.args, one argument per line, run from TESTS_DIR/
-# fixtures. Its output must equal cases/NAME.out and its exit status
-# cases/NAME.status (0 when absent). QUELVO_RUNNER, when set, is put in
-# front of the program (an emulator, for instance); QUELVO_FOLD_CRLF=1
-# turns CRLF into LF before comparing; QUELVO_SKIP_CASES lists case names
-# to leave out, with the reason kept by the caller.
+# fixtures, or, by the start of its name, from a folder made below for it
+# (special, names, deep, times, nonroot). Its output must equal
+# cases/NAME.out and its exit status cases/NAME.status (0 when absent).
+# QUELVO_RUNNER, when set, is put in front of the program (an emulator, for
+# instance); QUELVO_FOLD_CRLF=1 turns CRLF into LF before comparing;
+# QUELVO_SKIP_CASES lists case names (and lost_output, the runs whose
+# output cannot be written) to leave out, with the reason kept by the
+# caller.
 set -u
 quelvo=$1
 tests=$2
