@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -20,18 +21,30 @@ const size_t kPathBuffer = 260;
 // A path that does not fit is never cut short silently: it is named and
 // left alone.
 void ReportTooLong(const char *head, const char *tail) {
-  printf("\n%s%s is longer than %u characters and was not examined.", head,
-         tail, static_cast<unsigned>(kPathBuffer - 1));
+  fputs("\n", stdout);
+  PrintSafePath(head);
+  PrintSafePath(tail);
+  printf(" is longer than %u characters and was not examined.",
+         static_cast<unsigned>(kPathBuffer - 1));
 }
 
 // The length of a pattern's directory prefix: up to and including its last
 // ':', '\' or '/'. The slash counts too, since on POSIX systems paths are
-// written with it.
+// written with it. There a colon is an ordinary character of a name, so
+// only a drive form at the start ("c:x*") ends the prefix at a colon.
 size_t PrefixLength(const char *pattern) {
   size_t prefix = strlen(pattern);
+#ifdef _WIN32
   while (prefix > 0 && pattern[prefix - 1] != ':' &&
          pattern[prefix - 1] != '\\' && pattern[prefix - 1] != '/')
     --prefix;
+#else
+  while (prefix > 0 && pattern[prefix - 1] != '\\' &&
+         pattern[prefix - 1] != '/')
+    --prefix;
+  if (prefix == 0 && pattern[0] != '\0' && pattern[1] == ':')
+    prefix = 2;
+#endif
   return prefix;
 }
 
@@ -51,6 +64,9 @@ void ReportMatches(const char *pattern, MatchList list, bool detailed) {
   char buffer[kPathBuffer];
   for (MatchNode *node = list; node != nullptr; node = node->next) {
     if (!ComposePath(pattern, node->name, buffer)) {
+      size_t nameLen = strlen(node->name);
+      if (nameLen > 0 && node->name[nameLen - 1] == '\\')
+        continue; // a directory: passed over silently, however long
       char prefix[kPathBuffer];
       size_t prefixLen = PrefixLength(pattern);
       memcpy(prefix, pattern, prefixLen);
@@ -65,8 +81,11 @@ void ReportMatches(const char *pattern, MatchList list, bool detailed) {
       ReportStatus(kStatusCannotOpen, buffer);
       continue;
     }
-    if (ReportVersion(buffer, detailed) != 0)
-      printf("\n%s does not contain version information.\n", buffer);
+    if (ReportVersion(buffer, detailed) != 0) {
+      fputs("\n", stdout);
+      PrintSafePath(buffer);
+      fputs(" does not contain version information.\n", stdout);
+    }
   }
 }
 
@@ -74,18 +93,10 @@ void ReportMatches(const char *pattern, MatchList list, bool detailed) {
 
 namespace {
 
-// How a message's format takes its arguments.
-enum MessageArguments {
-  kNoArguments,
-  kPath,         // every %s is the path
-  kCodeThenPath, // %i, then %s
-  kPathThenCode, // %s, then %i
-};
-
+// A message's format takes the path for each %s and the code for %i.
 struct Message {
   int code;
   const char *format;
-  MessageArguments arguments;
 };
 
 #define QUELVO_USAGE                                                           \
@@ -96,27 +107,26 @@ struct Message {
 
 // The one catalogue: every status code the program has, and its text.
 const Message kMessages[] = {
-    {kStatusOutOfMemory, "\nOut of memory while processing file\n%s.", kPath},
-    {kStatusNoVersionInfo, "\n%s is not a Win32 executable.", kPath},
-    {kStatusReadFailed, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoTranslation, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoCompanyName, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoDescription, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoVersionString, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoFixedInfo, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusUsage, QUELVO_USAGE, kNoArguments},
-    {kStatusNoFileArgument, "\nNo file specified." QUELVO_USAGE, kNoArguments},
+    {kStatusOutOfMemory, "\nOut of memory while processing file\n%s."},
+    {kStatusNoVersionInfo, "\n%s is not a Win32 executable."},
+    {kStatusReadFailed, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoTranslation, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoCompanyName, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoDescription, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoVersionString, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoFixedInfo, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusUsage, QUELVO_USAGE},
+    {kStatusNoFileArgument, "\nNo file specified." QUELVO_USAGE},
     {kStatusStatusFailed,
-     "\nUnable to read file %s.\n%s is not an executable file.", kPath},
-    {kStatusNotExecutable, "\n%s is not an executable file.", kPath},
-    {kStatusNotWin32, "\n%s is not a Win32 executable.", kPath},
-    {kStatusCannotOpen, "\nUnable to open file %s.", kPath},
-    {kStatusNotFound, "\n%s was not found", kPath},
+     "\nUnable to read file %s.\n%s is not an executable file."},
+    {kStatusNotExecutable, "\n%s is not an executable file."},
+    {kStatusNotWin32, "\n%s is not a Win32 executable."},
+    {kStatusCannotOpen, "\nUnable to open file %s."},
+    {kStatusNotFound, "\n%s was not found"},
 };
 
 // Every other code, 107 and the unknown ones alike.
-const Message kInternalError = {0, "\nInternal Error: %s -- %i.",
-                                kPathThenCode};
+const Message kInternalError = {0, "\nInternal Error: %s -- %i."};
 
 } // namespace
 
@@ -127,19 +137,16 @@ void ReportStatus(int code, const char *path) {
   for (const Message &m : kMessages)
     if (m.code == code)
       message = &m;
-  switch (message->arguments) {
-  case kNoArguments:
-    fputs(message->format, stdout);
-    break;
-  case kPath:
-    printf(message->format, path, path);
-    break;
-  case kCodeThenPath:
-    printf(message->format, code, path);
-    break;
-  case kPathThenCode:
-    printf(message->format, path, code);
-    break;
+  for (const char *f = message->format; *f != '\0'; ++f) {
+    if (f[0] == '%' && f[1] == 's') {
+      PrintSafePath(path);
+      ++f;
+    } else if (f[0] == '%' && f[1] == 'i') {
+      printf("%i", code);
+      ++f;
+    } else {
+      putchar(*f);
+    }
   }
 }
 
@@ -182,4 +189,17 @@ int RunQuelvo(int argc, char **argv) {
   FreeMatchList(list);
   printf("\n");
   return 0;
+}
+
+int FinishOutput(int status) {
+  int error = fflush(stdout) != 0 ? errno : 0;
+  if (error == 0 && !ferror(stdout))
+    return status;
+  // Whatever was lost, a script must not take the run for a success.
+  if (error != 0)
+    fprintf(stderr, "quelvo: output could not be written: %s\n",
+            strerror(error));
+  else
+    fputs("quelvo: output could not be written\n", stderr);
+  return 1;
 }

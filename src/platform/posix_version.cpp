@@ -28,16 +28,17 @@ int OpenReadOnly(const char *path) {
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device that
 // took the file's place after the status query from blocking the open.
 int OpenRegular(const char *path, uint64_t *size) {
-  char normal[kHostPathMax];
-  if (NormalisePath(path, true, normal, sizeof normal) < 0)
+  // The path as spelled first, in the one call the common case needs; only
+  // when nothing is spelled so does the Windows reading of it count (a
+  // dangling link spelled so is found again, and stays unreadable).
+  char entry[kHostPathMax];
+  if (NormalisePath(path, false, entry, sizeof entry) != 0)
     return -1;
-  int fd = OpenReadOnly(normal);
+  int fd = OpenReadOnly(entry);
   if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
-    // Only now look for a spelling that differs in case.
-    char real[kHostPathMax];
-    if (ResolvePath(normal, real, sizeof real) != 0)
+    if (LocateEntry(path, entry, sizeof entry) != 0)
       return -1;
-    fd = OpenReadOnly(real);
+    fd = OpenReadOnly(entry);
   }
   if (fd < 0)
     return -1;

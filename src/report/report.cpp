@@ -63,7 +63,8 @@ int ReportLoaded(const char *path, void *block, DWORD size, bool detailed) {
                       (static_cast<DWORD>(entry[3]) << 24);
 
   printf("\n");
-  printf("\nProgram Name:  %s%s", "    ", path);
+  printf("\nProgram Name:  %s", "    ");
+  PrintSafePath(path);
   printf("\nCompany Name:  %s", "    ");
   const char *value;
   if (!QueryString(block, translation, "CompanyName", &value))
@@ -137,4 +138,10 @@ void PrintSafeString(const char *text) {
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
        *p != '\0'; ++p)
     putchar(*p >= 0x20 && *p <= 0x7E ? *p : ' ');
+}
+
+void PrintSafePath(const char *path) {
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(path);
+       *p != '\0'; ++p)
+    putchar(*p < 0x20 || *p == 0x7F ? '?' : *p);
 }

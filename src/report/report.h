@@ -15,6 +15,11 @@ int ReportVersion(const char *path, bool detailed);
 // printable ASCII as itself and every other byte as a space.
 void PrintSafeString(const char *text);
 
+// Prints a path with every control byte (0x01-0x1F, 0x7F) as '?', so that
+// no file name can forge a line of the output or drive the terminal; other
+// bytes, those of UTF-8 names included, are printed as they are.
+void PrintSafePath(const char *path);
+
 // Prints the decoded fixed record, character set and language; 0, or
 // kStatusNoFixedInfo when the block has no root record. The block is the
 // one ReportVersion loaded, of blockSize bytes.

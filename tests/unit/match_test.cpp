@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <time.h>
 
 #include <random>
 
@@ -230,6 +233,53 @@ TEST(CheckRegularFile, AnswersForFilesDirectoriesAndWhatCannotBeRead) {
   EXPECT_EQ(check(dir.path() + "\\X.DLL"), 0);  // case-insensitive
   EXPECT_EQ(check(dir.path() + "/x.dll. "), 0); // trailing dot and space
   EXPECT_EQ(check(dir.path() + "/sub/../x.dll"), 0);
+}
+
+// tmpfs keeps 64-bit seconds, so it can hold times that Windows cannot:
+// before 1601, or past the last tick its calendar conversion accepts. The
+// search still lists such an entry (its time fields stay zero); the status
+// query fails for it, as it does for any time that cannot be converted,
+// and its neighbours are answered as usual.
+TEST(CheckRegularFile, TimesWindowsCannotHoldFailOnlyTheirOwnFile) {
+  ScratchDir dir("/dev/shm");
+  if (dir.path().empty())
+    GTEST_SKIP() << "no /dev/shm to hold far-off file times";
+  struct Case {
+    const char *name;
+    time_t mtime;
+    time_t atime;
+  };
+  const time_t now = time(nullptr);
+  const Case cases[] = {
+      {"far.dll", 9223372036854775000, now},   // the largest seconds
+      {"atime.dll", now, 9223372036854775000}, // a last-access time too
+      {"limit.dll", 910692730086, now},        // one second past the limit
+      {"old.dll", -11644473601, now},          // just before 1601
+  };
+  for (const Case &c : cases) {
+    std::string path = dir.Add(c.name);
+    struct timespec times[2] = {{c.atime, 0}, {c.mtime, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << c.name;
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    if (st.st_mtim.tv_sec != c.mtime || st.st_atim.tv_sec != c.atime)
+      GTEST_SKIP() << dir.path() << " does not keep 64-bit file times";
+  }
+  dir.Add("ok.dll");
+  EXPECT_EQ(Expand(dir.path() + "/*.dll"),
+            (std::vector<std::string>{"atime.dll", "far.dll", "limit.dll",
+                                      "ok.dll", "old.dll"}));
+  char buf[600];
+  for (const Case &c : cases) {
+    FindRecord record;
+    snprintf(buf, sizeof buf, "%s/%s", dir.path().c_str(), c.name);
+    ASSERT_EQ(FindFirstEntry(buf, &record), 0) << c.name;
+    EXPECT_EQ(record.year == 0, c.mtime != now) << c.name;
+    FindClose(record.handle);
+    EXPECT_EQ(CheckRegularFile(buf), 110) << c.name;
+  }
+  snprintf(buf, sizeof buf, "%s/ok.dll", dir.path().c_str());
+  EXPECT_EQ(CheckRegularFile(buf), 0);
 }
 
 TEST(CheckRegularFile, SpecialFilesAreNotRegular) {
