@@ -67,16 +67,14 @@ FLOOR="$BUILD/floor"
 mkdir -p "$BENCH_DIR/results"
 cd "$BENCH_DIR"
 
-pe_dirs=()
-for d in /usr/lib/x86_64-linux-gnu/wine/x86_64-windows \
-         /usr/lib/x86_64-linux-gnu/wine/i386-windows \
-         /usr/lib/i386-linux-gnu/wine/i386-windows; do
-  [ -d "$d" ] && pe_dirs+=("$d")
-done
-[ ${#pe_dirs[@]} -gt 0 ] || { echo "no wine PE directories found" >&2; exit 1; }
+# real/: the PE files of Debian's 64-bit Wine (libwine:amd64), about 690.
+# Only that folder, so that the corpus stays the same whether or not the
+# 32-bit Wine is installed beside it.
+PE_DIR=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+[ -d "$PE_DIR" ] || { echo "no $PE_DIR: wine64 is not installed" >&2; exit 1; }
 
 list_sources() {
-  find "${pe_dirs[@]}" -maxdepth 1 -type f \( -iname '*.dll' -o -iname '*.exe' \
+  find "$PE_DIR" -maxdepth 1 -type f \( -iname '*.dll' -o -iname '*.exe' \
     -o -iname '*.sys' -o -iname '*.drv' -o -iname '*.cpl' -o -iname '*.ocx' \
     -o -iname '*.acm' \) -print0
 }
@@ -84,20 +82,13 @@ want_real=$(list_sources | tr -cd '\0' | wc -c)
 have_real=$(find real -maxdepth 1 -type f 2>/dev/null | wc -l || true)
 if [ "$have_real" -ne "$want_real" ]; then
   log "building real/ ($want_real files)"
-  rm -rf real many versioned casefold
+  rm -rf real many versioned casefold huge
   mkdir real
-  # Files from the 32-bit directories get a prefix so equal names do not
-  # overwrite their 64-bit namesakes.
-  list_sources | while IFS= read -r -d '' f; do
-    case "$f" in
-      */i386-windows/*) cp "$f" "real/i386-$(basename "$f")" ;;
-      *) cp "$f" "real/$(basename "$f")" ;;
-    esac
-  done
+  list_sources | xargs -0 cp -t real
 fi
 real_count=$(find real -maxdepth 1 -type f | wc -l)
 real_bytes=$(du -sb real | cut -f1)
-echo "real/: $real_count files, $((real_bytes / 1048576)) MiB (from ${pe_dirs[*]})"
+echo "real/: $real_count files, $((real_bytes / 1048576)) MiB (from $PE_DIR)"
 
 have_many=$(find many -maxdepth 1 -type f 2>/dev/null | wc -l || true)
 if [ "$have_many" -ne "$MANY_COUNT" ]; then
