@@ -13,10 +13,22 @@ const DWORD kSpecialBuildFlag = 0x20; // VS_FF_SPECIALBUILD
 // Looks a string of the translation's table up by name; false if absent.
 bool QueryString(void *block, DWORD translation, const char *name,
                  const char **value) {
+  // "\StringFileInfo\", the language and the code page as four lowercase
+  // hex digits each, then "\" and the name. Composed by hand: formatted
+  // printing cost more than the lookup it prepares.
+  static const char kPrefix[] = "\\StringFileInfo\\";
+  static const char kHexDigits[] = "0123456789abcdef";
   char subBlock[256];
-  snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s",
-           static_cast<unsigned>(translation & 0xFFFFu),
-           static_cast<unsigned>(translation >> 16), name);
+  size_t used = sizeof kPrefix - 1;
+  memcpy(subBlock, kPrefix, used);
+  DWORD languageFirst = (translation << 16) | (translation >> 16);
+  for (int shift = 28; shift >= 0; shift -= 4)
+    subBlock[used++] = kHexDigits[(languageFirst >> shift) & 0xFu];
+  subBlock[used++] = '\\';
+  size_t nameLength = strlen(name);
+  if (nameLength >= sizeof subBlock - used)
+    return false;
+  memcpy(subBlock + used, name, nameLength + 1);
   LPVOID pointer = nullptr;
   UINT length = 0;
   if (!VerQueryValueA(block, subBlock, &pointer, &length))

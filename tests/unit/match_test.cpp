@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
 #include <random>
+#include <set>
 
 #include "match.h"
 #include "test_support.h"
@@ -123,6 +125,137 @@ TEST(LinkSorted, SameListAsInsertionOnRandomNamesWithManyTies) {
     FreeMatchList(inserted);
     FreeMatchList(linked);
   }
+}
+
+// The search delivers names nearly in list order (it folds to upper case,
+// the list to lower), and a batch may come in any order at all: whatever
+// the order, linking gives the list that insertion builds.
+TEST(LinkSorted, SameListAsInsertionForOrderedReversedAndLongBatches) {
+  std::mt19937 rng(777);
+  const char *stems[] = {"a", "A", "b", "_", "[", "a_", "aB", "ab", "~"};
+  auto upperFirst = [](const std::string &x, const std::string &y) {
+    std::string ux = x, uy = y;
+    for (char &c : ux)
+      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    for (char &c : uy)
+      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return ux != uy ? ux < uy : x < y;
+  };
+  for (int round = 0; round < 12; ++round) {
+    size_t count = round < 6 ? rng() % 40 : 2000 + rng() % 3000;
+    std::vector<std::string> names;
+    for (size_t i = 0; i < count; ++i)
+      names.push_back(std::string(stems[rng() % 9]) + stems[rng() % 9] +
+                      stems[rng() % 9]);
+    switch (round % 3) {
+    case 0:
+      std::sort(names.begin(), names.end(), upperFirst);
+      break;
+    case 1:
+      std::sort(names.begin(), names.end(), upperFirst);
+      std::reverse(names.begin(), names.end());
+      break;
+    default:
+      break; // as drawn
+    }
+    std::vector<MatchNode *> one, two;
+    for (const std::string &name : names) {
+      one.push_back(NewNode(name.c_str()));
+      two.push_back(NewNode(name.c_str()));
+    }
+    MatchList inserted = nullptr, linked = nullptr;
+    for (MatchNode *n : one)
+      InsertSorted(n, &inserted);
+    LinkSorted(two.data(), two.size(), &linked);
+    std::vector<size_t> a, b;
+    for (MatchNode *n : Order(inserted))
+      a.push_back(std::find(one.begin(), one.end(), n) - one.begin());
+    for (MatchNode *n : Order(linked))
+      b.push_back(std::find(two.begin(), two.end(), n) - two.begin());
+    ASSERT_EQ(a, b) << "round " << round;
+    Names(linked);
+    FreeMatchList(inserted);
+    FreeMatchList(linked);
+  }
+}
+
+// ExpandPattern against the plain algorithm: every delivered entry but the
+// dot-directories, named and inserted one by one. Enough long names to
+// fill several of the list's blocks, names equal but for case, and the
+// characters that sort differently folded up and folded down.
+TEST(ExpandPattern, SameListAsInsertingEveryEntryAsDelivered) {
+  ScratchDir dir;
+  std::mt19937 rng(4242);
+  const char *parts[] = {"readme", "README", "Readme", "lib", "LIB_", "lib[",
+                         "a_b",    "aB",     "~x",     "9",   ".dll", " "};
+  std::set<std::string> made;
+  for (int i = 0; i < 600; ++i) {
+    std::string name;
+    size_t pieces = 1 + rng() % 3;
+    for (size_t p = 0; p < pieces; ++p)
+      name += parts[rng() % 12];
+    if (rng() % 4 == 0)
+      name += std::string(100 + rng() % 120, 'z');
+    if (!made.insert(name).second || name == "." || name == "..")
+      continue;
+    if (rng() % 10 == 0)
+      dir.AddDir(name);
+    else
+      dir.Add(name);
+  }
+  dir.AddDir(".hidden");
+  dir.Add(".profile");
+  std::string pattern = dir.path() + "/*";
+
+  MatchList expected = nullptr;
+  FindRecord record;
+  ASSERT_EQ(FindFirstEntry(pattern.c_str(), &record), 0);
+  int step = 0;
+  while (step == 0) {
+    if (!(record.directory != 0 && record.name[0] == '.')) {
+      std::string name = record.name;
+      if (record.directory != 0)
+        name += "\\";
+      InsertSorted(NewNode(name.c_str()), &expected);
+    }
+    step = FindNextEntry(&record);
+  }
+  FindClose(record.handle);
+
+  MatchList list = nullptr;
+  ExpandPattern(pattern.c_str(), &list);
+  std::vector<std::string> got = Names(list);
+  EXPECT_EQ(got, Names(expected));
+  EXPECT_GT(got.size(), 300u);
+  FreeMatchList(list);
+  FreeMatchList(expected);
+}
+
+// Lists from ExpandPattern take nodes that callers allocated alone, at the
+// front, in the middle and at the end, and several lists can be alive at
+// once; releasing them in any order frees everything exactly once (the
+// sanitizer and valgrind runs check that).
+TEST(FreeMatchList, ReleasesExpandedListsWithNodesInsertedByHand) {
+  ScratchDir dir;
+  for (int i = 0; i < 300; ++i)
+    dir.Add("file" + std::to_string(i) + std::string(40, 'x'));
+  std::string pattern = dir.path() + "/*";
+  MatchList first = nullptr, second = nullptr;
+  ExpandPattern(pattern.c_str(), &first);
+  ExpandPattern(pattern.c_str(), &second);
+  for (const char *name : {"!front", "file2", "zzz-end", "FILE2"})
+    InsertSorted(NewNode(name), &first);
+  std::vector<std::string> names = Names(first);
+  ASSERT_EQ(names.size(), 304u);
+  EXPECT_EQ(names.front(), "!front");
+  EXPECT_EQ(names.back(), "zzz-end");
+  FreeMatchList(second);
+  FreeMatchList(first);
+
+  MatchList alone = nullptr;
+  InsertSorted(NewNode("only"), &alone);
+  EXPECT_EQ(Names(alone), std::vector<std::string>{"only"});
+  FreeMatchList(alone);
 }
 
 TEST(ExpandPattern, SortsSkipsDotDirectoriesAndMarksSubdirectories) {
