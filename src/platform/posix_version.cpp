@@ -51,11 +51,12 @@ int OpenRegular(const char *path, uint64_t *size) {
   return fd;
 }
 
-// An open file and the reader's window on it; the window is large, so the
-// pair lives on the heap.
+// An open file and the reader's windows on it: one keeps the headers and
+// the section table while the other follows the resource directory to the
+// resource. The windows are large, so the whole lives on the heap.
 struct OpenFile {
   ByteSource src;
-  FileWindow window;
+  FileWindow windows[2];
 };
 
 // Finds the resource.
@@ -69,7 +70,7 @@ int Locate(const char *path, OpenFile **file, VersionResource *res) {
     close(fd);
     return -1;
   }
-  InitFileSource(&f->src, fd, size, &f->window);
+  InitFileSource(&f->src, fd, size, f->windows, 2);
   if (LocateVersionResource(&f->src, res) != 0) {
     close(fd);
     free(f);

@@ -24,34 +24,58 @@ bool ReadFully(int fd, uint64_t off, unsigned char *dst, size_t len) {
 
 } // namespace
 
-void InitFileSource(ByteSource *src, int fd, uint64_t size,
-                    FileWindow *window) {
+void InitFileSource(ByteSource *src, int fd, uint64_t size, FileWindow *windows,
+                    size_t windowCount) {
   src->fd = fd;
   src->memory = nullptr;
   src->size = size;
-  src->window = window;
-  window->offset = 0;
-  window->length = 0;
+  src->windows = windows;
+  src->windowCount = windowCount;
+  src->lastUsed = 0;
+  for (size_t i = 0; i < windowCount; ++i) {
+    windows[i].offset = 0;
+    windows[i].length = 0;
+  }
 }
 
 void InitMemorySource(ByteSource *src, const void *data, size_t size) {
   src->fd = -1;
   src->memory = static_cast<const unsigned char *>(data);
   src->size = size;
-  src->window = nullptr;
+  src->windows = nullptr;
+  src->windowCount = 0;
+  src->lastUsed = 0;
 }
 
 bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
   if (len == 0)
     return true;
-  FileWindow *w = src->window;
-  if (off >= w->offset && off - w->offset <= w->length &&
-      len <= w->length - (off - w->offset)) {
-    memcpy(dst, w->bytes + (off - w->offset), len);
-    return true;
+  for (size_t i = 0; i < src->windowCount; ++i) {
+    const FileWindow *w = &src->windows[i];
+    if (off >= w->offset && off - w->offset <= w->length &&
+        len <= w->length - (off - w->offset)) {
+      memcpy(dst, w->bytes + (off - w->offset), len);
+      src->lastUsed = i;
+      return true;
+    }
   }
-  if (len > sizeof w->bytes)
+  if (src->windowCount == 0 || len > sizeof src->windows[0].bytes)
     return ReadFully(src->fd, off, static_cast<unsigned char *>(dst), len);
+  // The first window keeps what was read first, the start of the file
+  // with the headers and the section table that every address lookup
+  // reads again; the others follow the resource directory to the resource.
+  size_t victim = 0;
+  if (src->windowCount > 1 && src->windows[0].length != 0) {
+    victim = src->lastUsed + 1;
+    if (victim >= src->windowCount)
+      victim = 1;
+    for (size_t i = 1; i < src->windowCount; ++i)
+      if (src->windows[i].length == 0) {
+        victim = i;
+        break;
+      }
+  }
+  FileWindow *w = &src->windows[victim];
   // Pull in a page-aligned window around the request: the next header or
   // directory entry is usually close by.
   uint64_t start = off & ~static_cast<uint64_t>(4095);
@@ -65,6 +89,7 @@ bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
     return false;
   w->offset = start;
   w->length = want;
+  src->lastUsed = victim;
   memcpy(dst, w->bytes + (off - start), len);
   return true;
 }

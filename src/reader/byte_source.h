@@ -8,9 +8,9 @@
 #include <stdint.h>
 #include <string.h>
 
-// The last range read from a file, to serve the headers and directories
-// that sit together without a system call each. Only a file source has one,
-// so a cursor over memory stays small enough for the stack.
+// A range read from a file, to serve the headers and directories that sit
+// together without a system call each. Only a file source has windows, so
+// a cursor over memory stays small enough for the stack.
 struct FileWindow {
   uint64_t offset; // file offset of bytes[0]
   size_t length;   // valid bytes in bytes
@@ -21,10 +21,17 @@ struct ByteSource {
   int fd;                      // -1 when reading from memory
   const unsigned char *memory; // the bytes when fd is -1
   uint64_t size;               // bytes readable, taken once at the start
-  FileWindow *window;          // a file source's window, owned by the caller
+  FileWindow *windows;         // a file source's windows, owned by the caller
+  size_t windowCount;
+  size_t lastUsed; // the window that served the latest read
 };
 
-void InitFileSource(ByteSource *src, int fd, uint64_t size, FileWindow *window);
+// A file source reads through the windows it is given: with two, the
+// headers and the section table stay in the first while the resource
+// directory and the resource take turns in the second, so the section
+// table is not read again for every address it maps.
+void InitFileSource(ByteSource *src, int fd, uint64_t size, FileWindow *windows,
+                    size_t windowCount = 1);
 void InitMemorySource(ByteSource *src, const void *data, size_t size);
 
 inline uint16_t Le16(const unsigned char *p) {

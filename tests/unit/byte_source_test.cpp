@@ -1,5 +1,5 @@
-// The bounded reader over a file: reads served from its window, reads
-// that straddle or exceed it, and a file that shrinks under it.
+// The bounded reader over a file: reads served from its windows, reads
+// that straddle or exceed them, and a file that shrinks under them.
 #include <fcntl.h>
 #include <stdint.h>
 #include <string.h>
@@ -23,17 +23,18 @@ std::string Pattern(size_t size) {
 }
 
 struct OpenSource {
-  explicit OpenSource(const std::string &path) {
+  explicit OpenSource(const std::string &path, size_t windowCount = 2) {
     fd = open(path.c_str(), O_RDONLY);
     EXPECT_GE(fd, 0) << path;
     struct stat st;
     EXPECT_EQ(fstat(fd, &st), 0);
-    InitFileSource(&src, fd, static_cast<uint64_t>(st.st_size), &window);
+    InitFileSource(&src, fd, static_cast<uint64_t>(st.st_size), windows,
+                   windowCount);
   }
   ~OpenSource() { close(fd); }
   int fd;
   ByteSource src;
-  FileWindow window;
+  FileWindow windows[2];
 };
 
 struct Read {
@@ -49,6 +50,11 @@ const Read kReads[] = {
     {4000, 5000, true, "too long for a window from its page's start"},
     {4100, 8000, true, "inside the window the read before left"},
     {100, kWindow + 808, true, "longer than any window"},
+    {2 * kWindow + 5, 10, true, "far from the start"},
+    {10, 20, true, "the start again"},
+    {2 * kWindow + 4000, 300, true, "beside the far read"},
+    {kWindow + 100, 50, true, "between the two"},
+    {2 * kWindow + 8, 4, true, "the far read again"},
     {kFileSize - 10, 10, true, "up to the end"},
     {kFileSize - 10, 11, false, "one byte past the end"},
     {kFileSize, 0, true, "nothing, at the end"},
@@ -73,8 +79,12 @@ TEST(ByteSource, ReadsInsideAcrossAndBeyondTheWindowGiveTheFilesBytes) {
   ScratchDir dir;
   const std::string bytes = Pattern(kFileSize);
   std::string path = dir.Add("pattern.bin", bytes);
-  // In order on one source, so that each read meets the window the one
-  // before it left; alone on a fresh source; and from memory.
+  // In order on one source, so that each read meets the windows the ones
+  // before it left, with one window and with two; alone on a fresh source;
+  // and from memory.
+  OpenSource one(path, 1);
+  for (const Read &r : kReads)
+    Check(&one.src, bytes, r, "in order, one window");
   OpenSource shared(path);
   for (const Read &r : kReads)
     Check(&shared.src, bytes, r, "in order");
@@ -103,6 +113,7 @@ TEST(ByteSource, AFileThatShrinksPastTheFirstWindowIsNeverReadPastItsEnd) {
   OpenSource file(path);
   char head[64];
   ASSERT_TRUE(ReadAt(&file.src, 0, head, sizeof head)); // the first window
+  ASSERT_TRUE(ReadAt(&file.src, 2 * kWindow, head, 8)); // the second
   ASSERT_EQ(truncate(path.c_str(), 5000), 0);
   // What the window kept may still be served; anything the file must be
   // read again for is gone, and a read that comes up short is a failure,
@@ -114,6 +125,7 @@ TEST(ByteSource, AFileThatShrinksPastTheFirstWindowIsNeverReadPastItsEnd) {
     const char *what;
   } after[] = {
       {100, 64, true, "kept in the first window"},
+      {2 * kWindow + 10, 64, true, "kept in the second window"},
       {4990, 20, true, "across the new end, inside the window"},
       {kWindow - 2, 4, false, "straddling the first window"},
       {3 * kWindow, 100, false, "in the last window"},
