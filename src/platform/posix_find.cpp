@@ -13,6 +13,7 @@
 
 #include "platform.h"
 #include "posix_path.h"
+#include "posix_recall.h"
 #include "posix_time.h"
 #include "wildcard.h"
 
@@ -27,17 +28,24 @@ const int kLookupOnly = O_RDONLY;
 
 struct SearchState {
   int dirFd;
-  char *names; // every delivered name, zero-terminated, back to back
+  // Every delivered name, zero-terminated, back to back; a directory's
+  // with a '\\' after it, as the match list names it (no deliverable name
+  // holds a '\\' of its own).
+  char *names;
   size_t namesUsed;
   size_t namesCap;
   size_t *offsets; // one per entry, into names, in delivery order
   size_t count;
   size_t cap;
   size_t next;
+  // What the lookup of a name without wildcards found, for its times and
+  // size; a listing answers only with names and types.
+  bool haveFacts;
+  EntryFacts facts;
 };
 
-bool AddName(SearchState *s, const char *name) {
-  size_t len = strlen(name) + 1;
+bool AddName(SearchState *s, const char *name, bool directory) {
+  size_t len = strlen(name) + (directory ? 2 : 1);
   if (s->namesCap - s->namesUsed < len) {
     size_t cap = s->namesCap == 0 ? 4096 : s->namesCap * 2;
     while (cap - s->namesUsed < len)
@@ -57,7 +65,11 @@ bool AddName(SearchState *s, const char *name) {
     s->offsets = grown;
     s->cap = cap;
   }
-  memcpy(s->names + s->namesUsed, name, len);
+  char *stored = s->names + s->namesUsed;
+  memcpy(stored, name, len - (directory ? 2 : 1));
+  if (directory)
+    stored[len - 2] = '\\';
+  stored[len - 1] = '\0';
   s->offsets[s->count++] = s->namesUsed;
   s->namesUsed += len;
   return true;
@@ -76,16 +88,24 @@ bool IsDotName(const char *name) {
          (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// readdir hands names out in hash order. Deliver them as NTFS would: the
-// dot entries first, then by upper-cased name, ties by their bytes, so that
-// every run lists equal names alike.
+bool IsDotEntry(const char *stored) {
+  return strcmp(stored, ".\\") == 0 || strcmp(stored, "..\\") == 0;
+}
+
+// readdir hands names out in hash order. Deliver them as NTFS would, the
+// dot entries first, but then in the match list's own order (ASCII letters
+// folded to lower case, a directory's name with its '\\', bytes unsigned),
+// ties by their bytes: every run lists equal names alike, and the list
+// finds them already in order and does not sort them again.
 bool DeliveryBefore(const char *a, const char *b) {
-  bool dotA = IsDotName(a), dotB = IsDotName(b);
-  if (dotA != dotB)
-    return dotA;
-  for (const char *x = a, *y = b;; ++x, ++y) {
-    unsigned char cx = FoldAscii(static_cast<unsigned char>(*x));
-    unsigned char cy = FoldAscii(static_cast<unsigned char>(*y));
+  bool dotA = IsDotEntry(a), dotB = IsDotEntry(b);
+  if (dotA || dotB)
+    return dotA && (!dotB || strlen(a) < strlen(b)); // "." before ".."
+  const unsigned char *x = reinterpret_cast<const unsigned char *>(a);
+  const unsigned char *y = reinterpret_cast<const unsigned char *>(b);
+  for (;; ++x, ++y) {
+    unsigned char cx = (*x >= 'A' && *x <= 'Z') ? *x + 32 : *x;
+    unsigned char cy = (*y >= 'A' && *y <= 'Z') ? *y + 32 : *y;
     if (cx != cy)
       return cx < cy;
     if (cx == 0)
@@ -94,37 +114,43 @@ bool DeliveryBefore(const char *a, const char *b) {
   return strcmp(a, b) < 0;
 }
 
-// Fills the find data of one entry; false when it vanished meanwhile.
-bool FillEntry(SearchState *s, const char *name, WIN32_FIND_DATAA *fd) {
-  struct stat st;
-  if (fstatat(s->dirFd, name, &st, 0) != 0 &&
-      fstatat(s->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return false;
+// Fills the find data of one stored entry, with its times and size when
+// they are known.
+void FillFound(const char *stored, const EntryFacts *facts,
+               WIN32_FIND_DATAA *fd) {
   memset(fd, 0, sizeof *fd);
-  // The directory bit follows symbolic links; a dangling link is a file.
+  size_t len = strlen(stored);
+  bool directory = len > 0 && stored[len - 1] == '\\';
+  if (directory)
+    --len;
   fd->dwFileAttributes =
-      S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  fd->ftCreationTime = FileTimeFromPosix(st.st_ctim);
-  fd->ftLastAccessTime = FileTimeFromPosix(st.st_atim);
-  fd->ftLastWriteTime = FileTimeFromPosix(st.st_mtim);
-  uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
-  fd->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-  fd->nFileSizeLow = static_cast<DWORD>(size);
-  size_t len = strlen(name);
+      directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  if (facts == nullptr) {
+    // No time known: one that no conversion accepts, so that the record's
+    // calendar fields stay zero in every time zone.
+    const FILETIME kUnknown = {0xFFFFFFFFu, 0xFFFFFFFFu};
+    fd->ftCreationTime = fd->ftLastAccessTime = fd->ftLastWriteTime = kUnknown;
+  } else {
+    const struct stat &st = facts->st;
+    fd->ftCreationTime = FileTimeFromPosix(st.st_ctim);
+    fd->ftLastAccessTime = FileTimeFromPosix(st.st_atim);
+    fd->ftLastWriteTime = FileTimeFromPosix(st.st_mtim);
+    uint64_t size = directory ? 0 : static_cast<uint64_t>(st.st_size);
+    fd->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    fd->nFileSizeLow = static_cast<DWORD>(size);
+  }
   if (len >= sizeof fd->cFileName)
     len = sizeof fd->cFileName - 1;
-  memcpy(fd->cFileName, name, len);
+  memcpy(fd->cFileName, stored, len);
   fd->cFileName[len] = '\0';
-  return true;
 }
 
 bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
-  while (s->next < s->count) {
-    const char *name = s->names + s->offsets[s->next++];
-    if (FillEntry(s, name, fd))
-      return true;
-  }
-  return false;
+  if (s->next >= s->count)
+    return false;
+  const char *stored = s->names + s->offsets[s->next++];
+  FillFound(stored, s->haveFacts ? &s->facts : nullptr, fd);
+  return true;
 }
 
 // Whether the path the driver composes for a name, the pattern's directory
@@ -136,6 +162,28 @@ bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
 bool Reachable(const char *name, bool bare) {
   return strpbrk(name, "\\*?") == nullptr &&
          !(bare && name[0] != '\0' && name[1] == ':');
+}
+
+// Whether an entry is a directory, links followed (a dangling link is a
+// file): the listing's type says so for all but links and file systems
+// that leave the type unknown. False when it vanished meanwhile.
+bool TypeEntry(SearchState *s, const struct dirent *entry, bool *directory) {
+  switch (entry->d_type) {
+  case DT_DIR:
+    *directory = true;
+    return true;
+  case DT_LNK:
+  case DT_UNKNOWN: {
+    EntryFacts facts;
+    if (LookUpEntryAt(s->dirFd, entry->d_name, &facts) != 0)
+      return false;
+    *directory = S_ISDIR(facts.st.st_mode);
+    return true;
+  }
+  default:
+    *directory = false;
+    return true;
+  }
 }
 
 // Collects the entries of dir whose names the expression matches.
@@ -153,8 +201,11 @@ bool CollectMatches(SearchState *s, const char *expression, bool atRoot,
   while (struct dirent *entry = readdir(dir)) {
     if (atRoot && IsDotName(entry->d_name))
       continue;
-    if (MatchExpression(expression, entry->d_name) &&
-        Reachable(entry->d_name, bare) && !AddName(s, entry->d_name)) {
+    bool directory;
+    if (!MatchExpression(expression, entry->d_name) ||
+        !Reachable(entry->d_name, bare) || !TypeEntry(s, entry, &directory))
+      continue;
+    if (!AddName(s, entry->d_name, directory)) {
       ok = false;
       break;
     }
@@ -163,15 +214,23 @@ bool CollectMatches(SearchState *s, const char *expression, bool atRoot,
   return ok;
 }
 
+// Adds the one entry a lookup found, with what it is.
+bool AddFound(SearchState *s, const char *name, const EntryFacts &facts) {
+  s->haveFacts = true;
+  s->facts = facts;
+  return AddName(s, name, S_ISDIR(facts.st.st_mode));
+}
+
 // Finds the one entry a wildcard-free name designates: exact case first,
-// which needs only the right to search the directory; only a name that
-// differs in case from the disk needs the directory read.
-bool CollectOne(SearchState *s, const char *name, bool bare) {
+// which needs only the right to search the directory (unless the caller
+// has just found nothing spelled so there); only a name that differs in
+// case from the disk needs the directory read.
+bool CollectOne(SearchState *s, const char *name, bool bare, bool tryExact) {
   if (!Reachable(name, bare))
     return false; // no case variant differs in these characters
-  struct stat st;
-  if (fstatat(s->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-    return AddName(s, name);
+  EntryFacts facts;
+  if (tryExact && LookUpEntryAt(s->dirFd, name, &facts) == 0)
+    return AddFound(s, name, facts);
   int fd = openat(s->dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return false;
@@ -181,7 +240,8 @@ bool CollectOne(SearchState *s, const char *name, bool bare) {
     return false;
   }
   char best[256];
-  return FindNoCase(dir, name, best, sizeof best) && AddName(s, best);
+  return FindNoCase(dir, name, best, sizeof best) &&
+         LookUpEntryAt(s->dirFd, best, &facts) == 0 && AddFound(s, best, facts);
 }
 
 // "." or a run of ".." names the working directory or one of its
@@ -240,6 +300,8 @@ bool IsRoot(int dirFd) {
 } // namespace
 
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
+  // A new expansion: what the calls before found counts no more.
+  ForgetEverything();
   size_t len = strlen(pattern);
   // An empty last component (a trailing separator, a root) finds nothing.
   if (len == 0 || IsPathSeparator(pattern[len - 1]))
@@ -251,60 +313,70 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
   bool wild = HasWildcards(typedLast);
   bool bare = typedLast == pattern; // names are composed without a prefix
 
+  SearchState *s = static_cast<SearchState *>(calloc(1, sizeof *s));
+  if (s == nullptr)
+    return INVALID_HANDLE_VALUE;
+  s->dirFd = -1;
   char normal[kHostPathMax];
   char dirPath[kHostPathMax];
   char expression[kHostPathMax];
-  const char *lastName;
+  bool ok;
   if (wild) {
     // Only the directory part is a path; the component is an expression.
     char head[kHostPathMax];
     size_t headLen = static_cast<size_t>(typedLast - pattern);
-    if (headLen >= sizeof head || strlen(typedLast) >= sizeof expression)
-      return INVALID_HANDLE_VALUE;
-    memcpy(head, pattern, headLen);
-    head[headLen] = '\0';
-    if (headLen == 0) {
-      if (HasDrivePrefix(pattern))
-        return INVALID_HANDLE_VALUE;
-      memcpy(head, ".", 2);
+    ok = headLen < sizeof head && strlen(typedLast) < sizeof expression &&
+         !(headLen == 0 && HasDrivePrefix(pattern));
+    if (ok) {
+      memcpy(head, pattern, headLen);
+      head[headLen] = '\0';
+      if (headLen == 0)
+        memcpy(head, ".", 2);
+      ok = NormalisePath(head, false, normal, sizeof normal) == 0 &&
+           ResolveFolder(normal, dirPath, sizeof dirPath) == 0;
     }
-    if (NormalisePath(head, false, normal, sizeof normal) != 0 ||
-        ResolvePath(normal, dirPath, sizeof dirPath) != 0)
-      return INVALID_HANDLE_VALUE;
-    RewritePattern(typedLast, expression, sizeof expression);
-    lastName = expression;
+    if (ok) {
+      RewritePattern(typedLast, expression, sizeof expression);
+      s->dirFd = open(dirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ok = s->dirFd >= 0 &&
+           CollectMatches(s, expression, IsRoot(s->dirFd), bare);
+    }
+    if (ok) {
+      const char *base = s->names;
+      std::sort(s->offsets, s->offsets + s->count, [base](size_t a, size_t b) {
+        return DeliveryBefore(base + a, base + b);
+      });
+    }
   } else {
     // A last component that trims away leaves nothing to search for.
-    if (NormalisePath(pattern, true, normal, sizeof normal) != 0 ||
-        strcmp(normal, "/") == 0)
-      return INVALID_HANDLE_VALUE;
-    if (HasLastComponent(normal)) {
+    ok = NormalisePath(pattern, true, normal, sizeof normal) == 0 &&
+         strcmp(normal, "/") != 0;
+    bool tryExact = true;
+    if (ok && HasLastComponent(normal)) {
       char parent[kHostPathMax];
       const char *name = SplitLast(normal, parent, sizeof parent);
-      if (ResolvePath(parent, dirPath, sizeof dirPath) != 0 ||
-          strlen(name) >= sizeof expression)
-        return INVALID_HANDLE_VALUE;
-      memcpy(expression, name, strlen(name) + 1);
-    } else if (!AncestorEntry(normal, dirPath, sizeof dirPath, expression,
-                              sizeof expression)) {
-      return INVALID_HANDLE_VALUE;
+      ok = strlen(name) < sizeof expression && Reachable(name, bare);
+      EntryFacts facts;
+      if (ok && LookUpEntry(normal, &facts) == 0) {
+        // Spelled as on disk: the one lookup answers the search, and the
+        // status query that the driver asks next for the same entry.
+        ok = AddFound(s, name, facts);
+        if (ok)
+          KeepEntry(normal, facts);
+      } else if (ok) {
+        memcpy(expression, name, strlen(name) + 1);
+        ok = ResolveFolder(parent, dirPath, sizeof dirPath) == 0;
+        // In the folder as typed, the lookup has just found nothing.
+        tryExact = ok && strcmp(dirPath, parent) != 0;
+      }
+    } else if (ok) {
+      ok = AncestorEntry(normal, dirPath, sizeof dirPath, expression,
+                         sizeof expression);
     }
-    lastName = expression;
-  }
-
-  SearchState *s = static_cast<SearchState *>(calloc(1, sizeof *s));
-  if (s == nullptr)
-    return INVALID_HANDLE_VALUE;
-  s->dirFd =
-      open(dirPath, (wild ? O_RDONLY : kLookupOnly) | O_DIRECTORY | O_CLOEXEC);
-  bool ok = s->dirFd >= 0 &&
-            (wild ? CollectMatches(s, lastName, IsRoot(s->dirFd), bare)
-                  : CollectOne(s, lastName, bare));
-  if (ok) {
-    const char *base = s->names;
-    std::sort(s->offsets, s->offsets + s->count, [base](size_t a, size_t b) {
-      return DeliveryBefore(base + a, base + b);
-    });
+    if (ok && s->count == 0) {
+      s->dirFd = open(dirPath, kLookupOnly | O_DIRECTORY | O_CLOEXEC);
+      ok = s->dirFd >= 0 && CollectOne(s, expression, bare, tryExact);
+    }
   }
   if (!ok || !DeliverNext(s, findData)) {
     FreeSearch(s);

@@ -1,8 +1,11 @@
 #include "posix_path.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+
+#include "posix_recall.h"
 
 namespace {
 
@@ -111,6 +114,24 @@ bool AddComponents(PathBuilder *b, const char *src, bool stripLast,
 
 } // namespace
 
+int LookUpEntryAt(int dirFd, const char *name, EntryFacts *facts) {
+  if (fstatat(dirFd, name, &facts->st, AT_SYMLINK_NOFOLLOW) != 0)
+    return -1;
+  facts->dangling = false;
+  if (S_ISLNK(facts->st.st_mode)) {
+    struct stat target;
+    if (fstatat(dirFd, name, &target, 0) == 0)
+      facts->st = target;
+    else
+      facts->dangling = true;
+  }
+  return 0;
+}
+
+int LookUpEntry(const char *hostPath, EntryFacts *facts) {
+  return LookUpEntryAt(AT_FDCWD, hostPath, facts);
+}
+
 bool EqualNoCase(const char *a, const char *b) {
   for (;; ++a, ++b) {
     unsigned char x = FoldAscii(static_cast<unsigned char>(*a));
@@ -214,6 +235,18 @@ int ResolvePath(const char *normalised, char *out, size_t outSize) {
   return 0;
 }
 
+int ResolveFolder(const char *normalised, char *out, size_t outSize) {
+  if (RecallFolder(normalised, out, outSize))
+    return 0;
+  if (ResolvePath(normalised, out, outSize) != 0)
+    return -1;
+  // Kept only when found in another case: the exact spelling costs one
+  // lookup, and a folder that exists exactly always wins.
+  if (strcmp(out, normalised) != 0)
+    KeepFolder(normalised, out);
+  return 0;
+}
+
 namespace {
 
 // Appends "/name" to a directory path in place; false when it does not fit.
@@ -229,11 +262,6 @@ bool JoinName(char *dir, size_t size, const char *name) {
   return true;
 }
 
-bool Exists(const char *path) {
-  struct stat st;
-  return lstat(path, &st) == 0;
-}
-
 bool CopyPath(const char *path, char *out, size_t outSize) {
   size_t len = strlen(path);
   if (len >= outSize)
@@ -242,40 +270,65 @@ bool CopyPath(const char *path, char *out, size_t outSize) {
   return true;
 }
 
+// Whether out names an entry, with what it is into facts when asked.
+bool Found(const char *out, EntryFacts *facts) {
+  EntryFacts ignored;
+  return LookUpEntry(out, facts != nullptr ? facts : &ignored) == 0;
+}
+
 } // namespace
 
 int LocateEntry(const char *path, char *out, size_t outSize) {
   char exact[kHostPathMax];
+  if (NormalisePath(path, false, exact, sizeof exact) != 0)
+    return -1;
+  EntryFacts facts;
+  if (LookUpEntry(exact, &facts) == 0)
+    return CopyPath(exact, out, outSize) ? 0 : -1;
+  return LocateUnspelled(path, out, outSize, nullptr);
+}
+
+int LocateUnspelled(const char *path, char *out, size_t outSize,
+                    EntryFacts *facts) {
+  char exact[kHostPathMax];
   char trimmed[kHostPathMax];
   if (NormalisePath(path, false, exact, sizeof exact) != 0)
     return -1;
-  if (Exists(exact))
-    return CopyPath(exact, out, outSize) ? 0 : -1;
   int vanished = NormalisePath(path, true, trimmed, sizeof trimmed);
   if (vanished < 0)
     return -1;
-  if (Exists(trimmed))
+  bool sameTrimmed = strcmp(trimmed, exact) == 0;
+  if (!sameTrimmed && Found(trimmed, facts))
     return CopyPath(trimmed, out, outSize) ? 0 : -1;
-  if (vanished == 1 || !HasLastComponent(exact))
-    return ResolvePath(trimmed, out, outSize);
+  if (vanished == 1 || !HasLastComponent(exact)) {
+    if (ResolvePath(trimmed, out, outSize) != 0)
+      return -1;
+    return Found(out, facts) ? 0 : -1;
+  }
   // Some directory differs in case from the disk. Find it, then the name in
-  // it: as spelled, then trimmed, then trimmed in any case.
+  // it: as spelled, then trimmed, then trimmed in any case. In the folder
+  // as typed, the first two are what the caller and the lookup above
+  // found missing already.
   char parent[kHostPathMax];
   const char *name = SplitLast(exact, parent, sizeof parent);
   const char *trimmedName = SplitLast(trimmed, parent, sizeof parent);
-  if (ResolvePath(parent, out, outSize) != 0)
+  if (ResolveFolder(parent, out, outSize) != 0)
     return -1;
+  bool sameFolder = strcmp(out, parent) == 0;
   size_t dirLen = strlen(out);
-  if (JoinName(out, outSize, name) && Exists(out))
-    return 0;
-  out[dirLen] = '\0';
-  if (JoinName(out, outSize, trimmedName) && Exists(out))
-    return 0;
-  out[dirLen] = '\0';
+  if (!sameFolder) {
+    if (JoinName(out, outSize, name) && Found(out, facts))
+      return 0;
+    out[dirLen] = '\0';
+    if (!sameTrimmed && JoinName(out, outSize, trimmedName) &&
+        Found(out, facts))
+      return 0;
+    out[dirLen] = '\0';
+  }
   DIR *dir = opendir(out);
   char best[256];
   if (dir == nullptr || !FindNoCase(dir, trimmedName, best, sizeof best) ||
       !JoinName(out, outSize, best))
     return -1;
-  return 0;
+  return facts == nullptr || Found(out, facts) ? 0 : -1;
 }

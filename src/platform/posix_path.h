@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <stddef.h>
+#include <sys/stat.h>
 
 enum { kHostPathMax = 4096 };
 
@@ -27,6 +28,19 @@ bool EqualNoCase(const char *a, const char *b);
 // ASCII case, the first in byte order when there are several, never "." or
 // "..". Copies it to found; false when there is none.
 bool FindNoCase(DIR *dir, const char *name, char *found, size_t foundSize);
+
+// One entry as the search and the status query see it: its own status, or
+// its target's when it is a symbolic link that leads somewhere.
+struct EntryFacts {
+  struct stat st;
+  bool dangling; // a link that leads nowhere: st is the link's own
+};
+
+// Looks an entry up in one call unless it is a link: lstat, then stat for
+// a link only. Returns 0, or -1 when there is no entry.
+int LookUpEntry(const char *hostPath, EntryFacts *facts);
+// The same for a name in an open directory.
+int LookUpEntryAt(int dirFd, const char *name, EntryFacts *facts);
 
 // Turns a path typed Windows-style or POSIX-style into a POSIX path, absolute
 // when typed so and relative to the working directory otherwise (so that a
@@ -51,6 +65,11 @@ bool HasLastComponent(const char *normalised);
 // disk. Returns 0, or -1 when some component names nothing.
 int ResolvePath(const char *normalised, char *out, size_t outSize);
 
+// ResolvePath for a folder, once per expansion: a folder found in another
+// case than the one typed is kept, so that the files listed in it are not
+// each paid for with a read of its parent.
+int ResolveFolder(const char *normalised, char *out, size_t outSize);
+
 // Finds the entry that the status query and the version service read for
 // a path. The last component is first taken exactly as spelled: the driver
 // composes its paths from names that the search delivered as they are on
@@ -59,6 +78,12 @@ int ResolvePath(const char *normalised, char *out, size_t outSize);
 // the Windows reading: trailing dots and spaces trimmed, then any case.
 // Writes the host path and returns 0, or -1 when nothing is there.
 int LocateEntry(const char *path, char *out, size_t outSize);
+
+// LocateEntry for a caller that has already found nothing spelled as the
+// path is: only the Windows reading is tried. Fills facts, when given,
+// with what the host path names.
+int LocateUnspelled(const char *path, char *out, size_t outSize,
+                    EntryFacts *facts);
 
 // Splits a normalised path at its last '/': the directory part ("/" at the
 // root, "." for a bare name) goes to dir, the returned pointer is the last

@@ -8,54 +8,57 @@
 
 #include "platform.h"
 #include "posix_path.h"
+#include "posix_recall.h"
 #include "posix_time.h"
 
 namespace {
 
-const int kNothingThere = 1;
-
-// The mode of one host path: 0; kNothingThere; or -1 when the runtime
-// could not convert the entry's times.
-int ModeOf(const char *path, unsigned *mode) {
-  struct stat st;
-  if (stat(path, &st) != 0) {
-    // A dangling link is still an entry the search finds, without the
-    // directory attribute: the runtime calls that a file.
-    if (lstat(path, &st) != 0)
-      return kNothingThere;
-    if (!FileTimesConvert(st))
-      return -1;
-    *mode = QUELVO_MODE_REGULAR;
-    return 0;
-  }
-  if (!FileTimesConvert(st))
+// The mode the runtime reports for an entry, or -1 when it could not
+// convert the entry's times.
+int ModeOf(const EntryFacts &facts, unsigned *mode) {
+  if (!FileTimesConvert(facts.st))
     return -1;
-  if (S_ISDIR(st.st_mode))
-    *mode = QUELVO_MODE_DIRECTORY;
-  else if (S_ISREG(st.st_mode))
+  // A dangling link is still an entry the search finds, without the
+  // directory attribute: the runtime calls that a file.
+  if (facts.dangling || S_ISREG(facts.st.st_mode))
     *mode = QUELVO_MODE_REGULAR;
+  else if (S_ISDIR(facts.st.st_mode))
+    *mode = QUELVO_MODE_DIRECTORY;
   else
     *mode = 0x2000u; // character device: FIFOs, sockets, devices
   return 0;
 }
 
+bool Queryable(const char *path) {
+  size_t len = strlen(path);
+  if (len == 0 || strpbrk(path, "*?") != nullptr || HasDrivePrefix(path))
+    return false;
+  return len < 2 || !IsPathSeparator(path[len - 1]) || path[len - 2] == ':';
+}
+
 } // namespace
 
 int QueryFileMode(const char *path, unsigned *mode) {
-  size_t len = strlen(path);
-  if (len == 0 || strpbrk(path, "*?") != nullptr || HasDrivePrefix(path))
-    return -1;
-  if (len >= 2 && IsPathSeparator(path[len - 1]) && path[len - 2] != ':')
-    return -1;
-  // The path as spelled first, in the one call the common case needs; only
-  // when nothing is spelled so does the Windows reading of it count.
+  // The path as spelled first, in the one call the common case needs (none
+  // when the search has just looked the same entry up); only when nothing
+  // is spelled so does the Windows reading of it count. What was kept for
+  // this query is used now or never.
   char entry[kHostPathMax];
-  if (NormalisePath(path, false, entry, sizeof entry) != 0)
+  bool queryable =
+      Queryable(path) && NormalisePath(path, false, entry, sizeof entry) == 0;
+  EntryFacts facts;
+  bool known = queryable && TakeEntry(entry, &facts);
+  ForgetAnswers();
+  if (!queryable)
     return -1;
-  int found = ModeOf(entry, mode);
-  if (found != kNothingThere)
-    return found;
-  if (LocateEntry(path, entry, sizeof entry) != 0)
-    return -1;
-  return ModeOf(entry, mode) == 0 ? 0 : -1;
+  if (!known &&
+      (InFolderFoundOtherwise(entry) || LookUpEntry(entry, &facts) != 0)) {
+    char located[kHostPathMax];
+    if (LocateUnspelled(path, located, sizeof located, &facts) != 0)
+      return -1;
+    // The version service reads this path next: it opens what was found
+    // here rather than look for it again.
+    KeepLocation(path, located);
+  }
+  return ModeOf(facts, mode);
 }

@@ -13,6 +13,7 @@
 #include "exe_locate.h"
 #include "platform.h"
 #include "posix_path.h"
+#include "posix_recall.h"
 #include "version_block.h"
 
 namespace {
@@ -28,17 +29,26 @@ int OpenReadOnly(const char *path) {
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device that
 // took the file's place after the status query from blocking the open.
 int OpenRegular(const char *path, uint64_t *size) {
-  // The path as spelled first, in the one call the common case needs; only
-  // when nothing is spelled so does the Windows reading of it count (a
-  // dangling link spelled so is found again, and stays unreadable).
+  // Where the status query has just found the path by its Windows reading,
+  // that entry; otherwise the path as spelled first, in the one call the
+  // common case needs, and only when nothing is spelled so the Windows
+  // reading of it (a dangling link spelled so is found again, and stays
+  // unreadable).
   char entry[kHostPathMax];
-  if (NormalisePath(path, false, entry, sizeof entry) != 0)
-    return -1;
-  int fd = OpenReadOnly(entry);
-  if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
-    if (LocateEntry(path, entry, sizeof entry) != 0)
+  int fd;
+  bool located = TakeLocation(path, entry, sizeof entry);
+  ForgetAnswers();
+  if (located) {
+    fd = OpenReadOnly(entry);
+  } else {
+    if (NormalisePath(path, false, entry, sizeof entry) != 0)
       return -1;
     fd = OpenReadOnly(entry);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+      if (LocateEntry(path, entry, sizeof entry) != 0)
+        return -1;
+      fd = OpenReadOnly(entry);
+    }
   }
   if (fd < 0)
     return -1;
@@ -109,8 +119,10 @@ DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {
   DropPending();
   if (handle != nullptr)
     *handle = 0;
-  if (path == nullptr)
+  if (path == nullptr) {
+    ForgetAnswers();
     return 0;
+  }
   OpenFile *file;
   VersionResource res;
   if (Locate(path, &file, &res) != 0)

@@ -255,7 +255,10 @@ TEST(FileTimes, CalendarFieldsOfKnownInstants) {
 
 namespace {
 
-TEST(DirectorySearch, EntriesRemovedDuringTheSearchAreSkipped) {
+// The search answers from the listing it read when it started, as the
+// Windows search answers from its buffer: an entry removed later is still
+// delivered, and the status query of its path then says it is gone.
+TEST(DirectorySearch, EntriesRemovedAfterTheListingAreDeliveredAsListed) {
   ScratchDir dir;
   for (const char *name : {"a.dll", "b.dll", "c.dll", "d.dll"})
     dir.Add(name);
@@ -269,7 +272,156 @@ TEST(DirectorySearch, EntriesRemovedDuringTheSearchAreSkipped) {
   while (FindNextFileA(h, &fd))
     rest.push_back(fd.cFileName);
   FindClose(h);
-  EXPECT_EQ(rest, std::vector<std::string>{"c.dll"});
+  EXPECT_EQ(rest, (std::vector<std::string>{"b.dll", "c.dll", "d.dll"}));
+  unsigned mode;
+  EXPECT_EQ(QueryFileMode((dir.path() + "/b.dll").c_str(), &mode), -1);
+  EXPECT_EQ(QueryFileMode((dir.path() + "/c.dll").c_str(), &mode), 0);
+}
+
+} // namespace
+
+namespace {
+
+// The file description a path reads as, through the version service; ""
+// when it has none, "<none>" when the service finds nothing to read.
+std::string DescriptionOf(const std::string &path) {
+  DWORD handle;
+  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  if (size == 0)
+    return "<none>";
+  std::string block(size, '\0');
+  if (!GetFileVersionInfoA(path.c_str(), handle, size, &block[0]))
+    return "<none>";
+  LPVOID value;
+  UINT len;
+  if (!VerQueryValueA(&block[0], "\\StringFileInfo\\040904b0\\FileDescription",
+                      &value, &len))
+    return "";
+  return static_cast<const char *>(value);
+}
+
+int ModeOf(const std::string &path) {
+  unsigned mode = 0;
+  return QueryFileMode(path.c_str(), &mode) == 0 ? static_cast<int>(mode) : -1;
+}
+
+const int kRegular = QUELVO_MODE_REGULAR;
+const int kDirectory = QUELVO_MODE_DIRECTORY;
+
+// The entry a search looks up serves the status query of that same path
+// once, and no other path: a query of another path in between, or another
+// search, sends the next query to the file system again.
+TEST(KeptAnswers, ALookupServesOnlyTheNextQueryOfItsOwnPath) {
+  ScratchDir dir;
+  std::string file = dir.Add("a.dll");
+  std::string sub = dir.AddDir("sub");
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(file.c_str(), &fd);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FindClose(h);
+  EXPECT_EQ(ModeOf(sub), kDirectory);
+  ASSERT_EQ(unlink(file.c_str()), 0);
+  ASSERT_EQ(mkdir(file.c_str(), 0755), 0);
+  EXPECT_EQ(ModeOf(file), kDirectory);
+
+  h = FindFirstFileA(sub.c_str(), &fd);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FindClose(h);
+  h = FindFirstFileA((dir.path() + "/*").c_str(), &fd);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FindClose(h);
+  ASSERT_EQ(rmdir(sub.c_str()), 0);
+  EXPECT_EQ(ModeOf(sub), -1);
+}
+
+// A folder typed in another case is found once per expansion and then
+// serves the paths below it, each folder its own; a folder that exists in
+// the case typed is always the one read, even beside a case variant.
+TEST(KeptAnswers, FoldersFoundInAnotherCaseAnswerOnlyForThemselves) {
+  ScratchDir dir;
+  const std::string at = dir.path() + "/";
+  for (const char *folder : {"A", "A/sub", "B", "B/Sub", "C", "C/sub", "C/SUB"})
+    dir.AddDir(folder);
+  const std::string app32 = ReadFile(Fixture("app32.exe"));
+  const std::string app64 = ReadFile(Fixture("app64.exe"));
+  const std::string basic = ReadFile(Fixture("basic.dll"));
+  dir.Add("A/sub/x.dll", app32);
+  dir.Add("B/Sub/x.dll", app64);
+  dir.Add("C/sub/x.dll", app32);
+  dir.Add("C/SUB/y.dll", basic);
+
+  const struct {
+    const char *search; // the expansion the queries belong to
+    const char *path;
+    int mode;
+    const char *description;
+  } cases[] = {
+      {"A/SUB/*", "A/SUB/x.dll", kRegular, "Sample 32-bit tool"},
+      {"A/SUB/*", "B/SUB/x.dll", kRegular, "Sample 64-bit tool"},
+      {"A/SUB/*", "A/SUB/X.DLL", kRegular, "Sample 32-bit tool"},
+      {"B/sub/*", "A/SUB/x.dll", kRegular, "Sample 32-bit tool"},
+      {"B/sub/*", "B/SUB/x.dll", kRegular, "Sample 64-bit tool"},
+      {"C/SUB/*", "C/SUB/y.dll", kRegular, "basic fixture"},
+      {"C/SUB/*", "C/SUB/x.dll", -1, "<none>"},
+      {"C/sub/*", "C/SUB/x.dll", -1, "<none>"},
+      {"C/sub/*", "C/sub/x.dll", kRegular, "Sample 32-bit tool"},
+      {"A/SUB/*", "A/SUB/nothing.dll", -1, "<none>"},
+  };
+  for (const auto &c : cases) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((at + c.search).c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << c.search;
+    FindClose(h);
+    std::string path = at + c.path;
+    EXPECT_EQ(ModeOf(path), c.mode) << c.search << ", " << c.path;
+    EXPECT_EQ(DescriptionOf(path), c.description) << c.search << ", " << c.path;
+  }
+  // What the status query located serves the read of that path alone.
+  ASSERT_EQ(ModeOf(at + "A/SUB/x.dll"), kRegular);
+  EXPECT_EQ(DescriptionOf(at + "B/SUB/x.dll"), "Sample 64-bit tool");
+}
+
+// Whatever takes a file's place between the status query and the read,
+// the read answers from what it opens itself: it never blocks, never reads
+// past the end, and reads a new file as that file, for a path typed as on
+// disk and for one whose folder is typed in another case.
+TEST(KeptAnswers, AFileReplacedAfterTheStatusQueryIsReadAsItIsNow) {
+  alarm(60); // a read that blocks fails the run rather than hang it
+  const std::string app32 = ReadFile(Fixture("app32.exe"));
+  const std::string app64 = ReadFile(Fixture("app64.exe"));
+  const struct {
+    const char *what;
+    const char *description;
+  } replacements[] = {
+      {"fifo", "<none>"},           {"directory", "<none>"},
+      {"truncated", "<none>"},      {"removed", "<none>"},
+      {"link to a fifo", "<none>"}, {"another file", "Sample 64-bit tool"},
+  };
+  for (const char *typed : {"sub/x.dll", "SUB/x.dll"}) {
+    for (const auto &r : replacements) {
+      ScratchDir dir;
+      dir.AddDir("sub");
+      std::string file = dir.Add("sub/x.dll", app32);
+      std::string path = dir.path() + "/" + typed;
+      ASSERT_EQ(ModeOf(path), kRegular) << typed << ", " << r.what;
+      std::string what = r.what;
+      ASSERT_EQ(unlink(file.c_str()), 0);
+      if (what == "fifo") {
+        ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+      } else if (what == "directory") {
+        ASSERT_EQ(mkdir(file.c_str(), 0755), 0);
+      } else if (what == "truncated") {
+        dir.Add("sub/x.dll", app32.substr(0, 700));
+      } else if (what == "link to a fifo") {
+        ASSERT_EQ(mkfifo((dir.path() + "/pipe").c_str(), 0644), 0);
+        ASSERT_EQ(symlink("../pipe", file.c_str()), 0);
+      } else if (what == "another file") {
+        dir.Add("sub/x.dll", app64);
+      }
+      EXPECT_EQ(DescriptionOf(path), r.description) << typed << ", " << what;
+    }
+  }
+  alarm(0);
 }
 
 } // namespace
