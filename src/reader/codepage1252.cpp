@@ -6,7 +6,7 @@
 
 namespace {
 
-unsigned char LookUpBestFit(unsigned short unit) {
+constexpr unsigned char LookUpBestFit(unsigned short unit) {
   size_t lo = 0, hi = sizeof kBestFit1252 / sizeof kBestFit1252[0];
   while (lo < hi) {
     size_t mid = lo + (hi - lo) / 2;
@@ -22,17 +22,20 @@ unsigned char LookUpBestFit(unsigned short unit) {
 }
 
 // Version strings are nearly all Latin: units below 0x100 are answered
-// from a direct table, built from the best-fit data on first use.
+// from a direct table, built from the best-fit data while compiling, so
+// that nothing is set up when the program starts.
 struct LatinTable {
   unsigned char byte[0x100];
 };
 
-LatinTable BuildLatinTable() {
-  LatinTable table;
+constexpr LatinTable BuildLatinTable() {
+  LatinTable table = {};
   for (unsigned unit = 0; unit < 0x100; ++unit)
     table.byte[unit] = LookUpBestFit(static_cast<unsigned short>(unit));
   return table;
 }
+
+constexpr LatinTable kLatin = BuildLatinTable();
 
 } // namespace
 
@@ -40,10 +43,8 @@ unsigned char UnicodeToCp1252(unsigned short unit) {
   // Code page 1252 keeps ASCII as it is.
   if (unit < 0x80)
     return static_cast<unsigned char>(unit);
-  if (unit < 0x100) {
-    static const LatinTable kLatin = BuildLatinTable();
+  if (unit < 0x100)
     return kLatin.byte[unit];
-  }
   return LookUpBestFit(unit);
 }
 
