@@ -89,7 +89,8 @@ bool IsDotName(const char *name) {
 }
 
 bool IsDotEntry(const char *stored) {
-  return strcmp(stored, ".\\") == 0 || strcmp(stored, "..\\") == 0;
+  return stored[0] == '.' &&
+         (strcmp(stored + 1, "\\") == 0 || strcmp(stored + 1, ".\\") == 0);
 }
 
 // readdir hands names out in hash order. Deliver them as NTFS would, the

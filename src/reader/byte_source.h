@@ -82,4 +82,11 @@ inline bool ReadLe32(ByteSource *src, uint64_t off, uint32_t *value) {
   return true;
 }
 
+// Finds the first zero unit, 1 or 2 bytes wide (little-endian), among the
+// units at off, off + width, ... that lie wholly before end and inside the
+// source; false when there is none. A key or string scan, bounded like
+// every read, without a call per unit over memory.
+bool FindZeroUnit(ByteSource *src, uint64_t off, uint64_t end, unsigned width,
+                  uint64_t *at);
+
 #endif

@@ -53,24 +53,12 @@ bool ParseNode(ByteSource *b, size_t off, size_t limit, bool ansi, Node *n) {
   n->end = length < limit - off ? off + length : limit;
   n->valueLength = valueLength;
   n->text = type != 0;
-  size_t pos = off + header;
-  if (ansi) {
-    for (uint8_t c;; ++pos) {
-      if (pos >= n->end || !ReadByte(b, pos, &c))
-        return false;
-      if (c == 0)
-        break;
-    }
-    n->keyEnd = pos + 1;
-  } else {
-    for (uint16_t unit;; pos += 2) {
-      if (n->end - pos < 2 || !ReadLe16(b, pos, &unit))
-        return false;
-      if (unit == 0)
-        break;
-    }
-    n->keyEnd = pos + 2;
-  }
+  // The key ends at its terminator, which must lie inside the node.
+  unsigned width = ansi ? 1 : 2;
+  uint64_t terminator;
+  if (!FindZeroUnit(b, off + header, n->end, width, &terminator))
+    return false;
+  n->keyEnd = static_cast<size_t>(terminator) + width;
   n->valueStart = Align4(n->keyEnd);
   n->childStart = Align4(n->valueStart + n->valueLength * (n->text ? 2 : 1));
   return true;
@@ -108,7 +96,8 @@ bool KeyEquals(ByteSource *b, const Node &n, bool ansi, const char *comp,
     return false;
   for (size_t i = 0; i < compLen; ++i) {
     uint16_t unit;
-    unsigned short want = Cp1252ToUnicode(static_cast<unsigned char>(comp[i]));
+    unsigned char c = static_cast<unsigned char>(comp[i]);
+    unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);
     if (!ReadLe16(b, n.start + 6 + 2 * i, &unit) ||
         FoldUnit(unit) != FoldUnit(want))
       return false;

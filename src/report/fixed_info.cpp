@@ -148,7 +148,7 @@ int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation) {
   // Its own lookup, not the short report's record.
   VS_FIXEDFILEINFO fixed;
   if (!QueryFixedRecord(block, blockSize, &fixed)) {
-    printf("\nCan't get fileversion");
+    fputs("\nCan't get fileversion", stdout);
     return kStatusNoFixedInfo;
   }
   // Each half is an unsigned 16-bit number: 65535 never prints negative.
@@ -158,24 +158,24 @@ int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation) {
   printf("\nProduct Number:\t   %u.%u.%u.%u", High(fixed.dwProductVersionMS),
          Low(fixed.dwProductVersionMS), High(fixed.dwProductVersionLS),
          Low(fixed.dwProductVersionLS));
-  printf("\nFile Flags:\t   ");
+  fputs("\nFile Flags:\t   ", stdout);
   for (const Decode &flag : kFileFlags)
     if (fixed.dwFileFlags & flag.value)
       fputs(flag.text, stdout);
-  printf("\nFile OS:\t   ");
+  fputs("\nFile OS:\t   ", stdout);
   PrintDecoded(kFileOs, fixed.dwFileOS);
-  printf("\nFile Type:\t   ");
+  fputs("\nFile Type:\t   ", stdout);
   PrintDecoded(kFileType, fixed.dwFileType);
   if (fixed.dwFileType == kTypeDriver) {
-    printf("\nFile Subtype:\t   ");
+    fputs("\nFile Subtype:\t   ", stdout);
     PrintDecoded(kDriverSubtype, fixed.dwFileSubtype);
   } else if (fixed.dwFileType == kTypeFont) {
-    printf("\nFile Subtype:\t   ");
+    fputs("\nFile Subtype:\t   ", stdout);
     PrintDecoded(kFontSubtype, fixed.dwFileSubtype);
   }
-  printf("\nCharacter Set:\t   ");
+  fputs("\nCharacter Set:\t   ", stdout);
   PrintDecoded(kCharacterSet, translation >> 16);
-  printf("\nLanguage:\t   ");
+  fputs("\nLanguage:\t   ", stdout);
   PrintDecoded(kLanguage, translation & 0xFFFFu);
   return 0;
 }

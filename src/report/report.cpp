@@ -7,6 +7,23 @@
 
 namespace {
 
+// Writes text with every byte mapped, a chunk at a time rather than a
+// call per byte.
+template <typename Map> void PrintMapped(const char *text, Map map) {
+  char chunk[256];
+  size_t used = 0;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+       *p != '\0'; ++p) {
+    chunk[used++] = map(*p);
+    if (used == sizeof chunk) {
+      fwrite(chunk, 1, used, stdout);
+      used = 0;
+    }
+  }
+  if (used != 0)
+    fwrite(chunk, 1, used, stdout);
+}
+
 const DWORD kPrivateBuildFlag = 0x08; // VS_FF_PRIVATEBUILD
 const DWORD kSpecialBuildFlag = 0x20; // VS_FF_SPECIALBUILD
 
@@ -74,10 +91,9 @@ int ReportLoaded(const char *path, void *block, DWORD size, bool detailed) {
                       (static_cast<DWORD>(entry[2]) << 16) |
                       (static_cast<DWORD>(entry[3]) << 24);
 
-  printf("\n");
-  printf("\nProgram Name:  %s", "    ");
+  fputs("\n\nProgram Name:      ", stdout);
   PrintSafePath(path);
-  printf("\nCompany Name:  %s", "    ");
+  fputs("\nCompany Name:      ", stdout);
   const char *value;
   if (!QueryString(block, translation, "CompanyName", &value))
     return kStatusNoCompanyName;
@@ -147,13 +163,13 @@ bool QueryFixedRecord(const void *block, DWORD blockSize,
 }
 
 void PrintSafeString(const char *text) {
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-       *p != '\0'; ++p)
-    putchar(*p >= 0x20 && *p <= 0x7E ? *p : ' ');
+  PrintMapped(text, [](unsigned char c) {
+    return static_cast<char>(c >= 0x20 && c <= 0x7E ? c : ' ');
+  });
 }
 
 void PrintSafePath(const char *path) {
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(path);
-       *p != '\0'; ++p)
-    putchar(*p < 0x20 || *p == 0x7F ? '?' : *p);
+  PrintMapped(path, [](unsigned char c) {
+    return static_cast<char>(c < 0x20 || c == 0x7F ? '?' : c);
+  });
 }

@@ -106,6 +106,39 @@ TEST(ByteSource, ReadsInsideAcrossAndBeyondTheWindowGiveTheFilesBytes) {
   EXPECT_FALSE(ReadLe32(&shared.src, kFileSize - 3, &u32));
 }
 
+// A zero unit counts only when the whole unit lies before the end given
+// and inside the source, from a file as from memory.
+TEST(ByteSource, ZeroUnitScansStopAtTheirEndAndAtTheSources) {
+  //                           0    1    2    3    4    5    6    7    8
+  const std::string bytes("\x41\x00\x42\x00\x00\x43\x00\x00\x44", 9);
+  const struct {
+    uint64_t off, end;
+    unsigned width;
+    bool found;
+    uint64_t at;
+  } cases[] = {
+      {0, 9, 1, true, 1},   {2, 9, 1, true, 3},   {2, 3, 1, false, 0},
+      {0, 9, 2, true, 6},   {0, 7, 2, false, 0},  {0, 8, 2, true, 6},
+      {1, 9, 2, true, 3},   {7, 9, 1, true, 7},   {8, 99, 1, false, 0},
+      {8, 99, 2, false, 0}, {9, 99, 1, false, 0}, {10, 99, 2, false, 0},
+  };
+  ScratchDir dir;
+  std::string path = dir.Add("units.bin", bytes);
+  for (const auto &c : cases) {
+    OpenSource file(path);
+    ByteSource memory;
+    InitMemorySource(&memory, bytes.data(), bytes.size());
+    for (ByteSource *src : {&file.src, &memory}) {
+      uint64_t at = 12345;
+      EXPECT_EQ(FindZeroUnit(src, c.off, c.end, c.width, &at), c.found)
+          << c.off << ".." << c.end << " by " << c.width;
+      if (c.found) {
+        EXPECT_EQ(at, c.at) << c.off << ".." << c.end << " by " << c.width;
+      }
+    }
+  }
+}
+
 TEST(ByteSource, AFileThatShrinksPastTheFirstWindowIsNeverReadPastItsEnd) {
   ScratchDir dir;
   const std::string bytes = Pattern(kFileSize);
