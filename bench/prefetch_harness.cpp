@@ -5,8 +5,9 @@
 //   prefetch_harness MODE PATTERN
 //
 //   off          nothing ahead: the files are read one after another
-//   module[:N]   the prefetcher, its N helpers woken by a slow report
-//   awake[:N]    the prefetcher, its N helpers awake from the start
+//   module[:N[:W]]  the prefetcher, its N helpers woken by a slow report,
+//                W paths ahead (16 unless given)
+//   awake[:N[:W]]   the same, its helpers awake from the start
 //   fadvise      POSIX_FADV_WILLNEED over each file's first 8 KiB, from the
 //                reporting thread (all that is known before parsing)
 //   uring        the same first 8 KiB read through io_uring (only when
@@ -141,12 +142,16 @@ int main(int argc, char **argv) {
   bool uring = strcmp(mode, "uring") == 0;
   if (strncmp(mode, "module", 6) == 0 || strncmp(mode, "awake", 5) == 0) {
     PrefetchSettings settings = kPrefetchDefaults;
+    settings.window = kAhead;
     const char *count = strchr(mode, ':');
-    if (count != nullptr)
+    if (count != nullptr) {
       settings.helpers = static_cast<unsigned>(atoi(count + 1));
+      const char *window = strchr(count + 1, ':');
+      if (window != nullptr)
+        settings.window = static_cast<unsigned>(atoi(window + 1));
+    }
     if (mode[0] == 'a')
       settings.coldFileMicros = 0;
-    settings.window = kAhead;
     prefetcher = StartPrefetcher(&settings);
   } else if (strcmp(mode, "off") != 0 && !hints && !uring) {
     fprintf(stderr, "prefetch_harness: unknown mode %s\n", mode);

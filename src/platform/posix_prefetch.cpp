@@ -2,21 +2,20 @@
 // each queued file as the version reader will (headers, resource directory
 // path, version resource), so that the report's own reads find the pages
 // already in memory.
+//
+// Plain POSIX threads and clock, so that quelvo keeps needing nothing from
+// the C++ runtime library: loading it would double the time a single file
+// takes.
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <new>
-#include <system_error>
-#include <thread>
 
 #include "byte_source.h"
 #include "exe_locate.h"
@@ -24,9 +23,11 @@
 #include "posix_path.h"
 #include "prefetch.h"
 
-// Eight helpers keep the disk's queue full here; a report that takes more
-// than 200 microseconds has waited for it (a cached one takes about 20).
-const PrefetchSettings kPrefetchDefaults = {8, 16, 200};
+// Two helpers do best on two cores (bench/prefetch.sh): they set every
+// header read of the window going at once, and more of them only contend
+// for the processor that cold reads keep busy. A report that takes more
+// than 200 microseconds has waited for the disk; a cached one takes 20.
+const PrefetchSettings kPrefetchDefaults = {2, 16, 200};
 
 namespace {
 
@@ -35,128 +36,161 @@ const size_t kHeaderBytes = 8192;
 const unsigned kMaxWindow = 32;
 
 enum SlotState {
-  kFree,    // nothing queued, or reached before a helper took it
+  kFree,    // nothing queued, or reached and finished with
   kTyped,   // queued as the report will be given it
   kReady,   // turned into a host path, waiting for a helper
-  kWorking, // a helper is reading it
+  kOpening, // a helper is opening it and asking for its headers
+  kStarted, // its headers are on their way; the slot holds it open
+  kWalking, // a helper is walking it to its version resource
   kDone,    // read, or nothing there to read
 };
 
 struct Slot {
   uint64_t sequence;
   SlotState state;
+  int fd;        // open while started
+  uint64_t size; // the file's size when opened
   char typed[MAX_PATH];
   char host[kHostPathMax];
 };
-
-typedef std::chrono::steady_clock Clock;
 
 } // namespace
 
 struct Prefetcher {
   PrefetchSettings settings;
-  std::mutex lock;
-  std::condition_variable wake;
+  pthread_mutex_t lock;
+  pthread_cond_t wake;
   Slot *slots;      // settings.window of them; sequence s in s % window
   uint64_t queued;  // paths queued so far
   uint64_t reached; // of those, paths the report has reached
   bool awake;
   bool stopping;
   unsigned cachedInARow; // files the helpers found cached, one after another
-  Clock::time_point lastReached;
+  uint64_t lastReached;  // microseconds, monotonic
   unsigned started;
-  std::thread helpers[kMaxHelpers];
+  pthread_t helpers[kMaxHelpers];
 };
 
 namespace {
 
-bool ReadFully(int fd, uint64_t off, unsigned char *dst, size_t len) {
-  while (len > 0) {
-    ssize_t got = pread(fd, dst, len, static_cast<off_t>(off));
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      return false;
-    dst += got;
-    off += static_cast<uint64_t>(got);
-    len -= static_cast<size_t>(got);
+// Opens the file of a ready slot and asks for its headers without waiting
+// for them; the slot keeps the file open when they have to come from disk.
+// True when they did: the cache is cold.
+bool StartFile(Slot *slot, unsigned char *scratch) {
+  struct stat st;
+  // Regular files only: opening a device can have effects of its own.
+  if (stat(slot->host, &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  int fd = open(slot->host, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+    close(fd);
+    return false;
   }
+  // Exactly the pages asked for, without the kernel's read-ahead: the
+  // report's reads find them, and nothing else comes from disk. Set before
+  // the first read, which would otherwise start a read-ahead window whose
+  // marker pages widen it further on later reads.
+  posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  // Fails with EAGAIN when the headers (what the reader's first window
+  // takes) would have to come from disk; a system that cannot tell counts
+  // as cold. The hint then starts their read, if the probe has not.
+  struct iovec probe = {scratch, kHeaderBytes};
+  if (preadv2(fd, &probe, 1, 0, RWF_NOWAIT) >= 0) {
+    close(fd);
+    return false;
+  }
+  posix_fadvise(fd, 0, kHeaderBytes, POSIX_FADV_WILLNEED);
+  slot->fd = fd;
+  slot->size = static_cast<uint64_t>(st.st_size);
   return true;
 }
 
-// Reads what the report of path will read, unless its first page is in
-// memory already. True when it was not: the cache is cold.
-bool WarmFile(const char *path, ByteSource *src, unsigned char *scratch) {
-  struct stat st;
-  // Regular files only: opening a device can have effects of its own.
-  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
-    return false;
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0)
-    return false;
-  bool cold = false;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    // Exactly the pages asked for, without the kernel's read-ahead: the
-    // report's reads find them, and nothing else comes from disk. Set
-    // before the first read, which would otherwise start a read-ahead
-    // window whose marker pages widen it further on later reads.
-    posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-    // Fails with EAGAIN when the pages would have to come from disk, and
-    // then has asked for them already, as one read: the headers the
-    // reader's first window takes. A system that cannot tell counts as
-    // cold.
-    struct iovec probe = {scratch, kHeaderBytes};
-    cold = preadv2(fd, &probe, 1, 0, RWF_NOWAIT) < 0;
-    if (cold) {
-      InitFileSource(src, fd, static_cast<uint64_t>(st.st_size));
-      VersionResource res;
-      if (LocateVersionResource(src, &res) == 0)
-        ReadFully(fd, res.offset, scratch, res.size);
-    }
+// Walks a started file as the version reader will, which reads its
+// resource directory path, and asks for its version resource; then closes
+// it.
+void FinishFile(Slot *slot, ByteSource *src) {
+  VersionResource res;
+  if (src != nullptr) {
+    InitFileSource(src, slot->fd, slot->size);
+    if (LocateVersionResource(src, &res) == 0)
+      posix_fadvise(slot->fd, static_cast<off_t>(res.offset),
+                    static_cast<off_t>(res.size), POSIX_FADV_WILLNEED);
   }
-  close(fd);
-  return cold;
+  close(slot->fd);
+  slot->fd = -1;
 }
 
-// The oldest path in the window that waits for a helper.
-Slot *NextReady(Prefetcher *p) {
+// The work a helper takes next: starting the oldest file not yet started,
+// which costs little and sets a read going, else walking the oldest
+// started one.
+Slot *NextWork(Prefetcher *p) {
   if (!p->awake)
     return nullptr;
+  Slot *started = nullptr;
   for (uint64_t s = p->reached; s < p->queued; ++s) {
     Slot *slot = &p->slots[s % p->settings.window];
     if (slot->state == kReady)
       return slot;
+    if (slot->state == kStarted && started == nullptr)
+      started = slot;
   }
-  return nullptr;
+  return started;
 }
 
-void HelperLoop(Prefetcher *p) {
+void *HelperLoop(void *arg) {
+  Prefetcher *p = static_cast<Prefetcher *>(arg);
   ByteSource *src = static_cast<ByteSource *>(malloc(sizeof(ByteSource)));
-  unsigned char *scratch =
-      static_cast<unsigned char *>(malloc(kMaxVersionResource));
-  std::unique_lock<std::mutex> hold(p->lock);
+  unsigned char *scratch = static_cast<unsigned char *>(malloc(kHeaderBytes));
+  pthread_mutex_lock(&p->lock);
   for (;;) {
     Slot *slot = nullptr;
-    while (!p->stopping && (slot = NextReady(p)) == nullptr)
-      p->wake.wait(hold);
+    while (!p->stopping && (slot = NextWork(p)) == nullptr)
+      pthread_cond_wait(&p->wake, &p->lock);
     if (p->stopping)
       break;
-    // A working slot is left alone by the queueing side, so its path can
-    // be read without the lock.
-    slot->state = kWorking;
-    hold.unlock();
-    bool cold = src != nullptr && scratch != nullptr &&
-                WarmFile(slot->host, src, scratch);
-    hold.lock();
-    slot->state = slot->sequence < p->reached ? kFree : kDone;
+    // A slot in a helper's hands is left alone by the queueing side, so
+    // it can be worked on without the lock.
+    bool starting = slot->state == kReady;
+    slot->state = starting ? kOpening : kWalking;
+    pthread_mutex_unlock(&p->lock);
+    // Without memory to work with, files are left to their reports.
+    bool cold = false;
+    if (starting && src != nullptr && scratch != nullptr)
+      cold = StartFile(slot, scratch);
+    else if (!starting)
+      FinishFile(slot, src);
+    pthread_mutex_lock(&p->lock);
+    if (slot->sequence < p->reached) {
+      if (cold)
+        close(slot->fd); // reached meanwhile: its report reads for itself
+      slot->fd = -1;
+      slot->state = kFree;
+    } else {
+      slot->state = cold ? kStarted : kDone;
+      if (cold)
+        pthread_cond_signal(&p->wake);
+    }
+    if (!starting)
+      continue;
     if (cold)
       p->cachedInARow = 0;
     else if (++p->cachedInARow >= 2 * p->settings.window)
       p->awake = false; // the files are in memory already: rest
   }
-  hold.unlock();
+  pthread_mutex_unlock(&p->lock);
   free(scratch);
   free(src);
+  return nullptr;
+}
+
+uint64_t NowMicros() {
+  struct timespec now;
+  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0)
+    return 0;
+  return static_cast<uint64_t>(now.tv_sec) * 1000000u +
+         static_cast<uint64_t>(now.tv_nsec) / 1000u;
 }
 
 // Turns a queued path into the host path the report will open. Runs on the
@@ -176,14 +210,10 @@ void Wake(Prefetcher *p) {
     if (slot->state == kTyped)
       Prepare(slot);
   }
-  for (; p->started < p->settings.helpers; ++p->started) {
-    try {
-      p->helpers[p->started] = std::thread(HelperLoop, p);
-    } catch (const std::system_error &) {
+  for (; p->started < p->settings.helpers; ++p->started)
+    if (pthread_create(&p->helpers[p->started], nullptr, HelperLoop, p) != 0)
       break; // fewer helpers, or none: the reports read for themselves
-    }
-  }
-  p->wake.notify_all();
+  pthread_cond_broadcast(&p->wake);
 }
 
 unsigned Clamp(unsigned value, unsigned most) {
@@ -193,21 +223,29 @@ unsigned Clamp(unsigned value, unsigned most) {
 } // namespace
 
 Prefetcher *StartPrefetcher(const PrefetchSettings *settings) {
-  Prefetcher *p = new (std::nothrow) Prefetcher();
+  Prefetcher *p = static_cast<Prefetcher *>(calloc(1, sizeof(Prefetcher)));
   if (p == nullptr)
     return nullptr;
   p->settings.helpers = Clamp(settings->helpers, kMaxHelpers);
   p->settings.window = Clamp(settings->window, kMaxWindow);
   p->settings.coldFileMicros = settings->coldFileMicros;
   p->slots = static_cast<Slot *>(calloc(p->settings.window, sizeof(Slot)));
-  if (p->slots == nullptr) {
-    delete p;
+  if (p->slots == nullptr || pthread_mutex_init(&p->lock, nullptr) != 0) {
+    free(p->slots);
+    free(p);
     return nullptr;
   }
-  p->lastReached = Clock::now();
+  if (pthread_cond_init(&p->wake, nullptr) != 0) {
+    pthread_mutex_destroy(&p->lock);
+    free(p->slots);
+    free(p);
+    return nullptr;
+  }
+  p->lastReached = NowMicros();
   if (p->settings.coldFileMicros == 0) {
-    std::lock_guard<std::mutex> hold(p->lock);
+    pthread_mutex_lock(&p->lock);
     Wake(p);
+    pthread_mutex_unlock(&p->lock);
   }
   return p;
 }
@@ -215,56 +253,66 @@ Prefetcher *StartPrefetcher(const PrefetchSettings *settings) {
 bool PrefetchFile(Prefetcher *p, const char *path) {
   if (p == nullptr)
     return false;
-  std::lock_guard<std::mutex> hold(p->lock);
-  if (p->queued - p->reached >= p->settings.window)
-    return false;
+  bool queued = false;
+  pthread_mutex_lock(&p->lock);
   Slot *slot = &p->slots[p->queued % p->settings.window];
-  if (slot->state == kWorking)
-    return false; // a helper is still on a path reached already
-  slot->sequence = p->queued++;
-  size_t len = strlen(path);
-  if (len >= sizeof slot->typed) {
-    slot->state = kDone; // no report reads a path this long
-    return true;
+  // A slot in a helper's hands holds a path reached already that the
+  // helper is still on.
+  if (p->queued - p->reached < p->settings.window && slot->state != kOpening &&
+      slot->state != kWalking) {
+    slot->sequence = p->queued++;
+    queued = true;
+    size_t len = strlen(path);
+    if (len >= sizeof slot->typed) {
+      slot->state = kDone; // no report reads a path this long
+    } else {
+      memcpy(slot->typed, path, len + 1);
+      slot->state = kTyped;
+      if (p->awake) {
+        Prepare(slot);
+        if (slot->state == kReady)
+          pthread_cond_signal(&p->wake);
+      }
+    }
   }
-  memcpy(slot->typed, path, len + 1);
-  slot->state = kTyped;
-  if (p->awake) {
-    Prepare(slot);
-    if (slot->state == kReady)
-      p->wake.notify_one();
-  }
-  return true;
+  pthread_mutex_unlock(&p->lock);
+  return queued;
 }
 
 void PrefetchReached(Prefetcher *p) {
   if (p == nullptr)
     return;
-  Clock::time_point now = Clock::now();
-  std::lock_guard<std::mutex> hold(p->lock);
+  uint64_t now = NowMicros();
+  pthread_mutex_lock(&p->lock);
   if (p->reached < p->queued) {
     Slot *slot = &p->slots[p->reached % p->settings.window];
-    if (slot->state != kWorking)
+    if (slot->state == kStarted)
+      close(slot->fd); // the report reads it now, for itself
+    if (slot->state != kOpening && slot->state != kWalking)
       slot->state = kFree;
     ++p->reached;
   }
-  bool slow = now - p->lastReached >
-              std::chrono::microseconds(p->settings.coldFileMicros);
+  bool slow = now - p->lastReached > p->settings.coldFileMicros;
   p->lastReached = now;
   if (slow && !p->awake)
     Wake(p);
+  pthread_mutex_unlock(&p->lock);
 }
 
 void StopPrefetcher(Prefetcher *p) {
   if (p == nullptr)
     return;
-  {
-    std::lock_guard<std::mutex> hold(p->lock);
-    p->stopping = true;
-    p->wake.notify_all();
-  }
+  pthread_mutex_lock(&p->lock);
+  p->stopping = true;
+  pthread_cond_broadcast(&p->wake);
+  pthread_mutex_unlock(&p->lock);
   for (unsigned i = 0; i < p->started; ++i)
-    p->helpers[i].join();
+    pthread_join(p->helpers[i], nullptr);
+  for (unsigned i = 0; i < p->settings.window; ++i)
+    if (p->slots[i].state == kStarted)
+      close(p->slots[i].fd);
+  pthread_cond_destroy(&p->wake);
+  pthread_mutex_destroy(&p->lock);
   free(p->slots);
-  delete p;
+  free(p);
 }
