@@ -98,7 +98,7 @@ echo
 echo "warm cache, user+system time (hyperfine, $RUNS runs)"
 for mode in "${modes[@]}"; do
   hyperfine --style none --warmup 2 --runs "$RUNS" --output null \
-    --export-json "results/prefetch-warm.json" "'$H' $mode 'real/*'" >/dev/null
+    --export-json "results/prefetch-warm.json" "'$H' $mode 'real/*'" >/dev/null 2>&1
   "$PY" - "$mode" <<'EOF'
 import json, sys
 r = json.load(open("results/prefetch-warm.json"))["results"][0]
