@@ -17,7 +17,6 @@ PEER_RUNS=${PEER_RUNS:-10}   # timed runs for the (much slower) peers
 LARGE_RUNS=${LARGE_RUNS:-10} # timed runs over the 100,000-file folders
 COLD_RUNS=${COLD_RUNS:-10}   # timed runs with the page cache dropped
 SLOW_RUNS=${SLOW_RUNS:-3}    # timed runs of a command that takes many seconds
-# ROWS: which rows to run (see the end of this script); all by default.
 MANY_COUNT=100000
 CASE_COUNT=5000
 PY=/usr/bin/python3
@@ -351,7 +350,9 @@ max_rss_kib() {
 
 # ---------------------------------------------------------------- 6. rows
 # Each row measures and records one line of the summary; a new row is a
-# function here and a call in the list at the end.
+# function here and its name in ALL_ROWS at the end. ROWS="row_cold
+# row_cold_bytes" runs only the rows named; row_literal divides by the floor
+# that row_pattern times.
 
 row_pattern() {
   hf floor-real "$RUNS" "'$FLOOR' real/*"
@@ -481,10 +482,9 @@ summary() {
   echo "raw hyperfine results: $BENCH_DIR/results/*.json"
 }
 
-# ROWS picks rows by name (row_ left off), in the order given, so that a
-# change can be measured on the rows it touches without running the peers.
-for r in ${ROWS:-pattern literal syscalls large_folder memory cold cold_bytes \
-  case_folder peers big_file many}; do
-  "row_$r"
+ALL_ROWS="row_pattern row_literal row_syscalls row_large_folder row_memory
+  row_cold row_cold_bytes row_case_folder row_peers row_big_file row_many"
+for r in ${ROWS:-$ALL_ROWS}; do
+  "$r"
 done
 summary

@@ -135,7 +135,7 @@ def render(mb, entries):
     out.append("// Byte -> UTF-16 unit for every byte of code page 1252. The five")
     out.append("// bytes with no assigned character (0x81, 0x8D, 0x8F, 0x90, 0x9D)")
     out.append("// map to the C1 control of the same value, as Windows does.")
-    out.append("static constexpr unsigned short kCp1252ToUnicode[256] = {")
+    out.append("static const unsigned short kCp1252ToUnicode[256] = {")
     for row in range(0, 256, 8):
         out.append("  " + " ".join("0x%04X," % mb[b]
                                      for b in range(row, row + 8)))
@@ -149,7 +149,7 @@ def render(mb, entries):
     out.append("// UTF-16 unit -> byte, best-fit substitutions and exact mappings")
     out.append("// alike, sorted by unit for binary search. A unit not listed here")
     out.append("// converts to the default character '?'. %d entries." % len(entries))
-    out.append("static constexpr BestFitEntry kBestFit1252[] = {")
+    out.append("static const BestFitEntry kBestFit1252[] = {")
     per_line = 4
     for i in range(0, len(entries), per_line):
         chunk = entries[i:i + per_line]

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr unsigned char LookUpBestFit(unsigned short unit) {
+unsigned char LookUpBestFit(unsigned short unit) {
   size_t lo = 0, hi = sizeof kBestFit1252 / sizeof kBestFit1252[0];
   while (lo < hi) {
     size_t mid = lo + (hi - lo) / 2;
@@ -21,30 +21,16 @@ constexpr unsigned char LookUpBestFit(unsigned short unit) {
   return '?';
 }
 
-// Version strings are nearly all Latin: units below 0x100 are answered
-// from a direct table, built from the best-fit data while compiling, so
-// that nothing is set up when the program starts.
-struct LatinTable {
-  unsigned char byte[0x100];
-};
-
-constexpr LatinTable BuildLatinTable() {
-  LatinTable table = {};
-  for (unsigned unit = 0; unit < 0x100; ++unit)
-    table.byte[unit] = LookUpBestFit(static_cast<unsigned short>(unit));
-  return table;
-}
-
-constexpr LatinTable kLatin = BuildLatinTable();
-
 } // namespace
 
 unsigned char UnicodeToCp1252(unsigned short unit) {
-  // Code page 1252 keeps ASCII as it is.
+  // Version strings are nearly all ASCII, which the code page keeps as it
+  // is, or Latin-1, kept too wherever the code page's own table maps the
+  // byte back to the same unit; only the rest needs the search.
   if (unit < 0x80)
     return static_cast<unsigned char>(unit);
-  if (unit < 0x100)
-    return kLatin.byte[unit];
+  if (unit < 0x100 && kCp1252ToUnicode[unit] == unit)
+    return static_cast<unsigned char>(unit);
   return LookUpBestFit(unit);
 }
 
