@@ -12,6 +12,8 @@
 // Every search starts a new expansion and forgets them all. The status
 // query and the version service each take what is meant for them and
 // forget the rest, so an answer never outlives the call it was kept for.
+// All of it belongs to the thread that searches and reports; the
+// prefetcher's helpers never ask these services.
 #ifndef QUELVO_POSIX_RECALL_H
 #define QUELVO_POSIX_RECALL_H
 
