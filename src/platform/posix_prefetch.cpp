@@ -32,7 +32,7 @@ const PrefetchSettings kPrefetchDefaults = {2, 16, 200};
 namespace {
 
 const unsigned kMaxHelpers = 32;
-const size_t kHeaderBytes = 8192;
+const size_t kHeaderBytes = sizeof(FileWindow().bytes);
 const unsigned kMaxWindow = 32;
 
 enum SlotState {

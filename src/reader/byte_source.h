@@ -11,10 +11,13 @@
 // A range read from a file, to serve the headers and directories that sit
 // together without a system call each. Only a file source has windows, so
 // a cursor over memory stays small enough for the stack.
+// One page: the headers and section table, or a resource directory with
+// the resource beside it, nearly always fit one; a larger window costs
+// more copying on every file than the rare extra read it saves.
 struct FileWindow {
   uint64_t offset; // file offset of bytes[0]
   size_t length;   // valid bytes in bytes
-  unsigned char bytes[8192];
+  unsigned char bytes[4096];
 };
 
 struct ByteSource {
