@@ -4,12 +4,14 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform.h"
 #include "posix_path.h"
@@ -113,6 +115,67 @@ bool DeliveryBefore(const char *a, const char *b) {
       break;
   }
   return strcmp(a, b) < 0;
+}
+
+// A name's first eight bytes, folded as the list folds them and padded
+// with zeros, as one number: numbers in order are names in order, and most
+// comparisons of a sort end there instead of in the names.
+uint64_t OrderPrefix(const char *stored) {
+  uint64_t key = 0;
+  bool ended = false;
+  for (int i = 0; i < 8; ++i) {
+    unsigned char c = ended ? 0 : static_cast<unsigned char>(stored[i]);
+    ended = c == 0;
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<unsigned char>(c + 32);
+    key = (key << 8) | c;
+  }
+  return key;
+}
+
+struct SortEntry {
+  uint64_t prefix;
+  size_t offset;
+};
+
+// Puts the stored names in delivery order: the dot entries, then the
+// rest sorted on their prefixes, the names themselves deciding only
+// between equal prefixes. Without memory for the prefixes, on the names.
+void SortForDelivery(SearchState *s) {
+  const char *base = s->names;
+  size_t dots = 0;
+  for (size_t i = 0; i < s->count; ++i)
+    if (IsDotEntry(base + s->offsets[i]))
+      std::swap(s->offsets[i], s->offsets[dots++]);
+  std::sort(s->offsets, s->offsets + dots, [base](size_t a, size_t b) {
+    return DeliveryBefore(base + a, base + b);
+  });
+  size_t rest = s->count - dots;
+  SortEntry *entries =
+      rest > SIZE_MAX / sizeof(SortEntry)
+          ? nullptr
+          : static_cast<SortEntry *>(malloc(rest * sizeof(SortEntry)));
+  if (entries == nullptr) {
+    std::sort(s->offsets + dots, s->offsets + s->count,
+              [base](size_t a, size_t b) {
+                return DeliveryBefore(base + a, base + b);
+              });
+    return;
+  }
+  for (size_t i = 0; i < rest; ++i) {
+    size_t offset = s->offsets[dots + i];
+    entries[i].prefix = OrderPrefix(base + offset);
+    entries[i].offset = offset;
+  }
+  std::sort(entries, entries + rest,
+            [base](const SortEntry &a, const SortEntry &b) {
+              if (a.prefix != b.prefix)
+                return a.prefix < b.prefix;
+              return DeliveryBefore(base + a.offset, base + b.offset);
+            });
+  for (size_t i = 0; i < rest; ++i)
+    s->offsets[dots + i] = entries[i].offset;
+  free(entries);
 }
 
 // Fills the find data of one stored entry, with its times and size when
@@ -342,12 +405,8 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
       ok = s->dirFd >= 0 &&
            CollectMatches(s, expression, IsRoot(s->dirFd), bare);
     }
-    if (ok) {
-      const char *base = s->names;
-      std::sort(s->offsets, s->offsets + s->count, [base](size_t a, size_t b) {
-        return DeliveryBefore(base + a, base + b);
-      });
-    }
+    if (ok)
+      SortForDelivery(s);
   } else {
     // A last component that trims away leaves nothing to search for.
     ok = NormalisePath(pattern, true, normal, sizeof normal) == 0 &&

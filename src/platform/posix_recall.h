@@ -4,8 +4,9 @@
 //
 // - the entry a search for a name without wildcards looked up, for the
 //   status query of the path the driver composes from it (one use);
-// - the entry the status query located for a path that names nothing as
-//   spelled, for the version service's open of that path (one use);
+// - the entry the status query found for a path, for the version
+//   service's open of that path (one use): neither normalised nor looked
+//   for again, even when only the Windows reading of the path finds it;
 // - the folders found in another case than the one typed, for the rest of
 //   one expansion and the report of its list.
 //

@@ -52,13 +52,11 @@ int QueryFileMode(const char *path, unsigned *mode) {
   if (!queryable)
     return -1;
   if (!known &&
-      (InFolderFoundOtherwise(entry) || LookUpEntry(entry, &facts) != 0)) {
-    char located[kHostPathMax];
-    if (LocateUnspelled(path, located, sizeof located, &facts) != 0)
-      return -1;
-    // The version service reads this path next: it opens what was found
-    // here rather than look for it again.
-    KeepLocation(path, located);
-  }
+      (InFolderFoundOtherwise(entry) || LookUpEntry(entry, &facts) != 0) &&
+      LocateUnspelled(path, entry, sizeof entry, &facts) != 0)
+    return -1;
+  // The version service reads this path next: it opens what was found here
+  // rather than look for it again.
+  KeepLocation(path, entry);
   return ModeOf(facts, mode);
 }

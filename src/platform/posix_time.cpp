@@ -14,11 +14,12 @@ uint64_t Ticks(const FILETIME &ft) {
   return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
+// Whether the calendar conversion of the local time succeeds: the local
+// conversion lands in 0..kMaxTicks or fails, and the calendar conversion
+// takes every time in that range, so the first answers for both.
 bool Converts(const FILETIME &ft) {
   FILETIME local;
-  SYSTEMTIME when;
-  return FileTimeToLocalFileTime(&ft, &local) &&
-         FileTimeToSystemTime(&local, &when);
+  return FileTimeToLocalFileTime(&ft, &local) != 0;
 }
 
 } // namespace

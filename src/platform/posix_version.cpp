@@ -29,11 +29,10 @@ int OpenReadOnly(const char *path) {
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device that
 // took the file's place after the status query from blocking the open.
 int OpenRegular(const char *path, uint64_t *size) {
-  // Where the status query has just found the path by its Windows reading,
-  // that entry; otherwise the path as spelled first, in the one call the
-  // common case needs, and only when nothing is spelled so the Windows
-  // reading of it (a dangling link spelled so is found again, and stays
-  // unreadable).
+  // The entry the status query has just found for the path; otherwise the
+  // path as spelled first, in the one call the common case needs, and only
+  // when nothing is spelled so the Windows reading of it (a dangling link
+  // spelled so is found again, and stays unreadable).
   char entry[kHostPathMax];
   int fd;
   bool located = TakeLocation(path, entry, sizeof entry);

@@ -94,30 +94,11 @@ bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
   return true;
 }
 
-bool FindZeroUnit(ByteSource *src, uint64_t off, uint64_t end, unsigned width,
-                  uint64_t *at) {
-  uint64_t stop = end < src->size ? end : src->size;
-  if (off > stop)
-    return false;
-  if (src->fd < 0) {
-    const unsigned char *m = src->memory;
-    if (width == 1) {
-      const void *zero = memchr(m + off, 0, static_cast<size_t>(stop - off));
-      if (zero == nullptr)
-        return false;
-      *at = static_cast<uint64_t>(static_cast<const unsigned char *>(zero) - m);
-      return true;
-    }
-    for (uint64_t pos = off; stop - pos >= 2; pos += 2)
-      if ((m[pos] | m[pos + 1]) == 0) {
-        *at = pos;
-        return true;
-      }
-    return false;
-  }
+bool FindZeroUnitInFile(ByteSource *src, uint64_t off, uint64_t stop,
+                        unsigned width, uint64_t *at) {
   for (uint64_t pos = off; stop - pos >= width; pos += width) {
-    unsigned char unit[2];
-    if (!ReadFromFile(src, pos, unit, width))
+    unsigned char unit[2] = {0, 0};
+    if (!ReadAt(src, pos, unit, width))
       return false;
     if (unit[0] == 0 && (width == 1 || unit[1] == 0)) {
       *at = pos;

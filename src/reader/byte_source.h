@@ -53,7 +53,8 @@ bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len);
 // Copies len bytes from offset off. False when the range does not lie
 // wholly inside the source or the read comes up short (the file shrank).
 // Inline, with the readers below, because the version-block walk reads a
-// unit at a time from memory.
+// unit at a time from memory, and the header and directory walks a field
+// at a time from the window that served the read before.
 inline bool ReadAt(ByteSource *src, uint64_t off, void *dst, size_t len) {
   if (off > src->size || len > src->size - off)
     return false;
@@ -61,6 +62,14 @@ inline bool ReadAt(ByteSource *src, uint64_t off, void *dst, size_t len) {
     if (len != 0)
       memcpy(dst, src->memory + off, len);
     return true;
+  }
+  if (src->windowCount != 0) {
+    const FileWindow *w = &src->windows[src->lastUsed];
+    if (off >= w->offset && off - w->offset <= w->length &&
+        len <= w->length - (off - w->offset)) {
+      memcpy(dst, w->bytes + (off - w->offset), len);
+      return true;
+    }
   }
   return ReadFromFile(src, off, dst, len);
 }
@@ -85,11 +94,36 @@ inline bool ReadLe32(ByteSource *src, uint64_t off, uint32_t *value) {
   return true;
 }
 
+// The part of FindZeroUnit that reads a file, for a range already cut to
+// the source's size.
+bool FindZeroUnitInFile(ByteSource *src, uint64_t off, uint64_t stop,
+                        unsigned width, uint64_t *at);
+
 // Finds the first zero unit, 1 or 2 bytes wide (little-endian), among the
 // units at off, off + width, ... that lie wholly before end and inside the
 // source; false when there is none. A key or string scan, bounded like
 // every read, without a call per unit over memory.
-bool FindZeroUnit(ByteSource *src, uint64_t off, uint64_t end, unsigned width,
-                  uint64_t *at);
+inline bool FindZeroUnit(ByteSource *src, uint64_t off, uint64_t end,
+                         unsigned width, uint64_t *at) {
+  uint64_t stop = end < src->size ? end : src->size;
+  if (off > stop)
+    return false;
+  if (src->fd >= 0)
+    return FindZeroUnitInFile(src, off, stop, width, at);
+  const unsigned char *m = src->memory;
+  if (width == 1) {
+    const void *zero = memchr(m + off, 0, static_cast<size_t>(stop - off));
+    if (zero == nullptr)
+      return false;
+    *at = static_cast<uint64_t>(static_cast<const unsigned char *>(zero) - m);
+    return true;
+  }
+  for (uint64_t pos = off; stop - pos >= 2; pos += 2)
+    if ((m[pos] | m[pos + 1]) == 0) {
+      *at = pos;
+      return true;
+    }
+  return false;
+}
 
 #endif

@@ -98,8 +98,9 @@ bool KeyEquals(ByteSource *b, const Node &n, bool ansi, const char *comp,
     uint16_t unit;
     unsigned char c = static_cast<unsigned char>(comp[i]);
     unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);
-    if (!ReadLe16(b, n.start + 6 + 2 * i, &unit) ||
-        FoldUnit(unit) != FoldUnit(want))
+    if (!ReadLe16(b, n.start + 6 + 2 * i, &unit))
+      return false;
+    if (unit != want && FoldUnit(unit) != FoldUnit(want))
       return false;
   }
   return true;
@@ -198,8 +199,7 @@ bool QueryVersionBlock(unsigned char *block, const char *subBlock,
     while (*p == '\\')
       ++p;
     const char *comp = p;
-    while (*p != '\0' && *p != '\\')
-      ++p;
+    p += strcspn(p, "\\");
     size_t compLen = static_cast<size_t>(p - comp);
     if (compLen == 0)
       break;
@@ -246,7 +246,8 @@ bool QueryVersionBlock(unsigned char *block, const char *subBlock,
   if (node.valueLength != 0)
     while (2 * (units + 1) <= available &&
            ReadLe16(b, node.valueStart + 2 * units, &unit) && unit != 0)
-      out[units++] = UnicodeToCp1252(unit);
+      out[units++] = unit < 0x80 ? static_cast<unsigned char>(unit)
+                                 : UnicodeToCp1252(unit);
   if (units == 0) {
     // An empty string: the key's terminator serves as one.
     *value = (block + node.keyEnd - 2);

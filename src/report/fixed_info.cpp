@@ -2,6 +2,7 @@
 // type and subtype, and the translation's character set and language,
 // each decoded through a table of fixed texts.
 #include <stdio.h>
+#include <string.h>
 
 #include "report.h"
 
@@ -134,6 +135,32 @@ const Decode kFileFlags[] = {
 unsigned High(DWORD value) { return static_cast<unsigned>(value >> 16); }
 unsigned Low(DWORD value) { return static_cast<unsigned>(value & 0xFFFFu); }
 
+// Prints a label and four 16-bit numbers joined by dots, the second with
+// at least minSecond digits, as "%u.%02u.%u.%u" would; composed by hand,
+// since formatted printing cost more than the rest of the section.
+void PrintNumbers(const char *label, const unsigned (&parts)[4],
+                  int minSecond) {
+  char line[64]; // the longest label and four five-digit numbers fit
+  size_t used = strlen(label);
+  memcpy(line, label, used);
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0)
+      line[used++] = '.';
+    char digits[8];
+    int count = 0;
+    unsigned value = parts[i];
+    do {
+      digits[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    for (; i == 1 && count < minSecond; ++count)
+      digits[count] = '0';
+    while (count > 0)
+      line[used++] = digits[--count];
+  }
+  fwrite(line, 1, used, stdout);
+}
+
 template <size_t N> void PrintDecoded(const Decode (&table)[N], DWORD value) {
   for (const Decode &row : table)
     if (row.value == value) {
@@ -152,12 +179,14 @@ int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation) {
     return kStatusNoFixedInfo;
   }
   // Each half is an unsigned 16-bit number: 65535 never prints negative.
-  printf("\nVersion Number:\t   %u.%02u.%u.%u", High(fixed.dwFileVersionMS),
-         Low(fixed.dwFileVersionMS), High(fixed.dwFileVersionLS),
-         Low(fixed.dwFileVersionLS));
-  printf("\nProduct Number:\t   %u.%u.%u.%u", High(fixed.dwProductVersionMS),
-         Low(fixed.dwProductVersionMS), High(fixed.dwProductVersionLS),
-         Low(fixed.dwProductVersionLS));
+  PrintNumbers("\nVersion Number:\t   ",
+               {High(fixed.dwFileVersionMS), Low(fixed.dwFileVersionMS),
+                High(fixed.dwFileVersionLS), Low(fixed.dwFileVersionLS)},
+               2);
+  PrintNumbers("\nProduct Number:\t   ",
+               {High(fixed.dwProductVersionMS), Low(fixed.dwProductVersionMS),
+                High(fixed.dwProductVersionLS), Low(fixed.dwProductVersionLS)},
+               1);
   fputs("\nFile Flags:\t   ", stdout);
   for (const Decode &flag : kFileFlags)
     if (fixed.dwFileFlags & flag.value)
