@@ -161,9 +161,43 @@ bool FindNoCase(DIR *dir, const char *name, char *found, size_t foundSize) {
   return any;
 }
 
+namespace {
+
+// Whether a path is its own normal form: '/' alone between non-empty
+// components, none of them "." or "..", no directory ending in a period,
+// and, with stripLast, a last component without trailing dots or spaces.
+// The paths the driver composes from listed names nearly all are.
+bool IsNormal(const char *path, bool stripLast) {
+  const char *p = path[0] == '/' ? path + 1 : path;
+  for (;;) {
+    const char *start = p;
+    while (*p != '\0' && *p != '/' && *p != '\\')
+      ++p;
+    size_t len = static_cast<size_t>(p - start);
+    if (len == 0 || *p == '\\' ||
+        (start[0] == '.' && len <= 2 && (len == 1 || start[1] == '.')))
+      return false;
+    char end = start[len - 1];
+    if (*p == '\0')
+      return !(stripLast && (end == '.' || end == ' '));
+    if (end == '.')
+      return false;
+    ++p; // the '/'
+  }
+}
+
+} // namespace
+
 int NormalisePath(const char *path, bool stripLast, char *out, size_t outSize) {
   if (outSize < 2 || path[0] == '\0' || HasDrivePrefix(path))
     return -1;
+  if (IsNormal(path, stripLast)) {
+    size_t len = strlen(path);
+    if (len >= outSize)
+      return -1;
+    memcpy(out, path, len + 1);
+    return 0;
+  }
   PathBuilder b;
   StartPath(&b, out, outSize, IsPathSeparator(path[0]));
   bool vanished = false;

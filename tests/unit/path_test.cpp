@@ -68,6 +68,18 @@ TEST(NormalisePath, BothSeparatorsDotsAndTrailingDotsLikeWindows) {
   EXPECT_EQ(Normal("a/../.."), "..");
   EXPECT_EQ(Normal("../a/../../b."), "../../b");
   EXPECT_EQ(Normal("./x./y"), "x/y");
+  // Paths already in their normal form come back as they are; the ones
+  // that only look so do not.
+  EXPECT_EQ(Normal("dir/x.dll", false), "dir/x.dll");
+  EXPECT_EQ(Normal("/a b/c. ", false), "/a b/c. ");
+  EXPECT_EQ(Normal("/a b/c. ", true), "/a b/c");
+  EXPECT_EQ(Normal("x..", false), "x..");
+  EXPECT_EQ(Normal("a//b", false), "a/b");
+  EXPECT_EQ(Normal("a/./b/.", false), "a/b");
+  EXPECT_EQ(Normal("a/b/..", false), "a");
+  EXPECT_EQ(Normal("a/b./c", false), "a/b/c");
+  EXPECT_EQ(Normal("a\\b", false), "a/b");
+  EXPECT_EQ(Normal("//a", false), "/a");
   char tiny[8];
   EXPECT_EQ(NormalisePath("/abcdefghij", false, tiny, sizeof tiny), -1);
 }
