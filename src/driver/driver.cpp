@@ -1,10 +1,13 @@
 #include "driver.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "match.h"
+#include "options.h"
 #include "report.h"
+#include "run.h"
 #include "status.h"
 
 namespace {
@@ -14,14 +17,44 @@ const char kVersion[] = "4.02";
 const char kBuildStamp[] = "11/17/95 14:59";
 const char kNotice[] = "Copyright (C) Korvane 1995. All rights reserved.";
 
-// Paths live in buffers of the platform's limit: 259 characters and a zero.
-const size_t kPathBuffer = 260;
+const char kTooLongFormat[] =
+    "\n%s%s is longer than %u characters and was not examined.";
+const char kNoVersionFormat[] = "\n%s does not contain version information.\n";
+
+// Builds the pattern's directory prefix followed by name in buffer; false
+// when the result does not fit.
+bool ComposePath(const char *pattern, const char *name, char *buffer);
+
+// One regular file, in the run's output form.
+void ReportFile(RunState *run, const char *path) {
+  if (run->options.json) {
+    JsonReportFile(run, path);
+    return;
+  }
+  TextOptions text = {run->detailed, run->options.allStrings,
+                      run->options.utf8};
+  if (ReportVersionWith(path, text) != 0)
+    printf(kNoVersionFormat, path);
+}
+
+} // namespace
 
 // A path that does not fit is never cut short silently: it is named and
 // left alone.
-void ReportTooLong(const char *head, const char *tail) {
-  printf("\n%s%s is longer than %u characters and was not examined.", head,
-         tail, static_cast<unsigned>(kPathBuffer - 1));
+void ReportTooLong(RunState *run, const char *head, const char *tail) {
+  if (run->options.json) {
+    JsonFailure(run, (std::string(head) + tail).c_str(), "too-long",
+                TooLongMessageText(head, tail));
+    return;
+  }
+  printf(kTooLongFormat, head, tail, static_cast<unsigned>(kPathBuffer - 1));
+}
+
+void ReportFailure(RunState *run, int code, const char *path) {
+  if (run->options.json)
+    JsonFailure(run, path, JsonStatusWord(code), StatusMessageText(code, path));
+  else
+    ReportStatus(code, path);
 }
 
 // The length of a pattern's directory prefix: up to and including its last
@@ -35,8 +68,8 @@ size_t PrefixLength(const char *pattern) {
   return prefix;
 }
 
-// Builds the pattern's directory prefix followed by name in buffer; false
-// when the result does not fit.
+namespace {
+
 bool ComposePath(const char *pattern, const char *name, char *buffer) {
   size_t prefix = PrefixLength(pattern);
   size_t nameLen = strlen(name);
@@ -47,7 +80,9 @@ bool ComposePath(const char *pattern, const char *name, char *buffer) {
   return true;
 }
 
-void ReportMatches(const char *pattern, MatchList list, bool detailed) {
+} // namespace
+
+void ReportMatches(RunState *run, const char *pattern, MatchList list) {
   char buffer[kPathBuffer];
   for (MatchNode *node = list; node != nullptr; node = node->next) {
     if (!ComposePath(pattern, node->name, buffer)) {
@@ -55,22 +90,19 @@ void ReportMatches(const char *pattern, MatchList list, bool detailed) {
       size_t prefixLen = PrefixLength(pattern);
       memcpy(prefix, pattern, prefixLen);
       prefix[prefixLen] = '\0';
-      ReportTooLong(prefix, node->name);
+      ReportTooLong(run, prefix, node->name);
       continue;
     }
     int status = CheckRegularFile(buffer);
     if (status == kStatusNotRegularFile)
       continue; // a directory: passed over silently
     if (status != kStatusOk) {
-      ReportStatus(kStatusCannotOpen, buffer);
+      ReportFailure(run, kStatusCannotOpen, buffer);
       continue;
     }
-    if (ReportVersion(buffer, detailed) != 0)
-      printf("\n%s does not contain version information.\n", buffer);
+    ReportFile(run, buffer);
   }
 }
-
-} // namespace
 
 namespace {
 
@@ -112,6 +144,7 @@ const Message kMessages[] = {
     {kStatusNotWin32, "\n%s is not a Win32 executable.", kPath},
     {kStatusCannotOpen, "\nUnable to open file %s.", kPath},
     {kStatusNotFound, "\n%s was not found", kPath},
+    {kStatusFolderFailed, "\nUnable to read folder %s.", kPath},
 };
 
 // Every other code, 107 and the unknown ones alike.
@@ -120,13 +153,70 @@ const Message kInternalError = {0, "\nInternal Error: %s -- %i.",
 
 } // namespace
 
+namespace {
+
+const Message *FindMessage(int code) {
+  for (const Message &m : kMessages)
+    if (m.code == code)
+      return &m;
+  return &kInternalError;
+}
+
+// A printed message as one line of text: without the newline that begins
+// it, or the one that ends the does-not-contain line.
+std::string MessageText(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int need = vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text;
+  if (need > 0) {
+    text.resize(static_cast<size_t>(need) + 1);
+    vsnprintf(&text[0], text.size(), format, again);
+    text.resize(static_cast<size_t>(need));
+  }
+  va_end(again);
+  if (!text.empty() && text[0] == '\n')
+    text.erase(0, 1);
+  if (!text.empty() && text[text.size() - 1] == '\n')
+    text.erase(text.size() - 1);
+  return text;
+}
+
+} // namespace
+
+std::string StatusMessageText(int code, const char *path) {
+  if (path == nullptr)
+    path = "";
+  const Message *message = FindMessage(code);
+  switch (message->arguments) {
+  case kNoArguments:
+    return MessageText("%s", message->format);
+  case kPath:
+    return MessageText(message->format, path, path);
+  case kCodeThenPath:
+    return MessageText(message->format, code, path);
+  case kPathThenCode:
+    return MessageText(message->format, path, code);
+  }
+  return std::string();
+}
+
+std::string NoVersionMessageText(const char *path) {
+  return MessageText(kNoVersionFormat, path);
+}
+
+std::string TooLongMessageText(const char *head, const char *tail) {
+  return MessageText(kTooLongFormat, head, tail,
+                     static_cast<unsigned>(kPathBuffer - 1));
+}
+
 void ReportStatus(int code, const char *path) {
   if (path == nullptr)
     path = "";
-  const Message *message = &kInternalError;
-  for (const Message &m : kMessages)
-    if (m.code == code)
-      message = &m;
+  const Message *message = FindMessage(code);
   switch (message->arguments) {
   case kNoArguments:
     fputs(message->format, stdout);
@@ -144,8 +234,28 @@ void ReportStatus(int code, const char *path) {
 }
 
 int RunQuelvo(int argc, char **argv) {
+  RunState run = RunState();
+  int first = ParseLongOptions(argc, argv, &run.options);
+  if (run.options.help) {
+    PrintLongUsage();
+    return 0;
+  }
+  if (run.options.version) {
+    PrintProgramVersion();
+    return 0;
+  }
+  // What follows the long options is a command line of its own.
+  argc -= first - 1;
+  argv += first - 1;
+  bool json = run.options.json;
+
   if (argc < 2) {
-    ReportStatus(kStatusNoFileArgument, nullptr);
+    // Standard output carries JSON Lines only; the usage goes beside it.
+    if (json)
+      fprintf(stderr, "%s\n",
+              StatusMessageText(kStatusNoFileArgument, nullptr).c_str());
+    else
+      ReportStatus(kStatusNoFileArgument, nullptr);
     return 0;
   }
   if (strcmp(argv[1], "-?") == 0) {
@@ -154,11 +264,16 @@ int RunQuelvo(int argc, char **argv) {
     return 0;
   }
   bool detailed = strcmp(argv[1], "-d") == 0;
-  printf("\n");
-  printf("%s Win32 Executable Version Checker %s %s\n", kMaker, kVersion,
-         kBuildStamp);
-  printf("%s\n", kNotice);
-  if (argv[1][0] == '-' && (argv[1][1] == 'v' || argv[1][1] == 'V'))
+  run.detailed = detailed;
+  bool bannerOnly =
+      argv[1][0] == '-' && (argv[1][1] == 'v' || argv[1][1] == 'V');
+  if (!json || bannerOnly) {
+    printf("\n");
+    printf("%s Win32 Executable Version Checker %s %s\n", kMaker, kVersion,
+           kBuildStamp);
+    printf("%s\n", kNotice);
+  }
+  if (bannerOnly)
     return -1;
 
   MatchList list = nullptr;
@@ -169,17 +284,23 @@ int RunQuelvo(int argc, char **argv) {
     }
     const char *pattern = argv[i];
     if (strlen(pattern) >= kPathBuffer) {
-      ReportTooLong(pattern, "");
+      ReportTooLong(&run, pattern, "");
+      continue;
+    }
+    if (run.options.recursive) {
+      WalkArgument(&run, pattern);
       continue;
     }
     ExpandPattern(pattern, &list);
     if (list == nullptr) {
-      ReportStatus(kStatusNotFound, pattern);
+      ReportFailure(&run, kStatusNotFound, pattern);
       continue;
     }
-    ReportMatches(pattern, list, detailed);
+    ReportMatches(&run, pattern, list);
   }
   FreeMatchList(list);
+  if (json)
+    return run.failures > 0 ? 1 : 0;
   printf("\n");
   return 0;
 }

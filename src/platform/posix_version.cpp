@@ -12,6 +12,7 @@
 #include "byte_source.h"
 #include "exe_locate.h"
 #include "platform.h"
+#include "posix_open.h"
 #include "posix_path.h"
 #include "version_block.h"
 
@@ -168,4 +169,8 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
   *value = found;
   *length = foundLength;
   return 1;
+}
+
+int OpenRegularFile(const char *path, uint64_t *size) {
+  return OpenRegular(path, size);
 }

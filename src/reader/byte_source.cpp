@@ -1,28 +1,8 @@
 #include "byte_source.h"
 
-#include <errno.h>
 #include <string.h>
-#include <unistd.h>
 
-namespace {
-
-// Reads exactly len bytes or reports failure; a file that ends early has
-// changed under us and is treated as unreadable.
-bool ReadFully(int fd, uint64_t off, unsigned char *dst, size_t len) {
-  while (len > 0) {
-    ssize_t got = pread(fd, dst, len, static_cast<off_t>(off));
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      return false;
-    dst += got;
-    off += static_cast<uint64_t>(got);
-    len -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
-} // namespace
+#include "file_read.h"
 
 void InitFileSource(ByteSource *src, int fd, uint64_t size) {
   src->fd = fd;
@@ -56,7 +36,7 @@ bool ReadAt(ByteSource *src, uint64_t off, void *dst, size_t len) {
     return true;
   }
   if (len > sizeof src->window)
-    return ReadFully(src->fd, off, static_cast<unsigned char *>(dst), len);
+    return ReadFileRange(src->fd, off, static_cast<unsigned char *>(dst), len);
   // Pull in a page-aligned window around the request: the next header or
   // directory entry is usually close by.
   uint64_t start = off & ~static_cast<uint64_t>(4095);
@@ -66,7 +46,7 @@ bool ReadAt(ByteSource *src, uint64_t off, void *dst, size_t len) {
   if (want > src->size - start)
     want = static_cast<size_t>(src->size - start);
   src->windowLength = 0;
-  if (!ReadFully(src->fd, start, src->window, want))
+  if (!ReadFileRange(src->fd, start, src->window, want))
     return false;
   src->windowOffset = start;
   src->windowLength = want;

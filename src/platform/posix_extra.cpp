@@ -1,0 +1,75 @@
+// The long options' services over our own reader: the same walk and the
+// same code page table as the emulated version library, so that a value
+// found here is the one the classic report finds.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "byte_source.h"
+#include "codepage1252.h"
+#include "platform_extra.h"
+#include "posix_open.h"
+#include "posix_path.h"
+#include "unicode_text.h"
+#include "version_strings.h"
+
+void AppendUnitsAsUtf8(const char16_t *units, size_t count, std::string *out) {
+  AppendUtf16AsUtf8(units, count, out);
+}
+
+void AppendUnitsAsAnsi(const char16_t *units, size_t count, std::string *out) {
+  for (size_t i = 0; i < count; ++i)
+    out->push_back(static_cast<char>(UnicodeToCp1252(units[i])));
+}
+
+void AppendPathAsUtf8(const char *path, std::string *out) {
+  size_t len = 0;
+  while (path[len] != '\0')
+    ++len;
+  AppendBytesAsUtf8(path, len, out);
+}
+
+bool QueryVersionTextUtf8(const void *block, size_t blockSize,
+                          const char *subBlock, std::string *out) {
+  out->clear();
+  std::u16string text;
+  if (!QueryVersionText(block, blockSize, subBlock, &text))
+    return false;
+  AppendUtf16AsUtf8(text.data(), text.size(), out);
+  return true;
+}
+
+int QueryImageDescription(const char *path, ImageInfo *info,
+                          std::vector<uint16_t> *languages) {
+  info->kind = kKindUnknown;
+  info->machine = 0;
+  languages->clear();
+  uint64_t size;
+  int fd = OpenRegularFile(path, &size);
+  if (fd < 0)
+    return -1;
+  // The source carries an 8 KiB window: on the heap, not the stack.
+  ByteSource *src = static_cast<ByteSource *>(malloc(sizeof(ByteSource)));
+  int result = -1;
+  if (src != nullptr) {
+    InitFileSource(src, fd, size);
+    result = ReadImageInfo(src, info);
+    if (result == 0 && (info->kind == kKindPe32 || info->kind == kKindPe32Plus))
+      ListVersionLanguages(src, languages);
+    free(src);
+  }
+  close(fd);
+  return result;
+}
+
+bool IsLinkOrReparsePoint(const char *path) {
+  char normal[kHostPathMax];
+  if (NormalisePath(path, true, normal, sizeof normal) != 0)
+    return false;
+  struct stat st;
+  if (lstat(normal, &st) == 0)
+    return S_ISLNK(st.st_mode);
+  char real[kHostPathMax];
+  return ResolvePath(normal, real, sizeof real) == 0 && lstat(real, &st) == 0 &&
+         S_ISLNK(st.st_mode);
+}
