@@ -163,21 +163,36 @@ const Message *FindMessage(int code) {
 }
 
 // A printed message as one line of text: without the newline that begins
-// it, or the one that ends the does-not-contain line.
+// it, or the one that ends the does-not-contain line. The catalogue's
+// formats take only %s, %i and %u; formatting them here costs a fraction
+// of vsnprintf, which counts when every file of a folder has a message.
 std::string MessageText(const char *format, ...) {
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int need = vsnprintf(nullptr, 0, format, args);
-  va_end(args);
   std::string text;
-  if (need > 0) {
-    text.resize(static_cast<size_t>(need) + 1);
-    vsnprintf(&text[0], text.size(), format, again);
-    text.resize(static_cast<size_t>(need));
+  for (const char *p = format; *p != '\0'; ++p) {
+    if (p[0] != '%' || p[1] == '\0') {
+      text.push_back(*p);
+      continue;
+    }
+    char digits[16];
+    switch (*++p) {
+    case 's':
+      text.append(va_arg(args, const char *));
+      break;
+    case 'i':
+      snprintf(digits, sizeof digits, "%i", va_arg(args, int));
+      text.append(digits);
+      break;
+    case 'u':
+      snprintf(digits, sizeof digits, "%u", va_arg(args, unsigned));
+      text.append(digits);
+      break;
+    default:
+      text.push_back(*p);
+    }
   }
-  va_end(again);
+  va_end(args);
   if (!text.empty() && text[0] == '\n')
     text.erase(0, 1);
   if (!text.empty() && text[text.size() - 1] == '\n')

@@ -2,6 +2,7 @@
 // same code page table as the emulated version library, so that a value
 // found here is the one the classic report finds.
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +40,50 @@ bool QueryVersionTextUtf8(const void *block, size_t blockSize,
   return true;
 }
 
+namespace {
+
+// One parked file: the description opens a file just before the version
+// library opens the same path, so the descriptor is passed on, not closed.
+struct ParkedFile {
+  char path[kHostPathMax];
+  int fd;
+  uint64_t size;
+};
+ParkedFile gParked = {{0}, -1, 0};
+
+void DropParked() {
+  if (gParked.fd >= 0)
+    close(gParked.fd);
+  gParked.fd = -1;
+  gParked.path[0] = '\0';
+}
+
+void Park(const char *path, int fd, uint64_t size) {
+  DropParked();
+  size_t len = strlen(path);
+  if (len >= sizeof gParked.path) {
+    close(fd);
+    return;
+  }
+  memcpy(gParked.path, path, len + 1);
+  gParked.fd = fd;
+  gParked.size = size;
+}
+
+} // namespace
+
+int TakeParkedFile(const char *path, uint64_t *size) {
+  if (gParked.fd < 0 || strcmp(gParked.path, path) != 0) {
+    DropParked();
+    return -1;
+  }
+  int fd = gParked.fd;
+  *size = gParked.size;
+  gParked.fd = -1;
+  gParked.path[0] = '\0';
+  return fd;
+}
+
 int QueryImageDescription(const char *path, ImageInfo *info,
                           std::vector<uint16_t> *languages) {
   info->kind = kKindUnknown;
@@ -50,16 +95,16 @@ int QueryImageDescription(const char *path, ImageInfo *info,
     return -1;
   // The source carries an 8 KiB window: on the heap, not the stack.
   ByteSource *src = static_cast<ByteSource *>(malloc(sizeof(ByteSource)));
-  int result = -1;
   if (src != nullptr) {
     InitFileSource(src, fd, size);
-    result = ReadImageInfo(src, info);
-    if (result == 0 && (info->kind == kKindPe32 || info->kind == kKindPe32Plus))
+    if (ReadImageInfo(src, info) == 0 &&
+        (info->kind == kKindPe32 || info->kind == kKindPe32Plus))
       ListVersionLanguages(src, languages);
     free(src);
   }
-  close(fd);
-  return result;
+  // The version library is asked about this file next.
+  Park(path, fd, size);
+  return info->kind == kKindUnknown ? -1 : 0;
 }
 
 bool IsLinkOrReparsePoint(const char *path) {

@@ -9,4 +9,9 @@
 // stores its size. Returns the descriptor, or -1.
 int OpenRegularFile(const char *path, uint64_t *size);
 
+// A file that the image description opened, handed to the version
+// library's next open of the same path instead of a second open: returns
+// its descriptor and size, or -1 when none is parked for that path.
+int TakeParkedFile(const char *path, uint64_t *size);
+
 #endif

@@ -29,6 +29,9 @@ int OpenReadOnly(const char *path) {
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device that
 // took the file's place after the status query from blocking the open.
 int OpenRegular(const char *path, uint64_t *size) {
+  int parked = TakeParkedFile(path, size);
+  if (parked >= 0)
+    return parked;
   char normal[kHostPathMax];
   if (NormalisePath(path, true, normal, sizeof normal) < 0)
     return -1;

@@ -30,7 +30,16 @@ bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 } // namespace
 
 void AppendUtf16AsUtf8(const char16_t *units, size_t count, std::string *out) {
-  for (size_t i = 0; i < count; ++i) {
+  size_t i = 0;
+  // Most text is ASCII: copied through a buffer, not a byte at a time.
+  while (i < count && units[i] < 0x80) {
+    char ascii[64];
+    size_t n = 0;
+    while (i < count && units[i] < 0x80 && n < sizeof ascii)
+      ascii[n++] = static_cast<char>(units[i++]);
+    out->append(ascii, n);
+  }
+  for (; i < count; ++i) {
     char16_t u = units[i];
     if (IsHighSurrogate(u) && i + 1 < count && IsLowSurrogate(units[i + 1])) {
       char32_t c = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
@@ -51,8 +60,11 @@ void AppendBytesAsUtf8(const char *bytes, size_t count, std::string *out) {
   while (i < count) {
     unsigned char lead = b[i];
     if (lead < 0x80) {
-      out->push_back(static_cast<char>(lead));
-      ++i;
+      size_t run = i + 1;
+      while (run < count && b[run] < 0x80)
+        ++run;
+      out->append(bytes + i, run - i);
+      i = run;
       continue;
     }
     // The sequence length and the range of the second byte, which is where

@@ -31,38 +31,35 @@ bool ParseNode(const Walk &w, size_t off, size_t limit, Node *n) {
   size_t header = w.ansi ? 4 : 6;
   if (off > limit || limit - off < header)
     return false;
-  uint16_t length, valueLength, type = 0;
-  if (!ReadLe16(w.src, off, &length) ||
-      !ReadLe16(w.src, off + 2, &valueLength) ||
-      (!w.ansi && !ReadLe16(w.src, off + 4, &type)))
+  unsigned char head[6];
+  if (!ReadAt(w.src, off, head, header))
     return false;
+  size_t length = Le16(head);
   if (length < header)
     return false;
   n->start = off;
   n->end = length < limit - off ? off + length : limit;
-  n->valueLength = valueLength;
-  n->text = !w.ansi && type != 0;
-  size_t pos = off + header;
+  n->valueLength = Le16(head + 2);
+  n->text = !w.ansi && Le16(head + 4) != 0;
+  // The key's terminator, looked for a chunk at a time.
   size_t unit = w.ansi ? 1 : 2;
-  for (;; pos += unit) {
-    if (n->end - pos < unit)
+  size_t pos = off + header;
+  unsigned char chunk[64];
+  for (;;) {
+    size_t len = n->end - pos < sizeof chunk ? n->end - pos : sizeof chunk;
+    len -= len % unit;
+    if (len == 0 || !ReadAt(w.src, pos, chunk, len))
       return false;
-    uint16_t c;
-    if (w.ansi) {
-      unsigned char b;
-      if (!ReadAt(w.src, pos, &b, 1))
-        return false;
-      c = b;
-    } else if (!ReadLe16(w.src, pos, &c)) {
-      return false;
-    }
-    if (c == 0)
-      break;
+    for (size_t i = 0; i < len; i += unit)
+      if (chunk[i] == 0 && (unit == 1 || chunk[i + 1] == 0)) {
+        n->keyEnd = pos + i + unit;
+        n->valueStart = Align4(n->keyEnd);
+        n->childStart =
+            Align4(n->valueStart + n->valueLength * (n->text ? 2 : 1));
+        return true;
+      }
+    pos += len;
   }
-  n->keyEnd = pos + unit;
-  n->valueStart = Align4(n->keyEnd);
-  n->childStart = Align4(n->valueStart + n->valueLength * (n->text ? 2 : 1));
-  return true;
 }
 
 char16_t FoldUnit(char16_t u) {
@@ -75,22 +72,49 @@ char16_t FoldUnit(char16_t u) {
   return u;
 }
 
-// The key of a node as UTF-16; a 16-bit key's bytes through code page 1252.
+// Appends the units of [from, to) to out, read through the cursor in
+// chunks; a 16-bit block's bytes through code page 1252. Stops at the
+// first zero unit when stopAtZero is set.
+void AppendUnits(const Walk &w, size_t from, size_t to, bool stopAtZero,
+                 std::u16string *out) {
+  unsigned char chunk[256];
+  char16_t units[256];
+  while (from < to) {
+    size_t len = to - from < sizeof chunk ? to - from : sizeof chunk;
+    if (!w.ansi)
+      len &= ~static_cast<size_t>(1);
+    if (len == 0 || !ReadAt(w.src, from, chunk, len))
+      return;
+    size_t n = 0;
+    bool stopped = false;
+    if (w.ansi) {
+      for (size_t i = 0; i < len && !stopped; ++i) {
+        if (stopAtZero && chunk[i] == 0)
+          stopped = true;
+        else
+          units[n++] = static_cast<char16_t>(Cp1252ToUnicode(chunk[i]));
+      }
+    } else {
+      for (size_t i = 0; i < len && !stopped; i += 2) {
+        char16_t unit = static_cast<char16_t>(chunk[i] | (chunk[i + 1] << 8));
+        if (stopAtZero && unit == 0)
+          stopped = true;
+        else
+          units[n++] = unit;
+      }
+    }
+    out->append(units, n);
+    if (stopped)
+      return;
+    from += len;
+  }
+}
+
+// The key of a node as UTF-16, without its terminator.
 std::u16string ReadKey(const Walk &w, const Node &n) {
   std::u16string key;
-  size_t header = w.ansi ? 4 : 6;
   size_t unit = w.ansi ? 1 : 2;
-  for (size_t pos = n.start + header; pos < n.keyEnd - unit; pos += unit) {
-    if (w.ansi) {
-      unsigned char b = 0;
-      ReadAt(w.src, pos, &b, 1);
-      key.push_back(static_cast<char16_t>(Cp1252ToUnicode(b)));
-    } else {
-      uint16_t u = 0;
-      ReadLe16(w.src, pos, &u);
-      key.push_back(static_cast<char16_t>(u));
-    }
-  }
+  AppendUnits(w, n.start + (w.ansi ? 4 : 6), n.keyEnd - unit, false, &key);
   return key;
 }
 
@@ -148,22 +172,7 @@ std::u16string ReadText(const Walk &w, const Node &n) {
   std::u16string text;
   if (n.valueLength == 0 || n.valueStart >= n.end)
     return text;
-  size_t available = n.end - n.valueStart;
-  if (w.ansi) {
-    for (size_t i = 0; i < available; ++i) {
-      unsigned char b;
-      if (!ReadAt(w.src, n.valueStart + i, &b, 1) || b == 0)
-        break;
-      text.push_back(static_cast<char16_t>(Cp1252ToUnicode(b)));
-    }
-    return text;
-  }
-  for (size_t i = 0; 2 * (i + 1) <= available; ++i) {
-    uint16_t u;
-    if (!ReadLe16(w.src, n.valueStart + 2 * i, &u) || u == 0)
-      break;
-    text.push_back(static_cast<char16_t>(u));
-  }
+  AppendUnits(w, n.valueStart, n.end, true, &text);
   return text;
 }
 

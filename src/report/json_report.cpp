@@ -3,41 +3,54 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <nlohmann/json.hpp>
+#include <unordered_set>
 
+#include "json_writer.h"
 #include "platform_extra.h"
 #include "report.h"
 #include "unicode_text.h"
 
 namespace {
 
-typedef nlohmann::ordered_json Json;
-
 // A table text of the detailed report (code page 1252) as a JSON string,
 // or null where the report prints none.
-Json TableText(const char *text) {
-  if (text == nullptr)
-    return nullptr;
+void TableText(JsonWriter *w, const char *text) {
+  if (text == nullptr) {
+    JsonNull(w);
+    return;
+  }
+  size_t length = strlen(text);
+  bool ascii = true;
+  for (size_t i = 0; i < length && ascii; ++i)
+    ascii = static_cast<unsigned char>(text[i]) < 0x80;
+  if (ascii) {
+    JsonString(w, text, length);
+    return;
+  }
   std::string utf8;
-  AppendCp1252AsUtf8(text, strlen(text), &utf8);
-  return utf8;
+  AppendCp1252AsUtf8(text, length, &utf8);
+  JsonString(w, utf8);
 }
 
-Json Language(unsigned id) {
-  Json j;
-  j["id"] = id;
-  j["name"] = TableText(LanguageText(id));
-  return j;
+void Language(JsonWriter *w, unsigned id) {
+  JsonBeginObject(w);
+  JsonKey(w, "id");
+  JsonNumber(w, id);
+  JsonKey(w, "name");
+  TableText(w, LanguageText(id));
+  JsonEndObject(w);
 }
 
-Json Charset(unsigned id) {
-  Json j;
-  j["id"] = id;
-  j["name"] = TableText(CharacterSetText(id));
-  return j;
+void Charset(JsonWriter *w, unsigned id) {
+  JsonBeginObject(w);
+  JsonKey(w, "id");
+  JsonNumber(w, id);
+  JsonKey(w, "name");
+  TableText(w, CharacterSetText(id));
+  JsonEndObject(w);
 }
 
-Json Format(int kind) {
+const char *FormatName(int kind) {
   switch (kind) {
   case kKindPe32:
     return "PE32";
@@ -53,136 +66,224 @@ Json Format(int kind) {
 }
 
 // IMAGE_FILE_HEADER.Machine: the common names, else the number itself.
-Json Machine(const ImageInfo &image) {
-  if (image.kind != kKindPe32 && image.kind != kKindPe32Plus)
-    return nullptr;
+void Machine(JsonWriter *w, const ImageInfo &image) {
+  if (image.kind != kKindPe32 && image.kind != kKindPe32Plus) {
+    JsonNull(w);
+    return;
+  }
   switch (image.machine) {
   case 0x014C: // IMAGE_FILE_MACHINE_I386
-    return "x86";
+    JsonStringOrNull(w, "x86");
+    break;
   case 0x8664: // IMAGE_FILE_MACHINE_AMD64
-    return "x64";
+    JsonStringOrNull(w, "x64");
+    break;
   case 0xAA64: // IMAGE_FILE_MACHINE_ARM64
-    return "arm64";
+    JsonStringOrNull(w, "arm64");
+    break;
   case 0x01C0: // IMAGE_FILE_MACHINE_ARM
   case 0x01C2: // IMAGE_FILE_MACHINE_THUMB
   case 0x01C4: // IMAGE_FILE_MACHINE_ARMNT
-    return "arm";
+    JsonStringOrNull(w, "arm");
+    break;
   default:
-    return image.machine;
+    JsonNumber(w, image.machine);
   }
 }
 
-std::string Dotted(DWORD ms, DWORD ls) {
-  char text[32];
-  snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(ms >> 16),
-           static_cast<unsigned>(ms & 0xFFFFu), static_cast<unsigned>(ls >> 16),
-           static_cast<unsigned>(ls & 0xFFFFu));
-  return text;
+void AppendDecimal(unsigned value, std::string *out) {
+  char digits[12];
+  size_t at = sizeof digits;
+  do {
+    digits[--at] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  out->append(digits + at, sizeof digits - at);
 }
 
-void AddFacts(const VersionFacts &f, Json *j) {
-  Json &o = *j;
-  o["format"] = Format(f.image.kind);
-  o["machine"] = Machine(f.image);
-  if (f.hasTranslations) {
-    o["language"] = Language(f.translation & 0xFFFFu);
-    o["charset"] = Charset(f.translation >> 16);
-  } else {
-    o["language"] = nullptr;
-    o["charset"] = nullptr;
-  }
-  if (f.hasTable) {
-    Json strings = Json::object();
-    // A key stored twice keeps its first value, the one a lookup finds.
-    for (const VersionText &s : f.strings)
-      if (!strings.contains(s.key))
-        strings[s.key] = s.value;
-    o["strings"] = strings;
-  } else {
-    o["strings"] = nullptr;
-  }
-  if (f.hasTranslations) {
-    Json list = Json::array();
-    for (uint32_t t : f.translations) {
-      Json entry;
-      entry["language"] = Language(t & 0xFFFFu);
-      entry["charset"] = Charset(t >> 16);
-      list.push_back(entry);
+void Dotted(JsonWriter *w, DWORD ms, DWORD ls) {
+  std::string text;
+  AppendDecimal(ms >> 16, &text);
+  text.push_back('.');
+  AppendDecimal(ms & 0xFFFFu, &text);
+  text.push_back('.');
+  AppendDecimal(ls >> 16, &text);
+  text.push_back('.');
+  AppendDecimal(ls & 0xFFFFu, &text);
+  JsonString(w, text);
+}
+
+// A key stored twice keeps its first value, the one a lookup finds: JSON
+// readers disagree on which of two equal names they keep.
+void Strings(JsonWriter *w, const std::vector<VersionText> &strings) {
+  JsonBeginObject(w);
+  std::unordered_set<std::string> seen;
+  const size_t kLinearLimit = 32;
+  for (size_t i = 0; i < strings.size(); ++i) {
+    const std::string &key = strings[i].key;
+    bool repeated = false;
+    if (strings.size() <= kLinearLimit) {
+      for (size_t j = 0; j < i && !repeated; ++j)
+        repeated = strings[j].key == key;
+    } else {
+      repeated = !seen.insert(key).second;
     }
-    o["translations"] = list;
-  } else {
-    o["translations"] = nullptr;
+    if (repeated)
+      continue;
+    JsonMemberName(w, key.data(), key.size());
+    JsonString(w, strings[i].value);
   }
+  JsonEndObject(w);
+}
+
+void Fixed(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
+  const struct {
+    const char *key;
+    DWORD value;
+  } fields[] = {
+      {"signature", r.dwSignature},
+      {"struc_version", r.dwStrucVersion},
+      {"file_version_ms", r.dwFileVersionMS},
+      {"file_version_ls", r.dwFileVersionLS},
+      {"product_version_ms", r.dwProductVersionMS},
+      {"product_version_ls", r.dwProductVersionLS},
+      {"file_flags_mask", r.dwFileFlagsMask},
+      {"file_flags", r.dwFileFlags},
+      {"file_os", r.dwFileOS},
+      {"file_type", r.dwFileType},
+      {"file_subtype", r.dwFileSubtype},
+      {"file_date_ms", r.dwFileDateMS},
+      {"file_date_ls", r.dwFileDateLS},
+  };
+  JsonBeginObject(w);
+  for (const auto &field : fields) {
+    JsonKey(w, field.key, strlen(field.key));
+    JsonNumber(w, field.value);
+  }
+  JsonEndObject(w);
+}
+
+void Facts(JsonWriter *w, const VersionFacts &f) {
+  JsonKey(w, "format");
+  JsonStringOrNull(w, FormatName(f.image.kind));
+  JsonKey(w, "machine");
+  Machine(w, f.image);
+  JsonKey(w, "language");
+  if (f.hasTranslations)
+    Language(w, f.translation & 0xFFFFu);
+  else
+    JsonNull(w);
+  JsonKey(w, "charset");
+  if (f.hasTranslations)
+    Charset(w, f.translation >> 16);
+  else
+    JsonNull(w);
+  JsonKey(w, "strings");
+  if (f.hasTable)
+    Strings(w, f.strings);
+  else
+    JsonNull(w);
+  JsonKey(w, "translations");
+  if (f.hasTranslations) {
+    JsonBeginArray(w);
+    for (uint32_t t : f.translations) {
+      JsonBeginObject(w);
+      JsonKey(w, "language");
+      Language(w, t & 0xFFFFu);
+      JsonKey(w, "charset");
+      Charset(w, t >> 16);
+      JsonEndObject(w);
+    }
+    JsonEndArray(w);
+  } else {
+    JsonNull(w);
+  }
+  JsonKey(w, "languages");
   if (f.languages.size() > 1) {
-    Json list = Json::array();
+    JsonBeginArray(w);
     for (uint16_t id : f.languages)
-      list.push_back(Language(id));
-    o["languages"] = list;
+      Language(w, id);
+    JsonEndArray(w);
   } else {
-    o["languages"] = nullptr;
-  }
-  if (!f.hasFixed) {
-    for (const char *key : {"file_version", "product_version", "flags", "os",
-                            "type", "subtype", "fixed"})
-      o[key] = nullptr;
-    return;
+    JsonNull(w);
   }
   const VS_FIXEDFILEINFO &r = f.fixed;
-  o["file_version"] = Dotted(r.dwFileVersionMS, r.dwFileVersionLS);
-  o["product_version"] = Dotted(r.dwProductVersionMS, r.dwProductVersionLS);
-  const char *words[6];
-  size_t lengths[6];
-  int count = FileFlagWords(r.dwFileFlags, words, lengths);
-  Json flags = Json::array();
-  for (int i = 0; i < count; ++i)
-    flags.push_back(std::string(words[i], lengths[i]));
-  o["flags"] = flags;
-  o["os"] = TableText(FileOsText(r.dwFileOS));
-  o["type"] = TableText(FileTypeText(r.dwFileType));
-  o["subtype"] = TableText(FileSubtypeText(r.dwFileType, r.dwFileSubtype));
-  Json fixed;
-  fixed["signature"] = r.dwSignature;
-  fixed["struc_version"] = r.dwStrucVersion;
-  fixed["file_version_ms"] = r.dwFileVersionMS;
-  fixed["file_version_ls"] = r.dwFileVersionLS;
-  fixed["product_version_ms"] = r.dwProductVersionMS;
-  fixed["product_version_ls"] = r.dwProductVersionLS;
-  fixed["file_flags_mask"] = r.dwFileFlagsMask;
-  fixed["file_flags"] = r.dwFileFlags;
-  fixed["file_os"] = r.dwFileOS;
-  fixed["file_type"] = r.dwFileType;
-  fixed["file_subtype"] = r.dwFileSubtype;
-  fixed["file_date_ms"] = r.dwFileDateMS;
-  fixed["file_date_ls"] = r.dwFileDateLS;
-  o["fixed"] = fixed;
+  JsonKey(w, "file_version");
+  if (f.hasFixed)
+    Dotted(w, r.dwFileVersionMS, r.dwFileVersionLS);
+  else
+    JsonNull(w);
+  JsonKey(w, "product_version");
+  if (f.hasFixed)
+    Dotted(w, r.dwProductVersionMS, r.dwProductVersionLS);
+  else
+    JsonNull(w);
+  JsonKey(w, "flags");
+  if (f.hasFixed) {
+    const char *words[6];
+    size_t lengths[6];
+    int count = FileFlagWords(r.dwFileFlags, words, lengths);
+    JsonBeginArray(w);
+    for (int i = 0; i < count; ++i)
+      JsonString(w, words[i], lengths[i]);
+    JsonEndArray(w);
+  } else {
+    JsonNull(w);
+  }
+  JsonKey(w, "os");
+  if (f.hasFixed)
+    TableText(w, FileOsText(r.dwFileOS));
+  else
+    JsonNull(w);
+  JsonKey(w, "type");
+  if (f.hasFixed)
+    TableText(w, FileTypeText(r.dwFileType));
+  else
+    JsonNull(w);
+  JsonKey(w, "subtype");
+  if (f.hasFixed)
+    TableText(w, FileSubtypeText(r.dwFileType, r.dwFileSubtype));
+  else
+    JsonNull(w);
+  JsonKey(w, "fixed");
+  if (f.hasFixed)
+    Fixed(w, r);
+  else
+    JsonNull(w);
 }
 
 } // namespace
 
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts) {
-  Json o;
-  std::string utf8Path;
-  AppendPathAsUtf8(path, &utf8Path);
-  o["path"] = utf8Path;
-  o["status"] = status;
+  JsonWriter w = JsonWriter();
+  w.text.reserve(1024);
+  JsonBeginObject(&w);
+  JsonKey(&w, "path");
+  std::string text;
+  AppendPathAsUtf8(path, &text);
+  JsonString(&w, text);
+  JsonKey(&w, "status");
+  JsonStringOrNull(&w, status);
+  JsonKey(&w, "message");
   if (message != nullptr) {
-    std::string utf8Message;
-    AppendPathAsUtf8(message, &utf8Message);
-    o["message"] = utf8Message;
+    text.clear();
+    AppendPathAsUtf8(message, &text);
+    JsonString(&w, text);
   } else {
-    o["message"] = nullptr;
+    JsonNull(&w);
   }
   if (facts != nullptr) {
-    AddFacts(*facts, &o);
+    Facts(&w, *facts);
   } else {
     for (const char *key :
          {"format", "machine", "language", "charset", "strings", "translations",
           "languages", "file_version", "product_version", "flags", "os", "type",
-          "subtype", "fixed"})
-      o[key] = nullptr;
+          "subtype", "fixed"}) {
+      JsonKey(&w, key, strlen(key));
+      JsonNull(&w);
+    }
   }
-  // Every text is UTF-8 already; the replacing handler is a second line of
-  // defence, so that dump() can never throw on a stray byte.
-  return o.dump(-1, ' ', false, Json::error_handler_t::replace);
+  JsonEndObject(&w);
+  return w.text;
 }

@@ -88,9 +88,10 @@ int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
 
 int GatherVersionFacts(const char *path, VersionFacts *f) {
   *f = VersionFacts();
+  // First: on POSIX the version library then reuses the file it opened.
+  QueryImageDescription(path, &f->image, &f->languages);
   DWORD handle = 0;
   DWORD size = GetFileVersionInfoSizeA(path, &handle);
-  QueryImageDescription(path, &f->image, &f->languages);
   if (size == 0)
     return kStatusNoVersionInfo;
   void *block = malloc(size);

@@ -1,0 +1,43 @@
+// A JSON text built in one string: objects, arrays, strings, unsigned
+// numbers and null, written in order with the commas put in for the
+// caller. Strings come out as valid UTF-8 whatever bytes go in.
+#ifndef QUELVO_JSON_WRITER_H
+#define QUELVO_JSON_WRITER_H
+
+#include <stddef.h>
+
+#include <string>
+
+struct JsonWriter {
+  std::string text;
+  bool needComma; // a value stands before the next one at this level
+};
+
+void JsonBeginObject(JsonWriter *w);
+void JsonEndObject(JsonWriter *w);
+void JsonBeginArray(JsonWriter *w);
+void JsonEndArray(JsonWriter *w);
+
+// A member's name that is one of our own ASCII words, written as it is;
+// its value is the next thing written.
+void JsonKey(JsonWriter *w, const char *key, size_t length);
+template <size_t N> void JsonKey(JsonWriter *w, const char (&key)[N]) {
+  JsonKey(w, key, N - 1);
+}
+
+// A member's name from the data, escaped like any string.
+void JsonMemberName(JsonWriter *w, const char *name, size_t length);
+
+// A string value. Every ill-formed UTF-8 sequence becomes U+FFFD; quotes,
+// backslashes and control characters are escaped, and so are DEL, the C1
+// controls and U+2028/U+2029, which some line splitters take for line
+// ends, so that one object is always exactly one line.
+void JsonString(JsonWriter *w, const char *text, size_t length);
+void JsonString(JsonWriter *w, const std::string &text);
+// A string, or null when text is null.
+void JsonStringOrNull(JsonWriter *w, const char *text);
+
+void JsonNumber(JsonWriter *w, unsigned long value);
+void JsonNull(JsonWriter *w);
+
+#endif
