@@ -6,9 +6,10 @@
 #   run.sh QUELVO TESTS_DIR --update   rewrite the expected files
 #
 # A case is cases/NAME.args, one argument per line, run from TESTS_DIR/
-# fixtures. Its output must equal cases/NAME.out and its exit status
-# cases/NAME.status (0 when absent). QUELVO_RUNNER, when set, is put in
-# front of the program (an emulator, for instance); QUELVO_FOLD_CRLF=1
+# fixtures (special* cases from a folder of special entries, tree* cases
+# from a small folder tree). Its output must equal cases/NAME.out and its
+# exit status cases/NAME.status (0 when absent). QUELVO_RUNNER, when set,
+# is put in front of the program (an emulator, for instance); QUELVO_FOLD_CRLF=1
 # turns CRLF into LF before comparing; QUELVO_SKIP_CASES lists case names
 # to leave out, with the reason kept by the caller.
 set -u
@@ -67,10 +68,24 @@ python3 -c "import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])" 
 printf 'not an executable\n' >"$special/plain.txt"
 head -c 100 "$tests/fixtures/pe/basic.dll" >"$special/truncated.dll"
 
+# A tree for --recursive: files at three depths, an empty folder, a hidden
+# one, a text file, and a link to a folder, which the walk does not follow.
+tree="$scratch/tree"
+mkdir -p "$tree/alpha/inner" "$tree/beta" "$tree/empty" "$tree/.hidden"
+cp "$tests/fixtures/pe/basic.dll" "$tree/top.dll"
+cp "$tests/fixtures/pe/app32.exe" "$tree/alpha/app32.exe"
+cp "$tests/fixtures/pe/app64.exe" "$tree/alpha/inner/app64.exe"
+cp "$tests/fixtures/ne/app16.exe" "$tree/beta/app16.exe"
+cp "$tests/fixtures/pe/nover.dll" "$tree/beta/nover.dll"
+cp "$tests/fixtures/lossless/unicode.dll" "$tree/.hidden/unicode.dll"
+printf 'not an executable\n' >"$tree/alpha/readme.txt"
+ln -s alpha "$tree/link"
+
 for argsfile in "$cases"/*.args; do
   name=$(basename "$argsfile" .args)
   case $name in
   special*) check "$name" "$special" ;;
+  tree*) check "$name" "$tree" ;;
   *) check "$name" "$tests/fixtures" ;;
   esac
 done
