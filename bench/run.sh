@@ -266,3 +266,31 @@ print(f"{'quelvo, 100,000-file folder':<42} {t:>9.3f}s   {'< 2 s':<14} {ok(t < 2
 EOF
 echo
 echo "raw hyperfine results: $BENCH_DIR/results/*.json"
+
+# ---------------------------------------------------------------- 7. --json
+# quelvo --json against quelvo -d on the same files, measured here, one
+# right after the other: the JSON Lines output reads every string of the
+# table, the whole translation list and the image's kind and languages on
+# top of what the detailed report reads. Target: within 1.3x of -d.
+log "--json against -d on real/"
+# --json exits with 1 when a file has no version information: -i.
+hf json-row-d-real "$RUNS" -i "'$QUELVO' -d 'real/*'"
+hf json-row-json-real "$RUNS" -i "'$QUELVO' --json 'real/*'"
+"$PY" - "$BENCH_DIR/results" <<'PYEOF'
+import json, os, sys
+
+res = sys.argv[1]
+def stats(name):
+    with open(os.path.join(res, name + ".json")) as f:
+        r = json.load(f)["results"][0]
+    return r["mean"], r["stddev"] or 0.0, r["user"] + r["system"]
+
+d, d_sd, d_cpu = stats("json-row-d-real")
+j, j_sd, j_cpu = stats("json-row-json-real")
+print(f"{'command':<42} {'mean':>10} {'stddev':>10} {'user+sys':>10}")
+print(f"{'quelvo -d real/* (this block)':<42} {d*1000:>8.1f}ms {d_sd*1000:>8.1f}ms {d_cpu*1000:>8.1f}ms")
+print(f"{'quelvo --json real/*':<42} {j*1000:>8.1f}ms {j_sd*1000:>8.1f}ms {j_cpu*1000:>8.1f}ms")
+r = j / d
+print(f"{'--json / -d (mean wall time)':<42} {r:>9.2f}x   {'<= 1.3x':<14} {'met' if r <= 1.3 else 'MISSED'}")
+print(f"{'--json / -d (user+system time)':<42} {j_cpu / d_cpu:>9.2f}x")
+PYEOF
