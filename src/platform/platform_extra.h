@@ -33,12 +33,23 @@ void AppendPathAsUtf8(const char *path, std::string *out);
 bool QueryVersionTextUtf8(const void *block, size_t blockSize,
                           const char *subBlock, std::string *out);
 
+// Whether a sub-block path names a value, as the lossless lookup (on
+// Windows VerQueryValueW) answers; nothing is converted.
+bool HasVersionText(const void *block, size_t blockSize, const char *subBlock);
+
 // The kind of executable and, for PE, the languages its version resource
 // is stored in, from the file's own headers. Returns 0, or -1 when the
 // file cannot be opened or is no executable we know (info->kind is then
 // kKindUnknown and languages empty).
 int QueryImageDescription(const char *path, ImageInfo *info,
                           std::vector<uint16_t> *languages);
+
+// A hint that QueryImageDescription of path follows the next
+// GetFileVersionInfoSizeA of the same path: where the version library is
+// our own, it then notes the description from the reads it makes anyway,
+// and the file is neither opened nor read a second time. Answers do not
+// change either way.
+void ExpectImageDescription(const char *path);
 
 // True when path names a symbolic link, junction or other reparse point
 // (to a folder or not); a recursive walk does not follow them.

@@ -40,48 +40,40 @@ bool QueryVersionTextUtf8(const void *block, size_t blockSize,
   return true;
 }
 
+bool HasVersionText(const void *block, size_t blockSize, const char *subBlock) {
+  return HasVersionValue(block, blockSize, subBlock);
+}
+
 namespace {
 
-// One parked file: the description opens a file just before the version
-// library opens the same path, so the descriptor is passed on, not closed.
-struct ParkedFile {
+// What the version library's last locate of one path read on the way, kept
+// for the long options' description of the same file: one entry, asked for
+// before the size query and taken right after it.
+struct Noted {
   char path[kHostPathMax];
-  int fd;
-  uint64_t size;
+  bool expected; // asked for, not yet located
+  bool noted;    // located, not yet taken
+  ImageInfo info;
+  std::vector<uint16_t> languages;
 };
-ParkedFile gParked = {{0}, -1, 0};
-
-void DropParked() {
-  if (gParked.fd >= 0)
-    close(gParked.fd);
-  gParked.fd = -1;
-  gParked.path[0] = '\0';
-}
-
-void Park(const char *path, int fd, uint64_t size) {
-  DropParked();
-  size_t len = strlen(path);
-  if (len >= sizeof gParked.path) {
-    close(fd);
-    return;
-  }
-  memcpy(gParked.path, path, len + 1);
-  gParked.fd = fd;
-  gParked.size = size;
-}
+Noted gNoted = {{0}, false, false, {kKindUnknown, 0}, {}};
 
 } // namespace
 
-int TakeParkedFile(const char *path, uint64_t *size) {
-  if (gParked.fd < 0 || strcmp(gParked.path, path) != 0) {
-    DropParked();
-    return -1;
-  }
-  int fd = gParked.fd;
-  *size = gParked.size;
-  gParked.fd = -1;
-  gParked.path[0] = '\0';
-  return fd;
+void ExpectImageDescription(const char *path) {
+  size_t len = strlen(path);
+  gNoted.noted = false;
+  gNoted.expected = len < sizeof gNoted.path;
+  if (gNoted.expected)
+    memcpy(gNoted.path, path, len + 1);
+}
+
+int LocateNoting(const char *path, ByteSource *src, VersionResource *res) {
+  if (!gNoted.expected || strcmp(gNoted.path, path) != 0)
+    return LocateVersionResource(src, res);
+  gNoted.expected = false;
+  gNoted.noted = true;
+  return LocateAndDescribe(src, res, &gNoted.info, &gNoted.languages);
 }
 
 int QueryImageDescription(const char *path, ImageInfo *info,
@@ -89,6 +81,13 @@ int QueryImageDescription(const char *path, ImageInfo *info,
   info->kind = kKindUnknown;
   info->machine = 0;
   languages->clear();
+  if (gNoted.noted && strcmp(gNoted.path, path) == 0) {
+    gNoted.noted = false;
+    *info = gNoted.info;
+    languages->swap(gNoted.languages);
+    return info->kind == kKindUnknown ? -1 : 0;
+  }
+  gNoted.expected = gNoted.noted = false;
   uint64_t size;
   int fd = OpenRegularFile(path, &size);
   if (fd < 0)
@@ -102,8 +101,7 @@ int QueryImageDescription(const char *path, ImageInfo *info,
       ListVersionLanguages(src, languages);
     free(src);
   }
-  // The version library is asked about this file next.
-  Park(path, fd, size);
+  close(fd);
   return info->kind == kKindUnknown ? -1 : 0;
 }
 

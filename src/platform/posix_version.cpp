@@ -29,9 +29,6 @@ int OpenReadOnly(const char *path) {
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device that
 // took the file's place after the status query from blocking the open.
 int OpenRegular(const char *path, uint64_t *size) {
-  int parked = TakeParkedFile(path, size);
-  if (parked >= 0)
-    return parked;
   char normal[kHostPathMax];
   if (NormalisePath(path, true, normal, sizeof normal) < 0)
     return -1;
@@ -66,7 +63,7 @@ int Locate(const char *path, ByteSource **source, VersionResource *res) {
     return -1;
   }
   InitFileSource(src, fd, size);
-  if (LocateVersionResource(src, res) != 0) {
+  if (LocateNoting(path, src, res) != 0) {
     close(fd);
     free(src);
     return -1;

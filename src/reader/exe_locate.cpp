@@ -123,7 +123,26 @@ bool OpenPeResources(ByteSource *src, uint64_t ntHeader, PeImage *pe,
   return RvaToOffset(src, *pe, resourceRva, true, root);
 }
 
-int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res) {
+// The id of every entry of a language directory that points at data, in
+// directory order; named entries carry no id and are left out. At most
+// 65,535 entries of 8 bytes: the walk is bounded by the counts.
+void ListLanguageEntries(ByteSource *src, uint64_t dir,
+                         std::vector<uint16_t> *languages) {
+  uint16_t named, ids;
+  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
+    return;
+  uint64_t first = dir + 16 + uint64_t{8} * named;
+  for (uint32_t i = 0; i < ids; ++i) {
+    unsigned char entry[8]; // IMAGE_RESOURCE_DIRECTORY_ENTRY
+    if (!ReadAt(src, first + uint64_t{8} * i, entry, sizeof entry))
+      return; // a directory cut short lists what it holds
+    if ((Le32(entry + 4) & kSubdirectoryBit) == 0)
+      languages->push_back(Le16(entry));
+  }
+}
+
+int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res,
+             std::vector<uint16_t> *languageList) {
   PeImage pe;
   uint64_t root;
   if (!OpenPeResources(src, ntHeader, &pe, &root))
@@ -136,6 +155,9 @@ int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res) {
       !FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir))
     return -1;
   uint64_t languages = root + languageDir;
+  // Listed while the directory is at hand, before the choice is made.
+  if (languageList != nullptr)
+    ListLanguageEntries(src, languages, languageList);
   // US-English Windows tries neutral, en-US, then English, then the first.
   static const uint16_t kLanguageOrder[] = {0x0000, 0x0409, 0x0009};
   bool found = false;
@@ -257,6 +279,16 @@ int LocateLe(ByteSource *src, uint64_t leHeader, VersionResource *res) {
 } // namespace
 
 int LocateVersionResource(ByteSource *src, VersionResource *res) {
+  return LocateAndDescribe(src, res, nullptr, nullptr);
+}
+
+int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
+                      std::vector<uint16_t> *languages) {
+  // The headers are read again just below, from the same window.
+  if (info != nullptr)
+    ReadImageInfo(src, info);
+  if (languages != nullptr)
+    languages->clear();
   unsigned char dos[64]; // IMAGE_DOS_HEADER
   if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
     return -1;
@@ -265,7 +297,7 @@ int LocateVersionResource(ByteSource *src, VersionResource *res) {
   if (!ReadAt(src, newHeader, signature, sizeof signature))
     return -1;
   if (memcmp(signature, "PE\0\0", 4) == 0)
-    return LocatePe(src, newHeader, res);
+    return LocatePe(src, newHeader, res, languages);
   if (signature[0] == 'N' && signature[1] == 'E')
     return LocateNe(src, newHeader, res);
   if (signature[0] == 'L' && signature[1] == 'E')
@@ -322,18 +354,6 @@ int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages) {
       !FindIdEntry(src, root, kVersionType, true, &nameDir) ||
       !FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir))
     return -1;
-  uint64_t dir = root + languageDir;
-  uint16_t named, ids;
-  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
-    return -1;
-  // At most 65,535 entries of 8 bytes: the walk is bounded by the counts.
-  uint64_t first = dir + 16 + uint64_t{8} * named;
-  for (uint32_t i = 0; i < ids; ++i) {
-    unsigned char entry[8]; // IMAGE_RESOURCE_DIRECTORY_ENTRY
-    if (!ReadAt(src, first + uint64_t{8} * i, entry, sizeof entry))
-      break; // a directory cut short lists what it holds
-    if ((Le32(entry + 4) & kSubdirectoryBit) == 0)
-      languages->push_back(Le16(entry));
-  }
+  ListLanguageEntries(src, root + languageDir, languages);
   return 0;
 }

@@ -51,6 +51,14 @@ int ReadImageInfo(ByteSource *src, ImageInfo *info);
 // Returns 0, or -1 when the file has no such directory.
 int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages);
 
+// LocateVersionResource that also says what it read on the way: the
+// image's kind (as ReadImageInfo) and, when it reaches the version
+// resource's language directory, every language there (as
+// ListVersionLanguages), both from the reads it makes anyway. Either
+// output may be null.
+int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
+                      std::vector<uint16_t> *languages);
+
 // The largest resource worth reading: a block's length field is 16 bits.
 const uint32_t kMaxVersionResource = 0x10000;
 

@@ -1,7 +1,5 @@
 #include "version_strings.h"
 
-#include <stdio.h>
-
 #include "byte_source.h"
 #include "codepage1252.h"
 
@@ -11,6 +9,7 @@ inline size_t Align4(size_t x) { return (x + 3) & ~static_cast<size_t>(3); }
 
 struct Node {
   size_t start;
+  size_t length;      // as stored: the next sibling is this far on, aligned
   size_t end;         // never past the parent's end
   size_t keyEnd;      // just past the key's terminator
   size_t valueStart;  // aligned to 4 from the block's start
@@ -38,6 +37,7 @@ bool ParseNode(const Walk &w, size_t off, size_t limit, Node *n) {
   if (length < header)
     return false;
   n->start = off;
+  n->length = length;
   n->end = length < limit - off ? off + length : limit;
   n->valueLength = Le16(head + 2);
   n->text = !w.ansi && Le16(head + 4) != 0;
@@ -127,22 +127,17 @@ bool KeyEquals(const Walk &w, const Node &n, const char *comp, size_t compLen) {
   size_t keyUnits = (n.keyEnd - unit - (n.start + header)) / unit;
   if (keyUnits != compLen)
     return false;
+  unsigned char key[128];
+  if (compLen * unit > sizeof key)
+    return false; // longer than any name a lookup asks for
+  if (!ReadAt(w.src, n.start + header, key, compLen * unit))
+    return false;
   for (size_t i = 0; i < compLen; ++i) {
     unsigned char c = static_cast<unsigned char>(comp[i]);
-    char16_t have, want;
-    if (w.ansi) {
-      unsigned char b;
-      if (!ReadAt(w.src, n.start + header + i, &b, 1))
-        return false;
-      have = b;
-      want = c;
-    } else {
-      uint16_t u;
-      if (!ReadLe16(w.src, n.start + header + 2 * i, &u))
-        return false;
-      have = static_cast<char16_t>(u);
-      want = static_cast<char16_t>(Cp1252ToUnicode(c));
-    }
+    char16_t have =
+        w.ansi ? key[i]
+               : static_cast<char16_t>(key[2 * i] | (key[2 * i + 1] << 8));
+    char16_t want = w.ansi ? c : static_cast<char16_t>(Cp1252ToUnicode(c));
     if (FoldUnit(have) != FoldUnit(want))
       return false;
   }
@@ -157,11 +152,8 @@ bool FindChild(const Walk &w, const Node &parent, const char *comp,
       return false;
     if (KeyEquals(w, *child, comp, compLen))
       return true;
-    uint16_t length;
-    if (!ReadLe16(w.src, pos, &length))
-      return false;
     // ParseNode made sure the length is at least a header: the walk moves.
-    pos += Align4(length);
+    pos += Align4(child->length);
   }
   return false;
 }
@@ -227,13 +219,17 @@ bool ListVersionStrings(const void *block, size_t blockSize,
   Node root;
   if (block == nullptr || !StartWalk(&src, block, blockSize, &w, &root))
     return false;
-  char path[32];
-  snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x",
-           static_cast<unsigned>(translation & 0xFFFFu),
-           static_cast<unsigned>(translation >> 16));
-  Node table;
-  bool atRoot;
-  if (!FollowPath(w, root, path, &table, &atRoot))
+  // The table key as the report composes it: lowercase hexadecimal.
+  static const char kHex[] = "0123456789abcdef";
+  char key[9];
+  for (int i = 0; i < 4; ++i) {
+    key[i] = kHex[(translation >> (12 - 4 * i)) & 0xF];
+    key[4 + i] = kHex[(translation >> (28 - 4 * i)) & 0xF];
+  }
+  key[8] = '\0';
+  Node info, table;
+  if (!FindChild(w, root, "StringFileInfo", 14, &info) ||
+      !FindChild(w, info, key, 8, &table))
     return false;
   size_t pos = table.childStart;
   while (pos < table.end) {
@@ -245,10 +241,7 @@ bool ListVersionStrings(const void *block, size_t blockSize,
     entry.key = ReadKey(w, child);
     entry.value = ReadText(w, child);
     out->push_back(entry);
-    uint16_t length;
-    if (!ReadLe16(w.src, pos, &length))
-      break;
-    pos += Align4(length);
+    pos += Align4(child.length);
   }
   return true;
 }
@@ -267,4 +260,15 @@ bool QueryVersionText(const void *block, size_t blockSize, const char *subBlock,
     return false;
   *out = ReadText(w, node);
   return true;
+}
+
+bool HasVersionValue(const void *block, size_t blockSize,
+                     const char *subBlock) {
+  ByteSource src;
+  Walk w;
+  Node root, node;
+  bool atRoot;
+  return block != nullptr && StartWalk(&src, block, blockSize, &w, &root) &&
+         FollowPath(w, root, subBlock == nullptr ? "" : subBlock, &node,
+                    &atRoot);
 }

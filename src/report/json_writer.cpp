@@ -152,10 +152,21 @@ void JsonEndArray(JsonWriter *w) {
 }
 
 void JsonKey(JsonWriter *w, const char *key, size_t length) {
-  Separate(w);
-  w->text.push_back('"');
-  w->text.append(key, length);
-  w->text.append("\":", 2);
+  // One append: a separator, the quoted name and the colon.
+  char buffer[64];
+  size_t at = 0;
+  if (length + 4 > sizeof buffer) {
+    JsonMemberName(w, key, length);
+    return;
+  }
+  if (w->needComma)
+    buffer[at++] = ',';
+  buffer[at++] = '"';
+  memcpy(buffer + at, key, length);
+  at += length;
+  buffer[at++] = '"';
+  buffer[at++] = ':';
+  w->text.append(buffer, at);
   w->needComma = false;
 }
 

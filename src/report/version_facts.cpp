@@ -1,6 +1,5 @@
 #include "version_facts.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -23,14 +22,34 @@ void CopyFromBlock(const void *block, size_t blockSize, const void *value,
   memcpy(out, at, len < inside ? len : inside);
 }
 
-bool HasString(void *block, uint32_t translation, const char *name) {
+// "\StringFileInfo\llllcccc\" and the name, as the report composes it
+// (lowercase hexadecimal), without the cost of formatted printing.
+void StringPath(uint32_t translation, const char *name, char (&out)[64]) {
+  static const char kHex[] = "0123456789abcdef";
+  static const char kHead[] = "\\StringFileInfo\\";
+  memcpy(out, kHead, sizeof kHead - 1);
+  char *p = out + sizeof kHead - 1;
+  uint32_t language = translation & 0xFFFFu, codePage = translation >> 16;
+  for (int shift = 12; shift >= 0; shift -= 4)
+    *p++ = kHex[(language >> shift) & 0xF];
+  for (int shift = 12; shift >= 0; shift -= 4)
+    *p++ = kHex[(codePage >> shift) & 0xF];
+  *p++ = '\\';
+  size_t len = strlen(name);
+  if (len > static_cast<size_t>(out + sizeof out - 1 - p))
+    len = static_cast<size_t>(out + sizeof out - 1 - p);
+  memcpy(p, name, len);
+  p[len] = '\0';
+}
+
+// Whether the text report's lookup of a string would find it. Asked of the
+// lossless lookup, which finds the same values without converting them to
+// the ANSI code page first.
+bool HasString(void *block, DWORD size, uint32_t translation,
+               const char *name) {
   char subBlock[64];
-  snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s",
-           static_cast<unsigned>(translation & 0xFFFFu),
-           static_cast<unsigned>(translation >> 16), name);
-  LPVOID pointer = nullptr;
-  UINT length = 0;
-  return VerQueryValueA(block, subBlock, &pointer, &length) != 0;
+  StringPath(translation, name, subBlock);
+  return HasVersionText(block, size, subBlock);
 }
 
 int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
@@ -73,11 +92,11 @@ int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
   }
 
   // The stages of the text report, in its order.
-  if (!HasString(block, f->translation, "CompanyName"))
+  if (!HasString(block, size, f->translation, "CompanyName"))
     return kStatusNoCompanyName;
-  if (!HasString(block, f->translation, "FileDescription"))
+  if (!HasString(block, size, f->translation, "FileDescription"))
     return kStatusNoDescription;
-  if (!HasString(block, f->translation, "FileVersion"))
+  if (!HasString(block, size, f->translation, "FileVersion"))
     return kStatusNoVersionString;
   if (!f->hasFixed)
     return kStatusNoFixedInfo;
@@ -88,10 +107,10 @@ int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
 
 int GatherVersionFacts(const char *path, VersionFacts *f) {
   *f = VersionFacts();
-  // First: on POSIX the version library then reuses the file it opened.
-  QueryImageDescription(path, &f->image, &f->languages);
+  ExpectImageDescription(path);
   DWORD handle = 0;
   DWORD size = GetFileVersionInfoSizeA(path, &handle);
+  QueryImageDescription(path, &f->image, &f->languages);
   if (size == 0)
     return kStatusNoVersionInfo;
   void *block = malloc(size);
