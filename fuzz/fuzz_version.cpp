@@ -10,17 +10,14 @@
 #include "version_block.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  ByteSource *src = static_cast<ByteSource *>(malloc(sizeof(ByteSource)));
-  InitMemorySource(src, data, size);
+  ByteSource src;
+  InitMemorySource(&src, data, size);
   VersionResource res;
-  if (LocateVersionResource(src, &res) != 0) {
-    free(src);
+  if (LocateVersionResource(&src, &res) != 0)
     return 0;
-  }
   uint16_t blockLength = 0;
-  ReadLe16(src, res.offset, &blockLength);
+  ReadLe16(&src, res.offset, &blockLength);
   unsigned long length = VersionBufferSize(res.format, res.size, blockLength);
-  free(src);
   if (length == 0)
     return 0;
   unsigned char *block = static_cast<unsigned char *>(malloc(length));

@@ -18,7 +18,7 @@ if [ ! -f /usr/include/nlohmann/json.hpp ] && [ "$(id -u)" = 0 ]; then
     { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nlohmann-json3-dev >/dev/null; }
 fi
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DQUELVO_FUZZ=ON \
-  -DQUELVO_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DBUILD_TESTING=OFF -DQUELVO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j"$jobs" --target "${targets[@]}"
 
 seed() {

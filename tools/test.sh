@@ -4,19 +4,34 @@
 # UndefinedBehaviorSanitizer, once more under valgrind's memcheck, and a
 # replay of the fuzzing corpus and its regression inputs.
 #
-# The corpus test needs wine64 and python3-pefile; it is skipped, saying
-# so, when they are missing, unless QUELVO_INSTALL_CORPUS=1 lets it install
-# them. The Windows builds are tested apart, under Wine, being slow:
-# tests/wine/run.sh.
+# GoogleTest and mandoc are installed with apt-get (as root) when they are
+# missing. The corpus test needs wine64 and python3-pefile; it is skipped,
+# saying so, when they are missing, unless QUELVO_INSTALL_CORPUS=1 lets it
+# install them. The Windows builds are tested apart, under Wine, being
+# slow: tests/wine/run.sh. Warnings are errors here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+
+# GoogleTest for the unit tests, mandoc for the manual page's lint.
+need=()
+if command -v dpkg >/dev/null; then
+  for package in libgtest-dev libgmock-dev mandoc; do
+    dpkg -s "$package" >/dev/null 2>&1 || need+=("$package")
+  done
+fi
+if [ "${#need[@]}" -gt 0 ]; then
+  echo "== installing ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null ||
+    { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null; }
+fi
 
 run_suite() {
   local dir=$1
   shift
   echo "== $dir: configure and build"
-  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake -S . -B "$dir" -DQUELVO_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "== $dir: tests"
   (cd "$dir" && ctest --output-on-failure -j"$jobs")

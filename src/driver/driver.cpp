@@ -1,6 +1,6 @@
 #include "driver.h"
 
-#include <stdarg.h>
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -17,25 +17,9 @@ const char kVersion[] = "4.02";
 const char kBuildStamp[] = "11/17/95 14:59";
 const char kNotice[] = "Copyright (C) Korvane 1995. All rights reserved.";
 
-const char kTooLongFormat[] =
-    "\n%s%s is longer than %u characters and was not examined.";
-const char kNoVersionFormat[] = "\n%s does not contain version information.\n";
-
-// Builds the pattern's directory prefix followed by name in buffer; false
-// when the result does not fit.
-bool ComposePath(const char *pattern, const char *name, char *buffer);
-
-// One regular file, in the run's output form.
-void ReportFile(RunState *run, const char *path) {
-  if (run->options.json) {
-    JsonReportFile(run, path);
-    return;
-  }
-  TextOptions text = {run->detailed, run->options.allStrings,
-                      run->options.utf8};
-  if (ReportVersionWith(path, text) != 0)
-    printf(kNoVersionFormat, path);
-}
+const char kTooLongTail[] =
+    " is longer than %u characters and was not examined.";
+const char kNoVersionTail[] = " does not contain version information.";
 
 } // namespace
 
@@ -47,7 +31,21 @@ void ReportTooLong(RunState *run, const char *head, const char *tail) {
                 TooLongMessageText(head, tail));
     return;
   }
-  printf(kTooLongFormat, head, tail, static_cast<unsigned>(kPathBuffer - 1));
+  fputs("\n", stdout);
+  PrintSafePath(head);
+  PrintSafePath(tail);
+  printf(kTooLongTail, static_cast<unsigned>(kPathBuffer - 1));
+}
+
+std::string TooLongMessageText(const char *head, const char *tail) {
+  char limit[80];
+  snprintf(limit, sizeof limit, kTooLongTail,
+           static_cast<unsigned>(kPathBuffer - 1));
+  return std::string(head) + tail + limit;
+}
+
+std::string NoVersionMessageText(const char *path) {
+  return std::string(path) + kNoVersionTail;
 }
 
 void ReportFailure(RunState *run, int code, const char *path) {
@@ -57,19 +55,50 @@ void ReportFailure(RunState *run, int code, const char *path) {
     ReportStatus(code, path);
 }
 
+namespace {
+
+// One regular file, in the run's output form.
+void ReportFile(RunState *run, const char *path) {
+  if (run->options.json) {
+    JsonReportFile(run, path);
+    return;
+  }
+  TextOptions text = {run->detailed, run->options.allStrings,
+                      run->options.utf8};
+  if (ReportVersionWith(path, text) != 0) {
+    fputs("\n", stdout);
+    PrintSafePath(path);
+    fputs(kNoVersionTail, stdout);
+    fputs("\n", stdout);
+  }
+}
+
+} // namespace
+
 // The length of a pattern's directory prefix: up to and including its last
 // ':', '\' or '/'. The slash counts too, since on POSIX systems paths are
-// written with it.
+// written with it. There a colon is an ordinary character of a name, so
+// only a drive form at the start ("c:x*") ends the prefix at a colon.
 size_t PrefixLength(const char *pattern) {
   size_t prefix = strlen(pattern);
+#ifdef _WIN32
   while (prefix > 0 && pattern[prefix - 1] != ':' &&
          pattern[prefix - 1] != '\\' && pattern[prefix - 1] != '/')
     --prefix;
+#else
+  while (prefix > 0 && pattern[prefix - 1] != '\\' &&
+         pattern[prefix - 1] != '/')
+    --prefix;
+  if (prefix == 0 && pattern[0] != '\0' && pattern[1] == ':')
+    prefix = 2;
+#endif
   return prefix;
 }
 
 namespace {
 
+// Builds the pattern's directory prefix followed by name in buffer; false
+// when the result does not fit.
 bool ComposePath(const char *pattern, const char *name, char *buffer) {
   size_t prefix = PrefixLength(pattern);
   size_t nameLen = strlen(name);
@@ -86,6 +115,9 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list) {
   char buffer[kPathBuffer];
   for (MatchNode *node = list; node != nullptr; node = node->next) {
     if (!ComposePath(pattern, node->name, buffer)) {
+      size_t nameLen = strlen(node->name);
+      if (nameLen > 0 && node->name[nameLen - 1] == '\\')
+        continue; // a directory: passed over silently, however long
       char prefix[kPathBuffer];
       size_t prefixLen = PrefixLength(pattern);
       memcpy(prefix, pattern, prefixLen);
@@ -106,18 +138,10 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list) {
 
 namespace {
 
-// How a message's format takes its arguments.
-enum MessageArguments {
-  kNoArguments,
-  kPath,         // every %s is the path
-  kCodeThenPath, // %i, then %s
-  kPathThenCode, // %s, then %i
-};
-
+// A message's format takes the path for each %s and the code for %i.
 struct Message {
   int code;
   const char *format;
-  MessageArguments arguments;
 };
 
 #define QUELVO_USAGE                                                           \
@@ -128,28 +152,27 @@ struct Message {
 
 // The one catalogue: every status code the program has, and its text.
 const Message kMessages[] = {
-    {kStatusOutOfMemory, "\nOut of memory while processing file\n%s.", kPath},
-    {kStatusNoVersionInfo, "\n%s is not a Win32 executable.", kPath},
-    {kStatusReadFailed, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoTranslation, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoCompanyName, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoDescription, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoVersionString, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusNoFixedInfo, QUELVO_VERSION_LIBRARY_FAILED, kCodeThenPath},
-    {kStatusUsage, QUELVO_USAGE, kNoArguments},
-    {kStatusNoFileArgument, "\nNo file specified." QUELVO_USAGE, kNoArguments},
+    {kStatusOutOfMemory, "\nOut of memory while processing file\n%s."},
+    {kStatusNoVersionInfo, "\n%s is not a Win32 executable."},
+    {kStatusReadFailed, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoTranslation, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoCompanyName, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoDescription, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoVersionString, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusNoFixedInfo, QUELVO_VERSION_LIBRARY_FAILED},
+    {kStatusUsage, QUELVO_USAGE},
+    {kStatusNoFileArgument, "\nNo file specified." QUELVO_USAGE},
     {kStatusStatusFailed,
-     "\nUnable to read file %s.\n%s is not an executable file.", kPath},
-    {kStatusNotExecutable, "\n%s is not an executable file.", kPath},
-    {kStatusNotWin32, "\n%s is not a Win32 executable.", kPath},
-    {kStatusCannotOpen, "\nUnable to open file %s.", kPath},
-    {kStatusNotFound, "\n%s was not found", kPath},
-    {kStatusFolderFailed, "\nUnable to read folder %s.", kPath},
+     "\nUnable to read file %s.\n%s is not an executable file."},
+    {kStatusNotExecutable, "\n%s is not an executable file."},
+    {kStatusNotWin32, "\n%s is not a Win32 executable."},
+    {kStatusCannotOpen, "\nUnable to open file %s."},
+    {kStatusNotFound, "\n%s was not found"},
+    {kStatusFolderFailed, "\nUnable to read folder %s."},
 };
 
 // Every other code, 107 and the unknown ones alike.
-const Message kInternalError = {0, "\nInternal Error: %s -- %i.",
-                                kPathThenCode};
+const Message kInternalError = {0, "\nInternal Error: %s -- %i."};
 
 } // namespace
 
@@ -162,89 +185,45 @@ const Message *FindMessage(int code) {
   return &kInternalError;
 }
 
-// A printed message as one line of text: without the newline that begins
-// it, or the one that ends the does-not-contain line. The catalogue's
-// formats take only %s, %i and %u; formatting them here costs a fraction
-// of vsnprintf, which counts when every file of a folder has a message.
-std::string MessageText(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string text;
-  for (const char *p = format; *p != '\0'; ++p) {
-    if (p[0] != '%' || p[1] == '\0') {
-      text.push_back(*p);
-      continue;
-    }
-    char digits[16];
-    switch (*++p) {
-    case 's':
-      text.append(va_arg(args, const char *));
-      break;
-    case 'i':
-      snprintf(digits, sizeof digits, "%i", va_arg(args, int));
-      text.append(digits);
-      break;
-    case 'u':
-      snprintf(digits, sizeof digits, "%u", va_arg(args, unsigned));
-      text.append(digits);
-      break;
-    default:
-      text.push_back(*p);
-    }
-  }
-  va_end(args);
-  if (!text.empty() && text[0] == '\n')
-    text.erase(0, 1);
-  if (!text.empty() && text[text.size() - 1] == '\n')
-    text.erase(text.size() - 1);
-  return text;
-}
-
 } // namespace
 
 std::string StatusMessageText(int code, const char *path) {
   if (path == nullptr)
     path = "";
-  const Message *message = FindMessage(code);
-  switch (message->arguments) {
-  case kNoArguments:
-    return MessageText("%s", message->format);
-  case kPath:
-    return MessageText(message->format, path, path);
-  case kCodeThenPath:
-    return MessageText(message->format, code, path);
-  case kPathThenCode:
-    return MessageText(message->format, path, code);
+  // As ReportStatus prints it, the path as it is (a JSON string escapes
+  // what a terminal must not see), without the leading newline.
+  const char *f = FindMessage(code)->format;
+  if (*f == '\n')
+    ++f;
+  std::string text;
+  for (; *f != '\0'; ++f) {
+    if (f[0] == '%' && f[1] == 's') {
+      text += path;
+      ++f;
+    } else if (f[0] == '%' && f[1] == 'i') {
+      text += std::to_string(code);
+      ++f;
+    } else {
+      text.push_back(*f);
+    }
   }
-  return std::string();
-}
-
-std::string NoVersionMessageText(const char *path) {
-  return MessageText(kNoVersionFormat, path);
-}
-
-std::string TooLongMessageText(const char *head, const char *tail) {
-  return MessageText(kTooLongFormat, head, tail,
-                     static_cast<unsigned>(kPathBuffer - 1));
+  return text;
 }
 
 void ReportStatus(int code, const char *path) {
   if (path == nullptr)
     path = "";
   const Message *message = FindMessage(code);
-  switch (message->arguments) {
-  case kNoArguments:
-    fputs(message->format, stdout);
-    break;
-  case kPath:
-    printf(message->format, path, path);
-    break;
-  case kCodeThenPath:
-    printf(message->format, code, path);
-    break;
-  case kPathThenCode:
-    printf(message->format, path, code);
-    break;
+  for (const char *f = message->format; *f != '\0'; ++f) {
+    if (f[0] == '%' && f[1] == 's') {
+      PrintSafePath(path);
+      ++f;
+    } else if (f[0] == '%' && f[1] == 'i') {
+      printf("%i", code);
+      ++f;
+    } else {
+      putchar(*f);
+    }
   }
 }
 
@@ -318,4 +297,17 @@ int RunQuelvo(int argc, char **argv) {
     return run.failures > 0 ? 1 : 0;
   printf("\n");
   return 0;
+}
+
+int FinishOutput(int status) {
+  int error = fflush(stdout) != 0 ? errno : 0;
+  if (error == 0 && !ferror(stdout))
+    return status;
+  // Whatever was lost, a script must not take the run for a success.
+  if (error != 0)
+    fprintf(stderr, "quelvo: output could not be written: %s\n",
+            strerror(error));
+  else
+    fputs("quelvo: output could not be written\n", stderr);
+  return 1;
 }

@@ -10,4 +10,8 @@ void ReportStatus(int code, const char *path);
 // process exit status, 0, or -1 after the version option.
 int RunQuelvo(int argc, char **argv);
 
+// Flushes standard output and returns status, or, when any of the output
+// could not be written, says so on standard error and returns 1.
+int FinishOutput(int status);
+
 #endif

@@ -6,4 +6,4 @@
 int _dowildcard = 0;
 #endif
 
-int main(int argc, char **argv) { return RunQuelvo(argc, argv); }
+int main(int argc, char **argv) { return FinishOutput(RunQuelvo(argc, argv)); }

@@ -1,5 +1,6 @@
 #include "match.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -30,42 +31,246 @@ bool IsSkippedDirectory(const FindRecord &record) {
   return record.directory != 0 && record.name[0] == '.';
 }
 
-// A node for the record's entry; a directory's name gets a trailing '\'.
-MatchNode *MakeNode(const FindRecord &record) {
-  MatchNode *node = static_cast<MatchNode *>(malloc(sizeof(MatchNode)));
-  if (node == nullptr)
-    return nullptr;
-  size_t len = strlen(record.name);
-  size_t extra = record.directory != 0 ? 2 : 1;
-  node->name = static_cast<char *>(malloc(len + extra));
-  if (node->name == nullptr) {
-    free(node);
-    return nullptr;
-  }
-  memcpy(node->name, record.name, len);
-  if (record.directory != 0)
-    node->name[len++] = '\\';
-  node->name[len] = '\0';
-  node->next = nullptr;
-  node->previous = nullptr;
-  return node;
+// The lists that ExpandPattern builds keep their names and their nodes in
+// blocks rather than in two allocations per entry. While the search runs,
+// only names are stored, back to back; the nodes follow once it has ended
+// and released its own copy of the names, so that the two copies and the
+// nodes are never all held at once.
+struct Block {
+  Block *next;  // the following block on the chain it is on
+  Block *names; // of the first node block of a list: its name blocks
+  size_t size;  // usable bytes after this header
+  size_t used;
+};
+
+// Every node block of every list not yet released. FreeMatchList tells a
+// node of ExpandPattern's from one its caller allocated alone by looking
+// its address up here. Lists are built and released on one thread.
+Block *gNodeBlocks = nullptr;
+
+const size_t kFirstNameBlock = 4096;
+const size_t kLargestNameBlock = 256 * 1024;
+
+unsigned char *BlockBytes(Block *block) {
+  return reinterpret_cast<unsigned char *>(block + 1);
 }
 
-void MergeSort(MatchNode **a, MatchNode **tmp, size_t n) {
-  if (n < 2)
-    return;
-  size_t half = n / 2;
-  MergeSort(a, tmp, half);
-  MergeSort(a + half, tmp, n - half);
-  size_t i = 0, j = half, k = 0;
-  while (i < half && j < n)
-    // Taking from the left on ties keeps arrival order among equals.
-    tmp[k++] = CompareNames(a[j]->name, a[i]->name) < 0 ? a[j++] : a[i++];
-  while (i < half)
-    tmp[k++] = a[i++];
-  while (j < n)
-    tmp[k++] = a[j++];
-  memcpy(a, tmp, n * sizeof *a);
+Block *NewBlock(size_t size) {
+  Block *block = static_cast<Block *>(malloc(sizeof(Block) + size));
+  if (block != nullptr) {
+    block->next = nullptr;
+    block->names = nullptr;
+    block->size = size;
+    block->used = 0;
+  }
+  return block;
+}
+
+void FreeChain(Block *block) {
+  while (block != nullptr) {
+    Block *next = block->next;
+    free(block);
+    block = next;
+  }
+}
+
+bool BlockHolds(Block *block, const void *p) {
+  uintptr_t start = reinterpret_cast<uintptr_t>(BlockBytes(block));
+  uintptr_t at = reinterpret_cast<uintptr_t>(p);
+  return at >= start && at - start < block->size;
+}
+
+// The names of one expansion, in arrival order.
+struct NameStore {
+  Block *first;
+  Block *last;
+  size_t count;
+  size_t nextSize;
+};
+
+// Stores the record's name; a directory's gets a trailing '\'. False when
+// no block can be had.
+bool AddName(NameStore *store, const FindRecord &record) {
+  size_t len = strlen(record.name);
+  size_t size = len + (record.directory != 0 ? 2 : 1);
+  Block *block = store->last;
+  if (block == nullptr || block->size - block->used < size) {
+    block = NewBlock(store->nextSize > size ? store->nextSize : size);
+    if (block == nullptr)
+      return false;
+    if (store->last != nullptr)
+      store->last->next = block;
+    else
+      store->first = block;
+    store->last = block;
+    if (store->nextSize < kLargestNameBlock)
+      store->nextSize *= 2;
+  }
+  char *name = reinterpret_cast<char *>(BlockBytes(block) + block->used);
+  memcpy(name, record.name, len);
+  if (record.directory != 0)
+    name[len++] = '\\';
+  name[len] = '\0';
+  block->used += size;
+  ++store->count;
+  return true;
+}
+
+// Makes a node for every stored name, chained through next in arrival
+// order. Should memory run short, the chain holds the names that got a
+// node, from the first on. The name blocks go with the first node block,
+// or are released when there is none.
+MatchNode *MakeNodes(NameStore *store) {
+  MatchNode *chain = nullptr;
+  MatchNode **tail = &chain;
+  Block *first = nullptr;
+  Block *names = store->first;
+  size_t offset = 0;
+  size_t left = store->count;
+  while (left > 0) {
+    size_t want = left;
+    Block *block = nullptr;
+    while (want > 0 &&
+           (want > SIZE_MAX / sizeof(MatchNode) - sizeof(Block) ||
+            (block = NewBlock(want * sizeof(MatchNode))) == nullptr))
+      want /= 2;
+    if (block == nullptr)
+      break;
+    block->next = gNodeBlocks;
+    gNodeBlocks = block;
+    if (first == nullptr)
+      first = block;
+    MatchNode *nodes = reinterpret_cast<MatchNode *>(BlockBytes(block));
+    for (size_t i = 0; i < want; ++i) {
+      while (offset == names->used) {
+        names = names->next;
+        offset = 0;
+      }
+      MatchNode *node = &nodes[i];
+      node->name = reinterpret_cast<char *>(BlockBytes(names) + offset);
+      node->previous = nullptr;
+      offset += strlen(node->name) + 1;
+      *tail = node;
+      tail = &node->next;
+    }
+    left -= want;
+  }
+  *tail = nullptr;
+  if (first != nullptr)
+    first->names = store->first;
+  else
+    FreeChain(store->first);
+  return chain;
+}
+
+// Cuts the chain after its first run of names in order; returns the rest.
+MatchNode *CutRun(MatchNode *run) {
+  while (run->next != nullptr && CompareNames(run->name, run->next->name) <= 0)
+    run = run->next;
+  MatchNode *rest = run->next;
+  run->next = nullptr;
+  return rest;
+}
+
+// Merges two sorted chains; among equal names those of a, which arrived
+// earlier, go first.
+MatchNode *Merge(MatchNode *a, MatchNode *b) {
+  MatchNode *head = nullptr;
+  MatchNode **link = &head;
+  while (a != nullptr && b != nullptr) {
+    if (CompareNames(b->name, a->name) < 0) {
+      *link = b;
+      b = b->next;
+    } else {
+      *link = a;
+      a = a->next;
+    }
+    link = &(*link)->next;
+  }
+  *link = a != nullptr ? a : b;
+  return head;
+}
+
+// Sorts a chain linked through next in arrival order, keeping arrival
+// order among equal names. The runs already in order are merged, so a
+// search that delivers names in list order costs one pass.
+MatchNode *SortChain(MatchNode *chain) {
+  // pending[k] merges 2^k runs, every one of which arrived before those in
+  // the lower slots.
+  MatchNode *pending[sizeof(size_t) * 8] = {};
+  while (chain != nullptr) {
+    MatchNode *run = chain;
+    chain = CutRun(run);
+    size_t k = 0;
+    for (; pending[k] != nullptr; ++k) {
+      run = Merge(pending[k], run);
+      pending[k] = nullptr;
+    }
+    pending[k] = run;
+  }
+  MatchNode *sorted = nullptr;
+  for (MatchNode *older : pending)
+    if (older != nullptr)
+      sorted = sorted == nullptr ? older : Merge(older, sorted);
+  return sorted;
+}
+
+// Links a chain in arrival order into the list that inserting its nodes
+// one by one with InsertSorted builds.
+MatchNode *LinkChain(MatchNode *chain) {
+  MatchNode *sorted = SortChain(chain);
+  // Insertion puts a name that equals earlier ones right after the first
+  // of them: among equals the earliest stays first and the rest follow in
+  // reverse order of arrival.
+  for (MatchNode *first = sorted; first != nullptr;) {
+    MatchNode *n = first->next;
+    if (n == nullptr || CompareNames(first->name, n->name) != 0) {
+      first = n;
+      continue;
+    }
+    MatchNode *groupLast = n, *reversed = nullptr;
+    while (n != nullptr && CompareNames(first->name, n->name) == 0) {
+      MatchNode *next = n->next;
+      n->next = reversed;
+      reversed = n;
+      n = next;
+    }
+    first->next = reversed;
+    groupLast->next = n;
+    first = n;
+  }
+  MatchNode *previous = nullptr;
+  for (MatchNode *n = sorted; n != nullptr; n = n->next) {
+    n->previous = previous;
+    previous = n;
+  }
+  return sorted;
+}
+
+// Whether node lies in a node block of ExpandPattern's. A block found on
+// the live chain moves to the front of owned, the blocks of the list being
+// released; a list's nodes lie in few blocks, the first nearly always the
+// one.
+bool TakeOwningBlock(const MatchNode *node, Block **owned) {
+  for (Block **link = owned; *link != nullptr; link = &(*link)->next) {
+    Block *block = *link;
+    if (BlockHolds(block, node)) {
+      *link = block->next;
+      block->next = *owned;
+      *owned = block;
+      return true;
+    }
+  }
+  for (Block **link = &gNodeBlocks; *link != nullptr; link = &(*link)->next) {
+    Block *block = *link;
+    if (BlockHolds(block, node)) {
+      *link = block->next;
+      block->next = *owned;
+      *owned = block;
+      return true;
+    }
+  }
+  return false;
 }
 
 } // namespace
@@ -132,41 +337,14 @@ void InsertSorted(MatchNode *node, MatchList *list) {
 }
 
 void LinkSorted(MatchNode **nodes, size_t count, MatchList *list) {
-  MatchNode **tmp =
-      static_cast<MatchNode **>(malloc((count ? count : 1) * sizeof *tmp));
-  if (tmp == nullptr) {
-    // No room to sort: insertion gives the same list, only slower.
-    for (size_t i = 0; i < count; ++i)
-      InsertSorted(nodes[i], list);
-    return;
-  }
   if (*list != nullptr) {
     for (size_t i = 0; i < count; ++i)
       InsertSorted(nodes[i], list);
-    free(tmp);
     return;
   }
-  MergeSort(nodes, tmp, count);
-  free(tmp);
-  // Insertion puts a name that equals earlier ones right after the first
-  // of them: among equals the earliest stays first and the rest follow in
-  // reverse order of arrival.
-  for (size_t i = 0; i < count;) {
-    size_t j = i + 1;
-    while (j < count && CompareNames(nodes[i]->name, nodes[j]->name) == 0)
-      ++j;
-    for (size_t lo = i + 1, hi = j - 1; lo < hi; ++lo, --hi) {
-      MatchNode *t = nodes[lo];
-      nodes[lo] = nodes[hi];
-      nodes[hi] = t;
-    }
-    i = j;
-  }
-  for (size_t i = 0; i < count; ++i) {
-    nodes[i]->previous = i > 0 ? nodes[i - 1] : nullptr;
+  for (size_t i = 0; i < count; ++i)
     nodes[i]->next = i + 1 < count ? nodes[i + 1] : nullptr;
-  }
-  *list = count > 0 ? nodes[0] : nullptr;
+  *list = LinkChain(count > 0 ? nodes[0] : nullptr);
 }
 
 void ExpandPattern(const char *pattern, MatchList *list) {
@@ -180,49 +358,32 @@ void ExpandPattern(const char *pattern, MatchList *list) {
   if (FindFirstEntry(copy, &record) != 0)
     return;
 
-  // Nodes are gathered in arrival order and linked at the end; should the
-  // gathering array fail to grow, the rest are inserted one by one, which
-  // yields the same list.
-  MatchNode **nodes = nullptr;
-  size_t count = 0, capacity = 0;
-  bool gathering = true;
+  NameStore store = {nullptr, nullptr, 0, kFirstNameBlock};
   int step = 0;
   while (step == 0) {
-    if (!IsSkippedDirectory(record)) {
-      MatchNode *node = MakeNode(record);
-      if (node == nullptr)
-        break; // out of memory: keep what has been listed
-      if (gathering && count == capacity) {
-        size_t grown = capacity == 0 ? 64 : capacity * 2;
-        MatchNode **bigger =
-            static_cast<MatchNode **>(realloc(nodes, grown * sizeof *nodes));
-        if (bigger == nullptr) {
-          LinkSorted(nodes, count, list);
-          gathering = false;
-        } else {
-          nodes = bigger;
-          capacity = grown;
-        }
-      }
-      if (gathering)
-        nodes[count++] = node;
-      else
-        InsertSorted(node, list);
-    }
+    if (!IsSkippedDirectory(record) && !AddName(&store, record))
+      break; // out of memory: keep what has been listed
     step = FindNextEntry(&record);
   }
   FindClose(record.handle);
-  if (gathering)
-    LinkSorted(nodes, count, list);
-  free(nodes);
+  *list = LinkChain(MakeNodes(&store));
 }
 
 void FreeMatchList(MatchNode *first) {
+  Block *owned = nullptr;
   while (first != nullptr) {
     MatchNode *next = first->next;
-    free(first->name);
-    free(first);
+    if (!TakeOwningBlock(first, &owned)) {
+      free(first->name);
+      free(first);
+    }
     first = next;
+  }
+  while (owned != nullptr) {
+    Block *next = owned->next;
+    FreeChain(owned->names);
+    free(owned);
+    owned = next;
   }
 }
 

@@ -39,13 +39,20 @@ int FindNextEntry(FindRecord *record);
 // unsigned, digits as characters.
 int CompareNames(const char *a, const char *b);
 
+// The list's nodes and names live in a few blocks of its own rather than
+// two allocations each; build and release lists on one thread.
 void ExpandPattern(const char *pattern, MatchList *list);
+// Takes any node whose name is set, such as one allocated alone with its
+// name on the heap.
 void InsertSorted(MatchNode *node, MatchList *list);
+// Releases every node with its name: the blocks of ExpandPattern's nodes
+// once, and each node allocated alone (node and name) by itself.
 void FreeMatchList(MatchNode *first);
 
 // Links an array of nodes, given in the order the search delivered them,
 // into exactly the list that inserting them one by one with InsertSorted
-// builds, in O(n log n) comparisons instead of O(n^2).
+// builds, in O(n log n) comparisons instead of O(n^2), and in one pass
+// when they come already in order.
 void LinkSorted(MatchNode **nodes, size_t count, MatchList *list);
 
 // 0 for a regular file, 107 for anything else whose status was read, 110

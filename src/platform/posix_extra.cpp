@@ -92,14 +92,16 @@ int QueryImageDescription(const char *path, ImageInfo *info,
   int fd = OpenRegularFile(path, &size);
   if (fd < 0)
     return -1;
-  // The source carries an 8 KiB window: on the heap, not the stack.
-  ByteSource *src = static_cast<ByteSource *>(malloc(sizeof(ByteSource)));
-  if (src != nullptr) {
-    InitFileSource(src, fd, size);
+  // The reader's window is 8 KiB: on the heap, not the stack.
+  FileWindow *window = static_cast<FileWindow *>(malloc(sizeof(FileWindow)));
+  if (window != nullptr) {
+    ByteSource source;
+    ByteSource *src = &source;
+    InitFileSource(src, fd, size, window);
     if (ReadImageInfo(src, info) == 0 &&
         (info->kind == kKindPe32 || info->kind == kKindPe32Plus))
       ListVersionLanguages(src, languages);
-    free(src);
+    free(window);
   }
   close(fd);
   return info->kind == kKindUnknown ? -1 : 0;

@@ -2,20 +2,28 @@
 // does: one entry for a name without wildcards, every match of a pattern
 // otherwise, "." and ".." included except at the root.
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 #include "platform.h"
 #include "posix_path.h"
+#include "posix_time.h"
 #include "wildcard.h"
 
 namespace {
+
+// Opens a directory for looking names up in it without reading it.
+#ifdef O_PATH
+const int kLookupOnly = O_PATH;
+#else
+const int kLookupOnly = O_RDONLY;
+#endif
 
 struct SearchState {
   int dirFd;
@@ -86,19 +94,6 @@ bool DeliveryBefore(const char *a, const char *b) {
   return strcmp(a, b) < 0;
 }
 
-FILETIME ToFileTime(const struct timespec &ts) {
-  // 100-nanosecond ticks since 1601-01-01 UTC.
-  const int64_t kEpochDelta = 11644473600LL;
-  FILETIME ft = {0, 0};
-  if (ts.tv_sec < -kEpochDelta)
-    return ft;
-  uint64_t ticks = static_cast<uint64_t>(ts.tv_sec + kEpochDelta) * 10000000u +
-                   static_cast<uint64_t>(ts.tv_nsec) / 100u;
-  ft.dwLowDateTime = static_cast<DWORD>(ticks);
-  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  return ft;
-}
-
 // Fills the find data of one entry; false when it vanished meanwhile.
 bool FillEntry(SearchState *s, const char *name, WIN32_FIND_DATAA *fd) {
   struct stat st;
@@ -109,9 +104,9 @@ bool FillEntry(SearchState *s, const char *name, WIN32_FIND_DATAA *fd) {
   // The directory bit follows symbolic links; a dangling link is a file.
   fd->dwFileAttributes =
       S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  fd->ftCreationTime = ToFileTime(st.st_ctim);
-  fd->ftLastAccessTime = ToFileTime(st.st_atim);
-  fd->ftLastWriteTime = ToFileTime(st.st_mtim);
+  fd->ftCreationTime = FileTimeFromPosix(st.st_ctim);
+  fd->ftLastAccessTime = FileTimeFromPosix(st.st_atim);
+  fd->ftLastWriteTime = FileTimeFromPosix(st.st_mtim);
   uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
   fd->nFileSizeHigh = static_cast<DWORD>(size >> 32);
   fd->nFileSizeLow = static_cast<DWORD>(size);
@@ -132,8 +127,20 @@ bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
   return false;
 }
 
+// Whether the path the driver composes for a name, the pattern's directory
+// prefix followed by the name, leads the status query and the version
+// service back to this same entry. A '\' in a name reads as a separator,
+// '*' and '?' fail the status query, and a name listed without a prefix
+// whose second character is a colon reads as a drive: the search passes
+// such names over rather than have another file, or none, answer for them.
+bool Reachable(const char *name, bool bare) {
+  return strpbrk(name, "\\*?") == nullptr &&
+         !(bare && name[0] != '\0' && name[1] == ':');
+}
+
 // Collects the entries of dir whose names the expression matches.
-bool CollectMatches(SearchState *s, const char *expression, bool atRoot) {
+bool CollectMatches(SearchState *s, const char *expression, bool atRoot,
+                    bool bare) {
   int fd = dup(s->dirFd);
   if (fd < 0)
     return false;
@@ -147,7 +154,7 @@ bool CollectMatches(SearchState *s, const char *expression, bool atRoot) {
     if (atRoot && IsDotName(entry->d_name))
       continue;
     if (MatchExpression(expression, entry->d_name) &&
-        !AddName(s, entry->d_name)) {
+        Reachable(entry->d_name, bare) && !AddName(s, entry->d_name)) {
       ok = false;
       break;
     }
@@ -156,12 +163,16 @@ bool CollectMatches(SearchState *s, const char *expression, bool atRoot) {
   return ok;
 }
 
-// Finds the one entry a wildcard-free name designates: exact case first.
-bool CollectOne(SearchState *s, const char *name) {
+// Finds the one entry a wildcard-free name designates: exact case first,
+// which needs only the right to search the directory; only a name that
+// differs in case from the disk needs the directory read.
+bool CollectOne(SearchState *s, const char *name, bool bare) {
+  if (!Reachable(name, bare))
+    return false; // no case variant differs in these characters
   struct stat st;
   if (fstatat(s->dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
     return AddName(s, name);
-  int fd = dup(s->dirFd);
+  int fd = openat(s->dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return false;
   DIR *dir = fdopendir(fd);
@@ -171,6 +182,59 @@ bool CollectOne(SearchState *s, const char *name) {
   }
   char best[256];
   return FindNoCase(dir, name, best, sizeof best) && AddName(s, best);
+}
+
+// "." or a run of ".." names the working directory or one of its
+// ancestors, whose own name only the working directory's full path tells;
+// that path may be longer than any fixed buffer. Fills the entry's parent
+// (a run of "..") and its name; false for the root, which has no entry.
+bool AncestorEntry(const char *normal, char *parent, size_t parentSize,
+                   char *name, size_t nameSize) {
+  size_t up = strcmp(normal, ".") == 0 ? 0 : (strlen(normal) + 1) / 3;
+  if (3 * (up + 1) > parentSize)
+    return false;
+  char *cwd = nullptr;
+  for (size_t cap = 4096;; cap *= 2) {
+    char *grown = static_cast<char *>(realloc(cwd, cap));
+    if (grown == nullptr) {
+      free(cwd);
+      return false;
+    }
+    cwd = grown;
+    if (getcwd(cwd, cap) != nullptr)
+      break;
+    if (errno != ERANGE) {
+      free(cwd);
+      return false;
+    }
+  }
+  size_t end = strlen(cwd);
+  for (size_t i = 0; i < up && end > 1; ++i) {
+    while (end > 1 && cwd[end - 1] != '/')
+      --end;
+    if (end > 1)
+      --end;
+  }
+  size_t start = end;
+  while (start > 0 && cwd[start - 1] != '/')
+    --start;
+  bool found = cwd[0] == '/' && start < end && end - start < nameSize;
+  if (found) {
+    memcpy(name, cwd + start, end - start);
+    name[end - start] = '\0';
+    parent[0] = '\0';
+    for (size_t i = 0; i <= up; ++i)
+      strcat(parent, i == 0 ? ".." : "/..");
+  }
+  free(cwd);
+  return found;
+}
+
+// The root lists no "." or ".." entries, however a path reaches it.
+bool IsRoot(int dirFd) {
+  struct stat dir, root;
+  return fstat(dirFd, &dir) == 0 && stat("/", &root) == 0 &&
+         dir.st_dev == root.st_dev && dir.st_ino == root.st_ino;
 }
 
 } // namespace
@@ -185,6 +249,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
     --lastSep;
   const char *typedLast = lastSep;
   bool wild = HasWildcards(typedLast);
+  bool bare = typedLast == pattern; // names are composed without a prefix
 
   char normal[kHostPathMax];
   char dirPath[kHostPathMax];
@@ -213,22 +278,28 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
     if (NormalisePath(pattern, true, normal, sizeof normal) != 0 ||
         strcmp(normal, "/") == 0)
       return INVALID_HANDLE_VALUE;
-    char parent[kHostPathMax];
-    const char *name = SplitLast(normal, parent, sizeof parent);
-    if (ResolvePath(parent, dirPath, sizeof dirPath) != 0 ||
-        strlen(name) >= sizeof expression)
+    if (HasLastComponent(normal)) {
+      char parent[kHostPathMax];
+      const char *name = SplitLast(normal, parent, sizeof parent);
+      if (ResolvePath(parent, dirPath, sizeof dirPath) != 0 ||
+          strlen(name) >= sizeof expression)
+        return INVALID_HANDLE_VALUE;
+      memcpy(expression, name, strlen(name) + 1);
+    } else if (!AncestorEntry(normal, dirPath, sizeof dirPath, expression,
+                              sizeof expression)) {
       return INVALID_HANDLE_VALUE;
-    memcpy(expression, name, strlen(name) + 1);
+    }
     lastName = expression;
   }
 
   SearchState *s = static_cast<SearchState *>(calloc(1, sizeof *s));
   if (s == nullptr)
     return INVALID_HANDLE_VALUE;
-  s->dirFd = open(dirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  s->dirFd =
+      open(dirPath, (wild ? O_RDONLY : kLookupOnly) | O_DIRECTORY | O_CLOEXEC);
   bool ok = s->dirFd >= 0 &&
-            (wild ? CollectMatches(s, lastName, strcmp(dirPath, "/") == 0)
-                  : CollectOne(s, lastName));
+            (wild ? CollectMatches(s, lastName, IsRoot(s->dirFd), bare)
+                  : CollectOne(s, lastName, bare));
   if (ok) {
     const char *base = s->names;
     std::sort(s->offsets, s->offsets + s->count, [base](size_t a, size_t b) {
@@ -252,58 +323,5 @@ BOOL FindClose(HANDLE search) {
   if (search == INVALID_HANDLE_VALUE || search == nullptr)
     return 0;
   FreeSearch(static_cast<SearchState *>(search));
-  return 1;
-}
-
-BOOL FileTimeToLocalFileTime(const FILETIME *fileTime, FILETIME *localTime) {
-  // Windows applies the bias in force now, not the one of the given date.
-  static bool known = false;
-  static int64_t biasTicks = 0;
-  if (!known) {
-    time_t now = time(nullptr);
-    struct tm local;
-    if (localtime_r(&now, &local) == nullptr)
-      return 0;
-    biasTicks = static_cast<int64_t>(local.tm_gmtoff) * 10000000;
-    known = true;
-  }
-  uint64_t ticks = (static_cast<uint64_t>(fileTime->dwHighDateTime) << 32) |
-                   fileTime->dwLowDateTime;
-  int64_t local = static_cast<int64_t>(ticks) + biasTicks;
-  if (ticks > 0x7FFFFFFFFFFFFFFFull || local < 0)
-    return 0;
-  localTime->dwLowDateTime = static_cast<DWORD>(local);
-  localTime->dwHighDateTime =
-      static_cast<DWORD>(static_cast<uint64_t>(local) >> 32);
-  return 1;
-}
-
-BOOL FileTimeToSystemTime(const FILETIME *fileTime, SYSTEMTIME *systemTime) {
-  uint64_t ticks = (static_cast<uint64_t>(fileTime->dwHighDateTime) << 32) |
-                   fileTime->dwLowDateTime;
-  if (ticks > 0x7FFFFFFFFFFFFFFFull)
-    return 0;
-  uint64_t ms = ticks / 10000;
-  uint64_t days = ms / 86400000;
-  uint64_t msOfDay = ms % 86400000;
-  // Days since 1601-01-01 (a Monday) to a civil date; the algorithm counts
-  // from 0000-03-01, which lies 584,694 days before 1601-01-01.
-  int64_t z = static_cast<int64_t>(days) + 584694;
-  int64_t era = z / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  systemTime->wYear = static_cast<WORD>(year);
-  systemTime->wMonth = static_cast<WORD>(month);
-  systemTime->wDay = static_cast<WORD>(day);
-  systemTime->wDayOfWeek = static_cast<WORD>((days + 1) % 7);
-  systemTime->wHour = static_cast<WORD>(msOfDay / 3600000);
-  systemTime->wMinute = static_cast<WORD>(msOfDay / 60000 % 60);
-  systemTime->wSecond = static_cast<WORD>(msOfDay / 1000 % 60);
-  systemTime->wMilliseconds = static_cast<WORD>(msOfDay % 1000);
   return 1;
 }

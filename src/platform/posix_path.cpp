@@ -3,49 +3,70 @@
 #include <dirent.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-// The working directory never changes during a run; asking once spares a
-// system call for every path.
-const char *WorkingDirectory() {
-  static char cwd[kHostPathMax];
-  static int state = 0; // 0 unknown, 1 known, -1 unavailable
-  if (state == 0)
-    state = getcwd(cwd, sizeof cwd) != nullptr ? 1 : -1;
-  return state == 1 ? cwd : nullptr;
+// A path being built: absolute ("/", "/a/b") or relative ("", "a/b",
+// "../a"). The first `fixed` bytes are what ".." cannot take away: the
+// root, or a relative path's leading run of "..".
+struct PathBuilder {
+  char *out;
+  size_t size;
+  size_t len;
+  size_t fixed;
+  bool absolute;
+};
+
+void StartPath(PathBuilder *b, char *out, size_t size, bool absolute) {
+  b->out = out;
+  b->size = size;
+  b->absolute = absolute;
+  b->len = b->fixed = absolute ? 1 : 0;
+  out[0] = '/';
+  out[b->len] = '\0';
 }
 
 // Appends one component; returns false when the result would not fit.
-bool PushComponent(char *out, size_t outSize, size_t *len, const char *comp,
-                   size_t compLen) {
-  size_t need = (*len > 1 ? 1 : 0) + compLen;
-  if (need >= outSize - *len)
+bool PushComponent(PathBuilder *b, const char *comp, size_t compLen) {
+  bool separator = b->len > (b->absolute ? 1u : 0u);
+  size_t need = (separator ? 1 : 0) + compLen;
+  if (need >= b->size - b->len)
     return false;
-  if (*len > 1)
-    out[(*len)++] = '/';
-  memcpy(out + *len, comp, compLen);
-  *len += compLen;
-  out[*len] = '\0';
+  if (separator)
+    b->out[b->len++] = '/';
+  memcpy(b->out + b->len, comp, compLen);
+  b->len += compLen;
+  b->out[b->len] = '\0';
   return true;
 }
 
-void PopComponent(char *out, size_t *len) {
-  while (*len > 1 && out[*len - 1] != '/')
-    --*len;
-  if (*len > 1)
-    --*len; // the separator before the removed component
-  out[*len] = '\0';
+bool PopComponent(PathBuilder *b) {
+  if (b->len == b->fixed) {
+    if (b->absolute)
+      return true; // ".." stops at the root
+    // Above the working directory the ".." stays, for the system to resolve.
+    // getcwd shows the working directory free of links, so the system's
+    // answer is the lexical one.
+    if (!PushComponent(b, "..", 2))
+      return false;
+    b->fixed = b->len;
+    return true;
+  }
+  while (b->len > b->fixed && b->out[b->len - 1] != '/')
+    --b->len;
+  if (b->len > (b->absolute ? 1u : 0u))
+    --b->len; // the separator before the removed component
+  b->out[b->len] = '\0';
+  return true;
 }
 
-// Adds the components of src, resolving "." and ".." as it goes. With
-// windowsRules, components are trimmed as Windows trims them: a directory
-// loses one trailing period ("dir.\x" is "dir\x"), and the final component
+// Adds the components of src, resolving "." and ".." as it goes, and
+// trimming components as Windows trims them: a directory loses one trailing
+// period ("dir.\x" is "dir\x"), and, with stripLast, the final component
 // all its trailing dots and spaces. Sets *vanished when the final component
 // trims to nothing, which leaves the path ending in a separator.
-bool AddComponents(char *out, size_t outSize, size_t *len, const char *src,
-                   bool windowsRules, bool stripLast, bool *vanished) {
+bool AddComponents(PathBuilder *b, const char *src, bool stripLast,
+                   bool *vanished) {
   const char *p = src;
   while (*p != '\0') {
     while (IsPathSeparator(*p))
@@ -66,10 +87,11 @@ bool AddComponents(char *out, size_t outSize, size_t *len, const char *src,
     if (compLen == 1 && start[0] == '.')
       continue;
     if (compLen == 2 && start[0] == '.' && start[1] == '.') {
-      PopComponent(out, len);
+      if (!PopComponent(b))
+        return false;
       continue;
     }
-    if (windowsRules && last && stripLast && !endsWithSeparator) {
+    if (last && stripLast && !endsWithSeparator) {
       while (compLen > 0 &&
              (start[compLen - 1] == '.' || start[compLen - 1] == ' '))
         --compLen;
@@ -77,11 +99,11 @@ bool AddComponents(char *out, size_t outSize, size_t *len, const char *src,
         *vanished = true;
         continue;
       }
-    } else if (windowsRules && endsWithSeparator && compLen >= 2 &&
-               start[compLen - 1] == '.' && start[compLen - 2] != '.') {
+    } else if (endsWithSeparator && compLen >= 2 && start[compLen - 1] == '.' &&
+               start[compLen - 2] != '.') {
       --compLen;
     }
-    if (!PushComponent(out, outSize, len, start, compLen))
+    if (!PushComponent(b, start, compLen))
       return false;
   }
   return true;
@@ -121,31 +143,30 @@ bool FindNoCase(DIR *dir, const char *name, char *found, size_t foundSize) {
 int NormalisePath(const char *path, bool stripLast, char *out, size_t outSize) {
   if (outSize < 2 || path[0] == '\0' || HasDrivePrefix(path))
     return -1;
-  size_t len = 1;
-  out[0] = '/';
-  out[1] = '\0';
+  PathBuilder b;
+  StartPath(&b, out, outSize, IsPathSeparator(path[0]));
   bool vanished = false;
-  if (!IsPathSeparator(path[0])) {
-    const char *cwd = WorkingDirectory();
-    if (cwd == nullptr ||
-        !AddComponents(out, outSize, &len, cwd, false, false, &vanished))
-      return -1;
-  }
-  if (!AddComponents(out, outSize, &len, path, true, stripLast, &vanished))
+  if (!AddComponents(&b, path, stripLast, &vanished))
     return -1;
+  if (b.len == 0)
+    memcpy(out, ".", 2); // the working directory itself
   return vanished ? 1 : 0;
+}
+
+bool HasLastComponent(const char *normalised) {
+  const char *last = strrchr(normalised, '/');
+  last = last == nullptr ? normalised : last + 1;
+  return last[0] != '\0' && strcmp(last, ".") != 0 && strcmp(last, "..") != 0;
 }
 
 const char *SplitLast(const char *path, char *dir, size_t dirSize) {
   const char *slash = strrchr(path, '/');
+  const char *head = slash == nullptr ? "." : slash == path ? "/" : path;
   size_t dirLen =
       slash == nullptr || slash == path ? 1 : static_cast<size_t>(slash - path);
   if (dirLen >= dirSize)
     dirLen = dirSize - 1;
-  if (slash == nullptr || slash == path)
-    memcpy(dir, "/", 1);
-  else
-    memcpy(dir, path, dirLen);
+  memcpy(dir, head, dirLen);
   dir[dirLen] = '\0';
   return slash == nullptr ? path : slash + 1;
 }
@@ -160,9 +181,8 @@ int ResolvePath(const char *normalised, char *out, size_t outSize) {
     return 0;
   }
   // Some component differs in case from the disk: walk them one by one.
-  size_t len = 1;
-  out[0] = '/';
-  out[1] = '\0';
+  PathBuilder b;
+  StartPath(&b, out, outSize, normalised[0] == '/');
   const char *p = normalised;
   while (*p != '\0') {
     while (*p == '/')
@@ -176,20 +196,86 @@ int ResolvePath(const char *normalised, char *out, size_t outSize) {
     char comp[kHostPathMax];
     memcpy(comp, start, compLen);
     comp[compLen] = '\0';
-    size_t mark = len;
-    if (!PushComponent(out, outSize, &len, comp, compLen))
+    size_t mark = b.len;
+    if (!PushComponent(&b, comp, compLen))
       return -1;
     if (lstat(out, &st) == 0)
       continue;
-    len = mark;
-    out[len] = '\0';
-    DIR *dir = opendir(out);
+    b.len = mark;
+    out[b.len] = '\0';
+    DIR *dir = opendir(b.len == 0 ? "." : out);
     if (dir == nullptr)
       return -1;
     char best[256];
     if (!FindNoCase(dir, comp, best, sizeof best) ||
-        !PushComponent(out, outSize, &len, best, strlen(best)))
+        !PushComponent(&b, best, strlen(best)))
       return -1;
   }
+  return 0;
+}
+
+namespace {
+
+// Appends "/name" to a directory path in place; false when it does not fit.
+bool JoinName(char *dir, size_t size, const char *name) {
+  size_t len = strlen(dir);
+  size_t nameLen = strlen(name);
+  bool root = strcmp(dir, "/") == 0;
+  if (len + 1 + nameLen >= size)
+    return false;
+  if (!root)
+    dir[len++] = '/';
+  memcpy(dir + len, name, nameLen + 1);
+  return true;
+}
+
+bool Exists(const char *path) {
+  struct stat st;
+  return lstat(path, &st) == 0;
+}
+
+bool CopyPath(const char *path, char *out, size_t outSize) {
+  size_t len = strlen(path);
+  if (len >= outSize)
+    return false;
+  memcpy(out, path, len + 1);
+  return true;
+}
+
+} // namespace
+
+int LocateEntry(const char *path, char *out, size_t outSize) {
+  char exact[kHostPathMax];
+  char trimmed[kHostPathMax];
+  if (NormalisePath(path, false, exact, sizeof exact) != 0)
+    return -1;
+  if (Exists(exact))
+    return CopyPath(exact, out, outSize) ? 0 : -1;
+  int vanished = NormalisePath(path, true, trimmed, sizeof trimmed);
+  if (vanished < 0)
+    return -1;
+  if (Exists(trimmed))
+    return CopyPath(trimmed, out, outSize) ? 0 : -1;
+  if (vanished == 1 || !HasLastComponent(exact))
+    return ResolvePath(trimmed, out, outSize);
+  // Some directory differs in case from the disk. Find it, then the name in
+  // it: as spelled, then trimmed, then trimmed in any case.
+  char parent[kHostPathMax];
+  const char *name = SplitLast(exact, parent, sizeof parent);
+  const char *trimmedName = SplitLast(trimmed, parent, sizeof parent);
+  if (ResolvePath(parent, out, outSize) != 0)
+    return -1;
+  size_t dirLen = strlen(out);
+  if (JoinName(out, outSize, name) && Exists(out))
+    return 0;
+  out[dirLen] = '\0';
+  if (JoinName(out, outSize, trimmedName) && Exists(out))
+    return 0;
+  out[dirLen] = '\0';
+  DIR *dir = opendir(out);
+  char best[256];
+  if (dir == nullptr || !FindNoCase(dir, trimmedName, best, sizeof best) ||
+      !JoinName(out, outSize, best))
+    return -1;
   return 0;
 }

@@ -28,24 +28,41 @@ bool EqualNoCase(const char *a, const char *b);
 // "..". Copies it to found; false when there is none.
 bool FindNoCase(DIR *dir, const char *name, char *found, size_t foundSize);
 
-// Turns a path typed Windows-style or POSIX-style into an absolute POSIX
-// path: '\' and '/' both separate, empty and "." components vanish, ".." is
-// taken out lexically (as Windows does, whatever symbolic links say), a
-// directory component loses one trailing period, and, when stripLast is
-// set, trailing dots and spaces leave the last component. Returns 0; 1 when
-// the last component trimmed away to nothing (the path then names its
-// directory, as if typed with a trailing separator); -1 for a drive
-// designator, an unknown working directory or a result that does not fit.
+// Turns a path typed Windows-style or POSIX-style into a POSIX path, absolute
+// when typed so and relative to the working directory otherwise (so that a
+// working directory deeper than the system's path limit does not matter):
+// '\' and '/' both separate, empty and "." components vanish, ".." is taken
+// out lexically (as Windows does, whatever symbolic links say; those above
+// the working directory stay at the front), a directory component loses
+// one trailing period, and, when stripLast is set, trailing dots and spaces
+// leave the last component. The working directory itself is ".". Returns
+// 0; 1 when the last component trimmed away to nothing (the path then names
+// its directory, as if typed with a trailing separator); -1 for a drive
+// designator or a result that does not fit.
 int NormalisePath(const char *path, bool stripLast, char *out, size_t outSize);
 
-// Finds the entry an absolute normalised path names, taking each component
+// False for a normalised path that ends without a name of its own: the root,
+// the working directory ".", or a run of "..".
+bool HasLastComponent(const char *normalised);
+
+// Finds the entry a normalised path names, taking each component
 // in its exact case when it exists and otherwise the first entry (in byte
 // order) that differs only in ASCII case. Writes the path as spelled on
 // disk. Returns 0, or -1 when some component names nothing.
 int ResolvePath(const char *normalised, char *out, size_t outSize);
 
-// Splits an absolute path at its last '/': the directory part (at least
-// "/") goes to dir, the returned pointer is the last component.
+// Finds the entry that the status query and the version service read for
+// a path. The last component is first taken exactly as spelled: the driver
+// composes its paths from names that the search delivered as they are on
+// disk, and a Linux name may end in a dot or a space, or differ from
+// another only in case. Only when nothing is spelled so does the path get
+// the Windows reading: trailing dots and spaces trimmed, then any case.
+// Writes the host path and returns 0, or -1 when nothing is there.
+int LocateEntry(const char *path, char *out, size_t outSize);
+
+// Splits a normalised path at its last '/': the directory part ("/" at the
+// root, "." for a bare name) goes to dir, the returned pointer is the last
+// component.
 const char *SplitLast(const char *path, char *dir, size_t dirSize);
 
 #endif

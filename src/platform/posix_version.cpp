@@ -29,16 +29,17 @@ int OpenReadOnly(const char *path) {
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device that
 // took the file's place after the status query from blocking the open.
 int OpenRegular(const char *path, uint64_t *size) {
-  char normal[kHostPathMax];
-  if (NormalisePath(path, true, normal, sizeof normal) < 0)
+  // The path as spelled first, in the one call the common case needs; only
+  // when nothing is spelled so does the Windows reading of it count (a
+  // dangling link spelled so is found again, and stays unreadable).
+  char entry[kHostPathMax];
+  if (NormalisePath(path, false, entry, sizeof entry) != 0)
     return -1;
-  int fd = OpenReadOnly(normal);
+  int fd = OpenReadOnly(entry);
   if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
-    // Only now look for a spelling that differs in case.
-    char real[kHostPathMax];
-    if (ResolvePath(normal, real, sizeof real) != 0)
+    if (LocateEntry(path, entry, sizeof entry) != 0)
       return -1;
-    fd = OpenReadOnly(real);
+    fd = OpenReadOnly(entry);
   }
   if (fd < 0)
     return -1;
@@ -51,30 +52,37 @@ int OpenRegular(const char *path, uint64_t *size) {
   return fd;
 }
 
-// Finds the resource; the ByteSource is large, so it lives on the heap.
-int Locate(const char *path, ByteSource **source, VersionResource *res) {
+// An open file and the reader's window on it; the window is large, so the
+// pair lives on the heap.
+struct OpenFile {
+  ByteSource src;
+  FileWindow window;
+};
+
+// Finds the resource.
+int Locate(const char *path, OpenFile **file, VersionResource *res) {
   uint64_t size;
   int fd = OpenRegular(path, &size);
   if (fd < 0)
     return -1;
-  ByteSource *src = static_cast<ByteSource *>(malloc(sizeof(ByteSource)));
-  if (src == nullptr) {
+  OpenFile *f = static_cast<OpenFile *>(malloc(sizeof(OpenFile)));
+  if (f == nullptr) {
     close(fd);
     return -1;
   }
-  InitFileSource(src, fd, size);
-  if (LocateNoting(path, src, res) != 0) {
+  InitFileSource(&f->src, fd, size, &f->window);
+  if (LocateNoting(path, &f->src, res) != 0) {
     close(fd);
-    free(src);
+    free(f);
     return -1;
   }
-  *source = src;
+  *file = f;
   return 0;
 }
 
-void Release(ByteSource *src) {
-  close(src->fd);
-  free(src);
+void Release(OpenFile *f) {
+  close(f->src.fd);
+  free(f);
 }
 
 // The size query and the read that follows it name the same file: the
@@ -83,15 +91,15 @@ void Release(ByteSource *src) {
 // read of another path, drops it.
 struct Pending {
   char path[kHostPathMax];
-  ByteSource *src;
+  OpenFile *file;
   VersionResource res;
 };
 Pending gPending = {{0}, nullptr, {0, 0, 0}};
 
 void DropPending() {
-  if (gPending.src != nullptr)
-    Release(gPending.src);
-  gPending.src = nullptr;
+  if (gPending.file != nullptr)
+    Release(gPending.file);
+  gPending.file = nullptr;
   gPending.path[0] = '\0';
 }
 
@@ -103,22 +111,22 @@ DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {
     *handle = 0;
   if (path == nullptr)
     return 0;
-  ByteSource *src;
+  OpenFile *file;
   VersionResource res;
-  if (Locate(path, &src, &res) != 0)
+  if (Locate(path, &file, &res) != 0)
     return 0;
   uint16_t blockLength = 0;
   DWORD size = 0;
-  if (ReadLe16(src, res.offset, &blockLength))
+  if (ReadLe16(&file->src, res.offset, &blockLength))
     size = static_cast<DWORD>(
         VersionBufferSize(res.format, res.size, blockLength));
   size_t len = strlen(path);
   if (size == 0 || len >= sizeof gPending.path) {
-    Release(src);
+    Release(file);
     return size;
   }
   memcpy(gPending.path, path, len + 1);
-  gPending.src = src;
+  gPending.file = file;
   gPending.res = res;
   return size;
 }
@@ -129,22 +137,22 @@ BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length, LPVOID data) {
     DropPending();
     return 0;
   }
-  ByteSource *src;
+  OpenFile *file;
   VersionResource res;
-  if (gPending.src != nullptr && strcmp(gPending.path, path) == 0) {
-    src = gPending.src;
+  if (gPending.file != nullptr && strcmp(gPending.path, path) == 0) {
+    file = gPending.file;
     res = gPending.res;
-    gPending.src = nullptr;
+    gPending.file = nullptr;
     gPending.path[0] = '\0';
   } else {
     DropPending();
-    if (Locate(path, &src, &res) != 0)
+    if (Locate(path, &file, &res) != 0)
       return 0;
   }
   size_t copied = res.size < length ? res.size : length;
   unsigned char *buffer = static_cast<unsigned char *>(data);
-  bool ok = ReadAt(src, res.offset, buffer, copied);
-  Release(src);
+  bool ok = ReadAt(&file->src, res.offset, buffer, copied);
+  Release(file);
   if (!ok)
     return 0;
   return PrepareVersionBlock(buffer, length, copied) ? 1 : 0;

@@ -114,15 +114,17 @@ int QueryImageDescription(const char *path, ImageInfo *info,
     CloseHandle(handle);
     return -1;
   }
-  // The source carries an 8 KiB window: on the heap, not the stack.
-  ByteSource *src = static_cast<ByteSource *>(malloc(sizeof(ByteSource)));
+  // The reader's window is 8 KiB: on the heap, not the stack.
+  FileWindow *window = static_cast<FileWindow *>(malloc(sizeof(FileWindow)));
   int result = -1;
-  if (src != nullptr) {
-    InitFileSource(src, fd, static_cast<uint64_t>(size.QuadPart));
+  if (window != nullptr) {
+    ByteSource source;
+    ByteSource *src = &source;
+    InitFileSource(src, fd, static_cast<uint64_t>(size.QuadPart), window);
     result = ReadImageInfo(src, info);
     if (result == 0 && (info->kind == kKindPe32 || info->kind == kKindPe32Plus))
       ListVersionLanguages(src, languages);
-    free(src);
+    free(window);
   }
   _close(fd); // closes the handle too
   return result;

@@ -20,32 +20,55 @@ struct Node {
   size_t childStart;
 };
 
+// Every block that PrepareVersionBlock accepts holds at least the root's
+// length, value length and type fields.
+const size_t kBlockHeader = 6;
+
+// Reads what the root's header says about the whole block: the extent of
+// the tree and whether it is in the 16-bit layout (the byte at offset 4 is
+// then the first character of the key rather than the low byte of a type).
+bool ReadBlockHeader(ByteSource *src, size_t *extent, bool *ansi) {
+  uint16_t length;
+  uint8_t fifth;
+  if (!ReadLe16(src, 0, &length) || !ReadByte(src, 4, &fifth))
+    return false;
+  *extent = length;
+  *ansi = fifth >= 0x20;
+  return true;
+}
+
 // Reads the node header at off; false when it does not fit inside limit,
 // is shorter than a header, or its key is not terminated inside it.
-bool ParseNode(const unsigned char *b, size_t off, size_t limit, bool ansi,
-               Node *n) {
+bool ParseNode(ByteSource *b, size_t off, size_t limit, bool ansi, Node *n) {
   size_t header = ansi ? 4 : 6;
   if (off > limit || limit - off < header)
     return false;
-  size_t length = Le16(b + off);
+  uint16_t length, valueLength, type = 0;
+  if (!ReadLe16(b, off, &length) || !ReadLe16(b, off + 2, &valueLength) ||
+      (!ansi && !ReadLe16(b, off + 4, &type)))
+    return false;
   if (length < header)
     return false;
   n->start = off;
   n->end = length < limit - off ? off + length : limit;
-  n->valueLength = Le16(b + off + 2);
-  n->text = !ansi && Le16(b + off + 4) != 0;
+  n->valueLength = valueLength;
+  n->text = type != 0;
   size_t pos = off + header;
   if (ansi) {
-    while (pos < n->end && b[pos] != 0)
-      ++pos;
-    if (pos >= n->end)
-      return false;
+    for (uint8_t c;; ++pos) {
+      if (pos >= n->end || !ReadByte(b, pos, &c))
+        return false;
+      if (c == 0)
+        break;
+    }
     n->keyEnd = pos + 1;
   } else {
-    while (n->end - pos >= 2 && Le16(b + pos) != 0)
-      pos += 2;
-    if (n->end - pos < 2)
-      return false;
+    for (uint16_t unit;; pos += 2) {
+      if (n->end - pos < 2 || !ReadLe16(b, pos, &unit))
+        return false;
+      if (unit == 0)
+        break;
+    }
     n->keyEnd = pos + 2;
   }
   n->valueStart = Align4(n->keyEnd);
@@ -66,48 +89,59 @@ unsigned short FoldUnit(unsigned short u) {
 }
 
 // Compares a child's key with one path component of compLen bytes.
-bool KeyEquals(const unsigned char *b, const Node &n, bool ansi,
-               const char *comp, size_t compLen) {
+bool KeyEquals(ByteSource *b, const Node &n, bool ansi, const char *comp,
+               size_t compLen) {
   if (ansi) {
     size_t keyLen = n.keyEnd - 1 - (n.start + 4);
     if (keyLen != compLen)
       return false;
-    for (size_t i = 0; i < compLen; ++i)
-      if (FoldUnit(b[n.start + 4 + i]) !=
-          FoldUnit(static_cast<unsigned char>(comp[i])))
+    for (size_t i = 0; i < compLen; ++i) {
+      uint8_t c;
+      if (!ReadByte(b, n.start + 4 + i, &c) ||
+          FoldUnit(c) != FoldUnit(static_cast<unsigned char>(comp[i])))
         return false;
+    }
     return true;
   }
   size_t keyUnits = (n.keyEnd - 2 - (n.start + 6)) / 2;
   if (keyUnits != compLen)
     return false;
   for (size_t i = 0; i < compLen; ++i) {
-    unsigned short unit = Le16(b + n.start + 6 + 2 * i);
+    uint16_t unit;
     unsigned short want = Cp1252ToUnicode(static_cast<unsigned char>(comp[i]));
-    if (FoldUnit(unit) != FoldUnit(want))
+    if (!ReadLe16(b, n.start + 6 + 2 * i, &unit) ||
+        FoldUnit(unit) != FoldUnit(want))
       return false;
   }
   return true;
 }
 
-bool FindChild(const unsigned char *b, const Node &parent, bool ansi,
-               const char *comp, size_t compLen, Node *child) {
+bool FindChild(ByteSource *b, const Node &parent, bool ansi, const char *comp,
+               size_t compLen, Node *child) {
   size_t pos = parent.childStart;
   while (pos < parent.end) {
     if (!ParseNode(b, pos, parent.end, ansi, child))
       return false;
     if (KeyEquals(b, *child, ansi, comp, compLen))
       return true;
-    // Siblings sit at the aligned end of the stored length; ParseNode
-    // guaranteed that length is at least a header, so the walk advances.
-    pos += Align4(Le16(b + pos));
+    // Siblings sit at the aligned end of the stored length (a length cut
+    // at the parent's end ends the walk); ParseNode guaranteed that length
+    // is at least a header, so the walk advances.
+    pos += Align4(child->end - child->start);
   }
   return false;
 }
 
 } // namespace
 
-bool IsAnsiBlock(const unsigned char *block) { return block[4] >= 0x20; }
+bool IsAnsiBlock(const unsigned char *block) {
+  ByteSource header;
+  InitMemorySource(&header, block, kBlockHeader);
+  size_t extent;
+  bool ansi = false;
+  ReadBlockHeader(&header, &extent, &ansi);
+  return ansi;
+}
 
 unsigned long VersionBufferSize(int format, unsigned long resourceSize,
                                 unsigned blockLength) {
@@ -121,10 +155,14 @@ bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied) {
   if (copied > length)
     copied = length;
   memset(buffer + copied, 0, length - copied);
-  if (copied < 6 || length < 8)
+  if (length < 8)
     return false;
-  bool ansi = IsAnsiBlock(buffer);
-  size_t extent = Le16(buffer);
+  ByteSource raw;
+  InitMemorySource(&raw, buffer, copied);
+  size_t extent;
+  bool ansi;
+  if (!ReadBlockHeader(&raw, &extent, &ansi))
+    return false;
   if (extent > copied)
     extent = copied;
   if (ansi) {
@@ -149,10 +187,18 @@ bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied) {
 
 bool QueryVersionBlock(unsigned char *block, const char *subBlock,
                        unsigned char **value, unsigned *length) {
-  const unsigned char *b = block;
   *length = 0;
-  bool ansi = IsAnsiBlock(b);
-  size_t extent = Le16(b);
+  ByteSource header;
+  InitMemorySource(&header, block, kBlockHeader);
+  size_t extent;
+  bool ansi;
+  if (!ReadBlockHeader(&header, &extent, &ansi))
+    return false;
+  // The tree is read only up to its extent; the rest of the buffer is the
+  // terminator or the spare area that this walk writes.
+  ByteSource tree;
+  InitMemorySource(&tree, block, extent);
+  ByteSource *b = &tree;
   Node node;
   if (!ParseNode(b, 0, extent, ansi, &node))
     return false;
@@ -201,20 +247,22 @@ bool QueryVersionBlock(unsigned char *block, const char *subBlock,
   }
 
   // A text value: its stored length may count units, bytes, or nothing at
-  // all, so measure the string itself, up to its first zero unit.
+  // all, so measure the string itself, up to its first zero unit. The copy
+  // goes to the spare area at the same distance past the tree's end as the
+  // string lies from its start; one byte per unit, it ends inside the
+  // 2 * extent + 4 bytes the buffer holds.
+  unsigned char *out = block + extent + 4 + node.valueStart;
   size_t units = 0;
+  uint16_t unit;
   if (node.valueLength != 0)
     while (2 * (units + 1) <= available &&
-           Le16(b + node.valueStart + 2 * units) != 0)
-      ++units;
+           ReadLe16(b, node.valueStart + 2 * units, &unit) && unit != 0)
+      out[units++] = UnicodeToCp1252(unit);
   if (units == 0) {
     // An empty string: the key's terminator serves as one.
     *value = (block + node.keyEnd - 2);
     return true;
   }
-  unsigned char *out = block + extent + 4 + node.valueStart;
-  for (size_t i = 0; i < units; ++i)
-    out[i] = UnicodeToCp1252(Le16(b + node.valueStart + 2 * i));
   out[units] = 0;
   *value = out;
   *length = static_cast<unsigned>(units + 1);

@@ -8,6 +8,10 @@
 // A 16-bit (ANSI) block lives in a buffer of at least E+1 bytes. In both,
 // the buffer's last byte is zero, so a string scan that starts inside the
 // buffer ends inside it.
+//
+// The walk reads the tree through the same bounded reader as the file
+// (byte_source.h), limited to the first E bytes; it writes only its code
+// page 1252 copies, into the spare area.
 #ifndef QUELVO_VERSION_BLOCK_H
 #define QUELVO_VERSION_BLOCK_H
 

@@ -165,19 +165,18 @@ void PrintUtf8Text(const char *text) {
 
 } // namespace
 
-int ReportFixedInfo(const void *block, DWORD translation) {
-  return ReportFixedInfo(block, translation, false);
+int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation) {
+  return ReportFixedInfo(block, blockSize, translation, false);
 }
 
-int ReportFixedInfo(const void *block, DWORD translation, bool utf8) {
-  LPVOID pointer = nullptr;
-  UINT length = 0;
-  if (!VerQueryValueA(block, "\\", &pointer, &length)) {
+int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation,
+                    bool utf8) {
+  // Its own lookup, not the short report's record.
+  VS_FIXEDFILEINFO fixed;
+  if (!QueryFixedRecord(block, blockSize, &fixed)) {
     printf("\nCan't get fileversion");
     return kStatusNoFixedInfo;
   }
-  VS_FIXEDFILEINFO fixed;
-  memcpy(&fixed, pointer, sizeof fixed);
   // Each half is an unsigned 16-bit number: 65535 never prints negative.
   printf("\nVersion Number:\t   %u.%02u.%u.%u", High(fixed.dwFileVersionMS),
          Low(fixed.dwFileVersionMS), High(fixed.dwFileVersionLS),

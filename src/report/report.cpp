@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,10 +17,22 @@ const DWORD kSpecialBuildFlag = 0x20; // VS_FF_SPECIALBUILD
 // Looks a string of the translation's table up by name; false if absent.
 bool QueryString(void *block, DWORD translation, const char *name,
                  const char **value) {
+  // "\StringFileInfo\", the language and the code page as four lowercase
+  // hex digits each, then "\" and the name. Composed by hand: formatted
+  // printing cost more than the lookup it prepares.
+  static const char kPrefix[] = "\\StringFileInfo\\";
+  static const char kHexDigits[] = "0123456789abcdef";
   char subBlock[256];
-  snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s",
-           static_cast<unsigned>(translation & 0xFFFFu),
-           static_cast<unsigned>(translation >> 16), name);
+  size_t used = sizeof kPrefix - 1;
+  memcpy(subBlock, kPrefix, used);
+  DWORD languageFirst = (translation << 16) | (translation >> 16);
+  for (int shift = 28; shift >= 0; shift -= 4)
+    subBlock[used++] = kHexDigits[(languageFirst >> shift) & 0xFu];
+  subBlock[used++] = '\\';
+  size_t nameLength = strlen(name);
+  if (nameLength >= sizeof subBlock - used)
+    return false;
+  memcpy(subBlock + used, name, nameLength + 1);
   LPVOID pointer = nullptr;
   UINT length = 0;
   if (!VerQueryValueA(block, subBlock, &pointer, &length))
@@ -76,9 +89,11 @@ int ReportLoaded(const char *path, void *block, DWORD size,
   if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
     return kStatusNoTranslation;
   // Only the first entry counts. A value shorter than one entry is read as
-  // far as it goes and the rest taken as zero, never past the value.
+  // far as it goes and the rest taken as zero, never past the value or the
+  // block.
   unsigned char entry[4] = {0, 0, 0, 0};
-  memcpy(entry, pointer, length < sizeof entry ? length : sizeof entry);
+  CopyInsideBlock(block, size, pointer, entry,
+                  length < sizeof entry ? length : sizeof entry);
   DWORD translation = static_cast<DWORD>(entry[0]) |
                       (static_cast<DWORD>(entry[1]) << 8) |
                       (static_cast<DWORD>(entry[2]) << 16) |
@@ -86,7 +101,8 @@ int ReportLoaded(const char *path, void *block, DWORD size,
 
   Values values = {block, size, translation, options.utf8};
   printf("\n");
-  printf("\nProgram Name:  %s%s", "    ", path);
+  printf("\nProgram Name:  %s", "    ");
+  PrintSafePath(path);
   printf("\nCompany Name:  %s", "    ");
   if (!PrintValue(values, "CompanyName"))
     return kStatusNoCompanyName;
@@ -95,10 +111,9 @@ int ReportLoaded(const char *path, void *block, DWORD size,
   if (!PrintRequired(values, "\nVersion String:    ", "FileVersion"))
     return kStatusNoVersionString;
 
-  if (!VerQueryValueA(block, "\\", &pointer, &length))
-    return kStatusNoFixedInfo;
   VS_FIXEDFILEINFO fixed;
-  memcpy(&fixed, pointer, sizeof fixed);
+  if (!QueryFixedRecord(block, size, &fixed))
+    return kStatusNoFixedInfo;
   if (fixed.dwFileFlags & kPrivateBuildFlag)
     PrintOptional(values, "\nPrivate Build:  %s", "PrivateBuild");
   if (fixed.dwFileFlags & kSpecialBuildFlag)
@@ -107,7 +122,7 @@ int ReportLoaded(const char *path, void *block, DWORD size,
     PrintOtherStrings(block, size, translation, fixed.dwFileFlags,
                       options.utf8);
   if (options.detailed) {
-    int status = ReportFixedInfo(block, translation, options.utf8);
+    int status = ReportFixedInfo(block, size, translation, options.utf8);
     if (status != 0)
       return status;
   }
@@ -137,8 +152,38 @@ int ReportVersionWith(const char *path, const TextOptions &options) {
   return result;
 }
 
+void CopyInsideBlock(const void *block, DWORD blockSize, const void *value,
+                     void *out, size_t len) {
+  memset(out, 0, len);
+  // Compared as addresses: a pointer outside the block is no error here.
+  uintptr_t start = reinterpret_cast<uintptr_t>(block);
+  uintptr_t at = reinterpret_cast<uintptr_t>(value);
+  if (at < start || at - start >= blockSize)
+    return;
+  size_t inside = blockSize - (at - start);
+  memcpy(out, value, len < inside ? len : inside);
+}
+
+bool QueryFixedRecord(const void *block, DWORD blockSize,
+                      VS_FIXEDFILEINFO *fixed) {
+  LPVOID pointer = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(block, "\\", &pointer, &length))
+    return false;
+  // Not bounded by the reported length: a root whose value length is
+  // short of a whole record still carries the record's bytes.
+  CopyInsideBlock(block, blockSize, pointer, fixed, sizeof *fixed);
+  return true;
+}
+
 void PrintSafeString(const char *text) {
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
        *p != '\0'; ++p)
     putchar(*p >= 0x20 && *p <= 0x7E ? *p : ' ');
+}
+
+void PrintSafePath(const char *path) {
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(path);
+       *p != '\0'; ++p)
+    putchar(*p < 0x20 || *p == 0x7F ? '?' : *p);
 }

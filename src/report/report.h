@@ -26,13 +26,33 @@ int ReportVersionWith(const char *path, const TextOptions &options);
 // printable ASCII as itself and every other byte as a space.
 void PrintSafeString(const char *text);
 
+// Prints a path with every control byte (0x01-0x1F, 0x7F) as '?', so that
+// no file name can forge a line of the output or drive the terminal; other
+// bytes, those of UTF-8 names included, are printed as they are.
+void PrintSafePath(const char *path);
+
 // Prints the decoded fixed record, character set and language; 0, or
-// kStatusNoFixedInfo when the block has no root record.
-int ReportFixedInfo(const void *block, DWORD translation);
+// kStatusNoFixedInfo when the block has no root record. The block is the
+// one ReportVersion loaded, of blockSize bytes.
+int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation);
 
 // The same, with the table texts in UTF-8 when utf8 is set (they are held
 // in code page 1252, as the classic report prints them).
-int ReportFixedInfo(const void *block, DWORD translation, bool utf8);
+int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation,
+                    bool utf8);
+
+// Copies len bytes from value, a pointer that a lookup in the block
+// returned, as far as they lie inside the block's blockSize bytes; the
+// rest of out is zero, and all of it for a pointer outside the block. The
+// version service promises a pointer, not that the record behind it ends
+// inside the block.
+void CopyInsideBlock(const void *block, DWORD blockSize, const void *value,
+                     void *out, size_t len);
+
+// Looks the fixed record up at the root and copies it, bounded as above.
+// False when the block has no root record.
+bool QueryFixedRecord(const void *block, DWORD blockSize,
+                      VS_FIXEDFILEINFO *fixed);
 
 // The texts the detailed report prints for a value, in code page 1252, or
 // null where it prints none.

@@ -6,12 +6,14 @@
 #   run.sh QUELVO TESTS_DIR --update   rewrite the expected files
 #
 # A case is cases/NAME.args, one argument per line, run from TESTS_DIR/
-# fixtures (special* cases from a folder of special entries, tree* cases
-# from a small folder tree). Its output must equal cases/NAME.out and its
-# exit status cases/NAME.status (0 when absent). QUELVO_RUNNER, when set,
-# is put in front of the program (an emulator, for instance); QUELVO_FOLD_CRLF=1
-# turns CRLF into LF before comparing; QUELVO_SKIP_CASES lists case names
-# to leave out, with the reason kept by the caller.
+# fixtures, or, by the start of its name, from a folder made below for it
+# (special, tree, names, deep, times, nonroot). Its output must equal
+# cases/NAME.out and its exit status cases/NAME.status (0 when absent).
+# QUELVO_RUNNER, when set, is put in front of the program (an emulator, for
+# instance); QUELVO_FOLD_CRLF=1 turns CRLF into LF before comparing;
+# QUELVO_SKIP_CASES lists case names (and lost_output, the runs whose
+# output cannot be written) to leave out, with the reason kept by the
+# caller.
 set -u
 quelvo=$1
 tests=$2
@@ -24,9 +26,11 @@ skipped=0
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# check NAME WORKDIR: runs case NAME from WORKDIR and compares.
+# check NAME WORKDIR [VAR=VALUE...]: runs case NAME from WORKDIR, with the
+# variables given in its environment, and compares.
 check() {
   local name=$1 workdir=$2
+  local -a env=("${@:3}")
   local -a args=()
   local line
   while IFS= read -r line || [ -n "$line" ]; do args+=("$line"); done <"$cases/$name.args"
@@ -34,7 +38,8 @@ check() {
   *" $name "*) skipped=$((skipped + 1)); echo "SKIP: $name"; return ;;
   esac
   local out="$scratch/$name.out" status
-  (cd "$workdir" && timeout 60 $runner "$quelvo" "${args[@]}") >"$out" 2>/dev/null </dev/null
+  (cd "$workdir" && for step in ${descend:-}; do cd "$step" || exit 125; done &&
+    env -- "${env[@]}" timeout 60 ${asuser:-} $runner "${exe:-$quelvo}" "${args[@]}") >"$out" 2>/dev/null </dev/null
   status=$?
   [ "${QUELVO_FOLD_CRLF:-0}" = 1 ] && sed -i 's/\r$//' "$out"
   local want_status=0
@@ -81,14 +86,127 @@ cp "$tests/fixtures/lossless/unicode.dll" "$tree/.hidden/unicode.dll"
 printf 'not an executable\n' >"$tree/alpha/readme.txt"
 ln -s alpha "$tree/link"
 
+# Linux names that Windows path rules read otherwise: trailing dots and
+# spaces, a backslash, wildcards, colons, a name of dots only, a directory
+# whose name ends in a period beside a file of the name without it, and a
+# dangling link beside the file its name trims to. Each listed name must
+# be reported with its own data, or not listed at all.
+names="$scratch/names"
+mkdir -p "$names/back" "$names/dir."
+for f in x.dll ... ab:c.dll a:b.dll dir trail.dll.; do cp "$tests/fixtures/pe/basic.dll" "$names/$f"; done
+cp "$tests/fixtures/pe/app32.exe" "$names/back/slash.dll"
+for f in 'x.dll.' 'x.dll ' 'back\slash.dll' 'a*b.dll' 'q?.dll'; do printf 'not an executable\n' >"$names/$f"; done
+cp "$tests/fixtures/pe/basic.dll" "$names/gone.dll"
+ln -s missing.dll "$names/gone.dll."
+
+# File times that Windows cannot hold, on tmpfs, which keeps 64-bit
+# seconds: the largest seconds, a last-access time as large, a time that
+# overflows only once the time zone's bias is added (JST, nine hours ahead
+# of UTC), and one before 1601. Each fails its own status query; the
+# neighbours are reported as usual.
+times=""
+if times=$(mktemp -d /dev/shm/quelvo-e2e-XXXXXX 2>/dev/null); then
+  for f in far atime bias old ok; do cp "$tests/fixtures/pe/basic.dll" "$times/$f.dll"; done
+  if ! touch -d @9223372036854775000 "$times/far.dll" ||
+    ! touch -a -d @9223372036854775000 "$times/atime.dll" ||
+    ! touch -d @910692730075 "$times/bias.dll" ||
+    ! touch -d @-11644473601 "$times/old.dll" ||
+    [ "$(stat -c %Y "$times/far.dll")" != 9223372036854775000 ]; then
+    rm -rf "$times"
+    times=""
+  fi
+fi
+[ -n "$times" ] && trap 'rm -rf "$scratch" "$times"' EXIT
+
+# A working directory deeper than the kernel's path limit (4096 bytes):
+# the files below it are still named by short relative paths.
+deep="$scratch/deep"
+dname=$(printf 'd%.0s' $(seq 250))
+descend_deep=$(for i in $(seq 18); do printf '%s ' "$dname"; done)
+mkdir "$deep"
+(cd "$deep" && for step in $descend_deep; do mkdir "$step" && cd "$step" || exit 1; done &&
+  cp "$tests/fixtures/pe/basic.dll" x.dll && mkdir sub &&
+  cp "$tests/fixtures/pe/app32.exe" sub/y.exe)
+
+# Permissions as a user without root's privileges: as root, the cases
+# run through setpriv as nobody, with a copy of the program that user can
+# run; a directory of mode 0311 can be searched but not read.
+perm="$scratch/perm"
+mkdir -p "$perm/sx" "$scratch/bin"
+cp "$tests/fixtures/pe/basic.dll" "$perm/sx/x.dll"
+chmod 0311 "$perm/sx"
+chmod 0755 "$scratch" "$scratch/bin"
+cp "$quelvo" "$scratch/bin/"
+perm_exe="$scratch/bin/$(basename "$quelvo")"
+perm_as=""
+perm_skip=""
+if [ "$(id -u)" = 0 ]; then
+  perm_as="setpriv --reuid=65534 --regid=65534 --clear-groups"
+  if ! command -v setpriv >/dev/null; then
+    perm_skip="setpriv is not installed"
+  elif ! $perm_as test -x "$perm_exe" 2>/dev/null || $perm_as ls "$perm/sx" >/dev/null 2>&1; then
+    perm_skip="cannot drop root's privileges with setpriv"
+  fi
+fi
+
 for argsfile in "$cases"/*.args; do
   name=$(basename "$argsfile" .args)
   case $name in
   special*) check "$name" "$special" ;;
   tree*) check "$name" "$tree" ;;
+  names*) check "$name" "$names" ;;
+  deep*) descend=$descend_deep check "$name" "$deep" ;;
+  nonroot*)
+    if [ -z "$perm_skip" ]; then
+      asuser=$perm_as exe=$perm_exe check "$name" "$perm"
+    else
+      skipped=$((skipped + 1))
+      echo "SKIP: $name ($perm_skip)"
+    fi
+    ;;
+  times*)
+    if [ -n "$times" ]; then
+      check "$name" "$times" TZ=JST-9
+    else
+      skipped=$((skipped + 1))
+      echo "SKIP: $name (no tmpfs at /dev/shm that keeps 64-bit file times)"
+    fi
+    ;;
   *) check "$name" "$tests/fixtures" ;;
   esac
 done
+
+# Output that cannot be written is a failure on every road through the
+# program: said on standard error, exit status 1.
+check_lost_output() {
+  local how=$1
+  shift
+  local err="$scratch/lost.err" status
+  case $how in
+  full) (cd "$tests/fixtures" && timeout 60 $runner "$quelvo" "$@") >/dev/full 2>"$err" </dev/null ;;
+  closed) (cd "$tests/fixtures" && timeout 60 $runner "$quelvo" "$@") >&- 2>"$err" </dev/null ;;
+  esac
+  status=$?
+  if [ "$status" = 1 ] && grep -q 'output could not be written' "$err"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: lost_output ($how: $*): exit status $status, expected 1 and a message on standard error"
+    head -5 "$err"
+  fi
+}
+case " ${QUELVO_SKIP_CASES:-} " in
+*" lost_output "*) skipped=$((skipped + 1)); echo "SKIP: lost_output" ;;
+*)
+  for how in full closed; do
+    check_lost_output $how pe/basic.dll
+    check_lost_output $how -d 'pe/*'
+    check_lost_output $how -v pe/basic.dll
+    check_lost_output $how -?
+    check_lost_output $how
+  done
+  ;;
+esac
 
 echo "end-to-end: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ]

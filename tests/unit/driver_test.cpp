@@ -54,6 +54,43 @@ TEST(ReportStatus, EveryCodeHasItsMessage) {
   EXPECT_EQ(Status(0, "f.dll"), "\nInternal Error: f.dll -- 0.");
 }
 
+// A path is printed with its control bytes as '?', in every message and in
+// the report, so that no name can forge a line or drive the terminal;
+// bytes from 0x80 up (UTF-8 names) are printed as they are.
+TEST(ReportStatus, ControlBytesOfPathsPrintAsQuestionMarks) {
+  EXPECT_EQ(Status(113, "a\tb\nc\x1b[2J\x7f\x01\x1f d\xc3\xa9\xff"),
+            "\nUnable to open file a?b?c?[2J??? d\xc3\xa9\xff.");
+  EXPECT_EQ(Status(110, "x\ry"),
+            "\nUnable to read file x?y.\nx?y is not an executable file.");
+  EXPECT_EQ(Status(104, "\n"),
+            "\nCall to Microsoft version library VER.DLL failed -- 104:\n?.");
+  EXPECT_EQ(Status(5, "\b"), "\nInternal Error: ? -- 5.");
+}
+
+TEST(RunQuelvo, ControlBytesOfNamesPrintAsQuestionMarks) {
+  ScratchDir dir;
+  const std::string image = ReadFile(Fixture("basic.dll"));
+  dir.Add("nl\nCompany Name:      Evil Corp.dll", "text");
+  dir.Add("esc\x1b[31m.dll", image);
+  dir.Add("caf\xc3\xa9.dll", image);
+  dir.Add("del\x7f.dll", image);
+  RunResult r = RunWith({dir.path() + "/*", dir.path() + "/\x01*",
+                         "\x1b" + std::string(300, 'p')});
+  const std::string at = dir.path() + "/";
+  for (const std::string &line :
+       {"\n" + at +
+            "nl?Company Name:      Evil Corp.dll does not contain "
+            "version information.\n",
+        "\nProgram Name:      " + at + "esc?[31m.dll\n",
+        "\nProgram Name:      " + at + "caf\xc3\xa9.dll\n",
+        "\nProgram Name:      " + at + "del?.dll\n",
+        "\n" + at + "?* was not found",
+        "\n?" + std::string(300, 'p') + " is longer than 259 characters"})
+    EXPECT_NE(r.output.find(line), std::string::npos) << line;
+  EXPECT_EQ(r.output.find_first_of("\x01\x1b\x7f"), std::string::npos);
+  EXPECT_EQ(r.output.find("\nCompany Name:      Evil"), std::string::npos);
+}
+
 TEST(RunQuelvo, OptionsAndExitStatuses) {
   RunResult none = RunWith({});
   EXPECT_EQ(none.status, 0);
@@ -86,6 +123,26 @@ TEST(RunQuelvo, PrefixesEndAtBackslashColonAndSlash) {
   EXPECT_EQ(r.status, 0);
 }
 
+// A colon inside a Linux name is part of the name; only a drive form at
+// the start ends the directory prefix there.
+TEST(RunQuelvo, AColonInsideANameDoesNotEndThePrefix) {
+  ScratchDir dir;
+  const std::string image = ReadFile(Fixture("basic.dll"));
+  dir.Add("ab:c.dll", image);
+  RunResult r = RunWith({dir.path() + "/ab:c.dll", dir.path() + "\\AB:C.DLL",
+                         dir.path() + "/a?:c.dll", "c:ab:c.dll"});
+  for (const char *sep : {"/", "\\", "/"}) {
+    std::string line =
+        "\nProgram Name:      " + dir.path() + sep + "ab:c.dll\n";
+    size_t at = r.output.find(line);
+    EXPECT_NE(at, std::string::npos) << sep;
+    if (at != std::string::npos)
+      r.output.erase(at, line.size());
+  }
+  EXPECT_EQ(r.output.find("Unable to open"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("\nc:ab:c.dll was not found"), std::string::npos);
+}
+
 TEST(RunQuelvo, DirectoriesAreSilentAndMissingVersionsSaySo) {
   ScratchDir dir;
   dir.AddDir("sub.dll");
@@ -109,6 +166,18 @@ TEST(RunQuelvo, PathsThatDoNotFitAreNamedNotCut) {
   EXPECT_NE(r.output.find("\n" + std::string(300, 'p') + " is longer than"),
             std::string::npos);
   EXPECT_EQ(r.status, 0);
+}
+
+// The '\\' that marks a directory in the list is no part of its path, and
+// directories are passed over silently whatever their length.
+TEST(RunQuelvo, LongDirectoryNamesArePassedOverSilently) {
+  ScratchDir dir;
+  dir.AddDir("ddd");
+  std::string prefix = dir.path() + "/ddd/";
+  dir.AddDir("ddd/" + std::string(259 - prefix.size(), 'a')); // 259 with '\\'
+  dir.AddDir("ddd/" + std::string(255, 'b'));
+  RunResult r = RunWith({prefix + "*"});
+  EXPECT_EQ(r.output.substr(r.output.find("reserved.\n") + 10), "\n");
 }
 
 } // namespace

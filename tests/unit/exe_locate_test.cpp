@@ -1,5 +1,6 @@
 #include <string.h>
 
+#include <algorithm>
 #include <random>
 
 #include "byte_source.h"
@@ -213,6 +214,125 @@ std::string Ne(const std::string &name) {
   return std::string(QUELVO_FIXTURES) + "/../ne/" + name;
 }
 
+uint16_t At16(const std::string &s, size_t off) {
+  return Le16(reinterpret_cast<const unsigned char *>(s.data()) + off);
+}
+
+// Where app16.exe keeps its resource alignment shift and the NAMEINFO of
+// its version resource, found by walking the resource table here,
+// independently of the code under test.
+void NeVersionEntry(const std::string &ne, size_t *shiftAt, size_t *nameAt) {
+  size_t header = At32(ne, 0x3C);
+  size_t pos = header + At16(ne, header + 0x24);
+  *shiftAt = pos;
+  *nameAt = 0;
+  for (pos += 2; At16(ne, pos) != 0; pos += 8 + 12 * At16(ne, pos + 2))
+    if (At16(ne, pos) == 0x8010 && At16(ne, pos + 8 + 6) == 0x8001) {
+      *nameAt = pos + 8;
+      return;
+    }
+}
+
+TEST(LocateVersionResource, NeOffsetsAndLengthsMustFitTheFormats32Bits) {
+  const std::string image = ReadFile(Ne("app16.exe"));
+  size_t shiftAt, nameAt;
+  NeVersionEntry(image, &shiftAt, &nameAt);
+  ASSERT_NE(nameAt, 0u);
+  const uint16_t shift = At16(image, shiftAt);
+  const uint16_t offset = At16(image, nameAt);
+  const uint16_t length = At16(image, nameAt + 2);
+  ASSERT_EQ(shift, 4);
+  // Each unit counts 1 << shift bytes. Computed in 32 bits, as the format
+  // has them, 2 << 31 would wrap to 0 and find the DOS header.
+  struct {
+    uint16_t shift, offset, length;
+    int located;
+    uint64_t at;
+    const char *what;
+  } cases[] = {
+      {shift, offset, length, 0, uint64_t{offset} << 4, "as built"},
+      {31, 2, 1, -1, 0, "an offset of 2 << 31"},
+      {31, 0, 2, -1, 0, "a length of 2 << 31"},
+      {31, 0, 1, 0, 0, "a length of 1 << 31, cut at the file's end"},
+      {32, 0, 1, -1, 0, "a shift of 32"},
+      {64, offset, length, -1, 0, "a shift no integer takes"},
+  };
+  for (const auto &c : cases) {
+    std::string bent = image;
+    Put16(bent, shiftAt, c.shift);
+    Put16(bent, nameAt, c.offset);
+    Put16(bent, nameAt + 2, c.length);
+    VersionResource res;
+    ASSERT_EQ(Locate(bent, &res), c.located) << c.what;
+    if (c.located == 0) {
+      EXPECT_EQ(res.offset, c.at) << c.what;
+      uint64_t claimed = uint64_t{c.length} << c.shift;
+      EXPECT_EQ(res.size, std::min<uint64_t>(claimed, image.size() - c.at))
+          << c.what;
+    }
+  }
+}
+
+TEST(LocateVersionResource, LeBlockIsCutToTheLengthTheLeHeaderGives) {
+  // Room after the block, so the file's end does not do the cutting.
+  const std::string image = ReadFile(Ne("driver.vxd")) + std::string(256, 'x');
+  const size_t header = At32(image, 0x3C);
+  const uint32_t resourceAt = At32(image, header + 0xB8);
+  const uint32_t size = At32(image, resourceAt + 8);
+  ASSERT_EQ(At32(image, header + 0xBC), 12 + size);
+  const uint32_t toEnd = static_cast<uint32_t>(image.size() - resourceAt - 12);
+  struct {
+    uint32_t leLength, blockSize;
+    int located;
+    uint32_t kept;
+    const char *what;
+  } cases[] = {
+      {12 + size, size, 0, size, "as built"},
+      {12 + size, size + 100, 0, size, "the block claims more"},
+      {12 + size - 10, size, 0, size - 10, "the LE header gives less"},
+      {13, size, 0, 1, "one byte"},
+      {12, size, -1, 0, "no room past the resource header"},
+      {12 + size, 0, -1, 0, "an empty block"},
+      {0xFFFFFFFFu, size, 0, size, "a length that wraps"},
+      {0xFFFFFFFFu, 0xFFFFFFFFu, 0, toEnd, "cut at the file's end"},
+  };
+  for (const auto &c : cases) {
+    std::string bent = image;
+    Put32(bent, header + 0xBC, c.leLength);
+    Put32(bent, resourceAt + 8, c.blockSize);
+    VersionResource res;
+    ASSERT_EQ(Locate(bent, &res), c.located) << c.what;
+    if (c.located == 0) {
+      EXPECT_EQ(res.offset, resourceAt + 12u) << c.what;
+      EXPECT_EQ(res.size, c.kept) << c.what;
+      EXPECT_EQ(res.format, kImageLe) << c.what;
+    }
+  }
+}
+
+TEST(LocateVersionResource, APeResourceOver64KiBIsReadToItsFirst64KiB) {
+  // windres wraps the 16-bit lengths of a block this large; the data
+  // entry still counts every byte.
+  const std::string image = ReadFile(LargeFixture("over64k.dll"));
+  VersionResource whole;
+  ASSERT_EQ(Locate(image, &whole), 0);
+  EXPECT_EQ(whole.size, 0x10000u);
+  EXPECT_EQ(
+      GetFileVersionInfoSizeA(LargeFixture("over64k.dll").c_str(), nullptr),
+      2u * 0x10000 + 4);
+  EXPECT_EQ(Company(LargeFixture("over64k.dll")), "Quelvo Test Co");
+  ExerciseBlock(image, whole);
+  // Only what is read must be in the file.
+  struct {
+    size_t keep;
+    int located;
+  } cuts[] = {{whole.offset + 0x10000, 0}, {whole.offset + 0xFFFF, -1}};
+  for (const auto &c : cuts) {
+    VersionResource res;
+    EXPECT_EQ(Locate(image.substr(0, c.keep), &res), c.located) << c.keep;
+  }
+}
+
 TEST(LocateVersionResource, SixteenBitImagesAndTheirBrokenTables) {
   struct {
     const char *name;
@@ -275,24 +395,43 @@ TEST(GetFileVersionInfo, TruncatedFilesAreNeverReadPastTheirEnd) {
 namespace {
 
 TEST(GetFileVersionInfo, AFileThatShrinksAfterTheSizeQueryFailsCleanly) {
-  ScratchDir dir;
-  std::string path = dir.Add("app.exe", ReadFile(Fixture("app32.exe")));
-  DWORD handle;
-  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-  ASSERT_GT(size, 0u);
-  ASSERT_EQ(truncate(path.c_str(), 600), 0);
-  std::string block(size, '\0');
-  // Either the bytes read while the file was whole, or a clean failure;
-  // never a read past the new end or a half-filled block.
-  if (GetFileVersionInfoA(path.c_str(), handle, size, &block[0])) {
-    LPVOID value;
-    UINT len;
-    ASSERT_TRUE(VerQueryValueA(
-        &block[0], "\\StringFileInfo\\040904b0\\CompanyName", &value, &len));
-    EXPECT_STREQ(static_cast<char *>(value), "Example Corp");
+  // The size query reads the headers and the block's length through the
+  // reader's first window; a block that window does not hold must be read
+  // again, and then the shrink shows.
+  struct {
+    std::string fixture;
+    off_t keep;
+    bool held;
+    const char *company;
+  } cases[] = {
+      {Fixture("app32.exe"), 600, true, "Example Corp"},
+      {LargeFixture("straddle.dll"), 4000, false, ""}, // runs past the window
+      {LargeFixture("over64k.dll"), 4000, false, ""},  // longer than any window
+  };
+  for (const auto &c : cases) {
+    ScratchDir dir;
+    std::string path = dir.Add("shrinks.exe", ReadFile(c.fixture));
+    DWORD handle;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    ASSERT_GT(size, 0u) << c.fixture;
+    ASSERT_EQ(truncate(path.c_str(), c.keep), 0);
+    std::string block(size, '\0');
+    // Either the bytes read while the file was whole, or a clean failure;
+    // never a read past the new end or a half-filled block.
+    bool read = GetFileVersionInfoA(path.c_str(), handle, size, &block[0]);
+    if (!c.held) {
+      EXPECT_FALSE(read) << c.fixture;
+    }
+    if (read) {
+      LPVOID value;
+      UINT len;
+      ASSERT_TRUE(VerQueryValueA(
+          &block[0], "\\StringFileInfo\\040904b0\\CompanyName", &value, &len));
+      EXPECT_STREQ(static_cast<char *>(value), c.company);
+    }
+    // Asked afresh, the shrunken file has no version information.
+    EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), &handle), 0u) << c.fixture;
   }
-  // Asked afresh, the shrunken file has no version information.
-  EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), &handle), 0u);
 }
 
 TEST(GetFileVersionInfo, AReadOfAnotherPathDoesNotUseTheSizeQuerysFile) {

@@ -1,7 +1,12 @@
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <time.h>
 
+#include <algorithm>
 #include <random>
+#include <set>
 
 #include "match.h"
 #include "test_support.h"
@@ -122,6 +127,137 @@ TEST(LinkSorted, SameListAsInsertionOnRandomNamesWithManyTies) {
   }
 }
 
+// The search delivers names nearly in list order (it folds to upper case,
+// the list to lower), and a batch may come in any order at all: whatever
+// the order, linking gives the list that insertion builds.
+TEST(LinkSorted, SameListAsInsertionForOrderedReversedAndLongBatches) {
+  std::mt19937 rng(777);
+  const char *stems[] = {"a", "A", "b", "_", "[", "a_", "aB", "ab", "~"};
+  auto upperFirst = [](const std::string &x, const std::string &y) {
+    std::string ux = x, uy = y;
+    for (char &c : ux)
+      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    for (char &c : uy)
+      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return ux != uy ? ux < uy : x < y;
+  };
+  for (int round = 0; round < 12; ++round) {
+    size_t count = round < 6 ? rng() % 40 : 2000 + rng() % 3000;
+    std::vector<std::string> names;
+    for (size_t i = 0; i < count; ++i)
+      names.push_back(std::string(stems[rng() % 9]) + stems[rng() % 9] +
+                      stems[rng() % 9]);
+    switch (round % 3) {
+    case 0:
+      std::sort(names.begin(), names.end(), upperFirst);
+      break;
+    case 1:
+      std::sort(names.begin(), names.end(), upperFirst);
+      std::reverse(names.begin(), names.end());
+      break;
+    default:
+      break; // as drawn
+    }
+    std::vector<MatchNode *> one, two;
+    for (const std::string &name : names) {
+      one.push_back(NewNode(name.c_str()));
+      two.push_back(NewNode(name.c_str()));
+    }
+    MatchList inserted = nullptr, linked = nullptr;
+    for (MatchNode *n : one)
+      InsertSorted(n, &inserted);
+    LinkSorted(two.data(), two.size(), &linked);
+    std::vector<size_t> a, b;
+    for (MatchNode *n : Order(inserted))
+      a.push_back(std::find(one.begin(), one.end(), n) - one.begin());
+    for (MatchNode *n : Order(linked))
+      b.push_back(std::find(two.begin(), two.end(), n) - two.begin());
+    ASSERT_EQ(a, b) << "round " << round;
+    Names(linked);
+    FreeMatchList(inserted);
+    FreeMatchList(linked);
+  }
+}
+
+// ExpandPattern against the plain algorithm: every delivered entry but the
+// dot-directories, named and inserted one by one. Enough long names to
+// fill several of the list's blocks, names equal but for case, and the
+// characters that sort differently folded up and folded down.
+TEST(ExpandPattern, SameListAsInsertingEveryEntryAsDelivered) {
+  ScratchDir dir;
+  std::mt19937 rng(4242);
+  const char *parts[] = {"readme", "README", "Readme", "lib", "LIB_", "lib[",
+                         "a_b",    "aB",     "~x",     "9",   ".dll", " "};
+  std::set<std::string> made;
+  for (int i = 0; i < 600; ++i) {
+    std::string name;
+    size_t pieces = 1 + rng() % 3;
+    for (size_t p = 0; p < pieces; ++p)
+      name += parts[rng() % 12];
+    if (rng() % 4 == 0)
+      name += std::string(100 + rng() % 120, 'z');
+    if (!made.insert(name).second || name == "." || name == "..")
+      continue;
+    if (rng() % 10 == 0)
+      dir.AddDir(name);
+    else
+      dir.Add(name);
+  }
+  dir.AddDir(".hidden");
+  dir.Add(".profile");
+  std::string pattern = dir.path() + "/*";
+
+  MatchList expected = nullptr;
+  FindRecord record;
+  ASSERT_EQ(FindFirstEntry(pattern.c_str(), &record), 0);
+  int step = 0;
+  while (step == 0) {
+    if (!(record.directory != 0 && record.name[0] == '.')) {
+      std::string name = record.name;
+      if (record.directory != 0)
+        name += "\\";
+      InsertSorted(NewNode(name.c_str()), &expected);
+    }
+    step = FindNextEntry(&record);
+  }
+  FindClose(record.handle);
+
+  MatchList list = nullptr;
+  ExpandPattern(pattern.c_str(), &list);
+  std::vector<std::string> got = Names(list);
+  EXPECT_EQ(got, Names(expected));
+  EXPECT_GT(got.size(), 300u);
+  FreeMatchList(list);
+  FreeMatchList(expected);
+}
+
+// Lists from ExpandPattern take nodes that callers allocated alone, at the
+// front, in the middle and at the end, and several lists can be alive at
+// once; releasing them in any order frees everything exactly once (the
+// sanitizer and valgrind runs check that).
+TEST(FreeMatchList, ReleasesExpandedListsWithNodesInsertedByHand) {
+  ScratchDir dir;
+  for (int i = 0; i < 300; ++i)
+    dir.Add("file" + std::to_string(i) + std::string(40, 'x'));
+  std::string pattern = dir.path() + "/*";
+  MatchList first = nullptr, second = nullptr;
+  ExpandPattern(pattern.c_str(), &first);
+  ExpandPattern(pattern.c_str(), &second);
+  for (const char *name : {"!front", "file2", "zzz-end", "FILE2"})
+    InsertSorted(NewNode(name), &first);
+  std::vector<std::string> names = Names(first);
+  ASSERT_EQ(names.size(), 304u);
+  EXPECT_EQ(names.front(), "!front");
+  EXPECT_EQ(names.back(), "zzz-end");
+  FreeMatchList(second);
+  FreeMatchList(first);
+
+  MatchList alone = nullptr;
+  InsertSorted(NewNode("only"), &alone);
+  EXPECT_EQ(Names(alone), std::vector<std::string>{"only"});
+  FreeMatchList(alone);
+}
+
 TEST(ExpandPattern, SortsSkipsDotDirectoriesAndMarksSubdirectories) {
   ScratchDir dir;
   dir.Add("b.dll");
@@ -230,6 +366,53 @@ TEST(CheckRegularFile, AnswersForFilesDirectoriesAndWhatCannotBeRead) {
   EXPECT_EQ(check(dir.path() + "\\X.DLL"), 0);  // case-insensitive
   EXPECT_EQ(check(dir.path() + "/x.dll. "), 0); // trailing dot and space
   EXPECT_EQ(check(dir.path() + "/sub/../x.dll"), 0);
+}
+
+// tmpfs keeps 64-bit seconds, so it can hold times that Windows cannot:
+// before 1601, or past the last tick its calendar conversion accepts. The
+// search still lists such an entry (its time fields stay zero); the status
+// query fails for it, as it does for any time that cannot be converted,
+// and its neighbours are answered as usual.
+TEST(CheckRegularFile, TimesWindowsCannotHoldFailOnlyTheirOwnFile) {
+  ScratchDir dir("/dev/shm");
+  if (dir.path().empty())
+    GTEST_SKIP() << "no /dev/shm to hold far-off file times";
+  struct Case {
+    const char *name;
+    time_t mtime;
+    time_t atime;
+  };
+  const time_t now = time(nullptr);
+  const Case cases[] = {
+      {"far.dll", 9223372036854775000, now},   // the largest seconds
+      {"atime.dll", now, 9223372036854775000}, // a last-access time too
+      {"limit.dll", 910692730086, now},        // one second past the limit
+      {"old.dll", -11644473601, now},          // just before 1601
+  };
+  for (const Case &c : cases) {
+    std::string path = dir.Add(c.name);
+    struct timespec times[2] = {{c.atime, 0}, {c.mtime, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << c.name;
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    if (st.st_mtim.tv_sec != c.mtime || st.st_atim.tv_sec != c.atime)
+      GTEST_SKIP() << dir.path() << " does not keep 64-bit file times";
+  }
+  dir.Add("ok.dll");
+  EXPECT_EQ(Expand(dir.path() + "/*.dll"),
+            (std::vector<std::string>{"atime.dll", "far.dll", "limit.dll",
+                                      "ok.dll", "old.dll"}));
+  char buf[600];
+  for (const Case &c : cases) {
+    FindRecord record;
+    snprintf(buf, sizeof buf, "%s/%s", dir.path().c_str(), c.name);
+    ASSERT_EQ(FindFirstEntry(buf, &record), 0) << c.name;
+    EXPECT_EQ(record.year == 0, c.mtime != now) << c.name;
+    FindClose(record.handle);
+    EXPECT_EQ(CheckRegularFile(buf), 110) << c.name;
+  }
+  snprintf(buf, sizeof buf, "%s/ok.dll", dir.path().c_str());
+  EXPECT_EQ(CheckRegularFile(buf), 0);
 }
 
 TEST(CheckRegularFile, SpecialFilesAreNotRegular) {

@@ -60,9 +60,14 @@ TEST(NormalisePath, BothSeparatorsDotsAndTrailingDotsLikeWindows) {
   EXPECT_STREQ(out, "/a");
   EXPECT_EQ(NormalisePath("/a/.. ", true, out, sizeof out), 1);
   EXPECT_EQ(NormalisePath("/a/..", true, out, sizeof out), 0);
-  char cwd[kHostPathMax];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  EXPECT_EQ(Normal("."), std::string(cwd));
+  // Relative paths stay relative, so that the working directory's depth
+  // plays no part; ".." above it stays at the front.
+  EXPECT_EQ(Normal("."), ".");
+  EXPECT_EQ(Normal("a\\b/"), "a/b");
+  EXPECT_EQ(Normal("a/.."), ".");
+  EXPECT_EQ(Normal("a/../.."), "..");
+  EXPECT_EQ(Normal("../a/../../b."), "../../b");
+  EXPECT_EQ(Normal("./x./y"), "x/y");
   char tiny[8];
   EXPECT_EQ(NormalisePath("/abcdefghij", false, tiny, sizeof tiny), -1);
 }
@@ -125,6 +130,53 @@ TEST(DirectorySearch, SeparatorsCaseAndDotsResolveLikeWindows) {
   EXPECT_TRUE(Search(root + "/Sub*/*.dll").empty()); // wildcards end paths
 }
 
+// A composed path reaches the entry spelled so before the Windows reading
+// (trailing dots and spaces trimmed, then any case) may reach another.
+TEST(LocateEntry, TheNameAsSpelledComesFirstEvenBelowACaseVariantFolder) {
+  ScratchDir dir;
+  dir.AddDir("Sub");
+  for (const char *name : {"x.dll", "x.dll.", "Y.DLL", "z.dll "})
+    dir.Add(std::string("Sub/") + name);
+  const std::string at = dir.path() + "/";
+  const struct {
+    const char *path;
+    const char *entry; // nullptr: nothing is there
+  } cases[] = {
+      {"Sub/x.dll.", "Sub/x.dll."},
+      {"sub\\x.dll.", "Sub/x.dll."}, // the folder found in any case
+      {"SUB/x.dll", "Sub/x.dll"},
+      {"Sub/x.dll. ", "Sub/x.dll"}, // nothing spelled so: trimmed
+      {"sub/y.dll..", "Sub/Y.DLL"}, // trimmed, then any case
+      {"sub/z.dll ", "Sub/z.dll "}, // as spelled, in the folder found
+      {"Sub/z.dll", nullptr},       // a typed name is not widened
+      {"Sub./x.dll", "Sub/x.dll"},  // a folder loses one period
+      {"Sub/...", "Sub"},           // a name trimmed away names its folder
+      {"Sub/nothing.dll", nullptr},
+  };
+  for (const auto &c : cases) {
+    char out[kHostPathMax];
+    int result = LocateEntry((at + c.path).c_str(), out, sizeof out);
+    if (c.entry == nullptr) {
+      EXPECT_EQ(result, -1) << c.path;
+    } else {
+      EXPECT_EQ(result, 0) << c.path;
+      EXPECT_EQ(std::string(out), at + c.entry) << c.path;
+    }
+  }
+}
+
+// The search passes over the names whose composed path would lead the
+// status query elsewhere: a backslash, '*' or '?' anywhere.
+TEST(DirectorySearch, NamesNoPathCanReachAreNotListed) {
+  ScratchDir dir;
+  for (const char *name :
+       {"back\\slash.dll", "a*b.dll", "q?.dll", "a:b.dll", "x.dll.", "x.dll "})
+    dir.Add(name);
+  EXPECT_EQ(
+      Search(dir.path() + "/*"),
+      (std::vector<std::string>{".", "..", "a:b.dll", "x.dll ", "x.dll."}));
+}
+
 TEST(DirectorySearch, TheRootHasNoDotEntries) {
   std::vector<std::string> names = Search("/*");
   ASSERT_FALSE(names.empty());
@@ -134,6 +186,15 @@ TEST(DirectorySearch, TheRootHasNoDotEntries) {
   }
   EXPECT_TRUE(Search("/").empty());
   EXPECT_TRUE(Search("\\").empty());
+  // The same root reached through a run of "..".
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  std::string up;
+  for (const char *c = cwd; *c != '\0'; ++c)
+    if (*c == '/')
+      up += "../";
+  EXPECT_EQ(Search(up + "*"), names);
+  EXPECT_TRUE(Search(up + "..").empty());
 }
 
 TEST(DirectorySearch, CaseVariantsComeInAFixedOrder) {

@@ -1,5 +1,10 @@
+#include <string.h>
+
+#include "block_builder.h"
+#include "exe_locate.h"
 #include "report.h"
 #include "test_support.h"
+#include "version_block.h"
 
 namespace {
 
@@ -61,6 +66,22 @@ TEST(ReportVersion, FailuresStopAtTheirStageWithTheirCode) {
                                   "noverstr fixture\nVersion String:    ");
 }
 
+TEST(ReportVersion, ResourcesLargerThanTheReadersWindowOr64KiB) {
+  // straddle.dll's block runs past the reader's first window and keeps its
+  // version string beyond it; over64k.dll's is larger than 64 KiB.
+  for (std::string name : {"straddle", "over64k"}) {
+    std::string path = LargeFixture(name + ".dll");
+    int status = -2;
+    std::string out =
+        CaptureOutput([&] { status = ReportVersion(path.c_str(), false); });
+    EXPECT_EQ(status, 0) << name;
+    EXPECT_EQ(out, "\n\nProgram Name:      " + path +
+                       "\nCompany Name:      Quelvo Test Co"
+                       "\nFile Description:  " +
+                       name + " fixture\nVersion String:    1.2.3.4\n");
+  }
+}
+
 TEST(ReportVersion, BuildNotesFollowTheFlagsNotTheMask) {
   Outcome missing = Report("buildsnostr.dll"); // 0x20 outside the mask
   EXPECT_EQ(missing.status, 0);
@@ -90,11 +111,12 @@ TEST(ReportFixedInfo, NumbersFlagsAndTablesAsPrinted) {
   EXPECT_NE(o.output.find("\nVersion Number:\t   65535.65535.65535.65535"
                           "\nProduct Number:\t   65535.100.7.65535"),
             std::string::npos);
-  EXPECT_EQ(
-      Report("d_ver.dll", true)
-          .output.find(
-              "\nVersion Number:\t   4.00.0.1\nProduct Number:\t   4.0.0.1"),
-      Report("d_ver.dll", true).output.find("\nVersion Number:"));
+  std::string ver = Report("d_ver.dll", true).output;
+  size_t numbers = ver.find("\nVersion Number:");
+  ASSERT_NE(numbers, std::string::npos);
+  EXPECT_EQ(ver.find("\nVersion Number:\t   4.00.0.1\nProduct Number:\t   "
+                     "4.0.0.1"),
+            numbers);
   EXPECT_NE(Report("d_flags3f.dll", true)
                 .output.find("\nFile Flags:\t   DEBUG,INFERRED,PATCHED,"
                              "PRERELEASE,PRIVATEBUILD,SPECIALBUILD\n"),
@@ -118,6 +140,107 @@ TEST(ReportFixedInfo, NumbersFlagsAndTablesAsPrinted) {
             std::string::npos);
   // The detailed section ends with exactly one closing newline.
   EXPECT_EQ(o.output.substr(o.output.size() - 2), "h\n");
+}
+
+// A resource laid out as the version service lays it out, for the report
+// functions that take a loaded block.
+struct LoadedBlock {
+  explicit LoadedBlock(const std::string &resource)
+      : bytes(VersionBufferSize(kImagePe, resource.size(), 0), '\0') {
+    memcpy(&bytes[0], resource.data(), resource.size());
+    ok = PrepareVersionBlock(reinterpret_cast<unsigned char *>(&bytes[0]),
+                             bytes.size(), resource.size());
+  }
+  const void *data() const { return bytes.data(); }
+  DWORD size() const { return static_cast<DWORD>(bytes.size()); }
+  std::string bytes;
+  bool ok;
+};
+
+const DWORD kUsEnglishUnicode = 0x04B00409;
+
+TEST(ReportFixedInfo, ABlockWithoutARootRecordFailsWithItsOwnCode) {
+  // 106, not the 103 of a missing company name: one number, one meaning.
+  LoadedBlock tiny(Node("VS_VERSION_INFO", 0, 0, ""));
+  ASSERT_TRUE(tiny.ok);
+  int status = 0;
+  std::string out = CaptureOutput([&] {
+    status = ReportFixedInfo(tiny.data(), tiny.size(), kUsEnglishUnicode);
+  });
+  EXPECT_EQ(status, 106);
+  EXPECT_EQ(status, kStatusNoFixedInfo);
+  EXPECT_EQ(out, "\nCan't get fileversion");
+}
+
+// The real service promises a pointer, not that the record behind it ends
+// inside the block: told that the block ends part-way through the record,
+// the report reads what lies inside and takes the rest as zero.
+TEST(ReportFixedInfo, ARecordRunningPastTheBlockIsReadOnlyToItsEnd) {
+  LoadedBlock root(VersionInfo("", 0x3F)); // the record at offset 40
+  ASSERT_TRUE(root.ok);
+  const std::string tail = "\nCharacter Set:\t   Unicode"
+                           "\nLanguage:\t   U.S. English";
+  struct {
+    DWORD size;
+    const char *numbers;
+    const char *rest;
+  } cases[] = {
+      {root.size(), "1.02.3.4\nProduct Number:\t   1.2.3.4",
+       "DEBUG,INFERRED,PATCHED,PRERELEASE,PRIVATEBUILD,SPECIALBUILD"
+       "\nFile OS:\t   Win32 API running on Windows NT"
+       "\nFile Type:\t   Dynamic-link library (DLL)"},
+      {92, "1.02.3.4\nProduct Number:\t   1.2.3.4",
+       "DEBUG,INFERRED,PATCHED,PRERELEASE,PRIVATEBUILD,SPECIALBUILD"
+       "\nFile OS:\t   Win32 API running on Windows NT"
+       "\nFile Type:\t   Dynamic-link library (DLL)"},
+      {60, "1.02.3.4\nProduct Number:\t   1.2.0.0",
+       "\nFile OS:\t   Unknown OS\nFile Type:\t   unknown to Windows"},
+      {48, "0.00.0.0\nProduct Number:\t   0.0.0.0",
+       "\nFile OS:\t   Unknown OS\nFile Type:\t   unknown to Windows"},
+      {40, "0.00.0.0\nProduct Number:\t   0.0.0.0",
+       "\nFile OS:\t   Unknown OS\nFile Type:\t   unknown to Windows"},
+  };
+  for (const auto &c : cases) {
+    std::string out = CaptureOutput([&] {
+      EXPECT_EQ(ReportFixedInfo(root.data(), c.size, kUsEnglishUnicode), 0);
+    });
+    EXPECT_EQ(out, std::string("\nVersion Number:\t   ") + c.numbers +
+                       "\nFile Flags:\t   " + c.rest + tail)
+        << c.size;
+  }
+}
+
+TEST(CopyInsideBlock, TakesOnlyTheBytesInsideTheBlockAndZeroesTheRest) {
+  // The block sits inside a larger buffer of 0xEE, so a copy that strays
+  // past either end shows it without reading foreign memory.
+  std::string buffer(96, '\xEE');
+  for (int i = 0; i < 64; ++i)
+    buffer[16 + i] = static_cast<char>(i + 1);
+  const char *block = buffer.data() + 16;
+  struct {
+    int offset;
+    size_t len;
+    size_t inside;
+  } cases[] = {
+      {0, 52, 52},  // a whole record at the start
+      {12, 52, 52}, // ending exactly at the block's end
+      {20, 52, 44}, // running 8 bytes past it
+      {63, 4, 1},   // only the last byte inside
+      {64, 4, 0},   // starting just past the end
+      {-2, 4, 0},   // starting before the block
+      {20, 0, 0},
+  };
+  for (const auto &c : cases) {
+    unsigned char out[56];
+    memset(out, 0x55, sizeof out);
+    CopyInsideBlock(block, 64, block + c.offset, out, c.len);
+    for (size_t i = 0; i < sizeof out; ++i) {
+      unsigned char want = i >= c.len     ? 0x55
+                           : i < c.inside ? block[c.offset + i]
+                                          : 0;
+      EXPECT_EQ(out[i], want) << c.offset << "+" << c.len << " byte " << i;
+    }
+  }
 }
 
 } // namespace

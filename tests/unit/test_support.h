@@ -11,14 +11,18 @@
 #include <string>
 #include <vector>
 
-// A fresh directory under /tmp, removed with everything in it at the end.
+// A fresh directory under /tmp (or base), removed with everything in it at
+// the end; path() is empty when it could not be made.
 class ScratchDir {
 public:
-  ScratchDir() {
-    char tmpl[] = "/tmp/quelvo-test-XXXXXX";
-    path_ = mkdtemp(tmpl);
+  explicit ScratchDir(const std::string &base = "/tmp") {
+    std::string tmpl = base + "/quelvo-test-XXXXXX";
+    if (mkdtemp(&tmpl[0]) != nullptr)
+      path_ = tmpl;
   }
   ~ScratchDir() {
+    if (path_.empty())
+      return;
     std::string cmd = "rm -rf '" + path_ + "'";
     if (system(cmd.c_str()) != 0)
       fprintf(stderr, "could not remove %s\n", path_.c_str());
@@ -68,6 +72,11 @@ inline std::string ReadFile(const std::string &path) {
 
 inline std::string Fixture(const std::string &name) {
   return std::string(QUELVO_FIXTURES) + "/" + name;
+}
+
+// Version resources larger than the reader's window or than 64 KiB.
+inline std::string LargeFixture(const std::string &name) {
+  return std::string(QUELVO_FIXTURES) + "/../large/" + name;
 }
 
 #endif

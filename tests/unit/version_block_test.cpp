@@ -109,6 +109,11 @@ TEST(OddProducers, ValueLengthZeroIsAnEmptyString) {
 
 TEST(OddProducers, UnterminatedValueStopsAtItsNodesEnd) {
   EXPECT_EQ(OddValue(Node("Open", 1, 4, U16("Acme", false))), "Acme");
+  // Not at the block's end either: a sibling's header and key follow, and
+  // their first zero unit comes only after the key.
+  Block followed(VersionInfo(Strings(
+      Siblings({Node("Open", 1, 4, U16("Acme", false)), Text("Next", "x")}))));
+  EXPECT_EQ(followed.String("\\StringFileInfo\\040904b0\\Open"), "Acme");
 }
 
 TEST(OddProducers, StringMarkedBinaryComesBackAsRawUtf16) {

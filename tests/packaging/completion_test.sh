@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Asks the bash completion what it offers at points of a command line,
+# and checks that it leaves file names to bash everywhere else.
+#
+#   completion_test.sh COMPLETION_FILE
+set -u
+# shellcheck source=/dev/null
+source "$1"
+failed=0
+
+# offers LINE: what the completion offers for the last word of LINE (a
+# trailing space stands for an empty word), sorted, on one line.
+offers() {
+  local line=$1
+  read -r -a COMP_WORDS <<<"$line"
+  [[ $line == *" " ]] && COMP_WORDS+=("")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  COMP_LINE=$line
+  COMP_POINT=${#line}
+  COMPREPLY=()
+  _quelvo quelvo "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ' | sed 's/ $//'
+}
+
+# Each case: the command line, a tab, what must be offered (empty: nothing,
+# so that bash completes file names).
+while IFS=$'\t' read -r line want; do
+  got=$(offers "$line")
+  if [ "$got" != "$want" ]; then
+    echo "FAIL: '$line' offers '$got', expected '$want'"
+    failed=$((failed + 1))
+  fi
+done <<'CASES'
+quelvo -	-- --all --help --json --recursive --utf8 --version -\? -d -v
+quelvo --	-- --all --help --json --recursive --utf8 --version
+quelvo --j	--json
+quelvo --ver	--version
+quelvo -d	-d
+quelvo --json -	-- --all --recursive --utf8 -\? -d -v
+quelvo --json --all --utf8 --recursive --	--
+quelvo --json --j	
+quelvo --json -- -	-\? -d -v
+quelvo --json -- --	
+quelvo -- --json	
+quelvo --help -	
+quelvo --version --	
+quelvo -d -	
+quelvo -d --json	
+quelvo -v -	
+quelvo samples/app32.exe -	
+quelvo --json samples/	
+quelvo 	
+quelvo --utf8 	
+CASES
+
+# An empty answer must fall back to file names, not to nothing at all.
+registration=$(complete -p quelvo)
+case $registration in
+*"-o default"*) ;;
+*) echo "FAIL: the completion does not fall back to file names: $registration"; failed=$((failed + 1)) ;;
+esac
+
+echo "bash completion: $failed failed"
+[ "$failed" = 0 ]
