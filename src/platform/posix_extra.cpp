@@ -108,13 +108,13 @@ int QueryImageDescription(const char *path, ImageInfo *info,
 }
 
 bool IsLinkOrReparsePoint(const char *path) {
-  char normal[kHostPathMax];
-  if (NormalisePath(path, true, normal, sizeof normal) != 0)
-    return false;
+  // The entry the status query reads: as spelled first, then the Windows
+  // reading of the path.
+  char entry[kHostPathMax];
   struct stat st;
-  if (lstat(normal, &st) == 0)
+  if (NormalisePath(path, false, entry, sizeof entry) == 0 &&
+      lstat(entry, &st) == 0)
     return S_ISLNK(st.st_mode);
-  char real[kHostPathMax];
-  return ResolvePath(normal, real, sizeof real) == 0 && lstat(real, &st) == 0 &&
-         S_ISLNK(st.st_mode);
+  return LocateEntry(path, entry, sizeof entry) == 0 &&
+         lstat(entry, &st) == 0 && S_ISLNK(st.st_mode);
 }
