@@ -33,10 +33,6 @@ void AppendPathAsUtf8(const char *path, std::string *out);
 bool QueryVersionTextUtf8(const void *block, size_t blockSize,
                           const char *subBlock, std::string *out);
 
-// Whether a sub-block path names a value, as the lossless lookup (on
-// Windows VerQueryValueW) answers; nothing is converted.
-bool HasVersionText(const void *block, size_t blockSize, const char *subBlock);
-
 // The kind of executable and, for PE, the languages its version resource
 // is stored in, from the file's own headers. Returns 0, or -1 when the
 // file cannot be opened or is no executable we know (info->kind is then

@@ -40,10 +40,6 @@ bool QueryVersionTextUtf8(const void *block, size_t blockSize,
   return true;
 }
 
-bool HasVersionText(const void *block, size_t blockSize, const char *subBlock) {
-  return HasVersionValue(block, blockSize, subBlock);
-}
-
 namespace {
 
 // What the version library's last locate of one path read on the way, kept

@@ -81,14 +81,6 @@ bool QueryVersionTextUtf8(const void *block, size_t blockSize,
   return true;
 }
 
-bool HasVersionText(const void *block, size_t, const char *subBlock) {
-  std::u16string wideSub = Widen(subBlock);
-  LPVOID value = nullptr;
-  UINT length = 0;
-  return VerQueryValueW(block, reinterpret_cast<LPCWSTR>(wideSub.c_str()),
-                        &value, &length) != 0;
-}
-
 // The system's version library reads the file on its own: nothing to share.
 void ExpectImageDescription(const char *) {}
 

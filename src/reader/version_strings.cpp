@@ -261,14 +261,3 @@ bool QueryVersionText(const void *block, size_t blockSize, const char *subBlock,
   *out = ReadText(w, node);
   return true;
 }
-
-bool HasVersionValue(const void *block, size_t blockSize,
-                     const char *subBlock) {
-  ByteSource src;
-  Walk w;
-  Node root, node;
-  bool atRoot;
-  return block != nullptr && StartWalk(&src, block, blockSize, &w, &root) &&
-         FollowPath(w, root, subBlock == nullptr ? "" : subBlock, &node,
-                    &atRoot);
-}

@@ -35,8 +35,4 @@ bool ListVersionStrings(const void *block, size_t blockSize,
 bool QueryVersionText(const void *block, size_t blockSize, const char *subBlock,
                       std::u16string *out);
 
-// Whether a sub-block path names a value (or a node) at all, as the lookup
-// answers, without reading the value.
-bool HasVersionValue(const void *block, size_t blockSize, const char *subBlock);
-
 #endif

@@ -4,61 +4,42 @@
 #include <string.h>
 
 #include "platform_extra.h"
+#include "report.h"
 #include "status.h"
 #include "version_strings.h"
 
 namespace {
 
-// Copies up to len bytes of a value that a lookup returned, never from
-// outside the block; the rest of out is zero.
-void CopyFromBlock(const void *block, size_t blockSize, const void *value,
-                   void *out, size_t len) {
-  memset(out, 0, len);
-  const unsigned char *start = static_cast<const unsigned char *>(block);
-  const unsigned char *at = static_cast<const unsigned char *>(value);
-  if (at < start || at >= start + blockSize)
-    return;
-  size_t inside = static_cast<size_t>(start + blockSize - at);
-  memcpy(out, at, len < inside ? len : inside);
-}
-
-// "\StringFileInfo\llllcccc\" and the name, as the report composes it
-// (lowercase hexadecimal), without the cost of formatted printing.
-void StringPath(uint32_t translation, const char *name, char (&out)[64]) {
-  static const char kHex[] = "0123456789abcdef";
-  static const char kHead[] = "\\StringFileInfo\\";
-  memcpy(out, kHead, sizeof kHead - 1);
-  char *p = out + sizeof kHead - 1;
-  uint32_t language = translation & 0xFFFFu, codePage = translation >> 16;
-  for (int shift = 12; shift >= 0; shift -= 4)
-    *p++ = kHex[(language >> shift) & 0xF];
-  for (int shift = 12; shift >= 0; shift -= 4)
-    *p++ = kHex[(codePage >> shift) & 0xF];
-  *p++ = '\\';
-  size_t len = strlen(name);
-  if (len > static_cast<size_t>(out + sizeof out - 1 - p))
-    len = static_cast<size_t>(out + sizeof out - 1 - p);
-  memcpy(p, name, len);
-  p[len] = '\0';
-}
-
-// Whether the text report's lookup of a string would find it. Asked of the
-// lossless lookup, which finds the same values without converting them to
-// the ANSI code page first.
-bool HasString(void *block, DWORD size, uint32_t translation,
-               const char *name) {
-  char subBlock[64];
-  StringPath(translation, name, subBlock);
-  return HasVersionText(block, size, subBlock);
+// Whether the text report's lookup of an ASCII name finds a string of the
+// table. The lookup takes the first key equal to the name without regard
+// to case, and only ASCII letters can fold onto an ASCII name; the walk
+// that listed the table follows the lookup's rules, so the list answers
+// without a second walk from the root.
+bool TableHas(const std::vector<VersionString> &strings, const char *name) {
+  size_t length = strlen(name);
+  for (const VersionString &s : strings) {
+    if (s.key.size() != length)
+      continue;
+    size_t i = 0;
+    for (; i < length; ++i) {
+      char16_t a = s.key[i], b = static_cast<unsigned char>(name[i]);
+      if (a >= 'a' && a <= 'z')
+        a = static_cast<char16_t>(a - 32);
+      if (b >= 'a' && b <= 'z')
+        b = static_cast<char16_t>(b - 32);
+      if (a != b)
+        break;
+    }
+    if (i == length)
+      return true;
+  }
+  return false;
 }
 
 int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
   LPVOID pointer = nullptr;
   UINT length = 0;
-  if (VerQueryValueA(block, "\\", &pointer, &length)) {
-    f->hasFixed = true;
-    CopyFromBlock(block, size, pointer, &f->fixed, sizeof f->fixed);
-  }
+  f->hasFixed = QueryFixedRecord(block, size, &f->fixed);
   if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
     return kStatusNoTranslation;
   f->hasTranslations = true;
@@ -66,22 +47,22 @@ int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
   // bounds it all the same.
   std::vector<unsigned char> raw(length);
   if (length > 0)
-    CopyFromBlock(block, size, pointer, raw.data(), length);
+    CopyInsideBlock(block, size, pointer, raw.data(), length);
   for (size_t i = 0; i + 4 <= raw.size(); i += 4)
     f->translations.push_back(
         static_cast<uint32_t>(raw[i] | (raw[i + 1] << 8) | (raw[i + 2] << 16) |
                               (static_cast<uint32_t>(raw[i + 3]) << 24)));
   // The report reads the first entry as far as the value goes.
   unsigned char entry[4] = {0, 0, 0, 0};
-  CopyFromBlock(block, size, pointer, entry,
-                length < sizeof entry ? length : sizeof entry);
+  CopyInsideBlock(block, size, pointer, entry,
+                  length < sizeof entry ? length : sizeof entry);
   f->translation =
       static_cast<uint32_t>(entry[0] | (entry[1] << 8) | (entry[2] << 16) |
                             (static_cast<uint32_t>(entry[3]) << 24));
 
   std::vector<VersionString> strings;
-  if (ListVersionStrings(block, size, f->translation, &strings)) {
-    f->hasTable = true;
+  f->hasTable = ListVersionStrings(block, size, f->translation, &strings);
+  if (f->hasTable) {
     f->strings.resize(strings.size());
     for (size_t i = 0; i < strings.size(); ++i) {
       AppendUnitsAsUtf8(strings[i].key.data(), strings[i].key.size(),
@@ -92,11 +73,11 @@ int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
   }
 
   // The stages of the text report, in its order.
-  if (!HasString(block, size, f->translation, "CompanyName"))
+  if (!TableHas(strings, "CompanyName"))
     return kStatusNoCompanyName;
-  if (!HasString(block, size, f->translation, "FileDescription"))
+  if (!TableHas(strings, "FileDescription"))
     return kStatusNoDescription;
-  if (!HasString(block, size, f->translation, "FileVersion"))
+  if (!TableHas(strings, "FileVersion"))
     return kStatusNoVersionString;
   if (!f->hasFixed)
     return kStatusNoFixedInfo;
