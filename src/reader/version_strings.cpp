@@ -1,5 +1,7 @@
 #include "version_strings.h"
 
+#include <utility>
+
 #include "byte_source.h"
 #include "codepage1252.h"
 
@@ -240,7 +242,7 @@ bool ListVersionStrings(const void *block, size_t blockSize,
     VersionString entry;
     entry.key = ReadKey(w, child);
     entry.value = ReadText(w, child);
-    out->push_back(entry);
+    out->push_back(std::move(entry));
     pos += Align4(child.length);
   }
   return true;
