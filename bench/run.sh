@@ -350,7 +350,9 @@ max_rss_kib() {
 
 # ---------------------------------------------------------------- 6. rows
 # Each row measures and records one line of the summary; a new row is a
-# function here and a call in the list at the end.
+# function here and its name in ALL_ROWS at the end. ROWS="row_cold
+# row_cold_bytes" runs only the rows named; row_literal divides by the floor
+# that row_pattern times.
 
 row_pattern() {
   hf floor-real "$RUNS" "'$FLOOR' real/*"
@@ -480,17 +482,11 @@ summary() {
   echo "raw hyperfine results: $BENCH_DIR/results/*.json"
 }
 
-row_pattern
-row_literal
-row_syscalls
-row_large_folder
-row_memory
-row_cold
-row_cold_bytes
-row_case_folder
-row_peers
-row_big_file
-row_many
+ALL_ROWS="row_pattern row_literal row_syscalls row_large_folder row_memory
+  row_cold row_cold_bytes row_case_folder row_peers row_big_file row_many"
+for r in ${ROWS:-$ALL_ROWS}; do
+  "$r"
+done
 summary
 
 # ---------------------------------------------------------------- --json row

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds quelvo and runs the whole test suite: unit, end-to-end and corpus
 # tests as released, again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, once more under valgrind's memcheck, and a
-# replay of the fuzzing corpus and its regression inputs.
+# UndefinedBehaviorSanitizer, the unit tests under ThreadSanitizer, once
+# more under valgrind's memcheck, and a replay of the fuzzing corpus and its
+# regression inputs.
 #
 # GoogleTest and mandoc are installed with apt-get (as root) when they are
 # missing. The corpus tests need wine64 and python3-pefile, the JSON checks
@@ -41,6 +42,14 @@ run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUELVO_SANITIZE=ON
+
+# The prefetcher's helper threads: the unit tests under ThreadSanitizer.
+echo "== build-tsan: configure and build"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELVO_TSAN=ON -DQUELVO_WERROR=ON >/dev/null
+cmake --build build-tsan -j"$jobs" --target quelvo_tests
+echo "== build-tsan: unit tests"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  build-tsan/tests/quelvo_tests --gtest_brief=1
 
 if command -v valgrind >/dev/null; then
   echo "== valgrind memcheck: unit and end-to-end tests"

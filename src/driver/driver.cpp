@@ -6,6 +6,7 @@
 
 #include "match.h"
 #include "options.h"
+#include "prefetch.h"
 #include "report.h"
 #include "run.h"
 #include "status.h"
@@ -109,11 +110,49 @@ bool ComposePath(const char *pattern, const char *name, char *buffer) {
   return true;
 }
 
+// Keeps the read-ahead queue in step with the reports: the files after the
+// one being reported are queued in list order, as far ahead as the
+// prefetcher takes them. A name that is no file to read (a directory, a
+// path too long) holds the queue until its turn has passed.
+struct ReadAhead {
+  Prefetcher *prefetcher; // null: no read-ahead
+  const char *pattern;
+  MatchNode *ahead; // the first node not queued
+};
+
+void QueueAhead(ReadAhead *r) {
+  char path[kPathBuffer];
+  while (r->ahead != nullptr) {
+    size_t len = strlen(r->ahead->name);
+    if ((len > 0 && r->ahead->name[len - 1] == '\\') ||
+        !ComposePath(r->pattern, r->ahead->name, path) ||
+        !PrefetchFile(r->prefetcher, path))
+      return;
+    r->ahead = r->ahead->next;
+  }
+}
+
+// Called before node's report: a queued node is taken off the queue.
+void ReachNode(ReadAhead *r, MatchNode *node) {
+  if (r->prefetcher == nullptr)
+    return;
+  if (r->ahead == node)
+    r->ahead = node->next; // never queued
+  else
+    PrefetchReached(r->prefetcher);
+  QueueAhead(r);
+}
+
 } // namespace
 
 void ReportMatches(RunState *run, const char *pattern, MatchList list) {
   char buffer[kPathBuffer];
+  // A single match has nothing to read ahead of.
+  ReadAhead readAhead = {nullptr, pattern, list};
+  if (list != nullptr && list->next != nullptr)
+    readAhead.prefetcher = StartPrefetcher(&kPrefetchDefaults);
   for (MatchNode *node = list; node != nullptr; node = node->next) {
+    ReachNode(&readAhead, node);
     if (!ComposePath(pattern, node->name, buffer)) {
       size_t nameLen = strlen(node->name);
       if (nameLen > 0 && node->name[nameLen - 1] == '\\')
@@ -134,6 +173,7 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list) {
     }
     ReportFile(run, buffer);
   }
+  StopPrefetcher(readAhead.prefetcher);
 }
 
 namespace {

@@ -21,29 +21,16 @@ unsigned char LookUpBestFit(unsigned short unit) {
   return '?';
 }
 
-// Version strings are nearly all Latin: units below 0x100 are answered
-// from a direct table, built from the best-fit data on first use.
-struct LatinTable {
-  unsigned char byte[0x100];
-};
-
-LatinTable BuildLatinTable() {
-  LatinTable table;
-  for (unsigned unit = 0; unit < 0x100; ++unit)
-    table.byte[unit] = LookUpBestFit(static_cast<unsigned short>(unit));
-  return table;
-}
-
 } // namespace
 
 unsigned char UnicodeToCp1252(unsigned short unit) {
-  // Code page 1252 keeps ASCII as it is.
+  // Version strings are nearly all ASCII, which the code page keeps as it
+  // is, or Latin-1, kept too wherever the code page's own table maps the
+  // byte back to the same unit; only the rest needs the search.
   if (unit < 0x80)
     return static_cast<unsigned char>(unit);
-  if (unit < 0x100) {
-    static const LatinTable kLatin = BuildLatinTable();
-    return kLatin.byte[unit];
-  }
+  if (unit < 0x100 && kCp1252ToUnicode[unit] == unit)
+    return static_cast<unsigned char>(unit);
   return LookUpBestFit(unit);
 }
 

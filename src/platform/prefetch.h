@@ -1,0 +1,48 @@
+// Warming the page cache for the files a run is about to report.
+//
+// On a cold cache every report waits for its reads in turn. Helper threads
+// read ahead, a bounded number of files before the report: each file's
+// headers, its resource directory path and its version resource, the
+// ranges the report will read. They only fill the cache; the report reads
+// every byte it uses itself, so nothing prefetched can change an answer,
+// and a file that changes in between is answered from what the report
+// reads.
+//
+// Helpers start only when a report turns out slow enough to have waited
+// for the disk, and rest again once they find the files already cached, so
+// that a warm run or a single file costs no more than before.
+//
+// Use: queue the paths in report order, as far ahead as PrefetchFile
+// accepts, and call PrefetchReached just before each file (queued or not)
+// is reported. Every call accepts a null Prefetcher and then does nothing;
+// on Windows StartPrefetcher gives null.
+#ifndef QUELVO_PREFETCH_H
+#define QUELVO_PREFETCH_H
+
+struct Prefetcher;
+
+struct PrefetchSettings {
+  unsigned helpers;        // threads that read ahead, 1 to 32
+  unsigned window;         // paths queued ahead at most, 1 to 32
+  unsigned coldFileMicros; // a report slower than this wakes the helpers;
+                           // 0 keeps them awake from the start
+};
+
+extern const PrefetchSettings kPrefetchDefaults;
+
+// Null when there is no memory for it.
+Prefetcher *StartPrefetcher(const PrefetchSettings *settings);
+
+// Queues the path of a file to be reported, as the report will be given
+// it. False when the window is full; the caller tries again after the next
+// PrefetchReached.
+bool PrefetchFile(Prefetcher *prefetcher, const char *path);
+
+// The oldest queued path is about to be reported: helpers leave it alone
+// unless they have started on it already.
+void PrefetchReached(Prefetcher *prefetcher);
+
+// Waits for the reads in progress, stops the helpers and frees everything.
+void StopPrefetcher(Prefetcher *prefetcher);
+
+#endif
