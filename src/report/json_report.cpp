@@ -163,11 +163,24 @@ void Fixed(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
   JsonEndObject(w);
 }
 
+// The keys that come from the version resource, all null: what a file
+// without one (most of a system folder) carries, written at once.
+const char kNoVersionData[] =
+    "\"language\":null,\"charset\":null,\"strings\":null,"
+    "\"translations\":null,\"languages\":null,\"file_version\":null,"
+    "\"product_version\":null,\"flags\":null,\"os\":null,\"type\":null,"
+    "\"subtype\":null,\"fixed\":null";
+
 void Facts(JsonWriter *w, const VersionFacts &f) {
   JsonKey(w, "format");
   JsonStringOrNull(w, FormatName(f.image.kind));
   JsonKey(w, "machine");
   Machine(w, f.image);
+  if (!f.hasTranslations && !f.hasTable && !f.hasFixed &&
+      f.languages.size() < 2) {
+    JsonRawMembers(w, kNoVersionData);
+    return;
+  }
   JsonKey(w, "language");
   if (f.hasTranslations)
     Language(w, f.translation & 0xFFFFu);
@@ -257,7 +270,6 @@ void Facts(JsonWriter *w, const VersionFacts &f) {
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts) {
   JsonWriter w = JsonWriter();
-  w.text.reserve(1024);
   JsonBeginObject(&w);
   JsonKey(&w, "path");
   std::string text;
@@ -276,14 +288,9 @@ std::string JsonObject(const char *path, const char *status,
   if (facts != nullptr) {
     Facts(&w, *facts);
   } else {
-    for (const char *key :
-         {"format", "machine", "language", "charset", "strings", "translations",
-          "languages", "file_version", "product_version", "flags", "os", "type",
-          "subtype", "fixed"}) {
-      JsonKey(&w, key, strlen(key));
-      JsonNull(&w);
-    }
+    JsonRawMembers(&w, "\"format\":null,\"machine\":null");
+    JsonRawMembers(&w, kNoVersionData);
   }
   JsonEndObject(&w);
-  return w.text;
+  return JsonFinish(&w);
 }

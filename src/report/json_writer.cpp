@@ -6,12 +6,35 @@
 
 namespace {
 
-void Separate(JsonWriter *w) {
-  if (w->needComma)
-    w->text.push_back(',');
+// Room for n more bytes at the end of the text. Appends go through here
+// rather than through the string's own append, which costs more than the
+// copying itself for the short pieces JSON is made of.
+char *Room(JsonWriter *w, size_t n) {
+  if (w->buffer.size() - w->used < n) {
+    size_t grown = w->buffer.size() * 2;
+    if (grown < w->used + n)
+      grown = w->used + n;
+    w->buffer.resize(grown < 256 ? 256 : grown);
+  }
+  return &w->buffer[w->used];
 }
 
-void AppendUnicodeEscape(unsigned codePoint, std::string *out) {
+void Put(JsonWriter *w, const char *p, size_t n) {
+  memcpy(Room(w, n), p, n);
+  w->used += n;
+}
+
+void PutChar(JsonWriter *w, char c) {
+  *Room(w, 1) = c;
+  ++w->used;
+}
+
+void Separate(JsonWriter *w) {
+  if (w->needComma)
+    PutChar(w, ',');
+}
+
+void PutUnicodeEscape(JsonWriter *w, unsigned codePoint) {
   static const char kHex[] = "0123456789abcdef";
   char escape[6] = {'\\',
                     'u',
@@ -19,7 +42,7 @@ void AppendUnicodeEscape(unsigned codePoint, std::string *out) {
                     kHex[(codePoint >> 8) & 0xF],
                     kHex[(codePoint >> 4) & 0xF],
                     kHex[codePoint & 0xF]};
-  out->append(escape, sizeof escape);
+  Put(w, escape, sizeof escape);
 }
 
 // The bytes that stand for themselves inside a JSON string here: printable
@@ -64,17 +87,17 @@ size_t SequenceLength(const unsigned char *p, size_t length) {
   return need;
 }
 
-// Escapes UTF-8 into the writer's text, copying runs of plain bytes whole.
-// Returns false, having written what came before it, at the first
-// ill-formed sequence.
-bool AppendEscaped(const unsigned char *p, size_t length, std::string *out,
-                   size_t *done) {
+// Escapes UTF-8 into the text, copying runs of plain bytes whole. Returns
+// false, having written what came before it, at the first ill-formed
+// sequence, whose offset goes to done.
+bool PutEscaped(JsonWriter *w, const unsigned char *p, size_t length,
+                size_t *done) {
   size_t i = 0;
   while (i < length) {
     size_t run = i;
     while (run < length && kPlain.plain[p[run]])
       ++run;
-    out->append(reinterpret_cast<const char *>(p + i), run - i);
+    Put(w, reinterpret_cast<const char *>(p + i), run - i);
     i = run;
     if (i >= length)
       break;
@@ -87,39 +110,39 @@ bool AppendEscaped(const unsigned char *p, size_t length, std::string *out,
       }
       // C1 controls (U+0080 to U+009F) and U+2028, U+2029.
       if (len == 2 && c == 0xC2 && p[i + 1] <= 0x9F)
-        AppendUnicodeEscape(p[i + 1], out);
+        PutUnicodeEscape(w, p[i + 1]);
       else if (len == 3 && c == 0xE2 && p[i + 1] == 0x80 &&
                (p[i + 2] == 0xA8 || p[i + 2] == 0xA9))
-        AppendUnicodeEscape(p[i + 2] == 0xA8 ? 0x2028 : 0x2029, out);
+        PutUnicodeEscape(w, p[i + 2] == 0xA8 ? 0x2028 : 0x2029);
       else
-        out->append(reinterpret_cast<const char *>(p + i), len);
+        Put(w, reinterpret_cast<const char *>(p + i), len);
       i += len;
       continue;
     }
     switch (c) {
     case '"':
-      out->append("\\\"");
+      Put(w, "\\\"", 2);
       break;
     case '\\':
-      out->append("\\\\");
+      Put(w, "\\\\", 2);
       break;
     case '\n':
-      out->append("\\n");
+      Put(w, "\\n", 2);
       break;
     case '\r':
-      out->append("\\r");
+      Put(w, "\\r", 2);
       break;
     case '\t':
-      out->append("\\t");
+      Put(w, "\\t", 2);
       break;
     case '\b':
-      out->append("\\b");
+      Put(w, "\\b", 2);
       break;
     case '\f':
-      out->append("\\f");
+      Put(w, "\\f", 2);
       break;
     default: // the other controls and DEL
-      AppendUnicodeEscape(c, out);
+      PutUnicodeEscape(w, c);
     }
     ++i;
   }
@@ -129,66 +152,71 @@ bool AppendEscaped(const unsigned char *p, size_t length, std::string *out,
 
 } // namespace
 
+std::string JsonFinish(JsonWriter *w) {
+  w->buffer.resize(w->used);
+  return w->buffer;
+}
+
 void JsonBeginObject(JsonWriter *w) {
   Separate(w);
-  w->text.push_back('{');
+  PutChar(w, '{');
   w->needComma = false;
 }
 
 void JsonEndObject(JsonWriter *w) {
-  w->text.push_back('}');
+  PutChar(w, '}');
   w->needComma = true;
 }
 
 void JsonBeginArray(JsonWriter *w) {
   Separate(w);
-  w->text.push_back('[');
+  PutChar(w, '[');
   w->needComma = false;
 }
 
 void JsonEndArray(JsonWriter *w) {
-  w->text.push_back(']');
+  PutChar(w, ']');
   w->needComma = true;
 }
 
 void JsonKey(JsonWriter *w, const char *key, size_t length) {
-  // One append: a separator, the quoted name and the colon.
-  char buffer[64];
-  size_t at = 0;
-  if (length + 4 > sizeof buffer) {
-    JsonMemberName(w, key, length);
-    return;
-  }
+  char *p = Room(w, length + 4);
   if (w->needComma)
-    buffer[at++] = ',';
-  buffer[at++] = '"';
-  memcpy(buffer + at, key, length);
-  at += length;
-  buffer[at++] = '"';
-  buffer[at++] = ':';
-  w->text.append(buffer, at);
+    *p++ = ',';
+  *p++ = '"';
+  memcpy(p, key, length);
+  p += length;
+  *p++ = '"';
+  *p++ = ':';
+  w->used = static_cast<size_t>(p - &w->buffer[0]);
   w->needComma = false;
 }
 
 void JsonMemberName(JsonWriter *w, const char *name, size_t length) {
   JsonString(w, name, length);
-  w->text.push_back(':');
+  PutChar(w, ':');
   w->needComma = false;
+}
+
+void JsonRawMembers(JsonWriter *w, const char *members, size_t length) {
+  Separate(w);
+  Put(w, members, length);
+  w->needComma = true;
 }
 
 void JsonString(JsonWriter *w, const char *text, size_t length) {
   Separate(w);
-  w->text.push_back('"');
+  PutChar(w, '"');
   const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
   size_t done;
-  if (!AppendEscaped(p, length, &w->text, &done)) {
+  if (!PutEscaped(w, p, length, &done)) {
     // Rare: the rest is made valid first, each ill-formed part one U+FFFD.
     std::string valid;
     AppendBytesAsUtf8(text + done, length - done, &valid);
-    AppendEscaped(reinterpret_cast<const unsigned char *>(valid.data()),
-                  valid.size(), &w->text, &done);
+    PutEscaped(w, reinterpret_cast<const unsigned char *>(valid.data()),
+               valid.size(), &done);
   }
-  w->text.push_back('"');
+  PutChar(w, '"');
   w->needComma = true;
 }
 
@@ -211,12 +239,12 @@ void JsonNumber(JsonWriter *w, unsigned long value) {
     digits[--at] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  w->text.append(digits + at, sizeof digits - at);
+  Put(w, digits + at, sizeof digits - at);
   w->needComma = true;
 }
 
 void JsonNull(JsonWriter *w) {
   Separate(w);
-  w->text.append("null");
+  Put(w, "null", 4);
   w->needComma = true;
 }

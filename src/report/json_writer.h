@@ -1,4 +1,4 @@
-// A JSON text built in one string: objects, arrays, strings, unsigned
+// A JSON text built in one buffer: objects, arrays, strings, unsigned
 // numbers and null, written in order with the commas put in for the
 // caller. Strings come out as valid UTF-8 whatever bytes go in.
 #ifndef QUELVO_JSON_WRITER_H
@@ -8,10 +8,15 @@
 
 #include <string>
 
+// Start with JsonWriter w = JsonWriter(); end with JsonFinish.
 struct JsonWriter {
-  std::string text;
+  std::string buffer; // the text is its first `used` bytes
+  size_t used;
   bool needComma; // a value stands before the next one at this level
 };
+
+// The text written so far, the buffer cut to it.
+std::string JsonFinish(JsonWriter *w);
 
 void JsonBeginObject(JsonWriter *w);
 void JsonEndObject(JsonWriter *w);
@@ -27,6 +32,13 @@ template <size_t N> void JsonKey(JsonWriter *w, const char (&key)[N]) {
 
 // A member's name from the data, escaped like any string.
 void JsonMemberName(JsonWriter *w, const char *name, size_t length);
+
+// Members of our own, written out already ("a":null,"b":null), at once.
+void JsonRawMembers(JsonWriter *w, const char *members, size_t length);
+template <size_t N>
+void JsonRawMembers(JsonWriter *w, const char (&members)[N]) {
+  JsonRawMembers(w, members, N - 1);
+}
 
 // A string value. Every ill-formed UTF-8 sequence becomes U+FFFD; quotes,
 // backslashes and control characters are escaped, and so are DEL, the C1

@@ -13,7 +13,7 @@ namespace {
 std::string Quoted(const std::string &bytes) {
   JsonWriter w = JsonWriter();
   JsonString(&w, bytes);
-  return w.text;
+  return JsonFinish(&w);
 }
 
 TEST(JsonString, EscapesWhatBreaksAStringOrALine) {
@@ -52,8 +52,10 @@ TEST(JsonWriter, CommasBetweenMembersAndElementsOnly) {
   JsonNull(&w);
   JsonMemberName(&w, "c\"", 2);
   JsonStringOrNull(&w, nullptr);
+  JsonRawMembers(&w, "\"d\":null,\"e\":1");
   JsonEndObject(&w);
-  EXPECT_EQ(w.text, "{\"a\":[0,4294967295,{}],\"b\":null,\"c\\\"\":null}");
+  EXPECT_EQ(JsonFinish(&w), "{\"a\":[0,4294967295,{}],\"b\":null,"
+                            "\"c\\\"\":null,\"d\":null,\"e\":1}");
 }
 
 const char *const kKeys[] = {"path",      "status",       "message",
