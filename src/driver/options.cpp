@@ -72,11 +72,6 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
   return i;
 }
 
-bool AnyLongOption(const RunOptions &options) {
-  return options.json || options.recursive || options.allStrings ||
-         options.utf8 || options.help || options.version;
-}
-
 void PrintLongUsage() { fputs(kLongUsage, stdout); }
 
 void PrintProgramVersion() { printf("quelvo %s\n", QUELVO_VERSION); }

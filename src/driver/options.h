@@ -19,9 +19,6 @@ struct RunOptions {
 // "--jsn" and "--HELP" included, ends them without being consumed.
 int ParseLongOptions(int argc, char **argv, RunOptions *options);
 
-// True when the command line used any long option at all.
-bool AnyLongOption(const RunOptions &options);
-
 // The usage of every option, on standard output.
 void PrintLongUsage();
 
