@@ -497,3 +497,19 @@ for r in ${ROWS:-$ALL_ROWS}; do
   "$r"
 done
 summary
+
+# ---------------------------------------------------------------- --json row
+# quelvo --json against quelvo -d on the same files, one measured right
+# after the other: the JSON Lines output reads every string of the table,
+# the whole translation list and the image's kind and languages on top of
+# what the detailed report reads. Target: within 1.3x of -d.
+row_json() {
+  # --json exits with 1 when a file has no version information: -i.
+  hf json-row-d-real "$RUNS" -i "'$QUELVO' -d 'real/*'"
+  hf json-row-json-real "$RUNS" -i "'$QUELVO' --json 'real/*'"
+  row "quelvo --json / -d on real/ (wall)" \
+    "$(ratio "$(time_of wall json-row-json-real)" "$(time_of wall json-row-d-real)")" x "<=" 1.3
+  row "quelvo --json / -d on real/ (cpu)" \
+    "$(ratio "$(time_of cpu json-row-json-real)" "$(time_of cpu json-row-d-real)")" x "<=" 1.3
+}
+row_json

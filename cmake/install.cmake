@@ -28,6 +28,9 @@ else()
   install(TARGETS quelvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES doc/quelvo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES completion/quelvo DESTINATION ${QUELVO_BASH_COMPLETION_DIR})
+  # For scripts that validate what --json writes.
+  install(FILES schema/quelvo.schema.json
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/quelvo)
 endif()
 
 # quelvo-X.Y.Z-win32.zip and -win64.zip: CPack names them after the

@@ -11,17 +11,23 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
+targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json)
+# fuzz_json parses what it writes with nlohmann-json.
+if [ ! -f /usr/include/nlohmann/json.hpp ] && [ "$(id -u)" = 0 ]; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nlohmann-json3-dev >/dev/null ||
+    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nlohmann-json3-dev >/dev/null; }
+fi
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DQUELVO_FUZZ=ON \
   -DBUILD_TESTING=OFF -DQUELVO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j"$jobs" --target fuzz_version fuzz_report fuzz_wildcard
+cmake --build build-fuzz -j"$jobs" --target "${targets[@]}"
 
 seed() {
   local target=$1
   mkdir -p "fuzz/corpus/$target"
   case $target in
-  fuzz_version | fuzz_report)
+  fuzz_version | fuzz_report | fuzz_json)
     # Every fixture executable is a seed; copies are cheap and stable.
-    for f in tests/fixtures/pe/* tests/fixtures/ne/*; do
+    for f in tests/fixtures/pe/* tests/fixtures/ne/* tests/fixtures/lossless/*; do
       if [ -f "$f" ]; then cp -n "$f" "fuzz/corpus/$target/seed-$(basename "$f")"; fi
     done
     ;;
@@ -38,7 +44,7 @@ seed() {
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for target in fuzz_version fuzz_report fuzz_wildcard; do
+for target in "${targets[@]}"; do
   seed "$target"
   dirs=("fuzz/corpus/$target")
   [ -d "fuzz/regressions/$target" ] && dirs+=("fuzz/regressions/$target")

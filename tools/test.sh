@@ -6,9 +6,9 @@
 # regression inputs.
 #
 # GoogleTest and mandoc are installed with apt-get (as root) when they are
-# missing. The corpus test needs wine64 and python3-pefile; it is skipped,
-# saying so, when they are missing, unless QUELVO_INSTALL_CORPUS=1 lets it
-# install them. The Windows builds are tested apart, under Wine, being
+# missing. The corpus tests need wine64 and python3-pefile, the JSON checks
+# python3-jsonschema; each is skipped, saying so, when they are missing,
+# unless QUELVO_INSTALL_CORPUS=1 lets it install them. The Windows builds are tested apart, under Wine, being
 # slow: tests/wine/run.sh. Warnings are errors here.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -21,6 +21,7 @@ enum StatusCode {
   kStatusNotWin32 = 112,        // catalogue only
   kStatusCannotOpen = 113,      // a match whose status cannot be read
   kStatusNotFound = 114,        // a pattern that matched nothing
+  kStatusFolderFailed = 115,    // --recursive: a folder that cannot be read
 };
 
 #endif

@@ -5,8 +5,10 @@
 #include <string.h>
 
 #include "match.h"
+#include "options.h"
 #include "prefetch.h"
 #include "report.h"
+#include "run.h"
 #include "status.h"
 
 namespace {
@@ -16,18 +18,63 @@ const char kVersion[] = "4.02";
 const char kBuildStamp[] = "11/17/95 14:59";
 const char kNotice[] = "Copyright (C) Korvane 1995. All rights reserved.";
 
-// Paths live in buffers of the platform's limit: 259 characters and a zero.
-const size_t kPathBuffer = 260;
+const char kTooLongTail[] =
+    " is longer than %u characters and was not examined.";
+const char kNoVersionTail[] = " does not contain version information.";
+
+} // namespace
 
 // A path that does not fit is never cut short silently: it is named and
 // left alone.
-void ReportTooLong(const char *head, const char *tail) {
+void ReportTooLong(RunState *run, const char *head, const char *tail) {
+  if (run->options.json) {
+    JsonFailure(run, (std::string(head) + tail).c_str(), "too-long",
+                TooLongMessageText(head, tail));
+    return;
+  }
   fputs("\n", stdout);
   PrintSafePath(head);
   PrintSafePath(tail);
-  printf(" is longer than %u characters and was not examined.",
-         static_cast<unsigned>(kPathBuffer - 1));
+  printf(kTooLongTail, static_cast<unsigned>(kPathBuffer - 1));
 }
+
+std::string TooLongMessageText(const char *head, const char *tail) {
+  char limit[80];
+  snprintf(limit, sizeof limit, kTooLongTail,
+           static_cast<unsigned>(kPathBuffer - 1));
+  return std::string(head) + tail + limit;
+}
+
+std::string NoVersionMessageText(const char *path) {
+  return std::string(path) + kNoVersionTail;
+}
+
+void ReportFailure(RunState *run, int code, const char *path) {
+  if (run->options.json)
+    JsonFailure(run, path, JsonStatusWord(code), StatusMessageText(code, path));
+  else
+    ReportStatus(code, path);
+}
+
+namespace {
+
+// One regular file, in the run's output form.
+void ReportFile(RunState *run, const char *path) {
+  if (run->options.json) {
+    JsonReportFile(run, path);
+    return;
+  }
+  TextOptions text = {run->detailed, run->options.allStrings,
+                      run->options.utf8};
+  if (ReportVersionWith(path, text) != 0) {
+    fputs("\n", stdout);
+    PrintSafePath(path);
+    fputs(kNoVersionTail, stdout);
+    fputs("\n", stdout);
+  }
+}
+
+} // namespace
 
 // The length of a pattern's directory prefix: up to and including its last
 // ':', '\' or '/'. The slash counts too, since on POSIX systems paths are
@@ -48,6 +95,8 @@ size_t PrefixLength(const char *pattern) {
 #endif
   return prefix;
 }
+
+namespace {
 
 // Builds the pattern's directory prefix followed by name in buffer; false
 // when the result does not fit.
@@ -94,7 +143,9 @@ void ReachNode(ReadAhead *r, MatchNode *node) {
   QueueAhead(r);
 }
 
-void ReportMatches(const char *pattern, MatchList list, bool detailed) {
+} // namespace
+
+void ReportMatches(RunState *run, const char *pattern, MatchList list) {
   char buffer[kPathBuffer];
   // A single match has nothing to read ahead of.
   ReadAhead readAhead = {nullptr, pattern, list};
@@ -110,26 +161,20 @@ void ReportMatches(const char *pattern, MatchList list, bool detailed) {
       size_t prefixLen = PrefixLength(pattern);
       memcpy(prefix, pattern, prefixLen);
       prefix[prefixLen] = '\0';
-      ReportTooLong(prefix, node->name);
+      ReportTooLong(run, prefix, node->name);
       continue;
     }
     int status = CheckRegularFile(buffer);
     if (status == kStatusNotRegularFile)
       continue; // a directory: passed over silently
     if (status != kStatusOk) {
-      ReportStatus(kStatusCannotOpen, buffer);
+      ReportFailure(run, kStatusCannotOpen, buffer);
       continue;
     }
-    if (ReportVersion(buffer, detailed) != 0) {
-      fputs("\n", stdout);
-      PrintSafePath(buffer);
-      fputs(" does not contain version information.\n", stdout);
-    }
+    ReportFile(run, buffer);
   }
   StopPrefetcher(readAhead.prefetcher);
 }
-
-} // namespace
 
 namespace {
 
@@ -163,6 +208,7 @@ const Message kMessages[] = {
     {kStatusNotWin32, "\n%s is not a Win32 executable."},
     {kStatusCannotOpen, "\nUnable to open file %s."},
     {kStatusNotFound, "\n%s was not found"},
+    {kStatusFolderFailed, "\nUnable to read folder %s."},
 };
 
 // Every other code, 107 and the unknown ones alike.
@@ -170,13 +216,44 @@ const Message kInternalError = {0, "\nInternal Error: %s -- %i."};
 
 } // namespace
 
+namespace {
+
+const Message *FindMessage(int code) {
+  for (const Message &m : kMessages)
+    if (m.code == code)
+      return &m;
+  return &kInternalError;
+}
+
+} // namespace
+
+std::string StatusMessageText(int code, const char *path) {
+  if (path == nullptr)
+    path = "";
+  // As ReportStatus prints it, the path as it is (a JSON string escapes
+  // what a terminal must not see), without the leading newline.
+  const char *f = FindMessage(code)->format;
+  if (*f == '\n')
+    ++f;
+  std::string text;
+  for (; *f != '\0'; ++f) {
+    if (f[0] == '%' && f[1] == 's') {
+      text += path;
+      ++f;
+    } else if (f[0] == '%' && f[1] == 'i') {
+      text += std::to_string(code);
+      ++f;
+    } else {
+      text.push_back(*f);
+    }
+  }
+  return text;
+}
+
 void ReportStatus(int code, const char *path) {
   if (path == nullptr)
     path = "";
-  const Message *message = &kInternalError;
-  for (const Message &m : kMessages)
-    if (m.code == code)
-      message = &m;
+  const Message *message = FindMessage(code);
   for (const char *f = message->format; *f != '\0'; ++f) {
     if (f[0] == '%' && f[1] == 's') {
       PrintSafePath(path);
@@ -191,8 +268,28 @@ void ReportStatus(int code, const char *path) {
 }
 
 int RunQuelvo(int argc, char **argv) {
+  RunState run = RunState();
+  int first = ParseLongOptions(argc, argv, &run.options);
+  if (run.options.help) {
+    PrintLongUsage();
+    return 0;
+  }
+  if (run.options.version) {
+    PrintProgramVersion();
+    return 0;
+  }
+  // What follows the long options is a command line of its own.
+  argc -= first - 1;
+  argv += first - 1;
+  bool json = run.options.json;
+
   if (argc < 2) {
-    ReportStatus(kStatusNoFileArgument, nullptr);
+    // Standard output carries JSON Lines only; the usage goes beside it.
+    if (json)
+      fprintf(stderr, "%s\n",
+              StatusMessageText(kStatusNoFileArgument, nullptr).c_str());
+    else
+      ReportStatus(kStatusNoFileArgument, nullptr);
     return 0;
   }
   if (strcmp(argv[1], "-?") == 0) {
@@ -201,11 +298,16 @@ int RunQuelvo(int argc, char **argv) {
     return 0;
   }
   bool detailed = strcmp(argv[1], "-d") == 0;
-  printf("\n");
-  printf("%s Win32 Executable Version Checker %s %s\n", kMaker, kVersion,
-         kBuildStamp);
-  printf("%s\n", kNotice);
-  if (argv[1][0] == '-' && (argv[1][1] == 'v' || argv[1][1] == 'V'))
+  run.detailed = detailed;
+  bool bannerOnly =
+      argv[1][0] == '-' && (argv[1][1] == 'v' || argv[1][1] == 'V');
+  if (!json || bannerOnly) {
+    printf("\n");
+    printf("%s Win32 Executable Version Checker %s %s\n", kMaker, kVersion,
+           kBuildStamp);
+    printf("%s\n", kNotice);
+  }
+  if (bannerOnly)
     return -1;
 
   MatchList list = nullptr;
@@ -216,17 +318,23 @@ int RunQuelvo(int argc, char **argv) {
     }
     const char *pattern = argv[i];
     if (strlen(pattern) >= kPathBuffer) {
-      ReportTooLong(pattern, "");
+      ReportTooLong(&run, pattern, "");
+      continue;
+    }
+    if (run.options.recursive) {
+      WalkArgument(&run, pattern);
       continue;
     }
     ExpandPattern(pattern, &list);
     if (list == nullptr) {
-      ReportStatus(kStatusNotFound, pattern);
+      ReportFailure(&run, kStatusNotFound, pattern);
       continue;
     }
-    ReportMatches(pattern, list, detailed);
+    ReportMatches(&run, pattern, list);
   }
   FreeMatchList(list);
+  if (json)
+    return run.failures > 0 ? 1 : 0;
   printf("\n");
   return 0;
 }

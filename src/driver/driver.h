@@ -7,7 +7,8 @@
 void ReportStatus(int code, const char *path);
 
 // The whole run: options, banner, every argument's matches. Returns the
-// process exit status, 0, or -1 after the version option.
+// process exit status, 0, or -1 after the version option; with --json, 1
+// when any argument or match was not reported in full.
 int RunQuelvo(int argc, char **argv);
 
 // Flushes standard output and returns status, or, when any of the output

@@ -12,6 +12,7 @@
 #include "byte_source.h"
 #include "exe_locate.h"
 #include "platform.h"
+#include "posix_open.h"
 #include "posix_path.h"
 #include "posix_recall.h"
 #include "version_block.h"
@@ -80,7 +81,7 @@ int Locate(const char *path, OpenFile **file, VersionResource *res) {
     return -1;
   }
   InitFileSource(&f->src, fd, size, f->windows, 2);
-  if (LocateVersionResource(&f->src, res) != 0) {
+  if (LocateNoting(path, &f->src, res) != 0) {
     close(fd);
     free(f);
     return -1;
@@ -188,4 +189,8 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
   *value = found;
   *length = foundLength;
   return 1;
+}
+
+int OpenRegularFile(const char *path, uint64_t *size) {
+  return OpenRegular(path, size);
 }

@@ -1,28 +1,8 @@
 #include "byte_source.h"
 
-#include <errno.h>
 #include <string.h>
-#include <unistd.h>
 
-namespace {
-
-// Reads exactly len bytes or reports failure; a file that ends early has
-// changed under us and is treated as unreadable.
-bool ReadFully(int fd, uint64_t off, unsigned char *dst, size_t len) {
-  while (len > 0) {
-    ssize_t got = pread(fd, dst, len, static_cast<off_t>(off));
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      return false;
-    dst += got;
-    off += static_cast<uint64_t>(got);
-    len -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
-} // namespace
+#include "file_read.h"
 
 void InitFileSource(ByteSource *src, int fd, uint64_t size, FileWindow *windows,
                     size_t windowCount) {
@@ -60,7 +40,7 @@ bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
     }
   }
   if (src->windowCount == 0 || len > sizeof src->windows[0].bytes)
-    return ReadFully(src->fd, off, static_cast<unsigned char *>(dst), len);
+    return ReadFileRange(src->fd, off, static_cast<unsigned char *>(dst), len);
   // The first window keeps what was read first, the start of the file
   // with the headers and the section table that every address lookup
   // reads again; the others follow the resource directory to the resource.
@@ -85,7 +65,7 @@ bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
   if (want > src->size - start)
     want = static_cast<size_t>(src->size - start);
   w->length = 0;
-  if (!ReadFully(src->fd, start, w->bytes, want))
+  if (!ReadFileRange(src->fd, start, w->bytes, want))
     return false;
   w->offset = start;
   w->length = want;

@@ -87,19 +87,22 @@ bool FirstDataEntry(ByteSource *src, uint64_t dir, uint32_t *target) {
   return false;
 }
 
-int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res) {
+// Reads the PE headers up to the resource directory: the section table
+// and the file offset of the resource tree's root. False when the image
+// has no resource directory that can be reached.
+bool OpenPeResources(ByteSource *src, uint64_t ntHeader, PeImage *pe,
+                     uint64_t *root) {
   unsigned char fileHeader[20]; // IMAGE_FILE_HEADER
   if (!ReadAt(src, ntHeader + 4, fileHeader, sizeof fileHeader))
-    return -1;
-  PeImage pe;
-  pe.sectionCount = Le16(fileHeader + 2);
+    return false;
+  pe->sectionCount = Le16(fileHeader + 2);
   uint16_t optionalSize = Le16(fileHeader + 16);
   uint64_t optional = ntHeader + 24;
-  pe.sectionTable = optional + optionalSize;
+  pe->sectionTable = optional + optionalSize;
 
   uint16_t magic;
   if (!ReadLe16(src, optional, &magic))
-    return -1;
+    return false;
   uint64_t countField, resourceEntry;
   if (magic == 0x10B) { // PE32
     countField = optional + 92;
@@ -108,27 +111,53 @@ int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res) {
     countField = optional + 108;
     resourceEntry = optional + 112 + 2 * 8;
   } else {
-    return -1;
+    return false;
   }
   uint32_t rvaCount, resourceRva, resourceSize;
-  if (!ReadLe32(src, optional + 60, &pe.sizeOfHeaders) ||
+  if (!ReadLe32(src, optional + 60, &pe->sizeOfHeaders) ||
       !ReadLe32(src, countField, &rvaCount) || rvaCount <= 2 ||
       !ReadLe32(src, resourceEntry, &resourceRva) ||
       !ReadLe32(src, resourceEntry + 4, &resourceSize) || resourceRva == 0 ||
       resourceSize == 0)
-    return -1;
+    return false;
+  return RvaToOffset(src, *pe, resourceRva, true, root);
+}
 
+// The id of every entry of a language directory that points at data, in
+// directory order; named entries carry no id and are left out. At most
+// 65,535 entries of 8 bytes: the walk is bounded by the counts.
+void ListLanguageEntries(ByteSource *src, uint64_t dir,
+                         std::vector<uint16_t> *languages) {
+  uint16_t named, ids;
+  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
+    return;
+  uint64_t first = dir + 16 + uint64_t{8} * named;
+  for (uint32_t i = 0; i < ids; ++i) {
+    unsigned char entry[8]; // IMAGE_RESOURCE_DIRECTORY_ENTRY
+    if (!ReadAt(src, first + uint64_t{8} * i, entry, sizeof entry))
+      return; // a directory cut short lists what it holds
+    if ((Le32(entry + 4) & kSubdirectoryBit) == 0)
+      languages->push_back(Le16(entry));
+  }
+}
+
+int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res,
+             std::vector<uint16_t> *languageList) {
+  PeImage pe;
+  uint64_t root;
+  if (!OpenPeResources(src, ntHeader, &pe, &root))
+    return -1;
   // Offsets inside the resource tree count from its root in the flat file;
   // only the final data pointer is an RVA again. Three fixed levels: type,
   // name, language, so the walk cannot loop.
-  uint64_t root;
-  if (!RvaToOffset(src, pe, resourceRva, true, &root))
-    return -1;
   uint32_t nameDir, languageDir, dataEntry;
   if (!FindIdEntry(src, root, kVersionType, true, &nameDir) ||
       !FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir))
     return -1;
   uint64_t languages = root + languageDir;
+  // Listed while the directory is at hand, before the choice is made.
+  if (languageList != nullptr)
+    ListLanguageEntries(src, languages, languageList);
   // US-English Windows tries neutral, en-US, then English, then the first.
   static const uint16_t kLanguageOrder[] = {0x0000, 0x0409, 0x0009};
   bool found = false;
@@ -250,6 +279,16 @@ int LocateLe(ByteSource *src, uint64_t leHeader, VersionResource *res) {
 } // namespace
 
 int LocateVersionResource(ByteSource *src, VersionResource *res) {
+  return LocateAndDescribe(src, res, nullptr, nullptr);
+}
+
+int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
+                      std::vector<uint16_t> *languages) {
+  // The headers are read again just below, from the same window.
+  if (info != nullptr)
+    ReadImageInfo(src, info);
+  if (languages != nullptr)
+    languages->clear();
   unsigned char dos[64]; // IMAGE_DOS_HEADER
   if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
     return -1;
@@ -258,10 +297,63 @@ int LocateVersionResource(ByteSource *src, VersionResource *res) {
   if (!ReadAt(src, newHeader, signature, sizeof signature))
     return -1;
   if (memcmp(signature, "PE\0\0", 4) == 0)
-    return LocatePe(src, newHeader, res);
+    return LocatePe(src, newHeader, res, languages);
   if (signature[0] == 'N' && signature[1] == 'E')
     return LocateNe(src, newHeader, res);
   if (signature[0] == 'L' && signature[1] == 'E')
     return LocateLe(src, newHeader, res);
   return -1;
+}
+
+int ReadImageInfo(ByteSource *src, ImageInfo *info) {
+  info->kind = kKindUnknown;
+  info->machine = 0;
+  unsigned char dos[64]; // IMAGE_DOS_HEADER
+  if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+    return -1;
+  uint32_t newHeader = Le32(dos + 0x3C); // e_lfanew
+  unsigned char signature[4];
+  if (!ReadAt(src, newHeader, signature, sizeof signature))
+    return -1;
+  if (memcmp(signature, "PE\0\0", 4) == 0) {
+    uint16_t machine, magic;
+    if (!ReadLe16(src, uint64_t{newHeader} + 4, &machine) ||
+        !ReadLe16(src, uint64_t{newHeader} + 24, &magic))
+      return -1;
+    if (magic != 0x10B && magic != 0x20B)
+      return -1;
+    info->kind = magic == 0x10B ? kKindPe32 : kKindPe32Plus;
+    info->machine = machine;
+    return 0;
+  }
+  if (signature[0] == 'N' && signature[1] == 'E') {
+    info->kind = kKindNe;
+    return 0;
+  }
+  if (signature[0] == 'L' && signature[1] == 'E') {
+    info->kind = kKindLe;
+    return 0;
+  }
+  return -1;
+}
+
+int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages) {
+  languages->clear();
+  unsigned char dos[64]; // IMAGE_DOS_HEADER
+  if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+    return -1;
+  uint32_t newHeader = Le32(dos + 0x3C); // e_lfanew
+  unsigned char signature[4];
+  if (!ReadAt(src, newHeader, signature, sizeof signature) ||
+      memcmp(signature, "PE\0\0", 4) != 0)
+    return -1;
+  PeImage pe;
+  uint64_t root;
+  uint32_t nameDir, languageDir;
+  if (!OpenPeResources(src, newHeader, &pe, &root) ||
+      !FindIdEntry(src, root, kVersionType, true, &nameDir) ||
+      !FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir))
+    return -1;
+  ListLanguageEntries(src, root + languageDir, languages);
+  return 0;
 }

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include <vector>
+
 #include "byte_source.h"
 
 enum ImageFormat {
@@ -23,6 +25,39 @@ struct VersionResource {
 // does. Returns 0 and fills res, or -1 when the file holds no version
 // resource that can be read whole; a malformed file is simply a -1.
 int LocateVersionResource(ByteSource *src, VersionResource *res);
+
+// What the headers say the file is, whatever its resources hold.
+enum ImageKind {
+  kKindUnknown = 0,
+  kKindPe32 = 1,     // optional header magic 0x10B
+  kKindPe32Plus = 2, // optional header magic 0x20B
+  kKindNe = 3,
+  kKindLe = 4,
+};
+
+struct ImageInfo {
+  int kind;         // an ImageKind
+  uint16_t machine; // IMAGE_FILE_HEADER.Machine; 0 unless PE
+};
+
+// Reads the kind of executable from the DOS header, the signature at
+// e_lfanew and, for PE, the optional header's magic. Returns 0, or -1 when
+// the file is none of the kinds above (info->kind is then kKindUnknown).
+int ReadImageInfo(ByteSource *src, ImageInfo *info);
+
+// The languages under which a PE file stores its version resource (type 16,
+// name 1): the id of every entry of that language directory that points at
+// data, in directory order (named entries carry no id and are left out).
+// Returns 0, or -1 when the file has no such directory.
+int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages);
+
+// LocateVersionResource that also says what it read on the way: the
+// image's kind (as ReadImageInfo) and, when it reaches the version
+// resource's language directory, every language there (as
+// ListVersionLanguages), both from the reads it makes anyway. Either
+// output may be null.
+int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
+                      std::vector<uint16_t> *languages);
 
 // The largest resource worth reading: a block's length field is 16 bits.
 const uint32_t kMaxVersionResource = 0x10000;

@@ -4,7 +4,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "report.h"
+#include "unicode_text.h"
 
 namespace {
 
@@ -169,9 +172,31 @@ template <size_t N> void PrintDecoded(const Decode (&table)[N], DWORD value) {
     }
 }
 
+template <size_t N>
+const char *FindText(const Decode (&table)[N], DWORD value) {
+  for (const Decode &row : table)
+    if (row.value == value)
+      return row.text;
+  return nullptr;
+}
+
+// A table text in UTF-8: only "Norwegian Bokm\xE5l" is not plain ASCII.
+void PrintUtf8Text(const char *text) {
+  if (text == nullptr)
+    return;
+  std::string utf8;
+  AppendCp1252AsUtf8(text, strlen(text), &utf8);
+  fputs(utf8.c_str(), stdout);
+}
+
 } // namespace
 
 int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation) {
+  return ReportFixedInfo(block, blockSize, translation, false);
+}
+
+int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation,
+                    bool utf8) {
   // Its own lookup, not the short report's record.
   VS_FIXEDFILEINFO fixed;
   if (!QueryFixedRecord(block, blockSize, &fixed)) {
@@ -205,6 +230,45 @@ int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation) {
   fputs("\nCharacter Set:\t   ", stdout);
   PrintDecoded(kCharacterSet, translation >> 16);
   fputs("\nLanguage:\t   ", stdout);
-  PrintDecoded(kLanguage, translation & 0xFFFFu);
+  if (utf8)
+    PrintUtf8Text(LanguageText(translation & 0xFFFFu));
+  else
+    PrintDecoded(kLanguage, translation & 0xFFFFu);
   return 0;
+}
+
+const char *FileOsText(DWORD fileOs) { return FindText(kFileOs, fileOs); }
+
+const char *FileTypeText(DWORD fileType) {
+  return FindText(kFileType, fileType);
+}
+
+const char *FileSubtypeText(DWORD fileType, DWORD fileSubtype) {
+  if (fileType == kTypeDriver)
+    return FindText(kDriverSubtype, fileSubtype);
+  if (fileType == kTypeFont)
+    return FindText(kFontSubtype, fileSubtype);
+  return nullptr;
+}
+
+const char *CharacterSetText(unsigned codePage) {
+  return FindText(kCharacterSet, codePage);
+}
+
+const char *LanguageText(unsigned language) {
+  return FindText(kLanguage, language);
+}
+
+int FileFlagWords(DWORD fileFlags, const char *words[6], size_t lengths[6]) {
+  int count = 0;
+  for (const Decode &flag : kFileFlags)
+    if ((fileFlags & flag.value) != 0 && count < 6) {
+      size_t len = strlen(flag.text);
+      if (len > 0 && flag.text[len - 1] == ',')
+        --len;
+      words[count] = flag.text;
+      lengths[count] = len;
+      ++count;
+    }
+  return count;
 }

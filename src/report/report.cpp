@@ -5,6 +5,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
+#include "platform_extra.h"
+
 namespace {
 
 // Writes text with every byte mapped, a chunk at a time rather than a
@@ -54,28 +58,49 @@ bool QueryString(void *block, DWORD translation, const char *name,
   return true;
 }
 
-// A labelled string that must be there: the label is printed before the
-// lookup, so a missing value leaves the label at the end of the output.
-bool PrintRequired(void *block, DWORD translation, const char *label,
-                   const char *name) {
-  fputs(label, stdout);
+// The loaded block and how its values are printed.
+struct Values {
+  void *block;
+  DWORD size;
+  DWORD translation;
+  bool utf8;
+};
+
+// Looks a value up and prints it; false, printing nothing, if absent.
+bool PrintValue(const Values &v, const char *name) {
+  if (v.utf8) {
+    char subBlock[256];
+    snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s",
+             static_cast<unsigned>(v.translation & 0xFFFFu),
+             static_cast<unsigned>(v.translation >> 16), name);
+    std::string text;
+    if (!QueryVersionTextUtf8(v.block, v.size, subBlock, &text))
+      return false;
+    PrintSafeUtf8(text.data(), text.size());
+    return true;
+  }
   const char *value;
-  if (!QueryString(block, translation, name, &value))
+  if (!QueryString(v.block, v.translation, name, &value))
     return false;
   PrintSafeString(value);
   return true;
 }
 
-void PrintOptional(void *block, DWORD translation, const char *label,
-                   const char *name) {
+// A labelled string that must be there: the label is printed before the
+// lookup, so a missing value leaves the label at the end of the output.
+bool PrintRequired(const Values &v, const char *label, const char *name) {
+  fputs(label, stdout);
+  return PrintValue(v, name);
+}
+
+void PrintOptional(const Values &v, const char *label, const char *name) {
   printf(label, "   ");
-  const char *value;
-  if (QueryString(block, translation, name, &value))
-    PrintSafeString(value);
+  PrintValue(v, name);
 }
 
 // Everything after the block is loaded; the caller frees it.
-int ReportLoaded(const char *path, void *block, DWORD size, bool detailed) {
+int ReportLoaded(const char *path, void *block, DWORD size,
+                 const TextOptions &options) {
   LPVOID pointer = nullptr;
   UINT length = 0;
   if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
@@ -91,29 +116,29 @@ int ReportLoaded(const char *path, void *block, DWORD size, bool detailed) {
                       (static_cast<DWORD>(entry[2]) << 16) |
                       (static_cast<DWORD>(entry[3]) << 24);
 
+  Values values = {block, size, translation, options.utf8};
   fputs("\n\nProgram Name:      ", stdout);
   PrintSafePath(path);
   fputs("\nCompany Name:      ", stdout);
-  const char *value;
-  if (!QueryString(block, translation, "CompanyName", &value))
+  if (!PrintValue(values, "CompanyName"))
     return kStatusNoCompanyName;
-  PrintSafeString(value);
-  if (!PrintRequired(block, translation,
-                     "\nFile Description:  ", "FileDescription"))
+  if (!PrintRequired(values, "\nFile Description:  ", "FileDescription"))
     return kStatusNoDescription;
-  if (!PrintRequired(block, translation,
-                     "\nVersion String:    ", "FileVersion"))
+  if (!PrintRequired(values, "\nVersion String:    ", "FileVersion"))
     return kStatusNoVersionString;
 
   VS_FIXEDFILEINFO fixed;
   if (!QueryFixedRecord(block, size, &fixed))
     return kStatusNoFixedInfo;
   if (fixed.dwFileFlags & kPrivateBuildFlag)
-    PrintOptional(block, translation, "\nPrivate Build:  %s", "PrivateBuild");
+    PrintOptional(values, "\nPrivate Build:  %s", "PrivateBuild");
   if (fixed.dwFileFlags & kSpecialBuildFlag)
-    PrintOptional(block, translation, "\nSpecial Build:  %s", "SpecialBuild");
-  if (detailed) {
-    int status = ReportFixedInfo(block, size, translation);
+    PrintOptional(values, "\nSpecial Build:  %s", "SpecialBuild");
+  if (options.allStrings)
+    PrintOtherStrings(block, size, translation, fixed.dwFileFlags,
+                      options.utf8);
+  if (options.detailed) {
+    int status = ReportFixedInfo(block, size, translation, options.utf8);
     if (status != 0)
       return status;
   }
@@ -124,6 +149,11 @@ int ReportLoaded(const char *path, void *block, DWORD size, bool detailed) {
 } // namespace
 
 int ReportVersion(const char *path, bool detailed) {
+  TextOptions options = {detailed, false, false};
+  return ReportVersionWith(path, options);
+}
+
+int ReportVersionWith(const char *path, const TextOptions &options) {
   DWORD handle = 0;
   DWORD size = GetFileVersionInfoSizeA(path, &handle);
   if (size == 0)
@@ -133,7 +163,7 @@ int ReportVersion(const char *path, bool detailed) {
     return kStatusOutOfMemory;
   int result = kStatusReadFailed;
   if (GetFileVersionInfoA(path, handle, size, block))
-    result = ReportLoaded(path, block, size, detailed);
+    result = ReportLoaded(path, block, size, options);
   free(block);
   return result;
 }

@@ -11,6 +11,17 @@
 // stage that failed (100 to 106, or -1 when the block cannot be allocated).
 int ReportVersion(const char *path, bool detailed);
 
+// What the long options change in the text report.
+struct TextOptions {
+  bool detailed;   // -d: the detailed section
+  bool allStrings; // --all: every other string of the table as well
+  bool utf8;       // --utf8: values in UTF-8 rather than code page 1252
+};
+
+// ReportVersion with the long options' changes; with all of them off it
+// prints exactly what ReportVersion prints.
+int ReportVersionWith(const char *path, const TextOptions &options);
+
 // Prints a string from the resource with one output character per byte,
 // printable ASCII as itself and every other byte as a space.
 void PrintSafeString(const char *text);
@@ -25,6 +36,11 @@ void PrintSafePath(const char *path);
 // one ReportVersion loaded, of blockSize bytes.
 int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation);
 
+// The same, with the table texts in UTF-8 when utf8 is set (they are held
+// in code page 1252, as the classic report prints them).
+int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation,
+                    bool utf8);
+
 // Copies len bytes from value, a pointer that a lookup in the block
 // returned, as far as they lie inside the block's blockSize bytes; the
 // rest of out is zero, and all of it for a pointer outside the block. The
@@ -37,5 +53,30 @@ void CopyInsideBlock(const void *block, DWORD blockSize, const void *value,
 // False when the block has no root record.
 bool QueryFixedRecord(const void *block, DWORD blockSize,
                       VS_FIXEDFILEINFO *fixed);
+
+// The texts the detailed report prints for a value, in code page 1252, or
+// null where it prints none.
+const char *FileOsText(DWORD fileOs);
+const char *FileTypeText(DWORD fileType);
+const char *FileSubtypeText(DWORD fileType, DWORD fileSubtype);
+const char *CharacterSetText(unsigned codePage);
+const char *LanguageText(unsigned language);
+
+// The flag words the detailed report prints for dwFileFlags, in its order
+// and without their commas: stores up to six words and their lengths and
+// returns how many.
+int FileFlagWords(DWORD fileFlags, const char *words[6], size_t lengths[6]);
+
+// Prints a value of the version table in UTF-8 with one space for each
+// control character (C0, DEL and C1), so that no value breaks the layout.
+void PrintSafeUtf8(const char *text, size_t length);
+
+// Prints, after the classic lines, every other string of the translation's
+// table: key, colon and padding to the values' column, then the value.
+// Strings the classic lines showed (the first CompanyName, FileDescription
+// and FileVersion, and PrivateBuild or SpecialBuild when fileFlags
+// announced them) are left out.
+void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
+                       DWORD fileFlags, bool utf8);
 
 #endif

@@ -7,7 +7,7 @@
 #
 # A case is cases/NAME.args, one argument per line, run from TESTS_DIR/
 # fixtures, or, by the start of its name, from a folder made below for it
-# (special, names, deep, times, nonroot). Its output must equal
+# (special, tree, names, deep, times, nonroot). Its output must equal
 # cases/NAME.out and its exit status cases/NAME.status (0 when absent).
 # QUELVO_RUNNER, when set, is put in front of the program (an emulator, for
 # instance); QUELVO_FOLD_CRLF=1 turns CRLF into LF before comparing;
@@ -72,6 +72,19 @@ python3 -c "import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])" 
 : >"$special/empty.dll"
 printf 'not an executable\n' >"$special/plain.txt"
 head -c 100 "$tests/fixtures/pe/basic.dll" >"$special/truncated.dll"
+
+# A tree for --recursive: files at three depths, an empty folder, a hidden
+# one, a text file, and a link to a folder, which the walk does not follow.
+tree="$scratch/tree"
+mkdir -p "$tree/alpha/inner" "$tree/beta" "$tree/empty" "$tree/.hidden"
+cp "$tests/fixtures/pe/basic.dll" "$tree/top.dll"
+cp "$tests/fixtures/pe/app32.exe" "$tree/alpha/app32.exe"
+cp "$tests/fixtures/pe/app64.exe" "$tree/alpha/inner/app64.exe"
+cp "$tests/fixtures/ne/app16.exe" "$tree/beta/app16.exe"
+cp "$tests/fixtures/pe/nover.dll" "$tree/beta/nover.dll"
+cp "$tests/fixtures/lossless/unicode.dll" "$tree/.hidden/unicode.dll"
+printf 'not an executable\n' >"$tree/alpha/readme.txt"
+ln -s alpha "$tree/link"
 
 # Linux names that Windows path rules read otherwise: trailing dots and
 # spaces, a backslash, wildcards, colons, a name of dots only, a directory
@@ -140,6 +153,7 @@ for argsfile in "$cases"/*.args; do
   name=$(basename "$argsfile" .args)
   case $name in
   special*) check "$name" "$special" ;;
+  tree*) check "$name" "$tree" ;;
   names*) check "$name" "$names" ;;
   deep*) descend=$descend_deep check "$name" "$deep" ;;
   nonroot*)

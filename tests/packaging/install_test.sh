@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs the build into a scratch tree as a package build would
 # (DESTDIR, prefix /usr) and checks that exactly the program, the manual
-# page and the completion land there, and that the installed program
-# reports the samples as the built one does.
+# page, the completion and the JSON schema land there, and that the
+# installed program reports the samples as the built one does.
 #
 #   install_test.sh CMAKE BUILD_DIR QUELVO TREE BINDIR MANDIR COMPLETIONS SAMPLES
 set -u
@@ -23,7 +23,8 @@ at() {
   esac
 }
 printf '%s\n' "$(at "$bindir")/quelvo" "$(at "$mandir")/man1/quelvo.1" \
-  "$(at "$completions")/quelvo" | sort >"$tree/want"
+  "$(at "$completions")/quelvo" "$(at share)/quelvo/quelvo.schema.json" |
+  sort >"$tree/want"
 find "$tree/root" -type f | sort >"$tree/got"
 failed=0
 if ! cmp -s "$tree/want" "$tree/got"; then

@@ -1,0 +1,54 @@
+// What the long options need of the platform beyond the classic services:
+// version text without loss, paths as UTF-8, what kind of executable a
+// file is, and whether a folder is a link.
+//
+// On Windows the text comes from VerQueryValueW and WideCharToMultiByte;
+// elsewhere from our own reader, converting the same way.
+#ifndef QUELVO_PLATFORM_EXTRA_H
+#define QUELVO_PLATFORM_EXTRA_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "exe_locate.h"
+
+// UTF-16 to UTF-8 (CP_UTF8): a surrogate that is not part of a pair
+// becomes U+FFFD.
+void AppendUnitsAsUtf8(const char16_t *units, size_t count, std::string *out);
+
+// UTF-16 to the ANSI code page as VerQueryValueA converts values: best
+// fit, and '?' for what the code page cannot show.
+void AppendUnitsAsAnsi(const char16_t *units, size_t count, std::string *out);
+
+// A narrow path as the program prints it, to UTF-8. On POSIX the bytes are
+// taken as UTF-8, each ill-formed sequence becoming U+FFFD; on Windows
+// they are in the ANSI code page and converted from it.
+void AppendPathAsUtf8(const char *path, std::string *out);
+
+// The text value at a sub-block path of a version block of blockSize
+// bytes, as UTF-8; false when the path names no value.
+bool QueryVersionTextUtf8(const void *block, size_t blockSize,
+                          const char *subBlock, std::string *out);
+
+// The kind of executable and, for PE, the languages its version resource
+// is stored in, from the file's own headers. Returns 0, or -1 when the
+// file cannot be opened or is no executable we know (info->kind is then
+// kKindUnknown and languages empty).
+int QueryImageDescription(const char *path, ImageInfo *info,
+                          std::vector<uint16_t> *languages);
+
+// A hint that QueryImageDescription of path follows the next
+// GetFileVersionInfoSizeA of the same path: where the version library is
+// our own, it then notes the description from the reads it makes anyway,
+// and the file is neither opened nor read a second time. Answers do not
+// change either way.
+void ExpectImageDescription(const char *path);
+
+// True when path names a symbolic link, junction or other reparse point
+// (to a folder or not); a recursive walk does not follow them.
+bool IsLinkOrReparsePoint(const char *path);
+
+#endif

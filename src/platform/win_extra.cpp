@@ -1,0 +1,129 @@
+// The long options' services on the Windows API: VerQueryValueW for text,
+// WideCharToMultiByte for every conversion, and a handle opened for shared
+// reading under the executable reader for what kind of file it is.
+#include <fcntl.h>
+#include <io.h>
+#include <stdlib.h>
+#include <windows.h>
+
+#include "byte_source.h"
+#include "platform_extra.h"
+
+namespace {
+
+void AppendWide(UINT codePage, const char16_t *units, size_t count,
+                std::string *out) {
+  if (count == 0 || count > 0x3FFFFFFF)
+    return;
+  const WCHAR *wide = reinterpret_cast<const WCHAR *>(units);
+  int n = static_cast<int>(count);
+  int need =
+      WideCharToMultiByte(codePage, 0, wide, n, nullptr, 0, nullptr, nullptr);
+  if (need <= 0)
+    return;
+  size_t at = out->size();
+  out->resize(at + static_cast<size_t>(need));
+  WideCharToMultiByte(codePage, 0, wide, n, &(*out)[at], need, nullptr,
+                      nullptr);
+}
+
+std::u16string Widen(const char *text) {
+  std::u16string wide;
+  int need = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (need <= 1)
+    return wide;
+  wide.resize(static_cast<size_t>(need));
+  MultiByteToWideChar(CP_ACP, 0, text, -1, reinterpret_cast<WCHAR *>(&wide[0]),
+                      need);
+  wide.resize(static_cast<size_t>(need - 1));
+  return wide;
+}
+
+} // namespace
+
+void AppendUnitsAsUtf8(const char16_t *units, size_t count, std::string *out) {
+  AppendWide(CP_UTF8, units, count, out);
+}
+
+void AppendUnitsAsAnsi(const char16_t *units, size_t count, std::string *out) {
+  AppendWide(CP_ACP, units, count, out);
+}
+
+void AppendPathAsUtf8(const char *path, std::string *out) {
+  std::u16string wide = Widen(path);
+  AppendWide(CP_UTF8, wide.data(), wide.size(), out);
+}
+
+bool QueryVersionTextUtf8(const void *block, size_t blockSize,
+                          const char *subBlock, std::string *out) {
+  out->clear();
+  std::u16string wideSub = Widen(subBlock);
+  LPVOID value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(block, reinterpret_cast<LPCWSTR>(wideSub.c_str()), &value,
+                      &length))
+    return false;
+  // The stored length may count units or bytes: the text runs to its first
+  // zero unit, and never past the block.
+  const unsigned char *start = static_cast<const unsigned char *>(block);
+  const unsigned char *at = static_cast<const unsigned char *>(value);
+  if (at < start || at >= start + blockSize)
+    return true;
+  size_t room = static_cast<size_t>(start + blockSize - at) / 2;
+  std::u16string text;
+  for (size_t i = 0; i < room; ++i) {
+    char16_t unit = static_cast<char16_t>(at[2 * i] | (at[2 * i + 1] << 8));
+    if (unit == 0)
+      break;
+    text.push_back(unit);
+  }
+  AppendWide(CP_UTF8, text.data(), text.size(), out);
+  return true;
+}
+
+// The system's version library reads the file on its own: nothing to share.
+void ExpectImageDescription(const char *) {}
+
+int QueryImageDescription(const char *path, ImageInfo *info,
+                          std::vector<uint16_t> *languages) {
+  info->kind = kKindUnknown;
+  info->machine = 0;
+  languages->clear();
+  HANDLE handle =
+      CreateFileA(path, GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return -1;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
+    CloseHandle(handle);
+    return -1;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                           _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return -1;
+  }
+  // The reader's window is 8 KiB: on the heap, not the stack.
+  FileWindow *window = static_cast<FileWindow *>(malloc(sizeof(FileWindow)));
+  int result = -1;
+  if (window != nullptr) {
+    ByteSource source;
+    ByteSource *src = &source;
+    InitFileSource(src, fd, static_cast<uint64_t>(size.QuadPart), window);
+    result = ReadImageInfo(src, info);
+    if (result == 0 && (info->kind == kKindPe32 || info->kind == kKindPe32Plus))
+      ListVersionLanguages(src, languages);
+    free(window);
+  }
+  _close(fd); // closes the handle too
+  return result;
+}
+
+bool IsLinkOrReparsePoint(const char *path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}

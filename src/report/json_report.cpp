@@ -1,0 +1,296 @@
+#include "json_report.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <unordered_set>
+
+#include "json_writer.h"
+#include "platform_extra.h"
+#include "report.h"
+#include "unicode_text.h"
+
+namespace {
+
+// A table text of the detailed report (code page 1252) as a JSON string,
+// or null where the report prints none.
+void TableText(JsonWriter *w, const char *text) {
+  if (text == nullptr) {
+    JsonNull(w);
+    return;
+  }
+  size_t length = strlen(text);
+  bool ascii = true;
+  for (size_t i = 0; i < length && ascii; ++i)
+    ascii = static_cast<unsigned char>(text[i]) < 0x80;
+  if (ascii) {
+    JsonString(w, text, length);
+    return;
+  }
+  std::string utf8;
+  AppendCp1252AsUtf8(text, length, &utf8);
+  JsonString(w, utf8);
+}
+
+void Language(JsonWriter *w, unsigned id) {
+  JsonBeginObject(w);
+  JsonKey(w, "id");
+  JsonNumber(w, id);
+  JsonKey(w, "name");
+  TableText(w, LanguageText(id));
+  JsonEndObject(w);
+}
+
+void Charset(JsonWriter *w, unsigned id) {
+  JsonBeginObject(w);
+  JsonKey(w, "id");
+  JsonNumber(w, id);
+  JsonKey(w, "name");
+  TableText(w, CharacterSetText(id));
+  JsonEndObject(w);
+}
+
+const char *FormatName(int kind) {
+  switch (kind) {
+  case kKindPe32:
+    return "PE32";
+  case kKindPe32Plus:
+    return "PE32+";
+  case kKindNe:
+    return "NE";
+  case kKindLe:
+    return "LE";
+  default:
+    return nullptr;
+  }
+}
+
+// IMAGE_FILE_HEADER.Machine: the common names, else the number itself.
+void Machine(JsonWriter *w, const ImageInfo &image) {
+  if (image.kind != kKindPe32 && image.kind != kKindPe32Plus) {
+    JsonNull(w);
+    return;
+  }
+  switch (image.machine) {
+  case 0x014C: // IMAGE_FILE_MACHINE_I386
+    JsonStringOrNull(w, "x86");
+    break;
+  case 0x8664: // IMAGE_FILE_MACHINE_AMD64
+    JsonStringOrNull(w, "x64");
+    break;
+  case 0xAA64: // IMAGE_FILE_MACHINE_ARM64
+    JsonStringOrNull(w, "arm64");
+    break;
+  case 0x01C0: // IMAGE_FILE_MACHINE_ARM
+  case 0x01C2: // IMAGE_FILE_MACHINE_THUMB
+  case 0x01C4: // IMAGE_FILE_MACHINE_ARMNT
+    JsonStringOrNull(w, "arm");
+    break;
+  default:
+    JsonNumber(w, image.machine);
+  }
+}
+
+void AppendDecimal(unsigned value, std::string *out) {
+  char digits[12];
+  size_t at = sizeof digits;
+  do {
+    digits[--at] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  out->append(digits + at, sizeof digits - at);
+}
+
+void Dotted(JsonWriter *w, DWORD ms, DWORD ls) {
+  std::string text;
+  AppendDecimal(ms >> 16, &text);
+  text.push_back('.');
+  AppendDecimal(ms & 0xFFFFu, &text);
+  text.push_back('.');
+  AppendDecimal(ls >> 16, &text);
+  text.push_back('.');
+  AppendDecimal(ls & 0xFFFFu, &text);
+  JsonString(w, text);
+}
+
+// A key stored twice keeps its first value, the one a lookup finds: JSON
+// readers disagree on which of two equal names they keep.
+void Strings(JsonWriter *w, const std::vector<VersionText> &strings) {
+  JsonBeginObject(w);
+  std::unordered_set<std::string> seen;
+  const size_t kLinearLimit = 32;
+  for (size_t i = 0; i < strings.size(); ++i) {
+    const std::string &key = strings[i].key;
+    bool repeated = false;
+    if (strings.size() <= kLinearLimit) {
+      for (size_t j = 0; j < i && !repeated; ++j)
+        repeated = strings[j].key == key;
+    } else {
+      repeated = !seen.insert(key).second;
+    }
+    if (repeated)
+      continue;
+    JsonMemberName(w, key.data(), key.size());
+    JsonString(w, strings[i].value);
+  }
+  JsonEndObject(w);
+}
+
+void Fixed(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
+  const struct {
+    const char *key;
+    DWORD value;
+  } fields[] = {
+      {"signature", r.dwSignature},
+      {"struc_version", r.dwStrucVersion},
+      {"file_version_ms", r.dwFileVersionMS},
+      {"file_version_ls", r.dwFileVersionLS},
+      {"product_version_ms", r.dwProductVersionMS},
+      {"product_version_ls", r.dwProductVersionLS},
+      {"file_flags_mask", r.dwFileFlagsMask},
+      {"file_flags", r.dwFileFlags},
+      {"file_os", r.dwFileOS},
+      {"file_type", r.dwFileType},
+      {"file_subtype", r.dwFileSubtype},
+      {"file_date_ms", r.dwFileDateMS},
+      {"file_date_ls", r.dwFileDateLS},
+  };
+  JsonBeginObject(w);
+  for (const auto &field : fields) {
+    JsonKey(w, field.key, strlen(field.key));
+    JsonNumber(w, field.value);
+  }
+  JsonEndObject(w);
+}
+
+// The keys that come from the version resource, all null: what a file
+// without one (most of a system folder) carries, written at once.
+const char kNoVersionData[] =
+    "\"language\":null,\"charset\":null,\"strings\":null,"
+    "\"translations\":null,\"languages\":null,\"file_version\":null,"
+    "\"product_version\":null,\"flags\":null,\"os\":null,\"type\":null,"
+    "\"subtype\":null,\"fixed\":null";
+
+void Facts(JsonWriter *w, const VersionFacts &f) {
+  JsonKey(w, "format");
+  JsonStringOrNull(w, FormatName(f.image.kind));
+  JsonKey(w, "machine");
+  Machine(w, f.image);
+  if (!f.hasTranslations && !f.hasTable && !f.hasFixed &&
+      f.languages.size() < 2) {
+    JsonRawMembers(w, kNoVersionData);
+    return;
+  }
+  JsonKey(w, "language");
+  if (f.hasTranslations)
+    Language(w, f.translation & 0xFFFFu);
+  else
+    JsonNull(w);
+  JsonKey(w, "charset");
+  if (f.hasTranslations)
+    Charset(w, f.translation >> 16);
+  else
+    JsonNull(w);
+  JsonKey(w, "strings");
+  if (f.hasTable)
+    Strings(w, f.strings);
+  else
+    JsonNull(w);
+  JsonKey(w, "translations");
+  if (f.hasTranslations) {
+    JsonBeginArray(w);
+    for (uint32_t t : f.translations) {
+      JsonBeginObject(w);
+      JsonKey(w, "language");
+      Language(w, t & 0xFFFFu);
+      JsonKey(w, "charset");
+      Charset(w, t >> 16);
+      JsonEndObject(w);
+    }
+    JsonEndArray(w);
+  } else {
+    JsonNull(w);
+  }
+  JsonKey(w, "languages");
+  if (f.languages.size() > 1) {
+    JsonBeginArray(w);
+    for (uint16_t id : f.languages)
+      Language(w, id);
+    JsonEndArray(w);
+  } else {
+    JsonNull(w);
+  }
+  const VS_FIXEDFILEINFO &r = f.fixed;
+  JsonKey(w, "file_version");
+  if (f.hasFixed)
+    Dotted(w, r.dwFileVersionMS, r.dwFileVersionLS);
+  else
+    JsonNull(w);
+  JsonKey(w, "product_version");
+  if (f.hasFixed)
+    Dotted(w, r.dwProductVersionMS, r.dwProductVersionLS);
+  else
+    JsonNull(w);
+  JsonKey(w, "flags");
+  if (f.hasFixed) {
+    const char *words[6];
+    size_t lengths[6];
+    int count = FileFlagWords(r.dwFileFlags, words, lengths);
+    JsonBeginArray(w);
+    for (int i = 0; i < count; ++i)
+      JsonString(w, words[i], lengths[i]);
+    JsonEndArray(w);
+  } else {
+    JsonNull(w);
+  }
+  JsonKey(w, "os");
+  if (f.hasFixed)
+    TableText(w, FileOsText(r.dwFileOS));
+  else
+    JsonNull(w);
+  JsonKey(w, "type");
+  if (f.hasFixed)
+    TableText(w, FileTypeText(r.dwFileType));
+  else
+    JsonNull(w);
+  JsonKey(w, "subtype");
+  if (f.hasFixed)
+    TableText(w, FileSubtypeText(r.dwFileType, r.dwFileSubtype));
+  else
+    JsonNull(w);
+  JsonKey(w, "fixed");
+  if (f.hasFixed)
+    Fixed(w, r);
+  else
+    JsonNull(w);
+}
+
+} // namespace
+
+std::string JsonObject(const char *path, const char *status,
+                       const char *message, const VersionFacts *facts) {
+  JsonWriter w = JsonWriter();
+  JsonBeginObject(&w);
+  JsonKey(&w, "path");
+  std::string text;
+  AppendPathAsUtf8(path, &text);
+  JsonString(&w, text);
+  JsonKey(&w, "status");
+  JsonStringOrNull(&w, status);
+  JsonKey(&w, "message");
+  if (message != nullptr) {
+    text.clear();
+    AppendPathAsUtf8(message, &text);
+    JsonString(&w, text);
+  } else {
+    JsonNull(&w);
+  }
+  if (facts != nullptr) {
+    Facts(&w, *facts);
+  } else {
+    JsonRawMembers(&w, "\"format\":null,\"machine\":null");
+    JsonRawMembers(&w, kNoVersionData);
+  }
+  JsonEndObject(&w);
+  return JsonFinish(&w);
+}

@@ -1,0 +1,250 @@
+#include "json_writer.h"
+
+#include <string.h>
+
+#include "unicode_text.h"
+
+namespace {
+
+// Room for n more bytes at the end of the text. Appends go through here
+// rather than through the string's own append, which costs more than the
+// copying itself for the short pieces JSON is made of.
+char *Room(JsonWriter *w, size_t n) {
+  if (w->buffer.size() - w->used < n) {
+    size_t grown = w->buffer.size() * 2;
+    if (grown < w->used + n)
+      grown = w->used + n;
+    w->buffer.resize(grown < 256 ? 256 : grown);
+  }
+  return &w->buffer[w->used];
+}
+
+void Put(JsonWriter *w, const char *p, size_t n) {
+  memcpy(Room(w, n), p, n);
+  w->used += n;
+}
+
+void PutChar(JsonWriter *w, char c) {
+  *Room(w, 1) = c;
+  ++w->used;
+}
+
+void Separate(JsonWriter *w) {
+  if (w->needComma)
+    PutChar(w, ',');
+}
+
+void PutUnicodeEscape(JsonWriter *w, unsigned codePoint) {
+  static const char kHex[] = "0123456789abcdef";
+  char escape[6] = {'\\',
+                    'u',
+                    kHex[(codePoint >> 12) & 0xF],
+                    kHex[(codePoint >> 8) & 0xF],
+                    kHex[(codePoint >> 4) & 0xF],
+                    kHex[codePoint & 0xF]};
+  Put(w, escape, sizeof escape);
+}
+
+// The bytes that stand for themselves inside a JSON string here: printable
+// ASCII but the quote and the backslash.
+struct PlainBytes {
+  bool plain[256];
+};
+
+PlainBytes MakePlainBytes() {
+  PlainBytes t = {};
+  for (int c = 0x20; c < 0x7F; ++c)
+    t.plain[c] = c != '"' && c != '\\';
+  return t;
+}
+
+const PlainBytes kPlain = MakePlainBytes();
+
+// The length of the well-formed UTF-8 sequence at p (at most length
+// bytes), or 0 when it is ill-formed.
+size_t SequenceLength(const unsigned char *p, size_t length) {
+  unsigned char lead = p[0];
+  size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 3;
+    lo = lead == 0xE0 ? 0xA0 : 0x80;
+    hi = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 4;
+    lo = lead == 0xF0 ? 0x90 : 0x80;
+    hi = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (need > length || p[1] < lo || p[1] > hi)
+    return 0;
+  for (size_t i = 2; i < need; ++i)
+    if (p[i] < 0x80 || p[i] > 0xBF)
+      return 0;
+  return need;
+}
+
+// Escapes UTF-8 into the text, copying runs of plain bytes whole. Returns
+// false, having written what came before it, at the first ill-formed
+// sequence, whose offset goes to done.
+bool PutEscaped(JsonWriter *w, const unsigned char *p, size_t length,
+                size_t *done) {
+  size_t i = 0;
+  while (i < length) {
+    size_t run = i;
+    while (run < length && kPlain.plain[p[run]])
+      ++run;
+    Put(w, reinterpret_cast<const char *>(p + i), run - i);
+    i = run;
+    if (i >= length)
+      break;
+    unsigned char c = p[i];
+    if (c >= 0x80) {
+      size_t len = SequenceLength(p + i, length - i);
+      if (len == 0) {
+        *done = i;
+        return false;
+      }
+      // C1 controls (U+0080 to U+009F) and U+2028, U+2029.
+      if (len == 2 && c == 0xC2 && p[i + 1] <= 0x9F)
+        PutUnicodeEscape(w, p[i + 1]);
+      else if (len == 3 && c == 0xE2 && p[i + 1] == 0x80 &&
+               (p[i + 2] == 0xA8 || p[i + 2] == 0xA9))
+        PutUnicodeEscape(w, p[i + 2] == 0xA8 ? 0x2028 : 0x2029);
+      else
+        Put(w, reinterpret_cast<const char *>(p + i), len);
+      i += len;
+      continue;
+    }
+    switch (c) {
+    case '"':
+      Put(w, "\\\"", 2);
+      break;
+    case '\\':
+      Put(w, "\\\\", 2);
+      break;
+    case '\n':
+      Put(w, "\\n", 2);
+      break;
+    case '\r':
+      Put(w, "\\r", 2);
+      break;
+    case '\t':
+      Put(w, "\\t", 2);
+      break;
+    case '\b':
+      Put(w, "\\b", 2);
+      break;
+    case '\f':
+      Put(w, "\\f", 2);
+      break;
+    default: // the other controls and DEL
+      PutUnicodeEscape(w, c);
+    }
+    ++i;
+  }
+  *done = length;
+  return true;
+}
+
+} // namespace
+
+std::string JsonFinish(JsonWriter *w) {
+  w->buffer.resize(w->used);
+  return w->buffer;
+}
+
+void JsonBeginObject(JsonWriter *w) {
+  Separate(w);
+  PutChar(w, '{');
+  w->needComma = false;
+}
+
+void JsonEndObject(JsonWriter *w) {
+  PutChar(w, '}');
+  w->needComma = true;
+}
+
+void JsonBeginArray(JsonWriter *w) {
+  Separate(w);
+  PutChar(w, '[');
+  w->needComma = false;
+}
+
+void JsonEndArray(JsonWriter *w) {
+  PutChar(w, ']');
+  w->needComma = true;
+}
+
+void JsonKey(JsonWriter *w, const char *key, size_t length) {
+  char *p = Room(w, length + 4);
+  if (w->needComma)
+    *p++ = ',';
+  *p++ = '"';
+  memcpy(p, key, length);
+  p += length;
+  *p++ = '"';
+  *p++ = ':';
+  w->used = static_cast<size_t>(p - &w->buffer[0]);
+  w->needComma = false;
+}
+
+void JsonMemberName(JsonWriter *w, const char *name, size_t length) {
+  JsonString(w, name, length);
+  PutChar(w, ':');
+  w->needComma = false;
+}
+
+void JsonRawMembers(JsonWriter *w, const char *members, size_t length) {
+  Separate(w);
+  Put(w, members, length);
+  w->needComma = true;
+}
+
+void JsonString(JsonWriter *w, const char *text, size_t length) {
+  Separate(w);
+  PutChar(w, '"');
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+  size_t done;
+  if (!PutEscaped(w, p, length, &done)) {
+    // Rare: the rest is made valid first, each ill-formed part one U+FFFD.
+    std::string valid;
+    AppendBytesAsUtf8(text + done, length - done, &valid);
+    PutEscaped(w, reinterpret_cast<const unsigned char *>(valid.data()),
+               valid.size(), &done);
+  }
+  PutChar(w, '"');
+  w->needComma = true;
+}
+
+void JsonString(JsonWriter *w, const std::string &text) {
+  JsonString(w, text.data(), text.size());
+}
+
+void JsonStringOrNull(JsonWriter *w, const char *text) {
+  if (text == nullptr)
+    JsonNull(w);
+  else
+    JsonString(w, text, strlen(text));
+}
+
+void JsonNumber(JsonWriter *w, unsigned long value) {
+  Separate(w);
+  char digits[24];
+  size_t at = sizeof digits;
+  do {
+    digits[--at] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  Put(w, digits + at, sizeof digits - at);
+  w->needComma = true;
+}
+
+void JsonNull(JsonWriter *w) {
+  Separate(w);
+  Put(w, "null", 4);
+  w->needComma = true;
+}

@@ -1,0 +1,55 @@
+// A JSON text built in one buffer: objects, arrays, strings, unsigned
+// numbers and null, written in order with the commas put in for the
+// caller. Strings come out as valid UTF-8 whatever bytes go in.
+#ifndef QUELVO_JSON_WRITER_H
+#define QUELVO_JSON_WRITER_H
+
+#include <stddef.h>
+
+#include <string>
+
+// Start with JsonWriter w = JsonWriter(); end with JsonFinish.
+struct JsonWriter {
+  std::string buffer; // the text is its first `used` bytes
+  size_t used;
+  bool needComma; // a value stands before the next one at this level
+};
+
+// The text written so far, the buffer cut to it.
+std::string JsonFinish(JsonWriter *w);
+
+void JsonBeginObject(JsonWriter *w);
+void JsonEndObject(JsonWriter *w);
+void JsonBeginArray(JsonWriter *w);
+void JsonEndArray(JsonWriter *w);
+
+// A member's name that is one of our own ASCII words, written as it is;
+// its value is the next thing written.
+void JsonKey(JsonWriter *w, const char *key, size_t length);
+template <size_t N> void JsonKey(JsonWriter *w, const char (&key)[N]) {
+  JsonKey(w, key, N - 1);
+}
+
+// A member's name from the data, escaped like any string.
+void JsonMemberName(JsonWriter *w, const char *name, size_t length);
+
+// Members of our own, written out already ("a":null,"b":null), at once.
+void JsonRawMembers(JsonWriter *w, const char *members, size_t length);
+template <size_t N>
+void JsonRawMembers(JsonWriter *w, const char (&members)[N]) {
+  JsonRawMembers(w, members, N - 1);
+}
+
+// A string value. Every ill-formed UTF-8 sequence becomes U+FFFD; quotes,
+// backslashes and control characters are escaped, and so are DEL, the C1
+// controls and U+2028/U+2029, which some line splitters take for line
+// ends, so that one object is always exactly one line.
+void JsonString(JsonWriter *w, const char *text, size_t length);
+void JsonString(JsonWriter *w, const std::string &text);
+// A string, or null when text is null.
+void JsonStringOrNull(JsonWriter *w, const char *text);
+
+void JsonNumber(JsonWriter *w, unsigned long value);
+void JsonNull(JsonWriter *w);
+
+#endif

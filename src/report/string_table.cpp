@@ -1,0 +1,118 @@
+// The --all and --utf8 additions to the text report: every other string of
+// the table, and values printed in UTF-8.
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "platform_extra.h"
+#include "report.h"
+#include "version_strings.h"
+
+namespace {
+
+// Values start in this column, after a label, a colon and padding.
+const size_t kValueColumn = 19;
+// The classic labels leave at least two spaces after the colon.
+const size_t kMinimumPadding = 2;
+
+bool IsControl(unsigned codePoint) {
+  return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
+}
+
+// Compares a stored key with an ASCII name, folding ASCII letters only,
+// which is all the lookup can fold in these names.
+bool KeyIs(const std::u16string &key, const char *name) {
+  size_t i = 0;
+  for (; name[i] != '\0'; ++i) {
+    if (i >= key.size())
+      return false;
+    char16_t a = key[i];
+    char16_t b = static_cast<unsigned char>(name[i]);
+    if (a >= 'a' && a <= 'z')
+      a = static_cast<char16_t>(a - 32);
+    if (b >= 'a' && b <= 'z')
+      b = static_cast<char16_t>(b - 32);
+    if (a != b)
+      return false;
+  }
+  return i == key.size();
+}
+
+// Prints text as the report prints values: in UTF-8, or in the ANSI code
+// page through the one-byte-per-character printer. Returns the columns it
+// took, one per character.
+size_t PrintText(const std::u16string &text, bool utf8) {
+  std::string out;
+  if (utf8) {
+    AppendUnitsAsUtf8(text.data(), text.size(), &out);
+    PrintSafeUtf8(out.data(), out.size());
+    size_t columns = 0;
+    for (unsigned char c : out)
+      if ((c & 0xC0) != 0x80)
+        ++columns;
+    return columns;
+  }
+  AppendUnitsAsAnsi(text.data(), text.size(), &out);
+  // A zero that the conversion let through would end the printed string
+  // early; it is a control character like any other.
+  for (char &c : out)
+    if (c == '\0')
+      c = ' ';
+  PrintSafeString(out.c_str());
+  return out.size();
+}
+
+} // namespace
+
+void PrintSafeUtf8(const char *text, size_t length) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+  size_t i = 0;
+  while (i < length) {
+    unsigned char lead = p[i];
+    size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    if (len > length - i)
+      len = length - i;
+    unsigned codePoint = lead;
+    if (len == 2)
+      codePoint = ((lead & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu);
+    if (IsControl(codePoint) && len <= 2)
+      putchar(' ');
+    else
+      fwrite(p + i, 1, len, stdout);
+    i += len;
+  }
+}
+
+void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
+                       DWORD fileFlags, bool utf8) {
+  std::vector<VersionString> strings;
+  if (!ListVersionStrings(block, blockSize, translation, &strings))
+    return;
+  const char *shownNames[] = {"CompanyName", "FileDescription", "FileVersion",
+                              (fileFlags & 0x08) ? "PrivateBuild" : nullptr,
+                              (fileFlags & 0x20) ? "SpecialBuild" : nullptr};
+  // Each classic line shows the first string its lookup matches; any later
+  // string under the same name is one the report has not shown.
+  bool shown[sizeof shownNames / sizeof shownNames[0]] = {};
+  for (const VersionString &s : strings) {
+    bool skip = false;
+    for (size_t n = 0; n < sizeof shownNames / sizeof shownNames[0]; ++n)
+      if (shownNames[n] != nullptr && !shown[n] &&
+          KeyIs(s.key, shownNames[n])) {
+        shown[n] = true;
+        skip = true;
+        break;
+      }
+    if (skip)
+      continue;
+    putchar('\n');
+    size_t width = PrintText(s.key, utf8) + 1;
+    putchar(':');
+    size_t padding = width + kMinimumPadding < kValueColumn
+                         ? kValueColumn - width
+                         : kMinimumPadding;
+    printf("%*s", static_cast<int>(padding), "");
+    PrintText(s.value, utf8);
+  }
+}

@@ -1,0 +1,105 @@
+#include "version_facts.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "platform_extra.h"
+#include "report.h"
+#include "status.h"
+#include "version_strings.h"
+
+namespace {
+
+// Whether the text report's lookup of an ASCII name finds a string of the
+// table. The lookup takes the first key equal to the name without regard
+// to case, and only ASCII letters can fold onto an ASCII name; the walk
+// that listed the table follows the lookup's rules, so the list answers
+// without a second walk from the root.
+bool TableHas(const std::vector<VersionString> &strings, const char *name) {
+  size_t length = strlen(name);
+  for (const VersionString &s : strings) {
+    if (s.key.size() != length)
+      continue;
+    size_t i = 0;
+    for (; i < length; ++i) {
+      char16_t a = s.key[i], b = static_cast<unsigned char>(name[i]);
+      if (a >= 'a' && a <= 'z')
+        a = static_cast<char16_t>(a - 32);
+      if (b >= 'a' && b <= 'z')
+        b = static_cast<char16_t>(b - 32);
+      if (a != b)
+        break;
+    }
+    if (i == length)
+      return true;
+  }
+  return false;
+}
+
+int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
+  LPVOID pointer = nullptr;
+  UINT length = 0;
+  f->hasFixed = QueryFixedRecord(block, size, &f->fixed);
+  if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
+    return kStatusNoTranslation;
+  f->hasTranslations = true;
+  // The value's own length says how many entries it holds; the block's end
+  // bounds it all the same.
+  std::vector<unsigned char> raw(length);
+  if (length > 0)
+    CopyInsideBlock(block, size, pointer, raw.data(), length);
+  for (size_t i = 0; i + 4 <= raw.size(); i += 4)
+    f->translations.push_back(
+        static_cast<uint32_t>(raw[i] | (raw[i + 1] << 8) | (raw[i + 2] << 16) |
+                              (static_cast<uint32_t>(raw[i + 3]) << 24)));
+  // The report reads the first entry as far as the value goes.
+  unsigned char entry[4] = {0, 0, 0, 0};
+  CopyInsideBlock(block, size, pointer, entry,
+                  length < sizeof entry ? length : sizeof entry);
+  f->translation =
+      static_cast<uint32_t>(entry[0] | (entry[1] << 8) | (entry[2] << 16) |
+                            (static_cast<uint32_t>(entry[3]) << 24));
+
+  std::vector<VersionString> strings;
+  f->hasTable = ListVersionStrings(block, size, f->translation, &strings);
+  if (f->hasTable) {
+    f->strings.resize(strings.size());
+    for (size_t i = 0; i < strings.size(); ++i) {
+      AppendUnitsAsUtf8(strings[i].key.data(), strings[i].key.size(),
+                        &f->strings[i].key);
+      AppendUnitsAsUtf8(strings[i].value.data(), strings[i].value.size(),
+                        &f->strings[i].value);
+    }
+  }
+
+  // The stages of the text report, in its order.
+  if (!TableHas(strings, "CompanyName"))
+    return kStatusNoCompanyName;
+  if (!TableHas(strings, "FileDescription"))
+    return kStatusNoDescription;
+  if (!TableHas(strings, "FileVersion"))
+    return kStatusNoVersionString;
+  if (!f->hasFixed)
+    return kStatusNoFixedInfo;
+  return kStatusOk;
+}
+
+} // namespace
+
+int GatherVersionFacts(const char *path, VersionFacts *f) {
+  *f = VersionFacts();
+  ExpectImageDescription(path);
+  DWORD handle = 0;
+  DWORD size = GetFileVersionInfoSizeA(path, &handle);
+  QueryImageDescription(path, &f->image, &f->languages);
+  if (size == 0)
+    return kStatusNoVersionInfo;
+  void *block = malloc(size);
+  if (block == nullptr)
+    return kStatusOutOfMemory;
+  int result = kStatusReadFailed;
+  if (GetFileVersionInfoA(path, handle, size, block))
+    result = GatherLoaded(block, size, f);
+  free(block);
+  return result;
+}

@@ -1,0 +1,39 @@
+// Everything --json reports about one file: what kind of executable it is,
+// and what its version resource holds, read through the same version
+// service as the text report.
+#ifndef QUELVO_VERSION_FACTS_H
+#define QUELVO_VERSION_FACTS_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "exe_locate.h"
+#include "platform.h"
+
+struct VersionText {
+  std::string key;   // UTF-8, as stored
+  std::string value; // UTF-8
+};
+
+struct VersionFacts {
+  ImageInfo image;                 // kind kKindUnknown when not recognised
+  std::vector<uint16_t> languages; // the resource directory's languages (PE)
+  // Each of the following only when the version block holds it.
+  bool hasTranslations;               // \VarFileInfo\Translation exists
+  std::vector<uint32_t> translations; // its whole entries, as stored
+  uint32_t translation;               // the entry the report uses
+  bool hasTable;                      // the string table of that entry
+  std::vector<VersionText> strings;   // in stored order
+  bool hasFixed;
+  VS_FIXEDFILEINFO fixed;
+};
+
+// Gathers the facts of one regular file. Returns 0, or the code of the
+// stage at which the text report of the file stops (the codes of
+// ReportVersion); whatever could be read before and beside that stage is
+// filled in all the same.
+int GatherVersionFacts(const char *path, VersionFacts *facts);
+
+#endif

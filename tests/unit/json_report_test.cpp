@@ -1,0 +1,207 @@
+// The --json object: escaping, the always-present keys, the names given
+// to numbers, and facts gathered at the same stages the text report stops.
+#include <string.h>
+
+#include "json_report.h"
+#include "json_writer.h"
+#include "report.h"
+#include "test_support.h"
+#include "version_facts.h"
+
+namespace {
+
+std::string Quoted(const std::string &bytes) {
+  JsonWriter w = JsonWriter();
+  JsonString(&w, bytes);
+  return JsonFinish(&w);
+}
+
+TEST(JsonString, EscapesWhatBreaksAStringOrALine) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"plain", "\"plain\""},
+      {"say \"hi\" \\ back", "\"say \\\"hi\\\" \\\\ back\""},
+      {"tab\there\nnew\rline", "\"tab\\there\\nnew\\rline\""},
+      {std::string("nul\0", 4), "\"nul\\u0000\""},
+      {"\x01\x1b[31m\x1f\x7f", "\"\\u0001\\u001b[31m\\u001f\\u007f\""},
+      {"\b\f", "\"\\b\\f\""},
+      {"caf\xC3\xA9 \xE4\xB8\xAD", "\"caf\xC3\xA9 \xE4\xB8\xAD\""},
+      {"\xC2\x85|\xC2\x9F|\xC2\xA0", "\"\\u0085|\\u009f|\xC2\xA0\""},
+      {"\xE2\x80\xA8\xE2\x80\xA9\xE2\x80\xAA",
+       "\"\\u2028\\u2029\xE2\x80\xAA\""},
+      {"\xFF name", "\"\xEF\xBF\xBD name\""},
+      {"ok \xE2\x82", "\"ok \xEF\xBF\xBD\""},
+      {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(Quoted(c.in), c.out) << c.in;
+}
+
+TEST(JsonWriter, CommasBetweenMembersAndElementsOnly) {
+  JsonWriter w = JsonWriter();
+  JsonBeginObject(&w);
+  JsonKey(&w, "a");
+  JsonBeginArray(&w);
+  JsonNumber(&w, 0);
+  JsonNumber(&w, 4294967295ul);
+  JsonBeginObject(&w);
+  JsonEndObject(&w);
+  JsonEndArray(&w);
+  JsonKey(&w, "b");
+  JsonNull(&w);
+  JsonMemberName(&w, "c\"", 2);
+  JsonStringOrNull(&w, nullptr);
+  JsonRawMembers(&w, "\"d\":null,\"e\":1");
+  JsonEndObject(&w);
+  EXPECT_EQ(JsonFinish(&w), "{\"a\":[0,4294967295,{}],\"b\":null,"
+                            "\"c\\\"\":null,\"d\":null,\"e\":1}");
+}
+
+const char *const kKeys[] = {"path",      "status",       "message",
+                             "format",    "machine",      "language",
+                             "charset",   "strings",      "translations",
+                             "languages", "file_version", "product_version",
+                             "flags",     "os",           "type",
+                             "subtype",   "fixed"};
+
+// Every key, in the documented order, and only those at the top level.
+void ExpectAllKeys(const std::string &object) {
+  size_t at = 0;
+  for (const char *key : kKeys) {
+    size_t found = object.find(std::string("\"") + key + "\":", at);
+    ASSERT_NE(found, std::string::npos) << key << " in " << object;
+    at = found;
+  }
+}
+
+TEST(JsonObject, AFailureHasEveryKeyAndNullData) {
+  std::string o = JsonObject("dir/\xFF\x01.dll", "not-found",
+                             "dir/\xFF\x01.dll was not found", nullptr);
+  ExpectAllKeys(o);
+  EXPECT_EQ(o.find('\n'), std::string::npos);
+  EXPECT_NE(o.find("\"path\":\"dir/\xEF\xBF\xBD\\u0001.dll\""),
+            std::string::npos);
+  EXPECT_NE(o.find("\"message\":\"dir/\xEF\xBF\xBD\\u0001.dll was not found\""),
+            std::string::npos);
+  EXPECT_NE(o.find("\"format\":null,\"machine\":null"), std::string::npos);
+  EXPECT_NE(o.find("\"fixed\":null}"), std::string::npos);
+}
+
+VersionFacts SomeFacts() {
+  VersionFacts f = VersionFacts();
+  f.image.kind = kKindPe32Plus;
+  f.image.machine = 0x8664;
+  f.hasTranslations = true;
+  f.translation = 0x04E40414u; // Norwegian Bokmål, code page 1252
+  f.translations = {0x04E40414u, 0x04B00409u};
+  f.hasTable = true;
+  f.strings = {
+      {"CompanyName", "first"}, {"Comments", "c"}, {"CompanyName", "second"}};
+  f.hasFixed = true;
+  f.fixed.dwFileVersionMS = 0x00010002;
+  f.fixed.dwFileVersionLS = 0xFFFF0004;
+  f.fixed.dwProductVersionMS = 0x00050000;
+  f.fixed.dwFileFlags = 0x22;
+  f.fixed.dwFileOS = 0x40004;
+  f.fixed.dwFileType = 3;
+  f.fixed.dwFileSubtype = 10;
+  return f;
+}
+
+TEST(JsonObject, FactsAsTheDetailedReportNamesThem) {
+  VersionFacts f = SomeFacts();
+  std::string o = JsonObject("x.dll", "ok", nullptr, &f);
+  ExpectAllKeys(o);
+  const char *expected[] = {
+      "\"message\":null",
+      "\"format\":\"PE32+\",\"machine\":\"x64\"",
+      "\"language\":{\"id\":1044,\"name\":\"Norwegian Bokm\xC3\xA5l\"}",
+      "\"charset\":{\"id\":1252,\"name\":\"Windows, Multilingual\"}",
+      // a key stored twice keeps the value a lookup finds: the first
+      "\"strings\":{\"CompanyName\":\"first\",\"Comments\":\"c\"}",
+      "\"translations\":[{\"language\":{\"id\":1044,",
+      "{\"language\":{\"id\":1033,\"name\":\"U.S. English\"},"
+      "\"charset\":{\"id\":1200,\"name\":\"Unicode\"}}]",
+      "\"languages\":null",
+      "\"file_version\":\"1.2.65535.4\",\"product_version\":\"5.0.0.0\"",
+      "\"flags\":[\"PRERELEASE\",\"SPECIALBUILD\"]",
+      "\"os\":\"Win32 API running on Windows NT\"",
+      "\"type\":\"Device driver\",\"subtype\":null",
+      "\"file_flags\":34,\"file_os\":262148,\"file_type\":3,"
+      "\"file_subtype\":10",
+  };
+  for (const char *part : expected)
+    EXPECT_NE(o.find(part), std::string::npos) << part << "\n" << o;
+}
+
+TEST(JsonObject, MachinesByNameElseByNumberAndOnlyForPe) {
+  struct Case {
+    int kind;
+    uint16_t machine;
+    const char *json;
+  } cases[] = {
+      {kKindPe32, 0x014C, "\"machine\":\"x86\""},
+      {kKindPe32Plus, 0x8664, "\"machine\":\"x64\""},
+      {kKindPe32Plus, 0xAA64, "\"machine\":\"arm64\""},
+      {kKindPe32, 0x01C0, "\"machine\":\"arm\""},
+      {kKindPe32, 0x01C4, "\"machine\":\"arm\""},
+      {kKindPe32, 0x0200, "\"machine\":512"},
+      {kKindPe32, 0, "\"machine\":0"},
+      {kKindNe, 0, "\"format\":\"NE\",\"machine\":null"},
+      {kKindLe, 0, "\"format\":\"LE\",\"machine\":null"},
+      {kKindUnknown, 0, "\"format\":null,\"machine\":null"},
+  };
+  for (const Case &c : cases) {
+    VersionFacts f = VersionFacts();
+    f.image.kind = c.kind;
+    f.image.machine = c.machine;
+    std::string o = JsonObject("x", "no-version", "x", &f);
+    EXPECT_NE(o.find(c.json), std::string::npos) << c.json << "\n" << o;
+  }
+  VersionFacts f = SomeFacts();
+  f.languages = {0x0407, 0x0409};
+  EXPECT_NE(JsonObject("x", "ok", nullptr, &f)
+                .find("\"languages\":[{\"id\":1031,\"name\":\"German\"},"
+                      "{\"id\":1033,\"name\":\"U.S. English\"}]"),
+            std::string::npos);
+}
+
+// Whatever stage the text report stops at, the facts stop there too.
+TEST(GatherVersionFacts, StopsWhereTheTextReportStops) {
+  const char *fixtures[] = {"basic.dll",        "nover.dll",
+                            "norsrc.dll",       "notrans.dll",
+                            "nocompany.dll",    "nodesc.dll",
+                            "noverstr.dll",     "secondtrans.dll",
+                            "builds.dll",       "emptyval.dll",
+                            "lang9.dll",        "strname.dll",
+                            "name2.dll",        "d_cp0.dll",
+                            "../ne/app16.exe",  "../ne/ne_truncated.exe",
+                            "../ne/driver.vxd", "../lossless/unicode.dll"};
+  for (const char *name : fixtures) {
+    std::string path = Fixture(name);
+    int text = 0;
+    CaptureOutput([&] { text = ReportVersion(path.c_str(), true); });
+    VersionFacts facts;
+    EXPECT_EQ(GatherVersionFacts(path.c_str(), &facts), text) << name;
+  }
+  VersionFacts facts;
+  EXPECT_EQ(GatherVersionFacts(Fixture("notrans.dll").c_str(), &facts),
+            kStatusNoTranslation);
+  EXPECT_TRUE(facts.hasFixed); // the record is there all the same
+  EXPECT_FALSE(facts.hasTranslations);
+  EXPECT_EQ(facts.image.kind, kKindPe32);
+  EXPECT_EQ(GatherVersionFacts(Fixture("nocompany.dll").c_str(), &facts),
+            kStatusNoCompanyName);
+  EXPECT_TRUE(facts.hasTable);
+  EXPECT_EQ(facts.strings.size(), 4u);
+}
+
+TEST(PrintSafeUtf8, ControlCharactersPrintAsOneSpaceEach) {
+  std::string in = "a\tb\nc\x7F\xC2\x85\xC2\x9F|\xC2\xA0\xC3\xA9\xE4\xB8\xAD"
+                   "\xF0\x9F\x98\x80";
+  EXPECT_EQ(CaptureOutput([&] { PrintSafeUtf8(in.data(), in.size()); }),
+            "a b c   |\xC2\xA0\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
+}
+
+} // namespace

@@ -1,0 +1,253 @@
+// The long options: how they are recognised, what --json exits with, and
+// the order and limits of the recursive walk.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "block_builder.h"
+#include "driver.h"
+#include "options.h"
+#include "report.h"
+#include "test_support.h"
+
+namespace {
+
+struct RunResult {
+  int status;
+  std::string output;
+};
+
+RunResult RunLine(std::vector<std::string> args) {
+  args.insert(args.begin(), "quelvo");
+  std::vector<char *> argv;
+  for (std::string &a : args)
+    argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  RunResult r;
+  r.output = CaptureOutput([&] {
+    r.status = RunQuelvo(static_cast<int>(args.size()), argv.data());
+  });
+  return r;
+}
+
+TEST(ParseLongOptions, ExactWordsAtTheStartOnly) {
+  struct Case {
+    std::vector<std::string> args;
+    int first;         // the first word of the classic command line
+    const char *flags; // j r a u h v for the options set
+  } cases[] = {
+      {{}, 1, ""},
+      {{"x.dll"}, 1, ""},
+      {{"--json", "x.dll"}, 2, "j"},
+      {{"--json", "--recursive", "--all", "--utf8", "-d", "x"}, 5, "jrau"},
+      {{"--utf8", "--utf8"}, 3, "u"},
+      {{"--", "--json"}, 2, ""},
+      {{"--all", "--", "--", "x"}, 3, "a"},
+      {{"-d", "--json"}, 1, ""},
+      {{"--jsn", "--json"}, 1, ""},
+      {{"--d"}, 1, ""},
+      {{"--HELP"}, 1, ""},
+      {{"--json=1"}, 1, ""},
+      {{"--help", "--json"}, 2, "h"},
+      {{"--json", "--version", "--help"}, 3, "jv"},
+      {{"---"}, 1, ""},
+      {{"-"}, 1, ""},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "quelvo");
+    std::vector<char *> argv;
+    for (std::string &a : args)
+      argv.push_back(&a[0]);
+    RunOptions o;
+    int first =
+        ParseLongOptions(static_cast<int>(argv.size()), argv.data(), &o);
+    std::string flags;
+    if (o.json)
+      flags += 'j';
+    if (o.recursive)
+      flags += 'r';
+    if (o.allStrings)
+      flags += 'a';
+    if (o.utf8)
+      flags += 'u';
+    if (o.help)
+      flags += 'h';
+    if (o.version)
+      flags += 'v';
+    std::string line;
+    for (const std::string &a : c.args)
+      line += a + " ";
+    EXPECT_EQ(first, c.first) << line;
+    EXPECT_EQ(flags, c.flags) << line;
+  }
+}
+
+TEST(RunQuelvo, HelpAndVersionStopTheRun) {
+  RunResult help = RunLine({"--help", "x.dll"});
+  EXPECT_EQ(help.status, 0);
+  for (const char *word : {"--json", "--recursive", "--all", "--utf8", "--help",
+                           "--version", " -d ", " -? ", " -v ", " -- "})
+    EXPECT_NE(help.output.find(word), std::string::npos) << word;
+  EXPECT_EQ(help.output.find("Korvane"), std::string::npos);
+  RunResult version = RunLine({"--json", "--version", "x.dll"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output, std::string("quelvo ") + QUELVO_VERSION + "\n");
+}
+
+// Zero only when every argument matched and every match was reported in
+// full; the output covers everything either way.
+TEST(RunQuelvo, JsonExitStatusSaysWhetherAnythingFailed) {
+  RunResult ok =
+      RunLine({"--json", Fixture("basic.dll"), Fixture("app64.exe")});
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(std::count(ok.output.begin(), ok.output.end(), '\n'), 2);
+  EXPECT_EQ(ok.output.find("Korvane"), std::string::npos);
+  EXPECT_EQ(ok.output.back(), '\n');
+  for (const char *failing : {"nosuch.dll", "nover.dll", "nocompany.dll"}) {
+    RunResult r = RunLine({"--json", Fixture("basic.dll"), Fixture(failing)});
+    EXPECT_EQ(r.status, 1) << failing;
+    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 2) << failing;
+  }
+  ScratchDir dir;
+  dir.AddDir("only.dll");
+  // A folder matched without --recursive is passed over, as ever.
+  EXPECT_EQ(RunLine({"--json", dir.path() + "/*.dll"}).output, "");
+  EXPECT_EQ(RunLine({"--json", dir.path() + "/*.dll"}).status, 0);
+  RunResult none = RunLine({"--json"});
+  EXPECT_EQ(none.output, "");
+  EXPECT_EQ(none.status, 0);
+}
+
+// The classic words after the long options mean what they always mean.
+TEST(RunQuelvo, TheRestIsAClassicCommandLine) {
+  RunResult usage = RunLine({"--json", "-?"});
+  EXPECT_EQ(usage.status, 0);
+  EXPECT_EQ(usage.output.rfind("\nusage:\tquelvo filename(s)", 0), 0u);
+  RunResult banner = RunLine({"--json", "-v"});
+  EXPECT_EQ(banner.status, -1);
+  RunResult none = RunLine({"--all"});
+  EXPECT_EQ(none.output.rfind("\nNo file specified.", 0), 0u);
+  RunResult pattern = RunLine({"--", "--json"});
+  EXPECT_NE(pattern.output.find("\n--json was not found"), std::string::npos);
+  EXPECT_EQ(pattern.status, 0);
+}
+
+// Depth first: a folder's own matches before its subfolders, subfolders in
+// delivery order, links to folders not followed.
+TEST(RunQuelvo, RecursionIsDepthFirstAndLeavesLinksAlone) {
+  ScratchDir dir;
+  std::string dll = ReadFile(Fixture("basic.dll"));
+  dir.AddDir("b");
+  dir.AddDir("b/deep");
+  dir.AddDir("a");
+  dir.Add("z.dll", dll);
+  dir.Add("b/deep/y.dll", dll);
+  dir.Add("b/x.dll", dll);
+  dir.Add("a/w.dll", dll);
+  ASSERT_EQ(symlink("b", (dir.path() + "/link").c_str()), 0);
+  RunResult r = RunLine({"--json", "--recursive", dir.path() + "/*.dll"});
+  EXPECT_EQ(r.status, 0);
+  std::string p = "{\"path\":\"" + dir.path();
+  EXPECT_EQ(r.output.find(p + "/z.dll\""), 0u);
+  size_t w = r.output.find(p + "/a/w.dll\"");
+  size_t x = r.output.find(p + "/b/x.dll\"");
+  size_t y = r.output.find(p + "/b/deep/y.dll\"");
+  EXPECT_TRUE(w != std::string::npos && w < x && x < y &&
+              y != std::string::npos)
+      << r.output;
+  EXPECT_EQ(r.output.find("/link/"), std::string::npos);
+  EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 4);
+  // A folder named alone, spelt with its trailing separator or without.
+  for (std::string folder : {dir.path() + "/b", dir.path() + "/b/"}) {
+    RunResult f = RunLine({"--json", "--recursive", folder});
+    EXPECT_EQ(f.output.find(p + "/b/x.dll\""), 0u) << folder;
+    EXPECT_NE(f.output.find(p + "/b/deep/y.dll\""), std::string::npos);
+  }
+  // Named alone, a link to a folder is walked: only links met on the way
+  // are left alone.
+  RunResult link = RunLine({"--json", "--recursive", dir.path() + "/link"});
+  EXPECT_EQ(link.output.find(p + "/link/x.dll\""), 0u);
+}
+
+// Composed paths keep the 259-character limit: a folder whose pattern
+// would not fit is named and not entered.
+TEST(RunQuelvo, RecursionKeepsThePathLimit) {
+  ScratchDir dir;
+  std::string name(200, 'd');
+  dir.AddDir(name);
+  dir.AddDir(name + "/" + std::string(40, 'e'));
+  dir.Add(name + "/" + std::string(40, 'e') + "/x.dll",
+          ReadFile(Fixture("basic.dll")));
+  std::string pattern = dir.path() + "/*.dll";
+  RunResult r = RunLine({"--recursive", pattern});
+  std::string folder = dir.path() + "/" + name + "/" + std::string(40, 'e');
+  if (folder.size() + 7 < 260)
+    GTEST_SKIP() << "the scratch folder's path is too short for this case";
+  EXPECT_NE(r.output.find("\n" + folder +
+                          "/*.dll is longer than 259 "
+                          "characters and was not examined."),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("was not found"), std::string::npos);
+}
+
+// Folders that cannot be read are named and the walk goes on. Root reads
+// everything, so the case needs an ordinary user.
+TEST(RunQuelvo, AnUnreadableFolderIsNamedAndTheRunGoesOn) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root reads every folder (tests/json covers this as "
+                    "an ordinary user)";
+  ScratchDir dir;
+  std::string dll = ReadFile(Fixture("basic.dll"));
+  dir.AddDir("locked");
+  dir.Add("locked/x.dll", dll);
+  dir.AddDir("open");
+  dir.Add("open/y.dll", dll);
+  ASSERT_EQ(chmod((dir.path() + "/locked").c_str(), 0), 0);
+  RunResult text = RunLine({"--recursive", dir.path() + "/*.dll"});
+  RunResult json = RunLine({"--json", "--recursive", dir.path() + "/*.dll"});
+  chmod((dir.path() + "/locked").c_str(), 0755);
+  EXPECT_NE(
+      text.output.find("\nUnable to read folder " + dir.path() + "/locked."),
+      std::string::npos);
+  EXPECT_NE(text.output.find(dir.path() + "/open/y.dll"), std::string::npos);
+  EXPECT_NE(json.output.find("\"status\":\"unreadable-folder\""),
+            std::string::npos);
+  EXPECT_EQ(json.status, 1);
+}
+
+std::string OtherStrings(const std::string &strings, DWORD flags, bool utf8) {
+  std::string resource = VersionInfo(Siblings(
+      {Node("StringFileInfo", 1, 0, "", Node("040904b0", 1, 0, "", strings)),
+       Translation(0x0409, 0x04B0)}));
+  return CaptureOutput([&] {
+    PrintOtherStrings(resource.data(), resource.size(), 0x04B00409u, flags,
+                      utf8);
+  });
+}
+
+// Every string the classic lines did not show, aligned like them.
+TEST(PrintOtherStrings, EveryOtherStringAlignedLikeTheLabels) {
+  std::string strings =
+      Siblings({Text("companyname", "shown"), Text("X", "1"),
+                Text("OriginalFilename", "2"), Text("SeventeenCharsKey", "3"),
+                Text("PrivateBuild", "p"), Text("CompanyName", "again"),
+                Text("FileVersion", "shown"), Text("Empty", "")});
+  EXPECT_EQ(OtherStrings(strings, 0, false), "\nX:                 1"
+                                             "\nOriginalFilename:  2"
+                                             "\nSeventeenCharsKey:  3"
+                                             "\nPrivateBuild:      p"
+                                             "\nCompanyName:       again"
+                                             "\nEmpty:             ");
+  // With its flag set, PrivateBuild has a line of its own already.
+  EXPECT_EQ(OtherStrings(strings, 0x08, false).find("PrivateBuild"),
+            std::string::npos);
+  std::string odd =
+      Node("Schl\xFCssel", 1, 4, Units({0x4E2D, 0x0085, 0x00E9, 0}));
+  EXPECT_EQ(OtherStrings(odd, 0, true),
+            "\nSchl\xC3\xBCssel:         \xE4\xB8\xAD \xC3\xA9");
+  // Code page 1252 holds neither U+4E2D nor U+0085: each is a '?'.
+  EXPECT_EQ(OtherStrings(odd, 0, false), "\nSchl ssel:         ?? ");
+}
+
+} // namespace

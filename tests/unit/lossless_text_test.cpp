@@ -1,0 +1,248 @@
+// The lossless side of the reader: UTF-16 and stray bytes to UTF-8, every
+// string of a table, and the image's kind and languages.
+#include <string.h>
+
+#include "block_builder.h"
+#include "byte_source.h"
+#include "exe_locate.h"
+#include "platform.h"
+#include "test_support.h"
+#include "unicode_text.h"
+#include "version_block.h"
+#include "version_strings.h"
+
+namespace {
+
+std::string Utf8(std::initializer_list<char16_t> units) {
+  std::u16string text(units);
+  std::string out;
+  AppendUtf16AsUtf8(text.data(), text.size(), &out);
+  return out;
+}
+
+TEST(AppendUtf16AsUtf8, PairsJoinAndEverySurrogateAloneIsReplaced) {
+  const std::string kFffd = "\xEF\xBF\xBD";
+  EXPECT_EQ(Utf8({u'A', 0x00FC, 0x20AC}), "A\xC3\xBC\xE2\x82\xAC");
+  EXPECT_EQ(Utf8({0xD83D, 0xDE00}), "\xF0\x9F\x98\x80"); // U+1F600
+  EXPECT_EQ(Utf8({0xDBFF, 0xDFFF}), "\xF4\x8F\xBF\xBF"); // U+10FFFF
+  EXPECT_EQ(Utf8({0xD800}), kFffd);                      // high at the end
+  EXPECT_EQ(Utf8({0xDC00, u'x'}), kFffd + "x");          // low alone
+  EXPECT_EQ(Utf8({0xDE00, 0xD83D}), kFffd + kFffd);      // the wrong order
+  EXPECT_EQ(Utf8({0xD800, 0xD800, 0xDC00}), kFffd + "\xF0\x90\x80\x80");
+  EXPECT_EQ(Utf8({0xD800, u'a', 0xDC00}), kFffd + "a" + kFffd);
+  EXPECT_EQ(Utf8({0x07FF, 0x0800, 0xFFFF}), "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF");
+  EXPECT_EQ(Utf8({0x0000, u'b'}), std::string("\0b", 2));
+}
+
+TEST(AppendBytesAsUtf8, EachIllFormedPartBecomesOneReplacement) {
+  const std::string kFffd = "\xEF\xBF\xBD";
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"plain/ascii.dll", "plain/ascii.dll"},
+      {"caf\xC3\xA9", "caf\xC3\xA9"},           // well formed
+      {"\xFF\xFE.dll", kFffd + kFffd + ".dll"}, // never in UTF-8
+      {"a\x80z", "a" + kFffd + "z"},            // stray continuation
+      {"\xC3", kFffd},                          // cut at the end
+      {"\xE2\x82z", kFffd + "z"},               // cut in the middle
+      {"\xC0\x80", kFffd + kFffd},              // overlong NUL
+      {"\xE0\x80\x80", kFffd + kFffd + kFffd},  // overlong
+      {"\xED\xA0\x80", kFffd + kFffd + kFffd},  // an encoded surrogate
+      {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd}, // past U+10FFFF
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+      {"\xF0\x9F\x98", kFffd}, // one part, cut short
+  };
+  for (const Case &c : cases) {
+    std::string out;
+    AppendBytesAsUtf8(c.in.data(), c.in.size(), &out);
+    EXPECT_EQ(out, c.out) << c.in;
+  }
+}
+
+TEST(AppendCp1252AsUtf8, EveryByteHasItsCharacter) {
+  std::string out;
+  AppendCp1252AsUtf8("\x80\x81\xE5\x9F", 4, &out);
+  EXPECT_EQ(out, "\xE2\x82\xAC\xC2\x81\xC3\xA5\xC5\xB8");
+}
+
+std::string Ascii(const std::u16string &text) {
+  std::string out;
+  AppendUtf16AsUtf8(text.data(), text.size(), &out);
+  return out;
+}
+
+std::string Table(const std::string &key, const std::string &strings) {
+  return Node("StringFileInfo", 1, 0, "", Node(key, 1, 0, "", strings));
+}
+
+// Every string in stored order, duplicates and odd lengths included; and
+// the walk finds exactly the table the lookup finds.
+TEST(ListVersionStrings, EveryStringInStoredOrder) {
+  std::string units = Units({u'M', 0x00FC, u'l', 0xD800, 0});
+  std::string resource = VersionInfo(Siblings(
+      {Table("040904B0", // the lookup matches keys without regard to case
+             Siblings({Text("CompanyName", "Acme"), Text("Custom Key", "x"),
+                       Node("Lossy", 1, 5, units),
+                       Node("NoLength", 1, 0, U16("ignored")),
+                       Text("CompanyName", "second"), Text("Empty", "")})),
+       Translation(0x0409, 0x04B0)}));
+  std::vector<VersionString> strings;
+  ASSERT_TRUE(ListVersionStrings(resource.data(), resource.size(), 0x04B00409u,
+                                 &strings));
+  ASSERT_EQ(strings.size(), 6u);
+  const char *keys[] = {"CompanyName", "Custom Key",  "Lossy",
+                        "NoLength",    "CompanyName", "Empty"};
+  const char *values[] = {"Acme", "x",      "M\xC3\xBCl\xEF\xBF\xBD",
+                          "",     "second", ""};
+  for (size_t i = 0; i < strings.size(); ++i) {
+    EXPECT_EQ(Ascii(strings[i].key), keys[i]);
+    EXPECT_EQ(Ascii(strings[i].value), values[i]) << keys[i];
+  }
+  EXPECT_FALSE(ListVersionStrings(resource.data(), resource.size(), 0x04E40409u,
+                                  &strings));
+  EXPECT_TRUE(strings.empty());
+}
+
+// A value that runs to its node's end without a terminator is cut there;
+// a node whose length field is shorter than a header ends the table.
+TEST(ListVersionStrings, MalformedNodesEndAtTheirBounds) {
+  std::string unterminated = Node("Open", 1, 9, U16("abc", false));
+  std::string broken = Text("Broken", "y");
+  PutLe16(broken, 0, 3); // shorter than a node header
+  std::string resource = VersionInfo(Siblings(
+      {Table("040904b0", Siblings({Text("First", "1"), unterminated, broken,
+                                   Text("After", "never")}))}));
+  std::vector<VersionString> strings;
+  ASSERT_TRUE(ListVersionStrings(resource.data(), resource.size(), 0x04B00409u,
+                                 &strings));
+  ASSERT_EQ(strings.size(), 2u);
+  EXPECT_EQ(Ascii(strings[1].key), "Open");
+  EXPECT_EQ(Ascii(strings[1].value), "abc");
+  // Cut anywhere, the walk stays inside what it was given.
+  for (size_t len = 0; len < resource.size(); ++len) {
+    std::string cut = resource.substr(0, len);
+    ListVersionStrings(cut.data(), cut.size(), 0x04B00409u, &strings);
+  }
+}
+
+TEST(ListVersionStrings, SixteenBitTablesReadAsCodePage1252) {
+  std::string resource = AnsiNode(
+      "VS_VERSION_INFO", std::string(52, '\0'),
+      AnsiNode("StringFileInfo", "",
+               AnsiNode("040904E4", "",
+                        Siblings({AnsiNode("CompanyName",
+                                           std::string("Caf\xE9\0", 5)),
+                                  AnsiNode("Empty", "")}))));
+  std::vector<VersionString> strings;
+  ASSERT_TRUE(ListVersionStrings(resource.data(), resource.size(), 0x04E40409u,
+                                 &strings));
+  ASSERT_EQ(strings.size(), 2u);
+  EXPECT_EQ(Ascii(strings[0].value), "Caf\xC3\xA9");
+  EXPECT_EQ(Ascii(strings[1].value), "");
+}
+
+// The lossless lookup finds a value exactly when VerQueryValueA does.
+TEST(QueryVersionText, FindsWhatTheClassicLookupFinds) {
+  std::string resource = VersionInfo(Siblings(
+      {Table("040904b0",
+             Siblings({Text("CompanyName", "Acme"),
+                       Text("Schl\xFC"
+                            "ssel",
+                            "v"),
+                       Node("Wide", 1, 3, Units({0x4E2D, 0x6587, 0}))})),
+       Translation(0x0409, 0x04B0)}));
+  std::string buffer(VersionBufferSize(kImagePe, resource.size(), 0), '\0');
+  memcpy(&buffer[0], resource.data(), resource.size());
+  ASSERT_TRUE(PrepareVersionBlock(reinterpret_cast<unsigned char *>(&buffer[0]),
+                                  buffer.size(), resource.size()));
+  const char *paths[] = {"\\StringFileInfo\\040904b0\\CompanyName",
+                         "\\StringFileInfo\\040904B0\\companyname",
+                         "\\\\StringFileInfo\\040904b0\\\\Wide\\",
+                         "\\StringFileInfo\\040904b0\\SCHL\xDCSSEL",
+                         "\\StringFileInfo\\040904b0\\Company",
+                         "\\StringFileInfo\\040904e4\\CompanyName",
+                         "\\VarFileInfo\\Translation",
+                         "\\",
+                         ""};
+  for (const char *path : paths) {
+    LPVOID value;
+    UINT length;
+    bool classic = VerQueryValueA(&buffer[0], path, &value, &length) != 0;
+    std::u16string text;
+    bool lossless = QueryVersionText(buffer.data(), buffer.size(), path, &text);
+    bool atRoot = strspn(path, "\\") == strlen(path);
+    EXPECT_EQ(lossless, classic && !atRoot) << path;
+  }
+  std::u16string text;
+  ASSERT_TRUE(QueryVersionText(buffer.data(), buffer.size(),
+                               "\\StringFileInfo\\040904b0\\Wide", &text));
+  EXPECT_EQ(Ascii(text), "\xE4\xB8\xAD\xE6\x96\x87");
+}
+
+ImageInfo Describe(const std::string &image) {
+  ByteSource src;
+  InitMemorySource(&src, image.data(), image.size());
+  ImageInfo info;
+  ReadImageInfo(&src, &info);
+  return info;
+}
+
+std::vector<uint16_t> Languages(const std::string &image, int *result) {
+  ByteSource src;
+  InitMemorySource(&src, image.data(), image.size());
+  std::vector<uint16_t> languages;
+  *result = ListVersionLanguages(&src, &languages);
+  return languages;
+}
+
+TEST(ReadImageInfo, KindAndMachineFromTheHeaders) {
+  struct Case {
+    std::string file;
+    int kind;
+    uint16_t machine;
+  } cases[] = {
+      {Fixture("app32.exe"), kKindPe32, 0x014C},
+      {Fixture("app64.exe"), kKindPe32Plus, 0x8664},
+      {Fixture("norsrc.dll"), kKindPe32, 0x014C},
+      {Fixture("../ne/app16.exe"), kKindNe, 0},
+      {Fixture("../ne/driver.vxd"), kKindLe, 0},
+  };
+  for (const Case &c : cases) {
+    ImageInfo info = Describe(ReadFile(c.file));
+    EXPECT_EQ(info.kind, c.kind) << c.file;
+    EXPECT_EQ(info.machine, c.machine) << c.file;
+  }
+  std::string image = ReadFile(Fixture("app64.exe"));
+  size_t nt =
+      Le32(reinterpret_cast<const unsigned char *>(image.data()) + 0x3C);
+  PutLe16(image, nt + 4, 0xAA64);
+  EXPECT_EQ(Describe(image).machine, 0xAA64);
+  PutLe16(image, nt + 24, 0x0107); // a ROM image's magic: no kind we read
+  EXPECT_EQ(Describe(image).kind, kKindUnknown);
+  EXPECT_EQ(Describe("not an executable").kind, kKindUnknown);
+  EXPECT_EQ(Describe(image.substr(0, 0x40)).kind, kKindUnknown);
+}
+
+TEST(ListVersionLanguages, EveryLanguageInDirectoryOrder) {
+  int result;
+  EXPECT_EQ(Languages(ReadFile(Fixture("lang9.dll")), &result),
+            (std::vector<uint16_t>{0x0001, 0x0007, 0x0009}));
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(Languages(ReadFile(Fixture("langneutral.dll")), &result),
+            (std::vector<uint16_t>{0x0000, 0x0409}));
+  EXPECT_EQ(Languages(ReadFile(Fixture("basic.dll")), &result),
+            (std::vector<uint16_t>{0x0409}));
+  for (const char *none : {"norsrc.dll", "nover.dll", "../ne/app16.exe"}) {
+    EXPECT_TRUE(Languages(ReadFile(Fixture(none)), &result).empty()) << none;
+    EXPECT_EQ(result, -1) << none;
+  }
+  // Every cut of a file with three languages lists a prefix of them, or
+  // fails cleanly.
+  std::string image = ReadFile(Fixture("lang9.dll"));
+  for (size_t len = 0; len < image.size(); len += 7) {
+    std::vector<uint16_t> got = Languages(image.substr(0, len), &result);
+    EXPECT_LE(got.size(), 3u);
+  }
+}
+
+} // namespace
