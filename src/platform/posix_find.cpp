@@ -31,8 +31,7 @@ const int kLookupOnly = O_RDONLY;
 struct SearchState {
   int dirFd;
   // Every delivered name, zero-terminated, back to back; a directory's
-  // with a '\\' after it, as the match list names it (no deliverable name
-  // holds a '\\' of its own).
+  // with a '\\' after it (no deliverable name holds a '\\' of its own).
   char *names;
   size_t namesUsed;
   size_t namesCap;
@@ -95,39 +94,49 @@ bool IsDotEntry(const char *stored) {
          (strcmp(stored + 1, "\\") == 0 || strcmp(stored + 1, ".\\") == 0);
 }
 
-// readdir hands names out in hash order. Deliver them as NTFS would, the
-// dot entries first, but then in the match list's own order (ASCII letters
-// folded to lower case, a directory's name with its '\\', bytes unsigned),
-// ties by their bytes: every run lists equal names alike, and the list
-// finds them already in order and does not sort them again.
+// A stored name's byte in the delivery order: ASCII letters in upper
+// case, and a directory's '\\' as the end of its name.
+inline unsigned char DeliveryByte(char c) {
+  return c == '\\' ? 0 : FoldAscii(static_cast<unsigned char>(c));
+}
+
+// readdir hands names out in hash order. Deliver them as NTFS would: the
+// dot entries first, then by upper-cased name, ties by their bytes, so that
+// every run lists equal names alike. The recursive walk goes through the
+// folders in this order. The match list's own order (lower case, a
+// directory with its '\\') differs only around the characters between 'Z'
+// and 'a' and where a directory's name begins another, so the list takes
+// what arrives in one pass, or in a few runs, rather than sort it again.
 bool DeliveryBefore(const char *a, const char *b) {
   bool dotA = IsDotEntry(a), dotB = IsDotEntry(b);
   if (dotA || dotB)
     return dotA && (!dotB || strlen(a) < strlen(b)); // "." before ".."
-  const unsigned char *x = reinterpret_cast<const unsigned char *>(a);
-  const unsigned char *y = reinterpret_cast<const unsigned char *>(b);
-  for (;; ++x, ++y) {
-    unsigned char cx = (*x >= 'A' && *x <= 'Z') ? *x + 32 : *x;
-    unsigned char cy = (*y >= 'A' && *y <= 'Z') ? *y + 32 : *y;
+  for (const char *x = a, *y = b;; ++x, ++y) {
+    unsigned char cx = DeliveryByte(*x), cy = DeliveryByte(*y);
     if (cx != cy)
       return cx < cy;
     if (cx == 0)
       break;
   }
-  return strcmp(a, b) < 0;
+  for (const char *x = a, *y = b;; ++x, ++y) {
+    unsigned char cx = *x == '\\' ? 0 : static_cast<unsigned char>(*x);
+    unsigned char cy = *y == '\\' ? 0 : static_cast<unsigned char>(*y);
+    if (cx != cy)
+      return cx < cy;
+    if (cx == 0)
+      return false;
+  }
 }
 
-// A name's first eight bytes, folded as the list folds them and padded
-// with zeros, as one number: numbers in order are names in order, and most
-// comparisons of a sort end there instead of in the names.
+// A name's first eight bytes in the delivery order, padded with zeros, as
+// one number: numbers in order are names in order, and most comparisons of
+// a sort end there instead of in the names.
 uint64_t OrderPrefix(const char *stored) {
   uint64_t key = 0;
   bool ended = false;
   for (int i = 0; i < 8; ++i) {
-    unsigned char c = ended ? 0 : static_cast<unsigned char>(stored[i]);
+    unsigned char c = ended ? 0 : DeliveryByte(stored[i]);
     ended = c == 0;
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<unsigned char>(c + 32);
     key = (key << 8) | c;
   }
   return key;

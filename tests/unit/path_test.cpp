@@ -223,6 +223,21 @@ TEST(DirectorySearch, CaseVariantsComeInAFixedOrder) {
   EXPECT_EQ(Search(dir.path() + "/rEADME"), std::vector<std::string>{"README"});
 }
 
+// Names come in upper-case order, as NTFS collates them, a directory's
+// name as it is: the characters between 'Z' and 'a' after the letters, and
+// a directory before the names it begins. The recursive walk visits
+// folders in this order; the match list puts them in its own.
+TEST(DirectorySearch, NamesComeInUpperCaseOrder) {
+  ScratchDir dir;
+  dir.AddDir("lib");
+  ASSERT_EQ(symlink("lib", (dir.path() + "/Lib_link").c_str()), 0);
+  for (const char *name : {"lib.dll", "lib_old.dll", "LIBS", "a_b", "aB"})
+    dir.Add(name);
+  EXPECT_EQ(Search(dir.path() + "/*"),
+            (std::vector<std::string>{".", "..", "aB", "a_b", "lib", "lib.dll",
+                                      "LIBS", "Lib_link", "lib_old.dll"}));
+}
+
 TEST(DirectorySearch, LinksAreTypedByWhatTheyPointAt) {
   ScratchDir dir;
   dir.AddDir("real");
