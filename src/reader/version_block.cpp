@@ -43,10 +43,12 @@ bool ParseNode(ByteSource *b, size_t off, size_t limit, bool ansi, Node *n) {
   size_t header = ansi ? 4 : 6;
   if (off > limit || limit - off < header)
     return false;
-  uint16_t length, valueLength, type = 0;
-  if (!ReadLe16(b, off, &length) || !ReadLe16(b, off + 2, &valueLength) ||
-      (!ansi && !ReadLe16(b, off + 4, &type)))
+  unsigned char fields[6] = {0, 0, 0, 0, 0, 0}; // the type only if Unicode
+  if (!ReadAt(b, off, fields, header))
     return false;
+  uint16_t length = Le16(fields);
+  uint16_t valueLength = Le16(fields + 2);
+  uint16_t type = Le16(fields + 4);
   if (length < header)
     return false;
   n->start = off;
