@@ -96,14 +96,21 @@ bool KeyEquals(ByteSource *b, const Node &n, bool ansi, const char *comp,
   size_t keyUnits = (n.keyEnd - 2 - (n.start + 6)) / 2;
   if (keyUnits != compLen)
     return false;
-  for (size_t i = 0; i < compLen; ++i) {
-    uint16_t unit;
-    unsigned char c = static_cast<unsigned char>(comp[i]);
-    unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);
-    if (!ReadLe16(b, n.start + 6 + 2 * i, &unit))
+  unsigned char chunk[128];
+  for (size_t done = 0; done < compLen;) {
+    size_t count = compLen - done;
+    if (count > sizeof chunk / 2)
+      count = sizeof chunk / 2;
+    if (!ReadAt(b, n.start + 6 + 2 * done, chunk, 2 * count))
       return false;
-    if (unit != want && FoldUnit(unit) != FoldUnit(want))
-      return false;
+    for (size_t i = 0; i < count; ++i) {
+      uint16_t unit = Le16(chunk + 2 * i);
+      unsigned char c = static_cast<unsigned char>(comp[done + i]);
+      unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);
+      if (unit != want && FoldUnit(unit) != FoldUnit(want))
+        return false;
+    }
+    done += count;
   }
   return true;
 }
@@ -244,12 +251,28 @@ bool QueryVersionBlock(unsigned char *block, const char *subBlock,
   // 2 * extent + 4 bytes the buffer holds.
   unsigned char *out = block + extent + 4 + node.valueStart;
   size_t units = 0;
-  uint16_t unit;
-  if (node.valueLength != 0)
-    while (2 * (units + 1) <= available &&
-           ReadLe16(b, node.valueStart + 2 * units, &unit) && unit != 0)
-      out[units++] = unit < 0x80 ? static_cast<unsigned char>(unit)
-                                 : UnicodeToCp1252(unit);
+  if (node.valueLength != 0) {
+    uint64_t end = node.valueStart + (available & ~static_cast<size_t>(1));
+    uint64_t zero;
+    size_t count =
+        static_cast<size_t>(
+            (FindZeroUnit(b, node.valueStart, end, 2, &zero) ? zero : end) -
+            node.valueStart) /
+        2;
+    unsigned char chunk[128];
+    while (units < count) {
+      size_t step = count - units;
+      if (step > sizeof chunk / 2)
+        step = sizeof chunk / 2;
+      if (!ReadAt(b, node.valueStart + 2 * units, chunk, 2 * step))
+        break;
+      for (size_t i = 0; i < step; ++i) {
+        uint16_t unit = Le16(chunk + 2 * i);
+        out[units++] = unit < 0x80 ? static_cast<unsigned char>(unit)
+                                   : UnicodeToCp1252(unit);
+      }
+    }
+  }
   if (units == 0) {
     // An empty string: the key's terminator serves as one.
     *value = (block + node.keyEnd - 2);
