@@ -141,6 +141,17 @@ void ListLanguageEntries(ByteSource *src, uint64_t dir,
   }
 }
 
+// Finds the new-style header an MZ image points at and reads its first
+// four bytes, which tell PE, NE and LE apart; false for anything else.
+bool ReadNewHeader(ByteSource *src, uint32_t *newHeader,
+                   unsigned char signature[4]) {
+  unsigned char dos[64]; // IMAGE_DOS_HEADER
+  if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+    return false;
+  *newHeader = Le32(dos + 0x3C); // e_lfanew
+  return ReadAt(src, *newHeader, signature, 4);
+}
+
 int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res,
              std::vector<uint16_t> *languageList) {
   PeImage pe;
@@ -289,12 +300,9 @@ int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
     ReadImageInfo(src, info);
   if (languages != nullptr)
     languages->clear();
-  unsigned char dos[64]; // IMAGE_DOS_HEADER
-  if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
-    return -1;
-  uint32_t newHeader = Le32(dos + 0x3C); // e_lfanew
+  uint32_t newHeader;
   unsigned char signature[4];
-  if (!ReadAt(src, newHeader, signature, sizeof signature))
+  if (!ReadNewHeader(src, &newHeader, signature))
     return -1;
   if (memcmp(signature, "PE\0\0", 4) == 0)
     return LocatePe(src, newHeader, res, languages);
@@ -308,12 +316,9 @@ int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
 int ReadImageInfo(ByteSource *src, ImageInfo *info) {
   info->kind = kKindUnknown;
   info->machine = 0;
-  unsigned char dos[64]; // IMAGE_DOS_HEADER
-  if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
-    return -1;
-  uint32_t newHeader = Le32(dos + 0x3C); // e_lfanew
+  uint32_t newHeader;
   unsigned char signature[4];
-  if (!ReadAt(src, newHeader, signature, sizeof signature))
+  if (!ReadNewHeader(src, &newHeader, signature))
     return -1;
   if (memcmp(signature, "PE\0\0", 4) == 0) {
     uint16_t machine, magic;
@@ -339,12 +344,9 @@ int ReadImageInfo(ByteSource *src, ImageInfo *info) {
 
 int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages) {
   languages->clear();
-  unsigned char dos[64]; // IMAGE_DOS_HEADER
-  if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
-    return -1;
-  uint32_t newHeader = Le32(dos + 0x3C); // e_lfanew
+  uint32_t newHeader;
   unsigned char signature[4];
-  if (!ReadAt(src, newHeader, signature, sizeof signature) ||
+  if (!ReadNewHeader(src, &newHeader, signature) ||
       memcmp(signature, "PE\0\0", 4) != 0)
     return -1;
   PeImage pe;

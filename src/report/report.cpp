@@ -158,14 +158,24 @@ int ReportVersionWith(const char *path, const TextOptions &options) {
   DWORD size = GetFileVersionInfoSizeA(path, &handle);
   if (size == 0)
     return kStatusNoVersionInfo;
-  void *block = malloc(size);
-  if (block == nullptr)
-    return kStatusOutOfMemory;
-  int result = kStatusReadFailed;
-  if (GetFileVersionInfoA(path, handle, size, block))
-    result = ReportLoaded(path, block, size, options);
+  void *block;
+  int result = LoadVersionBlock(path, handle, size, &block);
+  if (result != kStatusOk)
+    return result;
+  result = ReportLoaded(path, block, size, options);
   free(block);
   return result;
+}
+
+int LoadVersionBlock(const char *path, DWORD handle, DWORD size, void **block) {
+  *block = malloc(size);
+  if (*block == nullptr)
+    return kStatusOutOfMemory;
+  if (GetFileVersionInfoA(path, handle, size, *block))
+    return kStatusOk;
+  free(*block);
+  *block = nullptr;
+  return kStatusReadFailed;
 }
 
 void CopyInsideBlock(const void *block, DWORD blockSize, const void *value,

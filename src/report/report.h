@@ -22,6 +22,11 @@ struct TextOptions {
 // prints exactly what ReportVersion prints.
 int ReportVersionWith(const char *path, const TextOptions &options);
 
+// Allocates the version block of the size the size query gave and fills
+// it. kStatusOk with *block the caller's to free, or the stage that failed
+// (kStatusOutOfMemory, kStatusReadFailed) with nothing left to free.
+int LoadVersionBlock(const char *path, DWORD handle, DWORD size, void **block);
+
 // Prints a string from the resource with one output character per byte,
 // printable ASCII as itself and every other byte as a space.
 void PrintSafeString(const char *text);

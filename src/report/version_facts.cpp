@@ -94,12 +94,11 @@ int GatherVersionFacts(const char *path, VersionFacts *f) {
   QueryImageDescription(path, &f->image, &f->languages);
   if (size == 0)
     return kStatusNoVersionInfo;
-  void *block = malloc(size);
-  if (block == nullptr)
-    return kStatusOutOfMemory;
-  int result = kStatusReadFailed;
-  if (GetFileVersionInfoA(path, handle, size, block))
-    result = GatherLoaded(block, size, f);
+  void *block;
+  int result = LoadVersionBlock(path, handle, size, &block);
+  if (result != kStatusOk)
+    return result;
+  result = GatherLoaded(block, size, f);
   free(block);
   return result;
 }

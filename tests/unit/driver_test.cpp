@@ -1,28 +1,11 @@
 #include "driver.h"
+#include "run_support.h"
 #include "test_support.h"
 
 namespace {
 
 std::string Status(int code, const char *path) {
   return CaptureOutput([&] { ReportStatus(code, path); });
-}
-
-struct RunResult {
-  int status;
-  std::string output;
-};
-
-RunResult RunWith(std::vector<std::string> args) {
-  args.insert(args.begin(), "quelvo");
-  std::vector<char *> argv;
-  for (std::string &a : args)
-    argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  RunResult r;
-  r.output = CaptureOutput([&] {
-    r.status = RunQuelvo(static_cast<int>(args.size()), argv.data());
-  });
-  return r;
 }
 
 const char kBanner[] =

@@ -7,27 +7,10 @@
 #include "driver.h"
 #include "options.h"
 #include "report.h"
+#include "run_support.h"
 #include "test_support.h"
 
 namespace {
-
-struct RunResult {
-  int status;
-  std::string output;
-};
-
-RunResult RunLine(std::vector<std::string> args) {
-  args.insert(args.begin(), "quelvo");
-  std::vector<char *> argv;
-  for (std::string &a : args)
-    argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  RunResult r;
-  r.output = CaptureOutput([&] {
-    r.status = RunQuelvo(static_cast<int>(args.size()), argv.data());
-  });
-  return r;
-}
 
 TEST(ParseLongOptions, ExactWordsAtTheStartOnly) {
   struct Case {
@@ -83,13 +66,13 @@ TEST(ParseLongOptions, ExactWordsAtTheStartOnly) {
 }
 
 TEST(RunQuelvo, HelpAndVersionStopTheRun) {
-  RunResult help = RunLine({"--help", "x.dll"});
+  RunResult help = RunWith({"--help", "x.dll"});
   EXPECT_EQ(help.status, 0);
   for (const char *word : {"--json", "--recursive", "--all", "--utf8", "--help",
                            "--version", " -d ", " -? ", " -v ", " -- "})
     EXPECT_NE(help.output.find(word), std::string::npos) << word;
   EXPECT_EQ(help.output.find("Korvane"), std::string::npos);
-  RunResult version = RunLine({"--json", "--version", "x.dll"});
+  RunResult version = RunWith({"--json", "--version", "x.dll"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.output, std::string("quelvo ") + QUELVO_VERSION + "\n");
 }
@@ -98,36 +81,36 @@ TEST(RunQuelvo, HelpAndVersionStopTheRun) {
 // full; the output covers everything either way.
 TEST(RunQuelvo, JsonExitStatusSaysWhetherAnythingFailed) {
   RunResult ok =
-      RunLine({"--json", Fixture("basic.dll"), Fixture("app64.exe")});
+      RunWith({"--json", Fixture("basic.dll"), Fixture("app64.exe")});
   EXPECT_EQ(ok.status, 0);
   EXPECT_EQ(std::count(ok.output.begin(), ok.output.end(), '\n'), 2);
   EXPECT_EQ(ok.output.find("Korvane"), std::string::npos);
   EXPECT_EQ(ok.output.back(), '\n');
   for (const char *failing : {"nosuch.dll", "nover.dll", "nocompany.dll"}) {
-    RunResult r = RunLine({"--json", Fixture("basic.dll"), Fixture(failing)});
+    RunResult r = RunWith({"--json", Fixture("basic.dll"), Fixture(failing)});
     EXPECT_EQ(r.status, 1) << failing;
     EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 2) << failing;
   }
   ScratchDir dir;
   dir.AddDir("only.dll");
   // A folder matched without --recursive is passed over, as ever.
-  EXPECT_EQ(RunLine({"--json", dir.path() + "/*.dll"}).output, "");
-  EXPECT_EQ(RunLine({"--json", dir.path() + "/*.dll"}).status, 0);
-  RunResult none = RunLine({"--json"});
+  EXPECT_EQ(RunWith({"--json", dir.path() + "/*.dll"}).output, "");
+  EXPECT_EQ(RunWith({"--json", dir.path() + "/*.dll"}).status, 0);
+  RunResult none = RunWith({"--json"});
   EXPECT_EQ(none.output, "");
   EXPECT_EQ(none.status, 0);
 }
 
 // The classic words after the long options mean what they always mean.
 TEST(RunQuelvo, TheRestIsAClassicCommandLine) {
-  RunResult usage = RunLine({"--json", "-?"});
+  RunResult usage = RunWith({"--json", "-?"});
   EXPECT_EQ(usage.status, 0);
   EXPECT_EQ(usage.output.rfind("\nusage:\tquelvo filename(s)", 0), 0u);
-  RunResult banner = RunLine({"--json", "-v"});
+  RunResult banner = RunWith({"--json", "-v"});
   EXPECT_EQ(banner.status, -1);
-  RunResult none = RunLine({"--all"});
+  RunResult none = RunWith({"--all"});
   EXPECT_EQ(none.output.rfind("\nNo file specified.", 0), 0u);
-  RunResult pattern = RunLine({"--", "--json"});
+  RunResult pattern = RunWith({"--", "--json"});
   EXPECT_NE(pattern.output.find("\n--json was not found"), std::string::npos);
   EXPECT_EQ(pattern.status, 0);
 }
@@ -145,7 +128,7 @@ TEST(RunQuelvo, RecursionIsDepthFirstAndLeavesLinksAlone) {
   dir.Add("b/x.dll", dll);
   dir.Add("a/w.dll", dll);
   ASSERT_EQ(symlink("b", (dir.path() + "/link").c_str()), 0);
-  RunResult r = RunLine({"--json", "--recursive", dir.path() + "/*.dll"});
+  RunResult r = RunWith({"--json", "--recursive", dir.path() + "/*.dll"});
   EXPECT_EQ(r.status, 0);
   std::string p = "{\"path\":\"" + dir.path();
   EXPECT_EQ(r.output.find(p + "/z.dll\""), 0u);
@@ -159,13 +142,13 @@ TEST(RunQuelvo, RecursionIsDepthFirstAndLeavesLinksAlone) {
   EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 4);
   // A folder named alone, spelt with its trailing separator or without.
   for (std::string folder : {dir.path() + "/b", dir.path() + "/b/"}) {
-    RunResult f = RunLine({"--json", "--recursive", folder});
+    RunResult f = RunWith({"--json", "--recursive", folder});
     EXPECT_EQ(f.output.find(p + "/b/x.dll\""), 0u) << folder;
     EXPECT_NE(f.output.find(p + "/b/deep/y.dll\""), std::string::npos);
   }
   // Named alone, a link to a folder is walked: only links met on the way
   // are left alone.
-  RunResult link = RunLine({"--json", "--recursive", dir.path() + "/link"});
+  RunResult link = RunWith({"--json", "--recursive", dir.path() + "/link"});
   EXPECT_EQ(link.output.find(p + "/link/x.dll\""), 0u);
 }
 
@@ -179,7 +162,7 @@ TEST(RunQuelvo, RecursionKeepsThePathLimit) {
   dir.Add(name + "/" + std::string(40, 'e') + "/x.dll",
           ReadFile(Fixture("basic.dll")));
   std::string pattern = dir.path() + "/*.dll";
-  RunResult r = RunLine({"--recursive", pattern});
+  RunResult r = RunWith({"--recursive", pattern});
   std::string folder = dir.path() + "/" + name + "/" + std::string(40, 'e');
   if (folder.size() + 7 < 260)
     GTEST_SKIP() << "the scratch folder's path is too short for this case";
@@ -204,8 +187,8 @@ TEST(RunQuelvo, AnUnreadableFolderIsNamedAndTheRunGoesOn) {
   dir.AddDir("open");
   dir.Add("open/y.dll", dll);
   ASSERT_EQ(chmod((dir.path() + "/locked").c_str(), 0), 0);
-  RunResult text = RunLine({"--recursive", dir.path() + "/*.dll"});
-  RunResult json = RunLine({"--json", "--recursive", dir.path() + "/*.dll"});
+  RunResult text = RunWith({"--recursive", dir.path() + "/*.dll"});
+  RunResult json = RunWith({"--json", "--recursive", dir.path() + "/*.dll"});
   chmod((dir.path() + "/locked").c_str(), 0755);
   EXPECT_NE(
       text.output.find("\nUnable to read folder " + dir.path() + "/locked."),
