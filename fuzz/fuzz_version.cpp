@@ -1,6 +1,7 @@
 // Bytes in as an executable image: locate the version resource, lay it out
 // as a block, and ask it everything a report asks, plus keys bent by the
 // input itself.
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -49,6 +50,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         (void)sink;
       }
     }
+    // The one-pass lookup of a table's strings must answer as a query
+    // per name does, on a copy of the block as it was before.
+    unsigned char *copy = static_cast<unsigned char *>(malloc(length));
+    memcpy(copy, block, length);
+    const char *names[] = {"CompanyName", "FileDescription", "FileVersion",
+                           odd + 16};
+    const size_t count = sizeof names / sizeof names[0];
+    unsigned char *values[count];
+    unsigned lengths[count];
+    bool found[count];
+    QueryVersionValues(copy, "\\StringFileInfo\\040904b0", names, count, values,
+                       lengths, found);
+    for (size_t i = 0; i < count; ++i) {
+      char path[96];
+      snprintf(path, sizeof path, "\\StringFileInfo\\040904b0\\%s", names[i]);
+      unsigned char *value = nullptr;
+      unsigned len = 0;
+      bool want = QueryVersionBlock(block, path, &value, &len);
+      if (found[i] != want ||
+          (want && (values[i] - copy != value - block || lengths[i] != len)))
+        abort();
+    }
+    if (memcmp(copy, block, length) != 0)
+      abort();
+    free(copy);
   }
   free(block);
   return 0;

@@ -33,6 +33,15 @@ void AppendPathAsUtf8(const char *path, std::string *out);
 bool QueryVersionTextUtf8(const void *block, size_t blockSize,
                           const char *subBlock, std::string *out);
 
+// Several values of one sub-block at once: values[i] is what VerQueryValueA
+// answers for parentPath + "\\" + names[i], or null when it answers
+// nothing, and the lookups leave the block as those calls, made in order,
+// would. Where the version library is our own, the sub-block is found once
+// and its children read once for all the names.
+void QueryVersionValuesA(void *block, const char *parentPath,
+                         const char *const *names, size_t count,
+                         const char **values);
+
 // The kind of executable and, for PE, the languages its version resource
 // is stored in, from the file's own headers. Returns 0, or -1 when the
 // file cannot be opened or is no executable we know (info->kind is then

@@ -12,6 +12,7 @@
 #include "posix_open.h"
 #include "posix_path.h"
 #include "unicode_text.h"
+#include "version_block.h"
 #include "version_strings.h"
 
 void AppendUnitsAsUtf8(const char16_t *units, size_t count, std::string *out) {
@@ -38,6 +39,25 @@ bool QueryVersionTextUtf8(const void *block, size_t blockSize,
     return false;
   AppendUtf16AsUtf8(text.data(), text.size(), out);
   return true;
+}
+
+void QueryVersionValuesA(void *block, const char *parentPath,
+                         const char *const *names, size_t count,
+                         const char **values) {
+  for (size_t done = 0; done < count;) {
+    size_t step = count - done;
+    if (step > kMaxQueryValues)
+      step = kMaxQueryValues;
+    unsigned char *found[kMaxQueryValues];
+    unsigned lengths[kMaxQueryValues];
+    bool ok[kMaxQueryValues];
+    QueryVersionValues(static_cast<unsigned char *>(block), parentPath,
+                       names + done, step, found, lengths, ok);
+    for (size_t i = 0; i < step; ++i)
+      values[done + i] =
+          ok[i] ? reinterpret_cast<const char *>(found[i]) : nullptr;
+    done += step;
+  }
 }
 
 namespace {

@@ -81,6 +81,21 @@ bool QueryVersionTextUtf8(const void *block, size_t blockSize,
   return true;
 }
 
+void QueryVersionValuesA(void *block, const char *parentPath,
+                         const char *const *names, size_t count,
+                         const char **values) {
+  for (size_t i = 0; i < count; ++i) {
+    std::string subBlock = parentPath;
+    subBlock += '\\';
+    subBlock += names[i];
+    LPVOID value = nullptr;
+    UINT length = 0;
+    values[i] = VerQueryValueA(block, subBlock.c_str(), &value, &length)
+                    ? static_cast<const char *>(value)
+                    : nullptr;
+  }
+}
+
 // The system's version library reads the file on its own: nothing to share.
 void ExpectImageDescription(const char *) {}
 

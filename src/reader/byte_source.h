@@ -118,7 +118,17 @@ inline bool FindZeroUnit(ByteSource *src, uint64_t off, uint64_t end,
     *at = static_cast<uint64_t>(static_cast<const unsigned char *>(zero) - m);
     return true;
   }
-  for (uint64_t pos = off; stop - pos >= 2; pos += 2)
+  uint64_t pos = off;
+  // Four units at a time until a word holds a zero unit: keys and values
+  // are mostly a few words long.
+  const uint64_t kLow = 0x0001000100010001ull, kHigh = 0x8000800080008000ull;
+  for (; stop - pos >= 8; pos += 8) {
+    uint64_t word;
+    memcpy(&word, m + pos, sizeof word);
+    if (((word - kLow) & ~word & kHigh) != 0)
+      break;
+  }
+  for (; stop - pos >= 2; pos += 2)
     if ((m[pos] | m[pos + 1]) == 0) {
       *at = pos;
       return true;

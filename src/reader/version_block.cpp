@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <string>
+
 #include "byte_source.h"
 #include "codepage1252.h"
 #include "exe_locate.h"
@@ -184,27 +186,32 @@ bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied) {
   return true;
 }
 
-bool QueryVersionBlock(unsigned char *block, const char *subBlock,
-                       unsigned char **value, unsigned *length) {
-  *length = 0;
-  ByteSource header;
-  InitMemorySource(&header, block, kBlockHeader);
+namespace {
+
+// A block's tree, read only up to its extent: the rest of the buffer is
+// the terminator or the spare area that the queries write.
+struct Tree {
+  unsigned char *block;
   size_t extent;
   bool ansi;
-  if (!ReadBlockHeader(&header, &extent, &ansi))
+  ByteSource src;
+};
+
+bool OpenTree(unsigned char *block, Tree *t) {
+  ByteSource header;
+  InitMemorySource(&header, block, kBlockHeader);
+  if (!ReadBlockHeader(&header, &t->extent, &t->ansi))
     return false;
-  // The tree is read only up to its extent; the rest of the buffer is the
-  // terminator or the spare area that this walk writes.
-  ByteSource tree;
-  InitMemorySource(&tree, block, extent);
-  ByteSource *b = &tree;
-  Node node;
-  if (!ParseNode(b, 0, extent, ansi, &node))
-    return false;
-  bool atRoot = true;
+  t->block = block;
+  InitMemorySource(&t->src, block, t->extent);
+  return true;
+}
+
+// Follows subBlock's components down from node; false when one names
+// nothing. Only '\' separates; empty components are skipped.
+bool Descend(Tree *t, const char *subBlock, Node *node, bool *atRoot) {
   const char *p = subBlock == nullptr ? "" : subBlock;
   while (*p != '\0') {
-    // Only '\' separates; empty components are skipped.
     while (*p == '\\')
       ++p;
     const char *comp = p;
@@ -213,12 +220,21 @@ bool QueryVersionBlock(unsigned char *block, const char *subBlock,
     if (compLen == 0)
       break;
     Node child;
-    if (!FindChild(b, node, ansi, comp, compLen, &child))
+    if (!FindChild(&t->src, *node, t->ansi, comp, compLen, &child))
       return false;
-    node = child;
-    atRoot = false;
+    *node = child;
+    *atRoot = false;
   }
+  return true;
+}
 
+// What a query that ends at node answers.
+bool Answer(Tree *t, const Node &node, bool atRoot, unsigned char **value,
+            unsigned *length) {
+  unsigned char *block = t->block;
+  size_t extent = t->extent;
+  bool ansi = t->ansi;
+  *length = 0;
   if (atRoot) {
     // The caller reads a whole VS_FIXEDFILEINFO from here.
     size_t readable = ansi ? extent : 2 * extent + 4;
@@ -249,6 +265,7 @@ bool QueryVersionBlock(unsigned char *block, const char *subBlock,
   // goes to the spare area at the same distance past the tree's end as the
   // string lies from its start; one byte per unit, it ends inside the
   // 2 * extent + 4 bytes the buffer holds.
+  ByteSource *b = &t->src;
   unsigned char *out = block + extent + 4 + node.valueStart;
   size_t units = 0;
   if (node.valueLength != 0) {
@@ -282,4 +299,72 @@ bool QueryVersionBlock(unsigned char *block, const char *subBlock,
   *value = out;
   *length = static_cast<unsigned>(units + 1);
   return true;
+}
+
+} // namespace
+
+bool QueryVersionBlock(unsigned char *block, const char *subBlock,
+                       unsigned char **value, unsigned *length) {
+  *length = 0;
+  Tree t;
+  Node node;
+  if (!OpenTree(block, &t) || !ParseNode(&t.src, 0, t.extent, t.ansi, &node))
+    return false;
+  bool atRoot = true;
+  return Descend(&t, subBlock, &node, &atRoot) &&
+         Answer(&t, node, atRoot, value, length);
+}
+
+void QueryVersionValues(unsigned char *block, const char *parentPath,
+                        const char *const *names, size_t count,
+                        unsigned char **values, unsigned *lengths,
+                        bool *found) {
+  // A name that is empty or has components of its own, and any past the
+  // first kMaxQueryValues, takes a walk of its own.
+  bool oneStep[kMaxQueryValues];
+  size_t left = 0;
+  for (size_t i = 0; i < count; ++i) {
+    found[i] = false;
+    lengths[i] = 0;
+    if (i < kMaxQueryValues) {
+      oneStep[i] = names[i][0] != '\0' && strchr(names[i], '\\') == nullptr;
+      left += oneStep[i] ? 1 : 0;
+    }
+  }
+  Tree t;
+  Node parent;
+  bool atRoot = true;
+  bool walked = OpenTree(block, &t) &&
+                ParseNode(&t.src, 0, t.extent, t.ansi, &parent) &&
+                Descend(&t, parentPath, &parent, &atRoot);
+  // One pass over the children: each name takes the first child whose key
+  // it matches, and a child that cannot be read ends the pass for every
+  // name not matched before it, as it ends each name's own walk.
+  Node matched[kMaxQueryValues];
+  size_t pos = walked ? parent.childStart : 0;
+  Node child;
+  while (walked && left != 0 && pos < parent.end &&
+         ParseNode(&t.src, pos, parent.end, t.ansi, &child)) {
+    for (size_t i = 0; i < count && i < kMaxQueryValues; ++i)
+      if (oneStep[i] && !found[i] &&
+          KeyEquals(&t.src, child, t.ansi, names[i], strlen(names[i]))) {
+        matched[i] = child;
+        found[i] = true;
+        --left;
+      }
+    pos += Align4(child.end - child.start);
+  }
+  // The answers in the order of the names, as separate queries would
+  // write their copies.
+  for (size_t i = 0; i < count; ++i) {
+    if (i < kMaxQueryValues && oneStep[i]) {
+      if (found[i])
+        found[i] = Answer(&t, matched[i], false, &values[i], &lengths[i]);
+      continue;
+    }
+    std::string path = parentPath == nullptr ? "" : parentPath;
+    path += '\\';
+    path += names[i];
+    found[i] = QueryVersionBlock(block, path.c_str(), &values[i], &lengths[i]);
+  }
 }

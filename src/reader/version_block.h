@@ -46,4 +46,14 @@ const size_t kFixedRecordSize = 52;
 bool QueryVersionBlock(unsigned char *block, const char *subBlock,
                        unsigned char **value, unsigned *length);
 
+// Looks several names up among the children of one sub-block (the strings
+// of a table, say) in one pass: each answer is the one QueryVersionBlock
+// gives for parentPath + "\\" + name, found[i] says whether there was one,
+// and the copies are written as those queries, made in the order of the
+// names, would write them.
+const size_t kMaxQueryValues = 8;
+void QueryVersionValues(unsigned char *block, const char *parentPath,
+                        const char *const *names, size_t count,
+                        unsigned char **values, unsigned *lengths, bool *found);
+
 #endif

@@ -31,31 +31,18 @@ template <typename Map> void PrintMapped(const char *text, Map map) {
 const DWORD kPrivateBuildFlag = 0x08; // VS_FF_PRIVATEBUILD
 const DWORD kSpecialBuildFlag = 0x20; // VS_FF_SPECIALBUILD
 
-// Looks a string of the translation's table up by name; false if absent.
-bool QueryString(void *block, DWORD translation, const char *name,
-                 const char **value) {
-  // "\StringFileInfo\", the language and the code page as four lowercase
-  // hex digits each, then "\" and the name. Composed by hand: formatted
-  // printing cost more than the lookup it prepares.
+// "\StringFileInfo\", the language and the code page as four lowercase hex
+// digits each: the table of a translation. Composed by hand: formatted
+// printing cost more than the lookups it prepares.
+void TablePath(DWORD translation, char (&path)[32]) {
   static const char kPrefix[] = "\\StringFileInfo\\";
   static const char kHexDigits[] = "0123456789abcdef";
-  char subBlock[256];
   size_t used = sizeof kPrefix - 1;
-  memcpy(subBlock, kPrefix, used);
+  memcpy(path, kPrefix, used);
   DWORD languageFirst = (translation << 16) | (translation >> 16);
   for (int shift = 28; shift >= 0; shift -= 4)
-    subBlock[used++] = kHexDigits[(languageFirst >> shift) & 0xFu];
-  subBlock[used++] = '\\';
-  size_t nameLength = strlen(name);
-  if (nameLength >= sizeof subBlock - used)
-    return false;
-  memcpy(subBlock + used, name, nameLength + 1);
-  LPVOID pointer = nullptr;
-  UINT length = 0;
-  if (!VerQueryValueA(block, subBlock, &pointer, &length))
-    return false;
-  *value = static_cast<const char *>(pointer);
-  return true;
+    path[used++] = kHexDigits[(languageFirst >> shift) & 0xFu];
+  path[used] = '\0';
 }
 
 // The loaded block and how its values are printed.
@@ -79,18 +66,38 @@ bool PrintValue(const Values &v, const char *name) {
     PrintSafeUtf8(text.data(), text.size());
     return true;
   }
+  char table[32];
+  TablePath(v.translation, table);
   const char *value;
-  if (!QueryString(v.block, v.translation, name, &value))
+  QueryVersionValuesA(v.block, table, &name, 1, &value);
+  if (value == nullptr)
     return false;
   PrintSafeString(value);
   return true;
 }
 
+// The three strings every report shows, looked up together where the
+// values print in the ANSI code page; in UTF-8 each has its own lookup.
+const char *const kRequiredNames[] = {"CompanyName", "FileDescription",
+                                      "FileVersion"};
+const size_t kRequiredCount = sizeof kRequiredNames / sizeof kRequiredNames[0];
+
+struct Required {
+  bool known;
+  const char *values[kRequiredCount];
+};
+
 // A labelled string that must be there: the label is printed before the
-// lookup, so a missing value leaves the label at the end of the output.
-bool PrintRequired(const Values &v, const char *label, const char *name) {
+// value, so a missing value leaves the label at the end of the output.
+bool PrintRequired(const Values &v, const Required &r, const char *label,
+                   size_t index) {
   fputs(label, stdout);
-  return PrintValue(v, name);
+  if (!r.known)
+    return PrintValue(v, kRequiredNames[index]);
+  if (r.values[index] == nullptr)
+    return false;
+  PrintSafeString(r.values[index]);
+  return true;
 }
 
 void PrintOptional(const Values &v, const char *label, const char *name) {
@@ -117,14 +124,20 @@ int ReportLoaded(const char *path, void *block, DWORD size,
                       (static_cast<DWORD>(entry[3]) << 24);
 
   Values values = {block, size, translation, options.utf8};
+  Required required = {!options.utf8, {nullptr, nullptr, nullptr}};
+  if (required.known) {
+    char table[32];
+    TablePath(translation, table);
+    QueryVersionValuesA(block, table, kRequiredNames, kRequiredCount,
+                        required.values);
+  }
   fputs("\n\nProgram Name:      ", stdout);
   PrintSafePath(path);
-  fputs("\nCompany Name:      ", stdout);
-  if (!PrintValue(values, "CompanyName"))
+  if (!PrintRequired(values, required, "\nCompany Name:      ", 0))
     return kStatusNoCompanyName;
-  if (!PrintRequired(values, "\nFile Description:  ", "FileDescription"))
+  if (!PrintRequired(values, required, "\nFile Description:  ", 1))
     return kStatusNoDescription;
-  if (!PrintRequired(values, "\nVersion String:    ", "FileVersion"))
+  if (!PrintRequired(values, required, "\nVersion String:    ", 2))
     return kStatusNoVersionString;
 
   VS_FIXEDFILEINFO fixed;

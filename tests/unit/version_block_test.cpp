@@ -1,6 +1,8 @@
 #include <string.h>
 
+#include <memory>
 #include <random>
+#include <vector>
 
 #include "block_builder.h"
 #include "byte_source.h"
@@ -212,6 +214,63 @@ TEST(OddProducers, FirstKeyOtherThanVsVersionInfoIsStillWalked) {
   EXPECT_TRUE(renamed.Query("\\VarFileInfo\\Translation", &text));
 }
 
+// Several names looked up in one pass answer exactly as a query each, made
+// in order, on a copy of the same block: the same found flags, values at
+// the same places, and the same bytes left in the spare area.
+void ExpectOnePassAgreesWithQueries(const std::string &resource) {
+  Block one(resource), each(resource);
+  if (!one.ok)
+    return;
+  struct Case {
+    const char *parent;
+    std::vector<const char *> names;
+  };
+  const Case cases[] = {
+      {"\\StringFileInfo\\040904b0",
+       {"CompanyName", "FileDescription", "FileVersion"}},
+      {"\\StringFileInfo\\040904B0\\",
+       {"fileversion", "PrivateBuild", "COMPANYNAME", "CompanyName"}},
+      {"\\VarFileInfo", {"Translation", "", "Translation\\x"}},
+      {"", {"StringFileInfo", "VarFileInfo", "Nothing"}},
+      {"\\StringFileInfo\\040904e4", {"CompanyName"}},
+      {"\\StringFileInfo\\040904b0",
+       {"A", "B", "C", "D", "E", "F", "G", "H", "FileVersion", "CompanyName"}},
+  };
+  for (const Case &c : cases) {
+    size_t n = c.names.size();
+    std::vector<unsigned char *> values(n);
+    std::vector<unsigned> lengths(n);
+    std::unique_ptr<bool[]> found(new bool[n]);
+    unsigned char *oneBase = reinterpret_cast<unsigned char *>(&one.bytes[0]);
+    unsigned char *eachBase = reinterpret_cast<unsigned char *>(&each.bytes[0]);
+    QueryVersionValues(oneBase, c.parent, c.names.data(), n, values.data(),
+                       lengths.data(), found.get());
+    for (size_t i = 0; i < n; ++i) {
+      std::string path = std::string(c.parent) + "\\" + c.names[i];
+      unsigned char *value = nullptr;
+      unsigned length = 0;
+      bool want = QueryVersionBlock(eachBase, path.c_str(), &value, &length);
+      ASSERT_EQ(found[i], want) << path;
+      if (!want)
+        continue;
+      EXPECT_EQ(values[i] - oneBase, value - eachBase) << path;
+      EXPECT_EQ(lengths[i], length) << path;
+    }
+    ASSERT_EQ(one.bytes, each.bytes) << c.parent;
+  }
+}
+
+TEST(VersionBlock, OnePassOverATableAnswersAsAQueryPerName) {
+  ExpectOnePassAgreesWithQueries(StandardResource());
+  std::string stop = Text("FileDescription", "1");
+  PutLe16(stop, 0, 0);
+  ExpectOnePassAgreesWithQueries(VersionInfo(Strings(Siblings(
+      {Text("CompanyName", "Acme"), stop, Text("FileVersion", "2")}))));
+  ExpectOnePassAgreesWithQueries(VersionInfo(Strings(
+      Siblings({Text("companyname", "first"), Text("CompanyName", "second"),
+                Text("FileVersion", "")}))));
+}
+
 TEST(VersionBlock, EveryTruncationAndByteFlipStaysInsideTheBuffer) {
   const std::string good = StandardResource();
   const char *queries[] = {"\\",
@@ -229,6 +288,7 @@ TEST(VersionBlock, EveryTruncationAndByteFlipStaysInsideTheBuffer) {
     std::string text;
     for (const char *q : queries)
       b.Query(q, &text);
+    ExpectOnePassAgreesWithQueries(resource);
   };
   for (size_t len = 0; len <= good.size(); ++len)
     exercise(good.substr(0, len));
