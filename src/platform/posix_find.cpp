@@ -43,7 +43,32 @@ struct SearchState {
   // size; a listing answers only with names and types.
   bool haveFacts;
   EntryFacts facts;
+  // A pattern's listing: the hashes of the names it listed as regular
+  // files, for the status queries of the report that follows.
+  uint64_t *regular;
+  size_t regularCount;
+  size_t regularCap;
+  bool regularLost; // no memory to note them all: none count
 };
+
+void NoteRegular(SearchState *s, const char *name) {
+  if (s->regularLost)
+    return;
+  if (s->regularCount == s->regularCap) {
+    size_t cap = s->regularCap == 0 ? 256 : s->regularCap * 2;
+    uint64_t *grown = static_cast<uint64_t *>(
+        cap > SIZE_MAX / sizeof(uint64_t)
+            ? nullptr
+            : realloc(s->regular, cap * sizeof(uint64_t)));
+    if (grown == nullptr) {
+      s->regularLost = true;
+      return;
+    }
+    s->regular = grown;
+    s->regularCap = cap;
+  }
+  s->regular[s->regularCount++] = ListingHash(name);
+}
 
 bool AddName(SearchState *s, const char *name, bool directory) {
   size_t len = strlen(name) + (directory ? 2 : 1);
@@ -81,6 +106,7 @@ void FreeSearch(SearchState *s) {
     close(s->dirFd);
   free(s->names);
   free(s->offsets);
+  free(s->regular);
   free(s);
 }
 
@@ -282,6 +308,8 @@ bool CollectMatches(SearchState *s, const char *expression, bool atRoot,
       ok = false;
       break;
     }
+    if (entry->d_type == DT_REG)
+      NoteRegular(s, entry->d_name);
   }
   closedir(dir);
   return ok;
@@ -416,6 +444,13 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
     }
     if (ok)
       SortForDelivery(s);
+    // Only a folder found as typed: the status query then composes the
+    // same host paths that were listed.
+    if (ok && !s->regularLost && strcmp(dirPath, normal) == 0) {
+      KeepListing(normal, s->regular, s->regularCount);
+      s->regular = nullptr;
+      s->regularCount = s->regularCap = 0;
+    }
   } else {
     // A last component that trims away leaves nothing to search for.
     ok = NormalisePath(pattern, true, normal, sizeof normal) == 0 &&

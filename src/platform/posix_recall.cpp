@@ -1,6 +1,10 @@
 #include "posix_recall.h"
 
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,7 +30,22 @@ struct KeptFolder {
   char resolved[kHostPathMax];
 };
 
+struct KeptFile {
+  int fd; // -1 when none is kept
+  uint64_t size;
+  char path[kHostPathMax];
+};
+
+struct KeptListing {
+  bool valid;
+  char folder[kHostPathMax];
+  uint64_t *hashes; // sorted
+  size_t count;
+};
+
 KeptEntry gEntry;
+KeptFile gFile = {-1, 0, {0}};
+KeptListing gListing = {false, {0}, nullptr, 0};
 KeptLocation gLocation;
 KeptFolder gFolders[kFolders];
 size_t gNextFolder;
@@ -44,10 +63,15 @@ bool CopyInto(char *dst, size_t size, const char *src) {
 void ForgetAnswers() {
   gEntry.valid = false;
   gLocation.valid = false;
+  if (gFile.fd >= 0)
+    close(gFile.fd);
+  gFile.fd = -1;
 }
 
 void ForgetEverything() {
   ForgetAnswers();
+  free(gListing.hashes);
+  gListing = {false, {0}, nullptr, 0};
   for (KeptFolder &f : gFolders)
     f.valid = false;
   gNextFolder = 0;
@@ -103,4 +127,67 @@ bool InFolderFoundOtherwise(const char *normalised) {
         f.normalised[len] == '\0')
       return true;
   return false;
+}
+
+void KeepOpenFile(const char *path, int fd, uint64_t size) {
+  if (gFile.fd >= 0)
+    close(gFile.fd);
+  gFile.fd = -1;
+  if (!CopyInto(gFile.path, sizeof gFile.path, path)) {
+    close(fd);
+    return;
+  }
+  gFile.fd = fd;
+  gFile.size = size;
+}
+
+int TakeOpenFile(const char *path, uint64_t *size) {
+  if (gFile.fd < 0 || strcmp(gFile.path, path) != 0)
+    return -1;
+  int fd = gFile.fd;
+  gFile.fd = -1;
+  *size = gFile.size;
+  return fd;
+}
+
+uint64_t ListingHash(const char *name) {
+  // FNV-1a: names differ in every byte position alike.
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name);
+       *p != '\0'; ++p)
+    h = (h ^ *p) * 0x100000001b3ull;
+  return h;
+}
+
+void KeepListing(const char *folder, uint64_t *hashes, size_t count) {
+  free(gListing.hashes);
+  gListing = {false, {0}, nullptr, 0};
+  if (!CopyInto(gListing.folder, sizeof gListing.folder, folder)) {
+    free(hashes);
+    return;
+  }
+  std::sort(hashes, hashes + count);
+  gListing.valid = true;
+  gListing.hashes = hashes;
+  gListing.count = count;
+}
+
+bool ListedAsRegular(const char *normalised) {
+  if (!gListing.valid || gListing.count == 0)
+    return false;
+  const char *slash = strrchr(normalised, '/');
+  const char *name = slash == nullptr ? normalised : slash + 1;
+  if (slash == nullptr) {
+    if (strcmp(gListing.folder, ".") != 0)
+      return false;
+  } else {
+    // The root's entries are "/name".
+    size_t len =
+        slash == normalised ? 1 : static_cast<size_t>(slash - normalised);
+    if (strncmp(gListing.folder, normalised, len) != 0 ||
+        gListing.folder[len] != '\0')
+      return false;
+  }
+  return std::binary_search(gListing.hashes, gListing.hashes + gListing.count,
+                            ListingHash(name));
 }

@@ -8,7 +8,14 @@
 //   service's open of that path (one use): neither normalised nor looked
 //   for again, even when only the Windows reading of the path finds it;
 // - the folders found in another case than the one typed, for the rest of
-//   one expansion and the report of its list.
+//   one expansion and the report of its list;
+// - which of the names a pattern's listing delivered it listed as regular
+//   files (by a 64-bit hash of each name), for the rest of the expansion
+//   and the report of its list: the status query may then open such a file
+//   and read its status from the open file, where it would otherwise stat
+//   the path and leave the version service to open and stat it again;
+// - that open file, for the version service's open of the same path (one
+//   use).
 //
 // Every search starts a new expansion and forgets them all. The status
 // query and the version service each take what is meant for them and
@@ -19,6 +26,7 @@
 #define QUELVO_POSIX_RECALL_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include "posix_path.h"
 
@@ -35,8 +43,24 @@ bool TakeEntry(const char *hostPath, EntryFacts *facts);
 void KeepLocation(const char *path, const char *hostPath);
 bool TakeLocation(const char *path, char *hostPath, size_t hostPathSize);
 
-// Forgets the entry and the location kept for the next call.
+// The open regular file the status query read its answer from, taken
+// (and forgotten) by the version service: the descriptor and the size the
+// status gave, or -1 when none was kept for this very path.
+void KeepOpenFile(const char *path, int fd, uint64_t size);
+int TakeOpenFile(const char *path, uint64_t *size);
+
+// Forgets the entry, the location and the open file kept for the next
+// call (closing the file).
 void ForgetAnswers();
+
+// What a pattern's listing of folder (normalised, found as typed) called
+// regular files: the hashes of those names, in a malloc'd array that this
+// takes over. Kept until the next search.
+void KeepListing(const char *folder, uint64_t *hashes, size_t count);
+uint64_t ListingHash(const char *name);
+// Whether a normalised path names an entry that the kept listing called a
+// regular file.
+bool ListedAsRegular(const char *normalised);
 
 // A folder path, normalised as typed, and where it was found on disk.
 void KeepFolder(const char *normalised, const char *resolved);

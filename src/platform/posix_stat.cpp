@@ -3,8 +3,11 @@
 // separator fails except at the root, so does an entry whose times cannot
 // be converted to local calendar time, and anything that is neither a
 // directory nor a regular file reports as a character device.
+#include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform.h"
 #include "posix_path.h"
@@ -36,6 +39,29 @@ bool Queryable(const char *path) {
   return len < 2 || !IsPathSeparator(path[len - 1]) || path[len - 2] == ':';
 }
 
+// A file that the listing just called regular is opened rather than
+// stat-ed: the open file answers the status query, and the version service
+// that reads it next needs neither to open nor to stat it again. Only such
+// a file: opening whatever a path names could start a device. Not through
+// a link, and only while it is still a regular file; anything else (it
+// cannot be read, or it changed since the listing) goes the usual way.
+// Returns the descriptor, or -1.
+int OpenListed(const char *entry, EntryFacts *facts) {
+  int fd;
+  do
+    fd = open(entry, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    return -1;
+  if (fstat(fd, &facts->st) != 0 || !S_ISREG(facts->st.st_mode) ||
+      facts->st.st_size < 0) {
+    close(fd);
+    return -1;
+  }
+  facts->dangling = false;
+  return fd;
+}
+
 } // namespace
 
 int QueryFileMode(const char *path, unsigned *mode) {
@@ -51,6 +77,9 @@ int QueryFileMode(const char *path, unsigned *mode) {
   ForgetAnswers();
   if (!queryable)
     return -1;
+  int fd = -1;
+  if (!known && ListedAsRegular(entry))
+    known = (fd = OpenListed(entry, &facts)) >= 0;
   if (!known &&
       (InFolderFoundOtherwise(entry) || LookUpEntry(entry, &facts) != 0) &&
       LocateUnspelled(path, entry, sizeof entry, &facts) != 0)
@@ -58,5 +87,12 @@ int QueryFileMode(const char *path, unsigned *mode) {
   // The version service reads this path next: it opens what was found here
   // rather than look for it again.
   KeepLocation(path, entry);
-  return ModeOf(facts, mode);
+  int result = ModeOf(facts, mode);
+  if (fd >= 0) {
+    if (result == 0)
+      KeepOpenFile(path, fd, static_cast<uint64_t>(facts.st.st_size));
+    else
+      close(fd);
+  }
+  return result;
 }

@@ -35,9 +35,11 @@ int OpenRegular(const char *path, uint64_t *size) {
   // when nothing is spelled so the Windows reading of it (a dangling link
   // spelled so is found again, and stays unreadable).
   char entry[kHostPathMax];
-  int fd;
+  int fd = TakeOpenFile(path, size);
   bool located = TakeLocation(path, entry, sizeof entry);
   ForgetAnswers();
+  if (fd >= 0)
+    return fd; // opened and found regular by the status query just now
   if (located) {
     fd = OpenReadOnly(entry);
   } else {

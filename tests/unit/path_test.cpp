@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <string.h>
 
 #include "platform.h"
@@ -406,6 +407,81 @@ TEST(KeptAnswers, FoldersFoundInAnotherCaseAnswerOnlyForThemselves) {
   // What the status query located serves the read of that path alone.
   ASSERT_EQ(ModeOf(at + "A/SUB/x.dll"), kRegular);
   EXPECT_EQ(DescriptionOf(at + "B/SUB/x.dll"), "Sample 64-bit tool");
+}
+
+size_t OpenDescriptors() {
+  size_t count = 0;
+  if (DIR *d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr)
+      ++count;
+    closedir(d);
+  }
+  return count;
+}
+
+// A pattern's listing lets the status query open the regular files it
+// listed and answer from the open file, which the read then uses. Whatever
+// took a listed file's place before the status query is answered as it is
+// now (a FIFO neither blocks nor reads as a file); what took its place
+// after the status query is not seen by the read of the file the query
+// found. No descriptor outlives the query it was opened for, whether a
+// read takes it or not.
+TEST(KeptAnswers, AListedFileIsOpenedByTheStatusQueryAndReadFromThere) {
+  alarm(60);
+  const std::string app32 = ReadFile(Fixture("app32.exe"));
+  const std::string app64 = ReadFile(Fixture("app64.exe"));
+  const int kOther = 0x2000;
+  const struct {
+    const char *what;
+    bool afterQuery; // replaced after the status query, else before it
+    int mode;
+    const char *description;
+  } cases[] = {
+      {"fifo", false, kOther, "<none>"},
+      {"link to a fifo", false, kOther, "<none>"},
+      {"directory", false, kDirectory, "<none>"},
+      {"removed", false, -1, "<none>"},
+      {"link to another file", false, kRegular, "Sample 64-bit tool"},
+      {"another file", false, kRegular, "Sample 64-bit tool"},
+      {"another file", true, kRegular, "Sample 32-bit tool"},
+      {"removed", true, kRegular, "Sample 32-bit tool"},
+      {"fifo", true, kRegular, "Sample 32-bit tool"},
+  };
+  size_t before = OpenDescriptors();
+  for (const auto &c : cases) {
+    ScratchDir dir;
+    std::string file = dir.Add("x.dll", app32);
+    dir.Add("other.dll", app64);
+    auto replace = [&] {
+      std::string what = c.what;
+      ASSERT_EQ(unlink(file.c_str()), 0);
+      if (what == "fifo")
+        ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+      else if (what == "link to a fifo") {
+        ASSERT_EQ(mkfifo((dir.path() + "/pipe").c_str(), 0644), 0);
+        ASSERT_EQ(symlink("pipe", file.c_str()), 0);
+      } else if (what == "directory")
+        ASSERT_EQ(mkdir(file.c_str(), 0755), 0);
+      else if (what == "link to another file")
+        ASSERT_EQ(symlink("other.dll", file.c_str()), 0);
+      else if (what == "another file")
+        dir.Add("x.dll", app64);
+    };
+    ASSERT_EQ(Search(dir.path() + "/*.dll"),
+              (std::vector<std::string>{"other.dll", "x.dll"}));
+    if (!c.afterQuery)
+      replace();
+    EXPECT_EQ(ModeOf(file), c.mode) << c.what;
+    if (c.afterQuery)
+      replace();
+    EXPECT_EQ(DescriptionOf(file), c.description)
+        << c.what << (c.afterQuery ? " after" : " before");
+    // A query whose file no read takes, then one of another path.
+    ASSERT_EQ(ModeOf(dir.path() + "/other.dll"), kRegular);
+    ASSERT_EQ(ModeOf(dir.path()), kDirectory);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+  alarm(0);
 }
 
 // Whatever takes a file's place between the status query and the read,
