@@ -195,9 +195,16 @@ MatchNode *Merge(MatchNode *a, MatchNode *b) {
 // order among equal names. The runs already in order are merged, so a
 // search that delivers names in list order costs one pass.
 MatchNode *SortChain(MatchNode *chain) {
+  // A chain in order already (a name typed literally, a folder listed in
+  // order) is one run: nothing to merge.
+  MatchNode *rest = chain == nullptr ? nullptr : CutRun(chain);
+  if (rest == nullptr)
+    return chain;
   // pending[k] merges 2^k runs, every one of which arrived before those in
   // the lower slots.
   MatchNode *pending[sizeof(size_t) * 8] = {};
+  pending[0] = chain;
+  chain = rest;
   while (chain != nullptr) {
     MatchNode *run = chain;
     chain = CutRun(run);

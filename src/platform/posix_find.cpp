@@ -101,12 +101,41 @@ bool AddName(SearchState *s, const char *name, bool directory) {
   return true;
 }
 
+// One finished search kept, buffers and all, for the next: a run given
+// many names searches once for each. Searches belong to one thread.
+SearchState *gSpare = nullptr;
+const size_t kSpareNames = 64 * 1024; // bytes of names a spare may keep
+const size_t kSpareEntries = 4096;
+
+SearchState *NewSearch() {
+  SearchState *s = gSpare;
+  gSpare = nullptr;
+  if (s == nullptr)
+    s = static_cast<SearchState *>(calloc(1, sizeof *s));
+  if (s != nullptr)
+    s->dirFd = -1;
+  return s;
+}
+
 void FreeSearch(SearchState *s) {
   if (s->dirFd >= 0)
     close(s->dirFd);
+  free(s->regular);
+  if (gSpare == nullptr && s->namesCap <= kSpareNames &&
+      s->cap <= kSpareEntries) {
+    char *names = s->names;
+    size_t *offsets = s->offsets;
+    size_t namesCap = s->namesCap, cap = s->cap;
+    memset(s, 0, sizeof *s);
+    s->names = names;
+    s->offsets = offsets;
+    s->namesCap = namesCap;
+    s->cap = cap;
+    gSpare = s;
+    return;
+  }
   free(s->names);
   free(s->offsets);
-  free(s->regular);
   free(s);
 }
 
@@ -414,10 +443,9 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
   bool wild = HasWildcards(typedLast);
   bool bare = typedLast == pattern; // names are composed without a prefix
 
-  SearchState *s = static_cast<SearchState *>(calloc(1, sizeof *s));
+  SearchState *s = NewSearch();
   if (s == nullptr)
     return INVALID_HANDLE_VALUE;
-  s->dirFd = -1;
   char normal[kHostPathMax];
   char dirPath[kHostPathMax];
   char expression[kHostPathMax];

@@ -58,6 +58,13 @@ bool CopyInto(char *dst, size_t size, const char *src) {
   return true;
 }
 
+void DropListing() {
+  free(gListing.hashes);
+  gListing.valid = false;
+  gListing.hashes = nullptr;
+  gListing.count = 0;
+}
+
 } // namespace
 
 void ForgetAnswers() {
@@ -70,8 +77,7 @@ void ForgetAnswers() {
 
 void ForgetEverything() {
   ForgetAnswers();
-  free(gListing.hashes);
-  gListing = {false, {0}, nullptr, 0};
+  DropListing();
   for (KeptFolder &f : gFolders)
     f.valid = false;
   gNextFolder = 0;
@@ -160,8 +166,7 @@ uint64_t ListingHash(const char *name) {
 }
 
 void KeepListing(const char *folder, uint64_t *hashes, size_t count) {
-  free(gListing.hashes);
-  gListing = {false, {0}, nullptr, 0};
+  DropListing();
   if (!CopyInto(gListing.folder, sizeof gListing.folder, folder)) {
     free(hashes);
     return;

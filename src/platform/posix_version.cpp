@@ -71,30 +71,38 @@ struct OpenFile {
   FileWindow windows[2];
 };
 
+// The last released OpenFile, for the next file: one is in use at a time.
+OpenFile *gSpareFile = nullptr;
+
+void Release(OpenFile *f) {
+  close(f->src.fd);
+  if (gSpareFile == nullptr)
+    gSpareFile = f;
+  else
+    free(f);
+}
+
 // Finds the resource.
 int Locate(const char *path, OpenFile **file, VersionResource *res) {
   uint64_t size;
   int fd = OpenRegular(path, &size);
   if (fd < 0)
     return -1;
-  OpenFile *f = static_cast<OpenFile *>(malloc(sizeof(OpenFile)));
+  OpenFile *f = gSpareFile;
+  gSpareFile = nullptr;
+  if (f == nullptr)
+    f = static_cast<OpenFile *>(malloc(sizeof(OpenFile)));
   if (f == nullptr) {
     close(fd);
     return -1;
   }
   InitFileSource(&f->src, fd, size, f->windows, 2);
   if (LocateNoting(path, &f->src, res) != 0) {
-    close(fd);
-    free(f);
+    Release(f);
     return -1;
   }
   *file = f;
   return 0;
-}
-
-void Release(OpenFile *f) {
-  close(f->src.fd);
-  free(f);
 }
 
 // The size query and the read that follows it name the same file: the
