@@ -157,7 +157,9 @@ int TakeOpenFile(const char *path, uint64_t *size) {
 }
 
 uint64_t ListingHash(const char *name) {
-  // FNV-1a: names differ in every byte position alike.
+  // FNV-1a, 64 bits: two names share a hash by a chance of about 2^-64,
+  // and a name that shares one with a listed file at worst has the status
+  // query open it first, which it undoes when the entry is no regular file.
   uint64_t h = 0xcbf29ce484222325ull;
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name);
        *p != '\0'; ++p)
@@ -172,6 +174,11 @@ void KeepListing(const char *folder, uint64_t *hashes, size_t count) {
     return;
   }
   std::sort(hashes, hashes + count);
+  // Held while the whole list is reported: no room to spare.
+  if (count != 0)
+    if (uint64_t *fitted =
+            static_cast<uint64_t *>(realloc(hashes, count * sizeof(uint64_t))))
+      hashes = fitted;
   gListing.valid = true;
   gListing.hashes = hashes;
   gListing.count = count;
