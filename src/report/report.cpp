@@ -55,19 +55,18 @@ struct Values {
 
 // Looks a value up and prints it; false, printing nothing, if absent.
 bool PrintValue(const Values &v, const char *name) {
+  char table[32];
+  TablePath(v.translation, table);
   if (v.utf8) {
-    char subBlock[256];
-    snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s",
-             static_cast<unsigned>(v.translation & 0xFFFFu),
-             static_cast<unsigned>(v.translation >> 16), name);
+    std::string subBlock = table;
+    subBlock += '\\';
+    subBlock += name;
     std::string text;
-    if (!QueryVersionTextUtf8(v.block, v.size, subBlock, &text))
+    if (!QueryVersionTextUtf8(v.block, v.size, subBlock.c_str(), &text))
       return false;
     PrintSafeUtf8(text.data(), text.size());
     return true;
   }
-  char table[32];
-  TablePath(v.translation, table);
   const char *value;
   QueryVersionValuesA(v.block, table, &name, 1, &value);
   if (value == nullptr)
