@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <utility>
+
 #include "unicode_text.h"
 
 namespace {
@@ -14,7 +16,8 @@ char *Room(JsonWriter *w, size_t n) {
     size_t grown = w->buffer.size() * 2;
     if (grown < w->used + n)
       grown = w->used + n;
-    w->buffer.resize(grown < 256 ? 256 : grown);
+    // A file's object is mostly one to two KiB: one step to fit most.
+    w->buffer.resize(grown < 2048 ? 2048 : grown);
   }
   return &w->buffer[w->used];
 }
@@ -154,7 +157,7 @@ bool PutEscaped(JsonWriter *w, const unsigned char *p, size_t length,
 
 std::string JsonFinish(JsonWriter *w) {
   w->buffer.resize(w->used);
-  return w->buffer;
+  return std::move(w->buffer);
 }
 
 void JsonBeginObject(JsonWriter *w) {

@@ -8,7 +8,8 @@
 
 #include <string>
 
-// Start with JsonWriter w = JsonWriter(); end with JsonFinish.
+// Start with JsonWriter w = JsonWriter(); end with JsonFinish, which takes
+// the text out of the writer.
 struct JsonWriter {
   std::string buffer; // the text is its first `used` bytes
   size_t used;
