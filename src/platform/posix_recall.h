@@ -10,7 +10,7 @@
 // - the folders found in another case than the one typed, for the rest of
 //   one expansion and the report of its list;
 // - which of the names a pattern's listing delivered it listed as regular
-//   files (by a 64-bit hash of each name), for the rest of the expansion
+//   files (by a 64-bit key of each name), for the rest of the expansion
 //   and the report of its list: the status query may then open such a file
 //   and read its status from the open file, where it would otherwise stat
 //   the path and leave the version service to open and stat it again;
@@ -54,7 +54,7 @@ int TakeOpenFile(const char *path, uint64_t *size);
 void ForgetAnswers();
 
 // What a pattern's listing of folder (normalised, found as typed) called
-// regular files: the hashes of those names, in a malloc'd array that this
+// regular files: the keys of those names, in a malloc'd array that this
 // takes over. Kept until the next search.
 void KeepListing(const char *folder, uint64_t *hashes, size_t count);
 uint64_t ListingHash(const char *name);

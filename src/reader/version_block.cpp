@@ -322,12 +322,15 @@ void QueryVersionValues(unsigned char *block, const char *parentPath,
   // A name that is empty or has components of its own, and any past the
   // first kMaxQueryValues, takes a walk of its own.
   bool oneStep[kMaxQueryValues];
+  size_t nameLengths[kMaxQueryValues];
   size_t left = 0;
   for (size_t i = 0; i < count; ++i) {
     found[i] = false;
     lengths[i] = 0;
     if (i < kMaxQueryValues) {
-      oneStep[i] = names[i][0] != '\0' && strchr(names[i], '\\') == nullptr;
+      nameLengths[i] = strlen(names[i]);
+      oneStep[i] = nameLengths[i] != 0 &&
+                   memchr(names[i], '\\', nameLengths[i]) == nullptr;
       left += oneStep[i] ? 1 : 0;
     }
   }
@@ -347,7 +350,7 @@ void QueryVersionValues(unsigned char *block, const char *parentPath,
          ParseNode(&t.src, pos, parent.end, t.ansi, &child)) {
     for (size_t i = 0; i < count && i < kMaxQueryValues; ++i)
       if (oneStep[i] && !found[i] &&
-          KeyEquals(&t.src, child, t.ansi, names[i], strlen(names[i]))) {
+          KeyEquals(&t.src, child, t.ansi, names[i], nameLengths[i])) {
         matched[i] = child;
         found[i] = true;
         --left;

@@ -3,6 +3,7 @@
 
 #include "platform.h"
 #include "posix_path.h"
+#include "posix_recall.h"
 #include "test_support.h"
 #include "wildcard.h"
 
@@ -407,6 +408,48 @@ TEST(KeptAnswers, FoldersFoundInAnotherCaseAnswerOnlyForThemselves) {
   // What the status query located serves the read of that path alone.
   ASSERT_EQ(ModeOf(at + "A/SUB/x.dll"), kRegular);
   EXPECT_EQ(DescriptionOf(at + "B/SUB/x.dll"), "Sample 64-bit tool");
+}
+
+// The note of a listing's regular files answers for exactly the names
+// noted, in exactly the folder listed: not for a case variant, a longer or
+// shorter name with the same start, or the same name in another folder.
+TEST(KeptAnswers, AListingsNoteAnswersForItsOwnNamesOnly) {
+  const struct {
+    const char *folder;
+    std::vector<const char *> listed;
+    const char *query;
+    bool listedAsRegular;
+  } cases[] = {
+      {"dir", {"a.dll", "b.dll"}, "dir/a.dll", true},
+      {"dir", {"a.dll", "b.dll"}, "dir/A.dll", false},
+      {"dir", {"a.dll", "b.dll"}, "dir/a.dl", false},
+      {"dir", {"a.dll", "b.dll"}, "dir/a.dlll", false},
+      {"dir", {"a.dll", "b.dll"}, "other/a.dll", false},
+      {"dir", {"a.dll", "b.dll"}, "dir/sub/a.dll", false},
+      {"dir", {"a.dll", "b.dll"}, "a.dll", false},
+      {"dir", {"x", "xy", "xyz", "xyz0"}, "dir/xy", true},
+      {"dir", {"x", "xy", "xyz", "xyz0"}, "dir/xyz1", false},
+      {"dir", {"x", "xy", "xyz", "xyz0"}, "dir/", false},
+      {".", {"a.dll"}, "a.dll", true},
+      {".", {"a.dll"}, "dir/a.dll", false},
+      {"/", {"a.dll"}, "/a.dll", true},
+      {"/", {"a.dll"}, "a.dll", false},
+      {"/abs/dir", {"a.dll"}, "/abs/dir/a.dll", true},
+      {"/abs/dir", {"a.dll"}, "/abs/dira.dll", false},
+      {"dir", {}, "dir/a.dll", false},
+  };
+  for (const auto &c : cases) {
+    ForgetEverything();
+    uint64_t *keys = static_cast<uint64_t *>(
+        malloc((c.listed.size() + 1) * sizeof(uint64_t)));
+    for (size_t i = 0; i < c.listed.size(); ++i)
+      keys[i] = ListingHash(c.listed[i]);
+    KeepListing(c.folder, keys, c.listed.size());
+    EXPECT_EQ(ListedAsRegular(c.query), c.listedAsRegular)
+        << c.folder << ": " << c.query;
+    ForgetEverything();
+    EXPECT_FALSE(ListedAsRegular(c.query)) << "forgotten: " << c.query;
+  }
 }
 
 size_t OpenDescriptors() {
