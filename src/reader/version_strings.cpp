@@ -233,6 +233,8 @@ bool ListVersionStrings(const void *block, size_t blockSize,
   if (!FindChild(w, root, "StringFileInfo", 14, &info) ||
       !FindChild(w, info, key, 8, &table))
     return false;
+  // Tables hold about a dozen strings: room for them without regrowing.
+  out->reserve(16);
   size_t pos = table.childStart;
   while (pos < table.end) {
     Node child;
