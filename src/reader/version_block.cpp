@@ -319,20 +319,27 @@ void QueryVersionValues(unsigned char *block, const char *parentPath,
                         const char *const *names, size_t count,
                         unsigned char **values, unsigned *lengths,
                         bool *found) {
-  // A name that is empty or has components of its own, and any past the
-  // first kMaxQueryValues, takes a walk of its own.
+  if (count > kMaxQueryValues) {
+    // A pass at a time, in the order of the names.
+    QueryVersionValues(block, parentPath, names, kMaxQueryValues, values,
+                       lengths, found);
+    QueryVersionValues(block, parentPath, names + kMaxQueryValues,
+                       count - kMaxQueryValues, values + kMaxQueryValues,
+                       lengths + kMaxQueryValues, found + kMaxQueryValues);
+    return;
+  }
+  // A name that is empty or has components of its own takes a walk of its
+  // own.
   bool oneStep[kMaxQueryValues];
   size_t nameLengths[kMaxQueryValues];
   size_t left = 0;
   for (size_t i = 0; i < count; ++i) {
     found[i] = false;
     lengths[i] = 0;
-    if (i < kMaxQueryValues) {
-      nameLengths[i] = strlen(names[i]);
-      oneStep[i] = nameLengths[i] != 0 &&
-                   memchr(names[i], '\\', nameLengths[i]) == nullptr;
-      left += oneStep[i] ? 1 : 0;
-    }
+    nameLengths[i] = strlen(names[i]);
+    oneStep[i] = nameLengths[i] != 0 &&
+                 memchr(names[i], '\\', nameLengths[i]) == nullptr;
+    left += oneStep[i] ? 1 : 0;
   }
   Tree t;
   Node parent;
@@ -348,7 +355,7 @@ void QueryVersionValues(unsigned char *block, const char *parentPath,
   Node child;
   while (walked && left != 0 && pos < parent.end &&
          ParseNode(&t.src, pos, parent.end, t.ansi, &child)) {
-    for (size_t i = 0; i < count && i < kMaxQueryValues; ++i)
+    for (size_t i = 0; i < count; ++i)
       if (oneStep[i] && !found[i] &&
           KeyEquals(&t.src, child, t.ansi, names[i], nameLengths[i])) {
         matched[i] = child;
@@ -360,7 +367,7 @@ void QueryVersionValues(unsigned char *block, const char *parentPath,
   // The answers in the order of the names, as separate queries would
   // write their copies.
   for (size_t i = 0; i < count; ++i) {
-    if (i < kMaxQueryValues && oneStep[i]) {
+    if (oneStep[i]) {
       if (found[i])
         found[i] = Answer(&t, matched[i], false, &values[i], &lengths[i]);
       continue;

@@ -50,7 +50,8 @@ bool QueryVersionBlock(unsigned char *block, const char *subBlock,
 // of a table, say) in one pass: each answer is the one QueryVersionBlock
 // gives for parentPath + "\\" + name, found[i] says whether there was one,
 // and the copies are written as those queries, made in the order of the
-// names, would write them.
+// names, would write them. Names beyond kMaxQueryValues take a pass of
+// their own.
 const size_t kMaxQueryValues = 8;
 void QueryVersionValues(unsigned char *block, const char *parentPath,
                         const char *const *names, size_t count,
