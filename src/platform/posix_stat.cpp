@@ -3,13 +3,13 @@
 // separator fails except at the root, so does an entry whose times cannot
 // be converted to local calendar time, and anything that is neither a
 // directory nor a regular file reports as a character device.
-#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform.h"
+#include "posix_open.h"
 #include "posix_path.h"
 #include "posix_recall.h"
 #include "posix_time.h"
@@ -47,19 +47,8 @@ bool Queryable(const char *path) {
 // cannot be read, or it changed since the listing) goes the usual way.
 // Returns the descriptor, or -1.
 int OpenListed(const char *entry, EntryFacts *facts) {
-  int fd;
-  do
-    fd = open(entry, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0)
-    return -1;
-  if (fstat(fd, &facts->st) != 0 || !S_ISREG(facts->st.st_mode) ||
-      facts->st.st_size < 0) {
-    close(fd);
-    return -1;
-  }
   facts->dangling = false;
-  return fd;
+  return OpenRegularEntry(entry, O_NOFOLLOW, &facts->st);
 }
 
 } // namespace

@@ -19,16 +19,7 @@
 
 namespace {
 
-int OpenReadOnly(const char *path) {
-  int fd;
-  do
-    fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
-// Opens a regular file for reading. O_NONBLOCK keeps a FIFO or device that
-// took the file's place after the status query from blocking the open.
+// Opens a regular file for reading.
 int OpenRegular(const char *path, uint64_t *size) {
   // The entry the status query has just found for the path; otherwise the
   // path as spelled first, in the one call the common case needs, and only
@@ -40,26 +31,21 @@ int OpenRegular(const char *path, uint64_t *size) {
   ForgetAnswers();
   if (fd >= 0)
     return fd; // opened and found regular by the status query just now
+  struct stat st;
   if (located) {
-    fd = OpenReadOnly(entry);
+    fd = OpenRegularEntry(entry, 0, &st);
   } else {
     if (NormalisePath(path, false, entry, sizeof entry) != 0)
       return -1;
-    fd = OpenReadOnly(entry);
+    fd = OpenRegularEntry(entry, 0, &st);
     if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
       if (LocateEntry(path, entry, sizeof entry) != 0)
         return -1;
-      fd = OpenReadOnly(entry);
+      fd = OpenRegularEntry(entry, 0, &st);
     }
   }
-  if (fd < 0)
-    return -1;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
-    close(fd);
-    return -1;
-  }
-  *size = static_cast<uint64_t>(st.st_size);
+  if (fd >= 0)
+    *size = static_cast<uint64_t>(st.st_size);
   return fd;
 }
 
@@ -199,6 +185,22 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
   *value = found;
   *length = foundLength;
   return 1;
+}
+
+int OpenRegularEntry(const char *hostPath, int extraFlags, struct stat *st) {
+  int fd;
+  do
+    fd = open(hostPath,
+              O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | extraFlags);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    return -1;
+  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_size < 0) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
 }
 
 int OpenRegularFile(const char *path, uint64_t *size) {
