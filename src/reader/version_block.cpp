@@ -7,20 +7,9 @@
 #include "byte_source.h"
 #include "codepage1252.h"
 #include "exe_locate.h"
+#include "version_walk.h"
 
 namespace {
-
-inline size_t Align4(size_t x) { return (x + 3) & ~static_cast<size_t>(3); }
-
-struct Node {
-  size_t start;
-  size_t end;         // start + length, never past the parent's end
-  size_t keyEnd;      // just past the key's terminator
-  size_t valueStart;  // the value, aligned to 4 from the block's start
-  size_t valueLength; // as stored: units or bytes for text, bytes else
-  bool text;          // wType 1 in a Unicode block
-  size_t childStart;
-};
 
 // Every block that PrepareVersionBlock accepts holds at least the root's
 // length, value length and type fields.
@@ -37,100 +26,6 @@ bool ReadBlockHeader(ByteSource *src, size_t *extent, bool *ansi) {
   *extent = length;
   *ansi = fifth >= 0x20;
   return true;
-}
-
-// Reads the node header at off; false when it does not fit inside limit,
-// is shorter than a header, or its key is not terminated inside it.
-bool ParseNode(ByteSource *b, size_t off, size_t limit, bool ansi, Node *n) {
-  size_t header = ansi ? 4 : 6;
-  if (off > limit || limit - off < header)
-    return false;
-  unsigned char fields[6] = {0, 0, 0, 0, 0, 0}; // the type only if Unicode
-  if (!ReadAt(b, off, fields, header))
-    return false;
-  uint16_t length = Le16(fields);
-  uint16_t valueLength = Le16(fields + 2);
-  uint16_t type = Le16(fields + 4);
-  if (length < header)
-    return false;
-  n->start = off;
-  n->end = length < limit - off ? off + length : limit;
-  n->valueLength = valueLength;
-  n->text = type != 0;
-  // The key ends at its terminator, which must lie inside the node.
-  unsigned width = ansi ? 1 : 2;
-  uint64_t terminator;
-  if (!FindZeroUnit(b, off + header, n->end, width, &terminator))
-    return false;
-  n->keyEnd = static_cast<size_t>(terminator) + width;
-  n->valueStart = Align4(n->keyEnd);
-  n->childStart = Align4(n->valueStart + n->valueLength * (n->text ? 2 : 1));
-  return true;
-}
-
-// Case folding for key comparison: ASCII everywhere, Latin-1 letters too
-// in Unicode keys (the platform compares those with Unicode folding).
-unsigned short FoldUnit(unsigned short u) {
-  if (u >= 'a' && u <= 'z')
-    return static_cast<unsigned short>(u - 32);
-  if (u >= 0xE0 && u <= 0xFE && u != 0xF7)
-    return static_cast<unsigned short>(u - 32);
-  if (u == 0xFF)
-    return 0x178;
-  return u;
-}
-
-// Compares a child's key with one path component of compLen bytes.
-bool KeyEquals(ByteSource *b, const Node &n, bool ansi, const char *comp,
-               size_t compLen) {
-  if (ansi) {
-    size_t keyLen = n.keyEnd - 1 - (n.start + 4);
-    if (keyLen != compLen)
-      return false;
-    for (size_t i = 0; i < compLen; ++i) {
-      uint8_t c;
-      if (!ReadByte(b, n.start + 4 + i, &c) ||
-          FoldUnit(c) != FoldUnit(static_cast<unsigned char>(comp[i])))
-        return false;
-    }
-    return true;
-  }
-  size_t keyUnits = (n.keyEnd - 2 - (n.start + 6)) / 2;
-  if (keyUnits != compLen)
-    return false;
-  unsigned char chunk[128];
-  for (size_t done = 0; done < compLen;) {
-    size_t count = compLen - done;
-    if (count > sizeof chunk / 2)
-      count = sizeof chunk / 2;
-    if (!ReadAt(b, n.start + 6 + 2 * done, chunk, 2 * count))
-      return false;
-    for (size_t i = 0; i < count; ++i) {
-      uint16_t unit = Le16(chunk + 2 * i);
-      unsigned char c = static_cast<unsigned char>(comp[done + i]);
-      unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);
-      if (unit != want && FoldUnit(unit) != FoldUnit(want))
-        return false;
-    }
-    done += count;
-  }
-  return true;
-}
-
-bool FindChild(ByteSource *b, const Node &parent, bool ansi, const char *comp,
-               size_t compLen, Node *child) {
-  size_t pos = parent.childStart;
-  while (pos < parent.end) {
-    if (!ParseNode(b, pos, parent.end, ansi, child))
-      return false;
-    if (KeyEquals(b, *child, ansi, comp, compLen))
-      return true;
-    // Siblings sit at the aligned end of the stored length (a length cut
-    // at the parent's end ends the walk); ParseNode guaranteed that length
-    // is at least a header, so the walk advances.
-    pos += Align4(child->end - child->start);
-  }
-  return false;
 }
 
 } // namespace
@@ -207,30 +102,9 @@ bool OpenTree(unsigned char *block, Tree *t) {
   return true;
 }
 
-// Follows subBlock's components down from node; false when one names
-// nothing. Only '\' separates; empty components are skipped.
-bool Descend(Tree *t, const char *subBlock, Node *node, bool *atRoot) {
-  const char *p = subBlock == nullptr ? "" : subBlock;
-  while (*p != '\0') {
-    while (*p == '\\')
-      ++p;
-    const char *comp = p;
-    p += strcspn(p, "\\");
-    size_t compLen = static_cast<size_t>(p - comp);
-    if (compLen == 0)
-      break;
-    Node child;
-    if (!FindChild(&t->src, *node, t->ansi, comp, compLen, &child))
-      return false;
-    *node = child;
-    *atRoot = false;
-  }
-  return true;
-}
-
 // What a query that ends at node answers.
-bool Answer(Tree *t, const Node &node, bool atRoot, unsigned char **value,
-            unsigned *length) {
+bool Answer(Tree *t, const VersionNode &node, bool atRoot,
+            unsigned char **value, unsigned *length) {
   unsigned char *block = t->block;
   size_t extent = t->extent;
   bool ansi = t->ansi;
@@ -307,11 +181,12 @@ bool QueryVersionBlock(unsigned char *block, const char *subBlock,
                        unsigned char **value, unsigned *length) {
   *length = 0;
   Tree t;
-  Node node;
-  if (!OpenTree(block, &t) || !ParseNode(&t.src, 0, t.extent, t.ansi, &node))
+  VersionNode node;
+  if (!OpenTree(block, &t) ||
+      !ParseVersionNode(&t.src, 0, t.extent, t.ansi, &node))
     return false;
   bool atRoot = true;
-  return Descend(&t, subBlock, &node, &atRoot) &&
+  return FollowVersionPath(&t.src, t.ansi, subBlock, &node, &atRoot) &&
          Answer(&t, node, atRoot, value, length);
 }
 
@@ -342,22 +217,22 @@ void QueryVersionValues(unsigned char *block, const char *parentPath,
     left += oneStep[i] ? 1 : 0;
   }
   Tree t;
-  Node parent;
+  VersionNode parent;
   bool atRoot = true;
   bool walked = OpenTree(block, &t) &&
-                ParseNode(&t.src, 0, t.extent, t.ansi, &parent) &&
-                Descend(&t, parentPath, &parent, &atRoot);
+                ParseVersionNode(&t.src, 0, t.extent, t.ansi, &parent) &&
+                FollowVersionPath(&t.src, t.ansi, parentPath, &parent, &atRoot);
   // One pass over the children: each name takes the first child whose key
   // it matches, and a child that cannot be read ends the pass for every
   // name not matched before it, as it ends each name's own walk.
-  Node matched[kMaxQueryValues];
+  VersionNode matched[kMaxQueryValues];
   size_t pos = walked ? parent.childStart : 0;
-  Node child;
+  VersionNode child;
   while (walked && left != 0 && pos < parent.end &&
-         ParseNode(&t.src, pos, parent.end, t.ansi, &child)) {
+         ParseVersionNode(&t.src, pos, parent.end, t.ansi, &child)) {
     for (size_t i = 0; i < count; ++i)
       if (oneStep[i] && !found[i] &&
-          KeyEquals(&t.src, child, t.ansi, names[i], nameLengths[i])) {
+          VersionKeyEquals(&t.src, child, t.ansi, names[i], nameLengths[i])) {
         matched[i] = child;
         found[i] = true;
         --left;

@@ -1,0 +1,122 @@
+#include "version_walk.h"
+
+#include <string.h>
+
+#include "codepage1252.h"
+
+namespace {
+
+// Case folding for key comparison: ASCII everywhere, Latin-1 letters too
+// in Unicode keys (the platform compares those with Unicode folding).
+unsigned short FoldUnit(unsigned short u) {
+  if (u >= 'a' && u <= 'z')
+    return static_cast<unsigned short>(u - 32);
+  if (u >= 0xE0 && u <= 0xFE && u != 0xF7)
+    return static_cast<unsigned short>(u - 32);
+  if (u == 0xFF)
+    return 0x178;
+  return u;
+}
+
+} // namespace
+
+bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
+                      VersionNode *n) {
+  size_t header = ansi ? 4 : 6;
+  if (off > limit || limit - off < header)
+    return false;
+  unsigned char fields[6] = {0, 0, 0, 0, 0, 0}; // the type only if Unicode
+  if (!ReadAt(b, off, fields, header))
+    return false;
+  uint16_t length = Le16(fields);
+  uint16_t valueLength = Le16(fields + 2);
+  uint16_t type = Le16(fields + 4);
+  if (length < header)
+    return false;
+  n->start = off;
+  n->end = length < limit - off ? off + length : limit;
+  n->valueLength = valueLength;
+  n->text = type != 0;
+  // The key ends at its terminator, which must lie inside the node.
+  unsigned width = ansi ? 1 : 2;
+  uint64_t terminator;
+  if (!FindZeroUnit(b, off + header, n->end, width, &terminator))
+    return false;
+  n->keyEnd = static_cast<size_t>(terminator) + width;
+  n->valueStart = Align4(n->keyEnd);
+  n->childStart = Align4(n->valueStart + n->valueLength * (n->text ? 2 : 1));
+  return true;
+}
+
+bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
+                      const char *comp, size_t compLen) {
+  if (ansi) {
+    size_t keyLen = n.keyEnd - 1 - (n.start + 4);
+    if (keyLen != compLen)
+      return false;
+    for (size_t i = 0; i < compLen; ++i) {
+      uint8_t c;
+      if (!ReadByte(b, n.start + 4 + i, &c) ||
+          FoldUnit(c) != FoldUnit(static_cast<unsigned char>(comp[i])))
+        return false;
+    }
+    return true;
+  }
+  size_t keyUnits = (n.keyEnd - 2 - (n.start + 6)) / 2;
+  if (keyUnits != compLen)
+    return false;
+  unsigned char chunk[128];
+  for (size_t done = 0; done < compLen;) {
+    size_t count = compLen - done;
+    if (count > sizeof chunk / 2)
+      count = sizeof chunk / 2;
+    if (!ReadAt(b, n.start + 6 + 2 * done, chunk, 2 * count))
+      return false;
+    for (size_t i = 0; i < count; ++i) {
+      uint16_t unit = Le16(chunk + 2 * i);
+      unsigned char c = static_cast<unsigned char>(comp[done + i]);
+      unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);
+      if (unit != want && FoldUnit(unit) != FoldUnit(want))
+        return false;
+    }
+    done += count;
+  }
+  return true;
+}
+
+bool FindVersionChild(ByteSource *b, const VersionNode &parent, bool ansi,
+                      const char *comp, size_t compLen, VersionNode *child) {
+  size_t pos = parent.childStart;
+  while (pos < parent.end) {
+    if (!ParseVersionNode(b, pos, parent.end, ansi, child))
+      return false;
+    if (VersionKeyEquals(b, *child, ansi, comp, compLen))
+      return true;
+    // Siblings sit at the aligned end of the stored length (a length cut
+    // at the parent's end ends the walk); ParseNode guaranteed that length
+    // is at least a header, so the walk advances.
+    pos += Align4(child->end - child->start);
+  }
+  return false;
+}
+
+bool FollowVersionPath(ByteSource *b, bool ansi, const char *subBlock,
+                       VersionNode *node, bool *atRoot) {
+  const char *p = subBlock == nullptr ? "" : subBlock;
+  while (*p != '\0') {
+    // Only '\' separates; empty components are skipped.
+    while (*p == '\\')
+      ++p;
+    const char *comp = p;
+    p += strcspn(p, "\\");
+    size_t compLen = static_cast<size_t>(p - comp);
+    if (compLen == 0)
+      break;
+    VersionNode child;
+    if (!FindVersionChild(b, *node, ansi, comp, compLen, &child))
+      return false;
+    *node = child;
+    *atRoot = false;
+  }
+  return true;
+}

@@ -1,0 +1,49 @@
+// The walk over a version block's tree that VerQueryValueA performs, shared
+// by the lookup (version_block.h) and the lossless reads of a table
+// (version_strings.h), so that both find the same nodes.
+//
+// Every read goes through a bounded source over the tree: a node never
+// reaches past its parent, and a key must end inside its own node.
+#ifndef QUELVO_VERSION_WALK_H
+#define QUELVO_VERSION_WALK_H
+
+#include <stddef.h>
+
+#include "byte_source.h"
+
+inline size_t Align4(size_t x) { return (x + 3) & ~static_cast<size_t>(3); }
+
+struct VersionNode {
+  size_t start;
+  size_t end;         // start + length, never past the parent's end
+  size_t keyEnd;      // just past the key's terminator
+  size_t valueStart;  // the value, aligned to 4 from the block's start
+  size_t valueLength; // as stored: units or bytes for text, bytes else
+  bool text;          // wType 1 in a Unicode block
+  size_t childStart;
+};
+
+// Reads the node header at off; false when it does not fit inside limit,
+// is shorter than a header, or its key is not terminated inside it. ansi:
+// the 16-bit layout, without a type field and with keys in bytes.
+bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
+                      VersionNode *n);
+
+// Compares a node's key with one path component of compLen bytes, without
+// regard to case: a 16-bit key byte for byte, a Unicode key with the
+// component's bytes read as code page 1252.
+bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
+                      const char *comp, size_t compLen);
+
+// The first child of parent whose key matches; false when there is none,
+// or a child before it cannot be read.
+bool FindVersionChild(ByteSource *b, const VersionNode &parent, bool ansi,
+                      const char *comp, size_t compLen, VersionNode *child);
+
+// Follows a sub-block path's components down from node (which it then
+// holds); atRoot is cleared once a component was followed. False when a
+// component names nothing.
+bool FollowVersionPath(ByteSource *b, bool ansi, const char *subBlock,
+                       VersionNode *node, bool *atRoot);
+
+#endif
