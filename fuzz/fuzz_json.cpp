@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
-#include "exe_locate.h"
+#include "fuzz_block.h"
 #include "json_report.h"
 #include "platform.h"
 #include "platform_extra.h"
@@ -43,65 +42,50 @@ void Check(bool ok) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  ByteSource *src = static_cast<ByteSource *>(malloc(sizeof(ByteSource)));
-  InitMemorySource(src, data, size);
-  VersionResource res;
-  if (LocateVersionResource(src, &res) != 0) {
-    free(src);
+  unsigned long length;
+  unsigned char *block = PreparedBlock(data, size, &length);
+  if (block == nullptr)
     return 0;
+  VersionFacts facts = VersionFacts();
+  facts.translation = FirstTranslation(block, length);
+  std::vector<VersionString> strings;
+  facts.hasTable =
+      ListVersionStrings(block, length, facts.translation, &strings);
+  for (const VersionString &s : strings) {
+    VersionText text;
+    AppendUnitsAsUtf8(s.key.data(), s.key.size(), &text.key);
+    AppendUnitsAsUtf8(s.value.data(), s.value.size(), &text.value);
+    facts.strings.push_back(text);
   }
-  uint16_t blockLength = 0;
-  ReadLe16(src, res.offset, &blockLength);
-  unsigned long length = VersionBufferSize(res.format, res.size, blockLength);
-  free(src);
-  if (length == 0)
-    return 0;
-  unsigned char *block = static_cast<unsigned char *>(malloc(length));
-  size_t copied = res.size < length ? res.size : length;
-  memcpy(block, data + res.offset, copied);
-  if (PrepareVersionBlock(block, length, copied)) {
-    VersionFacts facts = VersionFacts();
-    facts.translation = FirstTranslation(block, length);
-    std::vector<VersionString> strings;
-    facts.hasTable =
-        ListVersionStrings(block, length, facts.translation, &strings);
-    for (const VersionString &s : strings) {
-      VersionText text;
-      AppendUnitsAsUtf8(s.key.data(), s.key.size(), &text.key);
-      AppendUnitsAsUtf8(s.value.data(), s.value.size(), &text.value);
-      facts.strings.push_back(text);
-    }
-    // The first bytes of the input make an unlikely path, too.
-    std::string path(reinterpret_cast<const char *>(data),
-                     size < 24 ? size : 24);
-    path = path.substr(0, path.find('\0'));
-    std::string line = JsonObject(path.c_str(), "ok", nullptr, &facts);
-    Check(line.find('\n') == std::string::npos);
-    nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
-    Check(!parsed.is_discarded() && parsed.is_object());
-    std::string safePath;
-    AppendBytesAsUtf8(path.data(), path.size(), &safePath);
-    Check(parsed["path"] == safePath);
-    if (!facts.hasTable) {
-      Check(parsed["strings"].is_null());
-    } else {
-      std::map<std::string, std::string> want;
-      for (const VersionText &t : facts.strings)
-        want.insert({t.key, t.value}); // keeps the first of equal keys
-      const nlohmann::json &got = parsed["strings"];
-      Check(got.is_object() && got.size() == want.size());
-      for (const auto &kv : want)
-        Check(got.contains(kv.first) && got[kv.first] == kv.second);
-    }
-    // The lossless lookup of any value the walk listed finds text.
-    if (!strings.empty()) {
-      char subBlock[64];
-      snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s",
-               static_cast<unsigned>(facts.translation & 0xFFFFu),
-               static_cast<unsigned>(facts.translation >> 16), "CompanyName");
-      std::string text;
-      QueryVersionTextUtf8(block, length, subBlock, &text);
-    }
+  // The first bytes of the input make an unlikely path, too.
+  std::string path(reinterpret_cast<const char *>(data), size < 24 ? size : 24);
+  path = path.substr(0, path.find('\0'));
+  std::string line = JsonObject(path.c_str(), "ok", nullptr, &facts);
+  Check(line.find('\n') == std::string::npos);
+  nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+  Check(!parsed.is_discarded() && parsed.is_object());
+  std::string safePath;
+  AppendBytesAsUtf8(path.data(), path.size(), &safePath);
+  Check(parsed["path"] == safePath);
+  if (!facts.hasTable) {
+    Check(parsed["strings"].is_null());
+  } else {
+    std::map<std::string, std::string> want;
+    for (const VersionText &t : facts.strings)
+      want.insert({t.key, t.value}); // keeps the first of equal keys
+    const nlohmann::json &got = parsed["strings"];
+    Check(got.is_object() && got.size() == want.size());
+    for (const auto &kv : want)
+      Check(got.contains(kv.first) && got[kv.first] == kv.second);
+  }
+  // The lossless lookup of any value the walk listed finds text.
+  if (!strings.empty()) {
+    char subBlock[64];
+    snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s",
+             static_cast<unsigned>(facts.translation & 0xFFFFu),
+             static_cast<unsigned>(facts.translation >> 16), "CompanyName");
+    std::string text;
+    QueryVersionTextUtf8(block, length, subBlock, &text);
   }
   free(block);
   return 0;

@@ -1,0 +1,41 @@
+// What the fuzzers share: bytes in as an executable image, and the version
+// block that the version service would hand out for it.
+#ifndef QUELVO_FUZZ_BLOCK_H
+#define QUELVO_FUZZ_BLOCK_H
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "byte_source.h"
+#include "exe_locate.h"
+#include "version_block.h"
+
+// The image's version resource located, sized and laid out as
+// GetFileVersionInfoA lays it out from a file, in a buffer of *length
+// bytes for the caller to free; null when there is no usable block.
+inline unsigned char *PreparedBlock(const uint8_t *data, size_t size,
+                                    unsigned long *length) {
+  ByteSource src;
+  InitMemorySource(&src, data, size);
+  VersionResource res;
+  if (LocateVersionResource(&src, &res) != 0)
+    return nullptr;
+  uint16_t blockLength = 0;
+  ReadLe16(&src, res.offset, &blockLength);
+  *length = VersionBufferSize(res.format, res.size, blockLength);
+  if (*length == 0)
+    return nullptr;
+  unsigned char *block = static_cast<unsigned char *>(malloc(*length));
+  if (block == nullptr)
+    return nullptr;
+  size_t copied = res.size < *length ? res.size : *length;
+  memcpy(block, data + res.offset, copied);
+  if (!PrepareVersionBlock(block, *length, copied)) {
+    free(block);
+    return nullptr;
+  }
+  return block;
+}
+
+#endif
