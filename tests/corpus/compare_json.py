@@ -25,7 +25,8 @@ import jsonschema
 import pefile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from compare_pefile import expected_for, pick_language  # noqa: E402
+from compare_pefile import (expected_for, pick_language,  # noqa: E402
+                            read_expectations)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCHEMA = os.path.join(HERE, "..", "..", "schema", "quelvo.schema.json")
@@ -178,13 +179,7 @@ def differences(want, got):
 
 def main():
     quelvo, expectations_file, files = sys.argv[1], sys.argv[2], sys.argv[3:]
-    expected_disagreements = {}
-    with open(expectations_file) as f:
-        for line in f:
-            line = line.strip()
-            if line and not line.startswith("#"):
-                name, _, reason = line.partition(":")
-                expected_disagreements[name.strip()] = reason.strip()
+    expected_disagreements = read_expectations(expectations_file)
     with open(SCHEMA) as f:
         validator = jsonschema.Draft202012Validator(json.load(f))
     invalid = []

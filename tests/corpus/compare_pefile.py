@@ -196,15 +196,21 @@ def comparable(lines):
     return [l for l in lines if l.startswith(keep)]
 
 
-def main():
-    quelvo, expectations_file, files = sys.argv[1], sys.argv[2], sys.argv[3:]
-    expected_disagreements = {}
-    with open(expectations_file) as f:
+def read_expectations(path):
+    """The files a comparison may disagree on, by name, with the reason."""
+    expected = {}
+    with open(path) as f:
         for line in f:
             line = line.strip()
             if line and not line.startswith("#"):
                 name, _, reason = line.partition(":")
-                expected_disagreements[name.strip()] = reason.strip()
+                expected[name.strip()] = reason.strip()
+    return expected
+
+
+def main():
+    quelvo, expectations_file, files = sys.argv[1], sys.argv[2], sys.argv[3:]
+    expected_disagreements = read_expectations(expectations_file)
     reports = quelvo_reports(quelvo, files)
     agree = with_version = 0
     unexplained = []
