@@ -6,8 +6,13 @@
 
 #include <stdint.h>
 
+#include <string.h>
+
 #include <initializer_list>
 #include <string>
+
+#include "exe_locate.h"
+#include "version_block.h"
 
 inline std::string U16(const std::string &text, bool terminate = true) {
   std::string out;
@@ -103,6 +108,17 @@ inline std::string Translation(uint16_t language, uint16_t codePage) {
 inline std::string VersionInfo(const std::string &children,
                                uint32_t fileFlags = 0) {
   return Node("VS_VERSION_INFO", 0, 52, FixedInfo(fileFlags), children);
+}
+
+// A PE resource laid out as GetFileVersionInfoA lays it out: in a buffer of
+// twice its size plus four, tree first, spare area after. *ok says whether
+// the layout took it.
+inline std::string LaidOut(const std::string &resource, bool *ok) {
+  std::string bytes(VersionBufferSize(kImagePe, resource.size(), 0), '\0');
+  memcpy(&bytes[0], resource.data(), resource.size());
+  *ok = PrepareVersionBlock(reinterpret_cast<unsigned char *>(&bytes[0]),
+                            bytes.size(), resource.size());
+  return bytes;
 }
 
 #endif

@@ -151,10 +151,9 @@ TEST(QueryVersionText, FindsWhatTheClassicLookupFinds) {
                             "v"),
                        Node("Wide", 1, 3, Units({0x4E2D, 0x6587, 0}))})),
        Translation(0x0409, 0x04B0)}));
-  std::string buffer(VersionBufferSize(kImagePe, resource.size(), 0), '\0');
-  memcpy(&buffer[0], resource.data(), resource.size());
-  ASSERT_TRUE(PrepareVersionBlock(reinterpret_cast<unsigned char *>(&buffer[0]),
-                                  buffer.size(), resource.size()));
+  bool ok;
+  std::string buffer = LaidOut(resource, &ok);
+  ASSERT_TRUE(ok);
   const char *paths[] = {"\\StringFileInfo\\040904b0\\CompanyName",
                          "\\StringFileInfo\\040904B0\\companyname",
                          "\\\\StringFileInfo\\040904b0\\\\Wide\\",

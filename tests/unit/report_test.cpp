@@ -146,15 +146,11 @@ TEST(ReportFixedInfo, NumbersFlagsAndTablesAsPrinted) {
 // functions that take a loaded block.
 struct LoadedBlock {
   explicit LoadedBlock(const std::string &resource)
-      : bytes(VersionBufferSize(kImagePe, resource.size(), 0), '\0') {
-    memcpy(&bytes[0], resource.data(), resource.size());
-    ok = PrepareVersionBlock(reinterpret_cast<unsigned char *>(&bytes[0]),
-                             bytes.size(), resource.size());
-  }
+      : bytes(LaidOut(resource, &ok)) {}
   const void *data() const { return bytes.data(); }
   DWORD size() const { return static_cast<DWORD>(bytes.size()); }
+  bool ok; // set by LaidOut, which fills bytes: declared first
   std::string bytes;
-  bool ok;
 };
 
 const DWORD kUsEnglishUnicode = 0x04B00409;

@@ -16,12 +16,7 @@ namespace {
 // A block laid out as GetFileVersionInfoA lays out a resource of these
 // bytes: twice the size plus four, tree first, spare area after.
 struct Block {
-  explicit Block(const std::string &resource)
-      : bytes(VersionBufferSize(kImagePe, resource.size(), 0), '\x55') {
-    memcpy(&bytes[0], resource.data(), resource.size());
-    ok = PrepareVersionBlock(reinterpret_cast<unsigned char *>(&bytes[0]),
-                             bytes.size(), resource.size());
-  }
+  explicit Block(const std::string &resource) : bytes(LaidOut(resource, &ok)) {}
   bool Query(const char *path, std::string *text, UINT *len = nullptr) {
     LPVOID value = nullptr;
     UINT length = 12345;
@@ -40,8 +35,8 @@ struct Block {
     std::string text;
     return Query(path, &text) ? text : "<missing>";
   }
+  bool ok; // set by LaidOut, which fills bytes: declared first
   std::string bytes;
-  bool ok;
 };
 
 std::string Strings(const std::string &table) {
