@@ -1,6 +1,7 @@
 // The heap that the match list of one pattern holds while its files are
-// reported: glibc's count of bytes in use, taken before and after one
-// expansion. Chunk sizes are counted, so the allocator's own overhead per
+// reported, with the note of its folder the reports read: glibc's count of
+// bytes in use, taken before and after one expansion as the program makes
+// it. Chunk sizes are counted, so the allocator's own overhead per
 // allocation is part of the figure; the search's buffers are already
 // released when the expansion returns, so they are not.
 //
@@ -25,13 +26,16 @@ int main(int argc, char **argv) {
     return 2;
   }
   size_t before = InUse();
+  MatchStore store = MatchStore();
   MatchList list = nullptr;
-  ExpandPattern(argv[1], &list);
+  FolderNote *folder = nullptr;
+  ExpandPatternInto(&store, argv[1], &list, &folder);
   size_t after = InUse();
   size_t count = 0;
   for (MatchNode *node = list; node != nullptr; node = node->next)
     ++count;
   printf("%zu %zu\n", count, after - before);
-  FreeMatchList(list);
+  FreeFolderNote(folder);
+  ReleaseMatchStore(&store);
   return 0;
 }

@@ -59,16 +59,16 @@ void ReportFailure(RunState *run, int code, const char *path) {
 namespace {
 
 // One regular file, in the run's output form.
-void ReportFile(RunState *run, const char *path) {
+void ReportFile(RunState *run, FileRecord *record) {
   if (run->options.json) {
-    JsonReportFile(run, path);
+    JsonReportFile(run, record);
     return;
   }
   TextOptions text = {run->detailed, run->options.allStrings,
                       run->options.utf8};
-  if (ReportVersionWith(path, text) != 0) {
+  if (ReportRecordVersion(record, text) != 0) {
     fputs("\n", stdout);
-    PrintSafePath(path);
+    PrintSafePath(record->path);
     fputs(kNoVersionTail, stdout);
     fputs("\n", stdout);
   }
@@ -145,7 +145,12 @@ void ReachNode(ReadAhead *r, MatchNode *node) {
 
 } // namespace
 
-void ReportMatches(RunState *run, const char *pattern, MatchList list) {
+// Each match's path is composed, the match checked and reported through
+// one record of the file, opened here with what the listing knows of the
+// entry and closed once its report is out: every service the check and the
+// report call reads what the ones before found from that record.
+void ReportMatches(RunState *run, const char *pattern, MatchList list,
+                   const FolderNote *folder) {
   char buffer[kPathBuffer];
   // A single match has nothing to read ahead of.
   ReadAhead readAhead = {nullptr, pattern, list};
@@ -153,10 +158,11 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list) {
     readAhead.prefetcher = StartPrefetcher(&kPrefetchDefaults);
   for (MatchNode *node = list; node != nullptr; node = node->next) {
     ReachNode(&readAhead, node);
+    size_t nameLen = strlen(node->name);
+    bool directory = nameLen > 0 && node->name[nameLen - 1] == '\\';
     if (!ComposePath(pattern, node->name, buffer)) {
-      size_t nameLen = strlen(node->name);
-      if (nameLen > 0 && node->name[nameLen - 1] == '\\')
-        continue; // a directory: passed over silently, however long
+      if (directory)
+        continue; // passed over silently, however long
       char prefix[kPathBuffer];
       size_t prefixLen = PrefixLength(pattern);
       memcpy(prefix, pattern, prefixLen);
@@ -164,14 +170,16 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list) {
       ReportTooLong(run, prefix, node->name);
       continue;
     }
-    int status = CheckRegularFile(buffer);
-    if (status == kStatusNotRegularFile)
-      continue; // a directory: passed over silently
-    if (status != kStatusOk) {
+    // A directory's name carries its '\\': the check finds it by the path.
+    FileRecord record;
+    OpenFileRecord(&record, buffer, directory ? nullptr : folder,
+                   directory ? nullptr : node->name);
+    int status = CheckRegularRecord(&record);
+    if (status == kStatusOk)
+      ReportFile(run, &record);
+    else if (status != kStatusNotRegularFile) // a directory: passed over
       ReportFailure(run, kStatusCannotOpen, buffer);
-      continue;
-    }
-    ReportFile(run, buffer);
+    CloseFileRecord(&record);
   }
   StopPrefetcher(readAhead.prefetcher);
 }
@@ -267,6 +275,25 @@ void ReportStatus(int code, const char *path) {
   }
 }
 
+namespace {
+
+// One argument without --recursive: its list, and the note of the folder
+// it was listed from, live until its matches are reported.
+void ReportPattern(RunState *run, const char *pattern) {
+  MatchStore store = MatchStore();
+  MatchList list;
+  FolderNote *folder;
+  ExpandPatternInto(&store, pattern, &list, &folder);
+  if (list == nullptr)
+    ReportFailure(run, kStatusNotFound, pattern);
+  else
+    ReportMatches(run, pattern, list, folder);
+  FreeFolderNote(folder);
+  ReleaseMatchStore(&store);
+}
+
+} // namespace
+
 int RunQuelvo(int argc, char **argv) {
   RunState run = RunState();
   int first = ParseLongOptions(argc, argv, &run.options);
@@ -310,12 +337,7 @@ int RunQuelvo(int argc, char **argv) {
   if (bannerOnly)
     return -1;
 
-  MatchList list = nullptr;
   for (int i = detailed ? 2 : 1; i < argc; ++i) {
-    if (list != nullptr) {
-      FreeMatchList(list);
-      list = nullptr;
-    }
     const char *pattern = argv[i];
     if (strlen(pattern) >= kPathBuffer) {
       ReportTooLong(&run, pattern, "");
@@ -325,14 +347,8 @@ int RunQuelvo(int argc, char **argv) {
       WalkArgument(&run, pattern);
       continue;
     }
-    ExpandPattern(pattern, &list);
-    if (list == nullptr) {
-      ReportFailure(&run, kStatusNotFound, pattern);
-      continue;
-    }
-    ReportMatches(&run, pattern, list);
+    ReportPattern(&run, pattern);
   }
-  FreeMatchList(list);
   if (json)
     return run.failures > 0 ? 1 : 0;
   printf("\n");

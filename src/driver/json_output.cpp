@@ -52,9 +52,10 @@ void JsonFailure(RunState *run, const char *path, const char *status,
   WriteLine(JsonObject(path, status, message.c_str(), nullptr));
 }
 
-void JsonReportFile(RunState *run, const char *path) {
+void JsonReportFile(RunState *run, FileRecord *record) {
+  const char *path = record->path;
   VersionFacts facts;
-  int code = GatherVersionFacts(path, &facts);
+  int code = GatherVersionFacts(record, &facts);
   if (code == kStatusOk) {
     WriteLine(JsonObject(path, "ok", nullptr, &facts));
     return;

@@ -23,8 +23,10 @@ const size_t kPathBuffer = 260;
 // character that ends it.
 size_t PrefixLength(const char *pattern);
 
-// Reports every match of one expanded pattern, in list order.
-void ReportMatches(RunState *run, const char *pattern, MatchList list);
+// Reports every match of one expanded pattern, in list order; folder is
+// what the listing learned of the folder it read, or null.
+void ReportMatches(RunState *run, const char *pattern, MatchList list,
+                   const FolderNote *folder);
 
 // A path of head followed by tail that does not fit: named, not examined.
 void ReportTooLong(RunState *run, const char *head, const char *tail);
@@ -41,7 +43,7 @@ std::string TooLongMessageText(const char *head, const char *tail);
 // --json: one object per line (json_output.cpp).
 void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message);
-void JsonReportFile(RunState *run, const char *path);
+void JsonReportFile(RunState *run, FileRecord *record);
 const char *JsonStatusWord(int code);
 
 // --recursive: one argument, its folder and every folder below (walk.cpp).

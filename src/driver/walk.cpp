@@ -1,14 +1,21 @@
 // --recursive: an argument's folder and every folder below it, depth
 // first, each folder's own matches before its subfolders, the subfolders
-// in the order the directory search delivers them. Links to folders found
-// on the way are not followed, so the walk cannot loop.
+// in the order the directory search delivers them. Each folder is held
+// open while it is walked and listed once: its matches and its subfolders
+// come from that one listing, a subfolder is opened from its parent
+// exactly as listed and never through a link, and the files are read
+// through the folder they were listed in. So a link, a folder renamed or
+// swapped for a link meanwhile, or a name the path rules read as another
+// folder's can neither take the walk outside the tree nor have one
+// folder's files reported under another's name; a folder met again below
+// itself is not walked twice.
+#include <errno.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
 #include "platform.h"
-#include "platform_extra.h"
 #include "run.h"
 #include "status.h"
 
@@ -22,7 +29,9 @@ const char kDefaultSeparator = '/';
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool HasWildcards(const char *text) { return strpbrk(text, "*?") != nullptr; }
+bool HasWildcardChars(const char *text) {
+  return strpbrk(text, "*?") != nullptr;
+}
 
 bool IsDirectory(const char *path) {
   unsigned mode;
@@ -47,58 +56,107 @@ std::string FolderOf(const std::string &prefix) {
   return prefix;
 }
 
-// The subfolders of the folder a prefix names, in delivery order; false
-// when the folder cannot be searched.
-bool ListSubfolders(const std::string &prefix, std::vector<std::string> *out) {
-  std::string search = prefix + "*";
+// Whether a path composed with a subfolder's name leads back to that
+// folder: a trailing period is dropped from a folder in a path ("x." is
+// "x"), and '\', '*' and '?' read as a separator and wildcards. Such a
+// folder's files have no path of their own, so it is passed over with
+// everything below it.
+bool FolderReachable(const std::string &name) {
+  return name.find_first_of("\\*?") == std::string::npos &&
+         name[name.size() - 1] != '.';
+}
+
+// The subfolders of a listed folder, in delivery order: neither links nor
+// the dot entries.
+void ListSubfolders(FolderNote *folder, std::vector<std::string> *out) {
   WIN32_FIND_DATAA found;
-  HANDLE handle = FindFirstFileA(search.c_str(), &found);
+  HANDLE handle = FindFirstFileAt(folder, "*", false, &found);
   if (handle == INVALID_HANDLE_VALUE)
-    return false;
+    return;
   do {
     const char *name = found.cFileName;
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
         strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
       continue;
     out->push_back(name);
   } while (FindNextFileA(handle, &found));
   FindClose(handle);
-  return true;
+}
+
+// The folders from the argument's own down to the one being walked.
+struct WalkPath {
+  std::vector<const FolderNote *> folders;
+};
+
+struct Walk {
+  RunState *run;
+  const char *last; // the argument's last component
+  bool matched;
+  WalkPath path;
+};
+
+void WalkFolder(Walk *walk, FolderNote *folder, const std::string &prefix);
+
+// The prefix of a subfolder's files. A name whose second character is a
+// colon, bare, would read as a drive: "./" keeps it a name.
+std::string SubfolderPrefix(const std::string &prefix,
+                            const std::string &name) {
+  std::string next = prefix;
+  if (next.empty() && name.size() > 1 && name[1] == ':')
+    next = std::string(".") + kDefaultSeparator;
+  return next + name + SeparatorOf(prefix);
+}
+
+void WalkSubfolder(Walk *walk, FolderNote *parent, const std::string &prefix,
+                   const std::string &name) {
+  if (!FolderReachable(name))
+    return;
+  std::string next = SubfolderPrefix(prefix, name);
+  if (next.size() + strlen(walk->last) >= kPathBuffer) {
+    ReportTooLong(walk->run, next.c_str(), walk->last);
+    return;
+  }
+  int error = 0;
+  FolderNote *folder =
+      OpenSubfolderNote(parent, name.c_str(), next.c_str(), &error);
+  if (folder == nullptr) {
+    // Gone, or no longer a folder (a link took its place): nothing to walk.
+    if (error != ENOENT && error != ENOTDIR)
+      ReportFailure(walk->run, kStatusFolderFailed, FolderOf(next).c_str());
+    return;
+  }
+  bool again = false;
+  for (const FolderNote *above : walk->path.folders)
+    again = again || IsSameFolder(above, folder);
+  if (!again)
+    WalkFolder(walk, folder, next);
+  FreeFolderNote(folder);
 }
 
 // One folder: its matches of the last component, then its subfolders.
-// top is the argument's own folder, which may simply not exist.
-void WalkFolder(RunState *run, const std::string &prefix, const char *last,
-                bool top, bool *matched) {
-  std::string pattern = prefix + last;
-  MatchList list = nullptr;
-  ExpandPattern(pattern.c_str(), &list);
+void WalkFolder(Walk *walk, FolderNote *folder, const std::string &prefix) {
+  walk->path.folders.push_back(folder);
+  int unreadable = ReadFolderNote(folder);
+  std::string pattern = prefix + walk->last;
+  MatchStore store = MatchStore();
+  MatchList list;
+  // A name typed exactly is found even where the folder cannot be read.
+  ExpandInFolder(&store, folder, walk->last, prefix.empty(), &list);
   if (list != nullptr) {
-    *matched = true;
-    ReportMatches(run, pattern.c_str(), list);
-    FreeMatchList(list);
+    walk->matched = true;
+    ReportMatches(walk->run, pattern.c_str(), list, folder);
   }
-  std::vector<std::string> subfolders;
-  if (!ListSubfolders(prefix, &subfolders)) {
-    // A folder that is there but cannot be listed is named; one that is
-    // not there at all is the argument's not-found message.
-    std::string folder = FolderOf(prefix);
-    if (!top || IsDirectory(folder.c_str()))
-      ReportFailure(run, kStatusFolderFailed, folder.c_str());
-    return;
+  ReleaseMatchStore(&store);
+  if (unreadable != 0) {
+    ReportFailure(walk->run, kStatusFolderFailed, FolderOf(prefix).c_str());
+  } else {
+    std::vector<std::string> subfolders;
+    ListSubfolders(folder, &subfolders);
+    for (const std::string &name : subfolders)
+      WalkSubfolder(walk, folder, prefix, name);
   }
-  char separator = SeparatorOf(prefix);
-  for (const std::string &name : subfolders) {
-    std::string folder = prefix + name;
-    if (IsLinkOrReparsePoint(folder.c_str()))
-      continue;
-    std::string next = folder + separator;
-    if (next.size() + strlen(last) >= kPathBuffer) {
-      ReportTooLong(run, next.c_str(), last);
-      continue;
-    }
-    WalkFolder(run, next, last, false, matched);
-  }
+  walk->path.folders.pop_back();
 }
 
 } // namespace
@@ -111,7 +169,7 @@ void WalkArgument(RunState *run, const char *argument) {
   while (folder.size() > 1 && IsSeparator(folder[folder.size() - 1]) &&
          folder[folder.size() - 2] != ':')
     folder.erase(folder.size() - 1);
-  if (!HasWildcards(argument) && IsDirectory(folder.c_str())) {
+  if (!HasWildcardChars(argument) && IsDirectory(folder.c_str())) {
     // Spelt with the separator the argument itself uses last.
     char separator = kDefaultSeparator;
     for (const char *p = argument; *p != '\0'; ++p)
@@ -136,8 +194,22 @@ void WalkArgument(RunState *run, const char *argument) {
     ReportFailure(run, kStatusNotFound, argument);
     return;
   }
-  bool matched = false;
-  WalkFolder(run, prefix, last, true, &matched);
-  if (!matched)
+  int error = 0;
+  FolderNote *top = OpenFolderNote(prefix.c_str(), &error);
+  if (top == nullptr) {
+    // A folder that is there but cannot be opened is named; one that is
+    // not there at all is the argument's not-found message.
+    if (error != ENOENT && error != ENOTDIR)
+      ReportFailure(run, kStatusFolderFailed, FolderOf(prefix).c_str());
+    else
+      ReportFailure(run, kStatusNotFound, argument);
+    return;
+  }
+  Walk walk = {run, last, false, WalkPath()};
+  bool topUnreadable = ReadFolderNote(top) != 0;
+  WalkFolder(&walk, top, prefix);
+  FreeFolderNote(top);
+  // An argument whose folder could not be read has had its message.
+  if (!walk.matched && !topUnreadable)
     ReportFailure(run, kStatusNotFound, argument);
 }

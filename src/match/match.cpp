@@ -31,22 +31,20 @@ bool IsSkippedDirectory(const FindRecord &record) {
   return record.directory != 0 && record.name[0] == '.';
 }
 
-// The lists that ExpandPattern builds keep their names and their nodes in
+} // namespace
+
+// The lists expanded into a store keep their names and their nodes in
 // blocks rather than in two allocations per entry. While the search runs,
 // only names are stored, back to back; the nodes follow once it has ended
 // and released its own copy of the names, so that the two copies and the
 // nodes are never all held at once.
 struct Block {
-  Block *next;  // the following block on the chain it is on
-  Block *names; // of the first node block of a list: its name blocks
-  size_t size;  // usable bytes after this header
+  Block *next; // the following block on the store's chain
+  size_t size; // usable bytes after this header
   size_t used;
 };
 
-// Every node block of every list not yet released. FreeMatchList tells a
-// node of ExpandPattern's from one its caller allocated alone by looking
-// its address up here. Lists are built and released on one thread.
-Block *gNodeBlocks = nullptr;
+namespace {
 
 const size_t kFirstNameBlock = 4096;
 const size_t kLargestNameBlock = 256 * 1024;
@@ -59,7 +57,6 @@ Block *NewBlock(size_t size) {
   Block *block = static_cast<Block *>(malloc(sizeof(Block) + size));
   if (block != nullptr) {
     block->next = nullptr;
-    block->names = nullptr;
     block->size = size;
     block->used = 0;
   }
@@ -72,12 +69,6 @@ void FreeChain(Block *block) {
     free(block);
     block = next;
   }
-}
-
-bool BlockHolds(Block *block, const void *p) {
-  uintptr_t start = reinterpret_cast<uintptr_t>(BlockBytes(block));
-  uintptr_t at = reinterpret_cast<uintptr_t>(p);
-  return at >= start && at - start < block->size;
 }
 
 // The names of one expansion, in arrival order.
@@ -117,13 +108,12 @@ bool AddName(NameStore *store, const FindRecord &record) {
 }
 
 // Makes a node for every stored name, chained through next in arrival
-// order. Should memory run short, the chain holds the names that got a
-// node, from the first on. The name blocks go with the first node block,
-// or are released when there is none.
-MatchNode *MakeNodes(NameStore *store) {
+// order, in blocks that go to the match store with the name blocks. Should
+// memory run short, the chain holds the names that got a node, from the
+// first on.
+MatchNode *MakeNodes(NameStore *store, MatchStore *owner) {
   MatchNode *chain = nullptr;
   MatchNode **tail = &chain;
-  Block *first = nullptr;
   Block *names = store->first;
   size_t offset = 0;
   size_t left = store->count;
@@ -136,10 +126,8 @@ MatchNode *MakeNodes(NameStore *store) {
       want /= 2;
     if (block == nullptr)
       break;
-    block->next = gNodeBlocks;
-    gNodeBlocks = block;
-    if (first == nullptr)
-      first = block;
+    block->next = owner->blocks;
+    owner->blocks = block;
     MatchNode *nodes = reinterpret_cast<MatchNode *>(BlockBytes(block));
     for (size_t i = 0; i < want; ++i) {
       while (offset == names->used) {
@@ -156,10 +144,10 @@ MatchNode *MakeNodes(NameStore *store) {
     left -= want;
   }
   *tail = nullptr;
-  if (first != nullptr)
-    first->names = store->first;
-  else
-    FreeChain(store->first);
+  if (store->last != nullptr) {
+    store->last->next = owner->blocks;
+    owner->blocks = store->first;
+  }
   return chain;
 }
 
@@ -254,30 +242,39 @@ MatchNode *LinkChain(MatchNode *chain) {
   return sorted;
 }
 
-// Whether node lies in a node block of ExpandPattern's. A block found on
-// the live chain moves to the front of owned, the blocks of the list being
-// released; a list's nodes lie in few blocks, the first nearly always the
-// one.
-bool TakeOwningBlock(const MatchNode *node, Block **owned) {
-  for (Block **link = owned; *link != nullptr; link = &(*link)->next) {
-    Block *block = *link;
-    if (BlockHolds(block, node)) {
-      *link = block->next;
-      block->next = *owned;
-      *owned = block;
-      return true;
-    }
+// Makes a node that owns its name in one allocation, the name right after
+// it: FreeMatchList knows such a node by that.
+MatchNode *NewNodeAlone(const FindRecord &record) {
+  size_t len = strlen(record.name);
+  size_t size = len + (record.directory != 0 ? 2 : 1);
+  MatchNode *node = static_cast<MatchNode *>(malloc(sizeof(MatchNode) + size));
+  if (node == nullptr)
+    return nullptr;
+  char *name = reinterpret_cast<char *>(node + 1);
+  memcpy(name, record.name, len);
+  if (record.directory != 0)
+    name[len++] = '\\';
+  name[len] = '\0';
+  node->name = name;
+  node->next = node->previous = nullptr;
+  return node;
+}
+
+// Stores every entry of a search begun on record, then ends it; the note
+// of what it listed is taken first when asked for.
+MatchList CollectInto(MatchStore *owner, FindRecord *record,
+                      FolderNote **note) {
+  NameStore store = {nullptr, nullptr, 0, kFirstNameBlock};
+  int step = 0;
+  while (step == 0) {
+    if (!IsSkippedDirectory(*record) && !AddName(&store, *record))
+      break; // out of memory: keep what has been listed
+    step = FindNextEntry(record);
   }
-  for (Block **link = &gNodeBlocks; *link != nullptr; link = &(*link)->next) {
-    Block *block = *link;
-    if (BlockHolds(block, node)) {
-      *link = block->next;
-      block->next = *owned;
-      *owned = block;
-      return true;
-    }
-  }
-  return false;
+  if (note != nullptr)
+    *note = TakeFolderNote(record->handle);
+  FindClose(record->handle);
+  return LinkChain(MakeNodes(&store, owner));
 }
 
 } // namespace
@@ -364,42 +361,79 @@ void ExpandPattern(const char *pattern, MatchList *list) {
   FindRecord record;
   if (FindFirstEntry(copy, &record) != 0)
     return;
-
-  NameStore store = {nullptr, nullptr, 0, kFirstNameBlock};
+  MatchNode *chain = nullptr;
+  MatchNode **tail = &chain;
   int step = 0;
   while (step == 0) {
-    if (!IsSkippedDirectory(record) && !AddName(&store, record))
-      break; // out of memory: keep what has been listed
+    if (!IsSkippedDirectory(record)) {
+      MatchNode *node = NewNodeAlone(record);
+      if (node == nullptr)
+        break; // out of memory: keep what has been listed
+      *tail = node;
+      tail = &node->next;
+    }
     step = FindNextEntry(&record);
   }
   FindClose(record.handle);
-  *list = LinkChain(MakeNodes(&store));
+  *list = LinkChain(chain);
+}
+
+void ExpandPatternInto(MatchStore *store, const char *pattern, MatchList *list,
+                       FolderNote **note) {
+  *list = nullptr;
+  *note = nullptr;
+  char copy[260];
+  size_t len = strlen(pattern);
+  if (len >= sizeof copy)
+    return; // cannot be searched without cutting it: matches nothing
+  memcpy(copy, pattern, len + 1);
+  FindRecord record;
+  if (FindFirstEntry(copy, &record) != 0)
+    return;
+  *list = CollectInto(store, &record, note);
+}
+
+void ExpandInFolder(MatchStore *store, FolderNote *folder,
+                    const char *component, bool bare, MatchList *list) {
+  *list = nullptr;
+  FindRecord record;
+  record.handle = FindFirstFileAt(folder, component, bare, &record.findData);
+  if (record.handle == INVALID_HANDLE_VALUE)
+    return;
+  FillRecord(&record);
+  *list = CollectInto(store, &record, nullptr);
+}
+
+void ReleaseMatchStore(MatchStore *store) {
+  FreeChain(store->blocks);
+  store->blocks = nullptr;
 }
 
 void FreeMatchList(MatchNode *first) {
-  Block *owned = nullptr;
   while (first != nullptr) {
     MatchNode *next = first->next;
-    if (!TakeOwningBlock(first, &owned)) {
+    if (first->name != reinterpret_cast<char *>(first + 1))
       free(first->name);
-      free(first);
-    }
+    free(first);
     first = next;
-  }
-  while (owned != nullptr) {
-    Block *next = owned->next;
-    FreeChain(owned->names);
-    free(owned);
-    owned = next;
   }
 }
 
-int CheckRegularFile(char *path) {
+int CheckRegularRecord(FileRecord *record) {
+  char *path = record->path;
   size_t n = strlen(path);
   if (n > 1 && path[n - 1] == '\\')
     path[n - 1] = '\0';
   unsigned mode;
-  if (QueryFileMode(path, &mode) != 0)
+  if (QueryRecordMode(record, &mode) != 0)
     return kStatusStatusFailed;
   return (mode & QUELVO_MODE_REGULAR) != 0 ? kStatusOk : kStatusNotRegularFile;
+}
+
+int CheckRegularFile(char *path) {
+  FileRecord record;
+  OpenFileRecord(&record, path, nullptr, nullptr);
+  int status = CheckRegularRecord(&record);
+  CloseFileRecord(&record);
+  return status;
 }

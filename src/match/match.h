@@ -39,15 +39,34 @@ int FindNextEntry(FindRecord *record);
 // unsigned, digits as characters.
 int CompareNames(const char *a, const char *b);
 
-// The list's nodes and names live in a few blocks of its own rather than
-// two allocations each; build and release lists on one thread.
+// Each node of the list is one allocation, its name right after it.
 void ExpandPattern(const char *pattern, MatchList *list);
 // Takes any node whose name is set, such as one allocated alone with its
-// name on the heap.
+// name on the heap. The program links its lists with LinkSorted; this
+// stays as the one-node form that the tests hold LinkSorted to.
 void InsertSorted(MatchNode *node, MatchList *list);
-// Releases every node with its name: the blocks of ExpandPattern's nodes
-// once, and each node allocated alone (node and name) by itself.
+// Releases every node with its name: a node allocated alone with its name
+// on the heap, or one of ExpandPattern's with its name inside it. Not for
+// the lists of a MatchStore.
 void FreeMatchList(MatchNode *first);
+
+// The memory of the lists the driver expands: their nodes and names in a
+// few blocks rather than an allocation each, released together by the
+// store's owner once the list is reported. Zero-initialised when empty.
+struct Block;
+struct MatchStore {
+  Block *blocks;
+};
+
+// ExpandPattern into a store, handing on what the search learned of the
+// folder (the caller's to free with FreeFolderNote; null when none).
+void ExpandPatternInto(MatchStore *store, const char *pattern, MatchList *list,
+                       FolderNote **note);
+// The list of one last component's matches in a held folder (see
+// FindFirstFileAt).
+void ExpandInFolder(MatchStore *store, FolderNote *folder,
+                    const char *component, bool bare, MatchList *list);
+void ReleaseMatchStore(MatchStore *store);
 
 // Links an array of nodes, given in the order the search delivered them,
 // into exactly the list that inserting them one by one with InsertSorted
@@ -58,5 +77,7 @@ void LinkSorted(MatchNode **nodes, size_t count, MatchList *list);
 // 0 for a regular file, 107 for anything else whose status was read, 110
 // when the status query failed. May drop one trailing '\' from path.
 int CheckRegularFile(char *path);
+// The same for an open record, whose path it may shorten in place.
+int CheckRegularRecord(FileRecord *record);
 
 #endif

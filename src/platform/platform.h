@@ -31,6 +31,7 @@ typedef UINT *PUINT;
 #define FILE_ATTRIBUTE_READONLY 0x01u
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_ARCHIVE 0x20u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
 
 struct FILETIME {
   DWORD dwLowDateTime;
@@ -101,5 +102,77 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
 // The C runtime's file status query for a narrow path, reduced to what the
 // callers read: returns 0 and stores the mode's type bits, or -1.
 int QueryFileMode(const char *path, unsigned *mode);
+
+// What a directory listing learned of the folder it read, handed on to the
+// reports of the names it delivered: where the folder holds a descriptor,
+// its files are opened through it, exactly as listed, and the entries it
+// called regular files are opened rather than looked up first. Owned by
+// whoever took it; null stands for a listing that hands nothing on (always
+// so on Windows, where every report goes by its path).
+struct FolderNote;
+
+// Takes the note of a search started by FindFirstFileA, before FindClose;
+// the search keeps none of it. Null when there is nothing to hand on.
+FolderNote *TakeFolderNote(HANDLE search);
+void FreeFolderNote(FolderNote *note);
+
+// A recursive walk's folders, each held open while it is walked, so that
+// what is listed in it is what is reported, whatever is renamed meanwhile.
+// OpenFolderNote opens the folder a path names (links followed, as any
+// path's); OpenSubfolderNote opens the entry name of parent exactly as
+// listed, never through a link: a folder swapped for a link after the
+// listing fails to open. path is the subfolder's own path as reports name
+// it, which the Windows build searches by. Both give null and an errno
+// value in *error on failure (ENOENT or ENOTDIR: not, or no longer, a
+// folder).
+FolderNote *OpenFolderNote(const char *path, int *error);
+FolderNote *OpenSubfolderNote(const FolderNote *parent, const char *name,
+                              const char *path, int *error);
+// Lists a held folder, once however often it is asked: 0, or the errno
+// value of a folder that may be looked in but not listed (a search for an
+// exact name in it still finds that name).
+int ReadFolderNote(FolderNote *folder);
+// Whether two open notes hold the same folder (the walk's guard against a
+// folder reached again below itself).
+bool IsSameFolder(const FolderNote *a, const FolderNote *b);
+
+// FindFirstFileA of one last component inside a held folder, listing it
+// at most once however many searches follow (the walk's matches and its
+// subfolders come from one listing). bare: names are composed without a
+// directory prefix, so a name that would read as a drive is left out.
+// Links are delivered with FILE_ATTRIBUTE_REPARSE_POINT. FindNextFileA and
+// FindClose as for any search; the note outlives the search.
+HANDLE FindFirstFileAt(FolderNote *folder, LPCSTR component, bool bare,
+                       WIN32_FIND_DATAA *findData);
+
+// What the platform found of one file while answering for it; its own.
+struct FileState;
+
+// One reported file, from its status query to its report: opened by the
+// caller for a composed path and, where a listing delivered the name, the
+// listing's note and the name as listed; closed by the caller when the
+// report is done. Every service below reads what the ones before it found
+// from the record (the entry looked up, the file opened, the resource
+// located), so a report opens, looks up and parses a file once; nothing
+// is kept anywhere else between calls.
+struct FileRecord {
+  char *path;               // the caller's buffer, as reports name the file
+  const FolderNote *folder; // the listing that delivered name, or null
+  const char *name;         // the entry's name as listed, or null
+  bool describe;            // note the image description on the way
+  FileState *state;         // null on Windows, or without memory for it
+};
+
+void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
+                    const char *name);
+void CloseFileRecord(FileRecord *record);
+
+// QueryFileMode, GetFileVersionInfoSizeA and GetFileVersionInfoA for the
+// record's file. The path forms of those three open a record of their
+// own for one call.
+int QueryRecordMode(FileRecord *record, unsigned *mode);
+DWORD GetRecordVersionInfoSize(FileRecord *record, LPDWORD handle);
+BOOL GetRecordVersionInfo(FileRecord *record, DWORD handle, DWORD length,
+                          LPVOID data);
 
 #endif

@@ -1,6 +1,6 @@
 // What the long options need of the platform beyond the classic services:
-// version text without loss, paths as UTF-8, what kind of executable a
-// file is, and whether a folder is a link.
+// version text without loss, paths as UTF-8, and what kind of executable a
+// file is.
 //
 // On Windows the text comes from VerQueryValueW and WideCharToMultiByte;
 // elsewhere from our own reader, converting the same way.
@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "exe_locate.h"
+#include "image_info.h"
+#include "platform.h"
 
 // UTF-16 to UTF-8 (CP_UTF8): a surrogate that is not part of a pair
 // becomes U+FFFD.
@@ -43,21 +44,12 @@ void QueryVersionValuesA(void *block, const char *parentPath,
                          const char **values);
 
 // The kind of executable and, for PE, the languages its version resource
-// is stored in, from the file's own headers. Returns 0, or -1 when the
-// file cannot be opened or is no executable we know (info->kind is then
-// kKindUnknown and languages empty).
-int QueryImageDescription(const char *path, ImageInfo *info,
-                          std::vector<uint16_t> *languages);
-
-// A hint that QueryImageDescription of path follows the next
-// GetFileVersionInfoSizeA of the same path: where the version library is
-// our own, it then notes the description from the reads it makes anyway,
-// and the file is neither opened nor read a second time. Answers do not
-// change either way.
-void ExpectImageDescription(const char *path);
-
-// True when path names a symbolic link, junction or other reparse point
-// (to a folder or not); a recursive walk does not follow them.
-bool IsLinkOrReparsePoint(const char *path);
+// is stored in, from the file's own headers: noted on the way by the size
+// query of a record that asked for it (FileRecord::describe), read from
+// the file otherwise. Returns 0, or -1 when the file cannot be opened or
+// is no executable we know (info->kind is then kKindUnknown and languages
+// empty).
+int QueryRecordDescription(FileRecord *record, ImageInfo *info,
+                           std::vector<uint16_t> *languages);
 
 #endif

@@ -1,7 +1,6 @@
 // The long options' services over our own reader: the same walk and the
 // same code page table as the emulated version library, so that a value
 // found here is the one the classic report finds.
-#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +8,8 @@
 #include "byte_source.h"
 #include "codepage1252.h"
 #include "platform_extra.h"
-#include "posix_open.h"
 #include "posix_path.h"
+#include "posix_record.h"
 #include "unicode_text.h"
 #include "version_block.h"
 #include "version_strings.h"
@@ -60,77 +59,32 @@ void QueryVersionValuesA(void *block, const char *parentPath,
   }
 }
 
-namespace {
-
-// What the version library's last locate of one path read on the way, kept
-// for the long options' description of the same file: one entry, asked for
-// before the size query and taken right after it.
-struct Noted {
-  char path[kHostPathMax];
-  bool expected; // asked for, not yet located
-  bool noted;    // located, not yet taken
-  ImageInfo info;
-  std::vector<uint16_t> languages;
-};
-Noted gNoted = {{0}, false, false, {kKindUnknown, 0}, {}};
-
-} // namespace
-
-void ExpectImageDescription(const char *path) {
-  size_t len = strlen(path);
-  gNoted.noted = false;
-  gNoted.expected = len < sizeof gNoted.path;
-  if (gNoted.expected)
-    memcpy(gNoted.path, path, len + 1);
-}
-
-int LocateNoting(const char *path, ByteSource *src, VersionResource *res) {
-  if (!gNoted.expected || strcmp(gNoted.path, path) != 0)
-    return LocateVersionResource(src, res);
-  gNoted.expected = false;
-  gNoted.noted = true;
-  return LocateAndDescribe(src, res, &gNoted.info, &gNoted.languages);
-}
-
-int QueryImageDescription(const char *path, ImageInfo *info,
-                          std::vector<uint16_t> *languages) {
+int QueryRecordDescription(FileRecord *record, ImageInfo *info,
+                           std::vector<uint16_t> *languages) {
   info->kind = kKindUnknown;
   info->machine = 0;
   languages->clear();
-  if (gNoted.noted && strcmp(gNoted.path, path) == 0) {
-    gNoted.noted = false;
-    *info = gNoted.info;
-    languages->swap(gNoted.languages);
+  FileState *state = record->state;
+  if (state == nullptr)
+    return -1;
+  if (state->described) {
+    // Noted by the size query from the reads it made anyway.
+    *info = state->info;
+    languages->swap(state->languages);
+    state->described = false;
     return info->kind == kKindUnknown ? -1 : 0;
   }
-  gNoted.expected = gNoted.noted = false;
+  if (state->located) {
+    // The size query's open file, kept for the read: read it as it is.
+    return DescribeImage(&state->src, info, languages);
+  }
   uint64_t size;
-  int fd = OpenRegularFile(path, &size);
+  int fd = OpenRecordFile(record, &size);
   if (fd < 0)
     return -1;
-  // The reader's window is large: on the heap, not the stack.
-  FileWindow *window = static_cast<FileWindow *>(malloc(sizeof(FileWindow)));
-  if (window != nullptr) {
-    ByteSource source;
-    ByteSource *src = &source;
-    InitFileSource(src, fd, size, window);
-    if (ReadImageInfo(src, info) == 0 &&
-        (info->kind == kKindPe32 || info->kind == kKindPe32Plus))
-      ListVersionLanguages(src, languages);
-    free(window);
-  }
+  ByteSource src;
+  InitFileSource(&src, fd, size, state->windows);
+  int result = DescribeImage(&src, info, languages);
   close(fd);
-  return info->kind == kKindUnknown ? -1 : 0;
-}
-
-bool IsLinkOrReparsePoint(const char *path) {
-  // The entry the status query reads: as spelled first, then the Windows
-  // reading of the path.
-  char entry[kHostPathMax];
-  struct stat st;
-  if (NormalisePath(path, false, entry, sizeof entry) == 0 &&
-      lstat(entry, &st) == 0)
-    return S_ISLNK(st.st_mode);
-  return LocateEntry(path, entry, sizeof entry) == 0 &&
-         lstat(entry, &st) == 0 && S_ISLNK(st.st_mode);
+  return result;
 }

@@ -1,10 +1,13 @@
-// Directory search over opendir/readdir, answering as the Windows search
-// does: one entry for a name without wildcards, every match of a pattern
-// otherwise, "." and ".." included except at the root.
+// Directory search over a folder descriptor, answering as the Windows
+// search does: one entry for a name without wildcards, every match of a
+// pattern otherwise, "." and ".." included except at the root. A search
+// lists its folder into a note, which the reports of what it delivered
+// take over, or searches inside a note that a recursive walk holds.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -15,7 +18,7 @@
 
 #include "platform.h"
 #include "posix_path.h"
-#include "posix_recall.h"
+#include "posix_record.h"
 #include "posix_time.h"
 #include "wildcard.h"
 
@@ -28,115 +31,40 @@ const int kLookupOnly = O_PATH;
 const int kLookupOnly = O_RDONLY;
 #endif
 
+// One delivered entry: its name (in the folder's listing, or the search's
+// own for a looked-up name) and its attributes.
+struct Picked {
+  const char *name;
+  DWORD attributes;
+};
+
 struct SearchState {
-  int dirFd;
-  // Every delivered name, zero-terminated, back to back; a directory's
-  // with a '\\' after it (no deliverable name holds a '\\' of its own).
-  char *names;
-  size_t namesUsed;
-  size_t namesCap;
-  size_t *offsets; // one per entry, into names, in delivery order
+  FolderNote *folder;
+  bool ownsFolder; // a search by path: the note is the search's until taken
+  Picked *picked;
   size_t count;
   size_t cap;
   size_t next;
   // What the lookup of a name without wildcards found, for its times and
   // size; a listing answers only with names and types.
-  bool haveFacts;
-  EntryFacts facts;
-  // A pattern's listing: the hashes of the names it listed as regular
-  // files, for the status queries of the report that follows.
-  uint64_t *regular;
-  size_t regularCount;
-  size_t regularCap;
-  bool regularLost; // no memory to note them all: none count
+  bool single;
+  char singleName[256];
+  EntryFacts singleFacts;
 };
 
-void NoteRegular(SearchState *s, const char *name) {
-  if (s->regularLost)
-    return;
-  if (s->regularCount == s->regularCap) {
-    size_t cap = s->regularCap == 0 ? 256 : s->regularCap * 2;
-    uint64_t *grown = static_cast<uint64_t *>(
-        cap > SIZE_MAX / sizeof(uint64_t)
-            ? nullptr
-            : realloc(s->regular, cap * sizeof(uint64_t)));
-    if (grown == nullptr) {
-      s->regularLost = true;
-      return;
-    }
-    s->regular = grown;
-    s->regularCap = cap;
-  }
-  s->regular[s->regularCount++] = ListingHash(name);
+FolderNote *NewNote() {
+  FolderNote *note = static_cast<FolderNote *>(calloc(1, sizeof(FolderNote)));
+  if (note != nullptr)
+    note->dirFd = -1;
+  return note;
 }
 
-bool AddName(SearchState *s, const char *name, bool directory) {
-  size_t len = strlen(name) + (directory ? 2 : 1);
-  if (s->namesCap - s->namesUsed < len) {
-    size_t cap = s->namesCap == 0 ? 4096 : s->namesCap * 2;
-    while (cap - s->namesUsed < len)
-      cap *= 2;
-    char *grown = static_cast<char *>(realloc(s->names, cap));
-    if (grown == nullptr)
-      return false;
-    s->names = grown;
-    s->namesCap = cap;
-  }
-  if (s->count == s->cap) {
-    size_t cap = s->cap == 0 ? 64 : s->cap * 2;
-    size_t *grown =
-        static_cast<size_t *>(realloc(s->offsets, cap * sizeof(size_t)));
-    if (grown == nullptr)
-      return false;
-    s->offsets = grown;
-    s->cap = cap;
-  }
-  char *stored = s->names + s->namesUsed;
-  memcpy(stored, name, len - (directory ? 2 : 1));
-  if (directory)
-    stored[len - 2] = '\\';
-  stored[len - 1] = '\0';
-  s->offsets[s->count++] = s->namesUsed;
-  s->namesUsed += len;
-  return true;
-}
-
-// One finished search kept, buffers and all, for the next: a run given
-// many names searches once for each. Searches belong to one thread.
-SearchState *gSpare = nullptr;
-const size_t kSpareNames = 64 * 1024; // bytes of names a spare may keep
-const size_t kSpareEntries = 4096;
-
-SearchState *NewSearch() {
-  SearchState *s = gSpare;
-  gSpare = nullptr;
-  if (s == nullptr)
-    s = static_cast<SearchState *>(calloc(1, sizeof *s));
-  if (s != nullptr)
-    s->dirFd = -1;
-  return s;
-}
-
-void FreeSearch(SearchState *s) {
-  if (s->dirFd >= 0)
-    close(s->dirFd);
-  free(s->regular);
-  if (gSpare == nullptr && s->namesCap <= kSpareNames &&
-      s->cap <= kSpareEntries) {
-    char *names = s->names;
-    size_t *offsets = s->offsets;
-    size_t namesCap = s->namesCap, cap = s->cap;
-    memset(s, 0, sizeof *s);
-    s->names = names;
-    s->offsets = offsets;
-    s->namesCap = namesCap;
-    s->cap = cap;
-    gSpare = s;
-    return;
-  }
-  free(s->names);
-  free(s->offsets);
-  free(s);
+void DropListing(FolderNote *note) {
+  free(note->names);
+  free(note->entries);
+  note->names = nullptr;
+  note->entries = nullptr;
+  note->namesUsed = note->namesCap = note->count = note->cap = 0;
 }
 
 bool IsDotName(const char *name) {
@@ -144,15 +72,9 @@ bool IsDotName(const char *name) {
          (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-bool IsDotEntry(const char *stored) {
-  return stored[0] == '.' &&
-         (strcmp(stored + 1, "\\") == 0 || strcmp(stored + 1, ".\\") == 0);
-}
-
-// A stored name's byte in the delivery order: ASCII letters in upper
-// case, and a directory's '\\' as the end of its name.
+// A name's byte in the delivery order: ASCII letters in upper case.
 inline unsigned char DeliveryByte(char c) {
-  return c == '\\' ? 0 : FoldAscii(static_cast<unsigned char>(c));
+  return FoldAscii(static_cast<unsigned char>(c));
 }
 
 // readdir hands names out in hash order. Deliver them as NTFS would: the
@@ -163,7 +85,7 @@ inline unsigned char DeliveryByte(char c) {
 // and 'a' and where a directory's name begins another, so the list takes
 // what arrives in one pass, or in a few runs, rather than sort it again.
 bool DeliveryBefore(const char *a, const char *b) {
-  bool dotA = IsDotEntry(a), dotB = IsDotEntry(b);
+  bool dotA = IsDotName(a), dotB = IsDotName(b);
   if (dotA || dotB)
     return dotA && (!dotB || strlen(a) < strlen(b)); // "." before ".."
   for (const char *x = a, *y = b;; ++x, ++y) {
@@ -173,24 +95,17 @@ bool DeliveryBefore(const char *a, const char *b) {
     if (cx == 0)
       break;
   }
-  for (const char *x = a, *y = b;; ++x, ++y) {
-    unsigned char cx = *x == '\\' ? 0 : static_cast<unsigned char>(*x);
-    unsigned char cy = *y == '\\' ? 0 : static_cast<unsigned char>(*y);
-    if (cx != cy)
-      return cx < cy;
-    if (cx == 0)
-      return false;
-  }
+  return strcmp(a, b) < 0;
 }
 
 // A name's first eight bytes in the delivery order, padded with zeros, as
 // one number: numbers in order are names in order, and most comparisons of
 // a sort end there instead of in the names.
-uint64_t OrderPrefix(const char *stored) {
+uint64_t OrderPrefix(const char *name) {
   uint64_t key = 0;
   bool ended = false;
   for (int i = 0; i < 8; ++i) {
-    unsigned char c = ended ? 0 : DeliveryByte(stored[i]);
+    unsigned char c = ended ? 0 : DeliveryByte(name[i]);
     ended = c == 0;
     key = (key << 8) | c;
   }
@@ -199,60 +114,278 @@ uint64_t OrderPrefix(const char *stored) {
 
 struct SortEntry {
   uint64_t prefix;
-  size_t offset;
+  ListedEntry entry;
 };
 
-// Puts the stored names in delivery order: the dot entries, then the
-// rest sorted on their prefixes, the names themselves deciding only
-// between equal prefixes. Without memory for the prefixes, on the names.
-void SortForDelivery(SearchState *s) {
-  const char *base = s->names;
+// Puts the listed names in delivery order: the dot entries, then the rest
+// sorted on their prefixes, the names themselves deciding only between
+// equal prefixes. Without memory for the prefixes, on the names.
+void SortForDelivery(FolderNote *note) {
+  const char *base = note->names;
+  ListedEntry *e = note->entries;
   size_t dots = 0;
-  for (size_t i = 0; i < s->count; ++i)
-    if (IsDotEntry(base + s->offsets[i]))
-      std::swap(s->offsets[i], s->offsets[dots++]);
-  std::sort(s->offsets, s->offsets + dots, [base](size_t a, size_t b) {
-    return DeliveryBefore(base + a, base + b);
-  });
-  size_t rest = s->count - dots;
-  SortEntry *entries =
+  for (size_t i = 0; i < note->count; ++i)
+    if (IsDotName(base + e[i].offset))
+      std::swap(e[i], e[dots++]);
+  auto before = [base](const ListedEntry &a, const ListedEntry &b) {
+    return DeliveryBefore(base + a.offset, base + b.offset);
+  };
+  std::sort(e, e + dots, before);
+  size_t rest = note->count - dots;
+  SortEntry *keyed =
       rest > SIZE_MAX / sizeof(SortEntry)
           ? nullptr
           : static_cast<SortEntry *>(malloc(rest * sizeof(SortEntry)));
-  if (entries == nullptr) {
-    std::sort(s->offsets + dots, s->offsets + s->count,
-              [base](size_t a, size_t b) {
-                return DeliveryBefore(base + a, base + b);
-              });
+  if (keyed == nullptr) {
+    std::sort(e + dots, e + note->count, before);
     return;
   }
-  for (size_t i = 0; i < rest; ++i) {
-    size_t offset = s->offsets[dots + i];
-    entries[i].prefix = OrderPrefix(base + offset);
-    entries[i].offset = offset;
-  }
-  std::sort(entries, entries + rest,
-            [base](const SortEntry &a, const SortEntry &b) {
-              if (a.prefix != b.prefix)
-                return a.prefix < b.prefix;
-              return DeliveryBefore(base + a.offset, base + b.offset);
-            });
   for (size_t i = 0; i < rest; ++i)
-    s->offsets[dots + i] = entries[i].offset;
-  free(entries);
+    keyed[i] = {OrderPrefix(base + e[dots + i].offset), e[dots + i]};
+  std::sort(
+      keyed, keyed + rest, [base](const SortEntry &a, const SortEntry &b) {
+        if (a.prefix != b.prefix)
+          return a.prefix < b.prefix;
+        return DeliveryBefore(base + a.entry.offset, base + b.entry.offset);
+      });
+  for (size_t i = 0; i < rest; ++i)
+    e[dots + i] = keyed[i].entry;
+  free(keyed);
 }
 
-// Fills the find data of one stored entry, with its times and size when
-// they are known.
-void FillFound(const char *stored, const EntryFacts *facts,
-               WIN32_FIND_DATAA *fd) {
+bool NoteRegular(FolderNote *note, const char *name, size_t *cap) {
+  if (note->regularCount == *cap) {
+    size_t grown = *cap == 0 ? 256 : *cap * 2;
+    uint64_t *keys = static_cast<uint64_t *>(
+        grown > SIZE_MAX / sizeof(uint64_t)
+            ? nullptr
+            : realloc(note->regular, grown * sizeof(uint64_t)));
+    if (keys == nullptr)
+      return false;
+    note->regular = keys;
+    *cap = grown;
+  }
+  note->regular[note->regularCount++] = ListingKey(name);
+  return true;
+}
+
+bool AddListed(FolderNote *note, const char *name, unsigned char type) {
+  size_t len = strlen(name) + 1;
+  if (note->namesCap - note->namesUsed < len) {
+    size_t cap = note->namesCap == 0 ? 4096 : note->namesCap * 2;
+    while (cap - note->namesUsed < len)
+      cap *= 2;
+    char *grown = static_cast<char *>(realloc(note->names, cap));
+    if (grown == nullptr)
+      return false;
+    note->names = grown;
+    note->namesCap = cap;
+  }
+  if (note->count == note->cap) {
+    size_t cap = note->cap == 0 ? 64 : note->cap * 2;
+    ListedEntry *grown = static_cast<ListedEntry *>(
+        realloc(note->entries, cap * sizeof(ListedEntry)));
+    if (grown == nullptr)
+      return false;
+    note->entries = grown;
+    note->cap = cap;
+  }
+  memcpy(note->names + note->namesUsed, name, len);
+  note->entries[note->count++] = {note->namesUsed, type};
+  note->namesUsed += len;
+  return true;
+}
+
+// Reads the whole folder once: every name with its listed type, in
+// delivery order, and the keys of the regular files among them.
+int ListFolder(FolderNote *note) {
+  if (note->listed)
+    return 0;
+  if (note->dirFd < 0 || note->lookupOnly)
+    return EACCES;
+  int fd = openat(note->dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return errno;
+  DIR *dir = fdopendir(fd);
+  if (dir == nullptr) {
+    int error = errno;
+    close(fd);
+    return error;
+  }
+  int error = 0;
+  size_t regularCap = 0;
+  errno = 0;
+  while (struct dirent *entry = readdir(dir)) {
+    if (!AddListed(note, entry->d_name, entry->d_type)) {
+      error = ENOMEM;
+      break;
+    }
+    if (entry->d_type == DT_REG && !note->regularLost &&
+        !NoteRegular(note, entry->d_name, &regularCap))
+      note->regularLost = true;
+    errno = 0;
+  }
+  if (error == 0 && errno != 0)
+    error = errno;
+  closedir(dir);
+  if (error != 0) {
+    DropListing(note);
+    note->regularCount = 0;
+    return error;
+  }
+  if (note->regularLost)
+    note->regularCount = 0;
+  std::sort(note->regular, note->regular + note->regularCount);
+  SortForDelivery(note);
+  note->listed = true;
+  return 0;
+}
+
+// Whether the path the driver composes for a name, a directory prefix
+// followed by the name, leads the status query and the version service
+// back to this same entry. A '\' in a name reads as a separator, '*' and
+// '?' fail the status query, and a name listed without a prefix whose
+// second character is a colon reads as a drive: the search passes such
+// names over rather than have another file, or none, answer for them.
+bool Reachable(const char *name, bool bare) {
+  return strpbrk(name, "\\*?") == nullptr &&
+         !(bare && name[0] != '\0' && name[1] == ':');
+}
+
+// An entry's attributes, links followed for whether it is a directory (a
+// dangling link is a file): the listing's type says so for all but links
+// and file systems that leave the type unknown. False when it vanished
+// meanwhile.
+bool Attributes(const FolderNote *note, const char *name, unsigned char type,
+                DWORD *attributes) {
+  bool directory = type == DT_DIR;
+  bool link = type == DT_LNK;
+  if (type == DT_LNK || type == DT_UNKNOWN) {
+    EntryFacts facts;
+    if (LookUpEntryAt(note->dirFd, name, &facts) != 0)
+      return false;
+    directory = S_ISDIR(facts.st.st_mode);
+    link = facts.link;
+  }
+  *attributes =
+      (directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE) |
+      (link ? FILE_ATTRIBUTE_REPARSE_POINT : 0u);
+  return true;
+}
+
+bool AddPicked(SearchState *s, const char *name, DWORD attributes) {
+  if (s->count == s->cap) {
+    size_t cap = s->cap == 0 ? 64 : s->cap * 2;
+    Picked *grown =
+        static_cast<Picked *>(realloc(s->picked, cap * sizeof(Picked)));
+    if (grown == nullptr)
+      return false;
+    s->picked = grown;
+    s->cap = cap;
+  }
+  s->picked[s->count++] = {name, attributes};
+  return true;
+}
+
+// Picks the listed entries whose names the expression matches, in
+// delivery order. False when none could be kept.
+bool PickMatches(SearchState *s, const char *expression, bool bare) {
+  const FolderNote *note = s->folder;
+  for (size_t i = 0; i < note->count; ++i) {
+    const char *name = note->names + note->entries[i].offset;
+    DWORD attributes;
+    if ((note->atRoot && IsDotName(name)) ||
+        !MatchExpression(expression, name) || !Reachable(name, bare) ||
+        !Attributes(note, name, note->entries[i].type, &attributes))
+      continue;
+    if (!AddPicked(s, name, attributes))
+      break; // out of memory: deliver what has been picked
+  }
+  return s->count > 0;
+}
+
+// Delivers the one entry a lookup found, with what it is.
+bool PickFound(SearchState *s, const char *name, const EntryFacts &facts) {
+  size_t len = strlen(name);
+  if (len >= sizeof s->singleName)
+    return false;
+  memcpy(s->singleName, name, len + 1);
+  s->single = true;
+  s->singleFacts = facts;
+  DWORD attributes = (S_ISDIR(facts.st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                                                : FILE_ATTRIBUTE_ARCHIVE) |
+                     (facts.link ? FILE_ATTRIBUTE_REPARSE_POINT : 0u);
+  return AddPicked(s, s->singleName, attributes);
+}
+
+// The entry of a listed folder that differs from name only in ASCII case,
+// the first in byte order when there are several, never "." or "..".
+const char *ListedNoCase(const FolderNote *note, const char *name) {
+  const char *best = nullptr;
+  for (size_t i = 0; i < note->count; ++i) {
+    const char *listed = note->names + note->entries[i].offset;
+    if (!IsDotName(listed) && EqualNoCase(listed, name) &&
+        (best == nullptr || strcmp(listed, best) < 0))
+      best = listed;
+  }
+  return best;
+}
+
+// Finds the one entry a wildcard-free name designates: exact case first,
+// which needs only the right to search the folder (unless the caller has
+// just found nothing spelled so there); only a name that differs in case
+// from the disk needs the folder read.
+bool PickOne(SearchState *s, const char *name, bool bare, bool tryExact) {
+  if (!Reachable(name, bare))
+    return false; // no case variant differs in these characters
+  FolderNote *note = s->folder;
+  EntryFacts facts;
+  if (tryExact && LookUpEntryAt(note->dirFd, name, &facts) == 0)
+    return PickFound(s, name, facts);
+  if (note->listed) {
+    const char *best = ListedNoCase(note, name);
+    return best != nullptr && LookUpEntryAt(note->dirFd, best, &facts) == 0 &&
+           PickFound(s, best, facts);
+  }
+  int fd = openat(note->dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  DIR *dir = fdopendir(fd);
+  if (dir == nullptr) {
+    close(fd);
+    return false;
+  }
+  char best[256];
+  return FindNoCase(dir, name, best, sizeof best) &&
+         LookUpEntryAt(note->dirFd, best, &facts) == 0 &&
+         PickFound(s, best, facts);
+}
+
+SearchState *NewSearch(FolderNote *folder, bool owns) {
+  SearchState *s = static_cast<SearchState *>(calloc(1, sizeof(SearchState)));
+  if (s == nullptr) {
+    if (owns)
+      FreeFolderNote(folder);
+    return nullptr;
+  }
+  s->folder = folder;
+  s->ownsFolder = owns;
+  return s;
+}
+
+void FreeSearch(SearchState *s) {
+  if (s->ownsFolder)
+    FreeFolderNote(s->folder);
+  free(s->picked);
+  free(s);
+}
+
+// Fills the find data of one delivered entry, with its times and size
+// when they are known.
+void FillFound(const Picked &p, const EntryFacts *facts, WIN32_FIND_DATAA *fd) {
   memset(fd, 0, sizeof *fd);
-  size_t len = strlen(stored);
-  bool directory = len > 0 && stored[len - 1] == '\\';
-  if (directory)
-    --len;
-  fd->dwFileAttributes =
-      directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  bool directory = (p.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  fd->dwFileAttributes = p.attributes;
   if (facts == nullptr) {
     // No time known: one that no conversion accepts, so that the record's
     // calendar fields stay zero in every time zone.
@@ -267,111 +400,72 @@ void FillFound(const char *stored, const EntryFacts *facts,
     fd->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     fd->nFileSizeLow = static_cast<DWORD>(size);
   }
+  size_t len = strlen(p.name);
   if (len >= sizeof fd->cFileName)
     len = sizeof fd->cFileName - 1;
-  memcpy(fd->cFileName, stored, len);
+  memcpy(fd->cFileName, p.name, len);
   fd->cFileName[len] = '\0';
 }
 
 bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
   if (s->next >= s->count)
     return false;
-  const char *stored = s->names + s->offsets[s->next++];
-  FillFound(stored, s->haveFacts ? &s->facts : nullptr, fd);
+  const Picked &p = s->picked[s->next++];
+  FillFound(p, s->single ? &s->singleFacts : nullptr, fd);
   return true;
 }
 
-// Whether the path the driver composes for a name, the pattern's directory
-// prefix followed by the name, leads the status query and the version
-// service back to this same entry. A '\' in a name reads as a separator,
-// '*' and '?' fail the status query, and a name listed without a prefix
-// whose second character is a colon reads as a drive: the search passes
-// such names over rather than have another file, or none, answer for them.
-bool Reachable(const char *name, bool bare) {
-  return strpbrk(name, "\\*?") == nullptr &&
-         !(bare && name[0] != '\0' && name[1] == ':');
+HANDLE Deliver(SearchState *s, bool ok, WIN32_FIND_DATAA *findData) {
+  if (!ok || !DeliverNext(s, findData)) {
+    FreeSearch(s);
+    return INVALID_HANDLE_VALUE;
+  }
+  return s;
 }
 
-// Whether an entry is a directory, links followed (a dangling link is a
-// file): the listing's type says so for all but links and file systems
-// that leave the type unknown. False when it vanished meanwhile.
-bool TypeEntry(SearchState *s, const struct dirent *entry, bool *directory) {
-  switch (entry->d_type) {
-  case DT_DIR:
-    *directory = true;
-    return true;
-  case DT_LNK:
-  case DT_UNKNOWN: {
-    EntryFacts facts;
-    if (LookUpEntryAt(s->dirFd, entry->d_name, &facts) != 0)
-      return false;
-    *directory = S_ISDIR(facts.st.st_mode);
-    return true;
-  }
-  default:
-    *directory = false;
-    return true;
-  }
+// The root lists no "." or ".." entries, however a path reaches it.
+bool IsRoot(const struct stat &dir) {
+  struct stat root;
+  return stat("/", &root) == 0 && dir.st_dev == root.st_dev &&
+         dir.st_ino == root.st_ino;
 }
 
-// Collects the entries of dir whose names the expression matches.
-bool CollectMatches(SearchState *s, const char *expression, bool atRoot,
-                    bool bare) {
-  int fd = dup(s->dirFd);
-  if (fd < 0)
-    return false;
-  DIR *dir = fdopendir(fd);
-  if (dir == nullptr) {
-    close(fd);
-    return false;
+// Opens a folder into a note: for reading, or, where it may only be
+// searched, for looking names up.
+bool OpenNoteAt(FolderNote *note, int dirFd, const char *name, int extra) {
+  note->dirFd = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extra);
+  if (note->dirFd < 0 && errno == EACCES) {
+    note->dirFd =
+        openat(dirFd, name, kLookupOnly | O_DIRECTORY | O_CLOEXEC | extra);
+    note->lookupOnly = true;
   }
-  bool ok = true;
-  while (struct dirent *entry = readdir(dir)) {
-    if (atRoot && IsDotName(entry->d_name))
-      continue;
-    bool directory;
-    if (!MatchExpression(expression, entry->d_name) ||
-        !Reachable(entry->d_name, bare) || !TypeEntry(s, entry, &directory))
-      continue;
-    if (!AddName(s, entry->d_name, directory)) {
-      ok = false;
-      break;
-    }
-    if (entry->d_type == DT_REG)
-      NoteRegular(s, entry->d_name);
-  }
-  closedir(dir);
-  return ok;
+  struct stat st;
+  if (note->dirFd < 0 || fstat(note->dirFd, &st) != 0)
+    return false;
+  note->device = st.st_dev;
+  note->inode = st.st_ino;
+  note->atRoot = IsRoot(st);
+  return true;
 }
 
-// Adds the one entry a lookup found, with what it is.
-bool AddFound(SearchState *s, const char *name, const EntryFacts &facts) {
-  s->haveFacts = true;
-  s->facts = facts;
-  return AddName(s, name, S_ISDIR(facts.st.st_mode));
+// Keeps the entry a lookup found for the status query of its report.
+void NoteFound(FolderNote *note, const SearchState *s, const char *host) {
+  size_t len = strlen(host);
+  if (!s->single || len >= sizeof note->foundHost)
+    return;
+  note->haveFound = true;
+  memcpy(note->foundName, s->singleName, strlen(s->singleName) + 1);
+  memcpy(note->foundHost, host, len + 1);
+  note->foundFacts = s->singleFacts;
 }
 
-// Finds the one entry a wildcard-free name designates: exact case first,
-// which needs only the right to search the directory (unless the caller
-// has just found nothing spelled so there); only a name that differs in
-// case from the disk needs the directory read.
-bool CollectOne(SearchState *s, const char *name, bool bare, bool tryExact) {
-  if (!Reachable(name, bare))
-    return false; // no case variant differs in these characters
-  EntryFacts facts;
-  if (tryExact && LookUpEntryAt(s->dirFd, name, &facts) == 0)
-    return AddFound(s, name, facts);
-  int fd = openat(s->dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0)
-    return false;
-  DIR *dir = fdopendir(fd);
-  if (dir == nullptr) {
-    close(fd);
-    return false;
-  }
-  char best[256];
-  return FindNoCase(dir, name, best, sizeof best) &&
-         LookUpEntryAt(s->dirFd, best, &facts) == 0 && AddFound(s, best, facts);
+// Appends "/name" to a folder path into out ("name" alone for "."). False
+// when it does not fit.
+bool JoinHost(const char *dir, const char *name, char *out, size_t size) {
+  int n = strcmp(dir, ".") == 0   ? snprintf(out, size, "%s", name)
+          : strcmp(dir, "/") == 0 ? snprintf(out, size, "/%s", name)
+                                  : snprintf(out, size, "%s/%s", dir, name);
+  return n >= 0 && static_cast<size_t>(n) < size;
 }
 
 // "." or a run of ".." names the working directory or one of its
@@ -420,101 +514,154 @@ bool AncestorEntry(const char *normal, char *parent, size_t parentSize,
   return found;
 }
 
-// The root lists no "." or ".." entries, however a path reaches it.
-bool IsRoot(int dirFd) {
-  struct stat dir, root;
-  return fstat(dirFd, &dir) == 0 && stat("/", &root) == 0 &&
-         dir.st_dev == root.st_dev && dir.st_ino == root.st_ino;
+// A search for a name without wildcards: its entry looked up as spelled
+// in the one call the common case needs, or, in a folder found otherwise
+// or spelled otherwise on disk, found by reading the folder.
+bool SearchName(SearchState *s, const char *pattern, bool bare) {
+  FolderNote *note = s->folder;
+  char normal[kHostPathMax];
+  char dirPath[kHostPathMax];
+  char name[kHostPathMax];
+  // A last component that trims away leaves nothing to search for.
+  if (NormalisePath(pattern, true, normal, sizeof normal) != 0 ||
+      strcmp(normal, "/") == 0)
+    return false;
+  bool tryExact = true;
+  if (HasLastComponent(normal)) {
+    char parent[kHostPathMax];
+    const char *last = SplitLast(normal, parent, sizeof parent);
+    if (strlen(last) >= sizeof name || !Reachable(last, bare))
+      return false;
+    EntryFacts facts;
+    if (LookUpEntry(normal, &facts) == 0) {
+      // Spelled as on disk: the one lookup answers the search, and the
+      // status query of the report that follows.
+      if (!PickFound(s, last, facts))
+        return false;
+      NoteFound(note, s, normal);
+      return true;
+    }
+    memcpy(name, last, strlen(last) + 1);
+    if (ResolveFolder(parent, dirPath, sizeof dirPath) != 0)
+      return false;
+    // In the folder as typed, the lookup has just found nothing.
+    tryExact = strcmp(dirPath, parent) != 0;
+  } else if (!AncestorEntry(normal, dirPath, sizeof dirPath, name,
+                            sizeof name)) {
+    return false;
+  }
+  note->dirFd = open(dirPath, kLookupOnly | O_DIRECTORY | O_CLOEXEC);
+  note->lookupOnly = true;
+  char host[kHostPathMax];
+  if (note->dirFd < 0 || !PickOne(s, name, bare, tryExact))
+    return false;
+  if (JoinHost(dirPath, s->singleName, host, sizeof host))
+    NoteFound(note, s, host);
+  return true;
+}
+
+// A search for a pattern: its folder listed once, the matches picked.
+bool SearchPattern(SearchState *s, const char *pattern, const char *last,
+                   bool bare) {
+  char head[kHostPathMax];
+  char normal[kHostPathMax];
+  char dirPath[kHostPathMax];
+  char expression[kHostPathMax];
+  size_t headLen = static_cast<size_t>(last - pattern);
+  if (headLen >= sizeof head || strlen(last) >= sizeof expression ||
+      (headLen == 0 && HasDrivePrefix(pattern)))
+    return false;
+  // Only the directory part is a path; the component is an expression.
+  memcpy(head, pattern, headLen);
+  head[headLen] = '\0';
+  if (headLen == 0)
+    memcpy(head, ".", 2);
+  if (NormalisePath(head, false, normal, sizeof normal) != 0 ||
+      ResolveFolder(normal, dirPath, sizeof dirPath) != 0 ||
+      !OpenNoteAt(s->folder, AT_FDCWD, dirPath, 0) ||
+      ListFolder(s->folder) != 0)
+    return false;
+  RewritePattern(last, expression, sizeof expression);
+  return PickMatches(s, expression, bare);
 }
 
 } // namespace
 
+uint64_t ListingKey(const char *name) {
+  // The status queries come in the order of the list, which is close to
+  // name order: led by the name's first three bytes, case folded, the
+  // sorted keys of successive queries lie side by side, so that a binary
+  // search over a large folder's keys mostly finds them in the cache. The
+  // rest is 40 bits of FNV-1a over the whole name: two names that begin
+  // alike share a key by a chance of about 2^-40, and a name that shares
+  // one with a listed file at worst has the status query open it first,
+  // which it undoes when the entry is no regular file.
+  uint64_t h = 0xcbf29ce484222325ull;
+  uint64_t lead = 0;
+  size_t i = 0;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name);
+       *p != '\0'; ++p, ++i) {
+    h = (h ^ *p) * 0x100000001b3ull;
+    if (i < 3)
+      lead |= static_cast<uint64_t>(FoldAscii(*p)) << (16 - 8 * i);
+  }
+  return (lead << 40) | (h >> 24);
+}
+
+bool ListedAsRegular(const FolderNote *note, const char *name) {
+  return note->regularCount > 0 &&
+         std::binary_search(note->regular, note->regular + note->regularCount,
+                            ListingKey(name));
+}
+
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
-  // A new expansion: what the calls before found counts no more.
-  ForgetEverything();
   size_t len = strlen(pattern);
   // An empty last component (a trailing separator, a root) finds nothing.
   if (len == 0 || IsPathSeparator(pattern[len - 1]))
     return INVALID_HANDLE_VALUE;
-  const char *lastSep = pattern + len;
-  while (lastSep > pattern && !IsPathSeparator(lastSep[-1]))
-    --lastSep;
-  const char *typedLast = lastSep;
-  bool wild = HasWildcards(typedLast);
-  bool bare = typedLast == pattern; // names are composed without a prefix
-
-  SearchState *s = NewSearch();
+  const char *last = pattern + len;
+  while (last > pattern && !IsPathSeparator(last[-1]))
+    --last;
+  bool bare = last == pattern; // names are composed without a prefix
+  FolderNote *note = NewNote();
+  SearchState *s = note == nullptr ? nullptr : NewSearch(note, true);
   if (s == nullptr)
     return INVALID_HANDLE_VALUE;
-  char normal[kHostPathMax];
-  char dirPath[kHostPathMax];
-  char expression[kHostPathMax];
+  bool ok = HasWildcards(last) ? SearchPattern(s, pattern, last, bare)
+                               : SearchName(s, pattern, bare);
+  return Deliver(s, ok, findData);
+}
+
+HANDLE FindFirstFileAt(FolderNote *folder, LPCSTR component, bool bare,
+                       WIN32_FIND_DATAA *findData) {
+  if (folder == nullptr || component[0] == '\0')
+    return INVALID_HANDLE_VALUE;
+  SearchState *s = NewSearch(folder, false);
+  if (s == nullptr)
+    return INVALID_HANDLE_VALUE;
   bool ok;
-  if (wild) {
-    // Only the directory part is a path; the component is an expression.
-    char head[kHostPathMax];
-    size_t headLen = static_cast<size_t>(typedLast - pattern);
-    ok = headLen < sizeof head && strlen(typedLast) < sizeof expression &&
-         !(headLen == 0 && HasDrivePrefix(pattern));
+  if (HasWildcards(component)) {
+    char expression[kHostPathMax];
+    ok = strlen(component) < sizeof expression && ListFolder(folder) == 0;
     if (ok) {
-      memcpy(head, pattern, headLen);
-      head[headLen] = '\0';
-      if (headLen == 0)
-        memcpy(head, ".", 2);
-      ok = NormalisePath(head, false, normal, sizeof normal) == 0 &&
-           ResolveFolder(normal, dirPath, sizeof dirPath) == 0;
-    }
-    if (ok) {
-      RewritePattern(typedLast, expression, sizeof expression);
-      s->dirFd = open(dirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      ok = s->dirFd >= 0 &&
-           CollectMatches(s, expression, IsRoot(s->dirFd), bare);
-    }
-    if (ok)
-      SortForDelivery(s);
-    // Only a folder found as typed: the status query then composes the
-    // same host paths that were listed.
-    if (ok && !s->regularLost && strcmp(dirPath, normal) == 0) {
-      KeepListing(normal, s->regular, s->regularCount);
-      s->regular = nullptr;
-      s->regularCount = s->regularCap = 0;
+      RewritePattern(component, expression, sizeof expression);
+      ok = PickMatches(s, expression, bare);
     }
   } else {
-    // A last component that trims away leaves nothing to search for.
-    ok = NormalisePath(pattern, true, normal, sizeof normal) == 0 &&
-         strcmp(normal, "/") != 0;
-    bool tryExact = true;
-    if (ok && HasLastComponent(normal)) {
-      char parent[kHostPathMax];
-      const char *name = SplitLast(normal, parent, sizeof parent);
-      ok = strlen(name) < sizeof expression && Reachable(name, bare);
-      EntryFacts facts;
-      if (ok && LookUpEntry(normal, &facts) == 0) {
-        // Spelled as on disk: the one lookup answers the search, and the
-        // status query that the driver asks next for the same entry.
-        ok = AddFound(s, name, facts);
-        if (ok)
-          KeepEntry(normal, facts);
-      } else if (ok) {
-        memcpy(expression, name, strlen(name) + 1);
-        ok = ResolveFolder(parent, dirPath, sizeof dirPath) == 0;
-        // In the folder as typed, the lookup has just found nothing.
-        tryExact = ok && strcmp(dirPath, parent) != 0;
-      }
-    } else if (ok) {
-      ok = AncestorEntry(normal, dirPath, sizeof dirPath, expression,
-                         sizeof expression);
-    }
-    if (ok && s->count == 0) {
-      s->dirFd = open(dirPath, kLookupOnly | O_DIRECTORY | O_CLOEXEC);
-      ok = s->dirFd >= 0 && CollectOne(s, expression, bare, tryExact);
+    // The Windows reading of a last component: trailing dots and spaces
+    // are no part of the name.
+    char name[kHostPathMax];
+    size_t len = strlen(component);
+    while (len > 0 && (component[len - 1] == '.' || component[len - 1] == ' '))
+      --len;
+    ok = len > 0 && len < sizeof name;
+    if (ok) {
+      memcpy(name, component, len);
+      name[len] = '\0';
+      ok = !IsDotName(name) && PickOne(s, name, bare, true);
     }
   }
-  if (!ok || !DeliverNext(s, findData)) {
-    FreeSearch(s);
-    return INVALID_HANDLE_VALUE;
-  }
-  return s;
+  return Deliver(s, ok, findData);
 }
 
 BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA *findData) {
@@ -528,4 +675,77 @@ BOOL FindClose(HANDLE search) {
     return 0;
   FreeSearch(static_cast<SearchState *>(search));
   return 1;
+}
+
+FolderNote *TakeFolderNote(HANDLE search) {
+  if (search == INVALID_HANDLE_VALUE || search == nullptr)
+    return nullptr;
+  SearchState *s = static_cast<SearchState *>(search);
+  if (!s->ownsFolder)
+    return nullptr;
+  // The delivered names live in the listing: nothing more is delivered.
+  s->next = s->count;
+  s->ownsFolder = false;
+  FolderNote *note = s->folder;
+  // The reports need the descriptor and the keys, not the names, which
+  // the match list holds by now.
+  DropListing(note);
+  if (note->regularCount != 0)
+    if (uint64_t *fitted = static_cast<uint64_t *>(
+            realloc(note->regular, note->regularCount * sizeof(uint64_t))))
+      note->regular = fitted;
+  return note;
+}
+
+void FreeFolderNote(FolderNote *note) {
+  if (note == nullptr)
+    return;
+  if (note->dirFd >= 0)
+    close(note->dirFd);
+  DropListing(note);
+  free(note->regular);
+  free(note);
+}
+
+FolderNote *OpenFolderNote(const char *path, int *error) {
+  char normal[kHostPathMax];
+  char dirPath[kHostPathMax];
+  *error = ENOENT;
+  if (NormalisePath(path[0] == '\0' ? "." : path, false, normal,
+                    sizeof normal) != 0 ||
+      ResolveFolder(normal, dirPath, sizeof dirPath) != 0)
+    return nullptr;
+  FolderNote *note = NewNote();
+  if (note == nullptr) {
+    *error = ENOMEM;
+    return nullptr;
+  }
+  if (!OpenNoteAt(note, AT_FDCWD, dirPath, 0)) {
+    *error = errno;
+    FreeFolderNote(note);
+    return nullptr;
+  }
+  return note;
+}
+
+FolderNote *OpenSubfolderNote(const FolderNote *parent, const char *name,
+                              const char *, int *error) {
+  FolderNote *note = NewNote();
+  if (note == nullptr) {
+    *error = ENOMEM;
+    return nullptr;
+  }
+  if (!OpenNoteAt(note, parent->dirFd, name, O_NOFOLLOW)) {
+    // A link in the folder's place: no longer the folder that was listed.
+    *error = errno == ELOOP ? ENOTDIR : errno;
+    FreeFolderNote(note);
+    return nullptr;
+  }
+  return note;
+}
+
+int ReadFolderNote(FolderNote *folder) { return ListFolder(folder); }
+
+bool IsSameFolder(const FolderNote *a, const FolderNote *b) {
+  return a->device == b->device && a->inode == b->inode;
 }

@@ -5,8 +5,6 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include "posix_recall.h"
-
 namespace {
 
 // A path being built: absolute ("/", "/a/b") or relative ("", "a/b",
@@ -118,7 +116,8 @@ int LookUpEntryAt(int dirFd, const char *name, EntryFacts *facts) {
   if (fstatat(dirFd, name, &facts->st, AT_SYMLINK_NOFOLLOW) != 0)
     return -1;
   facts->dangling = false;
-  if (S_ISLNK(facts->st.st_mode)) {
+  facts->link = S_ISLNK(facts->st.st_mode);
+  if (facts->link) {
     struct stat target;
     if (fstatat(dirFd, name, &target, 0) == 0)
       facts->st = target;
@@ -270,15 +269,7 @@ int ResolvePath(const char *normalised, char *out, size_t outSize) {
 }
 
 int ResolveFolder(const char *normalised, char *out, size_t outSize) {
-  if (RecallFolder(normalised, out, outSize))
-    return 0;
-  if (ResolvePath(normalised, out, outSize) != 0)
-    return -1;
-  // Kept only when found in another case: the exact spelling costs one
-  // lookup, and a folder that exists exactly always wins.
-  if (strcmp(out, normalised) != 0)
-    KeepFolder(normalised, out);
-  return 0;
+  return ResolvePath(normalised, out, outSize);
 }
 
 namespace {

@@ -34,6 +34,7 @@ bool FindNoCase(DIR *dir, const char *name, char *found, size_t foundSize);
 struct EntryFacts {
   struct stat st;
   bool dangling; // a link that leads nowhere: st is the link's own
+  bool link;     // the entry itself is a symbolic link
 };
 
 // Looks an entry up in one call unless it is a link: lstat, then stat for
@@ -65,9 +66,8 @@ bool HasLastComponent(const char *normalised);
 // disk. Returns 0, or -1 when some component names nothing.
 int ResolvePath(const char *normalised, char *out, size_t outSize);
 
-// ResolvePath for a folder, once per expansion: a folder found in another
-// case than the one typed is kept, so that the files listed in it are not
-// each paid for with a read of its parent.
+// ResolvePath for a folder. Once per search: the files a search lists are
+// opened through the folder it holds, not by their paths.
 int ResolveFolder(const char *normalised, char *out, size_t outSize);
 
 // Finds the entry that the status query and the version service read for

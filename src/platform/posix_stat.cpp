@@ -3,15 +3,15 @@
 // separator fails except at the root, so does an entry whose times cannot
 // be converted to local calendar time, and anything that is neither a
 // directory nor a regular file reports as a character device.
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform.h"
-#include "posix_open.h"
 #include "posix_path.h"
-#include "posix_recall.h"
+#include "posix_record.h"
 #include "posix_time.h"
 
 namespace {
@@ -39,49 +39,93 @@ bool Queryable(const char *path) {
   return len < 2 || !IsPathSeparator(path[len - 1]) || path[len - 2] == ':';
 }
 
-// A file that the listing just called regular is opened rather than
-// stat-ed: the open file answers the status query, and the version service
-// that reads it next needs neither to open nor to stat it again. Only such
-// a file: opening whatever a path names could start a device. Not through
-// a link, and only while it is still a regular file; anything else (it
-// cannot be read, or it changed since the listing) goes the usual way.
-// Returns the descriptor, or -1.
-int OpenListed(const char *entry, EntryFacts *facts) {
-  facts->dangling = false;
-  return OpenRegularEntry(entry, O_NOFOLLOW, &facts->st);
+// Finds the entry through what the listing that delivered its name knows:
+// the entry its lookup found, or the folder it holds. A file the listing
+// called regular is opened rather than looked up: the open file answers
+// the status query, and the version service that reads it next needs
+// neither to open nor to stat it again. Only such a file: opening whatever
+// a name designates could start a device. Not through a link, and only
+// while it is still a regular file; anything else (it cannot be read, or
+// it changed since the listing) is looked up in the folder. False when the
+// listing knows nothing of the name.
+bool FindListed(FileRecord *record, EntryFacts *facts) {
+  const FolderNote *note = record->folder;
+  FileState *state = record->state;
+  if (note == nullptr || record->name == nullptr)
+    return false;
+  if (note->haveFound && strcmp(note->foundName, record->name) == 0) {
+    *facts = note->foundFacts;
+    state->where = kWhereHost;
+    memcpy(state->host, note->foundHost, strlen(note->foundHost) + 1);
+    return true;
+  }
+  if (note->dirFd < 0)
+    return false;
+  if (ListedAsRegular(note, record->name)) {
+    int fd = OpenRegularAt(note->dirFd, record->name, O_NOFOLLOW, &facts->st);
+    if (fd >= 0) {
+      facts->dangling = facts->link = false;
+      state->fd = fd;
+      state->size = static_cast<uint64_t>(facts->st.st_size);
+      state->where = kWhereFolder;
+      return true;
+    }
+  }
+  if (LookUpEntryAt(note->dirFd, record->name, facts) != 0)
+    return false;
+  state->where = kWhereFolder;
+  return true;
+}
+
+// Finds the entry by the path: as spelled first, in the one call the
+// common case needs; only when nothing is spelled so does the Windows
+// reading of it count.
+bool FindByPath(FileRecord *record, EntryFacts *facts) {
+  FileState *state = record->state;
+  if (NormalisePath(record->path, false, state->host, sizeof state->host) != 0)
+    return false;
+  if (LookUpEntry(state->host, facts) != 0 &&
+      LocateUnspelled(record->path, state->host, sizeof state->host, facts) !=
+          0)
+    return false;
+  state->where = kWhereHost;
+  return true;
 }
 
 } // namespace
 
-int QueryFileMode(const char *path, unsigned *mode) {
-  // The path as spelled first, in the one call the common case needs (none
-  // when the search has just looked the same entry up); only when nothing
-  // is spelled so does the Windows reading of it count. What was kept for
-  // this query is used now or never.
-  char entry[kHostPathMax];
-  bool queryable =
-      Queryable(path) && NormalisePath(path, false, entry, sizeof entry) == 0;
+int QueryRecordMode(FileRecord *record, unsigned *mode) {
+  FileState *state = record->state;
+  if (state == nullptr || !Queryable(record->path))
+    return -1;
+  // A query asked again starts afresh.
+  if (state->fd >= 0)
+    close(state->fd);
+  state->fd = -1;
+  state->where = kWhereUnknown;
+  state->located = state->described = false;
   EntryFacts facts;
-  bool known = queryable && TakeEntry(entry, &facts);
-  ForgetAnswers();
-  if (!queryable)
+  if (!FindListed(record, &facts) && !FindByPath(record, &facts)) {
+    state->where = kWhereUnknown;
     return -1;
-  int fd = -1;
-  if (!known && ListedAsRegular(entry))
-    known = (fd = OpenListed(entry, &facts)) >= 0;
-  if (!known &&
-      (InFolderFoundOtherwise(entry) || LookUpEntry(entry, &facts) != 0) &&
-      LocateUnspelled(path, entry, sizeof entry, &facts) != 0)
-    return -1;
-  // The version service reads this path next: it opens what was found here
-  // rather than look for it again.
-  KeepLocation(path, entry);
-  int result = ModeOf(facts, mode);
-  if (fd >= 0) {
-    if (result == 0)
-      KeepOpenFile(path, fd, static_cast<uint64_t>(facts.st.st_size));
-    else
-      close(fd);
   }
+  int result = ModeOf(facts, mode);
+  if (result != 0 && state->fd >= 0) {
+    close(state->fd);
+    state->fd = -1;
+  }
+  return result;
+}
+
+int QueryFileMode(const char *path, unsigned *mode) {
+  char copy[kHostPathMax];
+  size_t len = strlen(path);
+  if (len >= sizeof copy)
+    return -1;
+  memcpy(copy, path, len + 1);
+  FileRecord record;
+  OpenFileRecord(&record, copy, nullptr, nullptr);
+  int result = QueryRecordMode(&record, mode);
+  CloseFileRecord(&record);
   return result;
 }

@@ -1,7 +1,7 @@
 // The version-information service over a POSIX file system: the file is
-// opened as the status query and the search name it, read with bounded
-// preads (headers, the resource directory path, the resource itself), and
-// laid out as Windows lays out the block it returns.
+// opened where the status query found it, read with bounded preads
+// (headers, the resource directory path, the resource itself), and laid
+// out as Windows lays out the block it returns.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -9,161 +9,200 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <new>
+
 #include "byte_source.h"
 #include "exe_locate.h"
 #include "platform.h"
-#include "posix_open.h"
 #include "posix_path.h"
-#include "posix_recall.h"
+#include "posix_record.h"
 #include "version_block.h"
 
 namespace {
 
-// Opens a regular file for reading.
-int OpenRegular(const char *path, uint64_t *size) {
-  // The entry the status query has just found for the path; otherwise the
-  // path as spelled first, in the one call the common case needs, and only
-  // when nothing is spelled so the Windows reading of it (a dangling link
-  // spelled so is found again, and stays unreadable).
-  char entry[kHostPathMax];
-  int fd = TakeOpenFile(path, size);
-  bool located = TakeLocation(path, entry, sizeof entry);
-  ForgetAnswers();
-  if (fd >= 0)
-    return fd; // opened and found regular by the status query just now
-  struct stat st;
-  if (located) {
-    fd = OpenRegularEntry(entry, 0, &st);
+void CloseOpenFile(FileState *state) {
+  if (state->fd >= 0)
+    close(state->fd);
+  state->fd = -1;
+  state->located = false;
+}
+
+// Opens the record's file and finds its version resource, noting the
+// image description on the way when the record asks for it. The file
+// stays open in the record for the read that follows.
+bool Locate(FileRecord *record) {
+  FileState *state = record->state;
+  uint64_t size;
+  int fd = OpenRecordFile(record, &size);
+  if (fd < 0)
+    return false;
+  state->fd = fd;
+  InitFileSource(&state->src, fd, size, state->windows, 2);
+  int found;
+  if (record->describe) {
+    found = LocateAndDescribe(&state->src, &state->resource, &state->info,
+                              &state->languages);
+    state->described = true;
   } else {
-    if (NormalisePath(path, false, entry, sizeof entry) != 0)
+    found = LocateVersionResource(&state->src, &state->resource);
+  }
+  if (found != 0) {
+    CloseOpenFile(state);
+    return false;
+  }
+  state->located = true;
+  return true;
+}
+
+// Copies a record's path into a buffer of its own, for the path forms of
+// the services.
+bool CopyPath(const char *path, char *copy, size_t size) {
+  size_t len = path == nullptr ? size : strlen(path);
+  if (len >= size)
+    return false;
+  memcpy(copy, path, len + 1);
+  return true;
+}
+
+} // namespace
+
+void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
+                    const char *name) {
+  record->path = path;
+  record->folder = folder;
+  record->name = name;
+  record->describe = false;
+  // Headers, windows and a host path: too large for every caller's stack.
+  record->state = new (std::nothrow) FileState();
+  if (record->state != nullptr)
+    record->state->fd = -1;
+}
+
+void CloseFileRecord(FileRecord *record) {
+  if (record->state != nullptr)
+    CloseOpenFile(record->state);
+  delete record->state;
+  record->state = nullptr;
+}
+
+int OpenRegularAt(int dirFd, const char *name, int extraFlags,
+                  struct stat *st) {
+  int fd;
+  do
+    fd = openat(dirFd, name,
+                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | extraFlags);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    return -1;
+  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_size < 0) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+int OpenRecordFile(FileRecord *record, uint64_t *size) {
+  FileState *state = record->state;
+  if (state->fd >= 0) {
+    // Opened and found regular by the status query just now.
+    int fd = state->fd;
+    state->fd = -1;
+    state->located = false;
+    *size = state->size;
+    return fd;
+  }
+  struct stat st;
+  int fd = -1;
+  switch (state->where) {
+  case kWhereFolder:
+    fd = OpenRegularAt(record->folder->dirFd, record->name, 0, &st);
+    break;
+  case kWhereHost:
+    fd = OpenRegularAt(AT_FDCWD, state->host, 0, &st);
+    break;
+  case kWhereUnknown:
+    // The path as spelled first, in the one call the common case needs, and
+    // only when nothing is spelled so the Windows reading of it (a dangling
+    // link spelled so is found again, and stays unreadable).
+    if (NormalisePath(record->path, false, state->host, sizeof state->host) !=
+        0)
       return -1;
-    fd = OpenRegularEntry(entry, 0, &st);
+    fd = OpenRegularAt(AT_FDCWD, state->host, 0, &st);
     if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
-      if (LocateEntry(path, entry, sizeof entry) != 0)
+      if (LocateEntry(record->path, state->host, sizeof state->host) != 0)
         return -1;
-      fd = OpenRegularEntry(entry, 0, &st);
+      fd = OpenRegularAt(AT_FDCWD, state->host, 0, &st);
     }
+    break;
   }
   if (fd >= 0)
     *size = static_cast<uint64_t>(st.st_size);
   return fd;
 }
 
-// An open file and the reader's windows on it: one keeps the headers and
-// the section table while the other follows the resource directory to the
-// resource. The windows are large, so the whole lives on the heap.
-struct OpenFile {
-  ByteSource src;
-  FileWindow windows[2];
-};
-
-// The last released OpenFile, for the next file: one is in use at a time.
-OpenFile *gSpareFile = nullptr;
-
-void Release(OpenFile *f) {
-  close(f->src.fd);
-  if (gSpareFile == nullptr)
-    gSpareFile = f;
-  else
-    free(f);
-}
-
-// Finds the resource.
-int Locate(const char *path, OpenFile **file, VersionResource *res) {
-  uint64_t size;
-  int fd = OpenRegular(path, &size);
-  if (fd < 0)
-    return -1;
-  OpenFile *f = gSpareFile;
-  gSpareFile = nullptr;
-  if (f == nullptr)
-    f = static_cast<OpenFile *>(malloc(sizeof(OpenFile)));
-  if (f == nullptr) {
-    close(fd);
-    return -1;
-  }
-  InitFileSource(&f->src, fd, size, f->windows, 2);
-  if (LocateNoting(path, &f->src, res) != 0) {
-    Release(f);
-    return -1;
-  }
-  *file = f;
-  return 0;
-}
-
-// The size query and the read that follows it name the same file: the
-// file found by the first stays open for the second, so it is neither
-// searched, opened nor parsed twice. One entry; a later size query, or a
-// read of another path, drops it.
-struct Pending {
-  char path[kHostPathMax];
-  OpenFile *file;
-  VersionResource res;
-};
-Pending gPending = {{0}, nullptr, {0, 0, 0}};
-
-void DropPending() {
-  if (gPending.file != nullptr)
-    Release(gPending.file);
-  gPending.file = nullptr;
-  gPending.path[0] = '\0';
-}
-
-} // namespace
-
-DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {
-  DropPending();
+DWORD GetRecordVersionInfoSize(FileRecord *record, LPDWORD handle) {
   if (handle != nullptr)
     *handle = 0;
-  if (path == nullptr) {
-    ForgetAnswers();
+  FileState *state = record->state;
+  if (state == nullptr)
     return 0;
-  }
-  OpenFile *file;
-  VersionResource res;
-  if (Locate(path, &file, &res) != 0)
+  if (state->located)
+    CloseOpenFile(state); // asked again: located afresh
+  if (!Locate(record))
     return 0;
   uint16_t blockLength = 0;
   DWORD size = 0;
-  if (ReadLe16(&file->src, res.offset, &blockLength))
-    size = static_cast<DWORD>(
-        VersionBufferSize(res.format, res.size, blockLength));
-  size_t len = strlen(path);
-  if (size == 0 || len >= sizeof gPending.path) {
-    Release(file);
-    return size;
-  }
-  memcpy(gPending.path, path, len + 1);
-  gPending.file = file;
-  gPending.res = res;
+  if (ReadLe16(&state->src, state->resource.offset, &blockLength))
+    size = static_cast<DWORD>(VersionBufferSize(
+        state->resource.format, state->resource.size, blockLength));
+  if (size == 0)
+    CloseOpenFile(state);
+  return size;
+}
+
+BOOL GetRecordVersionInfo(FileRecord *record, DWORD handle, DWORD length,
+                          LPVOID data) {
+  (void)handle;
+  FileState *state = record->state;
+  if (state == nullptr || data == nullptr)
+    return 0;
+  // The file the size query located stays open for this read; without
+  // one, the file is found again.
+  if (!state->located && !Locate(record))
+    return 0;
+  const VersionResource &res = state->resource;
+  size_t copied = res.size < length ? res.size : length;
+  unsigned char *buffer = static_cast<unsigned char *>(data);
+  bool ok = ReadAt(&state->src, res.offset, buffer, copied);
+  CloseOpenFile(state);
+  if (!ok)
+    return 0;
+  return PrepareVersionBlock(buffer, length, copied) ? 1 : 0;
+}
+
+DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {
+  if (handle != nullptr)
+    *handle = 0;
+  char copy[kHostPathMax];
+  if (!CopyPath(path, copy, sizeof copy))
+    return 0;
+  FileRecord record;
+  OpenFileRecord(&record, copy, nullptr, nullptr);
+  DWORD size = GetRecordVersionInfoSize(&record, handle);
+  CloseFileRecord(&record);
   return size;
 }
 
 BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length, LPVOID data) {
-  (void)handle;
-  if (path == nullptr || data == nullptr) {
-    DropPending();
+  char copy[kHostPathMax];
+  if (!CopyPath(path, copy, sizeof copy))
     return 0;
-  }
-  OpenFile *file;
-  VersionResource res;
-  if (gPending.file != nullptr && strcmp(gPending.path, path) == 0) {
-    file = gPending.file;
-    res = gPending.res;
-    gPending.file = nullptr;
-    gPending.path[0] = '\0';
-  } else {
-    DropPending();
-    if (Locate(path, &file, &res) != 0)
-      return 0;
-  }
-  size_t copied = res.size < length ? res.size : length;
-  unsigned char *buffer = static_cast<unsigned char *>(data);
-  bool ok = ReadAt(&file->src, res.offset, buffer, copied);
-  Release(file);
-  if (!ok)
-    return 0;
-  return PrepareVersionBlock(buffer, length, copied) ? 1 : 0;
+  FileRecord record;
+  OpenFileRecord(&record, copy, nullptr, nullptr);
+  BOOL ok = GetRecordVersionInfo(&record, handle, length, data);
+  CloseFileRecord(&record);
+  return ok;
 }
 
 BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
@@ -185,24 +224,4 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
   *value = found;
   *length = foundLength;
   return 1;
-}
-
-int OpenRegularEntry(const char *hostPath, int extraFlags, struct stat *st) {
-  int fd;
-  do
-    fd = open(hostPath,
-              O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | extraFlags);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0)
-    return -1;
-  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_size < 0) {
-    close(fd);
-    errno = EINVAL;
-    return -1;
-  }
-  return fd;
-}
-
-int OpenRegularFile(const char *path, uint64_t *size) {
-  return OpenRegular(path, size);
 }

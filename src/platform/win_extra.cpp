@@ -96,16 +96,15 @@ void QueryVersionValuesA(void *block, const char *parentPath,
   }
 }
 
-// The system's version library reads the file on its own: nothing to share.
-void ExpectImageDescription(const char *) {}
-
-int QueryImageDescription(const char *path, ImageInfo *info,
-                          std::vector<uint16_t> *languages) {
+int QueryRecordDescription(FileRecord *record, ImageInfo *info,
+                           std::vector<uint16_t> *languages) {
   info->kind = kKindUnknown;
   info->machine = 0;
   languages->clear();
+  // The system's version library reads the file on its own: nothing to
+  // share, the headers are read here.
   HANDLE handle =
-      CreateFileA(path, GENERIC_READ,
+      CreateFileA(record->path, GENERIC_READ,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
@@ -121,24 +120,15 @@ int QueryImageDescription(const char *path, ImageInfo *info,
     CloseHandle(handle);
     return -1;
   }
-  // The reader's window is 8 KiB: on the heap, not the stack.
+  // The reader's window: on the heap, not the stack.
   FileWindow *window = static_cast<FileWindow *>(malloc(sizeof(FileWindow)));
   int result = -1;
   if (window != nullptr) {
-    ByteSource source;
-    ByteSource *src = &source;
-    InitFileSource(src, fd, static_cast<uint64_t>(size.QuadPart), window);
-    result = ReadImageInfo(src, info);
-    if (result == 0 && (info->kind == kKindPe32 || info->kind == kKindPe32Plus))
-      ListVersionLanguages(src, languages);
+    ByteSource src;
+    InitFileSource(&src, fd, static_cast<uint64_t>(size.QuadPart), window);
+    result = DescribeImage(&src, info, languages);
     free(window);
   }
   _close(fd); // closes the handle too
   return result;
-}
-
-bool IsLinkOrReparsePoint(const char *path) {
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }

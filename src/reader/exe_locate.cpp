@@ -359,3 +359,13 @@ int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages) {
   ListLanguageEntries(src, root + languageDir, languages);
   return 0;
 }
+
+int DescribeImage(ByteSource *src, ImageInfo *info,
+                  std::vector<uint16_t> *languages) {
+  languages->clear();
+  if (ReadImageInfo(src, info) != 0)
+    return -1;
+  if (info->kind == kKindPe32 || info->kind == kKindPe32Plus)
+    ListVersionLanguages(src, languages);
+  return 0;
+}

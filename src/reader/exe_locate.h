@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "image_info.h"
 
 enum ImageFormat {
   kImagePe = 1, // PE32 or PE32+: a resource in the 32-bit (Unicode) layout
@@ -26,20 +27,6 @@ struct VersionResource {
 // resource that can be read whole; a malformed file is simply a -1.
 int LocateVersionResource(ByteSource *src, VersionResource *res);
 
-// What the headers say the file is, whatever its resources hold.
-enum ImageKind {
-  kKindUnknown = 0,
-  kKindPe32 = 1,     // optional header magic 0x10B
-  kKindPe32Plus = 2, // optional header magic 0x20B
-  kKindNe = 3,
-  kKindLe = 4,
-};
-
-struct ImageInfo {
-  int kind;         // an ImageKind
-  uint16_t machine; // IMAGE_FILE_HEADER.Machine; 0 unless PE
-};
-
 // Reads the kind of executable from the DOS header, the signature at
 // e_lfanew and, for PE, the optional header's magic. Returns 0, or -1 when
 // the file is none of the kinds above (info->kind is then kKindUnknown).
@@ -50,6 +37,12 @@ int ReadImageInfo(ByteSource *src, ImageInfo *info);
 // data, in directory order (named entries carry no id and are left out).
 // Returns 0, or -1 when the file has no such directory.
 int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages);
+
+// ReadImageInfo and, for PE, ListVersionLanguages: what the JSON report
+// says of a file's image. Returns 0, or -1 when the file is no executable
+// we know (info->kind is then kKindUnknown and languages empty).
+int DescribeImage(ByteSource *src, ImageInfo *info,
+                  std::vector<uint16_t> *languages);
 
 // LocateVersionResource that also says what it read on the way: the
 // image's kind (as ReadImageInfo) and, when it reaches the version

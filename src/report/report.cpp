@@ -161,29 +161,40 @@ int ReportLoaded(const char *path, void *block, DWORD size,
 } // namespace
 
 int ReportVersion(const char *path, bool detailed) {
+  // The record may shorten its path in place; the caller's is const.
+  char copy[4096];
+  size_t len = strlen(path);
+  if (len >= sizeof copy)
+    return kStatusNoVersionInfo; // longer than any path the system opens
+  memcpy(copy, path, len + 1);
   TextOptions options = {detailed, false, false};
-  return ReportVersionWith(path, options);
+  FileRecord record;
+  OpenFileRecord(&record, copy, nullptr, nullptr);
+  int result = ReportRecordVersion(&record, options);
+  CloseFileRecord(&record);
+  return result;
 }
 
-int ReportVersionWith(const char *path, const TextOptions &options) {
+int ReportRecordVersion(FileRecord *record, const TextOptions &options) {
   DWORD handle = 0;
-  DWORD size = GetFileVersionInfoSizeA(path, &handle);
+  DWORD size = GetRecordVersionInfoSize(record, &handle);
   if (size == 0)
     return kStatusNoVersionInfo;
   void *block;
-  int result = LoadVersionBlock(path, handle, size, &block);
+  int result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
-  result = ReportLoaded(path, block, size, options);
+  result = ReportLoaded(record->path, block, size, options);
   free(block);
   return result;
 }
 
-int LoadVersionBlock(const char *path, DWORD handle, DWORD size, void **block) {
+int LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
+                     void **block) {
   *block = malloc(size);
   if (*block == nullptr)
     return kStatusOutOfMemory;
-  if (GetFileVersionInfoA(path, handle, size, *block))
+  if (GetRecordVersionInfo(record, handle, size, *block))
     return kStatusOk;
   free(*block);
   *block = nullptr;

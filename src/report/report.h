@@ -18,14 +18,15 @@ struct TextOptions {
   bool utf8;       // --utf8: values in UTF-8 rather than code page 1252
 };
 
-// ReportVersion with the long options' changes; with all of them off it
-// prints exactly what ReportVersion prints.
-int ReportVersionWith(const char *path, const TextOptions &options);
+// ReportVersion of an open record, with the long options' changes; with
+// all of them off it prints exactly what ReportVersion prints.
+int ReportRecordVersion(FileRecord *record, const TextOptions &options);
 
 // Allocates the version block of the size the size query gave and fills
 // it. kStatusOk with *block the caller's to free, or the stage that failed
 // (kStatusOutOfMemory, kStatusReadFailed) with nothing left to free.
-int LoadVersionBlock(const char *path, DWORD handle, DWORD size, void **block);
+int LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
+                     void **block);
 
 // Prints a string from the resource with one output character per byte,
 // printable ASCII as itself and every other byte as a space.

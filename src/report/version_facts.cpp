@@ -86,16 +86,17 @@ int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
 
 } // namespace
 
-int GatherVersionFacts(const char *path, VersionFacts *f) {
+int GatherVersionFacts(FileRecord *record, VersionFacts *f) {
   *f = VersionFacts();
-  ExpectImageDescription(path);
+  // The size query notes the description from the reads it makes anyway.
+  record->describe = true;
   DWORD handle = 0;
-  DWORD size = GetFileVersionInfoSizeA(path, &handle);
-  QueryImageDescription(path, &f->image, &f->languages);
+  DWORD size = GetRecordVersionInfoSize(record, &handle);
+  QueryRecordDescription(record, &f->image, &f->languages);
   if (size == 0)
     return kStatusNoVersionInfo;
   void *block;
-  int result = LoadVersionBlock(path, handle, size, &block);
+  int result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
   result = GatherLoaded(block, size, f);

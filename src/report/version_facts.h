@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "exe_locate.h"
+#include "image_info.h"
 #include "platform.h"
 
 struct VersionText {
@@ -34,6 +34,6 @@ struct VersionFacts {
 // stage at which the text report of the file stops (the codes of
 // ReportVersion); whatever could be read before and beside that stage is
 // filled in all the same.
-int GatherVersionFacts(const char *path, VersionFacts *facts);
+int GatherVersionFacts(FileRecord *record, VersionFacts *facts);
 
 #endif

@@ -167,6 +167,16 @@ TEST(JsonObject, MachinesByNameElseByNumberAndOnlyForPe) {
             std::string::npos);
 }
 
+// The facts of a file by its path, through a record of its own.
+int GatherFacts(const std::string &path, VersionFacts *facts) {
+  std::string copy = path;
+  FileRecord record;
+  OpenFileRecord(&record, &copy[0], nullptr, nullptr);
+  int result = GatherVersionFacts(&record, facts);
+  CloseFileRecord(&record);
+  return result;
+}
+
 // Whatever stage the text report stops at, the facts stop there too.
 TEST(GatherVersionFacts, StopsWhereTheTextReportStops) {
   const char *fixtures[] = {"basic.dll",        "nover.dll",
@@ -183,15 +193,14 @@ TEST(GatherVersionFacts, StopsWhereTheTextReportStops) {
     int text = 0;
     CaptureOutput([&] { text = ReportVersion(path.c_str(), true); });
     VersionFacts facts;
-    EXPECT_EQ(GatherVersionFacts(path.c_str(), &facts), text) << name;
+    EXPECT_EQ(GatherFacts(path, &facts), text) << name;
   }
   VersionFacts facts;
-  EXPECT_EQ(GatherVersionFacts(Fixture("notrans.dll").c_str(), &facts),
-            kStatusNoTranslation);
+  EXPECT_EQ(GatherFacts(Fixture("notrans.dll"), &facts), kStatusNoTranslation);
   EXPECT_TRUE(facts.hasFixed); // the record is there all the same
   EXPECT_FALSE(facts.hasTranslations);
   EXPECT_EQ(facts.image.kind, kKindPe32);
-  EXPECT_EQ(GatherVersionFacts(Fixture("nocompany.dll").c_str(), &facts),
+  EXPECT_EQ(GatherFacts(Fixture("nocompany.dll"), &facts),
             kStatusNoCompanyName);
   EXPECT_TRUE(facts.hasTable);
   EXPECT_EQ(facts.strings.size(), 4u);

@@ -3,7 +3,7 @@
 
 #include "platform.h"
 #include "posix_path.h"
-#include "posix_recall.h"
+#include "posix_record.h"
 #include "test_support.h"
 #include "wildcard.h"
 
@@ -311,15 +311,16 @@ TEST(DirectorySearch, EntriesRemovedAfterTheListingAreDeliveredAsListed) {
 
 namespace {
 
-// The file description a path reads as, through the version service; ""
-// when it has none, "<none>" when the service finds nothing to read.
-std::string DescriptionOf(const std::string &path) {
+// The file description a record's file reads as, through the version
+// service; "" when it has none, "<none>" when the service finds nothing to
+// read.
+std::string DescriptionOf(FileRecord *record) {
   DWORD handle;
-  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  DWORD size = GetRecordVersionInfoSize(record, &handle);
   if (size == 0)
     return "<none>";
   std::string block(size, '\0');
-  if (!GetFileVersionInfoA(path.c_str(), handle, size, &block[0]))
+  if (!GetRecordVersionInfo(record, handle, size, &block[0]))
     return "<none>";
   LPVOID value;
   UINT len;
@@ -327,6 +328,20 @@ std::string DescriptionOf(const std::string &path) {
                       &value, &len))
     return "";
   return static_cast<const char *>(value);
+}
+
+std::string DescriptionOf(const std::string &path) {
+  std::string copy = path;
+  FileRecord record;
+  OpenFileRecord(&record, &copy[0], nullptr, nullptr);
+  std::string description = DescriptionOf(&record);
+  CloseFileRecord(&record);
+  return description;
+}
+
+int ModeOf(FileRecord *record) {
+  unsigned mode = 0;
+  return QueryRecordMode(record, &mode) == 0 ? static_cast<int>(mode) : -1;
 }
 
 int ModeOf(const std::string &path) {
@@ -337,10 +352,9 @@ int ModeOf(const std::string &path) {
 const int kRegular = QUELVO_MODE_REGULAR;
 const int kDirectory = QUELVO_MODE_DIRECTORY;
 
-// The entry a search looks up serves the status query of that same path
-// once, and no other path: a query of another path in between, or another
-// search, sends the next query to the file system again.
-TEST(KeptAnswers, ALookupServesOnlyTheNextQueryOfItsOwnPath) {
+// A query by path keeps nothing: after a search of the same path, or of
+// another, the next query asks the file system again.
+TEST(FileRecord, APathQueryAsksTheFileSystemEveryTime) {
   ScratchDir dir;
   std::string file = dir.Add("a.dll");
   std::string sub = dir.AddDir("sub");
@@ -366,7 +380,7 @@ TEST(KeptAnswers, ALookupServesOnlyTheNextQueryOfItsOwnPath) {
 // A folder typed in another case is found once per expansion and then
 // serves the paths below it, each folder its own; a folder that exists in
 // the case typed is always the one read, even beside a case variant.
-TEST(KeptAnswers, FoldersFoundInAnotherCaseAnswerOnlyForThemselves) {
+TEST(FileRecord, FoldersFoundInAnotherCaseAnswerOnlyForThemselves) {
   ScratchDir dir;
   const std::string at = dir.path() + "/";
   for (const char *folder : {"A", "A/sub", "B", "B/Sub", "C", "C/sub", "C/SUB"})
@@ -410,46 +424,43 @@ TEST(KeptAnswers, FoldersFoundInAnotherCaseAnswerOnlyForThemselves) {
   EXPECT_EQ(DescriptionOf(at + "B/SUB/x.dll"), "Sample 64-bit tool");
 }
 
-// The note of a listing's regular files answers for exactly the names
-// noted, in exactly the folder listed: not for a case variant, a longer or
-// shorter name with the same start, or the same name in another folder.
-TEST(KeptAnswers, AListingsNoteAnswersForItsOwnNamesOnly) {
+// The note a search hands on answers for exactly the regular files its
+// folder listed: not for a case variant, a longer or shorter name with the
+// same start, a directory, a link, or a name the listing never saw.
+TEST(FolderNote, AnswersForTheRegularFilesItListedOnly) {
+  ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  for (const char *name : {"a.dll", "b.dll", "x", "xy", "xyz", "xyz0"})
+    dir.Add(name);
+  dir.AddDir("sub");
+  ASSERT_EQ(symlink("a.dll", (dir.path() + "/link.dll").c_str()), 0);
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((dir.path() + "/*").c_str(), &fd);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FolderNote *note = TakeFolderNote(h);
+  FindClose(h);
+  ASSERT_NE(note, nullptr);
   const struct {
-    const char *folder;
-    std::vector<const char *> listed;
-    const char *query;
+    const char *name;
     bool listedAsRegular;
   } cases[] = {
-      {"dir", {"a.dll", "b.dll"}, "dir/a.dll", true},
-      {"dir", {"a.dll", "b.dll"}, "dir/A.dll", false},
-      {"dir", {"a.dll", "b.dll"}, "dir/a.dl", false},
-      {"dir", {"a.dll", "b.dll"}, "dir/a.dlll", false},
-      {"dir", {"a.dll", "b.dll"}, "other/a.dll", false},
-      {"dir", {"a.dll", "b.dll"}, "dir/sub/a.dll", false},
-      {"dir", {"a.dll", "b.dll"}, "a.dll", false},
-      {"dir", {"x", "xy", "xyz", "xyz0"}, "dir/xy", true},
-      {"dir", {"x", "xy", "xyz", "xyz0"}, "dir/xyz1", false},
-      {"dir", {"x", "xy", "xyz", "xyz0"}, "dir/", false},
-      {".", {"a.dll"}, "a.dll", true},
-      {".", {"a.dll"}, "dir/a.dll", false},
-      {"/", {"a.dll"}, "/a.dll", true},
-      {"/", {"a.dll"}, "a.dll", false},
-      {"/abs/dir", {"a.dll"}, "/abs/dir/a.dll", true},
-      {"/abs/dir", {"a.dll"}, "/abs/dira.dll", false},
-      {"dir", {}, "dir/a.dll", false},
+      {"a.dll", true},   {"b.dll", true},     {"A.dll", false}, {"a.dl", false},
+      {"a.dlll", false}, {"xy", true},        {"xyz1", false},  {"", false},
+      {"sub", false},    {"link.dll", false}, {"c.dll", false},
   };
-  for (const auto &c : cases) {
-    ForgetEverything();
-    uint64_t *keys = static_cast<uint64_t *>(
-        malloc((c.listed.size() + 1) * sizeof(uint64_t)));
-    for (size_t i = 0; i < c.listed.size(); ++i)
-      keys[i] = ListingHash(c.listed[i]);
-    KeepListing(c.folder, keys, c.listed.size());
-    EXPECT_EQ(ListedAsRegular(c.query), c.listedAsRegular)
-        << c.folder << ": " << c.query;
-    ForgetEverything();
-    EXPECT_FALSE(ListedAsRegular(c.query)) << "forgotten: " << c.query;
-  }
+  for (const auto &c : cases)
+    EXPECT_EQ(ListedAsRegular(note, c.name), c.listedAsRegular) << c.name;
+  FreeFolderNote(note);
+  // A search that failed, and a search of a name typed exactly, hand on
+  // no listing.
+  EXPECT_EQ(TakeFolderNote(INVALID_HANDLE_VALUE), nullptr);
+  h = FindFirstFileA((dir.path() + "/a.dll").c_str(), &fd);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  note = TakeFolderNote(h);
+  FindClose(h);
+  ASSERT_NE(note, nullptr);
+  EXPECT_FALSE(ListedAsRegular(note, "b.dll"));
+  FreeFolderNote(note);
 }
 
 size_t OpenDescriptors() {
@@ -467,9 +478,9 @@ size_t OpenDescriptors() {
 // took a listed file's place before the status query is answered as it is
 // now (a FIFO neither blocks nor reads as a file); what took its place
 // after the status query is not seen by the read of the file the query
-// found. No descriptor outlives the query it was opened for, whether a
+// found. No descriptor outlives the record it was opened for, whether a
 // read takes it or not.
-TEST(KeptAnswers, AListedFileIsOpenedByTheStatusQueryAndReadFromThere) {
+TEST(FileRecord, AListedFileIsOpenedByTheStatusQueryAndReadFromThere) {
   alarm(60);
   const std::string app32 = ReadFile(Fixture("app32.exe"));
   const std::string app64 = ReadFile(Fixture("app64.exe"));
@@ -510,15 +521,23 @@ TEST(KeptAnswers, AListedFileIsOpenedByTheStatusQueryAndReadFromThere) {
       else if (what == "another file")
         dir.Add("x.dll", app64);
     };
-    ASSERT_EQ(Search(dir.path() + "/*.dll"),
-              (std::vector<std::string>{"other.dll", "x.dll"}));
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir.path() + "/*.dll").c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FolderNote *note = TakeFolderNote(h);
+    FindClose(h);
+    std::string path = file;
+    FileRecord record;
+    OpenFileRecord(&record, &path[0], note, "x.dll");
     if (!c.afterQuery)
       replace();
-    EXPECT_EQ(ModeOf(file), c.mode) << c.what;
+    EXPECT_EQ(ModeOf(&record), c.mode) << c.what;
     if (c.afterQuery)
       replace();
-    EXPECT_EQ(DescriptionOf(file), c.description)
+    EXPECT_EQ(DescriptionOf(&record), c.description)
         << c.what << (c.afterQuery ? " after" : " before");
+    CloseFileRecord(&record);
+    FreeFolderNote(note);
     // A query whose file no read takes, then one of another path.
     ASSERT_EQ(ModeOf(dir.path() + "/other.dll"), kRegular);
     ASSERT_EQ(ModeOf(dir.path()), kDirectory);

@@ -1,0 +1,98 @@
+// The records the POSIX services hand each other explicitly: a folder's
+// note (its descriptor, its listing, what a lookup in it found) and the
+// state of one reported file. Shared by the search, the status query, the
+// version service and the description service of this folder only.
+#ifndef QUELVO_POSIX_RECORD_H
+#define QUELVO_POSIX_RECORD_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "byte_source.h"
+#include "exe_locate.h"
+#include "image_info.h"
+#include "platform.h"
+#include "posix_path.h"
+
+// One entry of a folder's listing: where its name starts in the listing's
+// name store, and the type the listing gave it (a dirent d_type).
+struct ListedEntry {
+  size_t offset;
+  unsigned char type;
+};
+
+struct FolderNote {
+  int dirFd;       // the folder, or -1 when none is held
+  bool lookupOnly; // dirFd may look names up but not list them
+  dev_t device;    // the folder's identity, for the walk's loop guard
+  ino_t inode;
+  bool atRoot; // the root lists no "." or ".."
+  // The listing, read once and sorted in delivery order; freed when the
+  // note is handed on by a search, whose delivered names are then the
+  // match list's.
+  bool listed;
+  char *names; // zero-terminated names, back to back
+  size_t namesUsed;
+  size_t namesCap;
+  ListedEntry *entries;
+  size_t count;
+  size_t cap;
+  // Keys (ListingKey) of the names the listing called regular files,
+  // sorted: the status query opens such a file through dirFd at once.
+  uint64_t *regular;
+  size_t regularCount;
+  bool regularLost; // no memory to note them all: none count
+  // The one entry a search for a name without wildcards looked up.
+  bool haveFound;
+  char foundName[256];
+  char foundHost[kHostPathMax]; // the host path the lookup found it by
+  EntryFacts foundFacts;
+};
+
+// Where the status query found a record's file, for the version service.
+enum FileWhere {
+  kWhereUnknown = 0, // not queried: the version service looks for it itself
+  kWhereHost = 1,    // at the host path in host
+  kWhereFolder = 2,  // the record's name in its folder's descriptor
+};
+
+struct FileState {
+  FileWhere where;
+  char host[kHostPathMax];
+  int fd; // the open file (found regular by the status query, or located
+          // by the size query), or -1
+  uint64_t size;
+  bool located; // the size query found the resource in the open file
+  VersionResource resource;
+  ByteSource src;
+  FileWindow windows[2]; // headers and section table; directory and block
+  bool described;        // the size query noted the image description
+  ImageInfo info;
+  std::vector<uint16_t> languages;
+};
+
+// A name's key in a listing's note: its first three bytes case folded,
+// then 40 bits of a hash of the whole name.
+uint64_t ListingKey(const char *name);
+
+// Whether the note's listing called name a regular file.
+bool ListedAsRegular(const FolderNote *note, const char *name);
+
+// Opens a host path, or a name in an open folder (dirFd, or AT_FDCWD), for
+// reading, keeping it only when it is a regular file (whose status goes
+// to st). A FIFO or device that took a file's place neither blocks the
+// open nor becomes the controlling terminal; extraFlags adds O_NOFOLLOW
+// and the like. Returns the descriptor, or -1 with errno from the open, or
+// EINVAL when what opened is no regular file.
+int OpenRegularAt(int dirFd, const char *name, int extraFlags, struct stat *st);
+
+// Opens the record's file for reading where the status query found it,
+// or, when it was not queried, as the version library finds a path.
+// Returns the descriptor (the record's open one, now the caller's) and
+// its size, or -1.
+int OpenRecordFile(FileRecord *record, uint64_t *size);
+
+#endif
