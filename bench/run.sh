@@ -19,6 +19,13 @@ COLD_RUNS=${COLD_RUNS:-10}   # timed runs with the page cache dropped
 SLOW_RUNS=${SLOW_RUNS:-3}    # timed runs of a command that takes many seconds
 MANY_COUNT=100000
 CASE_COUNT=5000
+# walk/: 40 folders of 50 folders of 50 files, 100,000 files in 2,000
+# folders, for the recursive walk.
+WALK_TOP=40
+WALK_SUB=50
+WALK_FILES=50
+WALK_COUNT=$((WALK_TOP * WALK_SUB * WALK_FILES))
+WALK_FOLDERS=$((WALK_TOP + WALK_TOP * WALK_SUB))
 PY=/usr/bin/python3
 BUILD="$REPO/build-bench"
 
@@ -58,11 +65,13 @@ log "building quelvo (Release), the floor and the list probe into $BUILD"
 cmake -S "$REPO" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$BUILD" -j2 --target quelvo >/dev/null
 cc -O2 -Wall -Wextra -o "$BUILD/floor" "$HERE/floor.c"
+cc -O2 -Wall -Wextra -o "$BUILD/walk_floor" "$HERE/walk_floor.c"
 c++ -O2 -std=c++17 -Wall -Wextra -I"$REPO/src/match" -I"$REPO/src/platform" \
   -I"$REPO/src/common" -o "$BUILD/list_memory" "$HERE/list_memory.cpp" \
   "$BUILD/libquelvo_match.a" "$BUILD/libquelvo_platform.a" "$BUILD/libquelvo_reader.a"
 QUELVO="$BUILD/quelvo"
 FLOOR="$BUILD/floor"
+WALK_FLOOR="$BUILD/walk_floor"
 
 # ---------------------------------------------------------------- 3. corpus
 mkdir -p "$BENCH_DIR/results"
@@ -83,7 +92,7 @@ want_real=$(list_sources | tr -cd '\0' | wc -c)
 have_real=$(find real -maxdepth 1 -type f 2>/dev/null | wc -l || true)
 if [ "$have_real" -ne "$want_real" ]; then
   log "building real/ ($want_real files)"
-  rm -rf real many versioned casefold huge
+  rm -rf real many versioned casefold huge walk
   mkdir real
   list_sources | xargs -0 cp -t real
 fi
@@ -207,6 +216,48 @@ os.rename("casefold.tmp", "casefold")
 EOF
 fi
 
+# walk/: WALK_TOP folders of WALK_SUB folders of WALK_FILES hard links each
+# to a small versioned image, all under random names, so that a recursive
+# walk reports 100,000 files in full and lists 2,000 folders of them.
+have_walk=$(find walk -type f 2>/dev/null | wc -l || true)
+have_walk_dirs=$(find walk -mindepth 1 -type d 2>/dev/null | wc -l || true)
+if [ "$have_walk" -ne "$WALK_COUNT" ] || [ "$have_walk_dirs" -ne "$WALK_FOLDERS" ]; then
+  log "building walk/ ($WALK_COUNT files in $((WALK_TOP * WALK_SUB)) folders)"
+  rm -rf walk walk.tmp
+  [ -s results/small-versioned.txt ] || small_versioned >results/small-versioned.txt
+  "$PY" - "$WALK_TOP" "$WALK_SUB" "$WALK_FILES" results/small-versioned.txt <<'EOF'
+import os, sys
+
+top, sub, files = (int(a) for a in sys.argv[1:4])
+small = open(sys.argv[4]).read().split()
+if not small:
+    sys.exit("no small versioned PE file in real/")
+seen = set()
+
+def fresh(size):
+    # Random names, so creation order says nothing about name order.
+    while True:
+        stem = os.urandom(size).hex()
+        if stem not in seen:
+            seen.add(stem)
+            return stem
+
+os.mkdir("walk.tmp")
+n = 0
+for _ in range(top):
+    t = "walk.tmp/" + fresh(4)
+    os.mkdir(t)
+    for _ in range(sub):
+        s = t + "/" + fresh(4)
+        os.mkdir(s)
+        for _ in range(files):
+            os.link(small[n % len(small)], f"{s}/{fresh(8)}.dll")
+            n += 1
+os.rename("walk.tmp", "walk")
+EOF
+fi
+echo "walk/: $(find walk -type f | wc -l) files in $(find walk -mindepth 2 -type d | wc -l) folders"
+
 # A 1 GiB file whose resources sit at its very end, beside the same image
 # at its natural size: reading only what the answer needs makes the two
 # cost the same. The big one is sparse, so it takes no disk space.
@@ -260,6 +311,13 @@ c_low=$("$QUELVO" 'casefold/parent/sub/*' | grep -c '^Version String:' || true)
 c_up=$("$QUELVO" 'casefold/parent/SUB/*' | grep -c '^Version String:' || true)
 [ "$c_low" -eq "$CASE_COUNT" ] && [ "$c_up" -eq "$CASE_COUNT" ] ||
   { echo "FAIL: casefold/ reports $c_low and $c_up of $CASE_COUNT" >&2; exit 1; }
+
+w_ver=$("$QUELVO" --recursive -d walk | grep -c '^Version String:' || true)
+[ "$w_ver" -eq "$WALK_COUNT" ] ||
+  { echo "FAIL: quelvo --recursive reports $w_ver of $WALK_COUNT files in walk/" >&2; exit 1; }
+w_floor=$("$WALK_FLOOR" walk | grep -c ' bytes, read ' || true)
+[ "$w_floor" -eq "$WALK_COUNT" ] ||
+  { echo "FAIL: walk_floor probes $w_floor of $WALK_COUNT files in walk/" >&2; exit 1; }
 
 # ---------------------------------------------------------------- 5. helpers
 SUMMARY="$BENCH_DIR/results/summary.tsv"
@@ -446,6 +504,41 @@ row_cold_bytes() {
   row "bytes read from disk per file, cold, quelvo" "$((q / real_count))" B
 }
 
+row_walk() {
+  WARMUP=1 hf walk-floor "$LARGE_RUNS" "'$WALK_FLOOR' walk"
+  WARMUP=1 hf quelvo-walk "$LARGE_RUNS" "'$QUELVO' --recursive -d walk"
+  row "quelvo --recursive -d walk / floor (cpu)" \
+    "$(ratio "$(time_of cpu quelvo-walk)" "$(time_of cpu walk-floor)")" x "<=" 1.3
+  row "quelvo --recursive -d walk, wall time" \
+    "$(awk -v t="$(time_of wall quelvo-walk)" 'BEGIN { printf "%.2f", t }')" s
+}
+
+row_walk_cold() {
+  if [ "$IS_ROOT" != 1 ]; then
+    skip_row "cold, quelvo --recursive -d walk / floor (wall)" "needs root to drop the page cache"
+    return
+  fi
+  # As DROP, but the program loaded beside quelvo is the walk's floor.
+  local drop="sync; echo 3 >/proc/sys/vm/drop_caches; '$QUELVO' >/dev/null || true; '$WALK_FLOOR' >/dev/null || true"
+  WARMUP=0 hf walk-floor-cold "$COLD_RUNS" --prepare "$drop" "'$WALK_FLOOR' walk"
+  WARMUP=0 hf quelvo-walk-cold "$COLD_RUNS" --prepare "$drop" "'$QUELVO' --recursive -d walk"
+  row "cold, quelvo --recursive -d walk / floor (wall)" \
+    "$(ratio "$(time_of wall quelvo-walk-cold)" "$(time_of wall walk-floor-cold)")" x "<=" 1.3
+}
+
+row_walk_syscalls() {
+  # As row_syscalls: a run over walk/ less a run that names nothing, per file.
+  log "system calls per file, recursive walk (perf stat, or strace -f -c)"
+  local q0 f0 q f
+  q0=$(syscalls "$QUELVO" --recursive -d)
+  f0=$(syscalls "$WALK_FLOOR")
+  q=$(syscalls "$QUELVO" --recursive -d walk)
+  f=$(syscalls "$WALK_FLOOR" walk)
+  per() { awk -v a="$1" -v b="$2" -v n="$WALK_COUNT" 'BEGIN { printf "%.2f", (a - b) / n }'; }
+  row "system calls per file, quelvo --recursive -d walk" "$(per "$q" "$q0")"
+  row "system calls per file, walk floor" "$(per "$f" "$f0")"
+}
+
 row_case_folder() {
   hf quelvo-case-same "$RUNS" "'$QUELVO' 'casefold/parent/sub/*'"
   WARMUP=1 hf quelvo-case-other "$SLOW_RUNS" "'$QUELVO' 'casefold/parent/SUB/*'"
@@ -509,7 +602,8 @@ row_json() {
 }
 
 ALL_ROWS="row_pattern row_literal row_syscalls row_large_folder row_memory
-  row_cold row_cold_bytes row_case_folder row_peers row_big_file row_many row_json"
+  row_cold row_cold_bytes row_walk row_walk_cold row_walk_syscalls row_case_folder
+  row_peers row_big_file row_many row_json"
 for r in ${ROWS:-$ALL_ROWS}; do
   "$r"
 done
