@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "byte_source.h"
+#include "exe_locate.h"
 #include "platform_extra.h"
 
 namespace {
