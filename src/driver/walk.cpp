@@ -206,7 +206,14 @@ void WalkArgument(RunState *run, const char *argument) {
     return;
   }
   Walk walk = {run, last, false, WalkPath()};
+  // Where the system's search holds no folder open (Windows), a folder that
+  // is not there at all shows only now.
   bool topUnreadable = ReadFolderNote(top) != 0;
+  if (topUnreadable && !IsDirectory(FolderOf(prefix).c_str())) {
+    FreeFolderNote(top);
+    ReportFailure(run, kStatusNotFound, argument);
+    return;
+  }
   WalkFolder(&walk, top, prefix);
   FreeFolderNote(top);
   // An argument whose folder could not be read has had its message.

@@ -51,20 +51,15 @@ bool FileTimesConvert(const struct stat &st) {
 }
 
 BOOL FileTimeToLocalFileTime(const FILETIME *fileTime, FILETIME *localTime) {
-  // Windows applies the bias in force now, not the one of the given date.
-  static bool known = false;
-  static int64_t biasTicks = 0;
-  if (!known) {
-    time_t now = time(nullptr);
-    struct tm local;
-    if (localtime_r(&now, &local) == nullptr)
-      return 0;
-    biasTicks = static_cast<int64_t>(local.tm_gmtoff) * 10000000;
-    known = true;
-  }
   uint64_t ticks = Ticks(*fileTime);
   if (ticks > kMaxTicks)
     return 0;
+  // Windows applies the bias in force now, not the one of the given date.
+  time_t now = time(nullptr);
+  struct tm today;
+  if (localtime_r(&now, &today) == nullptr)
+    return 0;
+  int64_t biasTicks = static_cast<int64_t>(today.tm_gmtoff) * 10000000;
   // The result must land in 0..kMaxTicks; checked before the addition,
   // which could overflow otherwise.
   int64_t utc = static_cast<int64_t>(ticks);

@@ -105,9 +105,9 @@ echo "== Wine prefix"
 #   those files are reported rather than refused.
 # - deep_working_directory: Wine does not start a program whose Unix working
 #   directory is longer than the system's path limit.
-# - nonroot_search_only_folder: it runs as another user, who has no Wine
-#   prefix.
-skip="special_entries special_detailed ne_le_short ne_le_detailed json_ne_le toolong_and_drives wildcard_rules names_listed names_with_prefix times_far_off deep_working_directory nonroot_search_only_folder"
+# - nonroot_search_only_folder, nonroot_locked_folders(_json): they run as
+#   another user, who has no Wine prefix.
+skip="special_entries special_detailed ne_le_short ne_le_detailed json_ne_le toolong_and_drives wildcard_rules names_listed names_with_prefix times_far_off deep_working_directory nonroot_search_only_folder nonroot_locked_folders nonroot_locked_folders_json"
 
 passed=0
 failed=0
