@@ -101,6 +101,30 @@ TEST(RunQuelvo, JsonExitStatusSaysWhetherAnythingFailed) {
   EXPECT_EQ(none.status, 0);
 }
 
+// With --json, a command line that names no file, -d or not, writes no
+// JSON and gives the usage on standard error.
+TEST(RunQuelvo, JsonWithoutAFileGivesTheUsageOnStandardError) {
+  const std::vector<std::string> lines[] = {
+      {"--json"},
+      {"--json", "-d"},
+      {"--json", "--recursive", "--all", "-d"},
+      {"--json", "--", "-d"},
+  };
+  for (const std::vector<std::string> &args : lines) {
+    std::string line;
+    for (const std::string &a : args)
+      line += a + " ";
+    testing::internal::CaptureStderr();
+    RunResult r = RunWith(args);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(r.output, "") << line;
+    EXPECT_EQ(r.status, 0) << line;
+    EXPECT_EQ(errors, "No file specified.\nusage:\tquelvo filename(s)"
+                      "\n\tYou can use wildcards and multiple filenames.\n")
+        << line;
+  }
+}
+
 // The classic words after the long options mean what they always mean.
 TEST(RunQuelvo, TheRestIsAClassicCommandLine) {
   RunResult usage = RunWith({"--json", "-?"});
