@@ -31,9 +31,12 @@ int LoadVersionBlock(const char *path, DWORD handle, DWORD size, void **block);
 // printable ASCII as itself and every other byte as a space.
 void PrintSafeString(const char *text);
 
-// Prints a path with every control byte (0x01-0x1F, 0x7F) as '?', so that
-// no file name can forge a line of the output or drive the terminal; other
-// bytes, those of UTF-8 names included, are printed as they are.
+// Prints a path with every control character as '?', so that no file name
+// can forge a line of the output or drive the terminal: the bytes 0x01-0x1F
+// and 0x7F and, except on Windows, where names are in the ANSI code page,
+// each C1 control and U+2028, U+2029 in UTF-8 and each byte 0x80-0x9F that
+// is not part of a well-formed sequence. Other bytes, those of UTF-8 names
+// included, are printed as they are.
 void PrintSafePath(const char *path);
 
 // Prints the decoded fixed record, character set and language; 0, or
