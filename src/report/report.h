@@ -76,7 +76,8 @@ const char *LanguageText(unsigned language);
 int FileFlagWords(DWORD fileFlags, const char *words[6], size_t lengths[6]);
 
 // Prints a value of the version table in UTF-8 with one space for each
-// control character (C0, DEL and C1), so that no value breaks the layout.
+// control character (C0, DEL and C1) and each U+2028, U+2029, so that no
+// value breaks the layout.
 void PrintSafeUtf8(const char *text, size_t length);
 
 // Prints, after the classic lines, every other string of the translation's

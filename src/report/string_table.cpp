@@ -7,6 +7,7 @@
 
 #include "platform_extra.h"
 #include "report.h"
+#include "unicode_text.h"
 #include "version_strings.h"
 
 namespace {
@@ -76,7 +77,7 @@ void PrintSafeUtf8(const char *text, size_t length) {
     unsigned codePoint = lead;
     if (len == 2)
       codePoint = ((lead & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu);
-    if (IsControl(codePoint) && len <= 2)
+    if ((IsControl(codePoint) && len <= 2) || IsC1OrLineSeparator(p + i, len))
       putchar(' ');
     else
       fwrite(p + i, 1, len, stdout);
