@@ -81,10 +81,12 @@ int FileFlagWords(DWORD fileFlags, const char *words[6], size_t lengths[6]);
 void PrintSafeUtf8(const char *text, size_t length);
 
 // Prints, after the classic lines, every other string of the translation's
-// table: key, colon and padding to the values' column, then the value.
-// Strings the classic lines showed (the first CompanyName, FileDescription
-// and FileVersion, and PrivateBuild or SpecialBuild when fileFlags
-// announced them) are left out.
+// table under the heading "Other Strings:", each on a line indented by two
+// spaces: key, colon and padding to the values' column (counted from the
+// indent), then the value. Nothing, heading included, when there is no
+// other string. Strings the classic lines showed (the first CompanyName,
+// FileDescription and FileVersion, and PrivateBuild or SpecialBuild when
+// fileFlags announced them) are left out.
 void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
                        DWORD fileFlags, bool utf8);
 

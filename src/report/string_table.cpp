@@ -17,6 +17,13 @@ const size_t kValueColumn = 19;
 // The classic labels leave at least two spaces after the colon.
 const size_t kMinimumPadding = 2;
 
+// The other strings come under a heading of their own, each line indented:
+// a key is whatever the file stores, and only the indent keeps one that
+// reads "Program Name" or "Version Number" from passing for the report's
+// own line. No label of the report starts with a space.
+const char kOtherStringsHeading[] = "\nOther Strings:";
+const char kOtherStringsIndent[] = "  ";
+
 bool IsControl(unsigned codePoint) {
   return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
 }
@@ -96,6 +103,7 @@ void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
   // Each classic line shows the first string its lookup matches; any later
   // string under the same name is one the report has not shown.
   bool shown[sizeof shownNames / sizeof shownNames[0]] = {};
+  bool headed = false;
   for (const VersionString &s : strings) {
     bool skip = false;
     for (size_t n = 0; n < sizeof shownNames / sizeof shownNames[0]; ++n)
@@ -107,7 +115,11 @@ void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
       }
     if (skip)
       continue;
+    if (!headed)
+      fputs(kOtherStringsHeading, stdout);
+    headed = true;
     putchar('\n');
+    fputs(kOtherStringsIndent, stdout);
     size_t width = PrintText(s.key, utf8) + 1;
     putchar(':');
     size_t padding = width + kMinimumPadding < kValueColumn
