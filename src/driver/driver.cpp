@@ -310,7 +310,8 @@ int RunQuelvo(int argc, char **argv) {
   argv += first - 1;
   bool json = run.options.json;
 
-  if (argc < 2) {
+  // With --json, -d changes nothing, so -d alone names no file either.
+  if (argc < 2 || (json && argc == 2 && strcmp(argv[1], "-d") == 0)) {
     // Standard output carries JSON Lines only; the usage goes beside it.
     if (json)
       fprintf(stderr, "%s\n",

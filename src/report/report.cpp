@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform_extra.h"
+#include "unicode_text.h"
 
 namespace {
 
@@ -231,8 +232,50 @@ void PrintSafeString(const char *text) {
   });
 }
 
+#ifdef _WIN32
 void PrintSafePath(const char *path) {
+  // Names come in the ANSI code page, where bytes 0x80 to 0x9F are letters
+  // and signs (the euro sign, ellipsis and trademark sign in 1252): only
+  // the ASCII controls are hidden.
   PrintMapped(path, [](unsigned char c) {
     return static_cast<char>(c < 0x20 || c == 0x7F ? '?' : c);
   });
 }
+#else
+void PrintSafePath(const char *path) {
+  // Names are bytes, read by a terminal as UTF-8 or, in older set-ups, one
+  // byte per character. A C1 control encoded in UTF-8 (CSI, NEL among
+  // them) or U+2028, U+2029 is one '?' for the whole sequence, since it is
+  // one character that the name holds and the name should keep its length
+  // on screen; a byte 0x80 to 0x9F that is no part of a well-formed
+  // sequence is a C1 control of its own to a one-byte terminal, and is one
+  // '?' too. Other bytes, well-formed or not, print as they are.
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(path);
+  size_t length = strlen(path);
+  char chunk[256];
+  size_t used = 0;
+  size_t i = 0;
+  while (i < length) {
+    if (sizeof chunk - used < 4) {
+      fwrite(chunk, 1, used, stdout);
+      used = 0;
+    }
+    unsigned char c = p[i];
+    size_t len = c < 0x80 ? 0 : Utf8SequenceLength(p + i, length - i);
+    if (len == 0) {
+      bool control = c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F);
+      chunk[used++] = static_cast<char>(control ? '?' : c);
+      ++i;
+    } else if (IsC1OrLineSeparator(p + i, len)) {
+      chunk[used++] = '?';
+      i += len;
+    } else {
+      memcpy(chunk + used, p + i, len);
+      used += len;
+      i += len;
+    }
+  }
+  if (used != 0)
+    fwrite(chunk, 1, used, stdout);
+}
+#endif

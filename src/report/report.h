@@ -32,9 +32,12 @@ int LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
 // printable ASCII as itself and every other byte as a space.
 void PrintSafeString(const char *text);
 
-// Prints a path with every control byte (0x01-0x1F, 0x7F) as '?', so that
-// no file name can forge a line of the output or drive the terminal; other
-// bytes, those of UTF-8 names included, are printed as they are.
+// Prints a path with every control character as '?', so that no file name
+// can forge a line of the output or drive the terminal: the bytes 0x01-0x1F
+// and 0x7F and, except on Windows, where names are in the ANSI code page,
+// each C1 control and U+2028, U+2029 in UTF-8 and each byte 0x80-0x9F that
+// is not part of a well-formed sequence. Other bytes, those of UTF-8 names
+// included, are printed as they are.
 void PrintSafePath(const char *path);
 
 // Prints the decoded fixed record, character set and language; 0, or
@@ -74,14 +77,17 @@ const char *LanguageText(unsigned language);
 int FileFlagWords(DWORD fileFlags, const char *words[6], size_t lengths[6]);
 
 // Prints a value of the version table in UTF-8 with one space for each
-// control character (C0, DEL and C1), so that no value breaks the layout.
+// control character (C0, DEL and C1) and each U+2028, U+2029, so that no
+// value breaks the layout.
 void PrintSafeUtf8(const char *text, size_t length);
 
 // Prints, after the classic lines, every other string of the translation's
-// table: key, colon and padding to the values' column, then the value.
-// Strings the classic lines showed (the first CompanyName, FileDescription
-// and FileVersion, and PrivateBuild or SpecialBuild when fileFlags
-// announced them) are left out.
+// table under the heading "Other Strings:", each on a line indented by two
+// spaces: key, colon and padding to the values' column (counted from the
+// indent), then the value. Nothing, heading included, when there is no
+// other string. Strings the classic lines showed (the first CompanyName,
+// FileDescription and FileVersion, and PrivateBuild or SpecialBuild when
+// fileFlags announced them) are left out.
 void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
                        DWORD fileFlags, bool utf8);
 

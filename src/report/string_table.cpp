@@ -7,6 +7,7 @@
 
 #include "platform_extra.h"
 #include "report.h"
+#include "unicode_text.h"
 #include "version_strings.h"
 
 namespace {
@@ -15,6 +16,13 @@ namespace {
 const size_t kValueColumn = 19;
 // The classic labels leave at least two spaces after the colon.
 const size_t kMinimumPadding = 2;
+
+// The other strings come under a heading of their own, each line indented:
+// a key is whatever the file stores, and only the indent keeps one that
+// reads "Program Name" or "Version Number" from passing for the report's
+// own line. No label of the report starts with a space.
+const char kOtherStringsHeading[] = "\nOther Strings:";
+const char kOtherStringsIndent[] = "  ";
 
 bool IsControl(unsigned codePoint) {
   return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
@@ -76,7 +84,7 @@ void PrintSafeUtf8(const char *text, size_t length) {
     unsigned codePoint = lead;
     if (len == 2)
       codePoint = ((lead & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu);
-    if (IsControl(codePoint) && len <= 2)
+    if ((IsControl(codePoint) && len <= 2) || IsC1OrLineSeparator(p + i, len))
       putchar(' ');
     else
       fwrite(p + i, 1, len, stdout);
@@ -95,6 +103,7 @@ void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
   // Each classic line shows the first string its lookup matches; any later
   // string under the same name is one the report has not shown.
   bool shown[sizeof shownNames / sizeof shownNames[0]] = {};
+  bool headed = false;
   for (const VersionString &s : strings) {
     bool skip = false;
     for (size_t n = 0; n < sizeof shownNames / sizeof shownNames[0]; ++n)
@@ -106,7 +115,11 @@ void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
       }
     if (skip)
       continue;
+    if (!headed)
+      fputs(kOtherStringsHeading, stdout);
+    headed = true;
     putchar('\n');
+    fputs(kOtherStringsIndent, stdout);
     size_t width = PrintText(s.key, utf8) + 1;
     putchar(':');
     size_t padding = width + kMinimumPadding < kValueColumn

@@ -7,7 +7,7 @@
 #
 # A case is cases/NAME.args, one argument per line, run from TESTS_DIR/
 # fixtures, or, by the start of its name, from a folder made below for it
-# (special, tree, names, deep, times, nonroot). Its output must equal
+# (special, tree, names, controls, deep, times, nonroot). Its output must equal
 # cases/NAME.out and its exit status cases/NAME.status (0 when absent).
 # QUELVO_RUNNER, when set, is put in front of the program (an emulator, for
 # instance); QUELVO_FOLD_CRLF=1 turns CRLF into LF before comparing;
@@ -99,6 +99,18 @@ for f in 'x.dll.' 'x.dll ' 'back\slash.dll' 'a*b.dll' 'q?.dll'; do printf 'not a
 cp "$tests/fixtures/pe/basic.dll" "$names/gone.dll"
 ln -s missing.dll "$names/gone.dll."
 
+# Names with control characters that are no ASCII bytes: C1 controls and
+# the line and paragraph separators in UTF-8, and a lone byte 0x9B (CSI to
+# a terminal that reads bytes). Each must print as one '?' in every line
+# that names a path, and beside them a name in well-formed UTF-8 as it is.
+controls="$scratch/controls"
+mkdir -p "$controls"
+for f in $'a\xc2\x9b2J.dll' $'b\xc2\x85.dll' $'c\xe2\x80\xa8.dll' $'d\xe2\x80\xa9.dll' \
+  $'e\x9b2J.dll' $'f\xc3\xa9\xe2\x82\xac.dll'; do
+  cp "$tests/fixtures/pe/basic.dll" "$controls/$f"
+done
+printf 'not an executable\n' >"$controls/"$'g\xc2\x9b.txt'
+
 # File times that Windows cannot hold, on tmpfs, which keeps 64-bit
 # seconds: the largest seconds, a last-access time as large, a time that
 # overflows only once the time zone's bias is added (JST, nine hours ahead
@@ -161,6 +173,7 @@ for argsfile in "$cases"/*.args; do
   special*) check "$name" "$special" ;;
   tree*) check "$name" "$tree" ;;
   names*) check "$name" "$names" ;;
+  controls*) check "$name" "$controls" ;;
   deep*) descend=$descend_deep check "$name" "$deep" ;;
   nonroot*)
     if [ -z "$perm_skip" ]; then

@@ -208,9 +208,10 @@ TEST(GatherVersionFacts, StopsWhereTheTextReportStops) {
 
 TEST(PrintSafeUtf8, ControlCharactersPrintAsOneSpaceEach) {
   std::string in = "a\tb\nc\x7F\xC2\x85\xC2\x9F|\xC2\xA0\xC3\xA9\xE4\xB8\xAD"
-                   "\xF0\x9F\x98\x80";
+                   "\xF0\x9F\x98\x80|\xE2\x80\xA8\xE2\x80\xA9|\xE2\x80\xA7";
   EXPECT_EQ(CaptureOutput([&] { PrintSafeUtf8(in.data(), in.size()); }),
-            "a b c   |\xC2\xA0\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
+            "a b c   |\xC2\xA0\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80|  "
+            "|\xE2\x80\xA7");
 }
 
 } // namespace

@@ -31,6 +31,54 @@ TEST(PrintSafeString, OneCharacterPerByteAndOnlyPrintableAsciiAsItself) {
   EXPECT_EQ(CaptureOutput([] { PrintSafeString(""); }), "");
 }
 
+// What a file name can carry to the terminal: each control character is
+// one '?', whether it is one byte or a UTF-8 sequence; everything else, a
+// name's well-formed UTF-8 and its stray bytes above 0x9F, is kept.
+TEST(PrintSafePath, EveryControlCharacterIsOneQuestionMark) {
+  struct Case {
+    const char *in, *out;
+  } cases[] = {
+      {"dir/plain name.dll", "dir/plain name.dll"},
+      {"a\x01"
+       "b\tc\nd\re\x1b[2Jf\x1f\x7f.dll",
+       "a?b?c?d?e?[2Jf??.dll"},
+      // C1 in UTF-8: CSI, NEL, the first and the last.
+      {"a\xC2\x9B"
+       "2J.dll",
+       "a?2J.dll"},
+      {"x\xC2\x85y\xC2\x80\xC2\x9F", "x?y??"},
+      // Line and paragraph separators; U+2027 and U+202A beside them are
+      // not controls.
+      {"\xE2\x80\xA8|\xE2\x80\xA9|\xE2\x80\xA7|\xE2\x80\xAA",
+       "?|?|\xE2\x80\xA7|\xE2\x80\xAA"},
+      // Lone bytes 0x80 to 0x9F, C1 to a terminal that reads bytes.
+      {"a\x9B"
+       "2J\x80\x85\x9F",
+       "a?2J???"},
+      // Well-formed characters whose bytes include 0x80 to 0x9F.
+      {"\xC4\x80\xE2\x82\xAC\xE4\xB8\x80\xF0\x9F\x98\x80",
+       "\xC4\x80\xE2\x82\xAC\xE4\xB8\x80\xF0\x9F\x98\x80"},
+      {"caf\xC3\xA9\xC2\xA0", "caf\xC3\xA9\xC2\xA0"},
+      // Ill-formed: lead bytes and bytes above 0x9F are kept as they were,
+      // a continuation byte 0x80 to 0x9F that follows them is not.
+      {"\xE9t\xE9.dll", "\xE9t\xE9.dll"},
+      {"\xC0\x9B|\xC1\xBF|\xE0\x80\xA8", "\xC0?|\xC1\xBF|\xE0?\xA8"},
+      {"cut \xE2\x80", "cut \xE2?"},
+      {"\xED\xA0\x80|\xF4\x90\x80\x80", "\xED\xA0?|\xF4???"},
+      {"\xFF\xFE", "\xFF\xFE"},
+      {"", ""},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(CaptureOutput([&] { PrintSafePath(c.in); }), c.out) << c.in;
+  // Longer than one chunk of the printer, with a sequence at every offset.
+  std::string many, want;
+  for (int i = 0; i < 300; ++i) {
+    many += i % 3 == 0 ? "\xC2\x9B" : i % 3 == 1 ? "\xE4\xB8\xAD" : "a";
+    want += i % 3 == 0 ? "?" : i % 3 == 1 ? "\xE4\xB8\xAD" : "a";
+  }
+  EXPECT_EQ(CaptureOutput([&] { PrintSafePath(many.c_str()); }), want);
+}
+
 TEST(ReportVersion, ACompleteReportEndsWithItsClosingNewline) {
   Outcome o = Report("basic.dll");
   EXPECT_EQ(o.status, 0);
