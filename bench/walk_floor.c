@@ -37,7 +37,8 @@ static void probe(int dfd, const char *name) {
     printf("%s: cannot open\n", path);
     return;
   }
-  off_t tail = st.st_size > (off_t)sizeof buf ? st.st_size - (off_t)sizeof buf : 0;
+  off_t tail =
+      st.st_size > (off_t)sizeof buf ? st.st_size - (off_t)sizeof buf : 0;
   ssize_t a = pread(fd, buf, sizeof buf, 0);
   ssize_t b = pread(fd, buf, sizeof buf, tail);
   close(fd);

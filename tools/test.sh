@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds quelvo and runs the whole test suite: unit, end-to-end and corpus
-# tests as released, again under AddressSanitizer and
+# Checks the sources' layout with clang-format, builds quelvo and runs the
+# whole test suite: unit, end-to-end and corpus tests as released, built by
+# g++ and by clang++, again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the unit tests under ThreadSanitizer, once
 # more under valgrind's memcheck, and a replay of the fuzzing corpus and its
 # regression inputs.
 #
-# GoogleTest and mandoc are installed with apt-get (as root) when they are
+# GoogleTest, mandoc and clang-format are installed with apt-get (as root) when they are
 # missing. The corpus tests need wine64 and python3-pefile, the JSON checks
 # python3-jsonschema; each is skipped, saying so, when they are missing,
 # unless QUELVO_INSTALL_CORPUS=1 lets it install them. The Windows builds are tested apart, under Wine, being
@@ -14,10 +15,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# GoogleTest for the unit tests, mandoc for the manual page's lint.
+# GoogleTest for the unit tests, mandoc for the manual page's lint,
+# clang-format for the layout check.
 need=()
 if command -v dpkg >/dev/null; then
-  for package in libgtest-dev libgmock-dev mandoc; do
+  for package in libgtest-dev libgmock-dev mandoc clang-format; do
     dpkg -s "$package" >/dev/null 2>&1 || need+=("$package")
   done
 fi
@@ -38,7 +40,14 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure -j"$jobs")
 }
 
+tools/format-check.sh
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The same warnings, as errors, from the other compiler.
+if command -v clang++ >/dev/null; then
+  CXX=clang++ run_suite build-clang -DCMAKE_BUILD_TYPE=RelWithDebInfo
+else
+  echo "== build-clang: skipped, clang is not installed"
+fi
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUELVO_SANITIZE=ON

@@ -27,7 +27,8 @@ typedef DWORD *LPDWORD;
 typedef UINT *PUINT;
 
 #define MAX_PATH 260
-#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define INVALID_HANDLE_VALUE                                                   \
+  (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 #define FILE_ATTRIBUTE_READONLY 0x01u
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_ARCHIVE 0x20u

@@ -56,8 +56,8 @@ size_t PrintText(const std::u16string &text, bool utf8) {
     AppendUnitsAsUtf8(text.data(), text.size(), &out);
     PrintSafeUtf8(out.data(), out.size());
     size_t columns = 0;
-    for (unsigned char c : out)
-      if ((c & 0xC0) != 0x80)
+    for (char c : out)
+      if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
         ++columns;
     return columns;
   }

@@ -16,8 +16,8 @@
 
 inline std::string U16(const std::string &text, bool terminate = true) {
   std::string out;
-  for (unsigned char c : text) {
-    out += static_cast<char>(c);
+  for (char c : text) {
+    out += c;
     out += '\0';
   }
   if (terminate)
@@ -94,8 +94,8 @@ inline std::string FixedInfo(uint32_t fileFlags = 0) {
   const uint32_t fields[13] = {
       0xFEEF04BD, 0x10000, 0x00010002, 0x00030004, 0x00010002, 0x00030004, 0x3F,
       fileFlags,  0x40004, 2,          0,          0,          0};
-  for (int i = 0; i < 13; ++i)
-    for (int b = 0; b < 4; ++b)
+  for (size_t i = 0; i < 13; ++i)
+    for (size_t b = 0; b < 4; ++b)
       f[4 * i + b] = static_cast<char>((fields[i] >> (8 * b)) & 0xFF);
   return f;
 }

@@ -21,7 +21,7 @@ uint32_t At32(const std::string &s, size_t off) {
   return Le32(reinterpret_cast<const unsigned char *>(s.data()) + off);
 }
 void Put32(std::string &s, size_t off, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
+  for (size_t i = 0; i < 4; ++i)
     s[off + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 void Put16(std::string &s, size_t off, uint16_t v) {
@@ -200,9 +200,9 @@ TEST(LocateVersionResource, EveryTruncationAndHeaderFlipEndsCleanly) {
     const std::string image = ReadFile(Fixture(name));
     SweepTruncations(image);
     for (size_t at = 0; at < image.size(); ++at)
-      for (unsigned char v : {0x00, 0xFF, 0x80}) {
+      for (char v : {'\x00', '\xFF', '\x80'}) {
         std::string bent = image;
-        bent[at] = static_cast<char>(v);
+        bent[at] = v;
         VersionResource res;
         if (Locate(bent, &res) == 0)
           ExerciseBlock(bent, res);

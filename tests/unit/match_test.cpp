@@ -109,9 +109,11 @@ void ExpectLinkedAsInserted(const std::vector<std::string> &names, int round) {
   LinkSorted(two.data(), two.size(), &linked);
   std::vector<size_t> a, b;
   for (MatchNode *n : Order(inserted))
-    a.push_back(std::find(one.begin(), one.end(), n) - one.begin());
+    a.push_back(static_cast<size_t>(std::find(one.begin(), one.end(), n) -
+                                    one.begin()));
   for (MatchNode *n : Order(linked))
-    b.push_back(std::find(two.begin(), two.end(), n) - two.begin());
+    b.push_back(static_cast<size_t>(std::find(two.begin(), two.end(), n) -
+                                    two.begin()));
   EXPECT_EQ(a, b) << "round " << round;
   Names(linked);
   FreeMatchList(inserted);

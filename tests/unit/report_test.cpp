@@ -258,7 +258,7 @@ TEST(CopyInsideBlock, TakesOnlyTheBytesInsideTheBlockAndZeroesTheRest) {
   // The block sits inside a larger buffer of 0xEE, so a copy that strays
   // past either end shows it without reading foreign memory.
   std::string buffer(96, '\xEE');
-  for (int i = 0; i < 64; ++i)
+  for (size_t i = 0; i < 64; ++i)
     buffer[16 + i] = static_cast<char>(i + 1);
   const char *block = buffer.data() + 16;
   struct {
@@ -279,9 +279,11 @@ TEST(CopyInsideBlock, TakesOnlyTheBytesInsideTheBlockAndZeroesTheRest) {
     memset(out, 0x55, sizeof out);
     CopyInsideBlock(block, 64, block + c.offset, out, c.len);
     for (size_t i = 0; i < sizeof out; ++i) {
-      unsigned char want = i >= c.len     ? 0x55
-                           : i < c.inside ? block[c.offset + i]
-                                          : 0;
+      unsigned char want = i >= c.len ? 0x55
+                           : i < c.inside
+                               ? static_cast<unsigned char>(
+                                     block[c.offset + static_cast<int>(i)])
+                               : 0;
       EXPECT_EQ(out[i], want) << c.offset << "+" << c.len << " byte " << i;
     }
   }

@@ -188,7 +188,7 @@ TEST(OddProducers, RootLengthBeyondTheResourceIsCutToWhatWasRead) {
 TEST(OddProducers, RootLengthBelowANodeHeaderGivesNoBlock) {
   // "FE2X" would otherwise land on the length and type fields themselves
   // (found by fuzzing).
-  for (uint16_t len : {1, 2, 4, 5}) {
+  for (uint16_t len : {uint16_t{1}, uint16_t{2}, uint16_t{4}, uint16_t{5}}) {
     std::string stub = StandardResource();
     PutLe16(stub, 0, len);
     Block shortRoot(stub);
@@ -289,9 +289,9 @@ TEST(VersionBlock, EveryTruncationAndByteFlipStaysInsideTheBuffer) {
     exercise(good.substr(0, len));
   std::mt19937 rng(7);
   for (size_t at = 0; at < good.size(); ++at)
-    for (unsigned char v : {0x00, 0xFF, 0x01, 0x7F}) {
+    for (char v : {'\x00', '\xFF', '\x01', '\x7F'}) {
       std::string bent = good;
-      bent[at] = static_cast<char>(v);
+      bent[at] = v;
       exercise(bent);
     }
   for (int round = 0; round < 2000; ++round) {
