@@ -294,22 +294,19 @@ void ReportPattern(RunState *run, const char *pattern) {
 
 } // namespace
 
-int RunQuelvo(int argc, char **argv) {
-  RunState run = RunState();
-  int first = ParseLongOptions(argc, argv, &run.options);
-  if (run.options.help) {
-    PrintLongUsage();
-    return 0;
-  }
-  if (run.options.version) {
-    PrintProgramVersion();
-    return 0;
-  }
-  // What follows the long options is a command line of its own.
-  argc -= first - 1;
-  argv += first - 1;
-  bool json = run.options.json;
+namespace {
 
+void PrintBanner() {
+  printf("\n");
+  printf("%s Win32 Executable Version Checker %s %s\n", kMaker, kVersion,
+         kBuildStamp);
+  printf("%s\n", kNotice);
+}
+
+// The command line after the long options: its options, then every
+// argument's matches. Returns the exit status.
+int RunArguments(RunState *run, int argc, char **argv) {
+  bool json = run->options.json;
   // With --json, -d changes nothing, so -d alone names no file either.
   if (argc < 2 || (json && argc == 2 && strcmp(argv[1], "-d") == 0)) {
     // Standard output carries JSON Lines only; the usage goes beside it.
@@ -325,35 +322,43 @@ int RunQuelvo(int argc, char **argv) {
     printf("\n");
     return 0;
   }
-  bool detailed = strcmp(argv[1], "-d") == 0;
-  run.detailed = detailed;
+  run->detailed = strcmp(argv[1], "-d") == 0;
   bool bannerOnly =
       argv[1][0] == '-' && (argv[1][1] == 'v' || argv[1][1] == 'V');
-  if (!json || bannerOnly) {
-    printf("\n");
-    printf("%s Win32 Executable Version Checker %s %s\n", kMaker, kVersion,
-           kBuildStamp);
-    printf("%s\n", kNotice);
-  }
+  if (!json || bannerOnly)
+    PrintBanner();
   if (bannerOnly)
     return -1;
-
-  for (int i = detailed ? 2 : 1; i < argc; ++i) {
+  for (int i = run->detailed ? 2 : 1; i < argc; ++i) {
     const char *pattern = argv[i];
-    if (strlen(pattern) >= kPathBuffer) {
-      ReportTooLong(&run, pattern, "");
-      continue;
-    }
-    if (run.options.recursive) {
-      WalkArgument(&run, pattern);
-      continue;
-    }
-    ReportPattern(&run, pattern);
+    if (strlen(pattern) >= kPathBuffer)
+      ReportTooLong(run, pattern, "");
+    else if (run->options.recursive)
+      WalkArgument(run, pattern);
+    else
+      ReportPattern(run, pattern);
   }
   if (json)
-    return run.failures > 0 ? 1 : 0;
+    return run->failures > 0 ? 1 : 0;
   printf("\n");
   return 0;
+}
+
+} // namespace
+
+int RunQuelvo(int argc, char **argv) {
+  RunState run = RunState();
+  int first = ParseLongOptions(argc, argv, &run.options);
+  if (run.options.help) {
+    PrintLongUsage();
+    return 0;
+  }
+  if (run.options.version) {
+    PrintProgramVersion();
+    return 0;
+  }
+  // What follows the long options is a command line of its own.
+  return RunArguments(&run, argc - (first - 1), argv + (first - 1));
 }
 
 int FinishOutput(int status) {

@@ -39,6 +39,61 @@ void RewritePattern(const char *component, char *out, size_t outSize) {
   out[len] = '\0';
 }
 
+namespace {
+
+// The expression positions reachable without consuming a character: a
+// star may match nothing, '>' nothing before a dot or at the end, '"'
+// nothing at the end. In increasing order, so that chains propagate.
+void CloseOverEmpty(const char *expression, size_t m, bool atEnd, char next,
+                    bool *states) {
+  for (size_t p = 0; p < m; ++p) {
+    if (!states[p])
+      continue;
+    char e = expression[p];
+    if (e == '*' || e == '<' || (e == '>' && (atEnd || next == '.')) ||
+        (e == '"' && atEnd))
+      states[p + 1] = true;
+  }
+}
+
+// One character of the name: from each live position, whether the
+// position stays (a star swallows the character) or advances past it.
+// False when no position lives on.
+bool Consume(const char *expression, size_t m, unsigned char ch, bool isLastDot,
+             const bool *states, bool *next) {
+  bool any = false;
+  memset(next, 0, sizeof(bool) * (m + 1));
+  for (size_t p = 0; p < m; ++p) {
+    if (!states[p])
+      continue;
+    unsigned char e = static_cast<unsigned char>(expression[p]);
+    bool stay = false, advance = false;
+    switch (e) {
+    case '*':
+      stay = true;
+      break;
+    case '<':
+      stay = !(ch == '.' && isLastDot); // cannot swallow the last dot
+      break;
+    case '>':
+      advance = ch != '.';
+      break;
+    case '"':
+      advance = ch == '.';
+      break;
+    default:
+      advance = FoldAscii(e) == FoldAscii(ch);
+      break;
+    }
+    next[p] = next[p] || stay;
+    next[p + 1] = next[p + 1] || advance;
+    any = any || stay || advance;
+  }
+  return any;
+}
+
+} // namespace
+
 bool MatchExpression(const char *expression, const char *name) {
   if (expression[0] == '*' && expression[1] == '\0')
     return true; // every name, as the automaton below would find
@@ -56,49 +111,11 @@ bool MatchExpression(const char *expression, const char *name) {
   cur[0] = true;
   for (size_t i = 0;; ++i) {
     bool atEnd = i == n;
-    // Moves that consume nothing, in increasing order so chains propagate.
-    for (size_t p = 0; p < m; ++p) {
-      if (!cur[p])
-        continue;
-      char e = expression[p];
-      if (e == '*' || e == '<' || (e == '>' && (atEnd || name[i] == '.')) ||
-          (e == '"' && atEnd))
-        cur[p + 1] = true;
-    }
+    CloseOverEmpty(expression, m, atEnd, name[i], cur);
     if (atEnd)
       return cur[m];
-    unsigned char ch = static_cast<unsigned char>(name[i]);
-    bool any = false;
-    memset(next, 0, sizeof(bool) * (m + 1));
-    for (size_t p = 0; p < m; ++p) {
-      if (!cur[p])
-        continue;
-      unsigned char e = static_cast<unsigned char>(expression[p]);
-      bool stay = false, advance = false;
-      switch (e) {
-      case '*':
-        stay = true;
-        break;
-      case '<':
-        stay = !(ch == '.' && name + i == lastDot);
-        break;
-      case '>':
-        advance = ch != '.';
-        break;
-      case '"':
-        advance = ch == '.';
-        break;
-      default:
-        advance = FoldAscii(e) == FoldAscii(ch);
-        break;
-      }
-      if (stay)
-        next[p] = true;
-      if (advance)
-        next[p + 1] = true;
-      any = any || stay || advance;
-    }
-    if (!any)
+    if (!Consume(expression, m, static_cast<unsigned char>(name[i]),
+                 name + i == lastDot, cur, next))
       return false;
     memcpy(cur, next, sizeof(bool) * (m + 1));
   }

@@ -14,7 +14,7 @@ namespace {
 
 // A table text of the detailed report (code page 1252) as a JSON string,
 // or null where the report prints none.
-void TableText(JsonWriter *w, const char *text) {
+void WriteTableText(JsonWriter *w, const char *text) {
   if (text == nullptr) {
     JsonNull(w);
     return;
@@ -32,21 +32,21 @@ void TableText(JsonWriter *w, const char *text) {
   JsonString(w, utf8);
 }
 
-void Language(JsonWriter *w, unsigned id) {
+void WriteLanguage(JsonWriter *w, unsigned id) {
   JsonBeginObject(w);
   JsonKey(w, "id");
   JsonNumber(w, id);
   JsonKey(w, "name");
-  TableText(w, LanguageText(id));
+  WriteTableText(w, LanguageText(id));
   JsonEndObject(w);
 }
 
-void Charset(JsonWriter *w, unsigned id) {
+void WriteCharset(JsonWriter *w, unsigned id) {
   JsonBeginObject(w);
   JsonKey(w, "id");
   JsonNumber(w, id);
   JsonKey(w, "name");
-  TableText(w, CharacterSetText(id));
+  WriteTableText(w, CharacterSetText(id));
   JsonEndObject(w);
 }
 
@@ -66,7 +66,7 @@ const char *FormatName(int kind) {
 }
 
 // IMAGE_FILE_HEADER.Machine: the common names, else the number itself.
-void Machine(JsonWriter *w, const ImageInfo &image) {
+void WriteMachine(JsonWriter *w, const ImageInfo &image) {
   if (image.kind != kKindPe32 && image.kind != kKindPe32Plus) {
     JsonNull(w);
     return;
@@ -101,7 +101,7 @@ void AppendDecimal(unsigned value, std::string *out) {
   out->append(digits + at, sizeof digits - at);
 }
 
-void Dotted(JsonWriter *w, DWORD ms, DWORD ls) {
+void WriteDotted(JsonWriter *w, DWORD ms, DWORD ls) {
   std::string text;
   AppendDecimal(ms >> 16, &text);
   text.push_back('.');
@@ -115,7 +115,7 @@ void Dotted(JsonWriter *w, DWORD ms, DWORD ls) {
 
 // A key stored twice keeps its first value, the one a lookup finds: JSON
 // readers disagree on which of two equal names they keep.
-void Strings(JsonWriter *w, const std::vector<VersionText> &strings) {
+void WriteStrings(JsonWriter *w, const std::vector<VersionText> &strings) {
   JsonBeginObject(w);
   std::unordered_set<std::string> seen;
   const size_t kLinearLimit = 32;
@@ -136,7 +136,7 @@ void Strings(JsonWriter *w, const std::vector<VersionText> &strings) {
   JsonEndObject(w);
 }
 
-void Fixed(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
+void WriteFixedRecord(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
   const struct {
     const char *key;
     DWORD value;
@@ -171,40 +171,18 @@ const char kNoVersionData[] =
     "\"product_version\":null,\"flags\":null,\"os\":null,\"type\":null,"
     "\"subtype\":null,\"fixed\":null";
 
-void Facts(JsonWriter *w, const VersionFacts &f) {
-  JsonKey(w, "format");
-  JsonStringOrNull(w, FormatName(f.image.kind));
-  JsonKey(w, "machine");
-  Machine(w, f.image);
-  if (!f.hasTranslations && !f.hasTable && !f.hasFixed &&
-      f.languages.size() < 2) {
-    JsonRawMembers(w, kNoVersionData);
-    return;
-  }
-  JsonKey(w, "language");
-  if (f.hasTranslations)
-    Language(w, f.translation & 0xFFFFu);
-  else
-    JsonNull(w);
-  JsonKey(w, "charset");
-  if (f.hasTranslations)
-    Charset(w, f.translation >> 16);
-  else
-    JsonNull(w);
-  JsonKey(w, "strings");
-  if (f.hasTable)
-    Strings(w, f.strings);
-  else
-    JsonNull(w);
+// "translations", every entry as stored, and "languages", the resource
+// directory's, where it holds more than one.
+void WriteTranslations(JsonWriter *w, const VersionFacts &f) {
   JsonKey(w, "translations");
   if (f.hasTranslations) {
     JsonBeginArray(w);
     for (uint32_t t : f.translations) {
       JsonBeginObject(w);
       JsonKey(w, "language");
-      Language(w, t & 0xFFFFu);
+      WriteLanguage(w, t & 0xFFFFu);
       JsonKey(w, "charset");
-      Charset(w, t >> 16);
+      WriteCharset(w, t >> 16);
       JsonEndObject(w);
     }
     JsonEndArray(w);
@@ -215,20 +193,24 @@ void Facts(JsonWriter *w, const VersionFacts &f) {
   if (f.languages.size() > 1) {
     JsonBeginArray(w);
     for (uint16_t id : f.languages)
-      Language(w, id);
+      WriteLanguage(w, id);
     JsonEndArray(w);
   } else {
     JsonNull(w);
   }
+}
+
+// The keys decoded from the fixed record, each null without one.
+void WriteFixedFacts(JsonWriter *w, const VersionFacts &f) {
   const VS_FIXEDFILEINFO &r = f.fixed;
   JsonKey(w, "file_version");
   if (f.hasFixed)
-    Dotted(w, r.dwFileVersionMS, r.dwFileVersionLS);
+    WriteDotted(w, r.dwFileVersionMS, r.dwFileVersionLS);
   else
     JsonNull(w);
   JsonKey(w, "product_version");
   if (f.hasFixed)
-    Dotted(w, r.dwProductVersionMS, r.dwProductVersionLS);
+    WriteDotted(w, r.dwProductVersionMS, r.dwProductVersionLS);
   else
     JsonNull(w);
   JsonKey(w, "flags");
@@ -245,24 +227,53 @@ void Facts(JsonWriter *w, const VersionFacts &f) {
   }
   JsonKey(w, "os");
   if (f.hasFixed)
-    TableText(w, FileOsText(r.dwFileOS));
+    WriteTableText(w, FileOsText(r.dwFileOS));
   else
     JsonNull(w);
   JsonKey(w, "type");
   if (f.hasFixed)
-    TableText(w, FileTypeText(r.dwFileType));
+    WriteTableText(w, FileTypeText(r.dwFileType));
   else
     JsonNull(w);
   JsonKey(w, "subtype");
   if (f.hasFixed)
-    TableText(w, FileSubtypeText(r.dwFileType, r.dwFileSubtype));
+    WriteTableText(w, FileSubtypeText(r.dwFileType, r.dwFileSubtype));
   else
     JsonNull(w);
   JsonKey(w, "fixed");
   if (f.hasFixed)
-    Fixed(w, r);
+    WriteFixedRecord(w, r);
   else
     JsonNull(w);
+}
+
+void WriteFacts(JsonWriter *w, const VersionFacts &f) {
+  JsonKey(w, "format");
+  JsonStringOrNull(w, FormatName(f.image.kind));
+  JsonKey(w, "machine");
+  WriteMachine(w, f.image);
+  if (!f.hasTranslations && !f.hasTable && !f.hasFixed &&
+      f.languages.size() < 2) {
+    JsonRawMembers(w, kNoVersionData);
+    return;
+  }
+  JsonKey(w, "language");
+  if (f.hasTranslations)
+    WriteLanguage(w, f.translation & 0xFFFFu);
+  else
+    JsonNull(w);
+  JsonKey(w, "charset");
+  if (f.hasTranslations)
+    WriteCharset(w, f.translation >> 16);
+  else
+    JsonNull(w);
+  JsonKey(w, "strings");
+  if (f.hasTable)
+    WriteStrings(w, f.strings);
+  else
+    JsonNull(w);
+  WriteTranslations(w, f);
+  WriteFixedFacts(w, f);
 }
 
 } // namespace
@@ -286,7 +297,7 @@ std::string JsonObject(const char *path, const char *status,
     JsonNull(&w);
   }
   if (facts != nullptr) {
-    Facts(&w, *facts);
+    WriteFacts(&w, *facts);
   } else {
     JsonRawMembers(&w, "\"format\":null,\"machine\":null");
     JsonRawMembers(&w, kNoVersionData);
