@@ -2,11 +2,12 @@
 
 #include <string.h>
 
+#include "exe_layout.h"
+
 namespace {
 
 const uint16_t kVersionType = 16; // RT_VERSION
 const uint16_t kVersionName = 1;  // VS_VERSION_INFO
-const uint32_t kSubdirectoryBit = 0x80000000u;
 
 struct PeImage {
   uint64_t sectionTable; // file offset of the first IMAGE_SECTION_HEADER
@@ -24,12 +25,13 @@ bool RvaToOffset(ByteSource *src, const PeImage &pe, uint32_t rva,
     return true;
   }
   for (uint32_t i = 0; i < pe.sectionCount; ++i) {
-    unsigned char sec[40]; // IMAGE_SECTION_HEADER
-    if (!ReadAt(src, pe.sectionTable + uint64_t{40} * i, sec, sizeof sec))
+    unsigned char sec[kPeSectionHeaderSize];
+    if (!ReadAt(src, pe.sectionTable + uint64_t{kPeSectionHeaderSize} * i, sec,
+                sizeof sec))
       return false;
-    uint32_t virtualAddress = Le32(sec + 12);
-    uint32_t rawSize = Le32(sec + 16);
-    uint32_t rawPointer = Le32(sec + 20);
+    uint32_t virtualAddress = Le32(sec + kPeSectionVirtualAddress);
+    uint32_t rawSize = Le32(sec + kPeSectionSizeOfRawData);
+    uint32_t rawPointer = Le32(sec + kPeSectionPointerToRawData);
     if (rva >= virtualAddress && rva - virtualAddress < rawSize) {
       *offset = uint64_t{rawPointer} + (rva - virtualAddress);
       return true;
@@ -44,21 +46,23 @@ bool RvaToOffset(ByteSource *src, const PeImage &pe, uint32_t rva,
 bool FindIdEntry(ByteSource *src, uint64_t dir, uint16_t id, bool wantDir,
                  uint32_t *target) {
   uint16_t named, ids;
-  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
+  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
+      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
     return false;
-  uint64_t first = dir + 16 + uint64_t{8} * named;
+  uint64_t first = dir + kResDirectorySize + uint64_t{kResEntrySize} * named;
   uint32_t lo = 0, hi = ids;
   while (lo < hi) {
     uint32_t mid = lo + (hi - lo) / 2;
-    unsigned char entry[8]; // IMAGE_RESOURCE_DIRECTORY_ENTRY
-    if (!ReadAt(src, first + uint64_t{8} * mid, entry, sizeof entry))
+    unsigned char entry[kResEntrySize];
+    if (!ReadAt(src, first + uint64_t{kResEntrySize} * mid, entry,
+                sizeof entry))
       return false;
-    uint16_t entryId = Le16(entry);
+    uint16_t entryId = Le16(entry + kResEntryId);
     if (entryId == id) {
-      uint32_t data = Le32(entry + 4);
-      if (((data & kSubdirectoryBit) != 0) != wantDir)
+      uint32_t data = Le32(entry + kResEntryOffsetToData);
+      if (((data & kResDataIsDirectory) != 0) != wantDir)
         return false;
-      *target = data & ~kSubdirectoryBit;
+      *target = data & ~kResDataIsDirectory;
       return true;
     }
     if (entryId < id)
@@ -72,14 +76,18 @@ bool FindIdEntry(ByteSource *src, uint64_t dir, uint16_t id, bool wantDir,
 // The first data entry of a language directory, named entries first.
 bool FirstDataEntry(ByteSource *src, uint64_t dir, uint32_t *target) {
   uint16_t named, ids;
-  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
+  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
+      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
     return false;
   uint32_t total = uint32_t{named} + ids;
   for (uint32_t i = 0; i < total; ++i) {
     uint32_t data;
-    if (!ReadLe32(src, dir + 16 + uint64_t{8} * i + 4, &data))
+    if (!ReadLe32(src,
+                  dir + kResDirectorySize + uint64_t{kResEntrySize} * i +
+                      kResEntryOffsetToData,
+                  &data))
       return false;
-    if ((data & kSubdirectoryBit) == 0) {
+    if ((data & kResDataIsDirectory) == 0) {
       *target = data;
       return true;
     }
@@ -92,33 +100,38 @@ bool FirstDataEntry(ByteSource *src, uint64_t dir, uint32_t *target) {
 // has no resource directory that can be reached.
 bool OpenPeResources(ByteSource *src, uint64_t ntHeader, PeImage *pe,
                      uint64_t *root) {
-  unsigned char fileHeader[20]; // IMAGE_FILE_HEADER
-  if (!ReadAt(src, ntHeader + 4, fileHeader, sizeof fileHeader))
+  unsigned char fileHeader[kPeFileHeaderSize];
+  if (!ReadAt(src, ntHeader + kPeFileHeader, fileHeader, sizeof fileHeader))
     return false;
-  pe->sectionCount = Le16(fileHeader + 2);
-  uint16_t optionalSize = Le16(fileHeader + 16);
-  uint64_t optional = ntHeader + 24;
+  pe->sectionCount = Le16(fileHeader + kPeNumberOfSections);
+  uint16_t optionalSize = Le16(fileHeader + kPeSizeOfOptionalHeader);
+  uint64_t optional = ntHeader + kPeOptionalHeader;
   pe->sectionTable = optional + optionalSize;
 
   uint16_t magic;
-  if (!ReadLe16(src, optional, &magic))
+  if (!ReadLe16(src, optional + kPeMagic, &magic))
     return false;
-  uint64_t countField, resourceEntry;
-  if (magic == 0x10B) { // PE32
-    countField = optional + 92;
-    resourceEntry = optional + 96 + 2 * 8;
-  } else if (magic == 0x20B) { // PE32+
-    countField = optional + 108;
-    resourceEntry = optional + 112 + 2 * 8;
+  uint64_t countField, directories;
+  if (magic == kPeMagicPe32) {
+    countField = optional + kPe32NumberOfRvaAndSizes;
+    directories = optional + kPe32DataDirectory;
+  } else if (magic == kPeMagicPe32Plus) {
+    countField = optional + kPe32PlusNumberOfRvaAndSizes;
+    directories = optional + kPe32PlusDataDirectory;
   } else {
     return false;
   }
+  uint64_t resourceEntry =
+      directories + kPeDataDirectorySize * kPeDirectoryEntryResource;
   uint32_t rvaCount, resourceRva, resourceSize;
-  if (!ReadLe32(src, optional + 60, &pe->sizeOfHeaders) ||
-      !ReadLe32(src, countField, &rvaCount) || rvaCount <= 2 ||
-      !ReadLe32(src, resourceEntry, &resourceRva) ||
-      !ReadLe32(src, resourceEntry + 4, &resourceSize) || resourceRva == 0 ||
-      resourceSize == 0)
+  if (!ReadLe32(src, optional + kPeSizeOfHeaders, &pe->sizeOfHeaders) ||
+      !ReadLe32(src, countField, &rvaCount) ||
+      rvaCount <= kPeDirectoryEntryResource ||
+      !ReadLe32(src, resourceEntry + kPeDataDirectoryVirtualAddress,
+                &resourceRva) ||
+      !ReadLe32(src, resourceEntry + kPeDataDirectorySizeField,
+                &resourceSize) ||
+      resourceRva == 0 || resourceSize == 0)
     return false;
   return RvaToOffset(src, *pe, resourceRva, true, root);
 }
@@ -129,27 +142,29 @@ bool OpenPeResources(ByteSource *src, uint64_t ntHeader, PeImage *pe,
 void ListLanguageEntries(ByteSource *src, uint64_t dir,
                          std::vector<uint16_t> *languages) {
   uint16_t named, ids;
-  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
+  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
+      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
     return;
-  uint64_t first = dir + 16 + uint64_t{8} * named;
+  uint64_t first = dir + kResDirectorySize + uint64_t{kResEntrySize} * named;
   for (uint32_t i = 0; i < ids; ++i) {
-    unsigned char entry[8]; // IMAGE_RESOURCE_DIRECTORY_ENTRY
-    if (!ReadAt(src, first + uint64_t{8} * i, entry, sizeof entry))
+    unsigned char entry[kResEntrySize];
+    if (!ReadAt(src, first + uint64_t{kResEntrySize} * i, entry, sizeof entry))
       return; // a directory cut short lists what it holds
-    if ((Le32(entry + 4) & kSubdirectoryBit) == 0)
-      languages->push_back(Le16(entry));
+    if ((Le32(entry + kResEntryOffsetToData) & kResDataIsDirectory) == 0)
+      languages->push_back(Le16(entry + kResEntryId));
   }
 }
 
 // Finds the new-style header an MZ image points at and reads its first
 // four bytes, which tell PE, NE and LE apart; false for anything else.
 bool ReadNewHeader(ByteSource *src, uint32_t *newHeader,
-                   unsigned char signature[4]) {
-  unsigned char dos[64]; // IMAGE_DOS_HEADER
-  if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+                   unsigned char signature[kNewSignatureSize]) {
+  unsigned char dos[kDosHeaderSize];
+  if (!ReadAt(src, 0, dos, sizeof dos) || dos[kDosMagic] != 'M' ||
+      dos[kDosMagic + 1] != 'Z')
     return false;
-  *newHeader = Le32(dos + 0x3C); // e_lfanew
-  return ReadAt(src, *newHeader, signature, 4);
+  *newHeader = Le32(dos + kDosLfanew);
+  return ReadAt(src, *newHeader, signature, kNewSignatureSize);
 }
 
 int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res,
@@ -179,11 +194,11 @@ int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res,
     }
   if (!found && !FirstDataEntry(src, languages, &dataEntry))
     return -1;
-  uint32_t dataRva, dataSize; // IMAGE_RESOURCE_DATA_ENTRY
+  uint32_t dataRva, dataSize;
   uint64_t dataOffset;
-  if (!ReadLe32(src, root + dataEntry, &dataRva) ||
-      !ReadLe32(src, root + dataEntry + 4, &dataSize) || dataSize == 0 ||
-      !RvaToOffset(src, pe, dataRva, false, &dataOffset))
+  if (!ReadLe32(src, root + dataEntry + kResDataOffsetToData, &dataRva) ||
+      !ReadLe32(src, root + dataEntry + kResDataSize, &dataSize) ||
+      dataSize == 0 || !RvaToOffset(src, pe, dataRva, false, &dataOffset))
     return -1;
   // A block's length is a 16-bit field; nothing past 64 KiB is ever read.
   uint32_t wanted =
@@ -216,41 +231,42 @@ bool ClampToFile(ByteSource *src, uint64_t offset, uint64_t length,
 // resources; offsets and lengths count in units of 1 << rscAlignShift.
 int LocateNe(ByteSource *src, uint64_t neHeader, VersionResource *res) {
   uint16_t tableOffset, residentNames;
-  if (!ReadLe16(src, neHeader + 0x24, &tableOffset) ||   // ne_rsrctab
-      !ReadLe16(src, neHeader + 0x26, &residentNames) || // ne_restab
+  if (!ReadLe16(src, neHeader + kNeRsrcTab, &tableOffset) ||
+      !ReadLe16(src, neHeader + kNeResTab, &residentNames) ||
       residentNames <= tableOffset)
     return -1;
   uint64_t table = neHeader + tableOffset;
   uint64_t tableEnd = neHeader + residentNames;
   uint16_t shift;
-  if (!ReadLe16(src, table, &shift) || shift > 31)
+  if (!ReadLe16(src, table + kNeRscAlignShift, &shift) || shift > 31)
     return -1; // a larger shift overflows any offset
-  const uint16_t kNeVersionType = 0x8000 | kVersionType;
-  const uint16_t kNeVersionName = 0x8000 | kVersionName;
-  uint64_t pos = table + 2;
+  const uint16_t kNeVersionType = kNeIntegerId | kVersionType;
+  const uint16_t kNeVersionName = kNeIntegerId | kVersionName;
+  uint64_t pos = table + kNeRscAlignShiftSize;
   // Every step stays inside the table, so a missing terminator or a huge
   // count ends the walk at the table's end.
-  while (pos + 8 <= tableEnd) {
-    unsigned char type[8]; // TYPEINFO
+  while (pos + kNeTypeInfoSize <= tableEnd) {
+    unsigned char type[kNeTypeInfoSize];
     if (!ReadAt(src, pos, type, sizeof type))
       return -1;
-    uint16_t typeId = Le16(type);
-    uint16_t count = Le16(type + 2);
+    uint16_t typeId = Le16(type + kNeRtTypeId);
+    uint16_t count = Le16(type + kNeRtResourceCount);
     if (typeId == 0)
       return -1;
-    pos += 8;
+    pos += kNeTypeInfoSize;
     if (typeId != kNeVersionType) {
-      pos += uint64_t{12} * count;
+      pos += uint64_t{kNeNameInfoSize} * count;
       continue;
     }
-    for (uint16_t i = 0; i < count && pos + 12 <= tableEnd; ++i, pos += 12) {
-      unsigned char name[12]; // NAMEINFO
+    for (uint16_t i = 0; i < count && pos + kNeNameInfoSize <= tableEnd;
+         ++i, pos += kNeNameInfoSize) {
+      unsigned char name[kNeNameInfoSize];
       if (!ReadAt(src, pos, name, sizeof name))
         return -1;
-      if (Le16(name + 6) != kNeVersionName)
+      if (Le16(name + kNeRnId) != kNeVersionName)
         continue;
-      uint64_t offset = uint64_t{Le16(name)} << shift;
-      uint64_t length = uint64_t{Le16(name + 2)} << shift;
+      uint64_t offset = uint64_t{Le16(name + kNeRnOffset)} << shift;
+      uint64_t length = uint64_t{Le16(name + kNeRnLength)} << shift;
       if (offset > 0xFFFFFFFFu || length > 0xFFFFFFFFu)
         return -1; // would wrap in the 32 bits the format has
       if (!ClampToFile(src, offset, length, res))
@@ -264,24 +280,25 @@ int LocateNe(ByteSource *src, uint64_t neHeader, VersionResource *res) {
 }
 
 // A Windows 9x virtual device: the LE header points straight at a 16-bit
-// version resource behind a small resource header of its own, 12 bytes:
-// 0xFF, the type (16), 0xFF, the name (1), flags, and the block's size.
+// version resource behind a small resource header of its own: 0xFF, the
+// type (16), 0xFF, the name (1), flags, and the block's size.
 int LocateLe(ByteSource *src, uint64_t leHeader, VersionResource *res) {
-  const uint32_t kHeader = 12;
   uint32_t offset, length;
-  if (!ReadLe32(src, leHeader + 0xB8, &offset) || // e32_winresoff
-      !ReadLe32(src, leHeader + 0xBC, &length) || // e32_winreslen
-      length <= kHeader)
+  if (!ReadLe32(src, leHeader + kLeWinResOff, &offset) ||
+      !ReadLe32(src, leHeader + kLeWinResLen, &length) ||
+      length <= kLeResHeaderSize)
     return -1;
-  unsigned char header[kHeader];
-  if (!ReadAt(src, offset, header, sizeof header) || header[0] != 0xFF ||
-      Le16(header + 1) != kVersionType || header[3] != 0xFF ||
-      Le16(header + 4) != kVersionName)
+  unsigned char header[kLeResHeaderSize];
+  if (!ReadAt(src, offset, header, sizeof header) ||
+      header[kLeResTypeMarker] != kLeResNumericMarker ||
+      Le16(header + kLeResType) != kVersionType ||
+      header[kLeResNameMarker] != kLeResNumericMarker ||
+      Le16(header + kLeResName) != kVersionName)
     return -1;
-  uint32_t size = Le32(header + 8);
-  if (size > length - kHeader)
-    size = length - kHeader;
-  if (!ClampToFile(src, uint64_t{offset} + kHeader, size, res))
+  uint32_t size = Le32(header + kLeResSize);
+  if (size > length - kLeResHeaderSize)
+    size = length - kLeResHeaderSize;
+  if (!ClampToFile(src, uint64_t{offset} + kLeResHeaderSize, size, res))
     return -1;
   res->format = kImageLe;
   return 0;
@@ -301,10 +318,10 @@ int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
   if (languages != nullptr)
     languages->clear();
   uint32_t newHeader;
-  unsigned char signature[4];
+  unsigned char signature[kNewSignatureSize];
   if (!ReadNewHeader(src, &newHeader, signature))
     return -1;
-  if (memcmp(signature, "PE\0\0", 4) == 0)
+  if (memcmp(signature, "PE\0\0", kNewSignatureSize) == 0)
     return LocatePe(src, newHeader, res, languages);
   if (signature[0] == 'N' && signature[1] == 'E')
     return LocateNe(src, newHeader, res);
@@ -317,17 +334,19 @@ int ReadImageInfo(ByteSource *src, ImageInfo *info) {
   info->kind = kKindUnknown;
   info->machine = 0;
   uint32_t newHeader;
-  unsigned char signature[4];
+  unsigned char signature[kNewSignatureSize];
   if (!ReadNewHeader(src, &newHeader, signature))
     return -1;
-  if (memcmp(signature, "PE\0\0", 4) == 0) {
+  if (memcmp(signature, "PE\0\0", kNewSignatureSize) == 0) {
     uint16_t machine, magic;
-    if (!ReadLe16(src, uint64_t{newHeader} + 4, &machine) ||
-        !ReadLe16(src, uint64_t{newHeader} + 24, &magic))
+    if (!ReadLe16(src, uint64_t{newHeader} + kPeFileHeader + kPeMachine,
+                  &machine) ||
+        !ReadLe16(src, uint64_t{newHeader} + kPeOptionalHeader + kPeMagic,
+                  &magic))
       return -1;
-    if (magic != 0x10B && magic != 0x20B)
+    if (magic != kPeMagicPe32 && magic != kPeMagicPe32Plus)
       return -1;
-    info->kind = magic == 0x10B ? kKindPe32 : kKindPe32Plus;
+    info->kind = magic == kPeMagicPe32 ? kKindPe32 : kKindPe32Plus;
     info->machine = machine;
     return 0;
   }
@@ -345,9 +364,9 @@ int ReadImageInfo(ByteSource *src, ImageInfo *info) {
 int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages) {
   languages->clear();
   uint32_t newHeader;
-  unsigned char signature[4];
+  unsigned char signature[kNewSignatureSize];
   if (!ReadNewHeader(src, &newHeader, signature) ||
-      memcmp(signature, "PE\0\0", 4) != 0)
+      memcmp(signature, "PE\0\0", kNewSignatureSize) != 0)
     return -1;
   PeImage pe;
   uint64_t root;

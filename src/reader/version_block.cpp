@@ -13,7 +13,7 @@ namespace {
 
 // Every block that PrepareVersionBlock accepts holds at least the root's
 // length, value length and type fields.
-const size_t kBlockHeader = 6;
+const size_t kBlockHeader = kUnicodeNodeHeader;
 
 // Reads what the root's header says about the whole block: the extent of
 // the tree and whether it is in the 16-bit layout (the byte at offset 4 is
@@ -21,7 +21,7 @@ const size_t kBlockHeader = 6;
 bool ReadBlockHeader(ByteSource *src, size_t *extent, bool *ansi) {
   uint16_t length;
   uint8_t fifth;
-  if (!ReadLe16(src, 0, &length) || !ReadByte(src, 4, &fifth))
+  if (!ReadLe16(src, kNodeLength, &length) || !ReadByte(src, kNodeType, &fifth))
     return false;
   *extent = length;
   *ansi = fifth >= 0x20;

@@ -37,7 +37,7 @@ void AppendUnits(const Walk &w, size_t from, size_t to, bool stopAtZero,
       }
     } else {
       for (size_t i = 0; i < len && !stopped; i += 2) {
-        char16_t unit = static_cast<char16_t>(chunk[i] | (chunk[i + 1] << 8));
+        char16_t unit = static_cast<char16_t>(Le16(chunk + i));
         if (stopAtZero && unit == 0)
           stopped = true;
         else
@@ -55,7 +55,7 @@ void AppendUnits(const Walk &w, size_t from, size_t to, bool stopAtZero,
 std::u16string ReadKey(const Walk &w, const VersionNode &n) {
   std::u16string key;
   size_t unit = w.ansi ? 1 : 2;
-  AppendUnits(w, n.start + (w.ansi ? 4 : 6), n.keyEnd - unit, false, &key);
+  AppendUnits(w, n.keyStart, n.keyEnd - unit, false, &key);
   return key;
 }
 
@@ -75,7 +75,8 @@ bool StartWalk(ByteSource *src, const void *block, size_t blockSize, Walk *w,
   InitMemorySource(src, block, blockSize);
   uint16_t extent;
   unsigned char fifth;
-  if (!ReadLe16(src, 0, &extent) || !ReadAt(src, 4, &fifth, 1))
+  if (!ReadLe16(src, kNodeLength, &extent) ||
+      !ReadAt(src, kNodeType, &fifth, 1))
     return false;
   w->src = src;
   // The byte at offset 4 is the first character of the key in the 16-bit

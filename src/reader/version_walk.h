@@ -13,9 +13,18 @@
 
 inline size_t Align4(size_t x) { return (x + 3) & ~static_cast<size_t>(3); }
 
+// A node's header: wLength, wValueLength and, in the Unicode layout only,
+// wType; the key (szKey) follows the header at once.
+const size_t kNodeLength = 0;      // wLength: the node, children included
+const size_t kNodeValueLength = 2; // wValueLength
+const size_t kNodeType = 4;        // wType: 1 for text, 0 for binary
+const size_t kAnsiNodeHeader = 4;
+const size_t kUnicodeNodeHeader = 6;
+
 struct VersionNode {
   size_t start;
   size_t end;         // start + length, never past the parent's end
+  size_t keyStart;    // just past the header
   size_t keyEnd;      // just past the key's terminator
   size_t valueStart;  // the value, aligned to 4 from the block's start
   size_t valueLength; // as stored: units or bytes for text, bytes else
