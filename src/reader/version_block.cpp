@@ -47,6 +47,21 @@ unsigned long VersionBufferSize(int format, unsigned long resourceSize,
   return blockLength > kFixedPart ? (blockLength - kFixedPart) * 4ul : 0;
 }
 
+unsigned long VersionBufferSizeOf(ByteSource *src, const VersionResource &res,
+                                  NoVersionReason *why) {
+  src->readFailed = false;
+  // A resource of one byte, at the file's end, has no length field.
+  uint16_t blockLength = 0;
+  bool read = ReadLe16(src, res.offset + kNodeLength, &blockLength);
+  unsigned long size =
+      read ? VersionBufferSize(res.format, res.size, blockLength) : 0;
+  if (why != nullptr)
+    *why = size != 0         ? kReasonNone
+           : src->readFailed ? kReasonReadFailed
+                             : kReasonBlockTooShort;
+  return size;
+}
+
 bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied) {
   if (copied > length)
     copied = length;
