@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "byte_source.h"
 #include "platform_extra.h"
 
 namespace {
@@ -117,10 +118,7 @@ int ReportLoaded(const char *path, void *block, DWORD size,
   unsigned char entry[4] = {0, 0, 0, 0};
   CopyInsideBlock(block, size, pointer, entry,
                   length < sizeof entry ? length : sizeof entry);
-  DWORD translation = static_cast<DWORD>(entry[0]) |
-                      (static_cast<DWORD>(entry[1]) << 8) |
-                      (static_cast<DWORD>(entry[2]) << 16) |
-                      (static_cast<DWORD>(entry[3]) << 24);
+  DWORD translation = Le32(entry);
 
   Values values = {block, size, translation, options.utf8};
   Required required = {!options.utf8, {nullptr, nullptr, nullptr}};

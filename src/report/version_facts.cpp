@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "byte_source.h"
 #include "platform_extra.h"
 #include "report.h"
 #include "status.h"
@@ -49,16 +50,12 @@ int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
   if (length > 0)
     CopyInsideBlock(block, size, pointer, raw.data(), length);
   for (size_t i = 0; i + 4 <= raw.size(); i += 4)
-    f->translations.push_back(
-        static_cast<uint32_t>(raw[i] | (raw[i + 1] << 8) | (raw[i + 2] << 16) |
-                              (static_cast<uint32_t>(raw[i + 3]) << 24)));
+    f->translations.push_back(Le32(&raw[i]));
   // The report reads the first entry as far as the value goes.
   unsigned char entry[4] = {0, 0, 0, 0};
   CopyInsideBlock(block, size, pointer, entry,
                   length < sizeof entry ? length : sizeof entry);
-  f->translation =
-      static_cast<uint32_t>(entry[0] | (entry[1] << 8) | (entry[2] << 16) |
-                            (static_cast<uint32_t>(entry[3]) << 24));
+  f->translation = Le32(entry);
 
   std::vector<VersionString> strings;
   f->hasTable = ListVersionStrings(block, size, f->translation, &strings);
