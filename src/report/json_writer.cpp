@@ -63,33 +63,6 @@ PlainBytes MakePlainBytes() {
 
 const PlainBytes kPlain = MakePlainBytes();
 
-// The length of the well-formed UTF-8 sequence at p (at most length
-// bytes), or 0 when it is ill-formed.
-size_t SequenceLength(const unsigned char *p, size_t length) {
-  unsigned char lead = p[0];
-  size_t need;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 3;
-    lo = lead == 0xE0 ? 0xA0 : 0x80;
-    hi = lead == 0xED ? 0x9F : 0xBF;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 4;
-    lo = lead == 0xF0 ? 0x90 : 0x80;
-    hi = lead == 0xF4 ? 0x8F : 0xBF;
-  } else {
-    return 0;
-  }
-  if (need > length || p[1] < lo || p[1] > hi)
-    return 0;
-  for (size_t i = 2; i < need; ++i)
-    if (p[i] < 0x80 || p[i] > 0xBF)
-      return 0;
-  return need;
-}
-
 // Escapes UTF-8 into the text, copying runs of plain bytes whole. Returns
 // false, having written what came before it, at the first ill-formed
 // sequence, whose offset goes to done.
@@ -106,8 +79,11 @@ bool PutEscaped(JsonWriter *w, const unsigned char *p, size_t length,
       break;
     unsigned char c = p[i];
     if (c >= 0x80) {
-      size_t len = SequenceLength(p + i, length - i);
-      if (len == 0) {
+      // The reader's measure, so that what passes here is what its
+      // conversion keeps.
+      bool wellFormed;
+      size_t len = Utf8SequenceLength(p + i, length - i, &wellFormed);
+      if (!wellFormed) {
         *done = i;
         return false;
       }
