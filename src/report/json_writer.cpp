@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "decimal.h"
 #include "unicode_text.h"
 
 namespace {
@@ -212,13 +213,8 @@ void JsonStringOrNull(JsonWriter *w, const char *text) {
 
 void JsonNumber(JsonWriter *w, unsigned long value) {
   Separate(w);
-  char digits[24];
-  size_t at = sizeof digits;
-  do {
-    digits[--at] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  Put(w, digits + at, sizeof digits - at);
+  char digits[kMaxDecimalDigits];
+  Put(w, digits, FormatDecimal(value, digits));
   w->needComma = true;
 }
 

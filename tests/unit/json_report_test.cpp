@@ -2,6 +2,7 @@
 // to numbers, and facts gathered at the same stages the text report stops.
 #include <string.h>
 
+#include "decimal.h"
 #include "json_report.h"
 #include "json_writer.h"
 #include "report.h"
@@ -63,6 +64,30 @@ TEST(JsonString, IllFormedUtf8IsReplacedPartByPartAsTheReaderDoes) {
     std::string converted;
     AppendBytesAsUtf8(c.in.data(), c.in.size(), &converted);
     EXPECT_EQ(converted, c.out) << c.in;
+  }
+}
+
+TEST(FormatDecimal, DigitsPaddedToTheWidthAskedAndNoFurther) {
+  struct Case {
+    unsigned long long value;
+    size_t minDigits;
+    const char *out;
+  } cases[] = {
+      {0, 1, "0"},
+      {0, 0, "0"},
+      {7, 2, "07"},
+      {10, 2, "10"},
+      {65535, 2, "65535"},
+      {4294967295ull, 1, "4294967295"},
+      {18446744073709551615ull, 1, "18446744073709551615"},
+      {5, 40, "00000000000000000005"}, // a width past the buffer is cut
+  };
+  for (const Case &c : cases) {
+    char out[kMaxDecimalDigits + 1];
+    memset(out, 'x', sizeof out);
+    size_t n = FormatDecimal(c.value, out, c.minDigits);
+    EXPECT_EQ(std::string(out, n), c.out) << c.value;
+    EXPECT_EQ(out[n], 'x') << c.value; // nothing written past the digits
   }
 }
 
