@@ -15,19 +15,6 @@ namespace {
 // length, value length and type fields.
 const size_t kBlockHeader = kUnicodeNodeHeader;
 
-// Reads what the root's header says about the whole block: the extent of
-// the tree and whether it is in the 16-bit layout (the byte at offset 4 is
-// then the first character of the key rather than the low byte of a type).
-bool ReadBlockHeader(ByteSource *src, size_t *extent, bool *ansi) {
-  uint16_t length;
-  uint8_t fifth;
-  if (!ReadLe16(src, kNodeLength, &length) || !ReadByte(src, kNodeType, &fifth))
-    return false;
-  *extent = length;
-  *ansi = fifth >= 0x20;
-  return true;
-}
-
 } // namespace
 
 bool IsAnsiBlock(const unsigned char *block) {

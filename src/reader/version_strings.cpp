@@ -73,15 +73,10 @@ std::u16string ReadText(const Walk &w, const VersionNode &n) {
 bool StartWalk(ByteSource *src, const void *block, size_t blockSize, Walk *w,
                VersionNode *root) {
   InitMemorySource(src, block, blockSize);
-  uint16_t extent;
-  unsigned char fifth;
-  if (!ReadLe16(src, kNodeLength, &extent) ||
-      !ReadAt(src, kNodeType, &fifth, 1))
+  size_t extent;
+  if (!ReadBlockHeader(src, &extent, &w->ansi))
     return false;
   w->src = src;
-  // The byte at offset 4 is the first character of the key in the 16-bit
-  // layout and the low byte of the type field otherwise.
-  w->ansi = fifth >= 0x20;
   return ParseVersionNode(src, 0, extent < blockSize ? extent : blockSize,
                           w->ansi, root);
 }

@@ -20,6 +20,16 @@ unsigned short FoldUnit(unsigned short u) {
 
 } // namespace
 
+bool ReadBlockHeader(ByteSource *b, size_t *extent, bool *ansi) {
+  uint16_t length;
+  uint8_t fifth;
+  if (!ReadLe16(b, kNodeLength, &length) || !ReadByte(b, kNodeType, &fifth))
+    return false;
+  *extent = length;
+  *ansi = fifth >= 0x20;
+  return true;
+}
+
 bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
                       VersionNode *n) {
   size_t header = ansi ? kAnsiNodeHeader : kUnicodeNodeHeader;

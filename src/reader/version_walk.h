@@ -32,6 +32,11 @@ struct VersionNode {
   size_t childStart;
 };
 
+// Reads what the root's header says about the whole block: the extent of
+// the tree and whether it is in the 16-bit layout (the byte at offset 4 is
+// then the first character of the key rather than the low byte of a type).
+bool ReadBlockHeader(ByteSource *b, size_t *extent, bool *ansi);
+
 // Reads the node header at off; false when it does not fit inside limit,
 // is shorter than a header, or its key is not terminated inside it. ansi:
 // the 16-bit layout, without a type field and with keys in bytes.
