@@ -19,11 +19,19 @@ inline unsigned char *PreparedBlock(const uint8_t *data, size_t size,
   ByteSource src;
   InitMemorySource(&src, data, size);
   VersionResource res;
-  if (LocateVersionResource(&src, &res) != 0)
+  NoVersionReason why;
+  StatusCode located = LocateVersionResourceWhy(&src, &res, &why);
+  // Every input that finds nothing says why, in a word of the list; a
+  // memory source never fails a read.
+  if ((located == kStatusOk) != (why == kReasonNone) ||
+      strcmp(NoVersionReasonName(why), "unknown") == 0 ||
+      why == kReasonReadFailed)
+    __builtin_trap();
+  if (located != kStatusOk)
     return nullptr;
-  uint16_t blockLength = 0;
-  ReadLe16(&src, res.offset, &blockLength);
-  *length = VersionBufferSize(res.format, res.size, blockLength);
+  *length = VersionBufferSizeOf(&src, res, &why);
+  if ((*length == 0) != (why == kReasonBlockTooShort))
+    __builtin_trap();
   if (*length == 0)
     return nullptr;
   unsigned char *block = static_cast<unsigned char *>(malloc(*length));

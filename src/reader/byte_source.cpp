@@ -12,6 +12,7 @@ void InitFileSource(ByteSource *src, int fd, uint64_t size, FileWindow *windows,
   src->windows = windows;
   src->windowCount = windowCount;
   src->lastUsed = 0;
+  src->readFailed = false;
   for (size_t i = 0; i < windowCount; ++i) {
     windows[i].offset = 0;
     windows[i].length = 0;
@@ -25,6 +26,7 @@ void InitMemorySource(ByteSource *src, const void *data, size_t size) {
   src->windows = nullptr;
   src->windowCount = 0;
   src->lastUsed = 0;
+  src->readFailed = false;
 }
 
 bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
@@ -39,8 +41,12 @@ bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
       return true;
     }
   }
-  if (src->windowCount == 0 || len > sizeof src->windows[0].bytes)
-    return ReadFileRange(src->fd, off, static_cast<unsigned char *>(dst), len);
+  if (src->windowCount == 0 || len > sizeof src->windows[0].bytes) {
+    if (ReadFileRange(src->fd, off, static_cast<unsigned char *>(dst), len))
+      return true;
+    src->readFailed = true;
+    return false;
+  }
   // The first window keeps what was read first, the start of the file
   // with the headers and the section table that every address lookup
   // reads again; the others follow the resource directory to the resource.
@@ -65,8 +71,10 @@ bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
   if (want > src->size - start)
     want = static_cast<size_t>(src->size - start);
   w->length = 0;
-  if (!ReadFileRange(src->fd, start, w->bytes, want))
+  if (!ReadFileRange(src->fd, start, w->bytes, want)) {
+    src->readFailed = true;
     return false;
+  }
   w->offset = start;
   w->length = want;
   src->lastUsed = victim;

@@ -2,11 +2,15 @@
 
 #include <string.h>
 
+#include "exe_layout.h"
+
 namespace {
 
 const uint16_t kVersionType = 16; // RT_VERSION
 const uint16_t kVersionName = 1;  // VS_VERSION_INFO
-const uint32_t kSubdirectoryBit = 0x80000000u;
+
+// What the signature at e_lfanew says.
+enum NewHeader { kNewHeaderPe, kNewHeaderNe, kNewHeaderLe };
 
 struct PeImage {
   uint64_t sectionTable; // file offset of the first IMAGE_SECTION_HEADER
@@ -17,110 +21,130 @@ struct PeImage {
 // Maps an RVA to a file offset the way a data-file mapping does: through
 // the first section whose raw data covers it, unrounded. With headersToo,
 // an RVA inside the headers is its own offset (directory lookups only).
-bool RvaToOffset(ByteSource *src, const PeImage &pe, uint32_t rva,
-                 bool headersToo, uint64_t *offset) {
+// An RVA that no section covers is `unmapped`, which the caller names.
+NoVersionReason RvaToOffset(ByteSource *src, const PeImage &pe, uint32_t rva,
+                            bool headersToo, NoVersionReason unmapped,
+                            uint64_t *offset) {
   if (headersToo && rva < pe.sizeOfHeaders) {
     *offset = rva;
-    return true;
+    return kReasonNone;
   }
   for (uint32_t i = 0; i < pe.sectionCount; ++i) {
-    unsigned char sec[40]; // IMAGE_SECTION_HEADER
-    if (!ReadAt(src, pe.sectionTable + uint64_t{40} * i, sec, sizeof sec))
-      return false;
-    uint32_t virtualAddress = Le32(sec + 12);
-    uint32_t rawSize = Le32(sec + 16);
-    uint32_t rawPointer = Le32(sec + 20);
+    unsigned char sec[kPeSectionHeaderSize];
+    if (!ReadAt(src, pe.sectionTable + uint64_t{kPeSectionHeaderSize} * i, sec,
+                sizeof sec))
+      return kReasonTruncatedHeaders;
+    uint32_t virtualAddress = Le32(sec + kPeSectionVirtualAddress);
+    uint32_t rawSize = Le32(sec + kPeSectionSizeOfRawData);
+    uint32_t rawPointer = Le32(sec + kPeSectionPointerToRawData);
     if (rva >= virtualAddress && rva - virtualAddress < rawSize) {
       *offset = uint64_t{rawPointer} + (rva - virtualAddress);
-      return true;
+      return kReasonNone;
     }
   }
-  return false;
+  return unmapped;
 }
 
 // Looks an integer id up among a resource directory's id entries by binary
 // search, as the loader does (an unsorted directory can hide an entry).
-// The entry must be of the wanted kind; one of the other kind is absent.
-bool FindIdEntry(ByteSource *src, uint64_t dir, uint16_t id, bool wantDir,
-                 uint32_t *target) {
+// The entry must be of the wanted kind: one of the other kind is found but
+// unusable, a directory that contradicts the tree's three levels.
+NoVersionReason FindIdEntry(ByteSource *src, uint64_t dir, uint16_t id,
+                            bool wantDir, uint32_t *target) {
   uint16_t named, ids;
-  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
-    return false;
-  uint64_t first = dir + 16 + uint64_t{8} * named;
+  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
+      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
+    return kReasonMalformedDirectory;
+  uint64_t first = dir + kResDirectorySize + uint64_t{kResEntrySize} * named;
   uint32_t lo = 0, hi = ids;
   while (lo < hi) {
     uint32_t mid = lo + (hi - lo) / 2;
-    unsigned char entry[8]; // IMAGE_RESOURCE_DIRECTORY_ENTRY
-    if (!ReadAt(src, first + uint64_t{8} * mid, entry, sizeof entry))
-      return false;
-    uint16_t entryId = Le16(entry);
+    unsigned char entry[kResEntrySize];
+    if (!ReadAt(src, first + uint64_t{kResEntrySize} * mid, entry,
+                sizeof entry))
+      return kReasonMalformedDirectory;
+    uint16_t entryId = Le16(entry + kResEntryId);
     if (entryId == id) {
-      uint32_t data = Le32(entry + 4);
-      if (((data & kSubdirectoryBit) != 0) != wantDir)
-        return false;
-      *target = data & ~kSubdirectoryBit;
-      return true;
+      uint32_t data = Le32(entry + kResEntryOffsetToData);
+      if (((data & kResDataIsDirectory) != 0) != wantDir)
+        return kReasonMalformedDirectory;
+      *target = data & ~kResDataIsDirectory;
+      return kReasonNone;
     }
     if (entryId < id)
       lo = mid + 1;
     else
       hi = mid;
   }
-  return false;
+  return kReasonNoVersionResource;
 }
 
-// The first data entry of a language directory, named entries first.
-bool FirstDataEntry(ByteSource *src, uint64_t dir, uint32_t *target) {
+// The first data entry of a language directory, named entries first. A
+// directory of nothing but subdirectories has a fourth level, which the
+// tree does not have.
+NoVersionReason FirstDataEntry(ByteSource *src, uint64_t dir,
+                               uint32_t *target) {
   uint16_t named, ids;
-  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
-    return false;
+  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
+      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
+    return kReasonMalformedDirectory;
   uint32_t total = uint32_t{named} + ids;
   for (uint32_t i = 0; i < total; ++i) {
     uint32_t data;
-    if (!ReadLe32(src, dir + 16 + uint64_t{8} * i + 4, &data))
-      return false;
-    if ((data & kSubdirectoryBit) == 0) {
+    if (!ReadLe32(src,
+                  dir + kResDirectorySize + uint64_t{kResEntrySize} * i +
+                      kResEntryOffsetToData,
+                  &data))
+      return kReasonMalformedDirectory;
+    if ((data & kResDataIsDirectory) == 0) {
       *target = data;
-      return true;
+      return kReasonNone;
     }
   }
-  return false;
+  return total == 0 ? kReasonNoVersionResource : kReasonMalformedDirectory;
 }
 
 // Reads the PE headers up to the resource directory: the section table
-// and the file offset of the resource tree's root. False when the image
-// has no resource directory that can be reached.
-bool OpenPeResources(ByteSource *src, uint64_t ntHeader, PeImage *pe,
-                     uint64_t *root) {
-  unsigned char fileHeader[20]; // IMAGE_FILE_HEADER
-  if (!ReadAt(src, ntHeader + 4, fileHeader, sizeof fileHeader))
-    return false;
-  pe->sectionCount = Le16(fileHeader + 2);
-  uint16_t optionalSize = Le16(fileHeader + 16);
-  uint64_t optional = ntHeader + 24;
+// and the file offset of the resource tree's root.
+NoVersionReason OpenPeResources(ByteSource *src, uint64_t ntHeader, PeImage *pe,
+                                uint64_t *root) {
+  unsigned char fileHeader[kPeFileHeaderSize];
+  if (!ReadAt(src, ntHeader + kPeFileHeader, fileHeader, sizeof fileHeader))
+    return kReasonTruncatedHeaders;
+  pe->sectionCount = Le16(fileHeader + kPeNumberOfSections);
+  uint16_t optionalSize = Le16(fileHeader + kPeSizeOfOptionalHeader);
+  uint64_t optional = ntHeader + kPeOptionalHeader;
   pe->sectionTable = optional + optionalSize;
 
   uint16_t magic;
-  if (!ReadLe16(src, optional, &magic))
-    return false;
-  uint64_t countField, resourceEntry;
-  if (magic == 0x10B) { // PE32
-    countField = optional + 92;
-    resourceEntry = optional + 96 + 2 * 8;
-  } else if (magic == 0x20B) { // PE32+
-    countField = optional + 108;
-    resourceEntry = optional + 112 + 2 * 8;
+  if (!ReadLe16(src, optional + kPeMagic, &magic))
+    return kReasonTruncatedHeaders;
+  uint64_t countField, directories;
+  if (magic == kPeMagicPe32) {
+    countField = optional + kPe32NumberOfRvaAndSizes;
+    directories = optional + kPe32DataDirectory;
+  } else if (magic == kPeMagicPe32Plus) {
+    countField = optional + kPe32PlusNumberOfRvaAndSizes;
+    directories = optional + kPe32PlusDataDirectory;
   } else {
-    return false;
+    return kReasonUnknownOptionalHeader;
   }
+  uint64_t resourceEntry =
+      directories + kPeDataDirectorySize * kPeDirectoryEntryResource;
   uint32_t rvaCount, resourceRva, resourceSize;
-  if (!ReadLe32(src, optional + 60, &pe->sizeOfHeaders) ||
-      !ReadLe32(src, countField, &rvaCount) || rvaCount <= 2 ||
-      !ReadLe32(src, resourceEntry, &resourceRva) ||
-      !ReadLe32(src, resourceEntry + 4, &resourceSize) || resourceRva == 0 ||
-      resourceSize == 0)
-    return false;
-  return RvaToOffset(src, *pe, resourceRva, true, root);
+  if (!ReadLe32(src, optional + kPeSizeOfHeaders, &pe->sizeOfHeaders) ||
+      !ReadLe32(src, countField, &rvaCount))
+    return kReasonTruncatedHeaders;
+  if (rvaCount <= kPeDirectoryEntryResource)
+    return kReasonNoResourceDirectory;
+  if (!ReadLe32(src, resourceEntry + kPeDataDirectoryVirtualAddress,
+                &resourceRva) ||
+      !ReadLe32(src, resourceEntry + kPeDataDirectorySizeField, &resourceSize))
+    return kReasonTruncatedHeaders;
+  if (resourceRva == 0 || resourceSize == 0)
+    return kReasonNoResourceDirectory;
+  return RvaToOffset(src, *pe, resourceRva, true, kReasonMalformedDirectory,
+                     root);
 }
 
 // The id of every entry of a language directory that points at data, in
@@ -129,79 +153,109 @@ bool OpenPeResources(ByteSource *src, uint64_t ntHeader, PeImage *pe,
 void ListLanguageEntries(ByteSource *src, uint64_t dir,
                          std::vector<uint16_t> *languages) {
   uint16_t named, ids;
-  if (!ReadLe16(src, dir + 12, &named) || !ReadLe16(src, dir + 14, &ids))
+  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
+      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
     return;
-  uint64_t first = dir + 16 + uint64_t{8} * named;
+  uint64_t first = dir + kResDirectorySize + uint64_t{kResEntrySize} * named;
   for (uint32_t i = 0; i < ids; ++i) {
-    unsigned char entry[8]; // IMAGE_RESOURCE_DIRECTORY_ENTRY
-    if (!ReadAt(src, first + uint64_t{8} * i, entry, sizeof entry))
+    unsigned char entry[kResEntrySize];
+    if (!ReadAt(src, first + uint64_t{kResEntrySize} * i, entry, sizeof entry))
       return; // a directory cut short lists what it holds
-    if ((Le32(entry + 4) & kSubdirectoryBit) == 0)
-      languages->push_back(Le16(entry));
+    if ((Le32(entry + kResEntryOffsetToData) & kResDataIsDirectory) == 0)
+      languages->push_back(Le16(entry + kResEntryId));
   }
 }
 
 // Finds the new-style header an MZ image points at and reads its first
-// four bytes, which tell PE, NE and LE apart; false for anything else.
-bool ReadNewHeader(ByteSource *src, uint32_t *newHeader,
-                   unsigned char signature[4]) {
-  unsigned char dos[64]; // IMAGE_DOS_HEADER
-  if (!ReadAt(src, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
-    return false;
-  *newHeader = Le32(dos + 0x3C); // e_lfanew
-  return ReadAt(src, *newHeader, signature, 4);
+// four bytes, which tell PE, NE and LE apart, and which of them it is.
+NoVersionReason ReadNewHeader(ByteSource *src, uint32_t *newHeader,
+                              NewHeader *kind) {
+  unsigned char dos[kDosHeaderSize];
+  if (!ReadAt(src, 0, dos, sizeof dos) || dos[kDosMagic] != 'M' ||
+      dos[kDosMagic + 1] != 'Z')
+    return kReasonNoMzHeader;
+  *newHeader = Le32(dos + kDosLfanew);
+  unsigned char signature[kNewSignatureSize];
+  if (!ReadAt(src, *newHeader, signature, kNewSignatureSize))
+    return kReasonNewHeaderOutsideFile;
+  if (memcmp(signature, "PE\0\0", kNewSignatureSize) == 0)
+    *kind = kNewHeaderPe;
+  else if (signature[0] == 'N' && signature[1] == 'E')
+    *kind = kNewHeaderNe;
+  else if (signature[0] == 'L' && signature[1] == 'E')
+    *kind = kNewHeaderLe;
+  else
+    return kReasonUnknownSignature;
+  return kReasonNone;
 }
 
-int LocatePe(ByteSource *src, uint64_t ntHeader, VersionResource *res,
-             std::vector<uint16_t> *languageList) {
+NoVersionReason LocatePe(ByteSource *src, uint64_t ntHeader,
+                         VersionResource *res,
+                         std::vector<uint16_t> *languageList) {
   PeImage pe;
   uint64_t root;
-  if (!OpenPeResources(src, ntHeader, &pe, &root))
-    return -1;
+  NoVersionReason why = OpenPeResources(src, ntHeader, &pe, &root);
+  if (why != kReasonNone)
+    return why;
   // Offsets inside the resource tree count from its root in the flat file;
   // only the final data pointer is an RVA again. Three fixed levels: type,
   // name, language, so the walk cannot loop.
   uint32_t nameDir, languageDir, dataEntry;
-  if (!FindIdEntry(src, root, kVersionType, true, &nameDir) ||
-      !FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir))
-    return -1;
+  why = FindIdEntry(src, root, kVersionType, true, &nameDir);
+  if (why == kReasonNone)
+    why = FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir);
+  if (why != kReasonNone)
+    return why;
   uint64_t languages = root + languageDir;
   // Listed while the directory is at hand, before the choice is made.
   if (languageList != nullptr)
     ListLanguageEntries(src, languages, languageList);
   // US-English Windows tries neutral, en-US, then English, then the first.
   static const uint16_t kLanguageOrder[] = {0x0000, 0x0409, 0x0009};
+  // Whatever stops a preferred language's lookup, the first entry is
+  // still the fallback.
   bool found = false;
   for (uint16_t language : kLanguageOrder)
-    if (FindIdEntry(src, languages, language, false, &dataEntry)) {
+    if (FindIdEntry(src, languages, language, false, &dataEntry) ==
+        kReasonNone) {
       found = true;
       break;
     }
-  if (!found && !FirstDataEntry(src, languages, &dataEntry))
-    return -1;
-  uint32_t dataRva, dataSize; // IMAGE_RESOURCE_DATA_ENTRY
+  if (!found) {
+    why = FirstDataEntry(src, languages, &dataEntry);
+    if (why != kReasonNone)
+      return why;
+  }
+  uint32_t dataRva, dataSize;
   uint64_t dataOffset;
-  if (!ReadLe32(src, root + dataEntry, &dataRva) ||
-      !ReadLe32(src, root + dataEntry + 4, &dataSize) || dataSize == 0 ||
-      !RvaToOffset(src, pe, dataRva, false, &dataOffset))
-    return -1;
+  if (!ReadLe32(src, root + dataEntry + kResDataOffsetToData, &dataRva) ||
+      !ReadLe32(src, root + dataEntry + kResDataSize, &dataSize))
+    return kReasonMalformedDirectory;
+  if (dataSize == 0)
+    return kReasonEmptyResource;
+  why = RvaToOffset(src, pe, dataRva, false, kReasonResourceOutsideFile,
+                    &dataOffset);
+  if (why != kReasonNone)
+    return why;
   // A block's length is a 16-bit field; nothing past 64 KiB is ever read.
   uint32_t wanted =
       dataSize < kMaxVersionResource ? dataSize : kMaxVersionResource;
   if (dataOffset > src->size || wanted > src->size - dataOffset)
-    return -1; // the resource runs past the end of the file
+    return kReasonResourceOutsideFile; // runs past the end of the file
   res->offset = dataOffset;
   res->size = wanted;
   res->format = kImagePe;
-  return 0;
+  return kReasonNone;
 }
 
 // Keeps what the file holds of a block that starts at offset and claims
-// length bytes; false when it starts outside the file.
-bool ClampToFile(ByteSource *src, uint64_t offset, uint64_t length,
-                 VersionResource *res) {
-  if (offset >= src->size || length == 0)
-    return false;
+// length bytes; only its start must lie inside the file.
+NoVersionReason ClampToFile(ByteSource *src, uint64_t offset, uint64_t length,
+                            VersionResource *res) {
+  if (length == 0)
+    return kReasonEmptyResource;
+  if (offset >= src->size)
+    return kReasonResourceOutsideFile;
   uint64_t available = src->size - offset;
   if (length > available)
     length = available;
@@ -209,152 +263,222 @@ bool ClampToFile(ByteSource *src, uint64_t offset, uint64_t length,
     length = kMaxVersionResource;
   res->offset = offset;
   res->size = static_cast<uint32_t>(length);
-  return true;
+  return kReasonNone;
 }
 
 // 16-bit Windows: the resource table lists types, each followed by its
 // resources; offsets and lengths count in units of 1 << rscAlignShift.
-int LocateNe(ByteSource *src, uint64_t neHeader, VersionResource *res) {
+NoVersionReason LocateNe(ByteSource *src, uint64_t neHeader,
+                         VersionResource *res) {
   uint16_t tableOffset, residentNames;
-  if (!ReadLe16(src, neHeader + 0x24, &tableOffset) ||   // ne_rsrctab
-      !ReadLe16(src, neHeader + 0x26, &residentNames) || // ne_restab
-      residentNames <= tableOffset)
-    return -1;
+  if (!ReadLe16(src, neHeader + kNeRsrcTab, &tableOffset) ||
+      !ReadLe16(src, neHeader + kNeResTab, &residentNames))
+    return kReasonTruncatedHeaders;
+  // The resident names follow the resource table at once: none between
+  // them is an empty table, and names before it leave it no room.
+  if (residentNames == tableOffset)
+    return kReasonNoResourceDirectory;
+  if (residentNames < tableOffset)
+    return kReasonMalformedDirectory;
   uint64_t table = neHeader + tableOffset;
   uint64_t tableEnd = neHeader + residentNames;
   uint16_t shift;
-  if (!ReadLe16(src, table, &shift) || shift > 31)
-    return -1; // a larger shift overflows any offset
-  const uint16_t kNeVersionType = 0x8000 | kVersionType;
-  const uint16_t kNeVersionName = 0x8000 | kVersionName;
-  uint64_t pos = table + 2;
+  if (!ReadLe16(src, table + kNeRscAlignShift, &shift) || shift > 31)
+    return kReasonMalformedDirectory; // a larger shift overflows any offset
+  const uint16_t kNeVersionType = kNeIntegerId | kVersionType;
+  const uint16_t kNeVersionName = kNeIntegerId | kVersionName;
+  uint64_t pos = table + kNeRscAlignShiftSize;
   // Every step stays inside the table, so a missing terminator or a huge
-  // count ends the walk at the table's end.
-  while (pos + 8 <= tableEnd) {
-    unsigned char type[8]; // TYPEINFO
-    if (!ReadAt(src, pos, type, sizeof type))
-      return -1;
-    uint16_t typeId = Le16(type);
-    uint16_t count = Le16(type + 2);
+  // count ends the walk at the table's end, and the table is malformed.
+  // The terminator is a zero rtTypeID alone, which may end the table
+  // short of a whole TYPEINFO.
+  for (;;) {
+    uint16_t typeId, count;
+    if (pos + sizeof typeId > tableEnd ||
+        !ReadLe16(src, pos + kNeRtTypeId, &typeId))
+      return kReasonMalformedDirectory;
     if (typeId == 0)
-      return -1;
-    pos += 8;
+      return kReasonNoVersionResource;
+    if (pos + kNeTypeInfoSize > tableEnd ||
+        !ReadLe16(src, pos + kNeRtResourceCount, &count))
+      return kReasonMalformedDirectory;
+    pos += kNeTypeInfoSize;
     if (typeId != kNeVersionType) {
-      pos += uint64_t{12} * count;
+      pos += uint64_t{kNeNameInfoSize} * count;
       continue;
     }
-    for (uint16_t i = 0; i < count && pos + 12 <= tableEnd; ++i, pos += 12) {
-      unsigned char name[12]; // NAMEINFO
+    uint16_t i = 0;
+    for (; i < count && pos + kNeNameInfoSize <= tableEnd;
+         ++i, pos += kNeNameInfoSize) {
+      unsigned char name[kNeNameInfoSize];
       if (!ReadAt(src, pos, name, sizeof name))
-        return -1;
-      if (Le16(name + 6) != kNeVersionName)
+        return kReasonMalformedDirectory;
+      if (Le16(name + kNeRnId) != kNeVersionName)
         continue;
-      uint64_t offset = uint64_t{Le16(name)} << shift;
-      uint64_t length = uint64_t{Le16(name + 2)} << shift;
+      uint64_t offset = uint64_t{Le16(name + kNeRnOffset)} << shift;
+      uint64_t length = uint64_t{Le16(name + kNeRnLength)} << shift;
+      // Past what the format's 32 bits can reach, so past any file it
+      // describes; computed in 32 bits it would wrap instead.
       if (offset > 0xFFFFFFFFu || length > 0xFFFFFFFFu)
-        return -1; // would wrap in the 32 bits the format has
-      if (!ClampToFile(src, offset, length, res))
-        return -1;
-      res->format = kImageNe;
-      return 0;
+        return kReasonResourceOutsideFile;
+      NoVersionReason why = ClampToFile(src, offset, length, res);
+      if (why == kReasonNone)
+        res->format = kImageNe;
+      return why;
     }
-    return -1;
+    return i == count ? kReasonNoVersionResource : kReasonMalformedDirectory;
   }
-  return -1;
 }
 
 // A Windows 9x virtual device: the LE header points straight at a 16-bit
-// version resource behind a small resource header of its own, 12 bytes:
-// 0xFF, the type (16), 0xFF, the name (1), flags, and the block's size.
-int LocateLe(ByteSource *src, uint64_t leHeader, VersionResource *res) {
-  const uint32_t kHeader = 12;
+// version resource behind a small resource header of its own: 0xFF, the
+// type (16), 0xFF, the name (1), flags, and the block's size.
+NoVersionReason LocateLe(ByteSource *src, uint64_t leHeader,
+                         VersionResource *res) {
   uint32_t offset, length;
-  if (!ReadLe32(src, leHeader + 0xB8, &offset) || // e32_winresoff
-      !ReadLe32(src, leHeader + 0xBC, &length) || // e32_winreslen
-      length <= kHeader)
-    return -1;
-  unsigned char header[kHeader];
-  if (!ReadAt(src, offset, header, sizeof header) || header[0] != 0xFF ||
-      Le16(header + 1) != kVersionType || header[3] != 0xFF ||
-      Le16(header + 4) != kVersionName)
-    return -1;
-  uint32_t size = Le32(header + 8);
-  if (size > length - kHeader)
-    size = length - kHeader;
-  if (!ClampToFile(src, uint64_t{offset} + kHeader, size, res))
-    return -1;
-  res->format = kImageLe;
-  return 0;
+  if (!ReadLe32(src, leHeader + kLeWinResOff, &offset) ||
+      !ReadLe32(src, leHeader + kLeWinResLen, &length))
+    return kReasonTruncatedHeaders;
+  if (length == 0)
+    return kReasonNoVersionResource; // a VxD without one says so
+  if (length < kLeResHeaderSize)
+    return kReasonMalformedDirectory; // not even the header fits
+  if (length == kLeResHeaderSize)
+    return kReasonEmptyResource;
+  unsigned char header[kLeResHeaderSize];
+  if (!ReadAt(src, offset, header, sizeof header))
+    return kReasonResourceOutsideFile;
+  if (header[kLeResTypeMarker] != kLeResNumericMarker ||
+      Le16(header + kLeResType) != kVersionType ||
+      header[kLeResNameMarker] != kLeResNumericMarker ||
+      Le16(header + kLeResName) != kVersionName)
+    return kReasonNoVersionResource;
+  uint32_t size = Le32(header + kLeResSize);
+  if (size > length - kLeResHeaderSize)
+    size = length - kLeResHeaderSize;
+  NoVersionReason why =
+      ClampToFile(src, uint64_t{offset} + kLeResHeaderSize, size, res);
+  if (why == kReasonNone)
+    res->format = kImageLe;
+  return why;
+}
+
+NoVersionReason Locate(ByteSource *src, VersionResource *res,
+                       std::vector<uint16_t> *languages) {
+  uint32_t newHeader;
+  NewHeader kind;
+  NoVersionReason why = ReadNewHeader(src, &newHeader, &kind);
+  if (why != kReasonNone)
+    return why;
+  if (kind == kNewHeaderNe)
+    return LocateNe(src, newHeader, res);
+  if (kind == kNewHeaderLe)
+    return LocateLe(src, newHeader, res);
+  return LocatePe(src, newHeader, res, languages);
 }
 
 } // namespace
+
+const char *NoVersionReasonName(NoVersionReason why) {
+  switch (why) {
+  case kReasonNone:
+    return "none";
+  case kReasonNoMzHeader:
+    return "no-mz-header";
+  case kReasonNewHeaderOutsideFile:
+    return "new-header-outside-file";
+  case kReasonUnknownSignature:
+    return "unknown-signature";
+  case kReasonTruncatedHeaders:
+    return "truncated-headers";
+  case kReasonUnknownOptionalHeader:
+    return "unknown-optional-header";
+  case kReasonNoResourceDirectory:
+    return "no-resource-directory";
+  case kReasonMalformedDirectory:
+    return "malformed-directory";
+  case kReasonNoVersionResource:
+    return "no-version-resource";
+  case kReasonEmptyResource:
+    return "empty-resource";
+  case kReasonResourceOutsideFile:
+    return "resource-outside-file";
+  case kReasonBlockTooShort:
+    return "block-too-short";
+  case kReasonReadFailed:
+    return "read-failed";
+  }
+  return "unknown";
+}
 
 int LocateVersionResource(ByteSource *src, VersionResource *res) {
   return LocateAndDescribe(src, res, nullptr, nullptr);
 }
 
+StatusCode LocateVersionResourceWhy(ByteSource *src, VersionResource *res,
+                                    NoVersionReason *why) {
+  return LocateAndDescribe(src, res, nullptr, nullptr, why) == 0
+             ? kStatusOk
+             : kStatusNoVersionInfo;
+}
+
 int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
-                      std::vector<uint16_t> *languages) {
+                      std::vector<uint16_t> *languages, NoVersionReason *why) {
+  // A failure from here on is this file's, whatever came before.
+  src->readFailed = false;
   // The headers are read again just below, from the same window.
   if (info != nullptr)
     ReadImageInfo(src, info);
   if (languages != nullptr)
     languages->clear();
-  uint32_t newHeader;
-  unsigned char signature[4];
-  if (!ReadNewHeader(src, &newHeader, signature))
-    return -1;
-  if (memcmp(signature, "PE\0\0", 4) == 0)
-    return LocatePe(src, newHeader, res, languages);
-  if (signature[0] == 'N' && signature[1] == 'E')
-    return LocateNe(src, newHeader, res);
-  if (signature[0] == 'L' && signature[1] == 'E')
-    return LocateLe(src, newHeader, res);
-  return -1;
+  NoVersionReason reason = Locate(src, res, languages);
+  // Whatever step a failed read stopped at, the bytes it would have read
+  // are in the file: the file, not its layout, is what went wrong.
+  if (reason != kReasonNone && src->readFailed)
+    reason = kReasonReadFailed;
+  if (why != nullptr)
+    *why = reason;
+  return reason == kReasonNone ? 0 : -1;
 }
 
 int ReadImageInfo(ByteSource *src, ImageInfo *info) {
   info->kind = kKindUnknown;
   info->machine = 0;
   uint32_t newHeader;
-  unsigned char signature[4];
-  if (!ReadNewHeader(src, &newHeader, signature))
+  NewHeader kind;
+  if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone)
     return -1;
-  if (memcmp(signature, "PE\0\0", 4) == 0) {
+  if (kind == kNewHeaderPe) {
     uint16_t machine, magic;
-    if (!ReadLe16(src, uint64_t{newHeader} + 4, &machine) ||
-        !ReadLe16(src, uint64_t{newHeader} + 24, &magic))
+    if (!ReadLe16(src, uint64_t{newHeader} + kPeFileHeader + kPeMachine,
+                  &machine) ||
+        !ReadLe16(src, uint64_t{newHeader} + kPeOptionalHeader + kPeMagic,
+                  &magic))
       return -1;
-    if (magic != 0x10B && magic != 0x20B)
+    if (magic != kPeMagicPe32 && magic != kPeMagicPe32Plus)
       return -1;
-    info->kind = magic == 0x10B ? kKindPe32 : kKindPe32Plus;
+    info->kind = magic == kPeMagicPe32 ? kKindPe32 : kKindPe32Plus;
     info->machine = machine;
     return 0;
   }
-  if (signature[0] == 'N' && signature[1] == 'E') {
-    info->kind = kKindNe;
-    return 0;
-  }
-  if (signature[0] == 'L' && signature[1] == 'E') {
-    info->kind = kKindLe;
-    return 0;
-  }
-  return -1;
+  info->kind = kind == kNewHeaderNe ? kKindNe : kKindLe;
+  return 0;
 }
 
 int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages) {
   languages->clear();
   uint32_t newHeader;
-  unsigned char signature[4];
-  if (!ReadNewHeader(src, &newHeader, signature) ||
-      memcmp(signature, "PE\0\0", 4) != 0)
+  NewHeader kind;
+  if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone ||
+      kind != kNewHeaderPe)
     return -1;
   PeImage pe;
   uint64_t root;
   uint32_t nameDir, languageDir;
-  if (!OpenPeResources(src, newHeader, &pe, &root) ||
-      !FindIdEntry(src, root, kVersionType, true, &nameDir) ||
-      !FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir))
+  if (OpenPeResources(src, newHeader, &pe, &root) != kReasonNone ||
+      FindIdEntry(src, root, kVersionType, true, &nameDir) != kReasonNone ||
+      FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir) !=
+          kReasonNone)
     return -1;
   ListLanguageEntries(src, root + languageDir, languages);
   return 0;

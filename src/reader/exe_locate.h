@@ -8,6 +8,7 @@
 
 #include "byte_source.h"
 #include "image_info.h"
+#include "status.h"
 
 enum ImageFormat {
   kImagePe = 1, // PE32 or PE32+: a resource in the 32-bit (Unicode) layout
@@ -21,11 +22,43 @@ struct VersionResource {
   int format;      // an ImageFormat
 };
 
+// Why a file yields no version resource: the first thing the search for it
+// found wrong, in the order the search reads, or (kReasonBlockTooShort)
+// what the size query finds wrong with the block it found. The values are
+// stable, for tests, fuzz triage and reports to keep.
+enum NoVersionReason {
+  kReasonNone = 0,                  // there is one
+  kReasonNoMzHeader = 1,            // no DOS header, or not "MZ"
+  kReasonNewHeaderOutsideFile = 2,  // e_lfanew points past the end
+  kReasonUnknownSignature = 3,      // neither PE, NE nor LE at e_lfanew
+  kReasonTruncatedHeaders = 4,      // the file ends inside the headers
+  kReasonUnknownOptionalHeader = 5, // PE, but neither PE32 nor PE32+
+  kReasonNoResourceDirectory = 6,   // the headers name no resources
+  kReasonMalformedDirectory = 7,    // resources that cannot be walked
+  kReasonNoVersionResource = 8,     // resources, but no version resource
+  kReasonEmptyResource = 9,         // a version resource of no bytes
+  kReasonResourceOutsideFile = 10,  // a version resource past the end
+  kReasonBlockTooShort = 11,        // no length, or no more than its record
+  kReasonReadFailed = 12,           // the file itself could not be read
+};
+
+// A short lowercase word for each reason ("no-mz-header"), stable for
+// machine-read reports; "unknown" for a value outside the enumeration.
+const char *NoVersionReasonName(NoVersionReason why);
+
 // Reads the headers and walks the resource directory to the version
 // resource (type 16, name 1), choosing the language as US-English Windows
 // does. Returns 0 and fills res, or -1 when the file holds no version
-// resource that can be read whole; a malformed file is simply a -1.
+// resource that can be read whole; a malformed file is simply a -1, and
+// LocateVersionResourceWhy says what was wrong with it.
 int LocateVersionResource(ByteSource *src, VersionResource *res);
+
+// LocateVersionResource that also says why it found none: kStatusOk, or
+// kStatusNoVersionInfo with the reason in why (kReasonNone on success).
+// A read of the file that fails on the way is kReasonReadFailed, whatever
+// step it stopped.
+StatusCode LocateVersionResourceWhy(ByteSource *src, VersionResource *res,
+                                    NoVersionReason *why);
 
 // Reads the kind of executable from the DOS header, the signature at
 // e_lfanew and, for PE, the optional header's magic. Returns 0, or -1 when
@@ -47,10 +80,11 @@ int DescribeImage(ByteSource *src, ImageInfo *info,
 // LocateVersionResource that also says what it read on the way: the
 // image's kind (as ReadImageInfo) and, when it reaches the version
 // resource's language directory, every language there (as
-// ListVersionLanguages), both from the reads it makes anyway. Either
-// output may be null.
+// ListVersionLanguages), both from the reads it makes anyway, and, as
+// LocateVersionResourceWhy, why it found none. Any output may be null.
 int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
-                      std::vector<uint16_t> *languages);
+                      std::vector<uint16_t> *languages,
+                      NoVersionReason *why = nullptr);
 
 // The largest resource worth reading: a block's length field is 16 bits.
 const uint32_t kMaxVersionResource = 0x10000;

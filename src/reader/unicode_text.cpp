@@ -67,44 +67,13 @@ void AppendBytesAsUtf8(const char *bytes, size_t count, std::string *out) {
       i = run;
       continue;
     }
-    // The sequence length and the range of the second byte, which is where
-    // overlong forms, surrogates and values past U+10FFFF are refused.
-    size_t need;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      need = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      need = 2;
-      if (lead == 0xE0)
-        lo = 0xA0;
-      if (lead == 0xED)
-        hi = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      need = 3;
-      if (lead == 0xF0)
-        lo = 0x90;
-      if (lead == 0xF4)
-        hi = 0x8F;
-    } else {
-      out->append("\xEF\xBF\xBD");
-      ++i;
-      continue;
-    }
-    // Take continuation bytes while they fit; a sequence cut short is one
-    // replacement, and the byte that cut it starts afresh.
-    size_t got = 0;
-    while (got < need && i + 1 + got < count) {
-      unsigned char c = b[i + 1 + got];
-      bool ok = got == 0 ? (c >= lo && c <= hi) : (c >= 0x80 && c <= 0xBF);
-      if (!ok)
-        break;
-      ++got;
-    }
-    if (got == need)
-      out->append(bytes + i, need + 1);
+    bool wellFormed;
+    size_t length = Utf8SequenceLength(b + i, count - i, &wellFormed);
+    if (wellFormed)
+      out->append(bytes + i, length);
     else
       out->append("\xEF\xBF\xBD");
-    i += 1 + got;
+    i += length;
   }
 }
 

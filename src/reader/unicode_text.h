@@ -12,6 +12,53 @@
 // becomes U+FFFD; a zero unit is converted like any other.
 void AppendUtf16AsUtf8(const char16_t *units, size_t count, std::string *out);
 
+// Measures the UTF-8 sequence that starts at p, of the count (at least
+// one) bytes there: a well-formed one whole (1 for ASCII), with
+// *wellFormed set; otherwise its maximal ill-formed part, the bytes that
+// one U+FFFD replaces, with *wellFormed cleared. Overlong forms, encoded
+// surrogates and values past U+10FFFF are refused at the second byte, so
+// their parts are one byte each. Inline: the JSON writer's escaping and
+// the conversion below call it for every non-ASCII character.
+inline size_t Utf8SequenceLength(const unsigned char *p, size_t count,
+                                 bool *wellFormed) {
+  unsigned char lead = p[0];
+  *wellFormed = true;
+  if (lead < 0x80)
+    return 1;
+  // The continuation bytes wanted, and the range of the first of them.
+  size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    if (lead == 0xE0)
+      lo = 0xA0;
+    if (lead == 0xED)
+      hi = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    if (lead == 0xF0)
+      lo = 0x90;
+    if (lead == 0xF4)
+      hi = 0x8F;
+  } else {
+    *wellFormed = false;
+    return 1;
+  }
+  // A sequence cut short is one part; the byte that cut it starts afresh.
+  size_t got = 0;
+  while (got < need && 1 + got < count) {
+    unsigned char c = p[1 + got];
+    bool ok = got == 0 ? (c >= lo && c <= hi) : (c >= 0x80 && c <= 0xBF);
+    if (!ok)
+      break;
+    ++got;
+  }
+  *wellFormed = got == need;
+  return 1 + got;
+}
+
 // Appends bytes that should be UTF-8, each ill-formed sequence (a stray
 // continuation byte, a truncated sequence, an overlong form, an encoded
 // surrogate, anything past U+10FFFF) replaced by one U+FFFD per maximal
@@ -21,34 +68,16 @@ void AppendBytesAsUtf8(const char *bytes, size_t count, std::string *out);
 // Appends bytes in code page 1252 as UTF-8; every byte has a character.
 void AppendCp1252AsUtf8(const char *bytes, size_t count, std::string *out);
 
-// The length (2 to 4) of the well-formed UTF-8 sequence of more than one
-// byte at the start of p, which holds length bytes, or 0 when there is
-// none: an ASCII byte, a stray continuation byte, a sequence cut short, an
-// overlong form, an encoded surrogate or anything past U+10FFFF. Inline:
-// the JSON writer asks it for every such character of every string.
-inline size_t Utf8SequenceLength(const unsigned char *p, size_t length) {
-  unsigned char lead = p[0];
-  size_t need;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 3;
-    lo = lead == 0xE0 ? 0xA0 : 0x80;
-    hi = lead == 0xED ? 0x9F : 0xBF;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 4;
-    lo = lead == 0xF0 ? 0x90 : 0x80;
-    hi = lead == 0xF4 ? 0x8F : 0xBF;
-  } else {
+// The length of the well-formed multi-byte sequence at p, of at most
+// length bytes, or 0 where none starts: an ASCII byte, a stray
+// continuation byte, a sequence cut short, an overlong form, an encoded
+// surrogate or anything past U+10FFFF.
+inline size_t WellFormedUtf8Length(const unsigned char *p, size_t length) {
+  if (p[0] < 0x80)
     return 0;
-  }
-  if (need > length || p[1] < lo || p[1] > hi)
-    return 0;
-  for (size_t i = 2; i < need; ++i)
-    if (p[i] < 0x80 || p[i] > 0xBF)
-      return 0;
-  return need;
+  bool wellFormed;
+  size_t len = Utf8SequenceLength(p, length, &wellFormed);
+  return wellFormed ? len : 0;
 }
 
 // Whether the well-formed sequence of len bytes at p is a C1 control

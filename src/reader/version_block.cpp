@@ -13,20 +13,7 @@ namespace {
 
 // Every block that PrepareVersionBlock accepts holds at least the root's
 // length, value length and type fields.
-const size_t kBlockHeader = 6;
-
-// Reads what the root's header says about the whole block: the extent of
-// the tree and whether it is in the 16-bit layout (the byte at offset 4 is
-// then the first character of the key rather than the low byte of a type).
-bool ReadBlockHeader(ByteSource *src, size_t *extent, bool *ansi) {
-  uint16_t length;
-  uint8_t fifth;
-  if (!ReadLe16(src, 0, &length) || !ReadByte(src, 4, &fifth))
-    return false;
-  *extent = length;
-  *ansi = fifth >= 0x20;
-  return true;
-}
+const size_t kBlockHeader = kUnicodeNodeHeader;
 
 } // namespace
 
@@ -45,6 +32,21 @@ unsigned long VersionBufferSize(int format, unsigned long resourceSize,
     return resourceSize * 2 + 4;
   const unsigned kFixedPart = kFixedRecordSize;
   return blockLength > kFixedPart ? (blockLength - kFixedPart) * 4ul : 0;
+}
+
+unsigned long VersionBufferSizeOf(ByteSource *src, const VersionResource &res,
+                                  NoVersionReason *why) {
+  src->readFailed = false;
+  // A resource of one byte, at the file's end, has no length field.
+  uint16_t blockLength = 0;
+  bool read = ReadLe16(src, res.offset + kNodeLength, &blockLength);
+  unsigned long size =
+      read ? VersionBufferSize(res.format, res.size, blockLength) : 0;
+  if (why != nullptr)
+    *why = size != 0         ? kReasonNone
+           : src->readFailed ? kReasonReadFailed
+                             : kReasonBlockTooShort;
+  return size;
 }
 
 bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied) {

@@ -17,6 +17,9 @@
 
 #include <stddef.h>
 
+#include "byte_source.h"
+#include "exe_locate.h"
+
 // A block is in the 16-bit layout when the byte at offset 4 is the first
 // character of its key rather than the low byte of a type field.
 bool IsAnsiBlock(const unsigned char *block);
@@ -28,6 +31,13 @@ bool IsAnsiBlock(const unsigned char *block);
 // Windows sizes them. 0 for a 16-bit block too short to hold a record.
 unsigned long VersionBufferSize(int format, unsigned long resourceSize,
                                 unsigned blockLength);
+
+// VersionBufferSize for a located resource, its length field read from
+// src: the size query's whole answer. 0 when there is nothing to hand out,
+// with the reason in why (when not null): kReasonBlockTooShort, or
+// kReasonReadFailed when the file failed the read.
+unsigned long VersionBufferSizeOf(ByteSource *src, const VersionResource &res,
+                                  NoVersionReason *why = nullptr);
 
 // Lays a raw resource of `copied` bytes, already at the front of a buffer
 // of `length` bytes, out as the contract above wants. Returns false when

@@ -37,7 +37,7 @@ void AppendUnits(const Walk &w, size_t from, size_t to, bool stopAtZero,
       }
     } else {
       for (size_t i = 0; i < len && !stopped; i += 2) {
-        char16_t unit = static_cast<char16_t>(chunk[i] | (chunk[i + 1] << 8));
+        char16_t unit = static_cast<char16_t>(Le16(chunk + i));
         if (stopAtZero && unit == 0)
           stopped = true;
         else
@@ -55,7 +55,7 @@ void AppendUnits(const Walk &w, size_t from, size_t to, bool stopAtZero,
 std::u16string ReadKey(const Walk &w, const VersionNode &n) {
   std::u16string key;
   size_t unit = w.ansi ? 1 : 2;
-  AppendUnits(w, n.start + (w.ansi ? 4 : 6), n.keyEnd - unit, false, &key);
+  AppendUnits(w, n.keyStart, n.keyEnd - unit, false, &key);
   return key;
 }
 
@@ -73,14 +73,10 @@ std::u16string ReadText(const Walk &w, const VersionNode &n) {
 bool StartWalk(ByteSource *src, const void *block, size_t blockSize, Walk *w,
                VersionNode *root) {
   InitMemorySource(src, block, blockSize);
-  uint16_t extent;
-  unsigned char fifth;
-  if (!ReadLe16(src, 0, &extent) || !ReadAt(src, 4, &fifth, 1))
+  size_t extent;
+  if (!ReadBlockHeader(src, &extent, &w->ansi))
     return false;
   w->src = src;
-  // The byte at offset 4 is the first character of the key in the 16-bit
-  // layout and the low byte of the type field otherwise.
-  w->ansi = fifth >= 0x20;
   return ParseVersionNode(src, 0, extent < blockSize ? extent : blockSize,
                           w->ansi, root);
 }

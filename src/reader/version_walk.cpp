@@ -20,27 +20,38 @@ unsigned short FoldUnit(unsigned short u) {
 
 } // namespace
 
+bool ReadBlockHeader(ByteSource *b, size_t *extent, bool *ansi) {
+  uint16_t length;
+  uint8_t fifth;
+  if (!ReadLe16(b, kNodeLength, &length) || !ReadByte(b, kNodeType, &fifth))
+    return false;
+  *extent = length;
+  *ansi = fifth >= 0x20;
+  return true;
+}
+
 bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
                       VersionNode *n) {
-  size_t header = ansi ? 4 : 6;
+  size_t header = ansi ? kAnsiNodeHeader : kUnicodeNodeHeader;
   if (off > limit || limit - off < header)
     return false;
-  unsigned char fields[6] = {0, 0, 0, 0, 0, 0}; // the type only if Unicode
+  unsigned char fields[kUnicodeNodeHeader] = {}; // the type only if Unicode
   if (!ReadAt(b, off, fields, header))
     return false;
-  uint16_t length = Le16(fields);
-  uint16_t valueLength = Le16(fields + 2);
-  uint16_t type = Le16(fields + 4);
+  uint16_t length = Le16(fields + kNodeLength);
+  uint16_t valueLength = Le16(fields + kNodeValueLength);
+  uint16_t type = Le16(fields + kNodeType);
   if (length < header)
     return false;
   n->start = off;
+  n->keyStart = off + header;
   n->end = length < limit - off ? off + length : limit;
   n->valueLength = valueLength;
   n->text = type != 0;
   // The key ends at its terminator, which must lie inside the node.
   unsigned width = ansi ? 1 : 2;
   uint64_t terminator;
-  if (!FindZeroUnit(b, off + header, n->end, width, &terminator))
+  if (!FindZeroUnit(b, n->keyStart, n->end, width, &terminator))
     return false;
   n->keyEnd = static_cast<size_t>(terminator) + width;
   n->valueStart = Align4(n->keyEnd);
@@ -51,18 +62,18 @@ bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
 bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
                       const char *comp, size_t compLen) {
   if (ansi) {
-    size_t keyLen = n.keyEnd - 1 - (n.start + 4);
+    size_t keyLen = n.keyEnd - 1 - n.keyStart;
     if (keyLen != compLen)
       return false;
     for (size_t i = 0; i < compLen; ++i) {
       uint8_t c;
-      if (!ReadByte(b, n.start + 4 + i, &c) ||
+      if (!ReadByte(b, n.keyStart + i, &c) ||
           FoldUnit(c) != FoldUnit(static_cast<unsigned char>(comp[i])))
         return false;
     }
     return true;
   }
-  size_t keyUnits = (n.keyEnd - 2 - (n.start + 6)) / 2;
+  size_t keyUnits = (n.keyEnd - 2 - n.keyStart) / 2;
   if (keyUnits != compLen)
     return false;
   unsigned char chunk[128];
@@ -70,7 +81,7 @@ bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
     size_t count = compLen - done;
     if (count > sizeof chunk / 2)
       count = sizeof chunk / 2;
-    if (!ReadAt(b, n.start + 6 + 2 * done, chunk, 2 * count))
+    if (!ReadAt(b, n.keyStart + 2 * done, chunk, 2 * count))
       return false;
     for (size_t i = 0; i < count; ++i) {
       uint16_t unit = Le16(chunk + 2 * i);

@@ -13,15 +13,29 @@
 
 inline size_t Align4(size_t x) { return (x + 3) & ~static_cast<size_t>(3); }
 
+// A node's header: wLength, wValueLength and, in the Unicode layout only,
+// wType; the key (szKey) follows the header at once.
+const size_t kNodeLength = 0;      // wLength: the node, children included
+const size_t kNodeValueLength = 2; // wValueLength
+const size_t kNodeType = 4;        // wType: 1 for text, 0 for binary
+const size_t kAnsiNodeHeader = 4;
+const size_t kUnicodeNodeHeader = 6;
+
 struct VersionNode {
   size_t start;
   size_t end;         // start + length, never past the parent's end
+  size_t keyStart;    // just past the header
   size_t keyEnd;      // just past the key's terminator
   size_t valueStart;  // the value, aligned to 4 from the block's start
   size_t valueLength; // as stored: units or bytes for text, bytes else
   bool text;          // wType 1 in a Unicode block
   size_t childStart;
 };
+
+// Reads what the root's header says about the whole block: the extent of
+// the tree and whether it is in the 16-bit layout (the byte at offset 4 is
+// then the first character of the key rather than the low byte of a type).
+bool ReadBlockHeader(ByteSource *b, size_t *extent, bool *ansi);
 
 // Reads the node header at off; false when it does not fit inside limit,
 // is shorter than a header, or its key is not terminated inside it. ansi:

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "decimal.h"
 #include "report.h"
 #include "unicode_text.h"
 
@@ -149,17 +150,8 @@ void PrintNumbers(const char *label, const unsigned (&parts)[4],
   for (int i = 0; i < 4; ++i) {
     if (i > 0)
       line[used++] = '.';
-    char digits[8];
-    int count = 0;
-    unsigned value = parts[i];
-    do {
-      digits[count++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value != 0);
-    for (; i == 1 && count < minSecond; ++count)
-      digits[count] = '0';
-    while (count > 0)
-      line[used++] = digits[--count];
+    used += FormatDecimal(parts[i], line + used,
+                          i == 1 ? static_cast<size_t>(minSecond) : 1);
   }
   fwrite(line, 1, used, stdout);
 }

@@ -5,6 +5,7 @@
 
 #include <unordered_set>
 
+#include "decimal.h"
 #include "json_writer.h"
 #include "platform_extra.h"
 #include "report.h"
@@ -92,13 +93,8 @@ void WriteMachine(JsonWriter *w, const ImageInfo &image) {
 }
 
 void AppendDecimal(unsigned value, std::string *out) {
-  char digits[12];
-  size_t at = sizeof digits;
-  do {
-    digits[--at] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  out->append(digits + at, sizeof digits - at);
+  char digits[kMaxDecimalDigits];
+  out->append(digits, FormatDecimal(value, digits));
 }
 
 void WriteDotted(JsonWriter *w, DWORD ms, DWORD ls) {

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "decimal.h"
 #include "unicode_text.h"
 
 namespace {
@@ -79,7 +80,9 @@ bool PutEscaped(JsonWriter *w, const unsigned char *p, size_t length,
       break;
     unsigned char c = p[i];
     if (c >= 0x80) {
-      size_t len = Utf8SequenceLength(p + i, length - i);
+      // The reader's measure, so that what passes here is what its
+      // conversion keeps.
+      size_t len = WellFormedUtf8Length(p + i, length - i);
       if (len == 0) {
         *done = i;
         return false;
@@ -207,13 +210,8 @@ void JsonStringOrNull(JsonWriter *w, const char *text) {
 
 void JsonNumber(JsonWriter *w, unsigned long value) {
   Separate(w);
-  char digits[24];
-  size_t at = sizeof digits;
-  do {
-    digits[--at] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  Put(w, digits + at, sizeof digits - at);
+  char digits[kMaxDecimalDigits];
+  Put(w, digits, FormatDecimal(value, digits));
   w->needComma = true;
 }
 

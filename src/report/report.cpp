@@ -259,7 +259,7 @@ void PrintSafePath(const char *path) {
       used = 0;
     }
     unsigned char c = p[i];
-    size_t len = c < 0x80 ? 0 : Utf8SequenceLength(p + i, length - i);
+    size_t len = c < 0x80 ? 0 : WellFormedUtf8Length(p + i, length - i);
     if (len == 0) {
       bool control = c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F);
       chunk[used++] = static_cast<char>(control ? '?' : c);

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
@@ -5,9 +7,11 @@
 
 #include "byte_source.h"
 #include "exe_locate.h"
+#include "image_builder.h"
 #include "platform.h"
 #include "test_support.h"
 #include "version_block.h"
+#include "version_walk.h"
 
 namespace {
 
@@ -369,6 +373,301 @@ TEST(LocateVersionResource, SixteenBitImagesAndTheirBrokenTables) {
     const std::string image = ReadFile(Ne(name));
     SweepTruncations(image);
   }
+}
+
+NoVersionReason Why(const std::string &image) {
+  ByteSource src;
+  InitMemorySource(&src, image.data(), image.size());
+  VersionResource res;
+  NoVersionReason why = kReasonReadFailed;
+  StatusCode status = LocateVersionResourceWhy(&src, &res, &why);
+  // The reason and the outcome tell one story, and the plain locate agrees.
+  EXPECT_EQ(status == kStatusOk, why == kReasonNone);
+  EXPECT_EQ(status == kStatusOk ? kStatusOk : kStatusNoVersionInfo, status);
+  VersionResource plain;
+  EXPECT_EQ(Locate(image, &plain), status == kStatusOk ? 0 : -1);
+  return why;
+}
+
+// A copy of image with a 16-bit or 32-bit field set, or cut to a length.
+std::string With16(std::string image, size_t at, uint16_t v) {
+  PutLe16(image, at, v);
+  return image;
+}
+std::string With32(std::string image, size_t at, uint32_t v) {
+  PutLe32(image, at, v);
+  return image;
+}
+
+TEST(LocateVersionResourceWhy, EachReasonFromALayoutMadeForIt) {
+  ImageLayout pe, pe64, ne, le;
+  const std::string block = VersionInfo(Translation(0x409, 1200));
+  const std::string pe32 = BuildPe(false, block, &pe);
+  const std::string pe32Plus = BuildPe(true, block, &pe64);
+  const std::string ne16 = BuildNe(AnsiVersionInfo(), &ne);
+  const std::string vxd = BuildLe(AnsiVersionInfo(), &le);
+  const uint32_t kDir = kResDataIsDirectory;
+  const size_t peCount = pe.optional + kPe32NumberOfRvaAndSizes;
+  const size_t peResourceRva = pe.directory + kPeDataDirectoryVirtualAddress;
+  const size_t peTypeData = pe.typeEntry + kResEntryOffsetToData;
+  const size_t peLanguageEntry = pe.languageDir + kResDirectorySize;
+  struct Case {
+    const char *what;
+    std::string image;
+    NoVersionReason why;
+  } cases[] = {
+      {"PE32 as built", pe32, kReasonNone},
+      {"PE32+ as built", pe32Plus, kReasonNone},
+      {"NE as built", ne16, kReasonNone},
+      {"LE as built", vxd, kReasonNone},
+
+      {"an empty file", "", kReasonNoMzHeader},
+      {"less than a DOS header", pe32.substr(0, kDosHeaderSize - 1),
+       kReasonNoMzHeader},
+      {"ZM", With16(pe32, kDosMagic, 0x4D5A), kReasonNoMzHeader},
+
+      {"e_lfanew at the last bytes",
+       With32(pe32, kDosLfanew, static_cast<uint32_t>(pe32.size() - 2)),
+       kReasonNewHeaderOutsideFile},
+      {"e_lfanew near 4 GiB", With32(pe32, kDosLfanew, 0xFFFFFFFCu),
+       kReasonNewHeaderOutsideFile},
+
+      {"PX", With16(pe32, pe.newHeader, 0x5850), kReasonUnknownSignature},
+      {"a DOS program alone", With32(pe32, pe.newHeader, 0),
+       kReasonUnknownSignature},
+
+      {"PE cut in the file header", pe32.substr(0, pe.newHeader + 10),
+       kReasonTruncatedHeaders},
+      {"PE cut before NumberOfRvaAndSizes", pe32.substr(0, peCount),
+       kReasonTruncatedHeaders},
+      {"PE32+ cut before its resource entry",
+       pe32Plus.substr(0, pe64.directory + 2), kReasonTruncatedHeaders},
+      {"a section table past the end",
+       With16(pe32, pe.newHeader + kPeFileHeader + kPeSizeOfOptionalHeader,
+              0xFFFF),
+       kReasonTruncatedHeaders},
+      {"NE cut before ne_rsrctab", ne16.substr(0, ne.newHeader + kNeRsrcTab),
+       kReasonTruncatedHeaders},
+      {"LE cut before e32_winreslen",
+       vxd.substr(0, le.newHeader + kLeWinResLen), kReasonTruncatedHeaders},
+
+      {"a ROM image's magic", With16(pe32, pe.optional + kPeMagic, 0x107),
+       kReasonUnknownOptionalHeader},
+
+      {"two data directories", With32(pe32, peCount, 2),
+       kReasonNoResourceDirectory},
+      {"resource RVA 0", With32(pe32, peResourceRva, 0),
+       kReasonNoResourceDirectory},
+      {"resource size 0",
+       With32(pe32, pe.directory + kPeDataDirectorySizeField, 0),
+       kReasonNoResourceDirectory},
+      {"ne_restab at ne_rsrctab", With16(ne16, ne.newHeader + kNeResTab, 0x40),
+       kReasonNoResourceDirectory},
+
+      {"a resource RVA in no section", With32(pe32, peResourceRva, 0x50000),
+       kReasonMalformedDirectory},
+      {"data where the type's directory belongs",
+       With32(pe32, peTypeData, 0x18), kReasonMalformedDirectory},
+      {"a name directory far outside the file",
+       With32(pe32, peTypeData, kDir | 0x7FFFFFF0), kReasonMalformedDirectory},
+      {"a data entry outside the file",
+       With32(pe32, peLanguageEntry + kResEntryOffsetToData, 0x7FFFFFF0),
+       kReasonMalformedDirectory},
+      {"a language directory of directories",
+       With32(pe32, peLanguageEntry + kResEntryOffsetToData, kDir | 0x48),
+       kReasonMalformedDirectory},
+      {"ne_restab before ne_rsrctab",
+       With16(ne16, ne.newHeader + kNeResTab, 0x3E), kReasonMalformedDirectory},
+      {"an alignment shift of 32", With16(ne16, ne.root, 32),
+       kReasonMalformedDirectory},
+      {"a type whose count runs past the table",
+       With16(With16(ne16, ne.typeInfo + kNeRtTypeId, 0x8006),
+              ne.typeInfo + kNeRtResourceCount, 0xFFFF),
+       kReasonMalformedDirectory},
+      {"a table without its terminator",
+       With16(With16(ne16, ne.typeInfo + kNeRtTypeId, 0x8006), ne.terminator,
+              0x8006),
+       kReasonMalformedDirectory},
+      {"a version type whose names run past the table",
+       With16(With16(ne16, ne.typeInfo + kNeRtResourceCount, 2),
+              ne.nameInfo + kNeRnId, 0x8002),
+       kReasonMalformedDirectory},
+      {"an LE length shorter than its header",
+       With32(vxd, le.newHeader + kLeWinResLen, 5), kReasonMalformedDirectory},
+
+      {"strings but no version type",
+       With16(pe32, pe.typeEntry + kResEntryId, 6), kReasonNoVersionResource},
+      {"version name 2",
+       With16(pe32, pe.nameDir + kResDirectorySize + kResEntryId, 2),
+       kReasonNoVersionResource},
+      {"no language", With16(pe32, pe.languageDir + kResNumberOfIdEntries, 0),
+       kReasonNoVersionResource},
+      {"NE strings but no version type",
+       With16(ne16, ne.typeInfo + kNeRtTypeId, 0x8006),
+       kReasonNoVersionResource},
+      {"NE version name 2", With16(ne16, ne.nameInfo + kNeRnId, 0x8002),
+       kReasonNoVersionResource},
+      {"a VxD without one", With32(vxd, le.newHeader + kLeWinResLen, 0),
+       kReasonNoVersionResource},
+      {"a VxD resource of type 17",
+       With16(vxd, le.winResHeader + kLeResType, 17), kReasonNoVersionResource},
+
+      {"a data entry of no bytes", With32(pe32, pe.dataEntry + kResDataSize, 0),
+       kReasonEmptyResource},
+      {"an NE length of 0", With16(ne16, ne.nameInfo + kNeRnLength, 0),
+       kReasonEmptyResource},
+      {"an LE resource of its header alone",
+       With32(vxd, le.newHeader + kLeWinResLen, kLeResHeaderSize),
+       kReasonEmptyResource},
+      {"an LE block of size 0", With32(vxd, le.winResHeader + kLeResSize, 0),
+       kReasonEmptyResource},
+
+      {"a data RVA in no section",
+       With32(pe32, pe.dataEntry + kResDataOffsetToData, 0x50000),
+       kReasonResourceOutsideFile},
+      {"data larger than the file",
+       With32(pe32, pe.dataEntry + kResDataSize, 0x7FFFFFFF),
+       kReasonResourceOutsideFile},
+      {"PE cut inside the block", pe32.substr(0, pe.block + 10),
+       kReasonResourceOutsideFile},
+      {"an NE offset past the end",
+       With16(ne16, ne.nameInfo + kNeRnOffset, 0xFFFF),
+       kReasonResourceOutsideFile},
+      {"an NE offset past 32 bits",
+       With16(With16(ne16, ne.root, 31), ne.nameInfo + kNeRnOffset, 2),
+       kReasonResourceOutsideFile},
+      {"an LE offset near 4 GiB",
+       With32(vxd, le.newHeader + kLeWinResOff, 0xFFFFFFF0u),
+       kReasonResourceOutsideFile},
+  };
+  for (const Case &c : cases)
+    EXPECT_STREQ(NoVersionReasonName(Why(c.image)), NoVersionReasonName(c.why))
+        << c.what;
+}
+
+TEST(LocateVersionResourceWhy, TheFixturesWithoutOneSayWhy) {
+  struct {
+    std::string file;
+    NoVersionReason why;
+  } cases[] = {
+      {Fixture("basic.dll"), kReasonNone},
+      {Fixture("norsrc.dll"), kReasonNoResourceDirectory},
+      {Fixture("nover.dll"), kReasonNoVersionResource},
+      {Fixture("strname.dll"), kReasonNoVersionResource},
+      {Fixture("name2.dll"), kReasonNoVersionResource},
+      {Ne("nover16.dll"), kReasonNoVersionResource},
+      {Ne("nover.386"), kReasonNoVersionResource},
+      {Ne("le_bad_header.vxd"), kReasonNoVersionResource},
+      {Ne("ne_shift_overflow.exe"), kReasonMalformedDirectory},
+      {Ne("ne_type_runaway.exe"), kReasonMalformedDirectory},
+      {Ne("ne_count_huge.exe"), kReasonMalformedDirectory},
+      {Ne("ne_past_end.exe"), kReasonResourceOutsideFile},
+      {Ne("le_past_end.vxd"), kReasonResourceOutsideFile},
+      {Fixture("../README.md"), kReasonNoMzHeader},
+  };
+  for (const auto &c : cases)
+    EXPECT_STREQ(NoVersionReasonName(Why(ReadFile(c.file))),
+                 NoVersionReasonName(c.why))
+        << c.file;
+}
+
+TEST(LocateVersionResourceWhy, AFileThatFailsTheReadSaysSoNotWhereItStopped) {
+  // The source is told the file is longer than it is: every read past the
+  // real end fails in the file, inside the size the reader was given.
+  // Without windows each read asks for its own bytes alone, so the walk
+  // gets as far as the file goes.
+  ImageLayout pe, ne;
+  const std::string image = BuildPe(false, VersionInfo({}), &pe);
+  const std::string ne16 = BuildNe(AnsiVersionInfo(), &ne);
+  struct {
+    const char *what;
+    std::string image;
+    size_t keep;
+    size_t windows;
+    NoVersionReason why;
+  } cases[] = {
+      {"whole", image, image.size(), 0, kReasonNone},
+      {"whole, through windows", image, image.size(), 2, kReasonNone},
+      {"cut in the file header", image, pe.newHeader + 8, 0, kReasonReadFailed},
+      {"cut in the first window", image, pe.newHeader + 8, 2,
+       kReasonReadFailed},
+      {"cut before the tree", image, pe.root, 0, kReasonReadFailed},
+      {"cut in the NE table", ne16, ne.nameInfo, 0, kReasonReadFailed},
+  };
+  for (const auto &c : cases) {
+    ScratchDir dir;
+    std::string path = dir.Add("cut.exe", c.image.substr(0, c.keep));
+    int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    FileWindow windows[2];
+    ByteSource src;
+    InitFileSource(&src, fd, c.image.size(), windows, c.windows);
+    VersionResource res;
+    NoVersionReason why = kReasonNone;
+    LocateVersionResourceWhy(&src, &res, &why);
+    EXPECT_STREQ(NoVersionReasonName(why), NoVersionReasonName(c.why))
+        << c.what;
+    close(fd);
+  }
+}
+
+TEST(VersionBufferSizeOf, ABlockTooShortToSizeSaysSo) {
+  ImageLayout ne, pe;
+  const std::string ne16 = BuildNe(AnsiVersionInfo(), &ne);
+  const std::string pe32 =
+      BuildPe(false, VersionInfo(Translation(0x409, 1200)), &pe);
+  struct {
+    const char *what;
+    std::string image;
+    unsigned long size; // 0: too short
+  } cases[] = {
+      {"a 16-bit block as built", ne16,
+       (AnsiVersionInfo().size() - kFixedRecordSize) * 4},
+      {"a 16-bit block of its fixed part alone",
+       With16(ne16, ne.block + kNodeLength, kFixedRecordSize), 0},
+      {"a 16-bit block of one byte, at the file's end",
+       ne16.substr(0, ne.block + 1), 0},
+      {"a PE block as built", pe32, (pe32.size() - pe.block) * 2 + 4},
+      {"a PE block of one byte, at the file's end",
+       With32(pe32.substr(0, pe.block + 1), pe.dataEntry + kResDataSize, 1), 0},
+  };
+  for (const auto &c : cases) {
+    ByteSource src;
+    InitMemorySource(&src, c.image.data(), c.image.size());
+    VersionResource res;
+    ASSERT_EQ(Locate(c.image, &res), 0) << c.what;
+    NoVersionReason why = kReasonReadFailed;
+    EXPECT_EQ(VersionBufferSizeOf(&src, res, &why), c.size) << c.what;
+    EXPECT_STREQ(
+        NoVersionReasonName(why),
+        NoVersionReasonName(c.size != 0 ? kReasonNone : kReasonBlockTooShort))
+        << c.what;
+  }
+}
+
+TEST(NoVersionReasonName, OneStableWordForEachReason) {
+  // Reports keep these words: a change here changes what they say.
+  const char *const kWords[] = {
+      "none",
+      "no-mz-header",
+      "new-header-outside-file",
+      "unknown-signature",
+      "truncated-headers",
+      "unknown-optional-header",
+      "no-resource-directory",
+      "malformed-directory",
+      "no-version-resource",
+      "empty-resource",
+      "resource-outside-file",
+      "block-too-short",
+      "read-failed",
+  };
+  const int count = sizeof kWords / sizeof kWords[0];
+  for (int i = 0; i < count; ++i)
+    EXPECT_STREQ(NoVersionReasonName(static_cast<NoVersionReason>(i)),
+                 kWords[i]);
+  EXPECT_STREQ(NoVersionReasonName(static_cast<NoVersionReason>(count)),
+               "unknown");
 }
 
 TEST(GetFileVersionInfo, TruncatedFilesAreNeverReadPastTheirEnd) {

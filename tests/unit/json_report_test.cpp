@@ -2,10 +2,12 @@
 // to numbers, and facts gathered at the same stages the text report stops.
 #include <string.h>
 
+#include "decimal.h"
 #include "json_report.h"
 #include "json_writer.h"
 #include "report.h"
 #include "test_support.h"
+#include "unicode_text.h"
 #include "version_facts.h"
 
 namespace {
@@ -36,6 +38,57 @@ TEST(JsonString, EscapesWhatBreaksAStringOrALine) {
   };
   for (const Case &c : cases)
     EXPECT_EQ(Quoted(c.in), c.out) << c.in;
+}
+
+TEST(JsonString, IllFormedUtf8IsReplacedPartByPartAsTheReaderDoes) {
+  const std::string kFffd = "\xEF\xBF\xBD";
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"\xC0\x80", kFffd + kFffd},                         // overlong NUL
+      {"\xE0\x9F\xBF", kFffd + kFffd + kFffd},             // overlong
+      {"\xF0\x8F\xBF\xBF", kFffd + kFffd + kFffd + kFffd}, // overlong
+      {"\xED\xA0\x80x", kFffd + kFffd + kFffd + "x"},      // U+D800
+      {"\xED\x9F\xBF", "\xED\x9F\xBF"},                    // U+D7FF
+      {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd}, // U+110000
+      {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},            // U+10FFFF
+      {"\xF5\x80", kFffd + kFffd},
+      {"a\xE2\x82", "a" + kFffd},     // truncated at the end
+      {"\xF0\x9F\x98z", kFffd + "z"}, // truncated by a character
+      {"\xE2\x82\xE2\x82\xAC", kFffd + "\xE2\x82\xAC"},
+      {"\x80\xBF", kFffd + kFffd}, // continuations alone
+      {"\xC3\xA9\xFF\xC3\xA9", "\xC3\xA9" + kFffd + "\xC3\xA9"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(Quoted(c.in), "\"" + c.out + "\"") << c.in;
+    std::string converted;
+    AppendBytesAsUtf8(c.in.data(), c.in.size(), &converted);
+    EXPECT_EQ(converted, c.out) << c.in;
+  }
+}
+
+TEST(FormatDecimal, DigitsPaddedToTheWidthAskedAndNoFurther) {
+  struct Case {
+    unsigned long long value;
+    size_t minDigits;
+    const char *out;
+  } cases[] = {
+      {0, 1, "0"},
+      {0, 0, "0"},
+      {7, 2, "07"},
+      {10, 2, "10"},
+      {65535, 2, "65535"},
+      {4294967295ull, 1, "4294967295"},
+      {18446744073709551615ull, 1, "18446744073709551615"},
+      {5, 40, "00000000000000000005"}, // a width past the buffer is cut
+  };
+  for (const Case &c : cases) {
+    char out[kMaxDecimalDigits + 1];
+    memset(out, 'x', sizeof out);
+    size_t n = FormatDecimal(c.value, out, c.minDigits);
+    EXPECT_EQ(std::string(out, n), c.out) << c.value;
+    EXPECT_EQ(out[n], 'x') << c.value; // nothing written past the digits
+  }
 }
 
 TEST(JsonWriter, CommasBetweenMembersAndElementsOnly) {

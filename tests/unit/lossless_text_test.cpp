@@ -59,6 +59,54 @@ TEST(AppendBytesAsUtf8, EachIllFormedPartBecomesOneReplacement) {
   }
 }
 
+TEST(Utf8SequenceLength, WholeSequencesAndMaximalIllFormedParts) {
+  // The edges of each range of leads and second bytes, where overlong
+  // forms, surrogates and values past U+10FFFF begin.
+  struct Case {
+    std::string in;
+    size_t length;
+    bool wellFormed;
+  } cases[] = {
+      {"A", 1, true},
+      {"\xC2\x80", 2, true},         // U+0080
+      {"\xDF\xBF", 2, true},         // U+07FF
+      {"\xE0\xA0\x80", 3, true},     // U+0800
+      {"\xED\x9F\xBF", 3, true},     // U+D7FF
+      {"\xEE\x80\x80", 3, true},     // U+E000
+      {"\xEF\xBF\xBF", 3, true},     // U+FFFF
+      {"\xF0\x90\x80\x80", 4, true}, // U+10000
+      {"\xF4\x8F\xBF\xBF", 4, true}, // U+10FFFF
+      {"\xC2\x80z", 2, true},        // what follows is not measured
+      {"\x80", 1, false},            // a continuation alone
+      {"\xBF\xBF", 1, false},
+      {"\xC0\x80", 1, false},         // overlong NUL
+      {"\xC1\xBF", 1, false},         // overlong U+007F
+      {"\xE0\x9F\xBF", 1, false},     // overlong U+07FF
+      {"\xF0\x8F\xBF\xBF", 1, false}, // overlong U+FFFF
+      {"\xED\xA0\x80", 1, false},     // U+D800
+      {"\xED\xBF\xBF", 1, false},     // U+DFFF
+      {"\xF4\x90\x80\x80", 1, false}, // U+110000
+      {"\xF5\x80\x80\x80", 1, false}, // no lead past F4
+      {"\xFF", 1, false},
+      {"\xC2", 1, false}, // cut at the end
+      {"\xE0\xA0", 2, false},
+      {"\xF0\x90\x80", 3, false},
+      {"\xE1\x80"
+       "A",
+       2, false}, // cut by the next character
+      {"\xF4\x8F\xC0", 2, false},
+  };
+  for (const Case &c : cases) {
+    bool wellFormed = !c.wellFormed;
+    EXPECT_EQ(
+        Utf8SequenceLength(reinterpret_cast<const unsigned char *>(c.in.data()),
+                           c.in.size(), &wellFormed),
+        c.length)
+        << c.in;
+    EXPECT_EQ(wellFormed, c.wellFormed) << c.in;
+  }
+}
+
 TEST(AppendCp1252AsUtf8, EveryByteHasItsCharacter) {
   std::string out;
   AppendCp1252AsUtf8("\x80\x81\xE5\x9F", 4, &out);
