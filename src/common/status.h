@@ -16,7 +16,7 @@ enum StatusCode {
   kStatusNotRegularFile = 107,  // a directory or a drive root
   kStatusUsage = 108,           // usage asked for
   kStatusNoFileArgument = 109,  // nothing named on the command line
-  kStatusStatusFailed = 110,    // the file status query failed
+  kStatusQueryFailed = 110,     // the file status query failed
   kStatusNotExecutable = 111,   // catalogue only
   kStatusNotWin32 = 112,        // catalogue only
   kStatusCannotOpen = 113,      // a match whose status cannot be read

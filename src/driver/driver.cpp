@@ -186,10 +186,12 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list,
 
 namespace {
 
-// A message's format takes the path for each %s and the code for %i.
+// A message's format takes the path for each %s and the code for %i; its
+// word is the status --json gives an object that fails so.
 struct Message {
   int code;
   const char *format;
+  const char *word;
 };
 
 #define QUELVO_USAGE                                                           \
@@ -197,30 +199,40 @@ struct Message {
   "\n\tYou can use wildcards and multiple filenames."
 #define QUELVO_VERSION_LIBRARY_FAILED                                          \
   "\nCall to Microsoft version library VER.DLL failed -- %i:\n%s."
+#define QUELVO_INTERNAL_ERROR "\nInternal Error: %s -- %i."
 
-// The one catalogue: every status code the program has, and its text.
+// The one catalogue: every status code the program has, its text and its
+// JSON word. A file's stages follow the text report's, which says "does
+// not contain version information" for all of them; the codes that never
+// describe a file or an argument (the usage, the status query's own, the
+// catalogue-only ones) have the word of a code nothing expects.
 const Message kMessages[] = {
-    {kStatusOutOfMemory, "\nOut of memory while processing file\n%s."},
-    {kStatusNoVersionInfo, "\n%s is not a Win32 executable."},
-    {kStatusReadFailed, QUELVO_VERSION_LIBRARY_FAILED},
-    {kStatusNoTranslation, QUELVO_VERSION_LIBRARY_FAILED},
-    {kStatusNoCompanyName, QUELVO_VERSION_LIBRARY_FAILED},
-    {kStatusNoDescription, QUELVO_VERSION_LIBRARY_FAILED},
-    {kStatusNoVersionString, QUELVO_VERSION_LIBRARY_FAILED},
-    {kStatusNoFixedInfo, QUELVO_VERSION_LIBRARY_FAILED},
-    {kStatusUsage, QUELVO_USAGE},
-    {kStatusNoFileArgument, "\nNo file specified." QUELVO_USAGE},
-    {kStatusStatusFailed,
-     "\nUnable to read file %s.\n%s is not an executable file."},
-    {kStatusNotExecutable, "\n%s is not an executable file."},
-    {kStatusNotWin32, "\n%s is not a Win32 executable."},
-    {kStatusCannotOpen, "\nUnable to open file %s."},
-    {kStatusNotFound, "\n%s was not found"},
-    {kStatusFolderFailed, "\nUnable to read folder %s."},
+    {kStatusOk, QUELVO_INTERNAL_ERROR, "ok"},
+    {kStatusOutOfMemory, "\nOut of memory while processing file\n%s.",
+     "out-of-memory"},
+    {kStatusNoVersionInfo, "\n%s is not a Win32 executable.", "no-version"},
+    {kStatusReadFailed, QUELVO_VERSION_LIBRARY_FAILED, "read-failed"},
+    {kStatusNoTranslation, QUELVO_VERSION_LIBRARY_FAILED, "no-translation"},
+    {kStatusNoCompanyName, QUELVO_VERSION_LIBRARY_FAILED, "no-company-name"},
+    {kStatusNoDescription, QUELVO_VERSION_LIBRARY_FAILED,
+     "no-file-description"},
+    {kStatusNoVersionString, QUELVO_VERSION_LIBRARY_FAILED, "no-file-version"},
+    {kStatusNoFixedInfo, QUELVO_VERSION_LIBRARY_FAILED, "no-fixed-info"},
+    {kStatusUsage, QUELVO_USAGE, "internal-error"},
+    {kStatusNoFileArgument, "\nNo file specified." QUELVO_USAGE,
+     "internal-error"},
+    {kStatusQueryFailed,
+     "\nUnable to read file %s.\n%s is not an executable file.",
+     "internal-error"},
+    {kStatusNotExecutable, "\n%s is not an executable file.", "internal-error"},
+    {kStatusNotWin32, "\n%s is not a Win32 executable.", "internal-error"},
+    {kStatusCannotOpen, "\nUnable to open file %s.", "unreadable"},
+    {kStatusNotFound, "\n%s was not found", "not-found"},
+    {kStatusFolderFailed, "\nUnable to read folder %s.", "unreadable-folder"},
 };
 
 // Every other code, 107 and the unknown ones alike.
-const Message kInternalError = {0, "\nInternal Error: %s -- %i."};
+const Message kInternalError = {0, QUELVO_INTERNAL_ERROR, "internal-error"};
 
 } // namespace
 
@@ -234,6 +246,8 @@ const Message *FindMessage(int code) {
 }
 
 } // namespace
+
+const char *JsonStatusWord(int code) { return FindMessage(code)->word; }
 
 std::string StatusMessageText(int code, const char *path) {
   if (path == nullptr)

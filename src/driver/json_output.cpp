@@ -9,42 +9,12 @@
 
 namespace {
 
-struct StatusWord {
-  int code;
-  const char *word;
-};
-
-// One word per stage at which an argument or a file can fail. The file's
-// stages follow the text report's, which says "does not contain version
-// information" for all of them.
-const StatusWord kStatusWords[] = {
-    {kStatusOk, "ok"},
-    {kStatusNotFound, "not-found"},
-    {kStatusCannotOpen, "unreadable"},
-    {kStatusFolderFailed, "unreadable-folder"},
-    {kStatusNoVersionInfo, "no-version"},
-    {kStatusOutOfMemory, "out-of-memory"},
-    {kStatusReadFailed, "read-failed"},
-    {kStatusNoTranslation, "no-translation"},
-    {kStatusNoCompanyName, "no-company-name"},
-    {kStatusNoDescription, "no-file-description"},
-    {kStatusNoVersionString, "no-file-version"},
-    {kStatusNoFixedInfo, "no-fixed-info"},
-};
-
 void WriteLine(const std::string &object) {
   fwrite(object.data(), 1, object.size(), stdout);
   putchar('\n');
 }
 
 } // namespace
-
-const char *JsonStatusWord(int code) {
-  for (const StatusWord &s : kStatusWords)
-    if (s.code == code)
-      return s.word;
-  return "internal-error";
-}
 
 void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message) {

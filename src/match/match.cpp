@@ -1,5 +1,7 @@
 #include "match.h"
 
+#include "ascii_case.h"
+
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -303,8 +305,8 @@ int CompareNames(const char *a, const char *b) {
   const unsigned char *x = reinterpret_cast<const unsigned char *>(a);
   const unsigned char *y = reinterpret_cast<const unsigned char *>(b);
   for (;; ++x, ++y) {
-    int cx = (*x >= 'A' && *x <= 'Z') ? *x + 32 : *x;
-    int cy = (*y >= 'A' && *y <= 'Z') ? *y + 32 : *y;
+    int cx = LowerAscii(*x);
+    int cy = LowerAscii(*y);
     if (cx != cy)
       return cx - cy;
     if (cx == 0)
@@ -426,7 +428,7 @@ int CheckRegularRecord(FileRecord *record) {
     path[n - 1] = '\0';
   unsigned mode;
   if (QueryRecordMode(record, &mode) != 0)
-    return kStatusStatusFailed;
+    return kStatusQueryFailed;
   return (mode & QUELVO_MODE_REGULAR) != 0 ? kStatusOk : kStatusNotRegularFile;
 }
 

@@ -74,7 +74,7 @@ bool IsDotName(const char *name) {
 
 // A name's byte in the delivery order: ASCII letters in upper case.
 inline unsigned char DeliveryByte(char c) {
-  return FoldAscii(static_cast<unsigned char>(c));
+  return UpperAscii(static_cast<unsigned char>(c));
 }
 
 // readdir hands names out in hash order. Deliver them as NTFS would: the
@@ -324,7 +324,7 @@ const char *ListedNoCase(const FolderNote *note, const char *name) {
   const char *best = nullptr;
   for (size_t i = 0; i < note->count; ++i) {
     const char *listed = note->names + note->entries[i].offset;
-    if (!IsDotName(listed) && EqualNoCase(listed, name) &&
+    if (!IsDotName(listed) && EqualNoCaseAscii(listed, name) &&
         (best == nullptr || strcmp(listed, best) < 0))
       best = listed;
   }
@@ -603,7 +603,7 @@ uint64_t ListingKey(const char *name) {
        *p != '\0'; ++p, ++i) {
     h = (h ^ *p) * 0x100000001b3ull;
     if (i < 3)
-      lead |= static_cast<uint64_t>(FoldAscii(*p)) << (16 - 8 * i);
+      lead |= static_cast<uint64_t>(UpperAscii(*p)) << (16 - 8 * i);
   }
   return (lead << 40) | (h >> 24);
 }

@@ -131,24 +131,13 @@ int LookUpEntry(const char *hostPath, EntryFacts *facts) {
   return LookUpEntryAt(AT_FDCWD, hostPath, facts);
 }
 
-bool EqualNoCase(const char *a, const char *b) {
-  for (;; ++a, ++b) {
-    unsigned char x = FoldAscii(static_cast<unsigned char>(*a));
-    unsigned char y = FoldAscii(static_cast<unsigned char>(*b));
-    if (x != y)
-      return false;
-    if (x == 0)
-      return true;
-  }
-}
-
 bool FindNoCase(DIR *dir, const char *name, char *found, size_t foundSize) {
   bool any = false;
   while (struct dirent *entry = readdir(dir)) {
     const char *d = entry->d_name;
     if (d[0] == '.' && (d[1] == '\0' || (d[1] == '.' && d[2] == '\0')))
       continue;
-    if (!EqualNoCase(d, name))
+    if (!EqualNoCaseAscii(d, name))
       continue;
     size_t n = strlen(d);
     if (n < foundSize && (!any || strcmp(d, found) < 0)) {

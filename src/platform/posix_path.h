@@ -8,6 +8,8 @@
 #include <stddef.h>
 #include <sys/stat.h>
 
+#include "ascii_case.h"
+
 enum { kHostPathMax = 4096 };
 
 inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
@@ -16,13 +18,6 @@ inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 inline bool HasDrivePrefix(const char *path) {
   return path[0] != '\0' && path[1] == ':';
 }
-
-// Folds ASCII letters only, as the search and the name order do.
-inline unsigned char FoldAscii(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c;
-}
-
-bool EqualNoCase(const char *a, const char *b);
 
 // Reads dir (and closes it) for the entry that differs from name only in
 // ASCII case, the first in byte order when there are several, never "." or

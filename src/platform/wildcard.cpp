@@ -82,7 +82,7 @@ bool Consume(const char *expression, size_t m, unsigned char ch, bool isLastDot,
       advance = ch == '.';
       break;
     default:
-      advance = FoldAscii(e) == FoldAscii(ch);
+      advance = UpperAscii(e) == UpperAscii(ch);
       break;
     }
     next[p] = next[p] || stay;

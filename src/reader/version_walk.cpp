@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "ascii_case.h"
 #include "codepage1252.h"
 
 namespace {
@@ -9,8 +10,8 @@ namespace {
 // Case folding for key comparison: ASCII everywhere, Latin-1 letters too
 // in Unicode keys (the platform compares those with Unicode folding).
 unsigned short FoldUnit(unsigned short u) {
-  if (u >= 'a' && u <= 'z')
-    return static_cast<unsigned short>(u - 32);
+  if (u < 0x80)
+    return UpperAscii(u);
   if (u >= 0xE0 && u <= 0xFE && u != 0xF7)
     return static_cast<unsigned short>(u - 32);
   if (u == 0xFF)

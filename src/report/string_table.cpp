@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii_case.h"
 #include "platform_extra.h"
 #include "report.h"
 #include "unicode_text.h"
@@ -31,20 +32,7 @@ bool IsControl(unsigned codePoint) {
 // Compares a stored key with an ASCII name, folding ASCII letters only,
 // which is all the lookup can fold in these names.
 bool KeyIs(const std::u16string &key, const char *name) {
-  size_t i = 0;
-  for (; name[i] != '\0'; ++i) {
-    if (i >= key.size())
-      return false;
-    char16_t a = key[i];
-    char16_t b = static_cast<unsigned char>(name[i]);
-    if (a >= 'a' && a <= 'z')
-      a = static_cast<char16_t>(a - 32);
-    if (b >= 'a' && b <= 'z')
-      b = static_cast<char16_t>(b - 32);
-    if (a != b)
-      return false;
-  }
-  return i == key.size();
+  return KeyEqualsAscii(key.data(), key.size(), name);
 }
 
 // Prints text as the report prints values: in UTF-8, or in the ANSI code

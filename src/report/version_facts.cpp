@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "ascii_case.h"
 #include "byte_source.h"
 #include "platform_extra.h"
 #include "report.h"
@@ -17,23 +18,9 @@ namespace {
 // that listed the table follows the lookup's rules, so the list answers
 // without a second walk from the root.
 bool TableHas(const std::vector<VersionString> &strings, const char *name) {
-  size_t length = strlen(name);
-  for (const VersionString &s : strings) {
-    if (s.key.size() != length)
-      continue;
-    size_t i = 0;
-    for (; i < length; ++i) {
-      char16_t a = s.key[i], b = static_cast<unsigned char>(name[i]);
-      if (a >= 'a' && a <= 'z')
-        a = static_cast<char16_t>(a - 32);
-      if (b >= 'a' && b <= 'z')
-        b = static_cast<char16_t>(b - 32);
-      if (a != b)
-        break;
-    }
-    if (i == length)
+  for (const VersionString &s : strings)
+    if (KeyEqualsAscii(s.key.data(), s.key.size(), name))
       return true;
-  }
   return false;
 }
 
