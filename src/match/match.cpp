@@ -421,7 +421,7 @@ void FreeMatchList(MatchNode *first) {
   }
 }
 
-int CheckRegularRecord(FileRecord *record) {
+StatusCode CheckRegularRecord(FileRecord *record) {
   char *path = record->path;
   size_t n = strlen(path);
   if (n > 1 && path[n - 1] == '\\')
@@ -432,10 +432,10 @@ int CheckRegularRecord(FileRecord *record) {
   return (mode & QUELVO_MODE_REGULAR) != 0 ? kStatusOk : kStatusNotRegularFile;
 }
 
-int CheckRegularFile(char *path) {
+StatusCode CheckRegularFile(char *path) {
   FileRecord record;
   OpenFileRecord(&record, path, nullptr, nullptr);
-  int status = CheckRegularRecord(&record);
+  StatusCode status = CheckRegularRecord(&record);
   CloseFileRecord(&record);
   return status;
 }

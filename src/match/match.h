@@ -8,7 +8,11 @@
 #include "platform.h"
 #include "status.h"
 
-// The whole state of one directory search.
+// The whole state of one directory search. The match list reads only the
+// name and the directory bit; the time, size and short-name fields stay,
+// filled on every step, as the record of a search is documented to hold
+// them for any user of it (their conversion's failure leaves them zero),
+// and the tests hold them to that.
 struct FindRecord {
   char name[260];  // the current entry's long name
   DWORD directory; // FILE_ATTRIBUTE_DIRECTORY or 0
@@ -32,22 +36,30 @@ struct MatchNode {
 // A list is a pointer to its first node; null is the empty list.
 typedef MatchNode *MatchList;
 
+// 0 with the first entry in record, or 1 when the search could not start
+// (record->handle is then INVALID_HANDLE_VALUE).
 int FindFirstEntry(const char *pattern, FindRecord *record);
+// 0 with the next entry in record; 1 at the end or when the step fails,
+// the record keeping the previous entry; -1 for a search never started.
 int FindNextEntry(FindRecord *record);
 
 // Classic-locale case-insensitive order: only 'A'-'Z' fold, bytes compare
 // unsigned, digits as characters.
 int CompareNames(const char *a, const char *b);
 
-// Each node of the list is one allocation, its name right after it.
+// The list of one pattern, each node one allocation with its name right
+// after it. The program expands into a MatchStore (below) and keeps the
+// folder's note; this plain form stays for any caller that wants a list it
+// owns alone, and the tests hold both forms to the same order.
 void ExpandPattern(const char *pattern, MatchList *list);
-// Takes any node whose name is set, such as one allocated alone with its
-// name on the heap. The program links its lists with LinkSorted; this
-// stays as the one-node form that the tests hold LinkSorted to.
+// Links one node in at its place: any node whose name is set, such as one
+// allocated alone with its name on the heap. Every expansion links its
+// list in one pass instead (LinkSorted's way); this stays as the rule that
+// pass must match, node for node, which the tests check.
 void InsertSorted(MatchNode *node, MatchList *list);
 // Releases every node with its name: a node allocated alone with its name
 // on the heap, or one of ExpandPattern's with its name inside it. Not for
-// the lists of a MatchStore.
+// the lists of a MatchStore, which its owner releases whole.
 void FreeMatchList(MatchNode *first);
 
 // The memory of the lists the driver expands: their nodes and names in a
@@ -74,10 +86,12 @@ void ReleaseMatchStore(MatchStore *store);
 // when they come already in order.
 void LinkSorted(MatchNode **nodes, size_t count, MatchList *list);
 
-// 0 for a regular file, 107 for anything else whose status was read, 110
-// when the status query failed. May drop one trailing '\' from path.
-int CheckRegularFile(char *path);
+// kStatusOk for a regular file, kStatusNotRegularFile for anything else
+// whose status was read, kStatusQueryFailed when the status query failed.
+// May drop one trailing '\' from path. The program checks through a
+// record (below); this path form stays for callers without one.
+StatusCode CheckRegularFile(char *path);
 // The same for an open record, whose path it may shorten in place.
-int CheckRegularRecord(FileRecord *record);
+StatusCode CheckRegularRecord(FileRecord *record);
 
 #endif

@@ -115,7 +115,7 @@ void FinishFile(Slot *slot, FileWindow *window) {
   if (window != nullptr) {
     ByteSource src;
     InitFileSource(&src, slot->fd, slot->size, window);
-    if (LocateVersionResource(&src, &res) == 0)
+    if (LocateVersionResource(&src, &res) == kStatusOk)
       posix_fadvise(slot->fd, static_cast<off_t>(res.offset),
                     static_cast<off_t>(res.size), POSIX_FADV_WILLNEED);
   }

@@ -411,19 +411,18 @@ const char *NoVersionReasonName(NoVersionReason why) {
   return "unknown";
 }
 
-int LocateVersionResource(ByteSource *src, VersionResource *res) {
+StatusCode LocateVersionResource(ByteSource *src, VersionResource *res) {
   return LocateAndDescribe(src, res, nullptr, nullptr);
 }
 
 StatusCode LocateVersionResourceWhy(ByteSource *src, VersionResource *res,
                                     NoVersionReason *why) {
-  return LocateAndDescribe(src, res, nullptr, nullptr, why) == 0
-             ? kStatusOk
-             : kStatusNoVersionInfo;
+  return LocateAndDescribe(src, res, nullptr, nullptr, why);
 }
 
-int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
-                      std::vector<uint16_t> *languages, NoVersionReason *why) {
+StatusCode LocateAndDescribe(ByteSource *src, VersionResource *res,
+                             ImageInfo *info, std::vector<uint16_t> *languages,
+                             NoVersionReason *why) {
   // A failure from here on is this file's, whatever came before.
   src->readFailed = false;
   // The headers are read again just below, from the same window.
@@ -438,40 +437,41 @@ int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
     reason = kReasonReadFailed;
   if (why != nullptr)
     *why = reason;
-  return reason == kReasonNone ? 0 : -1;
+  return reason == kReasonNone ? kStatusOk : kStatusNoVersionInfo;
 }
 
-int ReadImageInfo(ByteSource *src, ImageInfo *info) {
+StatusCode ReadImageInfo(ByteSource *src, ImageInfo *info) {
   info->kind = kKindUnknown;
   info->machine = 0;
   uint32_t newHeader;
   NewHeader kind;
   if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone)
-    return -1;
+    return kStatusNotExecutable;
   if (kind == kNewHeaderPe) {
     uint16_t machine, magic;
     if (!ReadLe16(src, uint64_t{newHeader} + kPeFileHeader + kPeMachine,
                   &machine) ||
         !ReadLe16(src, uint64_t{newHeader} + kPeOptionalHeader + kPeMagic,
                   &magic))
-      return -1;
+      return kStatusNotExecutable;
     if (magic != kPeMagicPe32 && magic != kPeMagicPe32Plus)
-      return -1;
+      return kStatusNotExecutable;
     info->kind = magic == kPeMagicPe32 ? kKindPe32 : kKindPe32Plus;
     info->machine = machine;
-    return 0;
+    return kStatusOk;
   }
   info->kind = kind == kNewHeaderNe ? kKindNe : kKindLe;
-  return 0;
+  return kStatusOk;
 }
 
-int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages) {
+StatusCode ListVersionLanguages(ByteSource *src,
+                                std::vector<uint16_t> *languages) {
   languages->clear();
   uint32_t newHeader;
   NewHeader kind;
   if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone ||
       kind != kNewHeaderPe)
-    return -1;
+    return kStatusNoVersionInfo;
   PeImage pe;
   uint64_t root;
   uint32_t nameDir, languageDir;
@@ -479,17 +479,17 @@ int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages) {
       FindIdEntry(src, root, kVersionType, true, &nameDir) != kReasonNone ||
       FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir) !=
           kReasonNone)
-    return -1;
+    return kStatusNoVersionInfo;
   ListLanguageEntries(src, root + languageDir, languages);
-  return 0;
+  return kStatusOk;
 }
 
-int DescribeImage(ByteSource *src, ImageInfo *info,
-                  std::vector<uint16_t> *languages) {
+StatusCode DescribeImage(ByteSource *src, ImageInfo *info,
+                         std::vector<uint16_t> *languages) {
   languages->clear();
-  if (ReadImageInfo(src, info) != 0)
-    return -1;
+  if (ReadImageInfo(src, info) != kStatusOk)
+    return kStatusNotExecutable;
   if (info->kind == kKindPe32 || info->kind == kKindPe32Plus)
     ListVersionLanguages(src, languages);
-  return 0;
+  return kStatusOk;
 }

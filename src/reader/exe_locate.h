@@ -48,10 +48,10 @@ const char *NoVersionReasonName(NoVersionReason why);
 
 // Reads the headers and walks the resource directory to the version
 // resource (type 16, name 1), choosing the language as US-English Windows
-// does. Returns 0 and fills res, or -1 when the file holds no version
-// resource that can be read whole; a malformed file is simply a -1, and
-// LocateVersionResourceWhy says what was wrong with it.
-int LocateVersionResource(ByteSource *src, VersionResource *res);
+// does. Returns kStatusOk and fills res, or kStatusNoVersionInfo when the
+// file holds no version resource that can be read whole; a malformed file
+// is simply that, and LocateVersionResourceWhy says what was wrong with it.
+StatusCode LocateVersionResource(ByteSource *src, VersionResource *res);
 
 // LocateVersionResource that also says why it found none: kStatusOk, or
 // kStatusNoVersionInfo with the reason in why (kReasonNone on success).
@@ -61,30 +61,34 @@ StatusCode LocateVersionResourceWhy(ByteSource *src, VersionResource *res,
                                     NoVersionReason *why);
 
 // Reads the kind of executable from the DOS header, the signature at
-// e_lfanew and, for PE, the optional header's magic. Returns 0, or -1 when
-// the file is none of the kinds above (info->kind is then kKindUnknown).
-int ReadImageInfo(ByteSource *src, ImageInfo *info);
+// e_lfanew and, for PE, the optional header's magic. Returns kStatusOk, or
+// kStatusNotExecutable when the file is none of the kinds above
+// (info->kind is then kKindUnknown).
+StatusCode ReadImageInfo(ByteSource *src, ImageInfo *info);
 
 // The languages under which a PE file stores its version resource (type 16,
 // name 1): the id of every entry of that language directory that points at
 // data, in directory order (named entries carry no id and are left out).
-// Returns 0, or -1 when the file has no such directory.
-int ListVersionLanguages(ByteSource *src, std::vector<uint16_t> *languages);
+// Returns kStatusOk, or kStatusNoVersionInfo when the file has no such
+// directory.
+StatusCode ListVersionLanguages(ByteSource *src,
+                                std::vector<uint16_t> *languages);
 
 // ReadImageInfo and, for PE, ListVersionLanguages: what the JSON report
-// says of a file's image. Returns 0, or -1 when the file is no executable
-// we know (info->kind is then kKindUnknown and languages empty).
-int DescribeImage(ByteSource *src, ImageInfo *info,
-                  std::vector<uint16_t> *languages);
+// says of a file's image. Returns kStatusOk, or kStatusNotExecutable when
+// the file is no executable we know (info->kind is then kKindUnknown and
+// languages empty).
+StatusCode DescribeImage(ByteSource *src, ImageInfo *info,
+                         std::vector<uint16_t> *languages);
 
 // LocateVersionResource that also says what it read on the way: the
 // image's kind (as ReadImageInfo) and, when it reaches the version
 // resource's language directory, every language there (as
 // ListVersionLanguages), both from the reads it makes anyway, and, as
 // LocateVersionResourceWhy, why it found none. Any output may be null.
-int LocateAndDescribe(ByteSource *src, VersionResource *res, ImageInfo *info,
-                      std::vector<uint16_t> *languages,
-                      NoVersionReason *why = nullptr);
+StatusCode LocateAndDescribe(ByteSource *src, VersionResource *res,
+                             ImageInfo *info, std::vector<uint16_t> *languages,
+                             NoVersionReason *why = nullptr);
 
 // The largest resource worth reading: a block's length field is 16 bits.
 const uint32_t kMaxVersionResource = 0x10000;

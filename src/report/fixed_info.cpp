@@ -183,12 +183,13 @@ void PrintUtf8Text(const char *text) {
 
 } // namespace
 
-int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation) {
+StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
+                           DWORD translation) {
   return ReportFixedInfo(block, blockSize, translation, false);
 }
 
-int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation,
-                    bool utf8) {
+StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
+                           DWORD translation, bool utf8) {
   // Its own lookup, not the short report's record.
   VS_FIXEDFILEINFO fixed;
   if (!QueryFixedRecord(block, blockSize, &fixed)) {
@@ -226,7 +227,7 @@ int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation,
     PrintUtf8Text(LanguageText(translation & 0xFFFFu));
   else
     PrintDecoded(kLanguage, translation & 0xFFFFu);
-  return 0;
+  return kStatusOk;
 }
 
 const char *FileOsText(DWORD fileOs) { return FindText(kFileOs, fileOs); }

@@ -107,8 +107,8 @@ void PrintOptional(const Values &v, const char *label, const char *name) {
 }
 
 // Everything after the block is loaded; the caller frees it.
-int ReportLoaded(const char *path, void *block, DWORD size,
-                 const TextOptions &options) {
+StatusCode ReportLoaded(const char *path, void *block, DWORD size,
+                        const TextOptions &options) {
   LPVOID pointer = nullptr;
   UINT length = 0;
   if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
@@ -149,17 +149,17 @@ int ReportLoaded(const char *path, void *block, DWORD size,
     PrintOtherStrings(block, size, translation, fixed.dwFileFlags,
                       options.utf8);
   if (options.detailed) {
-    int status = ReportFixedInfo(block, size, translation, options.utf8);
+    StatusCode status = ReportFixedInfo(block, size, translation, options.utf8);
     if (status != 0)
       return status;
   }
   printf("\n");
-  return 0;
+  return kStatusOk;
 }
 
 } // namespace
 
-int ReportVersion(const char *path, bool detailed) {
+StatusCode ReportVersion(const char *path, bool detailed) {
   // The record may shorten its path in place; the caller's is const.
   char copy[4096];
   size_t len = strlen(path);
@@ -169,18 +169,18 @@ int ReportVersion(const char *path, bool detailed) {
   TextOptions options = {detailed, false, false};
   FileRecord record;
   OpenFileRecord(&record, copy, nullptr, nullptr);
-  int result = ReportRecordVersion(&record, options);
+  StatusCode result = ReportRecordVersion(&record, options);
   CloseFileRecord(&record);
   return result;
 }
 
-int ReportRecordVersion(FileRecord *record, const TextOptions &options) {
+StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options) {
   DWORD handle = 0;
   DWORD size = GetRecordVersionInfoSize(record, &handle);
   if (size == 0)
     return kStatusNoVersionInfo;
   void *block;
-  int result = LoadVersionBlock(record, handle, size, &block);
+  StatusCode result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
   result = ReportLoaded(record->path, block, size, options);
@@ -188,8 +188,8 @@ int ReportRecordVersion(FileRecord *record, const TextOptions &options) {
   return result;
 }
 
-int LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
-                     void **block) {
+StatusCode LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
+                            void **block) {
   *block = malloc(size);
   if (*block == nullptr)
     return kStatusOutOfMemory;

@@ -9,7 +9,9 @@
 
 // Prints the report of one regular file and returns 0, or the code of the
 // stage that failed (100 to 106, or -1 when the block cannot be allocated).
-int ReportVersion(const char *path, bool detailed);
+// The program reports through a record (ReportRecordVersion); this path
+// form stays as the report's documented entry, and the tests use it.
+StatusCode ReportVersion(const char *path, bool detailed);
 
 // What the long options change in the text report.
 struct TextOptions {
@@ -20,13 +22,13 @@ struct TextOptions {
 
 // ReportVersion of an open record, with the long options' changes; with
 // all of them off it prints exactly what ReportVersion prints.
-int ReportRecordVersion(FileRecord *record, const TextOptions &options);
+StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options);
 
 // Allocates the version block of the size the size query gave and fills
 // it. kStatusOk with *block the caller's to free, or the stage that failed
 // (kStatusOutOfMemory, kStatusReadFailed) with nothing left to free.
-int LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
-                     void **block);
+StatusCode LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
+                            void **block);
 
 // Prints a string from the resource with one output character per byte,
 // printable ASCII as itself and every other byte as a space.
@@ -42,13 +44,16 @@ void PrintSafePath(const char *path);
 
 // Prints the decoded fixed record, character set and language; 0, or
 // kStatusNoFixedInfo when the block has no root record. The block is the
-// one ReportVersion loaded, of blockSize bytes.
-int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation);
+// one ReportVersion loaded, of blockSize bytes. The report calls the form
+// below; this one stays as the detailed report's documented entry, the
+// classic output that the tests hold the other to.
+StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
+                           DWORD translation);
 
 // The same, with the table texts in UTF-8 when utf8 is set (they are held
 // in code page 1252, as the classic report prints them).
-int ReportFixedInfo(const void *block, DWORD blockSize, DWORD translation,
-                    bool utf8);
+StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
+                           DWORD translation, bool utf8);
 
 // Copies len bytes from value, a pointer that a lookup in the block
 // returned, as far as they lie inside the block's blockSize bytes; the

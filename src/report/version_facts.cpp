@@ -24,7 +24,7 @@ bool TableHas(const std::vector<VersionString> &strings, const char *name) {
   return false;
 }
 
-int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
+StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
   LPVOID pointer = nullptr;
   UINT length = 0;
   f->hasFixed = QueryFixedRecord(block, size, &f->fixed);
@@ -70,7 +70,7 @@ int GatherLoaded(void *block, DWORD size, VersionFacts *f) {
 
 } // namespace
 
-int GatherVersionFacts(FileRecord *record, VersionFacts *f) {
+StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f) {
   *f = VersionFacts();
   // The size query notes the description from the reads it makes anyway.
   record->describe = true;
@@ -80,7 +80,7 @@ int GatherVersionFacts(FileRecord *record, VersionFacts *f) {
   if (size == 0)
     return kStatusNoVersionInfo;
   void *block;
-  int result = LoadVersionBlock(record, handle, size, &block);
+  StatusCode result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
   result = GatherLoaded(block, size, f);

@@ -11,6 +11,7 @@
 
 #include "image_info.h"
 #include "platform.h"
+#include "status.h"
 
 struct VersionText {
   std::string key;   // UTF-8, as stored
@@ -34,6 +35,6 @@ struct VersionFacts {
 // stage at which the text report of the file stops (the codes of
 // ReportVersion); whatever could be read before and beside that stage is
 // filled in all the same.
-int GatherVersionFacts(FileRecord *record, VersionFacts *facts);
+StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *facts);
 
 #endif

@@ -18,7 +18,7 @@ namespace {
 int Locate(const std::string &image, VersionResource *res) {
   ByteSource src;
   InitMemorySource(&src, image.data(), image.size());
-  return LocateVersionResource(&src, res);
+  return LocateVersionResource(&src, res) == kStatusOk ? 0 : -1;
 }
 
 uint32_t At32(const std::string &s, size_t off) {

@@ -238,7 +238,7 @@ std::vector<uint16_t> Languages(const std::string &image, int *result) {
   ByteSource src;
   InitMemorySource(&src, image.data(), image.size());
   std::vector<uint16_t> languages;
-  *result = ListVersionLanguages(&src, &languages);
+  *result = ListVersionLanguages(&src, &languages) == kStatusOk ? 0 : -1;
   return languages;
 }
 
