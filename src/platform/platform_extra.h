@@ -38,8 +38,9 @@ bool QueryVersionTextUtf8(const void *block, size_t blockSize,
 // answers for parentPath + "\\" + names[i], or null when it answers
 // nothing, and the lookups leave the block as those calls, made in order,
 // would. Where the version library is our own, the sub-block is found once
-// and its children read once for all the names.
-void QueryVersionValuesA(void *block, const char *parentPath,
+// and its children read once for all the names, and the copies of the
+// values written no further than the block's blockSize bytes.
+void QueryVersionValuesA(void *block, size_t blockSize, const char *parentPath,
                          const char *const *names, size_t count,
                          const char **values);
 

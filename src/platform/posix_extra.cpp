@@ -40,7 +40,7 @@ bool QueryVersionTextUtf8(const void *block, size_t blockSize,
   return true;
 }
 
-void QueryVersionValuesA(void *block, const char *parentPath,
+void QueryVersionValuesA(void *block, size_t blockSize, const char *parentPath,
                          const char *const *names, size_t count,
                          const char **values) {
   for (size_t done = 0; done < count;) {
@@ -50,8 +50,8 @@ void QueryVersionValuesA(void *block, const char *parentPath,
     unsigned char *found[kMaxQueryValues];
     unsigned lengths[kMaxQueryValues];
     bool ok[kMaxQueryValues];
-    QueryVersionValues(static_cast<unsigned char *>(block), parentPath,
-                       names + done, step, found, lengths, ok);
+    QueryVersionValuesIn(static_cast<unsigned char *>(block), blockSize,
+                         parentPath, names + done, step, found, lengths, ok);
     for (size_t i = 0; i < step; ++i)
       values[done + i] =
           ok[i] ? reinterpret_cast<const char *>(found[i]) : nullptr;

@@ -285,7 +285,7 @@ bool CopyPath(const char *path, char *out, size_t outSize) {
 }
 
 // Whether out names an entry, with what it is into facts when asked.
-bool Found(const char *out, EntryFacts *facts) {
+bool EntryExists(const char *out, EntryFacts *facts) {
   EntryFacts ignored;
   return LookUpEntry(out, facts != nullptr ? facts : &ignored) == 0;
 }
@@ -299,10 +299,10 @@ int LocateEntry(const char *path, char *out, size_t outSize) {
   EntryFacts facts;
   if (LookUpEntry(exact, &facts) == 0)
     return CopyPath(exact, out, outSize) ? 0 : -1;
-  return LocateUnspelled(path, out, outSize, nullptr);
+  return LocateByWindowsReading(path, out, outSize, nullptr);
 }
 
-int LocateUnspelled(const char *path, char *out, size_t outSize,
+int LocateByWindowsReading(const char *path, char *out, size_t outSize,
                     EntryFacts *facts) {
   char exact[kHostPathMax];
   char trimmed[kHostPathMax];
@@ -312,12 +312,12 @@ int LocateUnspelled(const char *path, char *out, size_t outSize,
   if (vanished < 0)
     return -1;
   bool sameTrimmed = strcmp(trimmed, exact) == 0;
-  if (!sameTrimmed && Found(trimmed, facts))
+  if (!sameTrimmed && EntryExists(trimmed, facts))
     return CopyPath(trimmed, out, outSize) ? 0 : -1;
   if (vanished == 1 || !HasLastComponent(exact)) {
     if (ResolvePath(trimmed, out, outSize) != 0)
       return -1;
-    return Found(out, facts) ? 0 : -1;
+    return EntryExists(out, facts) ? 0 : -1;
   }
   // Some directory differs in case from the disk. Find it, then the name in
   // it: as spelled, then trimmed, then trimmed in any case. In the folder
@@ -331,11 +331,11 @@ int LocateUnspelled(const char *path, char *out, size_t outSize,
   bool sameFolder = strcmp(out, parent) == 0;
   size_t dirLen = strlen(out);
   if (!sameFolder) {
-    if (JoinName(out, outSize, name) && Found(out, facts))
+    if (JoinName(out, outSize, name) && EntryExists(out, facts))
       return 0;
     out[dirLen] = '\0';
     if (!sameTrimmed && JoinName(out, outSize, trimmedName) &&
-        Found(out, facts))
+        EntryExists(out, facts))
       return 0;
     out[dirLen] = '\0';
   }
@@ -344,5 +344,5 @@ int LocateUnspelled(const char *path, char *out, size_t outSize,
   if (dir == nullptr || !FindNoCase(dir, trimmedName, best, sizeof best) ||
       !JoinName(out, outSize, best))
     return -1;
-  return facts == nullptr || Found(out, facts) ? 0 : -1;
+  return facts == nullptr || EntryExists(out, facts) ? 0 : -1;
 }

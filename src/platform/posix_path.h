@@ -77,7 +77,7 @@ int LocateEntry(const char *path, char *out, size_t outSize);
 // LocateEntry for a caller that has already found nothing spelled as the
 // path is: only the Windows reading is tried. Fills facts, when given,
 // with what the host path names.
-int LocateUnspelled(const char *path, char *out, size_t outSize,
+int LocateByWindowsReading(const char *path, char *out, size_t outSize,
                     EntryFacts *facts);
 
 // Splits a normalised path at its last '/': the directory part ("/" at the

@@ -3,9 +3,9 @@
 // path, version resource), so that the report's own reads find the pages
 // already in memory.
 //
-// Plain POSIX threads and clock, so that quelvo keeps needing nothing from
-// the C++ runtime library: loading it would double the time a single file
-// takes.
+// Plain POSIX threads and clock: the program links the little of the C++
+// runtime it uses into itself, and the runtime's thread support would
+// grow that for nothing.
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>

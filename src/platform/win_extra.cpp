@@ -82,7 +82,7 @@ bool QueryVersionTextUtf8(const void *block, size_t blockSize,
   return true;
 }
 
-void QueryVersionValuesA(void *block, const char *parentPath,
+void QueryVersionValuesA(void *block, size_t, const char *parentPath,
                          const char *const *names, size_t count,
                          const char **values) {
   for (size_t i = 0; i < count; ++i) {

@@ -89,38 +89,90 @@ namespace {
 // the terminator or the spare area that the queries write.
 struct Tree {
   unsigned char *block;
+  size_t capacity; // bytes of the buffer, spare area and all
   size_t extent;
   bool ansi;
   ByteSource src;
 };
 
-bool OpenTree(unsigned char *block, Tree *t) {
+bool OpenTree(unsigned char *block, size_t capacity, Tree *t) {
+  if (capacity < kBlockHeader)
+    return false;
   ByteSource header;
   InitMemorySource(&header, block, kBlockHeader);
-  if (!ReadBlockHeader(&header, &t->extent, &t->ansi))
+  if (!ReadBlockHeader(&header, &t->extent, &t->ansi) || t->extent > capacity)
     return false;
   t->block = block;
+  t->capacity = capacity;
   InitMemorySource(&t->src, block, t->extent);
   return true;
+}
+
+// The fixed record at the root: the caller reads a whole VS_FIXEDFILEINFO
+// from the value, which may run into the spare area but not past the
+// buffer.
+bool AnswerRoot(Tree *t, const VersionNode &node, unsigned char **value,
+                unsigned *length) {
+  size_t readable = t->ansi ? t->extent : 2 * t->extent + 4;
+  if (readable > t->capacity)
+    readable = t->capacity;
+  if (node.valueStart > readable ||
+      readable - node.valueStart < kFixedRecordSize)
+    return false;
+  *value = t->block + node.valueStart;
+  *length = static_cast<unsigned>(node.valueLength);
+  return true;
+}
+
+// A text value's code page 1252 copy, written to the spare area at the same
+// distance past the tree's end as the string lies from its start: one byte
+// per unit and a zero, cut where the buffer ends. Its stored length may
+// count units, bytes, or nothing at all, so the string itself is measured,
+// up to its first zero unit. Returns the units copied.
+size_t CopyText(Tree *t, const VersionNode &node, size_t available,
+                unsigned char **out) {
+  size_t at = t->extent + 4 + node.valueStart;
+  if (node.valueLength == 0 || at >= t->capacity)
+    return 0;
+  *out = t->block + at;
+  size_t room = t->capacity - at - 1; // the zero after the copy
+  ByteSource *b = &t->src;
+  uint64_t end = node.valueStart + (available & ~static_cast<size_t>(1));
+  uint64_t zero;
+  size_t count =
+      static_cast<size_t>(
+          (FindZeroUnit(b, node.valueStart, end, 2, &zero) ? zero : end) -
+          node.valueStart) /
+      2;
+  if (count > room)
+    count = room;
+  size_t units = 0;
+  unsigned char chunk[128];
+  while (units < count) {
+    size_t step = count - units;
+    if (step > sizeof chunk / 2)
+      step = sizeof chunk / 2;
+    if (!ReadAt(b, node.valueStart + 2 * units, chunk, 2 * step))
+      break;
+    for (size_t i = 0; i < step; ++i) {
+      uint16_t unit = Le16(chunk + 2 * i);
+      (*out)[units++] = unit < 0x80 ? static_cast<unsigned char>(unit)
+                                    : UnicodeToCp1252(unit);
+    }
+  }
+  if (units > 0)
+    (*out)[units] = 0;
+  return units;
 }
 
 // What a query that ends at node answers.
 bool Answer(Tree *t, const VersionNode &node, bool atRoot,
             unsigned char **value, unsigned *length) {
   unsigned char *block = t->block;
-  size_t extent = t->extent;
   bool ansi = t->ansi;
   *length = 0;
-  if (atRoot) {
-    // The caller reads a whole VS_FIXEDFILEINFO from here.
-    size_t readable = ansi ? extent : 2 * extent + 4;
-    if (node.valueStart > readable ||
-        readable - node.valueStart < kFixedRecordSize)
-      return false;
-    *value = (block + node.valueStart);
-    *length = static_cast<unsigned>(node.valueLength);
-    return true;
-  }
+  if (atRoot)
+    return AnswerRoot(t, node, value, length);
 
   size_t available =
       node.valueStart < node.end ? node.end - node.valueStart : 0;
@@ -136,55 +188,65 @@ bool Answer(Tree *t, const VersionNode &node, bool atRoot,
     return true;
   }
 
-  // A text value: its stored length may count units, bytes, or nothing at
-  // all, so measure the string itself, up to its first zero unit. The copy
-  // goes to the spare area at the same distance past the tree's end as the
-  // string lies from its start; one byte per unit, it ends inside the
-  // 2 * extent + 4 bytes the buffer holds.
-  ByteSource *b = &t->src;
-  unsigned char *out = block + extent + 4 + node.valueStart;
-  size_t units = 0;
-  if (node.valueLength != 0) {
-    uint64_t end = node.valueStart + (available & ~static_cast<size_t>(1));
-    uint64_t zero;
-    size_t count =
-        static_cast<size_t>(
-            (FindZeroUnit(b, node.valueStart, end, 2, &zero) ? zero : end) -
-            node.valueStart) /
-        2;
-    unsigned char chunk[128];
-    while (units < count) {
-      size_t step = count - units;
-      if (step > sizeof chunk / 2)
-        step = sizeof chunk / 2;
-      if (!ReadAt(b, node.valueStart + 2 * units, chunk, 2 * step))
-        break;
-      for (size_t i = 0; i < step; ++i) {
-        uint16_t unit = Le16(chunk + 2 * i);
-        out[units++] = unit < 0x80 ? static_cast<unsigned char>(unit)
-                                   : UnicodeToCp1252(unit);
-      }
-    }
-  }
+  unsigned char *out = nullptr;
+  size_t units = CopyText(t, node, available, &out);
   if (units == 0) {
     // An empty string: the key's terminator serves as one.
     *value = (block + node.keyEnd - 2);
     return true;
   }
-  out[units] = 0;
   *value = out;
   *length = static_cast<unsigned>(units + 1);
   return true;
 }
 
+// One pass over a node's children: each name takes the first child whose
+// key it matches, and a child that cannot be read ends the pass for every
+// name not matched before it, as it ends each name's own walk. left counts
+// the names still to find.
+void MatchChildren(Tree *t, const VersionNode &parent, const char *const *names,
+                   const size_t *nameLengths, const bool *oneStep, size_t count,
+                   size_t left, VersionNode *matched, bool *found) {
+  size_t pos = parent.childStart;
+  VersionNode child;
+  while (left != 0 && pos < parent.end &&
+         ParseVersionNode(&t->src, pos, parent.end, t->ansi, &child)) {
+    for (size_t i = 0; i < count; ++i)
+      if (oneStep[i] && !found[i] &&
+          VersionKeyEquals(&t->src, child, t->ansi, names[i], nameLengths[i])) {
+        matched[i] = child;
+        found[i] = true;
+        --left;
+      }
+    pos += Align4(child.end - child.start);
+  }
+}
+
 } // namespace
+
+size_t VersionBlockCapacity(const unsigned char *block) {
+  ByteSource header;
+  InitMemorySource(&header, block, kBlockHeader);
+  size_t extent;
+  bool ansi;
+  if (!ReadBlockHeader(&header, &extent, &ansi))
+    return 0;
+  return ansi ? extent + 1 : 2 * extent + 4;
+}
 
 bool QueryVersionBlock(unsigned char *block, const char *subBlock,
                        unsigned char **value, unsigned *length) {
+  return QueryVersionBlockIn(block, VersionBlockCapacity(block), subBlock,
+                             value, length);
+}
+
+bool QueryVersionBlockIn(unsigned char *block, size_t capacity,
+                         const char *subBlock, unsigned char **value,
+                         unsigned *length) {
   *length = 0;
   Tree t;
   VersionNode node;
-  if (!OpenTree(block, &t) ||
+  if (!OpenTree(block, capacity, &t) ||
       !ParseVersionNode(&t.src, 0, t.extent, t.ansi, &node))
     return false;
   bool atRoot = true;
@@ -196,13 +258,21 @@ void QueryVersionValues(unsigned char *block, const char *parentPath,
                         const char *const *names, size_t count,
                         unsigned char **values, unsigned *lengths,
                         bool *found) {
+  QueryVersionValuesIn(block, VersionBlockCapacity(block), parentPath, names,
+                       count, values, lengths, found);
+}
+
+void QueryVersionValuesIn(unsigned char *block, size_t capacity,
+                          const char *parentPath, const char *const *names,
+                          size_t count, unsigned char **values,
+                          unsigned *lengths, bool *found) {
   if (count > kMaxQueryValues) {
     // A pass at a time, in the order of the names.
-    QueryVersionValues(block, parentPath, names, kMaxQueryValues, values,
-                       lengths, found);
-    QueryVersionValues(block, parentPath, names + kMaxQueryValues,
-                       count - kMaxQueryValues, values + kMaxQueryValues,
-                       lengths + kMaxQueryValues, found + kMaxQueryValues);
+    QueryVersionValuesIn(block, capacity, parentPath, names, kMaxQueryValues,
+                         values, lengths, found);
+    QueryVersionValuesIn(block, capacity, parentPath, names + kMaxQueryValues,
+                         count - kMaxQueryValues, values + kMaxQueryValues,
+                         lengths + kMaxQueryValues, found + kMaxQueryValues);
     return;
   }
   // A name that is empty or has components of its own takes a walk of its
@@ -221,26 +291,13 @@ void QueryVersionValues(unsigned char *block, const char *parentPath,
   Tree t;
   VersionNode parent;
   bool atRoot = true;
-  bool walked = OpenTree(block, &t) &&
+  bool walked = OpenTree(block, capacity, &t) &&
                 ParseVersionNode(&t.src, 0, t.extent, t.ansi, &parent) &&
                 FollowVersionPath(&t.src, t.ansi, parentPath, &parent, &atRoot);
-  // One pass over the children: each name takes the first child whose key
-  // it matches, and a child that cannot be read ends the pass for every
-  // name not matched before it, as it ends each name's own walk.
   VersionNode matched[kMaxQueryValues];
-  size_t pos = walked ? parent.childStart : 0;
-  VersionNode child;
-  while (walked && left != 0 && pos < parent.end &&
-         ParseVersionNode(&t.src, pos, parent.end, t.ansi, &child)) {
-    for (size_t i = 0; i < count; ++i)
-      if (oneStep[i] && !found[i] &&
-          VersionKeyEquals(&t.src, child, t.ansi, names[i], nameLengths[i])) {
-        matched[i] = child;
-        found[i] = true;
-        --left;
-      }
-    pos += Align4(child.end - child.start);
-  }
+  if (walked)
+    MatchChildren(&t, parent, names, nameLengths, oneStep, count, left, matched,
+                  found);
   // The answers in the order of the names, as separate queries would
   // write their copies.
   for (size_t i = 0; i < count; ++i) {
@@ -252,6 +309,7 @@ void QueryVersionValues(unsigned char *block, const char *parentPath,
     std::string path = parentPath == nullptr ? "" : parentPath;
     path += '\\';
     path += names[i];
-    found[i] = QueryVersionBlock(block, path.c_str(), &values[i], &lengths[i]);
+    found[i] = QueryVersionBlockIn(block, capacity, path.c_str(), &values[i],
+                                   &lengths[i]);
   }
 }

@@ -11,7 +11,8 @@
 //
 // The walk reads the tree through the same bounded reader as the file
 // (byte_source.h), limited to the first E bytes; it writes only its code
-// page 1252 copies, into the spare area.
+// page 1252 copies, into the spare area, and no further than the buffer's
+// length that its caller passes.
 #ifndef QUELVO_VERSION_BLOCK_H
 #define QUELVO_VERSION_BLOCK_H
 
@@ -48,11 +49,22 @@ bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied);
 const size_t kFixedRecordSize = 52;
 
 // The walk behind VerQueryValueA over a block laid out by
-// PrepareVersionBlock: finds the sub-block path (components split at '\',
-// keys compared without regard to case) and points value at it: the fixed
-// record for the root, the raw bytes of a binary value, a code page 1252
-// copy (written into the spare area) of a Unicode text value. False when
-// the path names nothing.
+// PrepareVersionBlock, in a buffer of capacity bytes: finds the sub-block
+// path (components split at '\', keys compared without regard to case) and
+// points value at it: the fixed record for the root, the raw bytes of a
+// binary value, a code page 1252 copy (written into the spare area, and
+// never past capacity) of a Unicode text value. False when the path names
+// nothing.
+bool QueryVersionBlockIn(unsigned char *block, size_t capacity,
+                         const char *subBlock, unsigned char **value,
+                         unsigned *length);
+
+// The buffer a block's own header promises (2E+4 bytes, or E+1 for a
+// 16-bit block): all that VerQueryValueA, which is given no length, can go
+// by; 0 for a block without a header.
+size_t VersionBlockCapacity(const unsigned char *block);
+
+// QueryVersionBlockIn with the capacity the block's header promises.
 bool QueryVersionBlock(unsigned char *block, const char *subBlock,
                        unsigned char **value, unsigned *length);
 
@@ -63,6 +75,11 @@ bool QueryVersionBlock(unsigned char *block, const char *subBlock,
 // names, would write them. Names beyond kMaxQueryValues take a pass of
 // their own.
 const size_t kMaxQueryValues = 8;
+void QueryVersionValuesIn(unsigned char *block, size_t capacity,
+                          const char *parentPath, const char *const *names,
+                          size_t count, unsigned char **values,
+                          unsigned *lengths, bool *found);
+// QueryVersionValuesIn with the capacity the block's header promises.
 void QueryVersionValues(unsigned char *block, const char *parentPath,
                         const char *const *names, size_t count,
                         unsigned char **values, unsigned *lengths, bool *found);

@@ -70,7 +70,7 @@ bool PrintValue(const Values &v, const char *name) {
     return true;
   }
   const char *value;
-  QueryVersionValuesA(v.block, table, &name, 1, &value);
+  QueryVersionValuesA(v.block, v.size, table, &name, 1, &value);
   if (value == nullptr)
     return false;
   PrintSafeString(value);
@@ -126,7 +126,7 @@ StatusCode ReportLoaded(const char *path, void *block, DWORD size,
   if (required.known) {
     char table[32];
     TablePath(translation, table);
-    QueryVersionValuesA(block, table, kRequiredNames, kRequiredCount,
+    QueryVersionValuesA(block, size, table, kRequiredNames, kRequiredCount,
                         required.values);
   }
   fputs("\n\nProgram Name:      ", stdout);
