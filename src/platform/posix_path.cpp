@@ -303,7 +303,7 @@ int LocateEntry(const char *path, char *out, size_t outSize) {
 }
 
 int LocateByWindowsReading(const char *path, char *out, size_t outSize,
-                    EntryFacts *facts) {
+                           EntryFacts *facts) {
   char exact[kHostPathMax];
   char trimmed[kHostPathMax];
   if (NormalisePath(path, false, exact, sizeof exact) != 0)

@@ -78,7 +78,7 @@ int LocateEntry(const char *path, char *out, size_t outSize);
 // path is: only the Windows reading is tried. Fills facts, when given,
 // with what the host path names.
 int LocateByWindowsReading(const char *path, char *out, size_t outSize,
-                    EntryFacts *facts);
+                           EntryFacts *facts);
 
 // Splits a normalised path at its last '/': the directory part ("/" at the
 // root, "." for a bare name) goes to dir, the returned pointer is the last

@@ -85,8 +85,8 @@ bool FindByPath(FileRecord *record, EntryFacts *facts) {
   if (NormalisePath(record->path, false, state->host, sizeof state->host) != 0)
     return false;
   if (LookUpEntry(state->host, facts) != 0 &&
-      LocateByWindowsReading(record->path, state->host, sizeof state->host, facts) !=
-          0)
+      LocateByWindowsReading(record->path, state->host, sizeof state->host,
+                             facts) != 0)
     return false;
   state->where = kWhereHost;
   return true;
