@@ -29,7 +29,8 @@ int main(int argc, char **argv) {
   MatchStore store = MatchStore();
   MatchList list = nullptr;
   FolderNote *folder = nullptr;
-  ExpandPatternInto(&store, argv[1], &list, &folder);
+  int searchError;
+  ExpandPatternInto(&store, argv[1], &list, &folder, &searchError);
   size_t after = InUse();
   size_t count = 0;
   for (MatchNode *node = list; node != nullptr; node = node->next)

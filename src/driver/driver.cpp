@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "json_fields.h"
 #include "match.h"
 #include "options.h"
 #include "prefetch.h"
@@ -27,7 +28,7 @@ const char kNoVersionTail[] = " does not contain version information.";
 // A path that does not fit is never cut short silently: it is named and
 // left alone.
 void ReportTooLong(RunState *run, const char *head, const char *tail) {
-  if (run->options.json) {
+  if (MachineOutput(run->options)) {
     JsonFailure(run, (std::string(head) + tail).c_str(), "too-long",
                 TooLongMessageText(head, tail));
     return;
@@ -50,7 +51,7 @@ std::string NoVersionMessageText(const char *path) {
 }
 
 void ReportFailure(RunState *run, int code, const char *path) {
-  if (run->options.json)
+  if (MachineOutput(run->options))
     JsonFailure(run, path, JsonStatusWord(code), StatusMessageText(code, path));
   else
     ReportStatus(code, path);
@@ -60,7 +61,7 @@ namespace {
 
 // One regular file, in the run's output form.
 void ReportFile(RunState *run, FileRecord *record) {
-  if (run->options.json) {
+  if (MachineOutput(run->options)) {
     JsonReportFile(run, record);
     return;
   }
@@ -293,14 +294,48 @@ namespace {
 
 // One argument without --recursive: its list, and the note of the folder
 // it was listed from, live until its matches are reported.
+// Why an argument matched nothing, in the machine forms: a folder on the
+// way that may not be read is no fact about the file.
+void ReportNothingFound(RunState *run, const char *pattern, int searchError) {
+  if (!MachineOutput(run->options) ||
+      (searchError != EACCES && searchError != EPERM)) {
+    ReportFailure(run, kStatusNotFound, pattern);
+    return;
+  }
+  std::string message = StatusMessageText(kStatusCannotOpen, pattern);
+  message.pop_back(); // the full stop, after the reason
+  message += ": ";
+  message += strerror(searchError);
+  message += ".";
+  JsonFailure(run, pattern, JsonStatusWord(kStatusCannotOpen), message);
+}
+
+// An argument without wildcards whose one match is a folder: the text
+// report passes it over, as it does every folder; the machine forms say
+// so, since an argument must not vanish from them.
+bool ReportFolderArgument(RunState *run, const char *pattern, MatchList list) {
+  if (!MachineOutput(run->options) || strpbrk(pattern, "*?") != nullptr ||
+      list->next != nullptr)
+    return false;
+  size_t len = strlen(list->name);
+  if (len == 0 || list->name[len - 1] != '\\')
+    return false;
+  JsonFailure(run, pattern, "folder",
+              std::string(pattern) +
+                  " is a folder; --recursive walks every file below it.",
+              false);
+  return true;
+}
+
 void ReportPattern(RunState *run, const char *pattern) {
   MatchStore store = MatchStore();
   MatchList list;
   FolderNote *folder;
-  ExpandPatternInto(&store, pattern, &list, &folder);
+  int searchError;
+  ExpandPatternInto(&store, pattern, &list, &folder, &searchError);
   if (list == nullptr)
-    ReportFailure(run, kStatusNotFound, pattern);
-  else
+    ReportNothingFound(run, pattern, searchError);
+  else if (!ReportFolderArgument(run, pattern, list))
     ReportMatches(run, pattern, list, folder);
   FreeFolderNote(folder);
   ReleaseMatchStore(&store);
@@ -317,33 +352,54 @@ void PrintBanner() {
   printf("%s\n", kNotice);
 }
 
+// Without a file to examine: the usage, on standard error in the machine
+// forms, whose standard output carries their data only. A usage error
+// there (exit status 2), as it is for scripts; the classic command line
+// keeps its 0.
+int ReportNoFile(RunState *run) {
+  if (!MachineOutput(run->options)) {
+    ReportStatus(kStatusNoFileArgument, nullptr);
+    return 0;
+  }
+  fprintf(stderr, "%s\n",
+          StatusMessageText(kStatusNoFileArgument, nullptr).c_str());
+  return 2;
+}
+
 // The command line after the long options: its options, then every
 // argument's matches. Returns the exit status.
 int RunArguments(RunState *run, int argc, char **argv) {
-  bool json = run->options.json;
+  bool machine = MachineOutput(run->options);
+  // After "--" in the opt-in modes, every word is a file or a pattern.
+  bool classicOptions = !run->options.optionsEnded;
   // With --json, -d changes nothing, so -d alone names no file either.
-  if (argc < 2 || (json && argc == 2 && strcmp(argv[1], "-d") == 0)) {
-    // Standard output carries JSON Lines only; the usage goes beside it.
-    if (json)
-      fprintf(stderr, "%s\n",
-              StatusMessageText(kStatusNoFileArgument, nullptr).c_str());
-    else
-      ReportStatus(kStatusNoFileArgument, nullptr);
-    return 0;
-  }
-  if (strcmp(argv[1], "-?") == 0) {
+  if (argc < 2 ||
+      (machine && classicOptions && argc == 2 && strcmp(argv[1], "-d") == 0))
+    return ReportNoFile(run);
+  if (classicOptions && strcmp(argv[1], "-?") == 0) {
     ReportStatus(kStatusUsage, nullptr);
     printf("\n");
     return 0;
   }
-  run->detailed = strcmp(argv[1], "-d") == 0;
-  bool bannerOnly =
-      argv[1][0] == '-' && (argv[1][1] == 'v' || argv[1][1] == 'V');
-  if (!json || bannerOnly)
+  int first = 1;
+  run->detailed = classicOptions && strcmp(argv[1], "-d") == 0;
+  if (run->detailed) {
+    first = 2;
+    // "-d --" in the opt-in modes: the rest are files, whatever they say.
+    if (AnyLongOption(run->options) && argc > 2 && strcmp(argv[2], "--") == 0)
+      first = 3;
+    if (machine && first >= argc)
+      return ReportNoFile(run);
+  }
+  bool bannerOnly = classicOptions && argv[1][0] == '-' &&
+                    (argv[1][1] == 'v' || argv[1][1] == 'V');
+  if (!machine || bannerOnly)
     PrintBanner();
   if (bannerOnly)
     return -1;
-  for (int i = run->detailed ? 2 : 1; i < argc; ++i) {
+  if (machine)
+    StartMachineOutput(run);
+  for (int i = first; i < argc; ++i) {
     const char *pattern = argv[i];
     if (strlen(pattern) >= kPathBuffer)
       ReportTooLong(run, pattern, "");
@@ -352,10 +408,31 @@ int RunArguments(RunState *run, int argc, char **argv) {
     else
       ReportPattern(run, pattern);
   }
-  if (json)
+  if (machine)
     return run->failures > 0 ? 1 : 0;
   printf("\n");
   return 0;
+}
+
+// The fields --fields chose, or --csv's defaults. False, having said why
+// on standard error, for a list that names nothing.
+bool ChooseFields(RunState *run) {
+  const char *list = run->options.fields;
+  if (list != nullptr && !MachineOutput(run->options)) {
+    fprintf(stderr, "quelvo: --fields chooses the keys of --json or the "
+                    "columns of --csv; give one of them\n");
+    return false;
+  }
+  if (list == nullptr) {
+    if (run->options.csv)
+      run->fields = DefaultCsvFields();
+    return true;
+  }
+  if (ParseFieldList(list, &run->fields))
+    return true;
+  fprintf(stderr, "quelvo: --fields takes a list of names separated by "
+                  "commas, such as path,status,ProductVersion\n");
+  return false;
 }
 
 } // namespace
@@ -371,6 +448,17 @@ int RunQuelvo(int argc, char **argv) {
     PrintProgramVersion();
     return 0;
   }
+  if (run.options.usageError || (run.options.json && run.options.csv)) {
+    fprintf(stderr,
+            run.options.usageError
+                ? "quelvo: %s takes a value\n"
+                : "quelvo: --json and --csv are two forms of one "
+                  "output; give one of them%s\n",
+            run.options.usageError ? argv[first - 1] : "");
+    return 2;
+  }
+  if (!ChooseFields(&run))
+    return 2;
   // What follows the long options is a command line of its own.
   return RunArguments(&run, argc - (first - 1), argv + (first - 1));
 }

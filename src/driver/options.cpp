@@ -9,67 +9,105 @@
 
 namespace {
 
+// An option either sets a flag or takes the next word as its value.
 struct LongOption {
   const char *word;
   bool RunOptions::*flag;
+  const char *RunOptions::*value;
 };
 
 const LongOption kLongOptions[] = {
-    {"--json", &RunOptions::json},      {"--recursive", &RunOptions::recursive},
-    {"--all", &RunOptions::allStrings}, {"--utf8", &RunOptions::utf8},
-    {"--help", &RunOptions::help},      {"--version", &RunOptions::version},
+    {"--json", &RunOptions::json, nullptr},
+    {"--csv", &RunOptions::csv, nullptr},
+    {"--fields", nullptr, &RunOptions::fields},
+    {"--recursive", &RunOptions::recursive, nullptr},
+    {"--all", &RunOptions::allStrings, nullptr},
+    {"--utf8", &RunOptions::utf8, nullptr},
+    {"--help", &RunOptions::help, nullptr},
+    {"--version", &RunOptions::version, nullptr},
 };
 
 const char kLongUsage[] =
-    "usage: quelvo [--json] [--recursive] [--all] [--utf8] [--] [-d] "
-    "file(s)\n"
+    "usage: quelvo [--json | --csv] [--fields LIST] [--recursive] [--all]\n"
+    "              [--utf8] [--] [-d] file(s)\n"
     "       quelvo -? | -v | --help | --version\n"
     "\n"
     "Reports the version resource of every Windows executable (PE, NE, LE)\n"
     "that the named files and wildcard patterns match.\n"
     "\n"
-    "  -d           detailed report: fixed version record, character set\n"
-    "               and language\n"
-    "  -?           the short usage text\n"
-    "  -v           the banner only (exit status 255)\n"
-    "  --json       JSON Lines on standard output: one object per file,\n"
-    "               and one per argument that matched nothing or could not\n"
-    "               be examined; exit status 1 when any object is not \"ok\"\n"
-    "  --recursive  also search every folder below each pattern's folder;\n"
-    "               a folder named alone stands for every file below it\n"
-    "  --all        add every other string of the version table to the\n"
-    "               report\n"
-    "  --utf8       print text values in UTF-8 instead of code page 1252\n"
-    "  --           end of the long options\n"
-    "  --help       this text\n"
-    "  --version    the program's version\n"
+    "  -d            detailed report: fixed version record, character set\n"
+    "                and language\n"
+    "  -?            the short usage text\n"
+    "  -v            the banner only (exit status 255)\n"
+    "  --json        JSON Lines on standard output: one object per file,\n"
+    "                and one per argument that matched nothing, could not\n"
+    "                be examined or names a folder\n"
+    "  --csv         the same objects as CSV rows (RFC 4180), after a\n"
+    "                header line\n"
+    "  --fields LIST the keys of --json or the columns of --csv, in order,\n"
+    "                separated by commas: JSON keys (path, status, ...),\n"
+    "                dotted paths (fixed.file_flags, version.file) or string\n"
+    "                names (ProductName)\n"
+    "  --recursive   also search every folder below each pattern's folder;\n"
+    "                a folder named alone stands for every file below it\n"
+    "  --all         add every other string of the version table to the\n"
+    "                report\n"
+    "  --utf8        print text values in UTF-8 instead of code page 1252\n"
+    "  --            end of the options: after a long option, every word\n"
+    "                that follows is a file or pattern, -d, -? and -v too\n"
+    "  --help        this text\n"
+    "  --version     the program's version\n"
     "\n"
     "The long options count only at the start of the command line, before\n"
     "-d, -? or -v; any other word there is a file name or pattern. Quote\n"
-    "patterns: quelvo expands * and ? itself, as Windows does.\n";
+    "patterns: quelvo expands * and ? itself, as Windows does.\n"
+    "\n"
+    "Exit status: 0, or 255 after -v. With --json or --csv: 0 when every\n"
+    "argument was found and every file examined (a file without version\n"
+    "information is an answer, not a failure), 1 when an argument matched\n"
+    "nothing or a file or folder could not be read, 2 for a usage error.\n";
 
 } // namespace
 
 int ParseLongOptions(int argc, char **argv, RunOptions *options) {
   *options = RunOptions();
   int i = 1;
+  bool any = false;
   while (i < argc) {
     const char *word = argv[i];
-    if (strcmp(word, "--") == 0)
+    if (strcmp(word, "--") == 0) {
+      // Without a long option before it, the classic command line follows
+      // as it always did.
+      options->optionsEnded = any;
       return i + 1;
+    }
     const LongOption *found = nullptr;
     for (const LongOption &option : kLongOptions)
       if (strcmp(word, option.word) == 0)
         found = &option;
     if (found == nullptr)
       return i;
-    options->*(found->flag) = true;
+    any = true;
     ++i;
+    if (found->value != nullptr) {
+      if (i == argc) {
+        options->usageError = true;
+        return i;
+      }
+      options->*(found->value) = argv[i++];
+      continue;
+    }
+    options->*(found->flag) = true;
     // Nothing after a request for help or the version is read.
     if (options->help || options->version)
       return i;
   }
   return i;
+}
+
+bool AnyLongOption(const RunOptions &o) {
+  return o.json || o.csv || o.fields != nullptr || o.recursive ||
+         o.allStrings || o.utf8 || o.optionsEnded;
 }
 
 void PrintLongUsage() { fputs(kLongUsage, stdout); }

@@ -5,19 +5,35 @@
 #define QUELVO_OPTIONS_H
 
 struct RunOptions {
-  bool json;       // --json: one JSON object per line instead of the report
-  bool recursive;  // --recursive: every folder below each pattern's folder
-  bool allStrings; // --all: every string of the table in the text report
-  bool utf8;       // --utf8: text values in UTF-8 rather than code page 1252
-  bool help;       // --help: the usage of every option, then stop
-  bool version;    // --version: the program's version, then stop
+  bool json;          // --json: one JSON object per line instead of the report
+  bool csv;           // --csv: one CSV row per object --json would print
+  bool recursive;     // --recursive: every folder below each pattern's folder
+  bool allStrings;    // --all: every string of the table in the text report
+  bool utf8;          // --utf8: text values in UTF-8 rather than code page 1252
+  bool help;          // --help: the usage of every option, then stop
+  bool version;       // --version: the program's version, then stop
+  const char *fields; // --fields LIST: the columns or keys, or null
+  // "--" after a long option: every word after it is a file or pattern,
+  // -d, -? and -v included.
+  bool optionsEnded;
+  bool usageError; // a long option without its value
 };
 
 // Reads the long options from argv[1] on. Returns the index of the first
 // word that is not one of them (argc when none is left); "--" is consumed
 // and ends them, and so does --help or --version. Any other word, "--d",
-// "--jsn" and "--HELP" included, ends them without being consumed.
+// "--jsn" and "--HELP" included, ends them without being consumed. An
+// option that takes a value takes the next word, whatever it is.
 int ParseLongOptions(int argc, char **argv, RunOptions *options);
+
+// Whether any long option was given: the opt-in modes, where "--" ends
+// every option and the exit status tells failures apart.
+bool AnyLongOption(const RunOptions &options);
+
+// The machine-readable forms, JSON Lines or CSV.
+inline bool MachineOutput(const RunOptions &options) {
+  return options.json || options.csv;
+}
 
 // The usage of every option, on standard output.
 void PrintLongUsage();

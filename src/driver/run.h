@@ -6,6 +6,7 @@
 #include <stddef.h>
 
 #include <string>
+#include <vector>
 
 #include "match.h"
 #include "options.h"
@@ -13,7 +14,11 @@
 struct RunState {
   RunOptions options;
   bool detailed; // -d
-  int failures;  // --json objects whose status is not "ok"
+  // --json and --csv: objects that say an argument matched nothing or a
+  // file or folder could not be read, which make the exit status 1. A
+  // file without version information is an answer, not a failure.
+  int failures;
+  std::vector<std::string> fields; // --fields, or --csv's default columns
 };
 
 // Paths live in buffers of the platform's limit: 259 characters and a zero.
@@ -40,9 +45,14 @@ std::string StatusMessageText(int code, const char *path);
 std::string NoVersionMessageText(const char *path);
 std::string TooLongMessageText(const char *head, const char *tail);
 
-// --json: one object per line (json_output.cpp).
+// --json and --csv: one object per line, or one row (json_output.cpp).
+// The CSV header, once at the start of the run.
+void StartMachineOutput(RunState *run);
+// An object without facts: a failure (counted for the exit status) or,
+// with failure false, an answer such as a folder named without
+// --recursive.
 void JsonFailure(RunState *run, const char *path, const char *status,
-                 const std::string &message);
+                 const std::string &message, bool failure = true);
 void JsonReportFile(RunState *run, FileRecord *record);
 const char *JsonStatusWord(int code);
 

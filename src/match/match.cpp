@@ -381,17 +381,20 @@ void ExpandPattern(const char *pattern, MatchList *list) {
 }
 
 void ExpandPatternInto(MatchStore *store, const char *pattern, MatchList *list,
-                       FolderNote **note) {
+                       FolderNote **note, int *searchError) {
   *list = nullptr;
   *note = nullptr;
+  *searchError = 0;
   char copy[260];
   size_t len = strlen(pattern);
   if (len >= sizeof copy)
     return; // cannot be searched without cutting it: matches nothing
   memcpy(copy, pattern, len + 1);
   FindRecord record;
-  if (FindFirstEntry(copy, &record) != 0)
+  if (FindFirstEntry(copy, &record) != 0) {
+    *searchError = LastSearchError();
     return;
+  }
   *list = CollectInto(store, &record, note);
 }
 

@@ -71,9 +71,10 @@ struct MatchStore {
 };
 
 // ExpandPattern into a store, handing on what the search learned of the
-// folder (the caller's to free with FreeFolderNote; null when none).
+// folder (the caller's to free with FreeFolderNote; null when none) and,
+// when the search found nothing, why (LastSearchError), else 0.
 void ExpandPatternInto(MatchStore *store, const char *pattern, MatchList *list,
-                       FolderNote **note);
+                       FolderNote **note, int *searchError);
 // The list of one last component's matches in a held folder (see
 // FindFirstFileAt).
 void ExpandInFolder(MatchStore *store, FolderNote *folder,

@@ -137,6 +137,11 @@ int ReadFolderNote(FolderNote *folder);
 // folder reached again below itself).
 bool IsSameFolder(const FolderNote *a, const FolderNote *b);
 
+// Why the last FindFirstFileA or FindFirstFileAt of this thread found
+// nothing, as an errno value: ENOENT when nothing matches, EACCES when a
+// folder on the way may not be searched or read.
+int LastSearchError();
+
 // FindFirstFileA of one last component inside a held folder, listing it
 // at most once however many searches follow (the walk's matches and its
 // subfolders come from one listing). bare: names are composed without a
@@ -161,7 +166,10 @@ struct FileRecord {
   const FolderNote *folder; // the listing that delivered name, or null
   const char *name;         // the entry's name as listed, or null
   bool describe;            // note the image description on the way
-  FileState *state;         // null on Windows, or without memory for it
+  // The errno value of why the file could not be opened for reading (a
+  // permission, a lock), or 0: then a size of 0 means no version resource.
+  int error;
+  FileState *state; // null on Windows, or without memory for it
 };
 
 void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,

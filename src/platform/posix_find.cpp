@@ -417,7 +417,11 @@ bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
 
 HANDLE Deliver(SearchState *s, bool ok, WIN32_FIND_DATAA *findData) {
   if (!ok || !DeliverNext(s, findData)) {
+    // Why, for LastSearchError: what the call that gave up said, or that
+    // nothing matched.
+    int why = errno;
     FreeSearch(s);
+    errno = why == 0 || why == EINVAL ? ENOENT : why;
     return INVALID_HANDLE_VALUE;
   }
   return s;
@@ -614,7 +618,10 @@ bool ListedAsRegular(const FolderNote *note, const char *name) {
                             ListingKey(name));
 }
 
+int LastSearchError() { return errno == 0 ? ENOENT : errno; }
+
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
+  errno = 0;
   size_t len = strlen(pattern);
   // An empty last component (a trailing separator, a root) finds nothing.
   if (len == 0 || IsPathSeparator(pattern[len - 1]))
@@ -634,6 +641,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA *findData) {
 
 HANDLE FindFirstFileAt(FolderNote *folder, LPCSTR component, bool bare,
                        WIN32_FIND_DATAA *findData) {
+  errno = 0;
   if (folder == nullptr || component[0] == '\0')
     return INVALID_HANDLE_VALUE;
   SearchState *s = NewSearch(folder, false);

@@ -72,6 +72,7 @@ void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
   record->folder = folder;
   record->name = name;
   record->describe = false;
+  record->error = 0;
   // Headers, windows and a host path: too large for every caller's stack.
   record->state = new (std::nothrow) FileState();
   if (record->state != nullptr)
@@ -138,6 +139,8 @@ int OpenRecordFile(FileRecord *record, uint64_t *size) {
   }
   if (fd >= 0)
     *size = static_cast<uint64_t>(st.st_size);
+  else if (errno != ENOENT && errno != ENOTDIR && errno != EINVAL)
+    record->error = errno; // there, but not to be read
   return fd;
 }
 

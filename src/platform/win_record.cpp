@@ -89,6 +89,7 @@ void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
   record->folder = folder;
   record->name = name;
   record->describe = false;
+  record->error = 0;
   record->state = nullptr;
 }
 
@@ -99,7 +100,25 @@ int QueryRecordMode(FileRecord *record, unsigned *mode) {
 }
 
 DWORD GetRecordVersionInfoSize(FileRecord *record, LPDWORD handle) {
-  return GetFileVersionInfoSizeA(record->path, handle);
+  DWORD size = GetFileVersionInfoSizeA(record->path, handle);
+  if (size == 0) {
+    // A file the library could not open is no file without a resource.
+    DWORD why = GetLastError();
+    if (why == ERROR_ACCESS_DENIED || why == ERROR_SHARING_VIOLATION ||
+        why == ERROR_LOCK_VIOLATION)
+      record->error = EACCES;
+  }
+  return size;
+}
+
+int LastSearchError() {
+  switch (GetLastError()) {
+  case ERROR_ACCESS_DENIED:
+  case ERROR_SHARING_VIOLATION:
+    return EACCES;
+  default:
+    return ENOENT;
+  }
 }
 
 BOOL GetRecordVersionInfo(FileRecord *record, DWORD handle, DWORD length,

@@ -5,11 +5,13 @@
 
 #include <unordered_set>
 
+#include "ascii_case.h"
 #include "decimal.h"
 #include "json_writer.h"
 #include "platform_extra.h"
 #include "report.h"
 #include "unicode_text.h"
+#include "version_text.h"
 
 namespace {
 
@@ -165,7 +167,7 @@ const char kNoVersionData[] =
     "\"language\":null,\"charset\":null,\"strings\":null,"
     "\"translations\":null,\"languages\":null,\"file_version\":null,"
     "\"product_version\":null,\"flags\":null,\"os\":null,\"type\":null,"
-    "\"subtype\":null,\"fixed\":null";
+    "\"subtype\":null,\"fixed\":null,\"version\":null";
 
 // "translations", every entry as stored, and "languages", the resource
 // directory's, where it holds more than one.
@@ -243,6 +245,76 @@ void WriteFixedFacts(JsonWriter *w, const VersionFacts &f) {
     JsonNull(w);
 }
 
+// The string value of name in the table Windows picks, or null.
+const std::string *TableString(const VersionFacts &f, const char *name) {
+  if (!f.hasTable)
+    return nullptr;
+  // The first key equal to the name without regard to ASCII case, as the
+  // lookup finds it.
+  for (const VersionText &s : f.strings)
+    if (EqualNoCaseAscii(s.key.c_str(), name))
+      return &s.value;
+  return nullptr;
+}
+
+// One normalised version: from the string when it reads as one, else the
+// fixed record's numbers. False when there is neither.
+bool NormalisedVersion(const VersionFacts &f, const char *name, DWORD ms,
+                       DWORD ls, std::string *dotted, std::string *suffix,
+                       bool *fromString) {
+  const std::string *text = TableString(f, name);
+  *fromString = text != nullptr && NormaliseVersion(*text, dotted, suffix);
+  if (*fromString)
+    return true;
+  suffix->clear();
+  if (!f.hasFixed)
+    return false;
+  dotted->clear();
+  char digits[kMaxDecimalDigits];
+  const unsigned parts[4] = {ms >> 16, ms & 0xFFFFu, ls >> 16, ls & 0xFFFFu};
+  for (int i = 0; i < 4; ++i) {
+    if (i != 0)
+      dotted->push_back('.');
+    dotted->append(digits, FormatDecimal(parts[i], digits));
+  }
+  return true;
+}
+
+// "version": the file and product versions for machines to compare, each
+// the numeric head of its string, or the fixed record's numbers where the
+// string is missing or reads as no version; "source" says which.
+void WriteVersion(JsonWriter *w, const VersionFacts &f) {
+  JsonKey(w, "version");
+  std::string file, fileSuffix, product, productSuffix;
+  bool fileString, productString;
+  bool haveFile = NormalisedVersion(f, "FileVersion", f.fixed.dwFileVersionMS,
+                                    f.fixed.dwFileVersionLS, &file, &fileSuffix,
+                                    &fileString);
+  bool haveProduct = NormalisedVersion(
+      f, "ProductVersion", f.fixed.dwProductVersionMS,
+      f.fixed.dwProductVersionLS, &product, &productSuffix, &productString);
+  if (!haveFile && !haveProduct) {
+    JsonNull(w);
+    return;
+  }
+  JsonBeginObject(w);
+  JsonKey(w, "file");
+  JsonStringOrNull(w, haveFile ? file.c_str() : nullptr);
+  JsonKey(w, "file_suffix");
+  JsonStringOrNull(w, fileSuffix.empty() ? nullptr : fileSuffix.c_str());
+  JsonKey(w, "product");
+  JsonStringOrNull(w, haveProduct ? product.c_str() : nullptr);
+  JsonKey(w, "product_suffix");
+  JsonStringOrNull(w, productSuffix.empty() ? nullptr : productSuffix.c_str());
+  JsonKey(w, "source");
+  bool anyString = (haveFile && fileString) || (haveProduct && productString);
+  bool anyFixed = (haveFile && !fileString) || (haveProduct && !productString);
+  JsonStringOrNull(w, anyString && anyFixed ? "mixed"
+                      : anyString           ? "string"
+                                            : "fixed");
+  JsonEndObject(w);
+}
+
 void WriteFacts(JsonWriter *w, const VersionFacts &f) {
   JsonKey(w, "format");
   JsonStringOrNull(w, FormatName(f.image.kind));
@@ -270,6 +342,7 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
     JsonNull(w);
   WriteTranslations(w, f);
   WriteFixedFacts(w, f);
+  WriteVersion(w, f);
 }
 
 } // namespace

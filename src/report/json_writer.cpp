@@ -220,3 +220,9 @@ void JsonNull(JsonWriter *w) {
   Put(w, "null", 4);
   w->needComma = true;
 }
+
+void JsonRawValue(JsonWriter *w, const char *text, size_t length) {
+  Separate(w);
+  Put(w, text, length);
+  w->needComma = true;
+}

@@ -51,6 +51,9 @@ void JsonString(JsonWriter *w, const std::string &text);
 void JsonStringOrNull(JsonWriter *w, const char *text);
 
 void JsonNumber(JsonWriter *w, unsigned long value);
+// A value already written as JSON text (taken from an object this program
+// wrote), copied as it is.
+void JsonRawValue(JsonWriter *w, const char *text, size_t length);
 void JsonNull(JsonWriter *w);
 
 #endif

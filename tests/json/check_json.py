@@ -6,10 +6,14 @@
 Every line quelvo writes must parse on its own (lines split at LF only),
 be valid UTF-8 and validate against schema/quelvo.schema.json; so must the
 JSON lines of the end-to-end cases. On top: lossless strings, names that
-are not UTF-8 or hold control bytes, a folder that cannot be read (as an
-ordinary user), and the exit status. Needs Debian's python3-jsonschema;
+are not UTF-8 or hold control bytes, a folder that cannot be read, a file
+that cannot be opened and a folder named without --recursive (as an
+ordinary user), the exit status, and --csv: it loads with Python's csv
+module and holds, cell for cell, the values --json gives. Needs Debian's python3-jsonschema;
 exits 77 (skipped) without it.
 """
+import csv
+import io
 import json
 import os
 import shutil
@@ -59,14 +63,47 @@ LONG_OPTIONS = ("--json", "--recursive", "--all", "--utf8", "--help",
 
 
 def asks_for_json(args):
-    """Whether a command line sets --json: among the long options at its
-    start, before "--" or the first other word."""
+    """Whether a command line sets --json, whole objects (no --fields):
+    among the long options at its start, before "--" or the first other
+    word."""
+    json_asked = False
     for word in args:
-        if word not in LONG_OPTIONS:
+        if word == "--fields":
             return False
+        if word not in LONG_OPTIONS:
+            return json_asked
         if word == "--json":
-            return True
-    return False
+            json_asked = True
+    return json_asked
+
+
+def value_at(obj, field):
+    """The JSON value a field names: a key, a dotted path into objects, or
+    a string's name in "strings"; None when there is none."""
+    node = obj
+    for part in field.split("."):
+        if not isinstance(node, dict) or part not in node:
+            node = None
+            break
+        node = node[part]
+    else:
+        return node
+    if "." not in field and isinstance(obj.get("strings"), dict):
+        return obj["strings"].get(field)
+    return None
+
+
+def as_cell(value):
+    """A JSON value as a CSV cell holds it."""
+    if value is None:
+        return ""
+    if isinstance(value, str):
+        return value
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, int):
+        return str(value)
+    return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
 
 
 def run(args, cwd=FIXTURES, user=None):
@@ -120,6 +157,36 @@ if unicode.get("strings") != want_strings:
     fail("lossless/unicode.dll strings: %r" % (unicode.get("strings"),))
 if list(unicode.get("strings", {})) != list(want_strings):
     fail("lossless/unicode.dll: strings not in stored order")
+
+# --csv: the same objects as rows, with the default columns and with chosen
+# ones, loaded by the csv module; every cell holds the JSON value.
+everything = ["pe/*", "ne/*", "lossless/*", "nosuch.dll"]
+_, out = run(["--json"] + everything)
+json_rows = [json.loads(line) for line in out.decode("utf-8").splitlines()]
+for fields in (None, "path,status,version.file,version.source,fixed.file_flags,"
+                     "translations,Comments,strings.CompanyName,nothing"):
+    args = ["--csv"] + (["--fields", fields] if fields else []) + everything
+    status, out = run(args)
+    if status != 1:
+        fail("csv %s: exit status %d, expected 1" % (fields, status))
+    if out and not out.endswith(b"\r\n"):
+        fail("csv %s: records do not end with CR LF" % fields)
+    rows = list(csv.reader(io.StringIO(out.decode("utf-8"), newline="")))
+    header, body = rows[0], rows[1:]
+    want_header = fields.split(",") if fields else [
+        "path", "status", "format", "machine", "CompanyName", "ProductName",
+        "ProductVersion", "FileVersion", "OriginalFilename", "file_version",
+        "product_version", "language"]
+    if header != want_header:
+        fail("csv %s: header %r" % (fields, header))
+    if len(body) != len(json_rows):
+        fail("csv %s: %d rows for %d objects" % (fields, len(body),
+                                                 len(json_rows)))
+    for row, obj in zip(body, json_rows):
+        want = [as_cell(value_at(obj, f)) for f in header]
+        if row != want:
+            fail("csv %s: %s: %r, expected %r" % (fields, obj["path"], row,
+                                                  want))
 
 # A run in which everything is reported in full exits with 0.
 status, out = run(["--json", "-d", "pe/basic.dll", "pe/app*.exe"])
@@ -186,6 +253,26 @@ try:
                 ("sub/open/z.dll", "ok", None)]
         if got != want or status != 1:
             fail("unreadable folder: %r, exit status %d" % (got, status))
+        # A file that may not be read, one in a folder that may not be
+        # searched, and a folder named without --recursive: none of them
+        # passes for a fact about a file, and no argument vanishes.
+        shutil.copy(basic, os.path.join(tree, "private.dll"))
+        os.chmod(os.path.join(tree, "private.dll"), 0o600)
+        status, out = run(["--json", "private.dll", "sub/locked/y.dll",
+                           "sub/open", "sub/x.dll"], cwd=tree, user=user)
+        got = [(o["path"], o["status"], o["message"])
+               for o in objects(out, "unreadable files")]
+        denied = os.strerror(13)
+        want = [("private.dll", "unreadable",
+                 "Unable to open file private.dll: %s." % denied),
+                ("sub/locked/y.dll", "unreadable",
+                 "Unable to open file sub/locked/y.dll: %s." % denied),
+                ("sub/open", "folder",
+                 "sub/open is a folder; --recursive walks every file below "
+                 "it."),
+                ("sub/x.dll", "ok", None)]
+        if got != want or status != 1:
+            fail("unreadable files: %r, exit status %d" % (got, status))
     else:
         print("json: unreadable folder case skipped: setpriv is not installed")
     os.chmod(os.path.join(tree, "sub", "locked"), 0o755)

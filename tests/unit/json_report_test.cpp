@@ -3,12 +3,14 @@
 #include <string.h>
 
 #include "decimal.h"
+#include "json_fields.h"
 #include "json_report.h"
 #include "json_writer.h"
 #include "report.h"
 #include "test_support.h"
 #include "unicode_text.h"
 #include "version_facts.h"
+#include "version_text.h"
 
 namespace {
 
@@ -111,12 +113,11 @@ TEST(JsonWriter, CommasBetweenMembersAndElementsOnly) {
                             "\"c\\\"\":null,\"d\":null,\"e\":1}");
 }
 
-const char *const kKeys[] = {"path",      "status",       "message",
-                             "format",    "machine",      "language",
-                             "charset",   "strings",      "translations",
-                             "languages", "file_version", "product_version",
-                             "flags",     "os",           "type",
-                             "subtype",   "fixed"};
+const char *const kKeys[] = {
+    "path",         "status",          "message", "format",       "machine",
+    "language",     "charset",         "strings", "translations", "languages",
+    "file_version", "product_version", "flags",   "os",           "type",
+    "subtype",      "fixed",           "version"};
 
 // Every key, in the documented order, and only those at the top level.
 void ExpectAllKeys(const std::string &object) {
@@ -138,7 +139,7 @@ TEST(JsonObject, AFailureHasEveryKeyAndNullData) {
   EXPECT_NE(o.find("\"message\":\"dir/\xEF\xBF\xBD\\u0001.dll was not found\""),
             std::string::npos);
   EXPECT_NE(o.find("\"format\":null,\"machine\":null"), std::string::npos);
-  EXPECT_NE(o.find("\"fixed\":null}"), std::string::npos);
+  EXPECT_NE(o.find("\"fixed\":null,\"version\":null}"), std::string::npos);
 }
 
 VersionFacts SomeFacts() {
@@ -265,6 +266,115 @@ TEST(PrintSafeUtf8, ControlCharactersPrintAsOneSpaceEach) {
   EXPECT_EQ(CaptureOutput([&] { PrintSafeUtf8(in.data(), in.size()); }),
             "a b c   |\xC2\xA0\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80|  "
             "|\xE2\x80\xA7");
+}
+
+} // namespace
+
+namespace {
+
+// Version strings as inventories write them, and what their numbers are.
+TEST(NormaliseVersion, NumericHeadAndSuffix) {
+  const struct {
+    const char *text;
+    bool version;
+    const char *dotted;
+    const char *suffix;
+  } cases[] = {
+      {"1.2.3.4", true, "1.2.3.4", ""},
+      {"3, 0, 21, 0", true, "3.0.21.0", ""},
+      {"  2.5", true, "2.5", ""},
+      {"1.2.3-beta+abc", true, "1.2.3", "-beta+abc"},
+      {"6.1.7601.17514 (win7sp1_rtm.101119-1850)", true, "6.1.7601.17514",
+       "(win7sp1_rtm.101119-1850)"},
+      {"1.2.3.4.5", true, "1.2.3.4", ".5"},
+      {"01.002.0.0", true, "1.2.0.0", ""},
+      {"10.0.7+sha.abc", true, "10.0.7", "+sha.abc"},
+      {"1.", true, "1", "."},
+      {"1,2 ,3 , 4", true, "1.2.3.4", ""},
+      {"v1.2", false, "", ""},
+      {"", false, "", ""},
+      {"1234567890.1", false, "", ""},
+  };
+  for (const auto &c : cases) {
+    std::string dotted, suffix;
+    EXPECT_EQ(NormaliseVersion(c.text, &dotted, &suffix), c.version) << c.text;
+    if (!c.version)
+      continue;
+    EXPECT_EQ(dotted, c.dotted) << c.text;
+    EXPECT_EQ(suffix, c.suffix) << c.text;
+  }
+}
+
+// "version" takes the string where it reads as one and the fixed record
+// otherwise, and says which.
+TEST(JsonObject, VersionFromTheStringsElseTheFixedRecord) {
+  VersionFacts f = SomeFacts();
+  f.strings = {{"FileVersion", "3, 0, 21, 0 beta"}};
+  std::string o = JsonObject("x.dll", "ok", nullptr, &f);
+  EXPECT_NE(o.find("\"version\":{\"file\":\"3.0.21.0\",\"file_suffix\":"
+                   "\"beta\",\"product\":\"5.0.0.0\",\"product_suffix\":null,"
+                   "\"source\":\"mixed\"}"),
+            std::string::npos)
+      << o;
+  f.strings = {{"fileversion", "2.0"}, {"ProductVersion", "2.1"}};
+  o = JsonObject("x.dll", "ok", nullptr, &f);
+  EXPECT_NE(o.find("\"file\":\"2.0\""), std::string::npos) << o;
+  EXPECT_NE(o.find("\"source\":\"string\""), std::string::npos) << o;
+  f.hasTable = false;
+  o = JsonObject("x.dll", "ok", nullptr, &f);
+  EXPECT_NE(o.find("\"file\":\"1.2.65535.4\""), std::string::npos) << o;
+  EXPECT_NE(o.find("\"source\":\"fixed\""), std::string::npos) << o;
+}
+
+// The index finds every member, nested ones by their dotted path, with the
+// exact text of its value; CSV cells are the values' text.
+TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
+  VersionFacts f = SomeFacts();
+  f.strings = {{"Company,Name", "a \"quoted\", value"},
+               {"Formula", "=1+2"},
+               {"Line", "one\ntwo\u2028"}};
+  std::string o = JsonObject("dir/x.dll", "ok", nullptr, &f);
+  std::vector<JsonMember> members;
+  ASSERT_TRUE(IndexJsonObject(o, &members));
+  const struct {
+    const char *field;
+    const char *cell;
+  } cases[] = {
+      {"path", "dir/x.dll"},
+      {"status", "ok"},
+      {"message", ""},
+      {"fixed.file_flags", "34"},
+      {"strings.Formula", "=1+2"},
+      {"Formula", "=1+2"},
+      {"Company,Name", "a \"quoted\", value"},
+      {"Line", "one\ntwo\u2028"},
+      {"language.name", "Norwegian Bokm\xC3\xA5l"},
+      {"flags", "[\"PRERELEASE\",\"SPECIALBUILD\"]"},
+      {"version.file", "1.2.65535.4"},
+      {"nothing", ""},
+  };
+  std::vector<std::string> cells;
+  for (const auto &c : cases) {
+    cells.push_back(CsvCell(o, FindField(members, c.field)));
+    EXPECT_EQ(cells.back(), c.cell) << c.field;
+  }
+  EXPECT_EQ(CsvLine(cells),
+            "dir/x.dll,ok,,34,\"=1+2\",\"=1+2\",\"a \"\"quoted\"\", "
+            "value\",\"one\ntwo\u2028\",Norwegian Bokm\xC3\xA5l,"
+            "\"[\"\"PRERELEASE\"\",\"\"SPECIALBUILD\"\"]\",1.2.65535.4,");
+  // Every member's text is a value of its own: the object, rebuilt from
+  // its top-level members, is the object again.
+  std::string rebuilt = "{";
+  for (const JsonMember &m : members) {
+    if (m.path.find('.') != std::string::npos)
+      continue;
+    if (rebuilt.size() > 1)
+      rebuilt += ',';
+    rebuilt += "\"" + m.path + "\":" + o.substr(m.start, m.end - m.start);
+  }
+  EXPECT_EQ(rebuilt + "}", o);
+  EXPECT_FALSE(IndexJsonObject("{\"a\":", &members));
+  EXPECT_FALSE(IndexJsonObject("[1]", &members));
 }
 
 } // namespace

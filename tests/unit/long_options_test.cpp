@@ -86,19 +86,129 @@ TEST(RunQuelvo, JsonExitStatusSaysWhetherAnythingFailed) {
   EXPECT_EQ(std::count(ok.output.begin(), ok.output.end(), '\n'), 2);
   EXPECT_EQ(ok.output.find("Korvane"), std::string::npos);
   EXPECT_EQ(ok.output.back(), '\n');
-  for (const char *failing : {"nosuch.dll", "nover.dll", "nocompany.dll"}) {
-    RunResult r = RunWith({"--json", Fixture("basic.dll"), Fixture(failing)});
-    EXPECT_EQ(r.status, 1) << failing;
-    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 2) << failing;
+  // A file without version information is an answer; an argument that
+  // matched nothing is a failure.
+  const struct {
+    const char *file;
+    int status;
+    const char *word;
+  } cases[] = {
+      {"nosuch.dll", 1, "not-found"},
+      {"nover.dll", 0, "no-version"},
+      {"notrans.dll", 0, "no-translation"},
+      {"nocompany.dll", 0, "no-company-name"},
+  };
+  for (const auto &c : cases) {
+    for (const char *form : {"--json", "--csv"}) {
+      RunResult r = RunWith({form, Fixture("basic.dll"), Fixture(c.file)});
+      EXPECT_EQ(r.status, c.status) << form << " " << c.file;
+      EXPECT_NE(r.output.find(c.word), std::string::npos) << r.output;
+      size_t lines = std::count(r.output.begin(), r.output.end(), '\n');
+      EXPECT_EQ(lines, form[2] == 'c' ? 3u : 2u) << form << " " << c.file;
+    }
   }
   ScratchDir dir;
   dir.AddDir("only.dll");
-  // A folder matched without --recursive is passed over, as ever.
+  // A folder matched by a pattern without --recursive is passed over, as
+  // ever; a folder named as an argument is said to be one.
   EXPECT_EQ(RunWith({"--json", dir.path() + "/*.dll"}).output, "");
   EXPECT_EQ(RunWith({"--json", dir.path() + "/*.dll"}).status, 0);
-  RunResult none = RunWith({"--json"});
-  EXPECT_EQ(none.output, "");
-  EXPECT_EQ(none.status, 0);
+  RunResult folder = RunWith({"--json", dir.path() + "/only.dll"});
+  EXPECT_EQ(folder.status, 0);
+  EXPECT_NE(folder.output.find("\"status\":\"folder\",\"message\":\"" +
+                               dir.path() +
+                               "/only.dll is a folder; --recursive walks "
+                               "every file below it.\""),
+            std::string::npos)
+      << folder.output;
+  // The text report keeps its silence about folders.
+  EXPECT_EQ(RunWith({dir.path() + "/only.dll"}).output.find("folder"),
+            std::string::npos);
+}
+
+// The JSON message says what is missing where the text report has its one
+// line for every stage.
+TEST(RunQuelvo, JsonMessagesSayWhatIsMissing) {
+  const struct {
+    const char *file;
+    const char *tail;
+  } cases[] = {
+      {"nover.dll", " has no version resource."},
+      {"notrans.dll", " has no \\\\VarFileInfo\\\\Translation value."},
+      {"nocompany.dll", " has no CompanyName in its string table 040904b0."},
+      {"nodesc.dll", " has no FileDescription in its string table 040904b0."},
+      {"noverstr.dll", " has no FileVersion in its string table 040904b0."},
+      {"secondtrans.dll", " has no string table 040704e4."},
+  };
+  for (const auto &c : cases) {
+    std::string path = Fixture(c.file);
+    RunResult r = RunWith({"--json", path});
+    EXPECT_NE(r.output.find("\"message\":\"" + path + c.tail + "\""),
+              std::string::npos)
+        << r.output;
+  }
+}
+
+// In the opt-in modes "--" ends every option: -d, -? and -v after it are
+// files. Without a long option, the classic command line is unchanged.
+TEST(RunQuelvo, DoubleDashEndsEveryOptionInTheOptInModes) {
+  ScratchDir dir;
+  std::string dll = ReadFile(Fixture("basic.dll"));
+  dir.Add("-vendor.dll", dll);
+  dir.Add("-d", dll);
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  RunResult star = RunWith({"--json", "--", "-vendor.dll"});
+  RunResult d = RunWith({"--json", "--", "-d", "-v"});
+  RunResult dd = RunWith({"--all", "-d", "--", "-vendor.dll"});
+  RunResult classic = RunWith({"--", "-d", "-vendor.dll"});
+  ASSERT_EQ(chdir(here), 0);
+  EXPECT_EQ(star.status, 0);
+  EXPECT_EQ(star.output.find("{\"path\":\"-vendor.dll\",\"status\":\"ok\""), 0u)
+      << star.output;
+  EXPECT_EQ(d.output.find("{\"path\":\"-d\",\"status\":\"ok\""), 0u)
+      << d.output;
+  EXPECT_NE(d.output.find("{\"path\":\"-v\",\"status\":\"not-found\""),
+            std::string::npos);
+  EXPECT_EQ(d.status, 1);
+  EXPECT_NE(dd.output.find("Program Name:      -vendor.dll"),
+            std::string::npos);
+  EXPECT_NE(dd.output.find("Version Number:"), std::string::npos);
+  // "--" without a long option is consumed, and -d is the option.
+  EXPECT_NE(classic.output.find("Program Name:      -vendor.dll"),
+            std::string::npos);
+  EXPECT_NE(classic.output.find("Version Number:"), std::string::npos);
+}
+
+// --fields chooses and orders the keys of --json and the columns of --csv;
+// the CSV header names them; a bad list is a usage error.
+TEST(RunQuelvo, FieldsChooseKeysAndColumns) {
+  std::string basic = Fixture("basic.dll");
+  RunResult json =
+      RunWith({"--json", "--fields",
+               "status,ProductName,fixed.file_flags,nothing", basic});
+  EXPECT_EQ(json.output,
+            "{\"status\":\"ok\",\"ProductName\":\"Quelvo "
+            "Fixtures\",\"fixed.file_flags\":0,\"nothing\":null}\n");
+  RunResult csv = RunWith({"--csv", "--fields", "version.file,CompanyName",
+                           basic, Fixture("nosuch.dll")});
+  EXPECT_EQ(csv.output, "version.file,CompanyName\r\n1.2.3.4,Quelvo Test "
+                        "Co\r\n,\r\n");
+  EXPECT_EQ(csv.status, 1);
+  for (const std::vector<std::string> &bad :
+       std::vector<std::vector<std::string>>{
+           {"--json", "--fields", "a,,b", basic},
+           {"--json", "--fields"},
+           {"--fields", "path", basic},
+           {"--json", "--csv", basic},
+           {"--json"}}) {
+    testing::internal::CaptureStderr();
+    RunResult r = RunWith(bad);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(r.status, 2) << bad[0] << " " << bad[1];
+    EXPECT_EQ(r.output, "");
+  }
 }
 
 // With --json, a command line that names no file, -d or not, writes no
@@ -108,7 +218,7 @@ TEST(RunQuelvo, JsonWithoutAFileGivesTheUsageOnStandardError) {
       {"--json"},
       {"--json", "-d"},
       {"--json", "--recursive", "--all", "-d"},
-      {"--json", "--", "-d"},
+      {"--csv", "-d", "--"},
   };
   for (const std::vector<std::string> &args : lines) {
     std::string line;
@@ -118,7 +228,7 @@ TEST(RunQuelvo, JsonWithoutAFileGivesTheUsageOnStandardError) {
     RunResult r = RunWith(args);
     std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_EQ(r.output, "") << line;
-    EXPECT_EQ(r.status, 0) << line;
+    EXPECT_EQ(r.status, 2) << line;
     EXPECT_EQ(errors, "No file specified.\nusage:\tquelvo filename(s)"
                       "\n\tYou can use wildcards and multiple filenames.\n")
         << line;
