@@ -52,18 +52,27 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUELVO_SANITIZE=ON
 
+# The unit tests, one executable per layer.
+unit_tests=(quelvo_reader_tests quelvo_platform_tests quelvo_match_tests
+            quelvo_report_tests quelvo_driver_tests)
+
 # The prefetcher's helper threads: the unit tests under ThreadSanitizer.
+# Every layer's, as the driver's runs read ahead too.
 echo "== build-tsan: configure and build"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELVO_TSAN=ON -DQUELVO_WERROR=ON >/dev/null
-cmake --build build-tsan -j"$jobs" --target quelvo_tests
+cmake --build build-tsan -j"$jobs" --target "${unit_tests[@]}"
 echo "== build-tsan: unit tests"
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  build-tsan/tests/quelvo_tests --gtest_brief=1
+for t in "${unit_tests[@]}"; do
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    build-tsan/tests/"$t" --gtest_brief=1
+done
 
 if command -v valgrind >/dev/null; then
   echo "== valgrind memcheck: unit and end-to-end tests"
   vg="valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect"
-  $vg build/tests/quelvo_tests --gtest_brief=1
+  for t in "${unit_tests[@]}"; do
+    $vg build/tests/"$t" --gtest_brief=1
+  done
   QUELVO_RUNNER=$vg tests/e2e/run.sh "$PWD/build/quelvo" "$PWD/tests"
 else
   echo "== valgrind memcheck: skipped, valgrind is not installed"

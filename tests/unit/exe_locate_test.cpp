@@ -8,7 +8,7 @@
 #include "byte_source.h"
 #include "exe_locate.h"
 #include "image_builder.h"
-#include "platform.h"
+#include "reader_support.h"
 #include "test_support.h"
 #include "version_block.h"
 #include "version_walk.h"
@@ -83,12 +83,12 @@ void ExerciseBlock(const std::string &image, const VersionResource &res) {
                            "\\StringFileInfo\\040904b0\\CompanyName",
                            "\\StringFileInfo\\040904b0\\FileVersion"};
   for (const char *q : queries) {
-    LPVOID value;
-    UINT len;
-    if (!VerQueryValueA(&buffer[0], q, &value, &len))
+    const char *value;
+    unsigned len;
+    if (!QueryBlock(buffer, q, &value, &len))
       continue;
-    size_t start = static_cast<size_t>(static_cast<char *>(value) - &buffer[0]);
-    EXPECT_LT(start + strlen(static_cast<char *>(value)), buffer.size());
+    size_t start = static_cast<size_t>(value - &buffer[0]);
+    EXPECT_LT(start + strlen(value), buffer.size());
   }
 }
 
@@ -117,25 +117,22 @@ TEST(LocateVersionResource, FindsItInEveryFixtureThatHasOne) {
     ASSERT_EQ(Locate(image, &res), 0) << name;
     EXPECT_EQ(res.format, kImagePe);
     EXPECT_EQ(image.substr(res.offset + 6, 30), U16Key()) << name;
-    DWORD handle = 99;
-    EXPECT_EQ(GetFileVersionInfoSizeA(Fixture(name).c_str(), &handle),
-              res.size * 2 + 4);
-    EXPECT_EQ(handle, 0u);
+    // The size query's answer; that the service gives the same, with a
+    // zero handle, is tested with the platform (version_service_test.cpp).
+    EXPECT_EQ(ReaderBufferSize(Fixture(name)), res.size * 2 + 4);
   }
 }
 
 std::string Company(const std::string &path) {
-  DWORD handle;
-  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-  std::string block(size, '\0');
-  if (size == 0 || !GetFileVersionInfoA(path.c_str(), handle, size, &block[0]))
+  std::string block = ReaderVersionBlock(path);
+  if (block.empty())
     return "<none>";
-  LPVOID value;
-  UINT len;
-  if (!VerQueryValueA(&block[0], "\\StringFileInfo\\040904b0\\CompanyName",
-                      &value, &len))
+  const char *value;
+  unsigned len;
+  if (!QueryBlock(block, "\\StringFileInfo\\040904b0\\CompanyName", &value,
+                  &len))
     return "<no company>";
-  return static_cast<char *>(value);
+  return value;
 }
 
 TEST(LocateVersionResource, ChoosesTheLanguageUSEnglishWindowsChooses) {
@@ -321,9 +318,7 @@ TEST(LocateVersionResource, APeResourceOver64KiBIsReadToItsFirst64KiB) {
   VersionResource whole;
   ASSERT_EQ(Locate(image, &whole), 0);
   EXPECT_EQ(whole.size, 0x10000u);
-  EXPECT_EQ(
-      GetFileVersionInfoSizeA(LargeFixture("over64k.dll").c_str(), nullptr),
-      2u * 0x10000 + 4);
+  EXPECT_EQ(ReaderBufferSize(LargeFixture("over64k.dll")), 2u * 0x10000 + 4);
   EXPECT_EQ(Company(LargeFixture("over64k.dll")), "Quelvo Test Co");
   ExerciseBlock(image, whole);
   // Only what is read must be in the file.
@@ -356,8 +351,7 @@ TEST(LocateVersionResource, SixteenBitImagesAndTheirBrokenTables) {
     // fixed part.
     unsigned length = Le16(
         reinterpret_cast<const unsigned char *>(image.data() + res.offset));
-    EXPECT_EQ(GetFileVersionInfoSizeA(Ne(g.name).c_str(), nullptr),
-              (length - 52) * 4);
+    EXPECT_EQ(ReaderBufferSize(Ne(g.name)), (length - 52) * 4);
   }
   // Tables that lie: a shift that overflows, types without an end, data
   // past the end of the file, a count of 65535, an LE header of the wrong
@@ -668,84 +662,6 @@ TEST(NoVersionReasonName, OneStableWordForEachReason) {
                  kWords[i]);
   EXPECT_STREQ(NoVersionReasonName(static_cast<NoVersionReason>(count)),
                "unknown");
-}
-
-TEST(GetFileVersionInfo, TruncatedFilesAreNeverReadPastTheirEnd) {
-  ScratchDir dir;
-  const std::string image = ReadFile(Fixture("app32.exe"));
-  for (size_t len = 0; len <= image.size(); len += 97) {
-    std::string path = dir.Add("cut.exe", image.substr(0, len));
-    DWORD handle;
-    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-    if (size == 0)
-      continue;
-    std::string block(size, '\0');
-    EXPECT_TRUE(GetFileVersionInfoA(path.c_str(), handle, size, &block[0]));
-  }
-  EXPECT_EQ(GetFileVersionInfoSizeA(dir.path().c_str(), nullptr), 0u);
-  EXPECT_EQ(GetFileVersionInfoSizeA("", nullptr), 0u);
-  std::string fifo = dir.path() + "/pipe.exe";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-  EXPECT_EQ(GetFileVersionInfoSizeA(fifo.c_str(), nullptr), 0u);
-}
-
-} // namespace
-
-namespace {
-
-TEST(GetFileVersionInfo, AFileThatShrinksAfterTheSizeQueryFailsCleanly) {
-  // The size query reads the headers and the block's length through the
-  // reader's first window; a block that window does not hold must be read
-  // again, and then the shrink shows.
-  struct {
-    std::string fixture;
-    off_t keep;
-    bool held;
-    const char *company;
-  } cases[] = {
-      {Fixture("app32.exe"), 600, true, "Example Corp"},
-      {LargeFixture("straddle.dll"), 4000, false, ""}, // runs past the window
-      {LargeFixture("over64k.dll"), 4000, false, ""},  // longer than any window
-  };
-  for (const auto &c : cases) {
-    ScratchDir dir;
-    std::string path = dir.Add("shrinks.exe", ReadFile(c.fixture));
-    DWORD handle;
-    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-    ASSERT_GT(size, 0u) << c.fixture;
-    ASSERT_EQ(truncate(path.c_str(), c.keep), 0);
-    std::string block(size, '\0');
-    // Either the bytes read while the file was whole, or a clean failure;
-    // never a read past the new end or a half-filled block.
-    bool read = GetFileVersionInfoA(path.c_str(), handle, size, &block[0]);
-    if (!c.held) {
-      EXPECT_FALSE(read) << c.fixture;
-    }
-    if (read) {
-      LPVOID value;
-      UINT len;
-      ASSERT_TRUE(VerQueryValueA(
-          &block[0], "\\StringFileInfo\\040904b0\\CompanyName", &value, &len));
-      EXPECT_STREQ(static_cast<char *>(value), c.company);
-    }
-    // Asked afresh, the shrunken file has no version information.
-    EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), &handle), 0u) << c.fixture;
-  }
-}
-
-TEST(GetFileVersionInfo, AReadOfAnotherPathDoesNotUseTheSizeQuerysFile) {
-  DWORD size = GetFileVersionInfoSizeA(Fixture("basic.dll").c_str(), nullptr);
-  ASSERT_GT(size, 0u);
-  std::string other = Fixture("app64.exe");
-  DWORD otherSize = GetFileVersionInfoSizeA(other.c_str(), nullptr);
-  GetFileVersionInfoSizeA(Fixture("basic.dll").c_str(), nullptr);
-  std::string block(otherSize, '\0');
-  ASSERT_TRUE(GetFileVersionInfoA(other.c_str(), 0, otherSize, &block[0]));
-  LPVOID value;
-  UINT len;
-  ASSERT_TRUE(VerQueryValueA(
-      &block[0], "\\StringFileInfo\\040904b0\\FileDescription", &value, &len));
-  EXPECT_STREQ(static_cast<char *>(value), "Sample 64-bit tool");
 }
 
 } // namespace

@@ -1,11 +1,9 @@
 // The lossless side of the reader: UTF-16 and stray bytes to UTF-8, every
 // string of a table, and the image's kind and languages.
-#include <string.h>
 
 #include "block_builder.h"
 #include "byte_source.h"
 #include "exe_locate.h"
-#include "platform.h"
 #include "test_support.h"
 #include "unicode_text.h"
 #include "version_block.h"
@@ -187,43 +185,6 @@ TEST(ListVersionStrings, SixteenBitTablesReadAsCodePage1252) {
   ASSERT_EQ(strings.size(), 2u);
   EXPECT_EQ(Ascii(strings[0].value), "Caf\xC3\xA9");
   EXPECT_EQ(Ascii(strings[1].value), "");
-}
-
-// The lossless lookup finds a value exactly when VerQueryValueA does.
-TEST(QueryVersionText, FindsWhatTheClassicLookupFinds) {
-  std::string resource = VersionInfo(Siblings(
-      {Table("040904b0",
-             Siblings({Text("CompanyName", "Acme"),
-                       Text("Schl\xFC"
-                            "ssel",
-                            "v"),
-                       Node("Wide", 1, 3, Units({0x4E2D, 0x6587, 0}))})),
-       Translation(0x0409, 0x04B0)}));
-  bool ok;
-  std::string buffer = LaidOut(resource, &ok);
-  ASSERT_TRUE(ok);
-  const char *paths[] = {"\\StringFileInfo\\040904b0\\CompanyName",
-                         "\\StringFileInfo\\040904B0\\companyname",
-                         "\\\\StringFileInfo\\040904b0\\\\Wide\\",
-                         "\\StringFileInfo\\040904b0\\SCHL\xDCSSEL",
-                         "\\StringFileInfo\\040904b0\\Company",
-                         "\\StringFileInfo\\040904e4\\CompanyName",
-                         "\\VarFileInfo\\Translation",
-                         "\\",
-                         ""};
-  for (const char *path : paths) {
-    LPVOID value;
-    UINT length;
-    bool classic = VerQueryValueA(&buffer[0], path, &value, &length) != 0;
-    std::u16string text;
-    bool lossless = QueryVersionText(buffer.data(), buffer.size(), path, &text);
-    bool atRoot = strspn(path, "\\") == strlen(path);
-    EXPECT_EQ(lossless, classic && !atRoot) << path;
-  }
-  std::u16string text;
-  ASSERT_TRUE(QueryVersionText(buffer.data(), buffer.size(),
-                               "\\StringFileInfo\\040904b0\\Wide", &text));
-  EXPECT_EQ(Ascii(text), "\xE4\xB8\xAD\xE6\x96\x87");
 }
 
 ImageInfo Describe(const std::string &image) {

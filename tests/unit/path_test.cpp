@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <errno.h>
 #include <string.h>
 
 #include "platform.h"
@@ -461,6 +462,34 @@ TEST(FolderNote, AnswersForTheRegularFilesItListedOnly) {
   ASSERT_NE(note, nullptr);
   EXPECT_FALSE(ListedAsRegular(note, "b.dll"));
   FreeFolderNote(note);
+}
+
+TEST(FolderNote, KnowsTheSameFolderByAnyPath) {
+  ScratchDir dir;
+  dir.AddDir("a");
+  dir.AddDir("b");
+  ASSERT_EQ(symlink("a", (dir.path() + "/l").c_str()), 0);
+  int error = 0;
+  FolderNote *a = OpenFolderNote((dir.path() + "/a").c_str(), &error);
+  FolderNote *l = OpenFolderNote((dir.path() + "/L").c_str(), &error);
+  FolderNote *b = OpenFolderNote((dir.path() + "/b/").c_str(), &error);
+  ASSERT_TRUE(a != nullptr && l != nullptr && b != nullptr);
+  EXPECT_TRUE(IsSameFolder(a, l));
+  EXPECT_FALSE(IsSameFolder(a, b));
+  FolderNote *top = OpenFolderNote(dir.path().c_str(), &error);
+  ASSERT_NE(top, nullptr);
+  // From its parent, a link is no folder to enter.
+  EXPECT_EQ(OpenSubfolderNote(top, "l", "", &error), nullptr);
+  EXPECT_EQ(error, ENOTDIR);
+  EXPECT_EQ(OpenSubfolderNote(top, "gone", "", &error), nullptr);
+  EXPECT_EQ(error, ENOENT);
+  FolderNote *sub = OpenSubfolderNote(top, "a", "", &error);
+  ASSERT_NE(sub, nullptr);
+  EXPECT_TRUE(IsSameFolder(sub, a));
+  for (FolderNote *n : {a, l, b, top, sub})
+    FreeFolderNote(n);
+  EXPECT_EQ(OpenFolderNote((dir.path() + "/none").c_str(), &error), nullptr);
+  EXPECT_EQ(error, ENOENT);
 }
 
 size_t OpenDescriptors() {

@@ -289,4 +289,87 @@ TEST(CopyInsideBlock, TakesOnlyTheBytesInsideTheBlockAndZeroesTheRest) {
   }
 }
 
+std::string OtherStrings(const std::string &strings, DWORD flags, bool utf8) {
+  std::string resource = VersionInfo(Siblings(
+      {Node("StringFileInfo", 1, 0, "", Node("040904b0", 1, 0, "", strings)),
+       Translation(0x0409, 0x04B0)}));
+  return CaptureOutput([&] {
+    PrintOtherStrings(resource.data(), resource.size(), 0x04B00409u, flags,
+                      utf8);
+  });
+}
+
+// Every string the classic lines did not show, under a heading, indented
+// and aligned among themselves like the labels.
+TEST(PrintOtherStrings, EveryOtherStringAlignedLikeTheLabels) {
+  std::string strings =
+      Siblings({Text("companyname", "shown"), Text("X", "1"),
+                Text("OriginalFilename", "2"), Text("SeventeenCharsKey", "3"),
+                Text("PrivateBuild", "p"), Text("CompanyName", "again"),
+                Text("FileVersion", "shown"), Text("Empty", "")});
+  EXPECT_EQ(OtherStrings(strings, 0, false), "\nOther Strings:"
+                                             "\n  X:                 1"
+                                             "\n  OriginalFilename:  2"
+                                             "\n  SeventeenCharsKey:  3"
+                                             "\n  PrivateBuild:      p"
+                                             "\n  CompanyName:       again"
+                                             "\n  Empty:             ");
+  // With its flag set, PrivateBuild has a line of its own already.
+  EXPECT_EQ(OtherStrings(strings, 0x08, false).find("PrivateBuild"),
+            std::string::npos);
+  std::string odd =
+      Node("Schl\xFCssel", 1, 4, Units({0x4E2D, 0x0085, 0x00E9, 0}));
+  EXPECT_EQ(OtherStrings(odd, 0, true),
+            "\nOther Strings:"
+            "\n  Schl\xC3\xBCssel:         \xE4\xB8\xAD \xC3\xA9");
+  // Code page 1252 holds neither U+4E2D nor U+0085: each is a '?'.
+  EXPECT_EQ(OtherStrings(odd, 0, false),
+            "\nOther Strings:\n  Schl ssel:         ?? ");
+  // Only shown strings: no heading either.
+  std::string shownOnly =
+      Siblings({Text("CompanyName", "c"), Text("FileDescription", "d"),
+                Text("FileVersion", "v"), Text("PrivateBuild", "p")});
+  EXPECT_EQ(OtherStrings(shownOnly, 0x08, false), "");
+}
+
+// A string whose key and value are any UTF-16 units; the value's length
+// counts its terminator.
+std::string UnitsText(std::initializer_list<uint16_t> key,
+                      std::initializer_list<uint16_t> value) {
+  std::string n(6, '\0');
+  PutLe16(n, 2, static_cast<uint16_t>(value.size() + 1));
+  PutLe16(n, 4, 1);
+  n = Pad4(n + Units(key) + Units({0})) + Units(value) + Units({0});
+  PutLe16(n, 0, static_cast<uint16_t>(n.size()));
+  return n;
+}
+
+// A stored key can spell any label of the report, or break its line with
+// a control character or a separator; under the heading, every line the
+// other strings print starts with the indent, so none can pass for one of
+// the report's own lines.
+TEST(PrintOtherStrings, NoKeyCanPassForALabel) {
+  std::string strings = Siblings(
+      {Text("Program Name", "C:\\evil.exe"), Text("Company Name", "Evil"),
+       Text("Version Number", "9.9.9.9"), Text("File Flags", ""),
+       Text("Other Strings", "x"), Text("", "empty key"), Text("a\nb\rc", "v"),
+       UnitsText({'k', 0x2028, 'l'}, {'v', 0x2029}),
+       UnitsText({0x0085, 'm'}, {0x000D, 0x009B, '2', 'J'})});
+  for (bool utf8 : {false, true}) {
+    std::string out = OtherStrings(strings, 0, utf8);
+    EXPECT_EQ(out.rfind("\nOther Strings:\n", 0), 0u) << out;
+    size_t lines = 0;
+    for (size_t at = out.find('\n', 1); at != std::string::npos;
+         at = out.find('\n', at + 1), ++lines)
+      EXPECT_EQ(out.compare(at + 1, 2, "  "), 0) << utf8 << "\n" << out;
+    EXPECT_EQ(lines, 9u) << utf8 << "\n" << out;
+    EXPECT_NE(out.find("\n  Program Name:      C:\\evil.exe"),
+              std::string::npos)
+        << out;
+    for (const char *raw :
+         {"\r", "\x1B", "\xC2\x85", "\xC2\x9B", "\xE2\x80\xA8", "\xE2\x80\xA9"})
+      EXPECT_EQ(out.find(raw), std::string::npos) << utf8 << "\n" << out;
+  }
+}
+
 } // namespace

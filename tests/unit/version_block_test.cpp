@@ -7,7 +7,7 @@
 #include "block_builder.h"
 #include "byte_source.h"
 #include "exe_locate.h"
-#include "platform.h"
+#include "reader_support.h"
 #include "test_support.h"
 #include "version_block.h"
 
@@ -17,15 +17,15 @@ namespace {
 // bytes: twice the size plus four, tree first, spare area after.
 struct Block {
   explicit Block(const std::string &resource) : bytes(LaidOut(resource, &ok)) {}
-  bool Query(const char *path, std::string *text, UINT *len = nullptr) {
-    LPVOID value = nullptr;
-    UINT length = 12345;
-    BOOL found = VerQueryValueA(&bytes[0], path, &value, &length);
+  bool Query(const char *path, std::string *text, unsigned *len = nullptr) {
+    const char *value = nullptr;
+    unsigned length = 12345;
+    bool found = QueryBlock(bytes, path, &value, &length);
     if (len != nullptr)
       *len = length;
     if (!found)
       return false;
-    const char *begin = static_cast<const char *>(value);
+    const char *begin = value;
     EXPECT_GE(begin, bytes.data());
     EXPECT_LT(begin, bytes.data() + bytes.size());
     *text = begin; // the block's last byte is zero: this stays inside
@@ -64,14 +64,13 @@ TEST(VersionBlock, LooksUpPathsAsThePlatformDoes) {
   EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Company"), "<missing>");
   EXPECT_EQ(b.String("\\StringFileInfo\\040704b0\\CompanyName"), "<missing>");
   std::string text;
-  UINT len;
+  unsigned len;
   ASSERT_TRUE(b.Query("\\", &text, &len));
   EXPECT_EQ(len, 52u);
   ASSERT_TRUE(b.Query("\\StringFileInfo", &text, &len));
   EXPECT_EQ(len, 0u);
-  LPVOID value;
-  ASSERT_TRUE(
-      VerQueryValueA(&b.bytes[0], "\\VarFileInfo\\Translation", &value, &len));
+  const char *value;
+  ASSERT_TRUE(QueryBlock(b.bytes, "\\VarFileInfo\\Translation", &value, &len));
   EXPECT_EQ(len, 4u);
   EXPECT_EQ(memcmp(value, "\x09\x04\xB0\x04", 4), 0);
   EXPECT_EQ(
@@ -148,7 +147,7 @@ TEST(VersionBlock, AnsiBlocksAnswerInPlace) {
   EXPECT_EQ(b.String("\\StringFileInfo\\040904e4\\companyname"), "Old Co");
   EXPECT_EQ(b.String("\\StringFileInfo\\040904e4\\Empty"), "");
   std::string text;
-  UINT len;
+  unsigned len;
   ASSERT_TRUE(b.Query("\\VarFileInfo\\Translation", &text, &len));
   EXPECT_EQ(len, 4u);
   ASSERT_TRUE(b.Query("\\", &text, &len));

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <thread>
 
-#include "platform.h"
 #include "run_support.h"
 #include "test_support.h"
 
@@ -139,34 +138,6 @@ TEST(Walk, HostileTreesAreWalkedAsTheyAreOnDisk) {
     EXPECT_EQ(r.output.find("Unable to read"), std::string::npos) << c.what;
     EXPECT_EQ(r.output.find("was not found"), std::string::npos) << c.what;
   }
-}
-
-TEST(FolderNote, KnowsTheSameFolderByAnyPath) {
-  ScratchDir dir;
-  dir.AddDir("a");
-  dir.AddDir("b");
-  ASSERT_EQ(symlink("a", (dir.path() + "/l").c_str()), 0);
-  int error = 0;
-  FolderNote *a = OpenFolderNote((dir.path() + "/a").c_str(), &error);
-  FolderNote *l = OpenFolderNote((dir.path() + "/L").c_str(), &error);
-  FolderNote *b = OpenFolderNote((dir.path() + "/b/").c_str(), &error);
-  ASSERT_TRUE(a != nullptr && l != nullptr && b != nullptr);
-  EXPECT_TRUE(IsSameFolder(a, l));
-  EXPECT_FALSE(IsSameFolder(a, b));
-  FolderNote *top = OpenFolderNote(dir.path().c_str(), &error);
-  ASSERT_NE(top, nullptr);
-  // From its parent, a link is no folder to enter.
-  EXPECT_EQ(OpenSubfolderNote(top, "l", "", &error), nullptr);
-  EXPECT_EQ(error, ENOTDIR);
-  EXPECT_EQ(OpenSubfolderNote(top, "gone", "", &error), nullptr);
-  EXPECT_EQ(error, ENOENT);
-  FolderNote *sub = OpenSubfolderNote(top, "a", "", &error);
-  ASSERT_NE(sub, nullptr);
-  EXPECT_TRUE(IsSameFolder(sub, a));
-  for (FolderNote *n : {a, l, b, top, sub})
-    FreeFolderNote(n);
-  EXPECT_EQ(OpenFolderNote((dir.path() + "/none").c_str(), &error), nullptr);
-  EXPECT_EQ(error, ENOENT);
 }
 
 // A folder of the tree and a link to a folder outside it trade places
