@@ -302,3 +302,41 @@ TEST(VersionBlock, EveryTruncationAndByteFlipStaysInsideTheBuffer) {
 }
 
 } // namespace
+
+namespace {
+
+// The code page copies go no further than the capacity the caller passes,
+// however short: a value whose copy would not fit is cut, and a canary
+// just past the capacity keeps its bytes.
+TEST(VersionBlock, CopiesStayInsideTheCapacityThePassedLengthGives) {
+  Block b(StandardResource());
+  ASSERT_TRUE(b.ok);
+  const std::string laid = b.bytes;
+  const size_t full = VersionBlockCapacity(
+      reinterpret_cast<const unsigned char *>(laid.data()));
+  ASSERT_EQ(full, laid.size());
+  const size_t extent = (full - 4) / 2;
+  for (size_t capacity = extent; capacity <= full; ++capacity) {
+    std::string buffer = laid.substr(0, capacity) + std::string(16, '\x5A');
+    unsigned char *block = reinterpret_cast<unsigned char *>(&buffer[0]);
+    unsigned char *value = nullptr;
+    unsigned length = 0;
+    bool found = QueryVersionBlockIn(
+        block, capacity, "\\StringFileInfo\\040904b0\\FileDescription", &value,
+        &length);
+    EXPECT_EQ(buffer.substr(capacity), std::string(16, '\x5A')) << capacity;
+    if (found && length > 1) {
+      // A copy in the spare area, its zero inside the capacity.
+      EXPECT_LE(value + length, block + capacity) << capacity;
+      EXPECT_EQ(std::string(reinterpret_cast<char *>(value)),
+                std::string("Widget").substr(0, length - 1));
+    }
+  }
+  unsigned char *value;
+  unsigned length;
+  std::string tiny = laid.substr(0, 4);
+  EXPECT_FALSE(QueryVersionBlockIn(reinterpret_cast<unsigned char *>(&tiny[0]),
+                                   tiny.size(), "\\", &value, &length));
+}
+
+} // namespace
