@@ -591,8 +591,17 @@ summary() {
 # after the other: the JSON Lines output reads every string of the table,
 # the whole translation list and the image's kind and languages on top of
 # what the detailed report reads. Target: within 1.3x of -d.
+row_csv() {
+  # --csv writes what --json writes, cell by cell: its cost over -d is the
+  # object plus its index.
+  hf csv-row-d-real "$RUNS" -i "'$QUELVO' -d 'real/*'"
+  hf csv-row-csv-real "$RUNS" -i "'$QUELVO' --csv 'real/*'"
+  row "quelvo --csv / -d on real/ (cpu)" \
+    "$(ratio "$(time_of cpu csv-row-csv-real)" "$(time_of cpu csv-row-d-real)")" x "<=" 1.3
+}
+
 row_json() {
-  # --json exits with 1 when a file has no version information: -i.
+  # -i: a run with an argument that matches nothing exits with 1.
   hf json-row-d-real "$RUNS" -i "'$QUELVO' -d 'real/*'"
   hf json-row-json-real "$RUNS" -i "'$QUELVO' --json 'real/*'"
   row "quelvo --json / -d on real/ (wall)" \
@@ -603,7 +612,7 @@ row_json() {
 
 ALL_ROWS="row_pattern row_literal row_syscalls row_large_folder row_memory
   row_cold row_cold_bytes row_walk row_walk_cold row_walk_syscalls row_case_folder
-  row_peers row_big_file row_many row_json"
+  row_peers row_big_file row_many row_json row_csv"
 for r in ${ROWS:-$ALL_ROWS}; do
   "$r"
 done

@@ -101,8 +101,8 @@ TEST(RunQuelvo, JsonExitStatusSaysWhetherAnythingFailed) {
       RunResult r = RunWith({form, Fixture("basic.dll"), Fixture(c.file)});
       EXPECT_EQ(r.status, c.status) << form << " " << c.file;
       EXPECT_NE(r.output.find(c.word), std::string::npos) << r.output;
-      size_t lines = std::count(r.output.begin(), r.output.end(), '\n');
-      EXPECT_EQ(lines, form[2] == 'c' ? 3u : 2u) << form << " " << c.file;
+      long lines = std::count(r.output.begin(), r.output.end(), '\n');
+      EXPECT_EQ(lines, form[2] == 'c' ? 3 : 2) << form << " " << c.file;
     }
   }
   ScratchDir dir;
