@@ -14,6 +14,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json)
 # fuzz_json parses what it writes with nlohmann-json.
 if [ ! -f /usr/include/nlohmann/json.hpp ] && [ "$(id -u)" = 0 ]; then
+  echo "== installing nlohmann-json3-dev"
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nlohmann-json3-dev >/dev/null ||
     { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nlohmann-json3-dev >/dev/null; }
 fi

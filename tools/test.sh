@@ -6,11 +6,15 @@
 # more under valgrind's memcheck, and a replay of the fuzzing corpus and its
 # regression inputs.
 #
-# GoogleTest, mandoc and clang-format are installed with apt-get (as root) when they are
-# missing. The corpus tests need wine64 and python3-pefile, the JSON checks
-# python3-jsonschema; each is skipped, saying so, when they are missing,
-# unless QUELVO_INSTALL_CORPUS=1 lets it install them. The Windows builds are tested apart, under Wine, being
-# slow: tests/wine/run.sh. Warnings are errors here.
+# Installs with apt-get (as root), saying so, what it lacks: GoogleTest,
+# mandoc and clang-format here; nlohmann-json3-dev in the fuzz replay
+# (fuzz/run.sh), which runs where clang++ is. The corpus tests need wine64
+# and python3-pefile, the JSON checks python3-jsonschema; each is skipped,
+# saying so, when they are missing, unless QUELVO_INSTALL_CORPUS=1 lets it
+# install them. clang++ and valgrind are not installed: their runs are
+# skipped without them. README.md lists the same. The Windows builds are
+# tested apart, under Wine, being slow: tests/wine/run.sh. Warnings are
+# errors here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)

@@ -27,6 +27,7 @@ have() {
 }
 
 if ! have && [ "${QUELVO_INSTALL_CORPUS:-0}" = 1 ]; then
+  echo "corpus: installing ${packages[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get install -y -q --no-install-recommends "${packages[@]}" >/dev/null 2>&1 ||
     { apt-get update -q >/dev/null 2>&1 &&

@@ -9,6 +9,7 @@
 set -u
 have() { [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import jsonschema' 2>/dev/null; }
 if ! have && [ "${QUELVO_INSTALL_CORPUS:-0}" = 1 ]; then
+  echo "json: installing python3-jsonschema"
   export DEBIAN_FRONTEND=noninteractive
   apt-get install -y -q --no-install-recommends python3-jsonschema >/dev/null 2>&1 ||
     { apt-get update -q >/dev/null 2>&1 &&

@@ -3,9 +3,14 @@
 # the real Windows API under Wine: the same cases and the same expected
 # bytes as the Linux build, CRLF line ends folded to LF. Then the Linux
 # build and the Windows build are run side by side on a folder of entries
-# that both systems can hold, and must print the same bytes. Last, each
-# build is packed into its zip (cpack), which is unpacked afresh and its
-# program run on the samples, side by side with the Linux build again.
+# that both systems can hold, and must print the same bytes. Each program
+# must carry the project version in its own version resource, which the
+# Linux build reads and the program itself reports under Wine. Last, each
+# build is packed into its zip (cpack), which is unpacked afresh; its
+# program must be stripped, and is run on the samples and on itself, side
+# by side with the Linux build again. A third, 64-bit build leaves the C++
+# runtime out of the program (QUELVO_STATIC_RUNTIME=OFF): its zip must
+# carry the runtime's DLLs and run all the same.
 #
 #   tests/wine/run.sh                     64-bit build under wine64
 #   QUELVO_WINE32=1 tests/wine/run.sh     32-bit build too (installs wine32,
@@ -61,6 +66,9 @@ configure_build() {
 }
 configure_build build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 configure_build build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+# The C++ runtime left as DLLs: the zip must then carry them.
+configure_build build-win64-dynamic -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+  -DQUELVO_STATIC_RUNTIME=OFF
 configure_build build-wine-ref -DBUILD_TESTING=OFF
 
 # A private Wine prefix, made without any dialog: no display, and neither
@@ -181,17 +189,55 @@ run_all() {
 }
 
 version=$(sed -n 's/^project(quelvo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-# check_zip DIR BITS RUN: makes DIR's zip, which must be named after the
-# version and the word size and hold exactly the program, the README and
-# the license in one folder; with RUN=1 the unpacked program is run on the
-# samples.
+# The fixed record's version as the detailed report prints it (1.00.0.0),
+# and the company the resource names: the license's holder.
+number=$(IFS=. && set -- $version && printf '%s.%02d.%s.%s' "$1" "${2:-0}" "${3:-0}" "${4:-0}")
+holder=$(sed -n 's/^Copyright ([cC]) [-0-9, ]* //p' LICENSE | head -n 1)
+
+# own_version EXE: the Linux build reports EXE's own version resource, with
+# the project version and the license's holder.
+own_version() {
+  local out
+  out=$("$root/build-wine-ref/quelvo" -d "$1" 2>&1) || true
+  if grep -qxF "Version String:    $version" <<<"$out" &&
+    grep -qxF "$(printf 'Version Number:\t   %s' "$number")" <<<"$out" &&
+    grep -qxF "Company Name:      $holder" <<<"$out"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $1 does not report version $version ($number) of $holder:"
+    printf '%s\n' "$out" | sed -n '/^Program Name:/,$p'
+  fi
+}
+
+# symbols EXE: the number of entries in EXE's COFF symbol table, which
+# strip empties.
+symbols() {
+  local pe
+  pe=$(od --endian=little -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  od --endian=little -An -tu4 -j$((pe + 16)) -N4 "$1" | tr -d ' '
+}
+
+# self_report DIR EXE RUNNER: EXE, run from DIR under RUNNER, reports its
+# own version resource as the Linux build does.
+self_report() {
+  echo "== $2 reports itself under $(basename "$3")"
+  compare "$1/$2" "$3" "$1" -d "$2"
+}
+
+# check_zip DIR BITS RUN [dlls]: makes DIR's zip, which must be named
+# after the version and the word size and hold exactly the program, the
+# README and the license in one folder, and with "dlls" the C++ runtime's
+# DLLs beside them (which ones depends on the toolchain); its program must
+# be stripped and carry the project version. With RUN=1 the unpacked
+# program is run on the samples and on itself.
 check_zip() {
-  local dir=$1 bits=$2 run=$3
+  local dir=$1 bits=$2 run=$3 dlls=${4:-}
   local name="quelvo-$version-win$bits"
-  echo "== $name.zip"
+  echo "== $dir: $name.zip"
   rm -f "$dir"/quelvo-*.zip
   (cd "$dir" && cpack -G ZIP >/dev/null)
-  local unpacked="$scratch/zip-$bits"
+  local unpacked="$scratch/zip-$dir"
   mkdir -p "$unpacked"
   if ! [ -f "$dir/$name.zip" ] || ! (cd "$unpacked" && cmake -E tar xf "$root/$dir/$name.zip"); then
     failed=$((failed + 1))
@@ -199,30 +245,53 @@ check_zip() {
     return
   fi
   local listing
-  listing=$(cd "$unpacked" && find . -type f | sort | tr '\n' ' ')
-  if [ "$listing" = "./$name/LICENSE ./$name/README.md ./$name/quelvo.exe " ]; then
+  if [ -n "$dlls" ]; then
+    listing=$(cd "$unpacked" && find . -type f ! -name 'lib*.dll' | sort | tr '\n' ' ')
+    [ -f "$unpacked/$name/libstdc++-6.dll" ] || listing="$listing(no libstdc++-6.dll)"
+  else
+    listing=$(cd "$unpacked" && find . -type f | sort | tr '\n' ' ')
+  fi
+  local want="./$name/LICENSE ./$name/README.md ./$name/quelvo.exe "
+  if [ "$listing" = "$want" ]; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
     echo "FAIL: $name.zip holds: $listing"
   fi
-  if [ "$run" = 1 ]; then
-    compare "$unpacked/$name/quelvo.exe" "$wine64" samples -d '*'
-    compare "$unpacked/$name/quelvo.exe" "$wine64" . 'samples\*.exe' 'SAMPLES/*.DLL'
+  local exe="$unpacked/$name/quelvo.exe" count
+  count=$(symbols "$exe")
+  echo "   quelvo.exe: $(wc -c <"$dir/quelvo.exe") bytes built, $(wc -c <"$exe") in the zip ($count symbols)"
+  if [ "$count" = 0 ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: the zip's quelvo.exe is not stripped ($count symbols)"
   fi
-  if [ -n "${QUELVO_ZIP_DIR:-}" ]; then
-    mkdir -p "$QUELVO_ZIP_DIR"
-    cp "$dir/$name.zip" "$QUELVO_ZIP_DIR/"
+  own_version "$exe"
+  if [ "$run" = 1 ]; then
+    compare "$exe" "$wine64" samples -d '*'
+    compare "$exe" "$wine64" . 'samples\*.exe' 'SAMPLES/*.DLL'
+    self_report "$unpacked/$name" quelvo.exe "$wine64"
   fi
 }
 
 run_all build-win64/quelvo.exe "$wine64"
+echo "== the programs' own version resource"
+own_version build-win64/quelvo.exe
+own_version build-win32/quelvo.exe
+self_report build-win64 quelvo.exe "$wine64"
 if [ "$wine32" = 1 ]; then
   # A 64-bit prefix runs 32-bit programs through the wine32 loader.
   run_all build-win32/quelvo.exe "$wine64"
+  self_report build-win32 quelvo.exe "$wine64"
 fi
 check_zip build-win64 64 1
 check_zip build-win32 32 "$wine32"
+check_zip build-win64-dynamic 64 1 dlls
+if [ -n "${QUELVO_ZIP_DIR:-}" ]; then
+  mkdir -p "$QUELVO_ZIP_DIR"
+  cp "build-win64/quelvo-$version-win64.zip" "build-win32/quelvo-$version-win32.zip" "$QUELVO_ZIP_DIR/"
+fi
 
 echo "wine: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ]
