@@ -33,19 +33,32 @@ void WriteTableText(JsonWriter *w, const char *text) {
   JsonString(w, utf8);
 }
 
-void WriteLanguage(JsonWriter *w, unsigned id) {
-  JsonBeginObject(w);
+// The number and its four hex digits, as people write language IDs and
+// code pages and as a table key spells them.
+void WriteIdAndHex(JsonWriter *w, unsigned id) {
   JsonKey(w, "id");
   JsonNumber(w, id);
+  JsonKey(w, "hex");
+  std::string hex;
+  AppendHex4(id, &hex);
+  JsonString(w, hex);
+}
+
+void WriteLanguage(JsonWriter *w, unsigned id) {
+  JsonBeginObject(w);
+  WriteIdAndHex(w, id);
   JsonKey(w, "name");
-  WriteTableText(w, LanguageText(id));
+  std::string name;
+  if (AppendLanguageName(id, &name))
+    JsonString(w, name);
+  else
+    JsonNull(w);
   JsonEndObject(w);
 }
 
 void WriteCharset(JsonWriter *w, unsigned id) {
   JsonBeginObject(w);
-  JsonKey(w, "id");
-  JsonNumber(w, id);
+  WriteIdAndHex(w, id);
   JsonKey(w, "name");
   WriteTableText(w, CharacterSetText(id));
   JsonEndObject(w);

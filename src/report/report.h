@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include <string>
+
 #include "platform.h"
 #include "status.h"
 
@@ -75,6 +77,19 @@ const char *FileTypeText(DWORD fileType);
 const char *FileSubtypeText(DWORD fileType, DWORD fileSubtype);
 const char *CharacterSetText(unsigned codePage);
 const char *LanguageText(unsigned language);
+
+// Appends the name of a language ID in UTF-8, as the JSON report and the
+// --all table headings give it: LanguageText's where it has one, so that
+// no name the detailed report prints changes; else the English name of
+// Windows' locale data ("German (Austria)"), the language alone for a
+// neutral sub-language ("English" for 0x0009). False, appending nothing,
+// for an ID Windows names no language by (0x0800, the system default, and
+// every ID outside the locale data).
+bool AppendLanguageName(unsigned language, std::string *utf8);
+
+// Appends the low 16 bits of value as four lowercase hex digits, as a
+// version table's key spells its language and code page ("0409", "04b0").
+void AppendHex4(unsigned value, std::string *out);
 
 // The flag words the detailed report prints for dwFileFlags, in its order
 // and without their commas: stores up to six words and their lengths and
