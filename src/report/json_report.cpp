@@ -176,9 +176,65 @@ void WriteFixedRecord(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
 // without one (most of a system folder) carries, written at once.
 const char kNoVersionData[] =
     "\"language\":null,\"charset\":null,\"strings\":null,"
-    "\"translations\":null,\"languages\":null,\"file_version\":null,"
+    "\"string_tables\":null,\"translations\":null,\"languages\":null,\"file_"
+    "version\":null,"
     "\"product_version\":null,\"flags\":null,\"os\":null,\"type\":null,"
     "\"subtype\":null,\"fixed\":null";
+
+// A table key's four hex digits from at, as a number; false for anything
+// else.
+bool ParseHex4(const std::string &key, size_t at, unsigned *value) {
+  *value = 0;
+  for (size_t i = at; i < at + 4; ++i) {
+    char c = key[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9')
+      digit = static_cast<unsigned>(c - '0');
+    else if (c >= 'a' && c <= 'f')
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F')
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    else
+      return false;
+    *value = *value << 4 | digit;
+  }
+  return true;
+}
+
+// "string_tables": every table of \StringFileInfo, with the language and
+// code page its key spells (null for both when it spells none: the key
+// is whatever the file stores).
+void WriteTables(JsonWriter *w, const VersionFacts &f) {
+  JsonKey(w, "string_tables");
+  if (!f.hasTables) {
+    JsonNull(w);
+    return;
+  }
+  JsonBeginArray(w);
+  for (const VersionTableText &table : f.tables) {
+    JsonBeginObject(w);
+    JsonKey(w, "key");
+    JsonString(w, table.key);
+    unsigned language, codePage;
+    bool spelled = table.key.size() == 8 &&
+                   ParseHex4(table.key, 0, &language) &&
+                   ParseHex4(table.key, 4, &codePage);
+    JsonKey(w, "language");
+    if (spelled)
+      WriteLanguage(w, language);
+    else
+      JsonNull(w);
+    JsonKey(w, "charset");
+    if (spelled)
+      WriteCharset(w, codePage);
+    else
+      JsonNull(w);
+    JsonKey(w, "strings");
+    WriteStrings(w, table.strings);
+    JsonEndObject(w);
+  }
+  JsonEndArray(w);
+}
 
 // "translations", every entry as stored, and "languages", the resource
 // directory's, where it holds more than one.
@@ -261,7 +317,7 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
   JsonStringOrNull(w, FormatName(f.image.kind));
   JsonKey(w, "machine");
   WriteMachine(w, f.image);
-  if (!f.hasTranslations && !f.hasTable && !f.hasFixed &&
+  if (!f.hasTranslations && !f.hasTable && !f.hasTables && !f.hasFixed &&
       f.languages.size() < 2) {
     JsonRawMembers(w, kNoVersionData);
     return;
@@ -281,6 +337,7 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
     WriteStrings(w, f.strings);
   else
     JsonNull(w);
+  WriteTables(w, f);
   WriteTranslations(w, f);
   WriteFixedFacts(w, f);
 }

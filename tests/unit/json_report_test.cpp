@@ -111,12 +111,24 @@ TEST(JsonWriter, CommasBetweenMembersAndElementsOnly) {
                             "\"c\\\"\":null,\"d\":null,\"e\":1}");
 }
 
-const char *const kKeys[] = {"path",      "status",       "message",
-                             "format",    "machine",      "language",
-                             "charset",   "strings",      "translations",
-                             "languages", "file_version", "product_version",
-                             "flags",     "os",           "type",
-                             "subtype",   "fixed"};
+const char *const kKeys[] = {"path",
+                             "status",
+                             "message",
+                             "format",
+                             "machine",
+                             "language",
+                             "charset",
+                             "strings",
+                             "string_tables",
+                             "translations",
+                             "languages",
+                             "file_version",
+                             "product_version",
+                             "flags",
+                             "os",
+                             "type",
+                             "subtype",
+                             "fixed"};
 
 // Every key, in the documented order, and only those at the top level.
 void ExpectAllKeys(const std::string &object) {
@@ -296,6 +308,46 @@ TEST(JsonObject, CharsetsCarryTheHexFormOfTheTableKey) {
       std::string::npos);
 }
 
+// Every table of the block, each with the language and code page its key
+// spells; a key that spells none keeps its text and has null for both.
+TEST(JsonObject, EveryStringTableWithItsLanguage) {
+  VersionFacts f = SomeFacts();
+  f.hasTables = true;
+  f.tables = {{"041404e4", {{"CompanyName", "first"}, {"CompanyName", "x"}}},
+              {"0C07FDE9", {{"Comments", "\xC3\xA9"}}},
+              {"04090", {}},
+              {"0409g4b0", {{"k", "v"}}}};
+  std::string o = JsonObject("x", "ok", nullptr, &f);
+  const char *expected =
+      "\"string_tables\":["
+      "{\"key\":\"041404e4\","
+      "\"language\":{\"id\":1044,\"hex\":\"0414\","
+      "\"name\":\"Norwegian Bokm\xC3\xA5l\"},"
+      "\"charset\":{\"id\":1252,\"hex\":\"04e4\","
+      "\"name\":\"Windows, Multilingual\"},"
+      "\"strings\":{\"CompanyName\":\"first\"}},"
+      "{\"key\":\"0C07FDE9\","
+      "\"language\":{\"id\":3079,\"hex\":\"0c07\",\"name\":\"German "
+      "(Austria)\"},"
+      "\"charset\":{\"id\":65001,\"hex\":\"fde9\",\"name\":null},"
+      "\"strings\":{\"Comments\":\"\xC3\xA9\"}},"
+      "{\"key\":\"04090\",\"language\":null,\"charset\":null,\"strings\":{}},"
+      "{\"key\":\"0409g4b0\",\"language\":null,\"charset\":null,"
+      "\"strings\":{\"k\":\"v\"}}],"
+      "\"translations\":";
+  EXPECT_NE(o.find(expected), std::string::npos) << o;
+  // The table the report uses is still "strings", as it was.
+  EXPECT_NE(o.find("\"strings\":{\"CompanyName\":\"first\",\"Comments\":\"c\"},"
+                   "\"string_tables\":["),
+            std::string::npos);
+  f.tables.clear();
+  EXPECT_NE(JsonObject("x", "ok", nullptr, &f).find("\"string_tables\":[],"),
+            std::string::npos);
+  f.hasTables = false;
+  EXPECT_NE(JsonObject("x", "ok", nullptr, &f).find("\"string_tables\":null,"),
+            std::string::npos);
+}
+
 // The facts of a file by its path, through a record of its own.
 int GatherFacts(const std::string &path, VersionFacts *facts) {
   std::string copy = path;
@@ -333,6 +385,41 @@ TEST(GatherVersionFacts, StopsWhereTheTextReportStops) {
             kStatusNoCompanyName);
   EXPECT_TRUE(facts.hasTable);
   EXPECT_EQ(facts.strings.size(), 4u);
+}
+
+// The block's tables are listed whichever one the report uses, and whether
+// or not a translation names them.
+TEST(GatherVersionFacts, EveryTableOfTheBlock) {
+  struct Case {
+    const char *file;
+    bool hasTable;
+    const char *keys; // the tables' keys, joined by spaces
+  } cases[] = {
+      {"basic.dll", true, "040904b0"},
+      {"secondtrans.dll", false, "040904b0"}, // the first entry has none
+      {"notrans.dll", false, "040904b0"},     // no translation at all
+      {"../ne/app16.exe", true, "040904E4"},
+      {"nover.dll", false, nullptr},
+  };
+  for (const Case &c : cases) {
+    VersionFacts facts;
+    GatherFacts(Fixture(c.file), &facts);
+    EXPECT_EQ(facts.hasTable, c.hasTable) << c.file;
+    EXPECT_EQ(facts.hasTables, c.keys != nullptr) << c.file;
+    std::string keys;
+    for (const VersionTableText &t : facts.tables)
+      keys += (keys.empty() ? "" : " ") + t.key;
+    EXPECT_EQ(keys, c.keys ? c.keys : "") << c.file;
+  }
+  VersionFacts facts;
+  GatherFacts(Fixture("secondtrans.dll"), &facts);
+  ASSERT_EQ(facts.tables.size(), 1u);
+  ASSERT_FALSE(facts.tables[0].strings.empty());
+  EXPECT_EQ(facts.tables[0].strings[0].key, "CompanyName");
+  EXPECT_EQ(facts.tables[0].strings[0].value, "Quelvo Test Co");
+  GatherFacts(Fixture("basic.dll"), &facts);
+  ASSERT_EQ(facts.tables.size(), 1u);
+  EXPECT_EQ(facts.tables[0].strings.size(), facts.strings.size());
 }
 
 TEST(PrintSafeUtf8, ControlCharactersPrintAsOneSpaceEach) {
