@@ -29,8 +29,8 @@
  * character. */
 static void PrintLiteral(const WCHAR *name) {
   char utf8[4 * NAME_ROOM];
-  int n = WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, NULL,
-                              NULL);
+  int n =
+      WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, NULL, NULL);
   putchar('"');
   for (int i = 0; i + 1 < n; ++i) {
     unsigned char c = (unsigned char)utf8[i];
