@@ -181,26 +181,6 @@ const char kNoVersionData[] =
     "\"product_version\":null,\"flags\":null,\"os\":null,\"type\":null,"
     "\"subtype\":null,\"fixed\":null";
 
-// A table key's four hex digits from at, as a number; false for anything
-// else.
-bool ParseHex4(const std::string &key, size_t at, unsigned *value) {
-  *value = 0;
-  for (size_t i = at; i < at + 4; ++i) {
-    char c = key[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9')
-      digit = static_cast<unsigned>(c - '0');
-    else if (c >= 'a' && c <= 'f')
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F')
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    else
-      return false;
-    *value = *value << 4 | digit;
-  }
-  return true;
-}
-
 // "string_tables": every table of \StringFileInfo, with the language and
 // code page its key spells (null for both when it spells none: the key
 // is whatever the file stores).
@@ -216,9 +196,7 @@ void WriteTables(JsonWriter *w, const VersionFacts &f) {
     JsonKey(w, "key");
     JsonString(w, table.key);
     unsigned language, codePage;
-    bool spelled = table.key.size() == 8 &&
-                   ParseHex4(table.key, 0, &language) &&
-                   ParseHex4(table.key, 4, &codePage);
+    bool spelled = ReadTableKey(table.key, &language, &codePage);
     JsonKey(w, "language");
     if (spelled)
       WriteLanguage(w, language);
