@@ -176,10 +176,9 @@ void WriteFixedRecord(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
 // without one (most of a system folder) carries, written at once.
 const char kNoVersionData[] =
     "\"language\":null,\"charset\":null,\"strings\":null,"
-    "\"string_tables\":null,\"translations\":null,\"languages\":null,\"file_"
-    "version\":null,"
-    "\"product_version\":null,\"flags\":null,\"os\":null,\"type\":null,"
-    "\"subtype\":null,\"fixed\":null";
+    "\"string_tables\":null,\"translations\":null,\"languages\":null,"
+    "\"file_version\":null,\"product_version\":null,\"flags\":null,"
+    "\"os\":null,\"type\":null,\"subtype\":null,\"fixed\":null";
 
 // "string_tables": every table of \StringFileInfo, with the language and
 // code page its key spells (null for both when it spells none: the key

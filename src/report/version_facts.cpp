@@ -24,8 +24,9 @@ bool TableHas(const std::vector<VersionString> &strings, const char *name) {
   return false;
 }
 
-void AppendText(const std::vector<VersionString> &from,
-                std::vector<VersionText> *to) {
+// A table's strings, keys and values alike, in UTF-8.
+void ConvertStrings(const std::vector<VersionString> &from,
+                    std::vector<VersionText> *to) {
   to->resize(from.size());
   for (size_t i = 0; i < from.size(); ++i) {
     AppendUnitsAsUtf8(from[i].key.data(), from[i].key.size(), &(*to)[i].key);
@@ -35,8 +36,8 @@ void AppendText(const std::vector<VersionString> &from,
 }
 
 // Every table of the block, whether or not a translation names it; and the
-// one the report's translation entry finds, as "strings", when there is
-// an entry.
+// one the report's translation entry finds, as "strings" and, as stored,
+// in *strings for the report's stages, when there is an entry.
 void GatherTables(void *block, DWORD size, VersionFacts *f,
                   std::vector<VersionString> *strings) {
   std::vector<VersionTable> tables;
@@ -47,7 +48,7 @@ void GatherTables(void *block, DWORD size, VersionFacts *f,
   for (size_t i = 0; i < tables.size(); ++i) {
     AppendUnitsAsUtf8(tables[i].key.data(), tables[i].key.size(),
                       &f->tables[i].key);
-    AppendText(tables[i].strings, &f->tables[i].strings);
+    ConvertStrings(tables[i].strings, &f->tables[i].strings);
   }
   f->hasTable = f->hasTranslations && chosen < tables.size();
   if (f->hasTable) {
