@@ -270,7 +270,7 @@ TEST(JsonObject, LanguageNamesAndHexForms) {
       // no locale has, IDs outside the locale data
       {0x0800, "{\"id\":2048,\"hex\":\"0800\",\"name\":null}"},
       {0x1000, "{\"id\":4096,\"hex\":\"1000\",\"name\":null}"},
-      {0x0C1A, "{\"id\":3098,\"hex\":\"0c1a\",\"name\":null}"},
+      {0x1C07, "{\"id\":7175,\"hex\":\"1c07\",\"name\":null}"},
       {0x8018, "{\"id\":32792,\"hex\":\"8018\",\"name\":null}"},
       {0xFFFF, "{\"id\":65535,\"hex\":\"ffff\",\"name\":null}"},
   };
