@@ -1,7 +1,9 @@
 // Bytes in as an executable image, as the version fuzzer takes them: every
 // block it makes has its strings walked and written as a JSON object, which
 // must parse (with an independent parser, as valid UTF-8, on one line) and
-// carry the same strings, keys and values, each key once, first value kept.
+// carry the same strings, keys and values, each key once, first value kept;
+// every table of the block likewise, the one the listing marks being the
+// one the translation's own walk finds.
 #include <stdlib.h>
 #include <string.h>
 
@@ -39,6 +41,28 @@ void Check(bool ok) {
     abort();
 }
 
+std::vector<VersionText> Utf8Strings(const std::vector<VersionString> &from) {
+  std::vector<VersionText> to;
+  for (const VersionString &s : from) {
+    VersionText text;
+    AppendUnitsAsUtf8(s.key.data(), s.key.size(), &text.key);
+    AppendUnitsAsUtf8(s.value.data(), s.value.size(), &text.value);
+    to.push_back(text);
+  }
+  return to;
+}
+
+// The parsed strings object holds each key once, with its first value.
+void CheckStrings(const nlohmann::json &got,
+                  const std::vector<VersionText> &strings) {
+  std::map<std::string, std::string> want;
+  for (const VersionText &t : strings)
+    want.insert({t.key, t.value}); // keeps the first of equal keys
+  Check(got.is_object() && got.size() == want.size());
+  for (const auto &kv : want)
+    Check(got.contains(kv.first) && got[kv.first] == kv.second);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -51,11 +75,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::vector<VersionString> strings;
   facts.hasTable =
       ListVersionStrings(block, length, facts.translation, &strings);
-  for (const VersionString &s : strings) {
-    VersionText text;
-    AppendUnitsAsUtf8(s.key.data(), s.key.size(), &text.key);
-    AppendUnitsAsUtf8(s.value.data(), s.value.size(), &text.value);
-    facts.strings.push_back(text);
+  facts.strings = Utf8Strings(strings);
+  std::vector<VersionTable> tables;
+  size_t chosen;
+  facts.hasTables =
+      ListVersionTables(block, length, facts.translation, &tables, &chosen);
+  Check(chosen <= tables.size());
+  Check(facts.hasTable == (chosen < tables.size()));
+  if (facts.hasTable) {
+    const std::vector<VersionString> &marked = tables[chosen].strings;
+    Check(marked.size() == strings.size());
+    for (size_t i = 0; i < strings.size(); ++i)
+      Check(marked[i].key == strings[i].key &&
+            marked[i].value == strings[i].value);
+  }
+  for (const VersionTable &t : tables) {
+    VersionTableText text;
+    AppendUnitsAsUtf8(t.key.data(), t.key.size(), &text.key);
+    text.strings = Utf8Strings(t.strings);
+    facts.tables.push_back(text);
   }
   // The first bytes of the input make an unlikely path, too.
   std::string path(reinterpret_cast<const char *>(data), size < 24 ? size : 24);
@@ -67,16 +105,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string safePath;
   AppendBytesAsUtf8(path.data(), path.size(), &safePath);
   Check(parsed["path"] == safePath);
-  if (!facts.hasTable) {
+  if (!facts.hasTable)
     Check(parsed["strings"].is_null());
+  else
+    CheckStrings(parsed["strings"], facts.strings);
+  const nlohmann::json &gotTables = parsed["string_tables"];
+  if (!facts.hasTables) {
+    Check(gotTables.is_null());
   } else {
-    std::map<std::string, std::string> want;
-    for (const VersionText &t : facts.strings)
-      want.insert({t.key, t.value}); // keeps the first of equal keys
-    const nlohmann::json &got = parsed["strings"];
-    Check(got.is_object() && got.size() == want.size());
-    for (const auto &kv : want)
-      Check(got.contains(kv.first) && got[kv.first] == kv.second);
+    Check(gotTables.is_array() && gotTables.size() == facts.tables.size());
+    for (size_t i = 0; i < facts.tables.size(); ++i) {
+      const nlohmann::json &t = gotTables[i];
+      Check(t["key"] == facts.tables[i].key);
+      Check(t["language"].is_null() == t["charset"].is_null());
+      CheckStrings(t["strings"], facts.tables[i].strings);
+    }
   }
   // The lossless lookup of any value the walk listed finds text.
   if (!strings.empty()) {

@@ -81,28 +81,20 @@ bool StartWalk(ByteSource *src, const void *block, size_t blockSize, Walk *w,
                           w->ansi, root);
 }
 
-} // namespace
-
-bool ListVersionStrings(const void *block, size_t blockSize,
-                        uint32_t translation, std::vector<VersionString> *out) {
-  out->clear();
-  ByteSource src;
-  Walk w;
-  VersionNode root;
-  if (block == nullptr || !StartWalk(&src, block, blockSize, &w, &root))
-    return false;
-  // The table key as the report composes it: lowercase hexadecimal.
+// The table key of a translation entry as the report composes it: the
+// language, then the code page, in lowercase hexadecimal.
+void TableKey(uint32_t translation, char (&key)[9]) {
   static const char kHex[] = "0123456789abcdef";
-  char key[9];
   for (int i = 0; i < 4; ++i) {
     key[i] = kHex[(translation >> (12 - 4 * i)) & 0xF];
     key[4 + i] = kHex[(translation >> (28 - 4 * i)) & 0xF];
   }
   key[8] = '\0';
-  VersionNode info, table;
-  if (!FindVersionChild(w.src, root, w.ansi, "StringFileInfo", 14, &info) ||
-      !FindVersionChild(w.src, info, w.ansi, key, 8, &table))
-    return false;
+}
+
+// Every string of a table node, in stored order.
+void ReadTable(const Walk &w, const VersionNode &table,
+               std::vector<VersionString> *out) {
   // Tables hold about a dozen strings: room for them without regrowing.
   out->reserve(16);
   size_t pos = table.childStart;
@@ -117,6 +109,65 @@ bool ListVersionStrings(const void *block, size_t blockSize,
     out->push_back(std::move(entry));
     pos += Align4(child.end - child.start);
   }
+}
+
+// Opens the walk and finds \StringFileInfo; false without one.
+bool FindStringFileInfo(ByteSource *src, const void *block, size_t blockSize,
+                        Walk *w, VersionNode *info) {
+  VersionNode root;
+  return block != nullptr && StartWalk(src, block, blockSize, w, &root) &&
+         FindVersionChild(w->src, root, w->ansi, "StringFileInfo", 14, info);
+}
+
+} // namespace
+
+bool ListVersionStrings(const void *block, size_t blockSize,
+                        uint32_t translation, std::vector<VersionString> *out) {
+  out->clear();
+  ByteSource src;
+  Walk w;
+  VersionNode info, table;
+  char key[9];
+  TableKey(translation, key);
+  if (!FindStringFileInfo(&src, block, blockSize, &w, &info) ||
+      !FindVersionChild(w.src, info, w.ansi, key, 8, &table))
+    return false;
+  ReadTable(w, table, out);
+  return true;
+}
+
+bool ListVersionTables(const void *block, size_t blockSize,
+                       uint32_t translation, std::vector<VersionTable> *out,
+                       size_t *chosen) {
+  out->clear();
+  *chosen = 0;
+  ByteSource src;
+  Walk w;
+  VersionNode info;
+  if (!FindStringFileInfo(&src, block, blockSize, &w, &info))
+    return false;
+  char key[9];
+  TableKey(translation, key);
+  bool matched = false;
+  // The same steps as the lookup's search among the tables, so that the
+  // table marked is the one it finds and a table it cannot pass ends both.
+  size_t pos = info.childStart;
+  while (pos < info.end) {
+    VersionNode table;
+    if (!ParseVersionNode(w.src, pos, info.end, w.ansi, &table))
+      break;
+    if (!matched && VersionKeyEquals(w.src, table, w.ansi, key, 8)) {
+      matched = true;
+      *chosen = out->size();
+    }
+    VersionTable entry;
+    entry.key = ReadKey(w, table);
+    ReadTable(w, table, &entry.strings);
+    out->push_back(std::move(entry));
+    pos += Align4(table.end - table.start);
+  }
+  if (!matched)
+    *chosen = out->size();
   return true;
 }
 

@@ -29,6 +29,22 @@ struct VersionString {
 bool ListVersionStrings(const void *block, size_t blockSize,
                         uint32_t translation, std::vector<VersionString> *out);
 
+struct VersionTable {
+  std::u16string key;                 // as stored
+  std::vector<VersionString> strings; // in stored order
+};
+
+// Every table of the block's \StringFileInfo (the one the lookup finds), in
+// stored order, each with its key as stored and its strings as
+// ListVersionStrings lists them: the tables no translation entry names
+// too. A malformed table ends the list, as it ends the lookup's search.
+// *chosen is the index of the table the translation entry's lookup finds
+// (the first whose key matches), or the count when none does. False when
+// the block holds no \StringFileInfo.
+bool ListVersionTables(const void *block, size_t blockSize,
+                       uint32_t translation, std::vector<VersionTable> *out,
+                       size_t *chosen);
+
 // The text value at a sub-block path (components split at '\', keys
 // compared without regard to case). False when the path names nothing or
 // names the root.

@@ -35,19 +35,32 @@ void WriteTableText(JsonWriter *w, const char *text) {
   JsonString(w, utf8);
 }
 
-void WriteLanguage(JsonWriter *w, unsigned id) {
-  JsonBeginObject(w);
+// The number and its four hex digits, as people write language IDs and
+// code pages and as a table key spells them.
+void WriteIdAndHex(JsonWriter *w, unsigned id) {
   JsonKey(w, "id");
   JsonNumber(w, id);
+  JsonKey(w, "hex");
+  std::string hex;
+  AppendHex4(id, &hex);
+  JsonString(w, hex);
+}
+
+void WriteLanguage(JsonWriter *w, unsigned id) {
+  JsonBeginObject(w);
+  WriteIdAndHex(w, id);
   JsonKey(w, "name");
-  WriteTableText(w, LanguageText(id));
+  std::string name;
+  if (AppendLanguageName(id, &name))
+    JsonString(w, name);
+  else
+    JsonNull(w);
   JsonEndObject(w);
 }
 
 void WriteCharset(JsonWriter *w, unsigned id) {
   JsonBeginObject(w);
-  JsonKey(w, "id");
-  JsonNumber(w, id);
+  WriteIdAndHex(w, id);
   JsonKey(w, "name");
   WriteTableText(w, CharacterSetText(id));
   JsonEndObject(w);
@@ -165,9 +178,43 @@ void WriteFixedRecord(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
 // without one (most of a system folder) carries, written at once.
 const char kNoVersionData[] =
     "\"language\":null,\"charset\":null,\"strings\":null,"
-    "\"translations\":null,\"languages\":null,\"file_version\":null,"
-    "\"product_version\":null,\"flags\":null,\"os\":null,\"type\":null,"
-    "\"subtype\":null,\"fixed\":null,\"version\":null";
+    "\"string_tables\":null,\"translations\":null,\"languages\":null,"
+    "\"file_version\":null,\"product_version\":null,\"flags\":null,"
+    "\"os\":null,\"type\":null,\"subtype\":null,\"fixed\":null,"
+    "\"version\":null";
+
+// "string_tables": every table of \StringFileInfo, with the language and
+// code page its key spells (null for both when it spells none: the key
+// is whatever the file stores).
+void WriteTables(JsonWriter *w, const VersionFacts &f) {
+  JsonKey(w, "string_tables");
+  if (!f.hasTables) {
+    JsonNull(w);
+    return;
+  }
+  JsonBeginArray(w);
+  for (const VersionTableText &table : f.tables) {
+    JsonBeginObject(w);
+    JsonKey(w, "key");
+    JsonString(w, table.key);
+    unsigned language, codePage;
+    bool spelled = ReadTableKey(table.key, &language, &codePage);
+    JsonKey(w, "language");
+    if (spelled)
+      WriteLanguage(w, language);
+    else
+      JsonNull(w);
+    JsonKey(w, "charset");
+    if (spelled)
+      WriteCharset(w, codePage);
+    else
+      JsonNull(w);
+    JsonKey(w, "strings");
+    WriteStrings(w, table.strings);
+    JsonEndObject(w);
+  }
+  JsonEndArray(w);
+}
 
 // "translations", every entry as stored, and "languages", the resource
 // directory's, where it holds more than one.
@@ -320,7 +367,7 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
   JsonStringOrNull(w, FormatName(f.image.kind));
   JsonKey(w, "machine");
   WriteMachine(w, f.image);
-  if (!f.hasTranslations && !f.hasTable && !f.hasFixed &&
+  if (!f.hasTranslations && !f.hasTable && !f.hasTables && !f.hasFixed &&
       f.languages.size() < 2) {
     JsonRawMembers(w, kNoVersionData);
     return;
@@ -340,6 +387,7 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
     WriteStrings(w, f.strings);
   else
     JsonNull(w);
+  WriteTables(w, f);
   WriteTranslations(w, f);
   WriteFixedFacts(w, f);
   WriteVersion(w, f);

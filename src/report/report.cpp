@@ -145,9 +145,11 @@ StatusCode ReportLoaded(const char *path, void *block, DWORD size,
     PrintOptional(values, "\nPrivate Build:  %s", "PrivateBuild");
   if (fixed.dwFileFlags & kSpecialBuildFlag)
     PrintOptional(values, "\nSpecial Build:  %s", "SpecialBuild");
-  if (options.allStrings)
+  if (options.allStrings) {
     PrintOtherStrings(block, size, translation, fixed.dwFileFlags,
                       options.utf8);
+    PrintOtherTables(block, size, translation, options.utf8);
+  }
   if (options.detailed) {
     StatusCode status = ReportFixedInfo(block, size, translation, options.utf8);
     if (status != 0)

@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include <string>
+
 #include "platform.h"
 #include "status.h"
 
@@ -16,7 +18,7 @@ StatusCode ReportVersion(const char *path, bool detailed);
 // What the long options change in the text report.
 struct TextOptions {
   bool detailed;   // -d: the detailed section
-  bool allStrings; // --all: every other string of the table as well
+  bool allStrings; // --all: every other string and table as well
   bool utf8;       // --utf8: values in UTF-8 rather than code page 1252
 };
 
@@ -76,6 +78,25 @@ const char *FileSubtypeText(DWORD fileType, DWORD fileSubtype);
 const char *CharacterSetText(unsigned codePage);
 const char *LanguageText(unsigned language);
 
+// Appends the name of a language ID in UTF-8, as the JSON report and the
+// --all table headings give it: LanguageText's where it has one, so that
+// no name the detailed report prints changes; else the English name of
+// Windows' locale data ("German (Austria)"), the language alone for a
+// neutral sub-language ("English" for 0x0009). False, appending nothing,
+// for an ID Windows names no language by (0x0800, the system default, and
+// every ID outside the locale data).
+bool AppendLanguageName(unsigned language, std::string *utf8);
+
+// Appends the low 16 bits of value as four lowercase hex digits, as a
+// version table's key spells its language and code page ("0409", "04b0").
+void AppendHex4(unsigned value, std::string *out);
+
+// The language and code page a table key (UTF-8, as stored) spells: eight
+// hex digits of either case, the language's four first. False for any
+// other key, which names neither.
+bool ReadTableKey(const std::string &key, unsigned *language,
+                  unsigned *codePage);
+
 // The flag words the detailed report prints for dwFileFlags, in its order
 // and without their commas: stores up to six words and their lengths and
 // returns how many.
@@ -95,5 +116,15 @@ void PrintSafeUtf8(const char *text, size_t length);
 // fileFlags announced them) are left out.
 void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
                        DWORD fileFlags, bool utf8);
+
+// Prints, after those, every other string table of the block in stored
+// order (all but the one the translation's lookup finds), each under a
+// heading line naming its language, character set and key, "Strings in
+// German (Austria), Unicode (0c0704b0):", with its strings on indented
+// lines as PrintOtherStrings prints them. A key that spells no language
+// and code page is "a table of no language"; a language or code page
+// without a name is given by number.
+void PrintOtherTables(const void *block, size_t blockSize, DWORD translation,
+                      bool utf8);
 
 #endif

@@ -1,11 +1,13 @@
 // The --all and --utf8 additions to the text report: every other string of
-// the table, and values printed in UTF-8.
+// the table and every other table, and values printed in UTF-8.
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
 
 #include "ascii_case.h"
+#include "decimal.h"
 #include "platform_extra.h"
 #include "report.h"
 #include "unicode_text.h"
@@ -59,6 +61,78 @@ size_t PrintText(const std::u16string &text, bool utf8) {
   return out.size();
 }
 
+// One string on a line of its own, indented: the key as stored, a colon
+// and padding up to the values' column, the value.
+void PrintIndentedString(const VersionString &s, bool utf8) {
+  putchar('\n');
+  fputs(kOtherStringsIndent, stdout);
+  size_t width = PrintText(s.key, utf8) + 1;
+  putchar(':');
+  size_t padding = width + kMinimumPadding < kValueColumn ? kValueColumn - width
+                                                          : kMinimumPadding;
+  printf("%*s", static_cast<int>(padding), "");
+  PrintText(s.value, utf8);
+}
+
+// UTF-8 that is ours (the table names, and stored text the reader already
+// converted) back to UTF-16 for the printer; an ill-formed part would
+// become U+FFFD.
+std::u16string Utf16(const std::string &utf8) {
+  std::u16string out;
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(utf8.data());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    bool wellFormed;
+    size_t len = Utf8SequenceLength(p + i, utf8.size() - i, &wellFormed);
+    unsigned c = 0xFFFD;
+    if (wellFormed) {
+      static const unsigned kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+      c = p[i] & kLeadMask[len];
+      for (size_t k = 1; k < len; ++k)
+        c = c << 6 | (p[i + k] & 0x3Fu);
+    }
+    if (c >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+    i += len;
+  }
+  return out;
+}
+
+// The heading of a table other than the report's: it starts as no label of
+// the report does, and the key, whatever the file stores, stands last in
+// parentheses, where no text of its own can pass for a label.
+std::u16string TableHeading(const std::u16string &key) {
+  std::string storedKey;
+  AppendUnitsAsUtf8(key.data(), key.size(), &storedKey);
+  std::string text = "Strings in ";
+  unsigned language, codePage;
+  if (ReadTableKey(storedKey, &language, &codePage)) {
+    if (!AppendLanguageName(language, &text)) {
+      text += "language ";
+      AppendHex4(language, &text);
+    }
+    text += ", ";
+    const char *charset = CharacterSetText(codePage);
+    if (charset != nullptr) {
+      AppendCp1252AsUtf8(charset, strlen(charset), &text);
+    } else {
+      char digits[kMaxDecimalDigits];
+      text += "code page ";
+      text.append(digits, FormatDecimal(codePage, digits));
+    }
+  } else {
+    text += "a table of no language";
+  }
+  text += " (";
+  text += storedKey;
+  text += "):";
+  return Utf16(text);
+}
+
 } // namespace
 
 void PrintSafeUtf8(const char *text, size_t length) {
@@ -106,14 +180,22 @@ void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
     if (!headed)
       fputs(kOtherStringsHeading, stdout);
     headed = true;
+    PrintIndentedString(s, utf8);
+  }
+}
+
+void PrintOtherTables(const void *block, size_t blockSize, DWORD translation,
+                      bool utf8) {
+  std::vector<VersionTable> tables;
+  size_t chosen;
+  if (!ListVersionTables(block, blockSize, translation, &tables, &chosen))
+    return;
+  for (size_t i = 0; i < tables.size(); ++i) {
+    if (i == chosen)
+      continue;
     putchar('\n');
-    fputs(kOtherStringsIndent, stdout);
-    size_t width = PrintText(s.key, utf8) + 1;
-    putchar(':');
-    size_t padding = width + kMinimumPadding < kValueColumn
-                         ? kValueColumn - width
-                         : kMinimumPadding;
-    printf("%*s", static_cast<int>(padding), "");
-    PrintText(s.value, utf8);
+    PrintText(TableHeading(tables[i].key), utf8);
+    for (const VersionString &s : tables[i].strings)
+      PrintIndentedString(s, utf8);
   }
 }

@@ -24,12 +24,48 @@ bool TableHas(const std::vector<VersionString> &strings, const char *name) {
   return false;
 }
 
+// A table's strings, keys and values alike, in UTF-8.
+void ConvertStrings(const std::vector<VersionString> &from,
+                    std::vector<VersionText> *to) {
+  to->resize(from.size());
+  for (size_t i = 0; i < from.size(); ++i) {
+    AppendUnitsAsUtf8(from[i].key.data(), from[i].key.size(), &(*to)[i].key);
+    AppendUnitsAsUtf8(from[i].value.data(), from[i].value.size(),
+                      &(*to)[i].value);
+  }
+}
+
+// Every table of the block, whether or not a translation names it; and the
+// one the report's translation entry finds, as "strings" and, as stored,
+// in *strings for the report's stages, when there is an entry.
+void GatherTables(void *block, DWORD size, VersionFacts *f,
+                  std::vector<VersionString> *strings) {
+  std::vector<VersionTable> tables;
+  size_t chosen;
+  f->hasTables =
+      ListVersionTables(block, size, f->translation, &tables, &chosen);
+  f->tables.resize(tables.size());
+  for (size_t i = 0; i < tables.size(); ++i) {
+    AppendUnitsAsUtf8(tables[i].key.data(), tables[i].key.size(),
+                      &f->tables[i].key);
+    ConvertStrings(tables[i].strings, &f->tables[i].strings);
+  }
+  f->hasTable = f->hasTranslations && chosen < tables.size();
+  if (f->hasTable) {
+    f->strings = f->tables[chosen].strings;
+    strings->swap(tables[chosen].strings);
+  }
+}
+
 StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
   LPVOID pointer = nullptr;
   UINT length = 0;
   f->hasFixed = QueryFixedRecord(block, size, &f->fixed);
-  if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
+  std::vector<VersionString> strings;
+  if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length)) {
+    GatherTables(block, size, f, &strings);
     return kStatusNoTranslation;
+  }
   f->hasTranslations = true;
   // The value's own length says how many entries it holds; the block's end
   // bounds it all the same.
@@ -44,17 +80,7 @@ StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
                   length < sizeof entry ? length : sizeof entry);
   f->translation = Le32(entry);
 
-  std::vector<VersionString> strings;
-  f->hasTable = ListVersionStrings(block, size, f->translation, &strings);
-  if (f->hasTable) {
-    f->strings.resize(strings.size());
-    for (size_t i = 0; i < strings.size(); ++i) {
-      AppendUnitsAsUtf8(strings[i].key.data(), strings[i].key.size(),
-                        &f->strings[i].key);
-      AppendUnitsAsUtf8(strings[i].value.data(), strings[i].value.size(),
-                        &f->strings[i].value);
-    }
-  }
+  GatherTables(block, size, f, &strings);
 
   // The stages of the text report, in its order.
   if (!TableHas(strings, "CompanyName"))

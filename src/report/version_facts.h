@@ -18,15 +18,22 @@ struct VersionText {
   std::string value; // UTF-8
 };
 
+struct VersionTableText {
+  std::string key;                  // UTF-8, as stored
+  std::vector<VersionText> strings; // in stored order
+};
+
 struct VersionFacts {
   ImageInfo image;                 // kind kKindUnknown when not recognised
   std::vector<uint16_t> languages; // the resource directory's languages (PE)
   // Each of the following only when the version block holds it.
-  bool hasTranslations;               // \VarFileInfo\Translation exists
-  std::vector<uint32_t> translations; // its whole entries, as stored
-  uint32_t translation;               // the entry the report uses
-  bool hasTable;                      // the string table of that entry
-  std::vector<VersionText> strings;   // in stored order
+  bool hasTranslations;                 // \VarFileInfo\Translation exists
+  std::vector<uint32_t> translations;   // its whole entries, as stored
+  uint32_t translation;                 // the entry the report uses
+  bool hasTable;                        // the string table of that entry
+  std::vector<VersionText> strings;     // in stored order
+  bool hasTables;                       // \StringFileInfo exists
+  std::vector<VersionTableText> tables; // all its tables, in stored order
   bool hasFixed;
   VS_FIXEDFILEINFO fixed;
 };

@@ -5,7 +5,8 @@ For every file given, pefile finds the version resource Windows would pick
 (as compare_pefile.py does) and from it: the kind of image and its machine,
 every language the resource is stored in, the first translation entry (the
 one the report uses) and the whole translation list, every string of that
-entry's table and the file and product versions of the fixed record. The
+entry's table, every string table of the block (key and strings, in stored
+order) and the file and product versions of the fixed record. The
 script runs quelvo --json over all files, validates each object against
 the JSON Schema, and compares field by field.
 
@@ -105,13 +106,20 @@ def expected_json(path):
     want["language"], want["charset"] = first
     table_key = "%04x%04x" % tuple(first) if first[0] is not None else None
     strings = None
+    tables = None
     for info in getattr(pe, "FileInfo", [[]])[0]:
-        for table in getattr(info, "StringTable", []):
+        if not hasattr(info, "StringTable"):
+            continue
+        tables = tables or []
+        for table in info.StringTable:
+            entries = {lossless(k): lossless(v)
+                       for k, v in table.entries.items()}
+            tables.append([lossless(table.LangID), entries])
             if strings is None and table_key and \
                     table.LangID.decode("latin-1").lower() == table_key:
-                strings = {lossless(k): lossless(v)
-                           for k, v in table.entries.items()}
+                strings = entries
     want["strings"] = strings
+    want["tables"] = tables
     fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) \
         else None
     want["file_version"] = fixed and dotted(fixed.FileVersionMS,
@@ -170,6 +178,19 @@ def differences(want, got):
     if want["strings"] is not None and got["strings"] != want["strings"]:
         diffs.append("strings: pefile %r, quelvo %r" % (want["strings"],
                                                         got["strings"]))
+    tables = got["string_tables"] and [[t["key"], t["strings"]]
+                                       for t in got["string_tables"]]
+    if tables != want["tables"]:
+        diffs.append("string_tables: pefile %r, quelvo %r"
+                     % (want["tables"], tables))
+    for table in got["string_tables"] or []:
+        key = table["key"]
+        spelled = re.fullmatch("[0-9A-Fa-f]{8}", key) and \
+            [int(key[:4], 16), int(key[4:], 16)]
+        named = table["language"] and \
+            [table["language"]["id"], table["charset"]["id"]]
+        if named != (spelled or None):
+            diffs.append("string_tables: key %r read as %r" % (key, named))
     for field in ("file_version", "product_version"):
         if want[field] and got[field] != want[field]:
             diffs.append("%s: pefile %r, quelvo %r" % (field, want[field],
@@ -184,13 +205,15 @@ def main():
         validator = jsonschema.Draft202012Validator(json.load(f))
     invalid = []
     objects = quelvo_objects(quelvo, files, validator, invalid)
-    agree = ok = strings = translations = 0
+    agree = ok = strings = translations = tables = 0
     unexplained, stale = [], []
     for path in files:
         want = expected_json(path)
         got = objects.get(path)
         diffs = differences(want, got)
         name = os.path.basename(path)
+        if got is not None:
+            tables += len(got["string_tables"] or [])
         if got is not None and got["status"] == "ok":
             ok += 1
             strings += len(got["strings"])
@@ -202,10 +225,11 @@ def main():
         elif name not in expected_disagreements:
             unexplained.append((path, diffs))
     print("corpus json: %d files, %d objects valid against the schema, %d "
-          "reported ok (%d strings, %d translation entries), %d agree with "
-          "pefile on every field, %d listed disagreements, %d unexplained"
+          "reported ok (%d strings, %d translation entries), %d string "
+          "tables, %d agree with pefile on every field, %d listed "
+          "disagreements, %d unexplained"
           % (len(files), len(objects) - len(invalid), ok, strings,
-             translations, agree, len(expected_disagreements),
+             translations, tables, agree, len(expected_disagreements),
              len(unexplained)))
     for path in invalid[:20]:
         print("INVALID against the schema: %s" % path)

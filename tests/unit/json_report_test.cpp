@@ -113,11 +113,25 @@ TEST(JsonWriter, CommasBetweenMembersAndElementsOnly) {
                             "\"c\\\"\":null,\"d\":null,\"e\":1}");
 }
 
-const char *const kKeys[] = {
-    "path",         "status",          "message", "format",       "machine",
-    "language",     "charset",         "strings", "translations", "languages",
-    "file_version", "product_version", "flags",   "os",           "type",
-    "subtype",      "fixed",           "version"};
+const char *const kKeys[] = {"path",
+                             "status",
+                             "message",
+                             "format",
+                             "machine",
+                             "language",
+                             "charset",
+                             "strings",
+                             "string_tables",
+                             "translations",
+                             "languages",
+                             "file_version",
+                             "product_version",
+                             "flags",
+                             "os",
+                             "type",
+                             "subtype",
+                             "fixed",
+                             "version"};
 
 // Every key, in the documented order, and only those at the top level.
 void ExpectAllKeys(const std::string &object) {
@@ -170,13 +184,15 @@ TEST(JsonObject, FactsAsTheDetailedReportNamesThem) {
   const char *expected[] = {
       "\"message\":null",
       "\"format\":\"PE32+\",\"machine\":\"x64\"",
-      "\"language\":{\"id\":1044,\"name\":\"Norwegian Bokm\xC3\xA5l\"}",
-      "\"charset\":{\"id\":1252,\"name\":\"Windows, Multilingual\"}",
+      "\"language\":{\"id\":1044,\"hex\":\"0414\",\"name\":\"Norwegian "
+      "Bokm\xC3\xA5l\"}",
+      "\"charset\":{\"id\":1252,\"hex\":\"04e4\",\"name\":\"Windows, "
+      "Multilingual\"}",
       // a key stored twice keeps the value a lookup finds: the first
       "\"strings\":{\"CompanyName\":\"first\",\"Comments\":\"c\"}",
       "\"translations\":[{\"language\":{\"id\":1044,",
-      "{\"language\":{\"id\":1033,\"name\":\"U.S. English\"},"
-      "\"charset\":{\"id\":1200,\"name\":\"Unicode\"}}]",
+      "{\"language\":{\"id\":1033,\"hex\":\"0409\",\"name\":\"U.S. English\"},"
+      "\"charset\":{\"id\":1200,\"hex\":\"04b0\",\"name\":\"Unicode\"}}]",
       "\"languages\":null",
       "\"file_version\":\"1.2.65535.4\",\"product_version\":\"5.0.0.0\"",
       "\"flags\":[\"PRERELEASE\",\"SPECIALBUILD\"]",
@@ -215,9 +231,123 @@ TEST(JsonObject, MachinesByNameElseByNumberAndOnlyForPe) {
   }
   VersionFacts f = SomeFacts();
   f.languages = {0x0407, 0x0409};
-  EXPECT_NE(JsonObject("x", "ok", nullptr, &f)
-                .find("\"languages\":[{\"id\":1031,\"name\":\"German\"},"
-                      "{\"id\":1033,\"name\":\"U.S. English\"}]"),
+  EXPECT_NE(
+      JsonObject("x", "ok", nullptr, &f)
+          .find("\"languages\":[{\"id\":1031,\"hex\":\"0407\",\"name\":"
+                "\"German\"},"
+                "{\"id\":1033,\"hex\":\"0409\",\"name\":\"U.S. English\"}]"),
+      std::string::npos);
+}
+
+// Every language object carries its ID in four lowercase hex digits, as
+// table keys spell it, and a name wherever Windows has one: the detailed
+// report's own text for the IDs it prints, the locale data's English name
+// for the others, the language alone for a neutral sub-language.
+TEST(JsonObject, LanguageNamesAndHexForms) {
+  struct Case {
+    unsigned id;
+    const char *json; // the language object
+  } cases[] = {
+      // the detailed report's texts, unchanged
+      {0x0409, "{\"id\":1033,\"hex\":\"0409\",\"name\":\"U.S. English\"}"},
+      {0x0414, "{\"id\":1044,\"hex\":\"0414\","
+               "\"name\":\"Norwegian Bokm\xC3\xA5l\"}"},
+      {0x0000, "{\"id\":0,\"hex\":\"0000\",\"name\":\"Language-Neutral\"}"},
+      {0x0400, "{\"id\":1024,\"hex\":\"0400\","
+               "\"name\":\"Process Default Language\"}"},
+      {0x0C0A, "{\"id\":3082,\"hex\":\"0c0a\",\"name\":\"Modern Spanish\"}"},
+      // neutral sub-languages: the language alone
+      {0x0001, "{\"id\":1,\"hex\":\"0001\",\"name\":\"Arabic\"}"},
+      {0x0009, "{\"id\":9,\"hex\":\"0009\",\"name\":\"English\"}"},
+      {0x0007, "{\"id\":7,\"hex\":\"0007\",\"name\":\"German\"}"},
+      {0x005B, "{\"id\":91,\"hex\":\"005b\",\"name\":\"Sinhala\"}"},
+      {0x7C04, "{\"id\":31748,\"hex\":\"7c04\","
+               "\"name\":\"Chinese (Traditional)\"}"},
+      // locales the detailed report does not know
+      {0x0C07, "{\"id\":3079,\"hex\":\"0c07\",\"name\":\"German (Austria)\"}"},
+      {0x241A, "{\"id\":9242,\"hex\":\"241a\","
+               "\"name\":\"Serbian (Latin, Serbia)\"}"},
+      {0x0481, "{\"id\":1153,\"hex\":\"0481\","
+               "\"name\":\"M\xC4\x81ori (New Zealand)\"}"},
+      // no name: defaults that stand for the machine's locale, sub-languages
+      // no locale has, IDs outside the locale data
+      {0x0800, "{\"id\":2048,\"hex\":\"0800\",\"name\":null}"},
+      {0x1000, "{\"id\":4096,\"hex\":\"1000\",\"name\":null}"},
+      {0x1C07, "{\"id\":7175,\"hex\":\"1c07\",\"name\":null}"},
+      {0x8018, "{\"id\":32792,\"hex\":\"8018\",\"name\":null}"},
+      {0xFFFF, "{\"id\":65535,\"hex\":\"ffff\",\"name\":null}"},
+  };
+  for (const Case &c : cases) {
+    VersionFacts f = SomeFacts();
+    f.translation = 0x04B00000u | c.id;
+    f.translations = {f.translation};
+    f.languages = {static_cast<uint16_t>(c.id), 0x0409};
+    std::string o = JsonObject("x", "ok", nullptr, &f);
+    EXPECT_NE(o.find(std::string("\"language\":") + c.json), std::string::npos)
+        << c.json << "\n"
+        << o;
+    EXPECT_NE(o.find(std::string("\"translations\":[{\"language\":") + c.json),
+              std::string::npos)
+        << c.json;
+    EXPECT_NE(o.find(std::string("\"languages\":[") + c.json),
+              std::string::npos)
+        << c.json;
+  }
+}
+
+// Code pages carry the hex form too: with the language's, it spells the
+// table key.
+TEST(JsonObject, CharsetsCarryTheHexFormOfTheTableKey) {
+  VersionFacts f = SomeFacts();
+  std::string o = JsonObject("x", "ok", nullptr, &f);
+  EXPECT_NE(o.find("\"charset\":{\"id\":1252,\"hex\":\"04e4\","
+                   "\"name\":\"Windows, Multilingual\"}"),
+            std::string::npos)
+      << o;
+  f.translation = 0xFDE90409u; // code page 65001
+  EXPECT_NE(
+      JsonObject("x", "ok", nullptr, &f)
+          .find("\"charset\":{\"id\":65001,\"hex\":\"fde9\",\"name\":null}"),
+      std::string::npos);
+}
+
+// Every table of the block, each with the language and code page its key
+// spells; a key that spells none keeps its text and has null for both.
+TEST(JsonObject, EveryStringTableWithItsLanguage) {
+  VersionFacts f = SomeFacts();
+  f.hasTables = true;
+  f.tables = {{"041404e4", {{"CompanyName", "first"}, {"CompanyName", "x"}}},
+              {"0C07FDE9", {{"Comments", "\xC3\xA9"}}},
+              {"04090", {}},
+              {"0409g4b0", {{"k", "v"}}}};
+  std::string o = JsonObject("x", "ok", nullptr, &f);
+  const char *expected =
+      "\"string_tables\":["
+      "{\"key\":\"041404e4\","
+      "\"language\":{\"id\":1044,\"hex\":\"0414\","
+      "\"name\":\"Norwegian Bokm\xC3\xA5l\"},"
+      "\"charset\":{\"id\":1252,\"hex\":\"04e4\","
+      "\"name\":\"Windows, Multilingual\"},"
+      "\"strings\":{\"CompanyName\":\"first\"}},"
+      "{\"key\":\"0C07FDE9\","
+      "\"language\":{\"id\":3079,\"hex\":\"0c07\",\"name\":\"German "
+      "(Austria)\"},"
+      "\"charset\":{\"id\":65001,\"hex\":\"fde9\",\"name\":null},"
+      "\"strings\":{\"Comments\":\"\xC3\xA9\"}},"
+      "{\"key\":\"04090\",\"language\":null,\"charset\":null,\"strings\":{}},"
+      "{\"key\":\"0409g4b0\",\"language\":null,\"charset\":null,"
+      "\"strings\":{\"k\":\"v\"}}],"
+      "\"translations\":";
+  EXPECT_NE(o.find(expected), std::string::npos) << o;
+  // The table the report uses is still "strings", as it was.
+  EXPECT_NE(o.find("\"strings\":{\"CompanyName\":\"first\",\"Comments\":\"c\"},"
+                   "\"string_tables\":["),
+            std::string::npos);
+  f.tables.clear();
+  EXPECT_NE(JsonObject("x", "ok", nullptr, &f).find("\"string_tables\":[],"),
+            std::string::npos);
+  f.hasTables = false;
+  EXPECT_NE(JsonObject("x", "ok", nullptr, &f).find("\"string_tables\":null,"),
             std::string::npos);
 }
 
@@ -258,6 +388,41 @@ TEST(GatherVersionFacts, StopsWhereTheTextReportStops) {
             kStatusNoCompanyName);
   EXPECT_TRUE(facts.hasTable);
   EXPECT_EQ(facts.strings.size(), 4u);
+}
+
+// The block's tables are listed whichever one the report uses, and whether
+// or not a translation names them.
+TEST(GatherVersionFacts, EveryTableOfTheBlock) {
+  struct Case {
+    const char *file;
+    bool hasTable;
+    const char *keys; // the tables' keys, joined by spaces
+  } cases[] = {
+      {"basic.dll", true, "040904b0"},
+      {"secondtrans.dll", false, "040904b0"}, // the first entry has none
+      {"notrans.dll", false, "040904b0"},     // no translation at all
+      {"../ne/app16.exe", true, "040904E4"},
+      {"nover.dll", false, nullptr},
+  };
+  for (const Case &c : cases) {
+    VersionFacts facts;
+    GatherFacts(Fixture(c.file), &facts);
+    EXPECT_EQ(facts.hasTable, c.hasTable) << c.file;
+    EXPECT_EQ(facts.hasTables, c.keys != nullptr) << c.file;
+    std::string keys;
+    for (const VersionTableText &t : facts.tables)
+      keys += (keys.empty() ? "" : " ") + t.key;
+    EXPECT_EQ(keys, c.keys ? c.keys : "") << c.file;
+  }
+  VersionFacts facts;
+  GatherFacts(Fixture("secondtrans.dll"), &facts);
+  ASSERT_EQ(facts.tables.size(), 1u);
+  ASSERT_FALSE(facts.tables[0].strings.empty());
+  EXPECT_EQ(facts.tables[0].strings[0].key, "CompanyName");
+  EXPECT_EQ(facts.tables[0].strings[0].value, "Quelvo Test Co");
+  GatherFacts(Fixture("basic.dll"), &facts);
+  ASSERT_EQ(facts.tables.size(), 1u);
+  EXPECT_EQ(facts.tables[0].strings.size(), facts.strings.size());
 }
 
 TEST(PrintSafeUtf8, ControlCharactersPrintAsOneSpaceEach) {

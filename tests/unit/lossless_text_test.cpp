@@ -187,6 +187,89 @@ TEST(ListVersionStrings, SixteenBitTablesReadAsCodePage1252) {
   EXPECT_EQ(Ascii(strings[1].value), "");
 }
 
+// Every table of \StringFileInfo, in stored order and with its key as
+// stored, tables no translation names included; the one the translation's
+// lookup finds is marked, and its strings are what ListVersionStrings
+// lists for that translation.
+TEST(ListVersionTables, EveryTableInStoredOrder) {
+  std::string broken = Node("Broken", 1, 0, "", Text("Never", "x"));
+  PutLe16(broken, 0, 3); // shorter than a node header: ends the listing
+  std::string resource = VersionInfo(Siblings(
+      {Translation(0x0409, 0x04B0),
+       Node("StringFileInfo", 1, 0, "",
+            Siblings({Node("040704b0", 1, 0, "", Text("CompanyName", "de")),
+                      Node("040904B0", 1, 0, "",
+                           Siblings({Text("CompanyName", "us"),
+                                     Text("CompanyName", "again")})),
+                      Node("040904b0", 1, 0, "", Text("CompanyName", "twin")),
+                      Node("odd key", 1, 0, ""), broken,
+                      Node("041104b0", 1, 0, "", Text("After", "never"))}))}));
+  struct Case {
+    uint32_t translation;
+    size_t chosen; // 4, the count, when no table matches
+  } cases[] = {{0x04B00409u, 1}, {0x04B00407u, 0}, {0x04E40409u, 4}};
+  for (const Case &c : cases) {
+    std::vector<VersionTable> tables;
+    size_t chosen = 99;
+    ASSERT_TRUE(ListVersionTables(resource.data(), resource.size(),
+                                  c.translation, &tables, &chosen));
+    ASSERT_EQ(tables.size(), 4u);
+    const char *keys[] = {"040704b0", "040904B0", "040904b0", "odd key"};
+    for (size_t i = 0; i < 4; ++i)
+      EXPECT_EQ(Ascii(tables[i].key), keys[i]);
+    EXPECT_EQ(chosen, c.chosen) << std::hex << c.translation;
+    std::vector<VersionString> strings;
+    bool found = ListVersionStrings(resource.data(), resource.size(),
+                                    c.translation, &strings);
+    EXPECT_EQ(found, c.chosen < tables.size());
+    if (found) {
+      ASSERT_EQ(strings.size(), tables[chosen].strings.size());
+      for (size_t i = 0; i < strings.size(); ++i)
+        EXPECT_EQ(strings[i].value, tables[chosen].strings[i].value);
+    }
+  }
+  std::vector<VersionTable> tables;
+  size_t chosen;
+  ASSERT_TRUE(ListVersionTables(resource.data(), resource.size(), 0x04B00409u,
+                                &tables, &chosen));
+  ASSERT_EQ(tables[1].strings.size(), 2u);
+  EXPECT_EQ(Ascii(tables[1].strings[1].value), "again");
+  EXPECT_TRUE(tables[3].strings.empty());
+  // No \StringFileInfo, no tables; cut anywhere, the walk stays inside.
+  std::string bare = VersionInfo(Translation(0x0409, 0x04B0));
+  EXPECT_FALSE(ListVersionTables(bare.data(), bare.size(), 0x04B00409u, &tables,
+                                 &chosen));
+  EXPECT_TRUE(tables.empty());
+  for (size_t len = 0; len < resource.size(); ++len) {
+    std::string cut = resource.substr(0, len);
+    ListVersionTables(cut.data(), cut.size(), 0x04B00409u, &tables, &chosen);
+    EXPECT_LE(chosen, tables.size());
+  }
+}
+
+TEST(ListVersionTables, SixteenBitKeysReadAsCodePage1252) {
+  std::string resource = AnsiNode(
+      "VS_VERSION_INFO", std::string(52, '\0'),
+      AnsiNode(
+          "StringFileInfo", "",
+          Siblings({AnsiNode("040904E4", "",
+                             AnsiNode("CompanyName", std::string("a\0", 2))),
+                    AnsiNode("04\xE9"
+                             "04E4",
+                             "",
+                             AnsiNode("CompanyName",
+                                      std::string("Caf\xE9\0", 5)))})));
+  std::vector<VersionTable> tables;
+  size_t chosen;
+  ASSERT_TRUE(ListVersionTables(resource.data(), resource.size(), 0x04E40409u,
+                                &tables, &chosen));
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(chosen, 0u);
+  EXPECT_EQ(Ascii(tables[1].key), "04\xC3\xA9"
+                                  "04E4");
+  EXPECT_EQ(Ascii(tables[1].strings[0].value), "Caf\xC3\xA9");
+}
+
 ImageInfo Describe(const std::string &image) {
   ByteSource src;
   InitMemorySource(&src, image.data(), image.size());
