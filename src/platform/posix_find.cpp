@@ -31,24 +31,22 @@ const int kLookupOnly = O_PATH;
 const int kLookupOnly = O_RDONLY;
 #endif
 
-// One delivered entry: its name (in the folder's listing, or the search's
-// own for a looked-up name) and its attributes.
-struct Picked {
-  const char *name;
-  DWORD attributes;
-};
-
+// A search delivers the listed entries that match its expression, each
+// found as it is asked for, so that nothing beside the listing is held
+// per entry while the caller builds its own list; or the one entry a
+// lookup found.
 struct SearchState {
   FolderNote *folder;
   bool ownsFolder; // a search by path: the note is the search's until taken
-  Picked *picked;
-  size_t count;
-  size_t cap;
-  size_t next;
+  size_t next;     // the listing's next entry to try
+  bool bare;
+  char expression[kHostPathMax];
   // What the lookup of a name without wildcards found, for its times and
   // size; a listing answers only with names and types.
   bool single;
+  bool singleDelivered;
   char singleName[256];
+  DWORD singleAttributes;
   EntryFacts singleFacts;
 };
 
@@ -171,6 +169,9 @@ bool NoteRegular(FolderNote *note, const char *name, size_t *cap) {
 
 bool AddListed(FolderNote *note, const char *name, unsigned char type) {
   size_t len = strlen(name) + 1;
+  // Offsets are 32 bits: a listing's names beyond 4 GiB cannot be held.
+  if (len > UINT32_MAX - note->namesUsed)
+    return false;
   if (note->namesCap - note->namesUsed < len) {
     size_t cap = note->namesCap == 0 ? 4096 : note->namesCap * 2;
     while (cap - note->namesUsed < len)
@@ -191,7 +192,7 @@ bool AddListed(FolderNote *note, const char *name, unsigned char type) {
     note->cap = cap;
   }
   memcpy(note->names + note->namesUsed, name, len);
-  note->entries[note->count++] = {note->namesUsed, type};
+  note->entries[note->count++] = {static_cast<uint32_t>(note->namesUsed), type};
   note->namesUsed += len;
   return true;
 }
@@ -273,35 +274,16 @@ bool Attributes(const FolderNote *note, const char *name, unsigned char type,
   return true;
 }
 
-bool AddPicked(SearchState *s, const char *name, DWORD attributes) {
-  if (s->count == s->cap) {
-    size_t cap = s->cap == 0 ? 64 : s->cap * 2;
-    Picked *grown =
-        static_cast<Picked *>(realloc(s->picked, cap * sizeof(Picked)));
-    if (grown == nullptr)
-      return false;
-    s->picked = grown;
-    s->cap = cap;
-  }
-  s->picked[s->count++] = {name, attributes};
-  return true;
-}
-
-// Picks the listed entries whose names the expression matches, in
-// delivery order. False when none could be kept.
+// Sets the search to deliver the listed entries whose names the
+// expression matches, in delivery order.
 bool PickMatches(SearchState *s, const char *expression, bool bare) {
-  const FolderNote *note = s->folder;
-  for (size_t i = 0; i < note->count; ++i) {
-    const char *name = note->names + note->entries[i].offset;
-    DWORD attributes;
-    if ((note->atRoot && IsDotName(name)) ||
-        !MatchExpression(expression, name) || !Reachable(name, bare) ||
-        !Attributes(note, name, note->entries[i].type, &attributes))
-      continue;
-    if (!AddPicked(s, name, attributes))
-      break; // out of memory: deliver what has been picked
-  }
-  return s->count > 0;
+  size_t len = strlen(expression);
+  if (len >= sizeof s->expression)
+    return false;
+  memcpy(s->expression, expression, len + 1);
+  s->bare = bare;
+  s->next = 0;
+  return true;
 }
 
 // Delivers the one entry a lookup found, with what it is.
@@ -311,11 +293,12 @@ bool PickFound(SearchState *s, const char *name, const EntryFacts &facts) {
     return false;
   memcpy(s->singleName, name, len + 1);
   s->single = true;
+  s->singleDelivered = false;
   s->singleFacts = facts;
-  DWORD attributes = (S_ISDIR(facts.st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
-                                                : FILE_ATTRIBUTE_ARCHIVE) |
-                     (facts.link ? FILE_ATTRIBUTE_REPARSE_POINT : 0u);
-  return AddPicked(s, s->singleName, attributes);
+  s->singleAttributes = (S_ISDIR(facts.st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                                                   : FILE_ATTRIBUTE_ARCHIVE) |
+                        (facts.link ? FILE_ATTRIBUTE_REPARSE_POINT : 0u);
+  return true;
 }
 
 // The entry of a listed folder that differs from name only in ASCII case,
@@ -376,16 +359,16 @@ SearchState *NewSearch(FolderNote *folder, bool owns) {
 void FreeSearch(SearchState *s) {
   if (s->ownsFolder)
     FreeFolderNote(s->folder);
-  free(s->picked);
   free(s);
 }
 
 // Fills the find data of one delivered entry, with its times and size
 // when they are known.
-void FillFound(const Picked &p, const EntryFacts *facts, WIN32_FIND_DATAA *fd) {
+void FillFound(const char *name, DWORD attributes, const EntryFacts *facts,
+               WIN32_FIND_DATAA *fd) {
   memset(fd, 0, sizeof *fd);
-  bool directory = (p.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  fd->dwFileAttributes = p.attributes;
+  bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  fd->dwFileAttributes = attributes;
   if (facts == nullptr) {
     // No time known: one that no conversion accepts, so that the record's
     // calendar fields stay zero in every time zone.
@@ -400,19 +383,34 @@ void FillFound(const Picked &p, const EntryFacts *facts, WIN32_FIND_DATAA *fd) {
     fd->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     fd->nFileSizeLow = static_cast<DWORD>(size);
   }
-  size_t len = strlen(p.name);
+  size_t len = strlen(name);
   if (len >= sizeof fd->cFileName)
     len = sizeof fd->cFileName - 1;
-  memcpy(fd->cFileName, p.name, len);
+  memcpy(fd->cFileName, name, len);
   fd->cFileName[len] = '\0';
 }
 
 bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
-  if (s->next >= s->count)
-    return false;
-  const Picked &p = s->picked[s->next++];
-  FillFound(p, s->single ? &s->singleFacts : nullptr, fd);
-  return true;
+  if (s->single) {
+    if (s->singleDelivered)
+      return false;
+    s->singleDelivered = true;
+    FillFound(s->singleName, s->singleAttributes, &s->singleFacts, fd);
+    return true;
+  }
+  const FolderNote *note = s->folder;
+  while (s->next < note->count) {
+    const ListedEntry &entry = note->entries[s->next++];
+    const char *name = note->names + entry.offset;
+    DWORD attributes;
+    if ((note->atRoot && IsDotName(name)) ||
+        !MatchExpression(s->expression, name) || !Reachable(name, s->bare) ||
+        !Attributes(note, name, entry.type, &attributes))
+      continue;
+    FillFound(name, attributes, nullptr, fd);
+    return true;
+  }
+  return false;
 }
 
 HANDLE Deliver(SearchState *s, bool ok, WIN32_FIND_DATAA *findData) {
@@ -692,7 +690,8 @@ FolderNote *TakeFolderNote(HANDLE search) {
   if (!s->ownsFolder)
     return nullptr;
   // The delivered names live in the listing: nothing more is delivered.
-  s->next = s->count;
+  s->next = s->folder->count;
+  s->singleDelivered = true;
   s->ownsFolder = false;
   FolderNote *note = s->folder;
   // The reports need the descriptor and the keys, not the names, which

@@ -20,7 +20,7 @@
 // One entry of a folder's listing: where its name starts in the listing's
 // name store, and the type the listing gave it (a dirent d_type).
 struct ListedEntry {
-  size_t offset;
+  uint32_t offset;
   unsigned char type;
 };
 
