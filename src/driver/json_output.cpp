@@ -32,7 +32,7 @@ void Emit(RunState *run, const std::string &object) {
     return;
   }
   std::vector<JsonMember> members;
-  IndexJsonObject(object, &members);
+  IndexJsonFields(object, run->fields, &members);
   if (!run->options.csv) {
     WriteLine(SelectJsonFields(object, members, run->fields), false);
     return;

@@ -113,35 +113,91 @@ bool SkipArray(Scanner *s) {
   return false;
 }
 
-bool ScanObject(Scanner *s, const std::string &prefix,
+// Which members an index keeps: every one, or those a list of fields can
+// name, and the objects on the way to them.
+struct Wanted {
+  const std::vector<std::string> *fields; // null: every member
+};
+
+bool IsWanted(const Wanted &w, const std::string &path) {
+  if (w.fields == nullptr)
+    return true;
+  for (const std::string &f : *w.fields)
+    if (f == path ||
+        (f.find('.') == std::string::npos && path.size() == f.size() + 8 &&
+         path.compare(0, 8, "strings.") == 0 &&
+         path.compare(8, std::string::npos, f) == 0))
+      return true;
+  return false;
+}
+
+bool LeadsToWanted(const Wanted &w, const std::string &path) {
+  if (w.fields == nullptr)
+    return true;
+  for (const std::string &f : *w.fields) {
+    if (f.size() > path.size() && f.compare(0, path.size(), path) == 0 &&
+        f[path.size()] == '.')
+      return true;
+    if (path == "strings" && f.find('.') == std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+bool ScanObject(Scanner *s, const std::string &prefix, const Wanted &w,
                 std::vector<JsonMember> *members);
 
-bool ScanValue(Scanner *s, const std::string &path,
+// Skips an object without listing its members.
+bool SkipObject(Scanner *s) {
+  const std::string &t = s->text;
+  int depth = 0;
+  while (s->at < t.size()) {
+    char c = t[s->at];
+    if (c == '"') {
+      if (!ScanString(s, nullptr))
+        return false;
+      continue;
+    }
+    ++s->at;
+    if (c == '{' || c == '[')
+      ++depth;
+    else if ((c == '}' || c == ']') && --depth == 0)
+      return true;
+  }
+  return false;
+}
+
+bool ScanValue(Scanner *s, const std::string &path, const Wanted &w,
                std::vector<JsonMember> *members) {
   const std::string &t = s->text;
   if (s->at >= t.size())
     return false;
+  size_t start = s->at;
+  bool keep = IsWanted(w, path);
   size_t index = members->size();
-  members->push_back({path, s->at, s->at});
+  if (keep)
+    members->push_back({path, start, start});
   bool ok;
   char c = t[s->at];
   if (c == '"') {
     ok = ScanString(s, nullptr);
   } else if (c == '{') {
-    ok = ScanObject(s, path + ".", members);
+    ok = LeadsToWanted(w, path) ? ScanObject(s, path + ".", w, members)
+                                : SkipObject(s);
   } else if (c == '[') {
     ok = SkipArray(s);
   } else {
     // A number, true, false or null: up to the next separator.
     while (s->at < t.size() && strchr(",}]", t[s->at]) == nullptr)
       ++s->at;
-    ok = s->at > (*members)[index].start;
+    ok = s->at > start;
   }
-  (*members)[index].end = s->at;
+  if (keep)
+    (*members)[index].end = s->at;
   return ok;
 }
 
-bool ScanObject(Scanner *s, const std::string &prefix,
+bool ScanObject(Scanner *s, const std::string &prefix, const Wanted &w,
                 std::vector<JsonMember> *members) {
   const std::string &t = s->text;
   if (s->at >= t.size() || t[s->at] != '{')
@@ -151,12 +207,13 @@ bool ScanObject(Scanner *s, const std::string &prefix,
     ++s->at;
     return true;
   }
+  std::string path = prefix;
   for (;;) {
-    std::string key;
-    if (!ScanString(s, &key) || s->at >= t.size() || t[s->at] != ':')
+    path.resize(prefix.size());
+    if (!ScanString(s, &path) || s->at >= t.size() || t[s->at] != ':')
       return false;
     ++s->at;
-    if (!ScanValue(s, prefix + key, members) || s->at >= t.size())
+    if (!ScanValue(s, path, w, members) || s->at >= t.size())
       return false;
     char c = t[s->at++];
     if (c == '}')
@@ -172,7 +229,15 @@ bool IndexJsonObject(const std::string &object,
                      std::vector<JsonMember> *members) {
   members->clear();
   Scanner s = {object, 0};
-  return ScanObject(&s, "", members);
+  return ScanObject(&s, "", Wanted{nullptr}, members);
+}
+
+bool IndexJsonFields(const std::string &object,
+                     const std::vector<std::string> &fields,
+                     std::vector<JsonMember> *members) {
+  members->clear();
+  Scanner s = {object, 0};
+  return ScanObject(&s, "", Wanted{&fields}, members);
 }
 
 bool ParseFieldList(const char *list, std::vector<std::string> *fields) {

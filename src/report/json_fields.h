@@ -24,6 +24,11 @@ struct JsonMember {
 // members listed so far, when the text is no such object.
 bool IndexJsonObject(const std::string &object,
                      std::vector<JsonMember> *members);
+// The same for only the members that fields can name (FindField), which is
+// all a row or a chosen object needs.
+bool IndexJsonFields(const std::string &object,
+                     const std::vector<std::string> &fields,
+                     std::vector<JsonMember> *members);
 
 // Splits a --fields list at its commas. False for an empty list or an
 // empty name.
