@@ -42,20 +42,28 @@ bool ScanString(Scanner *s, std::string *out) {
   const std::string &t = s->text;
   if (s->at >= t.size() || t[s->at] != '"')
     return false;
-  for (size_t i = s->at + 1; i < t.size(); ++i) {
-    char c = t[i];
-    if (c == '"') {
-      s->at = i + 1;
+  const char *base = t.data();
+  size_t i = s->at + 1;
+  while (i < t.size()) {
+    // Runs without a quote or an escape go whole: most strings are one.
+    const char *quote =
+        static_cast<const char *>(memchr(base + i, '"', t.size() - i));
+    if (quote == nullptr)
+      return false;
+    size_t end = static_cast<size_t>(quote - base);
+    const char *escape =
+        static_cast<const char *>(memchr(base + i, '\\', end - i));
+    size_t run = escape == nullptr ? end : static_cast<size_t>(escape - base);
+    if (out != nullptr)
+      out->append(base + i, run - i);
+    i = run;
+    if (escape == nullptr) {
+      s->at = end + 1;
       return true;
-    }
-    if (c != '\\') {
-      if (out != nullptr)
-        out->push_back(c);
-      continue;
     }
     if (++i >= t.size())
       return false;
-    char e = t[i];
+    char e = t[i++];
     unsigned cp = 0;
     switch (e) {
     case 'n':
@@ -74,10 +82,10 @@ bool ScanString(Scanner *s, std::string *out) {
       cp = '\f';
       break;
     case 'u':
-      if (i + 4 >= t.size())
+      if (t.size() - i < 4)
         return false;
-      for (int k = 1; k <= 4; ++k) {
-        int d = HexDigit(t[i + static_cast<size_t>(k)]);
+      for (size_t k = 0; k < 4; ++k) {
+        int d = HexDigit(t[i + k]);
         if (d < 0)
           return false;
         cp = cp * 16 + static_cast<unsigned>(d);
@@ -115,30 +123,36 @@ bool SkipArray(Scanner *s) {
 
 // Which members an index keeps: every one, or those a list of fields can
 // name, and the objects on the way to them.
+struct WantedField {
+  const std::string *name;
+  bool dotted; // a path; else also a string's name in "strings"
+};
 struct Wanted {
-  const std::vector<std::string> *fields; // null: every member
+  bool all;
+  std::vector<WantedField> fields;
 };
 
 bool IsWanted(const Wanted &w, const std::string &path) {
-  if (w.fields == nullptr)
+  if (w.all)
     return true;
-  for (const std::string &f : *w.fields)
-    if (f == path ||
-        (f.find('.') == std::string::npos && path.size() == f.size() + 8 &&
-         path.compare(0, 8, "strings.") == 0 &&
-         path.compare(8, std::string::npos, f) == 0))
+  for (const WantedField &f : w.fields) {
+    const std::string &n = *f.name;
+    if (n == path || (!f.dotted && path.size() == n.size() + 8 &&
+                      path.compare(0, 8, "strings.") == 0 &&
+                      path.compare(8, std::string::npos, n) == 0))
       return true;
+  }
   return false;
 }
 
 bool LeadsToWanted(const Wanted &w, const std::string &path) {
-  if (w.fields == nullptr)
+  if (w.all)
     return true;
-  for (const std::string &f : *w.fields) {
-    if (f.size() > path.size() && f.compare(0, path.size(), path) == 0 &&
-        f[path.size()] == '.')
-      return true;
-    if (path == "strings" && f.find('.') == std::string::npos)
+  for (const WantedField &f : w.fields) {
+    const std::string &n = *f.name;
+    if (f.dotted ? n.size() > path.size() && n[path.size()] == '.' &&
+                       n.compare(0, path.size(), path) == 0
+                 : path == "strings")
       return true;
   }
   return false;
@@ -229,7 +243,7 @@ bool IndexJsonObject(const std::string &object,
                      std::vector<JsonMember> *members) {
   members->clear();
   Scanner s = {object, 0};
-  return ScanObject(&s, "", Wanted{nullptr}, members);
+  return ScanObject(&s, "", Wanted{true, {}}, members);
 }
 
 bool IndexJsonFields(const std::string &object,
@@ -237,7 +251,10 @@ bool IndexJsonFields(const std::string &object,
                      std::vector<JsonMember> *members) {
   members->clear();
   Scanner s = {object, 0};
-  return ScanObject(&s, "", Wanted{&fields}, members);
+  Wanted wanted = {false, {}};
+  for (const std::string &f : fields)
+    wanted.fields.push_back({&f, f.find('.') != std::string::npos});
+  return ScanObject(&s, "", wanted, members);
 }
 
 bool ParseFieldList(const char *list, std::vector<std::string> *fields) {
