@@ -25,21 +25,29 @@ void WriteLine(const std::string &line, bool csv) {
 }
 
 // One object in the run's form: as written, with only the chosen fields,
-// or as a CSV row.
-void Emit(RunState *run, const std::string &object) {
+// or as a CSV row. The writer notes where the object's members lie, so
+// that the fields are picked without reading the object again.
+void Emit(RunState *run, const char *path, const char *status,
+          const char *message, const VersionFacts *facts) {
   if (!run->options.csv && run->options.fields == nullptr) {
-    WriteLine(object, false);
+    WriteLine(JsonObject(path, status, message, facts), false);
     return;
   }
-  std::vector<JsonMember> members;
-  IndexJsonFields(object, run->fields, &members);
+  std::vector<JsonMemberSpan> spans;
+  std::string object = JsonObject(path, status, message, facts, &spans);
+  std::vector<JsonMember> chosen;
+  for (const std::string &field : run->fields) {
+    JsonMember found;
+    if (FindFieldSpan(object, spans, field, &found))
+      chosen.push_back(found);
+  }
   if (!run->options.csv) {
-    WriteLine(SelectJsonFields(object, members, run->fields), false);
+    WriteLine(SelectJsonFields(object, chosen, run->fields), false);
     return;
   }
   std::vector<std::string> cells;
   for (const std::string &field : run->fields)
-    cells.push_back(CsvCell(object, FindField(members, field)));
+    cells.push_back(CsvCell(object, FindField(chosen, field)));
   WriteLine(CsvLine(cells), true);
 }
 
@@ -97,7 +105,7 @@ void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message, bool failure) {
   if (failure)
     ++run->failures;
-  Emit(run, JsonObject(path, status, message.c_str(), nullptr));
+  Emit(run, path, status, message.c_str(), nullptr);
 }
 
 void JsonReportFile(RunState *run, FileRecord *record) {
@@ -105,7 +113,7 @@ void JsonReportFile(RunState *run, FileRecord *record) {
   VersionFacts facts;
   int code = GatherVersionFacts(record, &facts);
   if (code == kStatusOk) {
-    Emit(run, JsonObject(path, "ok", nullptr, &facts));
+    Emit(run, path, "ok", nullptr, &facts);
     return;
   }
   if (code == kStatusNoVersionInfo && record->error != 0) {
@@ -116,12 +124,11 @@ void JsonReportFile(RunState *run, FileRecord *record) {
     message += ": ";
     message += strerror(record->error);
     message += ".";
-    Emit(run, JsonObject(path, JsonStatusWord(kStatusCannotOpen),
-                         message.c_str(), &facts));
+    Emit(run, path, JsonStatusWord(kStatusCannotOpen), message.c_str(), &facts);
     return;
   }
   if (IsReadFailure(code))
     ++run->failures;
   std::string message = MissingText(code, path, facts);
-  Emit(run, JsonObject(path, JsonStatusWord(code), message.c_str(), &facts));
+  Emit(run, path, JsonStatusWord(code), message.c_str(), &facts);
 }

@@ -347,3 +347,29 @@ std::string CsvLine(const std::vector<std::string> &cells) {
   }
   return line;
 }
+
+bool FindFieldSpan(const std::string &object,
+                   const std::vector<JsonMemberSpan> &members,
+                   const std::string &field, JsonMember *found) {
+  for (const JsonMemberSpan &m : members)
+    if (m.key == field) {
+      *found = {field, m.start, m.end};
+      return true;
+    }
+  size_t dot = field.find('.');
+  std::string head =
+      dot == std::string::npos ? "strings" : field.substr(0, dot);
+  std::string rest = dot == std::string::npos ? field : field.substr(dot + 1);
+  for (const JsonMemberSpan &m : members) {
+    if (m.key != head || object[m.start] != '{')
+      continue;
+    std::vector<JsonMember> inner;
+    IndexJsonObject(object.substr(m.start, m.end - m.start), &inner);
+    for (const JsonMember &n : inner)
+      if (n.path == rest) {
+        *found = {field, m.start + n.start, m.start + n.end};
+        return true;
+      }
+  }
+  return false;
+}

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "json_writer.h"
+
 // One member of an object, nested objects' members included: its dotted
 // path ("fixed.file_flags", "strings.ProductName") and where its value's
 // text lies in the object.
@@ -42,6 +44,14 @@ std::vector<std::string> DefaultCsvFields();
 // ("ProductName" is "strings.ProductName"). Null when there is none.
 const JsonMember *FindField(const std::vector<JsonMember> &members,
                             const std::string &field);
+
+// Where a field's value lies in an object whose own members' places the
+// writer noted (JsonObject's members): a member of the object, a dotted
+// path into one of them, or a string's name in "strings". Only the member
+// a path leads into is read again. False when there is none.
+bool FindFieldSpan(const std::string &object,
+                   const std::vector<JsonMemberSpan> &members,
+                   const std::string &field, JsonMember *found);
 
 // The object with only the chosen fields, in their order, each under its
 // name as given; a field the object lacks is null.

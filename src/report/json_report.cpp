@@ -396,8 +396,10 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
 } // namespace
 
 std::string JsonObject(const char *path, const char *status,
-                       const char *message, const VersionFacts *facts) {
+                       const char *message, const VersionFacts *facts,
+                       std::vector<JsonMemberSpan> *members) {
   JsonWriter w = JsonWriter();
+  w.members = members;
   JsonBeginObject(&w);
   JsonKey(&w, "path");
   std::string text;

@@ -6,13 +6,16 @@
 
 #include <string>
 
+#include "json_writer.h"
 #include "version_facts.h"
 
 // Builds the object, without its newline, always valid UTF-8. status is
 // "ok" or the failure's word; message is the failure's text (null for
 // "ok"); facts is null when the file was not examined, and every key that
 // comes from it is then null.
+// With members given, also where each of the object's own members lies.
 std::string JsonObject(const char *path, const char *status,
-                       const char *message, const VersionFacts *facts);
+                       const char *message, const VersionFacts *facts,
+                       std::vector<JsonMemberSpan> *members = nullptr);
 
 #endif

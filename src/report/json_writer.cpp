@@ -134,29 +134,52 @@ std::string JsonFinish(JsonWriter *w) {
   return std::move(w->buffer);
 }
 
+namespace {
+
+// The member of the outermost object written last ends here.
+void EndTopMember(JsonWriter *w) {
+  if (w->members != nullptr && w->depth == 1 && !w->members->empty() &&
+      w->members->back().end == 0)
+    w->members->back().end = w->used;
+}
+
+// A member of the outermost object starts: its value is what comes next.
+void StartTopMember(JsonWriter *w, const char *key, size_t length) {
+  if (w->members != nullptr && w->depth == 1)
+    w->members->push_back({std::string(key, length), w->used, 0});
+}
+
+} // namespace
+
 void JsonBeginObject(JsonWriter *w) {
   Separate(w);
   PutChar(w, '{');
   w->needComma = false;
+  ++w->depth;
 }
 
 void JsonEndObject(JsonWriter *w) {
+  EndTopMember(w);
   PutChar(w, '}');
   w->needComma = true;
+  --w->depth;
 }
 
 void JsonBeginArray(JsonWriter *w) {
   Separate(w);
   PutChar(w, '[');
   w->needComma = false;
+  ++w->depth;
 }
 
 void JsonEndArray(JsonWriter *w) {
   PutChar(w, ']');
   w->needComma = true;
+  --w->depth;
 }
 
 void JsonKey(JsonWriter *w, const char *key, size_t length) {
+  EndTopMember(w);
   char *p = Room(w, length + 4);
   if (w->needComma)
     *p++ = ',';
@@ -167,18 +190,41 @@ void JsonKey(JsonWriter *w, const char *key, size_t length) {
   *p++ = ':';
   w->used = static_cast<size_t>(p - &w->buffer[0]);
   w->needComma = false;
+  StartTopMember(w, key, length);
 }
 
 void JsonMemberName(JsonWriter *w, const char *name, size_t length) {
+  EndTopMember(w);
   JsonString(w, name, length);
   PutChar(w, ':');
   w->needComma = false;
+  StartTopMember(w, name, length);
 }
 
 void JsonRawMembers(JsonWriter *w, const char *members, size_t length) {
+  EndTopMember(w);
   Separate(w);
+  size_t base = w->used;
   Put(w, members, length);
   w->needComma = true;
+  if (w->members == nullptr || w->depth != 1)
+    return;
+  // Our own members: "name":value pairs whose names are plain words and
+  // whose values hold no comma.
+  for (size_t i = 0; i < length;) {
+    size_t nameEnd = i + 1;
+    while (nameEnd < length && members[nameEnd] != '"')
+      ++nameEnd;
+    size_t value = nameEnd + 2; // past the quote and the colon
+    size_t end = value;
+    while (end < length && members[end] != ',')
+      ++end;
+    if (nameEnd >= length || value > length)
+      break;
+    w->members->push_back({std::string(members + i + 1, nameEnd - i - 1),
+                           base + value, base + end});
+    i = end + 1;
+  }
 }
 
 void JsonString(JsonWriter *w, const char *text, size_t length) {

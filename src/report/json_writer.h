@@ -7,13 +7,26 @@
 #include <stddef.h>
 
 #include <string>
+#include <vector>
+
+// Where a member of the outermost object lies in the text: its name and
+// its value's first byte and end.
+struct JsonMemberSpan {
+  std::string key;
+  size_t start;
+  size_t end;
+};
 
 // Start with JsonWriter w = JsonWriter(); end with JsonFinish, which takes
-// the text out of the writer.
+// the text out of the writer. With members set, the writer notes where
+// each member of the outermost object lies as it writes it, so that a
+// caller can pick members out without reading the text again.
 struct JsonWriter {
   std::string buffer; // the text is its first `used` bytes
   size_t used;
   bool needComma; // a value stands before the next one at this level
+  std::vector<JsonMemberSpan> *members; // null: not noted
+  int depth;                            // objects and arrays open
 };
 
 // The text written so far, the buffer cut to it.

@@ -524,6 +524,27 @@ TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
     EXPECT_EQ(cells.back(), c.cell) << c.field;
     fields.push_back(c.field);
   }
+  // The places the writer notes as it writes find every field alike, for
+  // an object with facts and one written from its own null members.
+  std::vector<JsonMemberSpan> spans;
+  ASSERT_EQ(JsonObject("dir/x.dll", "ok", nullptr, &f, &spans), o);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    JsonMember found;
+    bool there = FindFieldSpan(o, spans, fields[i], &found);
+    EXPECT_EQ(there, FindField(members, fields[i]) != nullptr) << fields[i];
+    EXPECT_EQ(CsvCell(o, there ? &found : nullptr), cells[i]) << fields[i];
+  }
+  std::vector<JsonMemberSpan> failed;
+  std::string none =
+      JsonObject("x", "not-found", "x was not found", nullptr, &failed);
+  std::vector<JsonMember> all;
+  ASSERT_TRUE(IndexJsonObject(none, &all));
+  ASSERT_EQ(failed.size(), all.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    EXPECT_EQ(failed[i].key, all[i].path);
+    EXPECT_EQ(none.substr(failed[i].start, failed[i].end - failed[i].start),
+              none.substr(all[i].start, all[i].end - all[i].start));
+  }
   // An index of just the fields a row names finds every one of them alike.
   std::vector<JsonMember> some;
   ASSERT_TRUE(IndexJsonFields(o, fields, &some));
