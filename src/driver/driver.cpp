@@ -6,6 +6,7 @@
 
 #include "match.h"
 #include "options.h"
+#include "platform_extra.h"
 #include "prefetch.h"
 #include "report.h"
 #include "run.h"
@@ -56,12 +57,32 @@ void ReportFailure(RunState *run, int code, const char *path) {
     ReportStatus(code, path);
 }
 
+const FileDigest *DigestRecord(RunState *run, FileRecord *record,
+                               FileDigest *digest) {
+  if (run->hasher == nullptr)
+    return nullptr;
+  *digest = FileDigest();
+  digest->read = HashRecordFile(run->hasher, record, digest->sha256) == 0;
+  return digest;
+}
+
 namespace {
+
+// The text report's --hash line, after whatever it printed of the file:
+// labelled and aligned as the string lines are, starting in the first
+// column like every line of the report's own.
+void PrintDigestLine(const FileDigest &digest) {
+  fputs("SHA-256:           ", stdout);
+  fputs(digest.read ? DigestHex(digest).c_str() : "unreadable", stdout);
+  fputs("\n", stdout);
+}
 
 // One regular file, in the run's output form.
 void ReportFile(RunState *run, FileRecord *record) {
+  FileDigest storage;
+  const FileDigest *digest = DigestRecord(run, record, &storage);
   if (run->options.json) {
-    JsonReportFile(run, record);
+    JsonReportFile(run, record, digest);
     return;
   }
   TextOptions text = {run->detailed, run->options.allStrings,
@@ -72,6 +93,8 @@ void ReportFile(RunState *run, FileRecord *record) {
     fputs(kNoVersionTail, stdout);
     fputs("\n", stdout);
   }
+  if (digest != nullptr)
+    PrintDigestLine(*digest);
 }
 
 } // namespace
@@ -339,6 +362,17 @@ int RunArguments(RunState *run, int argc, char **argv) {
   run->detailed = strcmp(argv[1], "-d") == 0;
   bool bannerOnly =
       argv[1][0] == '-' && (argv[1][1] == 'v' || argv[1][1] == 'V');
+  if (run->options.hash && !bannerOnly) {
+    // Said before anything is reported: a run asked for digests gives them
+    // all or none.
+    int error = 0;
+    run->hasher = OpenFileHasher(&error);
+    if (run->hasher == nullptr) {
+      fprintf(stderr, "quelvo: --hash: SHA-256 is not available: %s\n",
+              strerror(error));
+      return 1;
+    }
+  }
   if (!json || bannerOnly)
     PrintBanner();
   if (bannerOnly)
@@ -372,7 +406,9 @@ int RunQuelvo(int argc, char **argv) {
     return 0;
   }
   // What follows the long options is a command line of its own.
-  return RunArguments(&run, argc - (first - 1), argv + (first - 1));
+  int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
+  CloseFileHasher(run.hasher);
+  return status;
 }
 
 int FinishOutput(int status) {

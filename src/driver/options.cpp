@@ -15,14 +15,18 @@ struct LongOption {
 };
 
 const LongOption kLongOptions[] = {
-    {"--json", &RunOptions::json},      {"--recursive", &RunOptions::recursive},
-    {"--all", &RunOptions::allStrings}, {"--utf8", &RunOptions::utf8},
-    {"--help", &RunOptions::help},      {"--version", &RunOptions::version},
+    {"--json", &RunOptions::json},
+    {"--recursive", &RunOptions::recursive},
+    {"--all", &RunOptions::allStrings},
+    {"--utf8", &RunOptions::utf8},
+    {"--hash", &RunOptions::hash},
+    {"--help", &RunOptions::help},
+    {"--version", &RunOptions::version},
 };
 
 const char kLongUsage[] =
-    "usage: quelvo [--json] [--recursive] [--all] [--utf8] [--] [-d] "
-    "file(s)\n"
+    "usage: quelvo [--json] [--recursive] [--all] [--utf8] [--hash] [--]\n"
+    "              [-d] file(s)\n"
     "       quelvo -? | -v | --help | --version\n"
     "\n"
     "Reports the version resource of every Windows executable (PE, NE, LE)\n"
@@ -40,6 +44,7 @@ const char kLongUsage[] =
     "  --all        add every other string of the version table to the\n"
     "               report\n"
     "  --utf8       print text values in UTF-8 instead of code page 1252\n"
+    "  --hash       add the SHA-256 of each whole file (reads every byte)\n"
     "  --           end of the long options\n"
     "  --help       this text\n"
     "  --version    the program's version\n"

@@ -9,11 +9,15 @@
 
 #include "match.h"
 #include "options.h"
+#include "platform_extra.h"
+#include "version_facts.h"
 
 struct RunState {
   RunOptions options;
-  bool detailed; // -d
-  int failures;  // --json objects whose status is not "ok"
+  bool detailed;      // -d
+  int failures;       // --json objects whose status is not "ok", or whose
+                      // sha256 is null
+  FileHasher *hasher; // --hash: open for the whole run; null without it
 };
 
 // Paths live in buffers of the platform's limit: 259 characters and a zero.
@@ -40,10 +44,17 @@ std::string StatusMessageText(int code, const char *path);
 std::string NoVersionMessageText(const char *path);
 std::string TooLongMessageText(const char *head, const char *tail);
 
-// --json: one object per line (json_output.cpp).
+// --hash: the digest of the record's file into *digest, which is returned;
+// null without --hash. Called before the file's report, so that on POSIX
+// the report reads the file the hash read, opened once.
+const FileDigest *DigestRecord(RunState *run, FileRecord *record,
+                               FileDigest *digest);
+
+// --json: one object per line (json_output.cpp). digest is DigestRecord's.
 void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message);
-void JsonReportFile(RunState *run, FileRecord *record);
+void JsonReportFile(RunState *run, FileRecord *record,
+                    const FileDigest *digest);
 const char *JsonStatusWord(int code);
 
 // --recursive: one argument, its folder and every folder below (walk.cpp).

@@ -275,7 +275,8 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
 } // namespace
 
 std::string JsonObject(const char *path, const char *status,
-                       const char *message, const VersionFacts *facts) {
+                       const char *message, const VersionFacts *facts,
+                       const FileDigest *digest) {
   JsonWriter w = JsonWriter();
   JsonBeginObject(&w);
   JsonKey(&w, "path");
@@ -297,6 +298,14 @@ std::string JsonObject(const char *path, const char *status,
   } else {
     JsonRawMembers(&w, "\"format\":null,\"machine\":null");
     JsonRawMembers(&w, kNoVersionData);
+  }
+  // Last, so that the keys before it stay where they were without --hash.
+  if (digest != nullptr) {
+    JsonKey(&w, "sha256");
+    if (digest->read)
+      JsonString(&w, DigestHex(*digest));
+    else
+      JsonNull(&w);
   }
   JsonEndObject(&w);
   return JsonFinish(&w);

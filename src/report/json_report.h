@@ -11,8 +11,10 @@
 // Builds the object, without its newline, always valid UTF-8. status is
 // "ok" or the failure's word; message is the failure's text (null for
 // "ok"); facts is null when the file was not examined, and every key that
-// comes from it is then null.
+// comes from it is then null. digest, given with --hash only, adds the
+// last key, "sha256": its hex digits, or null when it was not read.
 std::string JsonObject(const char *path, const char *status,
-                       const char *message, const VersionFacts *facts);
+                       const char *message, const VersionFacts *facts,
+                       const FileDigest *digest = nullptr);
 
 #endif
