@@ -10,6 +10,7 @@ are not UTF-8 or hold control bytes, a folder that cannot be read (as an
 ordinary user), and the exit status. Needs Debian's python3-jsonschema;
 exits 77 (skipped) without it.
 """
+import hashlib
 import json
 import os
 import shutil
@@ -54,8 +55,8 @@ def objects(raw, where):
     return result
 
 
-LONG_OPTIONS = ("--json", "--recursive", "--all", "--utf8", "--help",
-                "--version")
+LONG_OPTIONS = ("--json", "--recursive", "--all", "--utf8", "--hash",
+                "--help", "--version")
 
 
 def asks_for_json(args):
@@ -121,10 +122,41 @@ if unicode.get("strings") != want_strings:
 if list(unicode.get("strings", {})) != list(want_strings):
     fail("lossless/unicode.dll: strings not in stored order")
 
+# --hash: the same objects, each with "sha256" last, the digest Python's
+# hashlib makes of the file (null where no file was examined); the keys
+# before it as they were without the option.
+hash_args = ["pe/*", "ne/*", "lossless/*", "nosuch.dll", too_long]
+status, out = run(["--json", "--hash"] + hash_args)
+hashed = objects(out, "fixtures --hash")
+if status != 1:
+    fail("fixtures --hash: exit status %d, expected 1" % status)
+if len(hashed) != len(found):
+    fail("fixtures --hash: %d objects, %d without it" % (len(hashed),
+                                                         len(found)))
+for plain, with_hash in zip(found, hashed):
+    path = with_hash.get("path")
+    if list(with_hash)[-1:] != ["sha256"]:
+        fail("%s: sha256 is not the last key" % path)
+    digest = with_hash.pop("sha256", "absent")
+    if with_hash != plain or list(with_hash) != list(plain):
+        fail("%s: --hash changed the other keys" % path)
+    if plain["status"] in ("not-found", "too-long"):
+        want = None
+    else:
+        with open(os.path.join(FIXTURES, path), "rb") as f:
+            want = hashlib.sha256(f.read()).hexdigest()
+    if digest != want:
+        fail("%s: sha256 %r, expected %r" % (path, digest, want))
+if any("sha256" in o for o in found):
+    fail("fixtures: a sha256 key without --hash")
+
 # A run in which everything is reported in full exits with 0.
 status, out = run(["--json", "-d", "pe/basic.dll", "pe/app*.exe"])
 if status != 0 or len(objects(out, "all ok")) != 3:
     fail("all ok: exit status %d" % status)
+status, out = run(["--json", "--hash", "-d", "pe/basic.dll", "pe/app*.exe"])
+if status != 0 or len(objects(out, "all ok --hash")) != 3:
+    fail("all ok --hash: exit status %d" % status)
 
 # The JSON lines the end-to-end cases expect are held to the schema too.
 cases = os.path.join(TESTS, "e2e", "cases")

@@ -31,13 +31,16 @@ while IFS=$'\t' read -r line want; do
     failed=$((failed + 1))
   fi
 done <<'CASES'
-quelvo -	-- --all --help --json --recursive --utf8 --version -\? -d -v
-quelvo --	-- --all --help --json --recursive --utf8 --version
+quelvo -	-- --all --hash --help --json --recursive --utf8 --version -\? -d -v
+quelvo --	-- --all --hash --help --json --recursive --utf8 --version
 quelvo --j	--json
+quelvo --h	--hash --help
 quelvo --ver	--version
 quelvo -d	-d
-quelvo --json -	-- --all --recursive --utf8 -\? -d -v
-quelvo --json --all --utf8 --recursive --	--
+quelvo --json -	-- --all --hash --recursive --utf8 -\? -d -v
+quelvo --json --all --utf8 --recursive --	-- --hash
+quelvo --json --all --utf8 --recursive --hash --	--
+quelvo --hash --h	
 quelvo --json --j	
 quelvo --json -- -	-\? -d -v
 quelvo --json -- --	
