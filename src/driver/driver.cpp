@@ -369,7 +369,8 @@ int RunArguments(RunState *run, int argc, char **argv) {
     run->hasher = OpenFileHasher(&error);
     if (run->hasher == nullptr) {
       fprintf(stderr, "quelvo: --hash: SHA-256 is not available: %s\n",
-              strerror(error));
+              error == ENOSYS ? "the system's library offers none"
+                              : strerror(error));
       return 1;
     }
   }

@@ -1,6 +1,9 @@
 // --hash on Windows: the system's CNG (bcrypt.dll) SHA-256, fed with large
 // reads of the file the path names, opened for shared reading as the
-// description service opens it.
+// description service opens it. bcrypt.dll is loaded from the system folder
+// when a run asks for digests, not imported: a run without --hash loads
+// nothing more than before, and a system without CNG still runs quelvo
+// (its --hash says SHA-256 is not available).
 #include <errno.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -18,12 +21,59 @@ const DWORD kHashChunk = 256 * 1024;
 
 } // namespace
 
+// The CNG calls, typed after bcrypt.h's declarations (named only, never
+// linked against).
+struct CngCalls {
+  decltype(&BCryptOpenAlgorithmProvider) openAlgorithm;
+  decltype(&BCryptCloseAlgorithmProvider) closeAlgorithm;
+  decltype(&BCryptCreateHash) createHash;
+  decltype(&BCryptHashData) hashData;
+  decltype(&BCryptFinishHash) finishHash;
+  decltype(&BCryptDestroyHash) destroyHash;
+};
+
 struct FileHasher {
+  HMODULE library;
+  CngCalls cng;
   BCRYPT_ALG_HANDLE algorithm;
   unsigned char *buffer;
 };
 
 namespace {
+
+// GetProcAddress's answer as the function it is: through the generic
+// function pointer type, the one cast between function types that says
+// what it means.
+template <typename Fn> bool Resolve(HMODULE library, const char *name, Fn *fn) {
+  FARPROC found = GetProcAddress(library, name);
+  *fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(found));
+  return found != nullptr;
+}
+
+// bcrypt.dll from the system folder by its full path, never from the
+// current or the program's folder, and its calls; false when either is
+// missing (before Vista).
+bool LoadCng(FileHasher *hasher) {
+  WCHAR path[MAX_PATH + 16];
+  UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return false;
+  const WCHAR kName[] = L"\\bcrypt.dll";
+  for (size_t i = 0; i < sizeof kName / sizeof kName[0]; ++i)
+    path[length + i] = kName[i];
+  hasher->library = LoadLibraryW(path);
+  if (hasher->library == nullptr)
+    return false;
+  CngCalls &c = hasher->cng;
+  return Resolve(hasher->library, "BCryptOpenAlgorithmProvider",
+                 &c.openAlgorithm) &&
+         Resolve(hasher->library, "BCryptCloseAlgorithmProvider",
+                 &c.closeAlgorithm) &&
+         Resolve(hasher->library, "BCryptCreateHash", &c.createHash) &&
+         Resolve(hasher->library, "BCryptHashData", &c.hashData) &&
+         Resolve(hasher->library, "BCryptFinishHash", &c.finishHash) &&
+         Resolve(hasher->library, "BCryptDestroyHash", &c.destroyHash);
+}
 
 // BCRYPT_SUCCESS without its C cast.
 bool Succeeded(NTSTATUS status) { return status >= 0; }
@@ -67,7 +117,7 @@ int HashHandle(FileHasher *hasher, HANDLE file, BCRYPT_HASH_HANDLE hash,
       return ErrnoOfLastError();
     if (got == 0)
       break;
-    if (!Succeeded(BCryptHashData(hash, hasher->buffer, got, 0)))
+    if (!Succeeded(hasher->cng.hashData(hash, hasher->buffer, got, 0)))
       return ENOSYS;
     count += got;
   }
@@ -78,7 +128,7 @@ int HashHandle(FileHasher *hasher, HANDLE file, BCRYPT_HASH_HANDLE hash,
       (static_cast<uint64_t>(before.nFileSizeHigh) << 32) | before.nFileSizeLow;
   if (count != size || !SameState(before, after))
     return EBUSY;
-  if (!Succeeded(BCryptFinishHash(hash, digest, kSha256Size, 0)))
+  if (!Succeeded(hasher->cng.finishHash(hash, digest, kSha256Size, 0)))
     return ENOSYS;
   return 0;
 }
@@ -98,7 +148,8 @@ FileHasher *OpenFileHasher(int *error) {
     return nullptr;
   }
   // Opening the provider is the costly step: once for the run.
-  if (!Succeeded(BCryptOpenAlgorithmProvider(
+  if (!LoadCng(hasher) ||
+      !Succeeded(hasher->cng.openAlgorithm(
           &hasher->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
     hasher->algorithm = nullptr;
     CloseFileHasher(hasher);
@@ -112,7 +163,9 @@ void CloseFileHasher(FileHasher *hasher) {
   if (hasher == nullptr)
     return;
   if (hasher->algorithm != nullptr)
-    BCryptCloseAlgorithmProvider(hasher->algorithm, 0);
+    hasher->cng.closeAlgorithm(hasher->algorithm, 0);
+  if (hasher->library != nullptr)
+    FreeLibrary(hasher->library);
   free(hasher->buffer);
   delete hasher;
 }
@@ -129,10 +182,10 @@ int HashRecordFile(FileHasher *hasher, FileRecord *record,
   // and later).
   BCRYPT_HASH_HANDLE hash = nullptr;
   int result = ENOSYS;
-  if (Succeeded(BCryptCreateHash(hasher->algorithm, &hash, nullptr, 0, nullptr,
-                                 0, 0))) {
+  if (Succeeded(hasher->cng.createHash(hasher->algorithm, &hash, nullptr, 0,
+                                       nullptr, 0, 0))) {
     result = HashHandle(hasher, file, hash, digest);
-    BCryptDestroyHash(hash);
+    hasher->cng.destroyHash(hash);
   }
   CloseHandle(file);
   return result;
