@@ -368,9 +368,13 @@ int RunArguments(RunState *run, int argc, char **argv) {
     int error = 0;
     run->hasher = OpenFileHasher(&error);
     if (run->hasher == nullptr) {
-      fprintf(stderr, "quelvo: --hash: SHA-256 is not available: %s\n",
-              error == ENOSYS ? "the system's library offers none"
-                              : strerror(error));
+      if (error == ENOENT || error == ENOSYS)
+        fprintf(stderr, "quelvo: --hash: SHA-256 is not available: %s %s\n",
+                HashLibraryName(),
+                error == ENOENT ? "cannot be loaded" : "offers none");
+      else
+        fprintf(stderr, "quelvo: --hash: SHA-256 is not available: %s\n",
+                strerror(error));
       return 1;
     }
   }

@@ -61,10 +61,16 @@ const size_t kSha256Size = 32;
 // once, and the read buffer, reused for every file.
 struct FileHasher;
 
-// Null, with an errno value in *error (ENOMEM, or ENOSYS when the library
-// offers no SHA-256), when the run cannot hash at all.
+// Null, with an errno value in *error (ENOMEM, ENOENT when the library
+// cannot be loaded, or ENOSYS when it offers no SHA-256), when the run
+// cannot hash at all. The library is loaded here, for the runs that hash,
+// and unloaded by CloseFileHasher.
 FileHasher *OpenFileHasher(int *error);
 void CloseFileHasher(FileHasher *hasher);
+
+// The name of the library OpenFileHasher loads, for what a run that cannot
+// hash says.
+const char *HashLibraryName();
 
 // The SHA-256 of every byte of the record's file, read from its start to
 // its end: on POSIX the file the status query found (the open one, which

@@ -51,28 +51,29 @@ template <typename Fn> bool Resolve(HMODULE library, const char *name, Fn *fn) {
 }
 
 // bcrypt.dll from the system folder by its full path, never from the
-// current or the program's folder, and its calls; false when either is
-// missing (before Vista).
-bool LoadCng(FileHasher *hasher) {
+// current or the program's folder, and its calls. ENOENT when the library
+// cannot be loaded (before Vista), ENOSYS when it lacks one of the calls.
+int LoadCng(FileHasher *hasher) {
   WCHAR path[MAX_PATH + 16];
   UINT length = GetSystemDirectoryW(path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH)
-    return false;
+    return ENOENT;
   const WCHAR kName[] = L"\\bcrypt.dll";
   for (size_t i = 0; i < sizeof kName / sizeof kName[0]; ++i)
     path[length + i] = kName[i];
   hasher->library = LoadLibraryW(path);
   if (hasher->library == nullptr)
-    return false;
+    return ENOENT;
   CngCalls &c = hasher->cng;
-  return Resolve(hasher->library, "BCryptOpenAlgorithmProvider",
-                 &c.openAlgorithm) &&
-         Resolve(hasher->library, "BCryptCloseAlgorithmProvider",
-                 &c.closeAlgorithm) &&
-         Resolve(hasher->library, "BCryptCreateHash", &c.createHash) &&
-         Resolve(hasher->library, "BCryptHashData", &c.hashData) &&
-         Resolve(hasher->library, "BCryptFinishHash", &c.finishHash) &&
-         Resolve(hasher->library, "BCryptDestroyHash", &c.destroyHash);
+  bool found = Resolve(hasher->library, "BCryptOpenAlgorithmProvider",
+                       &c.openAlgorithm) &&
+               Resolve(hasher->library, "BCryptCloseAlgorithmProvider",
+                       &c.closeAlgorithm) &&
+               Resolve(hasher->library, "BCryptCreateHash", &c.createHash) &&
+               Resolve(hasher->library, "BCryptHashData", &c.hashData) &&
+               Resolve(hasher->library, "BCryptFinishHash", &c.finishHash) &&
+               Resolve(hasher->library, "BCryptDestroyHash", &c.destroyHash);
+  return found ? 0 : ENOSYS;
 }
 
 // BCRYPT_SUCCESS without its C cast.
@@ -147,9 +148,14 @@ FileHasher *OpenFileHasher(int *error) {
     *error = ENOMEM;
     return nullptr;
   }
+  int loaded = LoadCng(hasher);
+  if (loaded != 0) {
+    CloseFileHasher(hasher);
+    *error = loaded;
+    return nullptr;
+  }
   // Opening the provider is the costly step: once for the run.
-  if (!LoadCng(hasher) ||
-      !Succeeded(hasher->cng.openAlgorithm(
+  if (!Succeeded(hasher->cng.openAlgorithm(
           &hasher->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
     hasher->algorithm = nullptr;
     CloseFileHasher(hasher);
@@ -169,6 +175,8 @@ void CloseFileHasher(FileHasher *hasher) {
   free(hasher->buffer);
   delete hasher;
 }
+
+const char *HashLibraryName() { return "bcrypt.dll"; }
 
 int HashRecordFile(FileHasher *hasher, FileRecord *record,
                    unsigned char digest[kSha256Size]) {
