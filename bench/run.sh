@@ -40,6 +40,7 @@ command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v make >/dev/null 2>&1 || need+=(make)
 command -v c++ >/dev/null 2>&1 || need+=(g++)
 command -v cc >/dev/null 2>&1 || need+=(gcc)
+installed libssl-dev || need+=(libssl-dev)
 command -v strace >/dev/null 2>&1 || need+=(strace)
 command -v perf >/dev/null 2>&1 || need+=(linux-perf)
 [ -x /usr/bin/time ] || need+=(time)
@@ -610,9 +611,48 @@ row_json() {
     "$(ratio "$(time_of cpu json-row-json-real)" "$(time_of cpu json-row-d-real)")" x "<=" 1.3
 }
 
+# ---------------------------------------------------------------- --hash row
+# quelvo --json --hash against sha256sum on the same files, one measured
+# right after the other: both read every byte of real/ and hash it, and
+# quelvo reports each file's version resource on top. Target: within 1.15x
+# of sha256sum (cpu). Then what the digests add to --json, on real/ and on
+# the 100,000 small files of versioned/, and the bytes hashed per second
+# of CPU on each (no target): large files against many small ones.
+row_hash() {
+  log "--hash: the digests against sha256sum's"
+  "$QUELVO" --json --hash 'real/*' | "$PY" -c '
+import json, sys
+for line in sys.stdin:
+    o = json.loads(line)
+    print(o["sha256"], o["path"])' | sort >results/hash-quelvo.txt || true
+  sha256sum real/* | sed 's/  / /' | sort >results/hash-sha256sum.txt
+  cmp -s results/hash-quelvo.txt results/hash-sha256sum.txt ||
+    { echo "FAIL: quelvo --hash and sha256sum disagree on real/" >&2; exit 1; }
+  echo "$(wc -l <results/hash-quelvo.txt) digests agree"
+  hf hash-row-sha256sum "$PEER_RUNS" "sha256sum real/*"
+  # --json exits with 1 when a file has no version information: -i.
+  hf hash-row-json-hash "$PEER_RUNS" -i "'$QUELVO' --json --hash 'real/*'"
+  hf hash-row-json "$RUNS" -i "'$QUELVO' --json 'real/*'"
+  row "quelvo --json --hash / sha256sum on real/ (cpu)" \
+    "$(ratio "$(time_of cpu hash-row-json-hash)" "$(time_of cpu hash-row-sha256sum)")" x "<=" 1.15
+  row "quelvo --json --hash / --json on real/ (cpu)" \
+    "$(ratio "$(time_of cpu hash-row-json-hash)" "$(time_of cpu hash-row-json)")" x
+  row "quelvo --json --hash on real/, per second of cpu" \
+    "$(awk -v b="$real_bytes" -v t="$(time_of cpu hash-row-json-hash)" 'BEGIN { printf "%.0f", b / 1048576 / t }')" " MiB"
+  WARMUP=1 hf hash-row-versioned-json "$LARGE_RUNS" "'$QUELVO' --json 'versioned/*'"
+  WARMUP=1 hf hash-row-versioned-hash "$LARGE_RUNS" "'$QUELVO' --json --hash 'versioned/*'"
+  row "quelvo --json --hash / --json on versioned/ (cpu)" \
+    "$(ratio "$(time_of cpu hash-row-versioned-hash)" "$(time_of cpu hash-row-versioned-json)")" x
+  # Every entry counted, hard links and all: each is read whole.
+  local versioned_bytes
+  versioned_bytes=$(find versioned -maxdepth 1 -type f -printf '%s\n' | awk '{ n += $1 } END { print n }')
+  row "quelvo --json --hash on versioned/, per second of cpu" \
+    "$(awk -v b="$versioned_bytes" -v t="$(time_of cpu hash-row-versioned-hash)" 'BEGIN { printf "%.0f", b / 1048576 / t }')" " MiB"
+}
+
 ALL_ROWS="row_pattern row_literal row_syscalls row_large_folder row_memory
   row_cold row_cold_bytes row_walk row_walk_cold row_walk_syscalls row_case_folder
-  row_peers row_big_file row_many row_json row_csv"
+  row_peers row_big_file row_many row_json row_csv row_hash"
 for r in ${ROWS:-$ALL_ROWS}; do
   "$r"
 done

@@ -12,11 +12,15 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
 targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json)
-# fuzz_json parses what it writes with nlohmann-json.
-if [ ! -f /usr/include/nlohmann/json.hpp ] && [ "$(id -u)" = 0 ]; then
-  echo "== installing nlohmann-json3-dev"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nlohmann-json3-dev >/dev/null ||
-    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nlohmann-json3-dev >/dev/null; }
+# fuzz_json parses what it writes with nlohmann-json; the program needs
+# libcrypto's headers to build at all.
+need=()
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+[ -f /usr/include/openssl/evp.h ] || need+=(libssl-dev)
+if [ "${#need[@]}" -gt 0 ] && [ "$(id -u)" = 0 ]; then
+  echo "== installing ${need[*]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null ||
+    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null; }
 fi
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DQUELVO_FUZZ=ON \
   -DBUILD_TESTING=OFF -DQUELVO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

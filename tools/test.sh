@@ -6,8 +6,9 @@
 # more under valgrind's memcheck, and a replay of the fuzzing corpus and its
 # regression inputs.
 #
-# Installs with apt-get (as root), saying so, what it lacks: GoogleTest,
-# mandoc and clang-format here; nlohmann-json3-dev in the fuzz replay
+# Installs with apt-get (as root), saying so, what it lacks: libcrypto's
+# headers (libssl-dev, which --hash needs to build), GoogleTest, mandoc and
+# clang-format here; nlohmann-json3-dev in the fuzz replay
 # (fuzz/run.sh), which runs where clang++ is. The corpus tests need wine64
 # and python3-pefile, the JSON checks python3-jsonschema; each is skipped,
 # saying so, when they are missing, unless QUELVO_INSTALL_CORPUS=1 lets it
@@ -19,11 +20,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# GoogleTest for the unit tests, mandoc for the manual page's lint,
-# clang-format for the layout check.
+# libcrypto for the program, GoogleTest for the unit tests, mandoc for the
+# manual page's lint, clang-format for the layout check.
 need=()
 if command -v dpkg >/dev/null; then
-  for package in libgtest-dev libgmock-dev mandoc clang-format; do
+  for package in libssl-dev libgtest-dev libgmock-dev mandoc clang-format; do
     dpkg -s "$package" >/dev/null 2>&1 || need+=("$package")
   done
 fi

@@ -7,6 +7,7 @@
 #include "json_fields.h"
 #include "match.h"
 #include "options.h"
+#include "platform_extra.h"
 #include "prefetch.h"
 #include "report.h"
 #include "run.h"
@@ -57,12 +58,32 @@ void ReportFailure(RunState *run, int code, const char *path) {
     ReportStatus(code, path);
 }
 
+const FileDigest *DigestRecord(RunState *run, FileRecord *record,
+                               FileDigest *digest) {
+  if (run->hasher == nullptr)
+    return nullptr;
+  *digest = FileDigest();
+  digest->read = HashRecordFile(run->hasher, record, digest->sha256) == 0;
+  return digest;
+}
+
 namespace {
+
+// The text report's --hash line, after whatever it printed of the file:
+// labelled and aligned as the string lines are, starting in the first
+// column like every line of the report's own.
+void PrintDigestLine(const FileDigest &digest) {
+  fputs("SHA-256:           ", stdout);
+  fputs(digest.read ? DigestHex(digest).c_str() : "unreadable", stdout);
+  fputs("\n", stdout);
+}
 
 // One regular file, in the run's output form.
 void ReportFile(RunState *run, FileRecord *record) {
+  FileDigest storage;
+  const FileDigest *digest = DigestRecord(run, record, &storage);
   if (MachineOutput(run->options)) {
-    JsonReportFile(run, record);
+    JsonReportFile(run, record, digest);
     return;
   }
   TextOptions text = {run->detailed, run->options.allStrings,
@@ -73,6 +94,8 @@ void ReportFile(RunState *run, FileRecord *record) {
     fputs(kNoVersionTail, stdout);
     fputs("\n", stdout);
   }
+  if (digest != nullptr)
+    PrintDigestLine(*digest);
 }
 
 } // namespace
@@ -393,6 +416,22 @@ int RunArguments(RunState *run, int argc, char **argv) {
   }
   bool bannerOnly = classicOptions && argv[1][0] == '-' &&
                     (argv[1][1] == 'v' || argv[1][1] == 'V');
+  if (run->options.hash && !bannerOnly) {
+    // Said before anything is reported: a run asked for digests gives them
+    // all or none.
+    int error = 0;
+    run->hasher = OpenFileHasher(&error);
+    if (run->hasher == nullptr) {
+      if (error == ENOENT || error == ENOSYS)
+        fprintf(stderr, "quelvo: --hash: SHA-256 is not available: %s %s\n",
+                HashLibraryName(),
+                error == ENOENT ? "cannot be loaded" : "offers none");
+      else
+        fprintf(stderr, "quelvo: --hash: SHA-256 is not available: %s\n",
+                strerror(error));
+      return 1;
+    }
+  }
   if (!machine || bannerOnly)
     PrintBanner();
   if (bannerOnly)
@@ -460,7 +499,9 @@ int RunQuelvo(int argc, char **argv) {
   if (!ChooseFields(&run))
     return 2;
   // What follows the long options is a command line of its own.
-  return RunArguments(&run, argc - (first - 1), argv + (first - 1));
+  int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
+  CloseFileHasher(run.hasher);
+  return status;
 }
 
 int FinishOutput(int status) {

@@ -28,13 +28,14 @@ void WriteLine(const std::string &line, bool csv) {
 // or as a CSV row. The writer notes where the object's members lie, so
 // that the fields are picked without reading the object again.
 void Emit(RunState *run, const char *path, const char *status,
-          const char *message, const VersionFacts *facts) {
+          const char *message, const VersionFacts *facts,
+          const FileDigest *digest) {
   if (!run->options.csv && run->options.fields == nullptr) {
-    WriteLine(JsonObject(path, status, message, facts), false);
+    WriteLine(JsonObject(path, status, message, facts, digest), false);
     return;
   }
   std::vector<JsonMemberSpan> spans;
-  std::string object = JsonObject(path, status, message, facts, &spans);
+  std::string object = JsonObject(path, status, message, facts, digest, &spans);
   std::vector<JsonMember> chosen;
   for (const std::string &field : run->fields) {
     JsonMember found;
@@ -105,30 +106,39 @@ void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message, bool failure) {
   if (failure)
     ++run->failures;
-  Emit(run, path, status, message.c_str(), nullptr);
+  // With --hash, "sha256" is null: nothing of the file was read.
+  FileDigest none = FileDigest();
+  Emit(run, path, status, message.c_str(), nullptr,
+       run->options.hash ? &none : nullptr);
 }
 
-void JsonReportFile(RunState *run, FileRecord *record) {
+void JsonReportFile(RunState *run, FileRecord *record,
+                    const FileDigest *digest) {
   const char *path = record->path;
   VersionFacts facts;
   int code = GatherVersionFacts(record, &facts);
+  // A file that could not be read is a failure; one that holds no version
+  // information is an answer. A file whose digest was asked for and not
+  // read is not reported in full: an inventory with a hole in it must not
+  // pass for a whole one.
+  bool unreadable = code == kStatusNoVersionInfo && record->error != 0;
+  if (unreadable || IsReadFailure(code) || (digest != nullptr && !digest->read))
+    ++run->failures;
   if (code == kStatusOk) {
-    Emit(run, path, "ok", nullptr, &facts);
+    Emit(run, path, "ok", nullptr, &facts, digest);
     return;
   }
-  if (code == kStatusNoVersionInfo && record->error != 0) {
+  if (unreadable) {
     // The file is there but could not be opened: no fact about it.
-    ++run->failures;
     std::string message = StatusMessageText(kStatusCannotOpen, path);
     message.pop_back(); // the full stop, after the reason
     message += ": ";
     message += strerror(record->error);
     message += ".";
-    Emit(run, path, JsonStatusWord(kStatusCannotOpen), message.c_str(), &facts);
+    Emit(run, path, JsonStatusWord(kStatusCannotOpen), message.c_str(), &facts,
+         digest);
     return;
   }
-  if (IsReadFailure(code))
-    ++run->failures;
   std::string message = MissingText(code, path, facts);
-  Emit(run, path, JsonStatusWord(code), message.c_str(), &facts);
+  Emit(run, path, JsonStatusWord(code), message.c_str(), &facts, digest);
 }

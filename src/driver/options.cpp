@@ -23,13 +23,14 @@ const LongOption kLongOptions[] = {
     {"--recursive", &RunOptions::recursive, nullptr},
     {"--all", &RunOptions::allStrings, nullptr},
     {"--utf8", &RunOptions::utf8, nullptr},
+    {"--hash", &RunOptions::hash, nullptr},
     {"--help", &RunOptions::help, nullptr},
     {"--version", &RunOptions::version, nullptr},
 };
 
 const char kLongUsage[] =
     "usage: quelvo [--json | --csv] [--fields LIST] [--recursive] [--all]\n"
-    "              [--utf8] [--] [-d] file(s)\n"
+    "              [--utf8] [--hash] [--] [-d] file(s)\n"
     "       quelvo -? | -v | --help | --version\n"
     "\n"
     "Reports the version resource of every Windows executable (PE, NE, LE)\n"
@@ -53,6 +54,7 @@ const char kLongUsage[] =
     "  --all         add every other string of the version table, and\n"
     "                every other table under its language, to the report\n"
     "  --utf8        print text values in UTF-8 instead of code page 1252\n"
+    "  --hash        add the SHA-256 of each whole file (reads every byte)\n"
     "  --            end of the options: after a long option, every word\n"
     "                that follows is a file or pattern, -d, -? and -v too\n"
     "  --help        this text\n"
@@ -107,7 +109,7 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
 
 bool AnyLongOption(const RunOptions &o) {
   return o.json || o.csv || o.fields != nullptr || o.recursive ||
-         o.allStrings || o.utf8 || o.optionsEnded;
+         o.allStrings || o.utf8 || o.hash || o.optionsEnded;
 }
 
 void PrintLongUsage() { fputs(kLongUsage, stdout); }

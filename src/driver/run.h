@@ -10,15 +10,19 @@
 
 #include "match.h"
 #include "options.h"
+#include "platform_extra.h"
+#include "version_facts.h"
 
 struct RunState {
   RunOptions options;
   bool detailed; // -d
   // --json and --csv: objects that say an argument matched nothing or a
-  // file or folder could not be read, which make the exit status 1. A
-  // file without version information is an answer, not a failure.
+  // file or folder could not be read (its digest too, with --hash), which
+  // make the exit status 1. A file without version information is an
+  // answer, not a failure.
   int failures;
   std::vector<std::string> fields; // --fields, or --csv's default columns
+  FileHasher *hasher;              // --hash: open for the whole run; or null
 };
 
 // Paths live in buffers of the platform's limit: 259 characters and a zero.
@@ -45,15 +49,22 @@ std::string StatusMessageText(int code, const char *path);
 std::string NoVersionMessageText(const char *path);
 std::string TooLongMessageText(const char *head, const char *tail);
 
+// --hash: the digest of the record's file into *digest, which is returned;
+// null without --hash. Called before the file's report, so that on POSIX
+// the report reads the file the hash read, opened once.
+const FileDigest *DigestRecord(RunState *run, FileRecord *record,
+                               FileDigest *digest);
+
 // --json and --csv: one object per line, or one row (json_output.cpp).
 // The CSV header, once at the start of the run.
 void StartMachineOutput(RunState *run);
 // An object without facts: a failure (counted for the exit status) or,
 // with failure false, an answer such as a folder named without
-// --recursive.
+// --recursive. digest is DigestRecord's.
 void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message, bool failure = true);
-void JsonReportFile(RunState *run, FileRecord *record);
+void JsonReportFile(RunState *run, FileRecord *record,
+                    const FileDigest *digest);
 const char *JsonStatusWord(int code);
 
 // --recursive: one argument, its folder and every folder below (walk.cpp).

@@ -1,6 +1,6 @@
 // What the long options need of the platform beyond the classic services:
-// version text without loss, paths as UTF-8, and what kind of executable a
-// file is.
+// version text without loss, paths as UTF-8, what kind of executable a
+// file is, and the digest of a whole file.
 //
 // On Windows the text comes from VerQueryValueW and WideCharToMultiByte;
 // elsewhere from our own reader, converting the same way.
@@ -52,5 +52,35 @@ void QueryVersionValuesA(void *block, size_t blockSize, const char *parentPath,
 // empty).
 int QueryRecordDescription(FileRecord *record, ImageInfo *info,
                            std::vector<uint16_t> *languages);
+
+// --hash: the SHA-256 of whole files, from the system's own library (CNG on
+// Windows, libcrypto elsewhere), never one of ours.
+const size_t kSha256Size = 32;
+
+// What one run hashes with: the library's algorithm and context, opened
+// once, and the read buffer, reused for every file.
+struct FileHasher;
+
+// Null, with an errno value in *error (ENOMEM, ENOENT when the library
+// cannot be loaded, or ENOSYS when it offers no SHA-256), when the run
+// cannot hash at all. The library is loaded here, for the runs that hash,
+// and unloaded by CloseFileHasher.
+FileHasher *OpenFileHasher(int *error);
+void CloseFileHasher(FileHasher *hasher);
+
+// The name of the library OpenFileHasher loads, for what a run that cannot
+// hash says.
+const char *HashLibraryName();
+
+// The SHA-256 of every byte of the record's file, read from its start to
+// its end: on POSIX the file the status query found (the open one, which
+// the version service then reads too, or opened where it was found), on
+// Windows the file the path names. Returns 0, or an errno value: the
+// open's or the read's, ENOMEM, or EBUSY when the file was seen to change
+// while it was read (its size or modification time moved, or it held more
+// or fewer bytes than its size says, as procfs files do), so that no
+// digest stands for bytes that were never one file's.
+int HashRecordFile(FileHasher *hasher, FileRecord *record,
+                   unsigned char digest[kSha256Size]);
 
 #endif

@@ -397,6 +397,7 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
 
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
+                       const FileDigest *digest,
                        std::vector<JsonMemberSpan> *members) {
   JsonWriter w = JsonWriter();
   w.members = members;
@@ -420,6 +421,14 @@ std::string JsonObject(const char *path, const char *status,
   } else {
     JsonRawMembers(&w, "\"format\":null,\"machine\":null");
     JsonRawMembers(&w, kNoVersionData);
+  }
+  // Last, so that the keys before it stay where they were without --hash.
+  if (digest != nullptr) {
+    JsonKey(&w, "sha256");
+    if (digest->read)
+      JsonString(&w, DigestHex(*digest));
+    else
+      JsonNull(&w);
   }
   JsonEndObject(&w);
   return JsonFinish(&w);

@@ -113,3 +113,16 @@ StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f) {
   free(block);
   return result;
 }
+
+std::string DigestHex(const FileDigest &digest) {
+  std::string hex;
+  if (!digest.read)
+    return hex;
+  const char kDigits[] = "0123456789abcdef";
+  hex.reserve(2 * kSha256Size);
+  for (unsigned char octet : digest.sha256) {
+    hex.push_back(kDigits[octet >> 4]);
+    hex.push_back(kDigits[octet & 0x0F]);
+  }
+  return hex;
+}

@@ -11,6 +11,7 @@
 
 #include "image_info.h"
 #include "platform.h"
+#include "platform_extra.h"
 #include "status.h"
 
 struct VersionText {
@@ -37,6 +38,15 @@ struct VersionFacts {
   bool hasFixed;
   VS_FIXEDFILEINFO fixed;
 };
+
+// --hash: the SHA-256 of a whole file, or that it was not read whole.
+struct FileDigest {
+  bool read; // every byte was read, as one file: sha256 holds the digest
+  unsigned char sha256[kSha256Size];
+};
+
+// The digest as 64 lowercase hexadecimal digits (empty when not read).
+std::string DigestHex(const FileDigest &digest);
 
 // Gathers the facts of one regular file. Returns 0, or the code of the
 // stage at which the text report of the file stops (the codes of

@@ -14,6 +14,7 @@ exits 77 (skipped) without it.
 """
 import csv
 import io
+import hashlib
 import json
 import os
 import shutil
@@ -58,8 +59,8 @@ def objects(raw, where):
     return result
 
 
-LONG_OPTIONS = ("--json", "--recursive", "--all", "--utf8", "--help",
-                "--version")
+LONG_OPTIONS = ("--json", "--recursive", "--all", "--utf8", "--hash",
+                "--help", "--version")
 
 
 def asks_for_json(args):
@@ -188,10 +189,41 @@ for fields in (None, "path,status,version.file,version.source,fixed.file_flags,"
             fail("csv %s: %s: %r, expected %r" % (fields, obj["path"], row,
                                                   want))
 
+# --hash: the same objects, each with "sha256" last, the digest Python's
+# hashlib makes of the file (null where no file was examined); the keys
+# before it as they were without the option.
+hash_args = ["pe/*", "ne/*", "lossless/*", "nosuch.dll", too_long]
+status, out = run(["--json", "--hash"] + hash_args)
+hashed = objects(out, "fixtures --hash")
+if status != 1:
+    fail("fixtures --hash: exit status %d, expected 1" % status)
+if len(hashed) != len(found):
+    fail("fixtures --hash: %d objects, %d without it" % (len(hashed),
+                                                         len(found)))
+for plain, with_hash in zip(found, hashed):
+    path = with_hash.get("path")
+    if list(with_hash)[-1:] != ["sha256"]:
+        fail("%s: sha256 is not the last key" % path)
+    digest = with_hash.pop("sha256", "absent")
+    if with_hash != plain or list(with_hash) != list(plain):
+        fail("%s: --hash changed the other keys" % path)
+    if plain["status"] in ("not-found", "too-long"):
+        want = None
+    else:
+        with open(os.path.join(FIXTURES, path), "rb") as f:
+            want = hashlib.sha256(f.read()).hexdigest()
+    if digest != want:
+        fail("%s: sha256 %r, expected %r" % (path, digest, want))
+if any("sha256" in o for o in found):
+    fail("fixtures: a sha256 key without --hash")
+
 # A run in which everything is reported in full exits with 0.
 status, out = run(["--json", "-d", "pe/basic.dll", "pe/app*.exe"])
 if status != 0 or len(objects(out, "all ok")) != 3:
     fail("all ok: exit status %d" % status)
+status, out = run(["--json", "--hash", "-d", "pe/basic.dll", "pe/app*.exe"])
+if status != 0 or len(objects(out, "all ok --hash")) != 3:
+    fail("all ok --hash: exit status %d" % status)
 
 # The JSON lines the end-to-end cases expect are held to the schema too.
 cases = os.path.join(TESTS, "e2e", "cases")

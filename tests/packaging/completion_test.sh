@@ -31,18 +31,21 @@ while IFS=$'\t' read -r line want; do
     failed=$((failed + 1))
   fi
 done <<'CASES'
-quelvo -	-- --all --csv --fields --help --json --recursive --utf8 --version -\? -d -v
-quelvo --	-- --all --csv --fields --help --json --recursive --utf8 --version
+quelvo -	-- --all --csv --fields --hash --help --json --recursive --utf8 --version -\? -d -v
+quelvo --	-- --all --csv --fields --hash --help --json --recursive --utf8 --version
 quelvo --j	--json
 quelvo --c	--csv
-quelvo --csv --	-- --all --fields --recursive --utf8
+quelvo --h	--hash --help
+quelvo --csv --	-- --all --fields --hash --recursive --utf8
 quelvo --fields 	
 quelvo --fields -	
-quelvo --fields path,status -	-- --all --csv --json --recursive --utf8 -\? -d -v
+quelvo --fields path,status -	-- --all --csv --hash --json --recursive --utf8 -\? -d -v
 quelvo --ver	--version
 quelvo -d	-d
-quelvo --json -	-- --all --fields --recursive --utf8 -\? -d -v
-quelvo --json --all --utf8 --recursive --	-- --fields
+quelvo --json -	-- --all --fields --hash --recursive --utf8 -\? -d -v
+quelvo --json --all --utf8 --recursive --	-- --fields --hash
+quelvo --json --all --utf8 --recursive --hash --	-- --fields
+quelvo --hash --h	
 quelvo --json --j	
 quelvo --json -- -	
 quelvo -- -	-\? -d -v

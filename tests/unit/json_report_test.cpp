@@ -527,7 +527,7 @@ TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
   // The places the writer notes as it writes find every field alike, for
   // an object with facts and one written from its own null members.
   std::vector<JsonMemberSpan> spans;
-  ASSERT_EQ(JsonObject("dir/x.dll", "ok", nullptr, &f, &spans), o);
+  ASSERT_EQ(JsonObject("dir/x.dll", "ok", nullptr, &f, nullptr, &spans), o);
   for (size_t i = 0; i < fields.size(); ++i) {
     JsonMember found;
     bool there = FindFieldSpan(o, spans, fields[i], &found);
@@ -535,8 +535,8 @@ TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
     EXPECT_EQ(CsvCell(o, there ? &found : nullptr), cells[i]) << fields[i];
   }
   std::vector<JsonMemberSpan> failed;
-  std::string none =
-      JsonObject("x", "not-found", "x was not found", nullptr, &failed);
+  std::string none = JsonObject("x", "not-found", "x was not found", nullptr,
+                                nullptr, &failed);
   std::vector<JsonMember> all;
   ASSERT_TRUE(IndexJsonObject(none, &all));
   ASSERT_EQ(failed.size(), all.size());

@@ -14,13 +14,16 @@ TEST(ParseLongOptions, ExactWordsAtTheStartOnly) {
   struct Case {
     std::vector<std::string> args;
     int first;         // the first word of the classic command line
-    const char *flags; // j r a u h v for the options set
+    const char *flags; // j r a u s h v for the options set
   } cases[] = {
       {{}, 1, ""},
       {{"x.dll"}, 1, ""},
       {{"--json", "x.dll"}, 2, "j"},
       {{"--json", "--recursive", "--all", "--utf8", "-d", "x"}, 5, "jrau"},
       {{"--utf8", "--utf8"}, 3, "u"},
+      {{"--hash", "--json", "x"}, 3, "js"},
+      {{"--json", "--", "--hash"}, 3, "j"},
+      {{"--HASH"}, 1, ""},
       {{"--", "--json"}, 2, ""},
       {{"--all", "--", "--", "x"}, 3, "a"},
       {{"-d", "--json"}, 1, ""},
@@ -51,6 +54,8 @@ TEST(ParseLongOptions, ExactWordsAtTheStartOnly) {
       flags += 'a';
     if (o.utf8)
       flags += 'u';
+    if (o.hash)
+      flags += 's';
     if (o.help)
       flags += 'h';
     if (o.version)
@@ -66,8 +71,9 @@ TEST(ParseLongOptions, ExactWordsAtTheStartOnly) {
 TEST(RunQuelvo, HelpAndVersionStopTheRun) {
   RunResult help = RunWith({"--help", "x.dll"});
   EXPECT_EQ(help.status, 0);
-  for (const char *word : {"--json", "--recursive", "--all", "--utf8", "--help",
-                           "--version", " -d ", " -? ", " -v ", " -- "})
+  for (const char *word :
+       {"--json", "--recursive", "--all", "--utf8", "--hash", "--help",
+        "--version", " -d ", " -? ", " -v ", " -- "})
     EXPECT_NE(help.output.find(word), std::string::npos) << word;
   EXPECT_EQ(help.output.find("Korvane"), std::string::npos);
   RunResult version = RunWith({"--json", "--version", "x.dll"});
