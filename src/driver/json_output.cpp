@@ -35,13 +35,9 @@ void Emit(RunState *run, const char *path, const char *status,
     return;
   }
   std::vector<JsonMemberSpan> spans;
+  spans.reserve(32); // an object's own members, each noted as written
   std::string object = JsonObject(path, status, message, facts, digest, &spans);
-  std::vector<JsonMember> chosen;
-  for (const std::string &field : run->fields) {
-    JsonMember found;
-    if (FindFieldSpan(object, spans, field, &found))
-      chosen.push_back(found);
-  }
+  std::vector<JsonMember> chosen = FindFieldSpans(object, spans, run->fields);
   if (!run->options.csv) {
     WriteLine(SelectJsonFields(object, chosen, run->fields), false);
     return;

@@ -373,3 +373,51 @@ bool FindFieldSpan(const std::string &object,
   }
   return false;
 }
+
+std::vector<JsonMember>
+FindFieldSpans(const std::string &object,
+               const std::vector<JsonMemberSpan> &members,
+               const std::vector<std::string> &fields) {
+  std::vector<JsonMember> found;
+  // The members of the objects read so far, by the member that holds them.
+  std::vector<std::pair<const JsonMemberSpan *, std::vector<JsonMember>>> read;
+  for (const std::string &field : fields) {
+    const JsonMemberSpan *top = nullptr;
+    for (const JsonMemberSpan &m : members)
+      if (m.key == field)
+        top = &m;
+    if (top != nullptr) {
+      found.push_back({field, top->start, top->end});
+      continue;
+    }
+    size_t dot = field.find('.');
+    const char *head = dot == std::string::npos ? "strings" : nullptr;
+    std::string rest = dot == std::string::npos ? field : field.substr(dot + 1);
+    const JsonMemberSpan *holder = nullptr;
+    for (const JsonMemberSpan &m : members)
+      if ((head != nullptr
+               ? m.key == head
+               : m.key.compare(0, std::string::npos, field, 0, dot) == 0) &&
+          object[m.start] == '{')
+        holder = &m;
+    if (holder == nullptr)
+      continue;
+    const std::vector<JsonMember> *inner = nullptr;
+    for (const auto &r : read)
+      if (r.first == holder)
+        inner = &r.second;
+    if (inner == nullptr) {
+      read.emplace_back(holder, std::vector<JsonMember>());
+      IndexJsonObject(object.substr(holder->start, holder->end - holder->start),
+                      &read.back().second);
+      inner = &read.back().second;
+    }
+    for (const JsonMember &n : *inner)
+      if (n.path == rest) {
+        found.push_back(
+            {field, holder->start + n.start, holder->start + n.end});
+        break;
+      }
+  }
+  return found;
+}

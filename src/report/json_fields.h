@@ -52,6 +52,12 @@ const JsonMember *FindField(const std::vector<JsonMember> &members,
 bool FindFieldSpan(const std::string &object,
                    const std::vector<JsonMemberSpan> &members,
                    const std::string &field, JsonMember *found);
+// FindFieldSpan for each of fields, reading each member a path leads into
+// once however many fields lead into it; the found ones, in order.
+std::vector<JsonMember>
+FindFieldSpans(const std::string &object,
+               const std::vector<JsonMemberSpan> &members,
+               const std::vector<std::string> &fields);
 
 // The object with only the chosen fields, in their order, each under its
 // name as given; a field the object lacks is null.

@@ -534,6 +534,11 @@ TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
     EXPECT_EQ(there, FindField(members, fields[i]) != nullptr) << fields[i];
     EXPECT_EQ(CsvCell(o, there ? &found : nullptr), cells[i]) << fields[i];
   }
+  // All at once, each member a path leads into read once: the same.
+  std::vector<JsonMember> spansFound = FindFieldSpans(o, spans, fields);
+  for (size_t i = 0; i < fields.size(); ++i)
+    EXPECT_EQ(CsvCell(o, FindField(spansFound, fields[i])), cells[i])
+        << fields[i];
   std::vector<JsonMemberSpan> failed;
   std::string none = JsonObject("x", "not-found", "x was not found", nullptr,
                                 nullptr, &failed);
