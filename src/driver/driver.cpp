@@ -6,9 +6,11 @@
 
 #include "match.h"
 #include "options.h"
+#include "platform_extra.h"
 #include "prefetch.h"
 #include "report.h"
 #include "run.h"
+#include "signature_report.h"
 #include "status.h"
 
 namespace {
@@ -72,6 +74,8 @@ void ReportFile(RunState *run, FileRecord *record) {
     fputs(kNoVersionTail, stdout);
     fputs("\n", stdout);
   }
+  if (run->signatures != nullptr)
+    ReportRecordSignature(record, run->signatures, run->options.utf8);
 }
 
 } // namespace
@@ -357,8 +361,24 @@ int RunQuelvo(int argc, char **argv) {
     PrintProgramVersion();
     return 0;
   }
+  if (run.options.missingValue != nullptr) {
+    fprintf(stderr, "quelvo: %s needs a value\n", run.options.missingValue);
+    return 1;
+  }
+  if (run.options.signature) {
+    SignatureOptions wanted = {run.options.caFile, run.options.caPath,
+                               run.options.crlFile, run.options.catalogDir};
+    std::string error;
+    run.signatures = PrepareSignatureChecks(wanted, &error);
+    if (run.signatures == nullptr) {
+      fprintf(stderr, "quelvo: %s\n", error.c_str());
+      return 1;
+    }
+  }
   // What follows the long options is a command line of its own.
-  return RunArguments(&run, argc - (first - 1), argv + (first - 1));
+  int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
+  ReleaseSignatureChecks(run.signatures);
+  return status;
 }
 
 int FinishOutput(int status) {

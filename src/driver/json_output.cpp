@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "json_report.h"
+#include "platform_extra.h"
 #include "run.h"
 #include "status.h"
 #include "version_facts.h"
@@ -49,18 +50,30 @@ const char *JsonStatusWord(int code) {
 void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message) {
   ++run->failures;
-  WriteLine(JsonObject(path, status, message.c_str(), nullptr));
+  if (run->signatures != nullptr)
+    WriteLine(JsonObjectWithSignature(path, status, message.c_str(), nullptr,
+                                      nullptr));
+  else
+    WriteLine(JsonObject(path, status, message.c_str(), nullptr));
 }
 
 void JsonReportFile(RunState *run, FileRecord *record) {
   const char *path = record->path;
   VersionFacts facts;
   int code = GatherVersionFacts(record, &facts);
-  if (code == kStatusOk) {
-    WriteLine(JsonObject(path, "ok", nullptr, &facts));
+  std::string message;
+  const char *status = "ok";
+  if (code != kStatusOk) {
+    ++run->failures;
+    message = NoVersionMessageText(path);
+    status = JsonStatusWord(code);
+  }
+  const char *text = code == kStatusOk ? nullptr : message.c_str();
+  if (run->signatures == nullptr) {
+    WriteLine(JsonObject(path, status, text, &facts));
     return;
   }
-  ++run->failures;
-  std::string message = NoVersionMessageText(path);
-  WriteLine(JsonObject(path, JsonStatusWord(code), message.c_str(), &facts));
+  SignatureFacts signature;
+  QueryRecordSignature(record, run->signatures, &signature);
+  WriteLine(JsonObjectWithSignature(path, status, text, &facts, &signature));
 }

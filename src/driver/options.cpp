@@ -15,14 +15,31 @@ struct LongOption {
 };
 
 const LongOption kLongOptions[] = {
-    {"--json", &RunOptions::json},      {"--recursive", &RunOptions::recursive},
-    {"--all", &RunOptions::allStrings}, {"--utf8", &RunOptions::utf8},
-    {"--help", &RunOptions::help},      {"--version", &RunOptions::version},
+    {"--json", &RunOptions::json},
+    {"--recursive", &RunOptions::recursive},
+    {"--all", &RunOptions::allStrings},
+    {"--utf8", &RunOptions::utf8},
+    {"--help", &RunOptions::help},
+    {"--version", &RunOptions::version},
+    {"--signature", &RunOptions::signature},
+};
+
+struct ValueOption {
+  const char *word;
+  const char *RunOptions::*value;
+};
+
+const ValueOption kValueOptions[] = {
+    {"--ca-file", &RunOptions::caFile},
+    {"--ca-path", &RunOptions::caPath},
+    {"--crl-file", &RunOptions::crlFile},
+    {"--catalog-dir", &RunOptions::catalogDir},
 };
 
 const char kLongUsage[] =
-    "usage: quelvo [--json] [--recursive] [--all] [--utf8] [--] [-d] "
-    "file(s)\n"
+    "usage: quelvo [--json] [--recursive] [--all] [--utf8] [--signature]\n"
+    "              [--ca-file FILE] [--ca-path DIR] [--crl-file FILE]\n"
+    "              [--catalog-dir DIR] [--] [-d] file(s)\n"
     "       quelvo -? | -v | --help | --version\n"
     "\n"
     "Reports the version resource of every Windows executable (PE, NE, LE)\n"
@@ -40,6 +57,15 @@ const char kLongUsage[] =
     "  --all        add every other string of the version table to the\n"
     "               report\n"
     "  --utf8       print text values in UTF-8 instead of code page 1252\n"
+    "  --signature  also report each PE file's Authenticode signatures:\n"
+    "               signer, digest check, timestamp, checksum\n"
+    "  --ca-file FILE, --ca-path DIR\n"
+    "               check each signer's chain to these CAs (code signing)\n"
+    "  --crl-file FILE\n"
+    "               check the signer's certificate against these CRLs\n"
+    "  --catalog-dir DIR\n"
+    "               look files without a signature up in the catalogs (.cat)\n"
+    "               in DIR and below; each of these four implies --signature\n"
     "  --           end of the long options\n"
     "  --help       this text\n"
     "  --version    the program's version\n"
@@ -57,6 +83,20 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
     const char *word = argv[i];
     if (strcmp(word, "--") == 0)
       return i + 1;
+    const ValueOption *valued = nullptr;
+    for (const ValueOption &option : kValueOptions)
+      if (strcmp(word, option.word) == 0)
+        valued = &option;
+    if (valued != nullptr) {
+      if (i + 1 >= argc) {
+        options->missingValue = valued->word;
+        return argc;
+      }
+      options->*(valued->value) = argv[i + 1];
+      options->signature = true;
+      i += 2;
+      continue;
+    }
     const LongOption *found = nullptr;
     for (const LongOption &option : kLongOptions)
       if (strcmp(word, option.word) == 0)

@@ -11,12 +11,22 @@ struct RunOptions {
   bool utf8;       // --utf8: text values in UTF-8 rather than code page 1252
   bool help;       // --help: the usage of every option, then stop
   bool version;    // --version: the program's version, then stop
+  bool signature;  // --signature: Authenticode signatures too
+  // The options that take the next word as their value; each implies
+  // --signature.
+  const char *caFile;       // --ca-file FILE: CAs to build chains to
+  const char *caPath;       // --ca-path DIR: a hashed folder of CAs
+  const char *crlFile;      // --crl-file FILE: CRLs to check revocation with
+  const char *catalogDir;   // --catalog-dir DIR: catalogs (.cat) to look in
+  const char *missingValue; // such an option last on the line, unanswered
 };
 
 // Reads the long options from argv[1] on. Returns the index of the first
 // word that is not one of them (argc when none is left); "--" is consumed
 // and ends them, and so does --help or --version. Any other word, "--d",
-// "--jsn" and "--HELP" included, ends them without being consumed.
+// "--jsn" and "--HELP" included, ends them without being consumed. An
+// option that takes a value takes the next word, whatever it is; with
+// none left, missingValue names it and argc is returned.
 int ParseLongOptions(int argc, char **argv, RunOptions *options);
 
 // The usage of every option, on standard output.

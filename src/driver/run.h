@@ -10,10 +10,15 @@
 #include "match.h"
 #include "options.h"
 
+struct SignatureSetup;
+
 struct RunState {
   RunOptions options;
   bool detailed; // -d
   int failures;  // --json objects whose status is not "ok"
+  // --signature: what every file's check shares (CAs, catalogs); null
+  // without the option.
+  SignatureSetup *signatures;
 };
 
 // Paths live in buffers of the platform's limit: 259 characters and a zero.

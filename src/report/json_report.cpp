@@ -9,6 +9,7 @@
 #include "json_writer.h"
 #include "platform_extra.h"
 #include "report.h"
+#include "signature_report.h"
 #include "unicode_text.h"
 
 namespace {
@@ -274,30 +275,52 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
 
 } // namespace
 
+namespace {
+
+void WriteMembers(JsonWriter *w, const char *path, const char *status,
+                  const char *message, const VersionFacts *facts) {
+  JsonKey(w, "path");
+  std::string text;
+  AppendPathAsUtf8(path, &text);
+  JsonString(w, text);
+  JsonKey(w, "status");
+  JsonStringOrNull(w, status);
+  JsonKey(w, "message");
+  if (message != nullptr) {
+    text.clear();
+    AppendPathAsUtf8(message, &text);
+    JsonString(w, text);
+  } else {
+    JsonNull(w);
+  }
+  if (facts != nullptr) {
+    WriteFacts(w, *facts);
+  } else {
+    JsonRawMembers(w, "\"format\":null,\"machine\":null");
+    JsonRawMembers(w, kNoVersionData);
+  }
+}
+
+} // namespace
+
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts) {
   JsonWriter w = JsonWriter();
   JsonBeginObject(&w);
-  JsonKey(&w, "path");
-  std::string text;
-  AppendPathAsUtf8(path, &text);
-  JsonString(&w, text);
-  JsonKey(&w, "status");
-  JsonStringOrNull(&w, status);
-  JsonKey(&w, "message");
-  if (message != nullptr) {
-    text.clear();
-    AppendPathAsUtf8(message, &text);
-    JsonString(&w, text);
-  } else {
-    JsonNull(&w);
-  }
-  if (facts != nullptr) {
-    WriteFacts(&w, *facts);
-  } else {
-    JsonRawMembers(&w, "\"format\":null,\"machine\":null");
-    JsonRawMembers(&w, kNoVersionData);
-  }
+  WriteMembers(&w, path, status, message, facts);
+  JsonEndObject(&w);
+  return JsonFinish(&w);
+}
+
+std::string JsonObjectWithSignature(const char *path, const char *status,
+                                    const char *message,
+                                    const VersionFacts *facts,
+                                    const SignatureFacts *signature) {
+  JsonWriter w = JsonWriter();
+  JsonBeginObject(&w);
+  WriteMembers(&w, path, status, message, facts);
+  JsonKey(&w, "signature");
+  WriteSignatureJson(&w, signature);
   JsonEndObject(&w);
   return JsonFinish(&w);
 }

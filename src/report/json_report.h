@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "signature_facts.h"
 #include "version_facts.h"
 
 // Builds the object, without its newline, always valid UTF-8. status is
@@ -14,5 +15,12 @@
 // comes from it is then null.
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts);
+
+// JsonObject with a "signature" member last (--signature): the facts'
+// object, or null when signature is null (a file not examined).
+std::string JsonObjectWithSignature(const char *path, const char *status,
+                                    const char *message,
+                                    const VersionFacts *facts,
+                                    const SignatureFacts *signature);
 
 #endif

@@ -220,3 +220,16 @@ void JsonNull(JsonWriter *w) {
   Put(w, "null", 4);
   w->needComma = true;
 }
+
+void JsonNumber64(JsonWriter *w, unsigned long long value) {
+  Separate(w);
+  char digits[kMaxDecimalDigits];
+  Put(w, digits, FormatDecimal(value, digits));
+  w->needComma = true;
+}
+
+void JsonRawValue(JsonWriter *w, const char *value) {
+  Separate(w);
+  Put(w, value, strlen(value));
+  w->needComma = true;
+}

@@ -51,6 +51,10 @@ void JsonString(JsonWriter *w, const std::string &text);
 void JsonStringOrNull(JsonWriter *w, const char *text);
 
 void JsonNumber(JsonWriter *w, unsigned long value);
+// A number of 64 bits wherever unsigned long has 32 (Windows).
+void JsonNumber64(JsonWriter *w, unsigned long long value);
+// A value of our own written out already: true, false.
+void JsonRawValue(JsonWriter *w, const char *value);
 void JsonNull(JsonWriter *w);
 
 #endif
