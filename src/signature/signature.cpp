@@ -275,8 +275,9 @@ void ExamineSignature(ByteSource *src, const SignatureSetup *setup,
   if (layout.hash == kHashLayoutOk) {
     for (const SignatureInfo &s : facts->signatures)
       AddKind(&runs, s.digest);
+    // Strongest first: the catalog lookup takes the first that matches.
     if (facts->status == kSignatureNone && setup != nullptr)
-      for (int kind = kDigestMd5; kind <= kDigestSha512; ++kind)
+      for (int kind = kDigestSha512; kind >= kDigestMd5; --kind)
         if (setup->kinds[kind])
           AddKind(&runs, static_cast<DigestKind>(kind));
   }
@@ -298,6 +299,12 @@ void ExamineSignature(ByteSource *src, const SignatureSetup *setup,
       continue;
     s.computedDigest = *computed;
     s.integrity = *computed == s.signedDigest ? kVerdictYes : kVerdictNo;
+    // A chain that holds vouches for a file only while the file is the
+    // one signed.
+    if (s.integrity == kVerdictNo && s.trust == kTrustTrusted) {
+      s.trust = kTrustUntrusted;
+      s.trustReason = "bad-digest";
+    }
   }
   if (facts->status == kSignatureNone && setup != nullptr)
     LookUpCatalogs(setup, runs, facts);

@@ -55,13 +55,19 @@ def objects(raw, where):
 
 
 LONG_OPTIONS = ("--json", "--recursive", "--all", "--utf8", "--help",
-                "--version")
+                "--version", "--signature")
+VALUE_OPTIONS = ("--ca-file", "--ca-path", "--crl-file", "--catalog-dir")
 
 
 def asks_for_json(args):
     """Whether a command line sets --json: among the long options at its
-    start, before "--" or the first other word."""
-    for word in args:
+    start, before "--" or the first other word; an option that takes a
+    value takes the next word."""
+    words = iter(args)
+    for word in words:
+        if word in VALUE_OPTIONS:
+            next(words, None)
+            continue
         if word not in LONG_OPTIONS:
             return False
         if word == "--json":
