@@ -61,6 +61,7 @@ EXPECT = {
     "sha384.dll": ("signed", None, [(0, "sha384", OK, "trusted", None)],
                    "rfc3161"),
     "sha512.exe": ("signed", None, [(0, "sha512", OK, "trusted", None)], None),
+    "overlay.exe": ("signed", None, [(0, "sha256", OK, "trusted", None)], None),
     "ecdsa.dll": ("signed", None, [(0, "sha256", OK, "trusted", None)],
                   "rfc3161"),
     "dual.exe": ("signed", None, [(0, "sha1", OK, "trusted", None),

@@ -1,0 +1,104 @@
+// --signature's options and what its lines and JSON make of text from a
+// file: certificate names and program names are the signer's to choose.
+#include <string>
+#include <vector>
+
+#include "json_writer.h"
+#include "options.h"
+#include "signature_report.h"
+#include "test_support.h"
+
+namespace {
+
+RunOptions Parse(std::vector<std::string> args, int *first) {
+  args.insert(args.begin(), "quelvo");
+  std::vector<char *> argv;
+  for (std::string &a : args)
+    argv.push_back(&a[0]);
+  RunOptions o;
+  *first = ParseLongOptions(static_cast<int>(argv.size()), argv.data(), &o);
+  return o;
+}
+
+TEST(SignatureOptions, ValueOptionsTakeTheNextWordAndImplySignature) {
+  int first;
+  RunOptions o = Parse({"--ca-file", "--json", "--json", "x.dll"}, &first);
+  EXPECT_STREQ(o.caFile, "--json"); // the next word, whatever it is
+  EXPECT_TRUE(o.json);
+  EXPECT_TRUE(o.signature);
+  EXPECT_EQ(first, 4);
+  o = Parse({"--catalog-dir", "C", "--ca-path", "P", "--crl-file", "R", "-d"},
+            &first);
+  EXPECT_STREQ(o.catalogDir, "C");
+  EXPECT_STREQ(o.caPath, "P");
+  EXPECT_STREQ(o.crlFile, "R");
+  EXPECT_EQ(first, 7);
+  EXPECT_EQ(o.missingValue, nullptr);
+  o = Parse({"--signature", "--crl-file"}, &first);
+  EXPECT_STREQ(o.missingValue, "--crl-file");
+  EXPECT_EQ(first, 3);
+  o = Parse({"--", "--ca-file", "x"}, &first);
+  EXPECT_EQ(o.caFile, nullptr);
+  EXPECT_FALSE(o.signature);
+  o = Parse({"--ca-file=x", "y"}, &first); // not an option: a pattern
+  EXPECT_EQ(o.caFile, nullptr);
+  EXPECT_EQ(first, 1);
+}
+
+SignatureFacts ForgedNames() {
+  SignatureFacts f = SignatureFacts();
+  f.status = kSignatureSigned;
+  f.haveChecksum = true;
+  SignatureInfo s = SignatureInfo();
+  s.haveSigner = true;
+  s.signer.subject = "CN=evil\nSignature:         none\x1b[2J";
+  s.signer.subjectCn = "evil\r\xc2\x85line\xe2\x80\xa8sep";
+  s.haveProgramName = true;
+  s.programName = "M\xc3\xbcller \xe4\xb8\xad";
+  s.haveProgramUrl = true;
+  s.programUrl = "http://x/\x07";
+  f.signatures.push_back(s);
+  return f;
+}
+
+TEST(SignatureOutput, FileTextNeverBreaksALine) {
+  for (bool utf8 : {false, true}) {
+    std::string out =
+        CaptureOutput([&] { PrintSignatureFacts(ForgedNames(), utf8); });
+    // Every line is one of ours: a label at its start, or indented.
+    size_t begin = 0;
+    while (begin < out.size()) {
+      size_t end = out.find('\n', begin);
+      ASSERT_NE(end, std::string::npos);
+      std::string line = out.substr(begin, end - begin);
+      EXPECT_EQ(line.find('\r'), std::string::npos) << line;
+      EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+      EXPECT_EQ(line.find("\xc2\x85"), std::string::npos) << line;
+      EXPECT_EQ(line.find("\xe2\x80\xa8"), std::string::npos) << line;
+      EXPECT_EQ(line.compare(0, 10, "Signature:") == 0,
+                begin == 0) // the forged one stays inside its line
+          << line;
+      begin = end + 1;
+    }
+    EXPECT_NE(out.find(utf8 ? "M\xc3\xbcller \xe4\xb8\xad" : "M ller  "),
+              std::string::npos)
+        << out;
+  }
+}
+
+TEST(SignatureOutput, JsonEscapesFileTextAndSaysNullForNothing) {
+  SignatureFacts f = ForgedNames();
+  JsonWriter w = JsonWriter();
+  WriteSignatureJson(&w, &f);
+  std::string json = JsonFinish(&w);
+  EXPECT_EQ(json.find('\n'), std::string::npos);
+  EXPECT_EQ(json.find('\x1b'), std::string::npos);
+  EXPECT_NE(json.find("\"subject\":\"CN=evil\\nSignature:"), std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"integrity\":null"), std::string::npos) << json;
+  JsonWriter none = JsonWriter();
+  WriteSignatureJson(&none, nullptr);
+  EXPECT_EQ(JsonFinish(&none), "null");
+}
+
+} // namespace
