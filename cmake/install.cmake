@@ -26,6 +26,9 @@ else()
   endif()
 
   install(TARGETS quelvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # --signature's module, in the program's own folder of the library tree.
+  install(TARGETS quelvo_signature_module
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/quelvo)
   install(FILES doc/quelvo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES completion/quelvo DESTINATION ${QUELVO_BASH_COMPLETION_DIR})
   # For scripts that validate what --json writes.

@@ -10,7 +10,7 @@
 #include "match.h"
 #include "options.h"
 
-struct SignatureSetup;
+struct SignatureChecks;
 
 struct RunState {
   RunOptions options;
@@ -18,7 +18,7 @@ struct RunState {
   int failures;  // --json objects whose status is not "ok"
   // --signature: what every file's check shares (CAs, catalogs); null
   // without the option.
-  SignatureSetup *signatures;
+  SignatureChecks *signatures;
 };
 
 // Paths live in buffers of the platform's limit: 259 characters and a zero.

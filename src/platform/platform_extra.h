@@ -53,20 +53,21 @@ void QueryVersionValuesA(void *block, const char *parentPath,
 int QueryRecordDescription(FileRecord *record, ImageInfo *info,
                            std::vector<uint16_t> *languages);
 
-// --signature: what every file's check shares in a run (the CAs, the
-// catalogs' index), opened once. Reads the CA file or folder and CRL file
-// the options name, and every catalog (a name ending in .cat, in any
-// case) in the catalog folder and its subfolders, each once. Null, with
-// the reason in error, when one of them cannot be read.
-struct SignatureSetup;
-SignatureSetup *PrepareSignatureChecks(const SignatureOptions &options,
-                                       std::string *error);
-void ReleaseSignatureChecks(SignatureSetup *setup);
+// --signature: what every file's check shares in a run (the service
+// itself, which on Linux is a module loaded now, the CAs, the catalogs'
+// index), opened once. Reads the CA file or folder and CRL file the
+// options name, and every catalog (a name ending in .cat, in any case) in
+// the catalog folder and its subfolders, each once. Null, with the reason
+// in error, when one of them cannot be read.
+struct SignatureChecks;
+SignatureChecks *PrepareSignatureChecks(const SignatureOptions &options,
+                                        std::string *error);
+void ReleaseSignatureChecks(SignatureChecks *checks);
 
-// The Authenticode facts of the record's file (setup may be null: no
-// trust, no catalogs), read through the reader in one pass. Returns 0, or
-// -1 when the file cannot be opened (facts then say "unreadable").
-int QueryRecordSignature(FileRecord *record, const SignatureSetup *setup,
+// The Authenticode facts of the record's file, read through the reader in
+// one pass. Returns 0, or -1 when the file cannot be opened (facts then
+// say "unreadable").
+int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
                          SignatureFacts *facts);
 
 #endif

@@ -212,10 +212,10 @@ void PrintSignatureFacts(const SignatureFacts &f, bool utf8) {
     PrintOneSignature(f.signatures[i], i + 1, utf8);
 }
 
-void ReportRecordSignature(FileRecord *record, const SignatureSetup *setup,
+void ReportRecordSignature(FileRecord *record, const SignatureChecks *checks,
                            bool utf8) {
   SignatureFacts facts;
-  QueryRecordSignature(record, setup, &facts);
+  QueryRecordSignature(record, checks, &facts);
   PrintSignatureFacts(facts, utf8);
 }
 

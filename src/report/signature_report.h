@@ -7,13 +7,13 @@
 #include "platform.h"
 #include "signature_facts.h"
 
-struct SignatureSetup;
+struct SignatureChecks;
 
 // Examines the record's file and prints its signature lines, labels and
 // values in the report's columns. Values from the file (names, program
 // name and URL) print as the report's values do: printable ASCII, or with
 // utf8 UTF-8, every control character a space.
-void ReportRecordSignature(FileRecord *record, const SignatureSetup *setup,
+void ReportRecordSignature(FileRecord *record, const SignatureChecks *checks,
                            bool utf8);
 
 // The lines alone, for facts at hand.
