@@ -31,13 +31,17 @@ while IFS=$'\t' read -r line want; do
     failed=$((failed + 1))
   fi
 done <<'CASES'
-quelvo -	-- --all --help --json --recursive --utf8 --version -\? -d -v
-quelvo --	-- --all --help --json --recursive --utf8 --version
+quelvo -	-- --all --ca-file --ca-path --catalog-dir --crl-file --help --json --recursive --signature --utf8 --version -\? -d -v
+quelvo --	-- --all --ca-file --ca-path --catalog-dir --crl-file --help --json --recursive --signature --utf8 --version
+quelvo --c	--ca-file --ca-path --catalog-dir --crl-file
+quelvo --ca-file 	
+quelvo --ca-file --j	
+quelvo --catalog-dir cat --ca-file x -	-- --all --ca-path --crl-file --json --recursive --signature --utf8 -\? -d -v
 quelvo --j	--json
 quelvo --ver	--version
 quelvo -d	-d
-quelvo --json -	-- --all --recursive --utf8 -\? -d -v
-quelvo --json --all --utf8 --recursive --	--
+quelvo --json -	-- --all --ca-file --ca-path --catalog-dir --crl-file --recursive --signature --utf8 -\? -d -v
+quelvo --json --all --utf8 --recursive --	-- --ca-file --ca-path --catalog-dir --crl-file --signature
 quelvo --json --j	
 quelvo --json -- -	-\? -d -v
 quelvo --json -- --	
