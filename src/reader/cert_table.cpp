@@ -190,6 +190,8 @@ const char *CertTableStateName(CertTableState state) {
     return "too-many-entries";
   case kCertTableReadFailed:
     return "read-failed";
+  case kCertTableDataAfter:
+    return "data-after-table";
   }
   return "unknown";
 }
@@ -257,6 +259,8 @@ void ReadSignatureLayout(ByteSource *src, PeSignatureLayout *layout) {
     layout->table = walked == kCertTableOk && offset % kWinCertAlignment != 0
                         ? kCertTableMisaligned
                         : walked;
+    if (layout->table == kCertTableOk && layout->trailingBytes != 0)
+      layout->table = kCertTableDataAfter;
   }
   // A table that starts inside the image would be hashed itself: no
   // digest can be made of such a file.

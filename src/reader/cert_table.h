@@ -30,6 +30,9 @@ enum CertTableState {
                                   // runs past the table's end
   kCertTableTooManyEntries = 8,   // more entries than any signer writes
   kCertTableReadFailed = 9,       // the file itself could not be read
+  // Bytes after the table's end: Windows and osslsigncode take the table
+  // to end the file, and refuse a signature followed by anything.
+  kCertTableDataAfter = 10,
 };
 
 // A short lowercase word for each state ("outside-file"), stable for

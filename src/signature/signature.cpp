@@ -137,30 +137,41 @@ void CopyTable(const PeSignatureLayout &layout, SignatureFacts *facts) {
   facts->storedChecksum = layout.storedChecksum;
 }
 
-// The signatures of the first PKCS#7 entry, the one Windows reads.
+// The signatures of every PKCS#7 entry: the first is the one Windows
+// reads; UEFI firmware reads them all (shim carries one per Microsoft CA).
+// The first's fault is the file's.
 void ReadTableSignatures(ByteSource *src, const PeSignatureLayout &layout,
                          const SignatureSetup *setup, SignatureFacts *facts) {
+  const size_t kMaxEntrySignatures = 8;
+  size_t read = 0;
   for (const CertEntry &e : layout.entries) {
-    if (e.type != kWinCertTypePkcsSignedData)
+    if (e.type != kWinCertTypePkcsSignedData || read == kMaxEntrySignatures)
       continue;
     std::vector<unsigned char> blob;
     if (!ReadCertificateBlob(src, e, &blob)) {
-      facts->status = kSignatureMalformed;
-      facts->problem = "signature-too-large";
-      return;
+      if (read == 0) {
+        facts->status = kSignatureMalformed;
+        facts->problem = "signature-too-large";
+        return;
+      }
+      continue;
     }
+    size_t first = facts->signatures.size();
     ReadSignatures(blob.data(), blob.size(),
                    setup != nullptr ? setup->trust : nullptr,
                    &facts->signatures);
-    facts->status = kSignatureSigned;
-    if (facts->signatures.front().problem.size() != 0) {
-      facts->status = kSignatureMalformed;
-      facts->problem = facts->signatures.front().problem;
+    if (read++ == 0) {
+      facts->status = kSignatureSigned;
+      if (!facts->signatures[first].problem.empty()) {
+        facts->status = kSignatureMalformed;
+        facts->problem = facts->signatures[first].problem;
+      }
     }
-    return;
   }
-  facts->status = kSignatureMalformed;
-  facts->problem = "no-pkcs7-entry";
+  if (read == 0) {
+    facts->status = kSignatureMalformed;
+    facts->problem = "no-pkcs7-entry";
+  }
 }
 
 // A file without a signature of its own, looked up among the catalogs by

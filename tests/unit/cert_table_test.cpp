@@ -87,7 +87,6 @@ TEST(CertTable, UnsignedImageHashesAllButTheTwoFields) {
 
 TEST(CertTable, SignedImageStopsTheDigestAtTheTable) {
   Signed s = BuildSigned({100, 5});
-  s.image += std::string(13, 'A'); // appended after the table
   PeSignatureLayout l = Layout(s.image);
   ASSERT_EQ(l.table, kCertTableOk);
   ASSERT_EQ(l.entries.size(), 2u);
@@ -97,7 +96,7 @@ TEST(CertTable, SignedImageStopsTheDigestAtTheTable) {
   EXPECT_EQ(l.entries[0].type, kWinCertTypePkcsSignedData);
   EXPECT_EQ(l.entries[1].offset, s.table + 112); // 108 rounded up to 8
   EXPECT_TRUE(l.entries[1].aligned);
-  EXPECT_EQ(l.trailingBytes, 13u);
+  EXPECT_EQ(l.trailingBytes, 0u);
   ASSERT_EQ(l.hash, kHashLayoutOk);
   EXPECT_EQ(l.hashed.back().offset + l.hashed.back().length, s.table);
   EXPECT_EQ(l.hashPadding, 0u);
@@ -152,9 +151,15 @@ const TableCase kTableCases[] = {
     {"table shorter than a header",
      [](Signed *s) { PutLe32(s->image, s->directory + 4, 4); },
      kCertTableBadEntry, 0},
-    {"last entry unpadded at the table's end",
-     [](Signed *s) { PutLe32(s->image, s->directory + 4, 108); }, kCertTableOk,
+    {"bytes after the table",
+     [](Signed *s) { s->image += std::string(13, 'A'); }, kCertTableDataAfter,
      1},
+    {"last entry unpadded at the table's end",
+     [](Signed *s) {
+       PutLe32(s->image, s->directory + 4, 108);
+       s->image.resize(s->table + 108);
+     },
+     kCertTableOk, 1},
 };
 
 TEST(CertTable, BentTablesAreReportedNeverWalkedPast) {
