@@ -62,6 +62,8 @@ EXPECT = {
                    "rfc3161"),
     "sha512.exe": ("signed", None, [(0, "sha512", OK, "trusted", None)], None),
     "overlay.exe": ("signed", None, [(0, "sha256", OK, "trusted", None)], None),
+    "countersigned.dll": ("signed", None, [(0, "sha256", OK, "trusted", None)],
+                          "pkcs9"),
     "ecdsa.dll": ("signed", None, [(0, "sha256", OK, "trusted", None)],
                   "rfc3161"),
     "dual.exe": ("signed", None, [(0, "sha1", OK, "trusted", None),

@@ -55,6 +55,7 @@ const FixtureCase kFixtureCases[] = {
     {"sha384.dll", kSignatureSigned, "", 1, kDigestSha384, kVerdictYes},
     {"sha512.exe", kSignatureSigned, "", 1, kDigestSha512, kVerdictYes},
     {"overlay.exe", kSignatureSigned, "", 1, kDigestSha256, kVerdictYes},
+    {"countersigned.dll", kSignatureSigned, "", 1, kDigestSha256, kVerdictYes},
     {"dual.exe", kSignatureSigned, "", 2, kDigestSha1, kVerdictYes},
     {"nested3.exe", kSignatureSigned, "", 3, kDigestSha1, kVerdictYes},
     {"t_section_byte.exe", kSignatureSigned, "", 1, kDigestSha256, kVerdictNo},
@@ -132,6 +133,14 @@ TEST(Signature, TrustFollowsTheChainTheTimeAndTheCrl) {
   }
   SignatureFacts stamped = Examine(Signed("expired_stamped.exe"), ca);
   EXPECT_EQ(stamped.signatures[0].trustTime, "2020-06-01T00:00:00Z");
+  // A PKCS #9 countersignature dates the signature as a token does.
+  SignatureFacts counter = Examine(Signed("countersigned.dll"), ca);
+  const TimestampFacts &ts = counter.signatures[0].timestamp;
+  EXPECT_EQ(ts.kind, "pkcs9");
+  EXPECT_EQ(ts.signatureValid, kVerdictYes);
+  EXPECT_EQ(ts.imprintValid, kVerdictYes);
+  EXPECT_EQ(ts.authority.subjectCn, "Quelvo Test Timestamping");
+  EXPECT_EQ(counter.signatures[0].trustTime, ts.time);
   CloseSignatureSetup(ca);
   CloseSignatureSetup(crl);
 }

@@ -116,8 +116,9 @@ echo "== Wine prefix"
 #   cannot answer for part of them: it does not decode an RFC 3161 token's
 #   TSTInfo (TIMESTAMP_INFO), so no timestamp has a time and the chains are
 #   checked at the present; it decodes SpcSpOpusInfo's program name
-#   (a BMPString) without swapping its bytes; and its CryptMsgControl does
-#   not verify ECDSA signatures. The signed fixtures without any of these
+#   (a BMPString) without swapping its bytes; its CryptMsgControl does not
+#   verify ECDSA signatures; and its CryptMsgVerifyCountersignatureEncoded
+#   does not verify PKCS #9 countersignatures. The signed fixtures without any of these
 #   are compared below, between the two builds.
 # - signature_missing_value, signature_unreadable_ca: they print nothing
 #   on standard output; their message is compared below.
