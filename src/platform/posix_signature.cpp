@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -128,7 +129,11 @@ void WalkCatalogs(const SignatureChecks *checks, int folder,
 
 SignatureChecks *PrepareSignatureChecks(const SignatureOptions &options,
                                         std::string *error) {
-  SignatureChecks *checks = new SignatureChecks();
+  SignatureChecks *checks = new (std::nothrow) SignatureChecks();
+  if (checks == nullptr) {
+    *error = "out of memory";
+    return nullptr;
+  }
   checks->module = LoadModule(&checks->handle, error);
   if (checks->module != nullptr)
     checks->setup = checks->module->openSetup(options, error);

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -114,7 +115,12 @@ SignatureChecks *PrepareSignatureChecks(const SignatureOptions &options,
     WalkCatalogs(setup, folder, last == std::string::npos ? '\\' : folder[last],
                  0);
   }
-  return new SignatureChecks{setup};
+  SignatureChecks *checks = new (std::nothrow) SignatureChecks{setup};
+  if (checks == nullptr) {
+    *error = "out of memory";
+    CloseSignatureSetup(setup);
+  }
+  return checks;
 }
 
 void ReleaseSignatureChecks(SignatureChecks *checks) {

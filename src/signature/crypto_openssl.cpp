@@ -18,6 +18,8 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
+#include <new>
+
 #include "crypto.h"
 
 using Bytes = std::vector<unsigned char>;
@@ -758,7 +760,9 @@ Digester *StartDigester(DigestKind kind) {
   const EVP_MD *md = DigestFor(kind);
   if (md == nullptr)
     return nullptr;
-  Digester *d = new Digester{EVP_MD_CTX_new()};
+  Digester *d = new (std::nothrow) Digester{EVP_MD_CTX_new()};
+  if (d == nullptr)
+    return nullptr;
   if (d->context == nullptr ||
       EVP_DigestInit_ex(d->context, md, nullptr) != 1) {
     EVP_MD_CTX_free(d->context);
@@ -808,7 +812,12 @@ TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
     X509_STORE_free(store);
     return nullptr;
   }
-  return new TrustStore{store, crlFile != nullptr};
+  TrustStore *trust = new (std::nothrow) TrustStore{store, crlFile != nullptr};
+  if (trust == nullptr) {
+    X509_STORE_free(store);
+    *error = "out of memory";
+  }
+  return trust;
 }
 
 void CloseTrustStore(TrustStore *store) {

@@ -10,6 +10,7 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -689,7 +690,9 @@ Digester *StartDigester(DigestKind kind) {
   LPCWSTR name = BcryptAlgorithm(kind);
   if (name == nullptr)
     return nullptr;
-  Digester *d = new Digester{nullptr, nullptr};
+  Digester *d = new (std::nothrow) Digester{nullptr, nullptr};
+  if (d == nullptr)
+    return nullptr;
   if (BCryptOpenAlgorithmProvider(&d->algorithm, name, nullptr, 0) != 0 ||
       BCryptCreateHash(d->algorithm, &d->hash, nullptr, 0, nullptr, 0, 0) !=
           0) {
@@ -734,6 +737,10 @@ TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
       new TrustStore{CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr),
                      CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr),
                      crlFile != nullptr};
+  if (store == nullptr) {
+    *error = "out of memory";
+    return nullptr;
+  }
   size_t added = 0;
   bool ok = store->anchors != nullptr && store->crls != nullptr;
   if (ok && caFile != nullptr &&

@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
+#include <new>
 #include <unordered_map>
 
 #include "cert_table.h"
@@ -70,8 +72,17 @@ void FeedRanges(const PeSignatureLayout &layout, size_t *next, uint64_t offset,
 // the file cannot be read whole.
 bool StreamFile(ByteSource *src, const PeSignatureLayout &layout,
                 std::vector<DigestRun> *runs, uint32_t *checksum) {
-  const size_t kPiece = 1u << 20;
-  std::vector<unsigned char> buffer(kPiece);
+  // A piece no larger than the file: most files are far smaller than the
+  // largest piece, and the buffer is neither cleared nor kept.
+  const size_t kLargestPiece = 1u << 20;
+  const size_t kPiece = src->size < kLargestPiece
+                            ? static_cast<size_t>(src->size < 8 ? 8 : src->size)
+                            : kLargestPiece;
+  std::unique_ptr<unsigned char[]> owned(
+      new (std::nothrow) unsigned char[kPiece]);
+  unsigned char *buffer = owned.get();
+  if (buffer == nullptr)
+    return false;
   PeChecksum sum;
   StartChecksum(&sum, layout.checksumOffset);
   bool inOrder = HashRangesInFileOrder(layout);
@@ -79,11 +90,11 @@ bool StreamFile(ByteSource *src, const PeSignatureLayout &layout,
   for (uint64_t at = 0; at < src->size;) {
     size_t piece =
         src->size - at < kPiece ? static_cast<size_t>(src->size - at) : kPiece;
-    if (!ReadAt(src, at, buffer.data(), piece))
+    if (!ReadAt(src, at, buffer, piece))
       return false;
-    AddToChecksum(&sum, at, buffer.data(), piece);
+    AddToChecksum(&sum, at, buffer, piece);
     if (inOrder)
-      FeedRanges(layout, &next, at, buffer.data(), piece, runs);
+      FeedRanges(layout, &next, at, buffer, piece, runs);
     at += piece;
   }
   *checksum = FinishChecksum(&sum);
@@ -93,10 +104,10 @@ bool StreamFile(ByteSource *src, const PeSignatureLayout &layout,
         size_t piece = r.length - done < kPiece
                            ? static_cast<size_t>(r.length - done)
                            : kPiece;
-        if (!ReadAt(src, r.offset + done, buffer.data(), piece))
+        if (!ReadAt(src, r.offset + done, buffer, piece))
           return false;
         for (DigestRun &run : *runs)
-          FeedDigester(run.digester, buffer.data(), piece);
+          FeedDigester(run.digester, buffer, piece);
         done += piece;
       }
   }
@@ -199,7 +210,11 @@ void LookUpCatalogs(const SignatureSetup *setup,
 
 SignatureSetup *OpenSignatureSetup(const SignatureOptions &options,
                                    std::string *error) {
-  SignatureSetup *setup = new SignatureSetup();
+  SignatureSetup *setup = new (std::nothrow) SignatureSetup();
+  if (setup == nullptr) {
+    *error = "out of memory";
+    return nullptr;
+  }
   if (options.caFile != nullptr || options.caPath != nullptr ||
       options.crlFile != nullptr) {
     setup->trust =
