@@ -447,3 +447,72 @@ void WriteSignatureJson(JsonWriter *w, const SignatureFacts *facts) {
   CatalogJson(w, f);
   JsonEndObject(w);
 }
+
+const char *const kSignatureColumns[] = {
+    "signature_status",  "signature_problem",
+    "signature_count",   "integrity",
+    "digest_algorithm",  "authentihash",
+    "signed_digest",     "signer",
+    "signer_cn",         "signer_serial",
+    "signer_sha256",     "signature_valid",
+    "timestamp",         "timestamp_kind",
+    "timestamp_valid",   "trust",
+    "trust_reason",      "checksum_stored",
+    "checksum_computed", "catalog",
+};
+const size_t kSignatureColumnCount =
+    sizeof kSignatureColumns / sizeof kSignatureColumns[0];
+
+void SignatureColumns(const SignatureFacts *facts,
+                      std::vector<std::string> *values) {
+  values->assign(kSignatureColumnCount, std::string());
+  if (facts == nullptr)
+    return;
+  const SignatureFacts &f = *facts;
+  std::vector<std::string> &v = *values;
+  v[0] = kSignatureStatusNames[f.status];
+  v[1] = f.problem;
+  v[2] = std::to_string(f.signatures.size());
+  const char *integrity = OverallIntegrity(f);
+  v[3] = integrity != nullptr ? integrity : "";
+  if (!f.signatures.empty()) {
+    const SignatureInfo &s = f.signatures[0];
+    v[4] = s.digestName;
+    v[5] = HexText(s.computedDigest);
+    v[6] = HexText(s.signedDigest);
+    if (s.haveSigner) {
+      v[7] = s.signer.subject;
+      v[8] = s.signer.subjectCn;
+      v[9] = s.signer.serial;
+      v[10] = s.signer.sha256;
+    }
+    v[11] = s.signatureValid == kVerdictUnknown ? ""
+                                                : VerdictWord(s.signatureValid);
+    if (s.timestamp.present) {
+      v[12] = s.timestamp.time;
+      v[13] = s.timestamp.kind;
+      v[14] = s.timestamp.signatureValid == kVerdictYes &&
+                      s.timestamp.imprintValid == kVerdictYes
+                  ? "yes"
+                  : "no";
+    }
+    v[15] = TrustWord(s.trust);
+    v[16] = s.trustReason;
+  } else if (f.status == kSignatureCatalog) {
+    v[4] = DigestKindName(f.catalogDigest);
+    v[5] = HexText(f.catalogHash);
+    if (f.haveCatalogSigner) {
+      v[7] = f.catalogSigner.subject;
+      v[8] = f.catalogSigner.subjectCn;
+      v[9] = f.catalogSigner.serial;
+      v[10] = f.catalogSigner.sha256;
+    }
+    v[15] = TrustWord(f.catalogTrust);
+    v[16] = f.catalogTrustReason;
+  }
+  if (f.haveChecksum) {
+    v[17] = Hex32(f.storedChecksum);
+    v[18] = Hex32(f.computedChecksum);
+  }
+  v[19] = f.catalogName;
+}

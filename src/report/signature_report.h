@@ -3,6 +3,10 @@
 #ifndef QUELVO_SIGNATURE_REPORT_H
 #define QUELVO_SIGNATURE_REPORT_H
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "json_writer.h"
 #include "platform.h"
 #include "signature_facts.h"
@@ -21,5 +25,14 @@ void PrintSignatureFacts(const SignatureFacts &facts, bool utf8);
 
 // The "signature" value: the object, or null when facts is null.
 void WriteSignatureJson(JsonWriter *w, const SignatureFacts *facts);
+
+// The signature as flat columns, for a table-shaped output (--csv): the
+// names of kSignatureColumns, in that order, each with its value, empty
+// where the facts hold none (facts null: a row that names no file). The
+// first signature stands for the file; the columns say how many more.
+extern const char *const kSignatureColumns[];
+extern const size_t kSignatureColumnCount;
+void SignatureColumns(const SignatureFacts *facts,
+                      std::vector<std::string> *values);
 
 #endif

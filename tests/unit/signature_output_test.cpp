@@ -102,3 +102,43 @@ TEST(SignatureOutput, JsonEscapesFileTextAndSaysNullForNothing) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(SignatureOutput, ColumnsNameEveryValueAndStayEmptyForNothing) {
+  std::vector<std::string> values;
+  SignatureColumns(nullptr, &values);
+  ASSERT_EQ(values.size(), kSignatureColumnCount);
+  for (const std::string &v : values)
+    EXPECT_TRUE(v.empty());
+  SignatureFacts f = ForgedNames();
+  f.signatures[0].integrity = kVerdictNo;
+  f.signatures[0].trust = kTrustUntrusted;
+  f.signatures[0].trustReason = "bad-digest";
+  SignatureColumns(&f, &values);
+  auto column = [&](const char *name) {
+    for (size_t i = 0; i < kSignatureColumnCount; ++i)
+      if (std::string(kSignatureColumns[i]) == name)
+        return values[i];
+    ADD_FAILURE() << name;
+    return std::string();
+  };
+  EXPECT_EQ(column("signature_status"), "signed");
+  EXPECT_EQ(column("integrity"), "mismatch");
+  EXPECT_EQ(column("trust"), "untrusted");
+  EXPECT_EQ(column("trust_reason"), "bad-digest");
+  EXPECT_EQ(column("signer"), f.signatures[0].signer.subject);
+  EXPECT_EQ(column("checksum_stored"), "0x00000000");
+  SignatureFacts catalog = SignatureFacts();
+  catalog.status = kSignatureCatalog;
+  catalog.catalogName = "x.cat";
+  catalog.catalogDigest = kDigestSha256;
+  catalog.catalogHash = {0xAB, 0x01};
+  SignatureColumns(&catalog, &values);
+  EXPECT_EQ(column("signature_status"), "catalog");
+  EXPECT_EQ(column("authentihash"), "ab01");
+  EXPECT_EQ(column("catalog"), "x.cat");
+  EXPECT_EQ(column("signature_count"), "0");
+}
+
+} // namespace
