@@ -5,7 +5,9 @@
 #include <limits.h>
 #include <stdint.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -798,7 +800,13 @@ TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
     *error = std::string("cannot read the CA file ") + caFile;
     ok = false;
   }
-  if (ok && caPath != nullptr && X509_STORE_load_path(store, caPath) != 1) {
+  // The folder is looked in lazily, certificate by certificate: whether it
+  // can be looked in at all is asked now.
+  struct stat folder;
+  if (ok && caPath != nullptr &&
+      (stat(caPath, &folder) != 0 || !S_ISDIR(folder.st_mode) ||
+       access(caPath, R_OK | X_OK) != 0 ||
+       X509_STORE_load_path(store, caPath) != 1)) {
     *error = std::string("cannot read the CA folder ") + caPath;
     ok = false;
   }

@@ -167,6 +167,20 @@ nothing = run(["--signature", "signed/sha256.exe"])
 if nothing["signed/sha256.exe"]["signatures"][0]["trust"]["status"] != "not-checked":
     fail("sha256.exe without CAs: %r" % nothing["signed/sha256.exe"])
 
+# A hashed folder of CAs, as openssl rehash makes it, instead of a file.
+if shutil.which("openssl"):
+    folder = tempfile.mkdtemp()
+    try:
+        shutil.copy(os.path.join(FIXTURES, "signed", "pki", "root.pem"), folder)
+        subprocess.run(["openssl", "rehash", folder], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        hashed = run(["--ca-path", folder, "signed/sha1.dll"])
+        trust = hashed["signed/sha1.dll"]["signatures"][0]["trust"]["status"]
+        if trust != "trusted":
+            fail("sha1.dll with --ca-path: %s" % trust)
+    finally:
+        shutil.rmtree(folder)
+
 # Catalogs: an unsigned file the catalog lists, one it does not, a signed
 # one (its own signature comes first), and the same catalog with its
 # signature broken, which lists nothing.
@@ -201,7 +215,10 @@ finally:
 # An option without its value, and a CA file that cannot be read, stop the
 # run before any file.
 for args in (["--ca-file"], ["--catalog-dir", "nosuch", "pe/basic.dll"],
-             ["--ca-file", "nosuch.pem", "pe/basic.dll"]):
+             ["--ca-file", "nosuch.pem", "pe/basic.dll"],
+             ["--ca-path", "nosuch", "pe/basic.dll"],
+             ["--ca-path", "pe/basic.dll", "pe/basic.dll"],
+             ["--crl-file", "pe/basic.dll", "pe/basic.dll"]):
     p = subprocess.run([QUELVO] + args, cwd=FIXTURES, stdout=subprocess.PIPE,
                        stderr=subprocess.PIPE)
     if p.returncode != 1 or p.stdout or not p.stderr.startswith(b"quelvo: "):
