@@ -229,8 +229,8 @@ TEST(Signature, BentSignatureValueNeverVerifies) {
   ASSERT_EQ(static_cast<unsigned char>(image[der]), 0x30);
   ASSERT_EQ(static_cast<unsigned char>(image[der + 1]), 0x82);
   size_t end = der + 4 +
-               (static_cast<unsigned char>(image[der + 2]) << 8 |
-                static_cast<unsigned char>(image[der + 3]));
+               ((size_t{static_cast<unsigned char>(image[der + 2])} << 8) |
+                size_t{static_cast<unsigned char>(image[der + 3])});
   ASSERT_EQ(Examine(image).signatures[0].signatureValid, kVerdictYes);
   const size_t kRsa2048 = 256;
   for (size_t at = end - kRsa2048; at < end; ++at) {
