@@ -10,10 +10,11 @@
 
 namespace {
 
-RunOptions Parse(std::vector<std::string> args, int *first) {
-  args.insert(args.begin(), "quelvo");
+// The words live in args, which the options point into.
+RunOptions Parse(std::vector<std::string> *args, int *first) {
+  args->insert(args->begin(), "quelvo");
   std::vector<char *> argv;
-  for (std::string &a : args)
+  for (std::string &a : *args)
     argv.push_back(&a[0]);
   RunOptions o;
   *first = ParseLongOptions(static_cast<int>(argv.size()), argv.data(), &o);
@@ -22,25 +23,30 @@ RunOptions Parse(std::vector<std::string> args, int *first) {
 
 TEST(SignatureOptions, ValueOptionsTakeTheNextWordAndImplySignature) {
   int first;
-  RunOptions o = Parse({"--ca-file", "--json", "--json", "x.dll"}, &first);
+  std::vector<std::string> a = {"--ca-file", "--json", "--json", "x.dll"};
+  RunOptions o = Parse(&a, &first);
   EXPECT_STREQ(o.caFile, "--json"); // the next word, whatever it is
   EXPECT_TRUE(o.json);
   EXPECT_TRUE(o.signature);
   EXPECT_EQ(first, 4);
-  o = Parse({"--catalog-dir", "C", "--ca-path", "P", "--crl-file", "R", "-d"},
-            &first);
+  std::vector<std::string> b = {"--catalog-dir", "C", "--ca-path", "P",
+                                "--crl-file",    "R", "-d"};
+  o = Parse(&b, &first);
   EXPECT_STREQ(o.catalogDir, "C");
   EXPECT_STREQ(o.caPath, "P");
   EXPECT_STREQ(o.crlFile, "R");
   EXPECT_EQ(first, 7);
   EXPECT_EQ(o.missingValue, nullptr);
-  o = Parse({"--signature", "--crl-file"}, &first);
+  std::vector<std::string> c = {"--signature", "--crl-file"};
+  o = Parse(&c, &first);
   EXPECT_STREQ(o.missingValue, "--crl-file");
   EXPECT_EQ(first, 3);
-  o = Parse({"--", "--ca-file", "x"}, &first);
+  std::vector<std::string> d = {"--", "--ca-file", "x"};
+  o = Parse(&d, &first);
   EXPECT_EQ(o.caFile, nullptr);
   EXPECT_FALSE(o.signature);
-  o = Parse({"--ca-file=x", "y"}, &first); // not an option: a pattern
+  std::vector<std::string> e = {"--ca-file=x", "y"}; // a pattern
+  o = Parse(&e, &first);
   EXPECT_EQ(o.caFile, nullptr);
   EXPECT_EQ(first, 1);
 }
