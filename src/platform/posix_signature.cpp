@@ -162,8 +162,9 @@ void ReleaseSignatureChecks(SignatureChecks *checks) {
     return;
   if (checks->setup != nullptr)
     checks->module->closeSetup(checks->setup);
-  if (checks->handle != nullptr)
-    dlclose(checks->handle);
+  // The module stays loaded to the end: libcrypto and the C++ runtime it
+  // brought keep state of their own until the process ends, which an
+  // unloaded library would leave without an owner.
   delete checks;
 }
 
