@@ -68,12 +68,11 @@ std::string DigestText(const char *oid) {
   return oid != nullptr ? oid : "";
 }
 
+// The names libcrypto gives, for the reports to agree across systems; an
+// algorithm without one here is named by its OID.
 std::string AlgorithmText(const char *oid) {
   if (oid == nullptr)
     return std::string();
-  PCCRYPT_OID_INFO info =
-      CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, const_cast<char *>(oid), 0);
-  // The names libcrypto gives, for the reports to agree across systems.
   static const struct {
     const char *oid;
     const char *name;
@@ -92,7 +91,6 @@ std::string AlgorithmText(const char *oid) {
   for (const auto &n : kNames)
     if (strcmp(n.oid, oid) == 0)
       return n.name;
-  (void)info;
   return oid;
 }
 
