@@ -46,6 +46,9 @@ command -v perf >/dev/null 2>&1 || need+=(linux-perf)
 [ -x /usr/bin/time ] || need+=(time)
 [ -x "$PY" ] || need+=(python3)
 installed python3-pefile || need+=(python3-pefile)
+# --signature: libcrypto's headers to build, openssl for the catalogs.
+installed libssl-dev || need+=(libssl-dev)
+command -v openssl >/dev/null 2>&1 || need+=(openssl)
 command -v exiftool >/dev/null 2>&1 || need+=(libimage-exiftool-perl)
 command -v peres >/dev/null 2>&1 || need+=(pev)
 # wine64 is only a source of real PE files (its DLLs and EXEs).
@@ -648,11 +651,69 @@ for line in sys.stdin:
   versioned_bytes=$(find versioned -maxdepth 1 -type f -printf '%s\n' | awk '{ n += $1 } END { print n }')
   row "quelvo --json --hash on versioned/, per second of cpu" \
     "$(awk -v b="$versioned_bytes" -v t="$(time_of cpu hash-row-versioned-hash)" 'BEGIN { printf "%.0f", b / 1048576 / t }')" " MiB"
+
+# ---------------------------------------------------------------- --signature rows
+# quelvo --signature against sha256sum on the same files, one measured
+# right after the other: the signature reads each file once, start to
+# end, for the checksum and the Authentihash (of every algorithm its
+# signatures name), so that it costs about what hashing the file costs.
+# Over real/ (unsigned: the checksum alone) and over signed/: the signed
+# EFI images of Debian's shim-signed, shim-helpers-amd64-signed,
+# grub-efi-amd64-signed and fwupd-amd64-signed (fetched once with apt-get
+# download, never installed) and the signed fixtures, every chain built to
+# the fixtures' CA. Target: within 1.15x. The fixtures alone, a few
+# kilobytes each, show what the signatures' own checks cost per file
+# (decoding, three or four RSA or ECDSA verifications, the chain): a row
+# without a target.
+row_signature() {
+  if [ ! -f debs/.done ]; then
+    mkdir -p debs
+    (cd debs && chown _apt . 2>/dev/null; apt-get download shim-signed shim-helpers-amd64-signed \
+      grub-efi-amd64-signed fwupd-amd64-signed >/dev/null &&
+      for d in ./*.deb; do dpkg-deb -x "$d" tree; done && touch .done)
+  fi
+  rm -rf signed fixtures-signed && mkdir signed fixtures-signed
+  cp "$REPO"/tests/fixtures/signed/*.exe "$REPO"/tests/fixtures/signed/*.dll fixtures-signed/
+  cp fixtures-signed/* signed/
+  find debs/tree -name '*.efi.signed' -exec cp -t signed {} +
+  echo "signed/: $(find signed -type f | wc -l) files, $(($(du -sb signed | cut -f1) / 1048576)) MiB"
+  local ca="$REPO/tests/fixtures/signed/pki/ca.pem"
+  hf sha256sum-real "$RUNS" "sha256sum real/*"
+  hf quelvo-signature-real "$RUNS" "'$QUELVO' --signature 'real/*'"
+  row "quelvo --signature 'real/*' / sha256sum (cpu)" \
+    "$(ratio "$(time_of cpu quelvo-signature-real)" "$(time_of cpu sha256sum-real)")" x "<=" 1.15
+  hf sha256sum-signed "$RUNS" "sha256sum signed/*"
+  hf quelvo-signature-signed "$RUNS" "'$QUELVO' --ca-file '$ca' 'signed/*'"
+  row "quelvo --ca-file ca.pem 'signed/*' / sha256sum (cpu)" \
+    "$(ratio "$(time_of cpu quelvo-signature-signed)" "$(time_of cpu sha256sum-signed)")" x "<=" 1.15
+  hf sha256sum-fixtures "$RUNS" "sha256sum fixtures-signed/*"
+  hf quelvo-signature-fixtures "$RUNS" "'$QUELVO' --ca-file '$ca' 'fixtures-signed/*'"
+  row "the small signed fixtures alone / sha256sum (cpu)" \
+    "$(ratio "$(time_of cpu quelvo-signature-fixtures)" "$(time_of cpu sha256sum-fixtures)")" x
+}
+
+# A catalog folder of 300 catalogs of 200 members each (make_catalogs.sh),
+# read, verified and indexed once, for one file that the last of them
+# lists. Target: under a second.
+row_catalogs() {
+  local hash
+  hash=$("$QUELVO" --json --catalog-dir "$REPO/tests/fixtures/signed/catalogs" \
+    "$REPO/tests/fixtures/pe/basic.dll" | "$PY" -c \
+    'import json, sys; print(json.loads(sys.stdin.read())["signature"]["catalog"]["hash"])')
+  [ -f catalogs/.done ] || { "$HERE/make_catalogs.sh" catalogs 300 200 "$hash" && touch catalogs/.done; }
+  "$QUELVO" --catalog-dir catalogs "$REPO/tests/fixtures/pe/basic.dll" | grep -q '^Signature: *catalog' ||
+    { echo "FAIL: the catalog folder does not list pe/basic.dll" >&2; exit 1; }
+  hf quelvo-catalogs "$RUNS" "'$QUELVO' --catalog-dir catalogs '$REPO/tests/fixtures/pe/basic.dll'"
+  row "300 catalogs read and indexed, wall time" \
+    "$(awk -v t="$(time_of wall quelvo-catalogs)" 'BEGIN { printf "%.2f", t }')" s "<=" 1
+  row "300 catalogs read and indexed, cpu time" \
+    "$(awk -v t="$(time_of cpu quelvo-catalogs)" 'BEGIN { printf "%.2f", t }')" s
 }
 
 ALL_ROWS="row_pattern row_literal row_syscalls row_large_folder row_memory
   row_cold row_cold_bytes row_walk row_walk_cold row_walk_syscalls row_case_folder
-  row_peers row_big_file row_many row_json row_csv row_hash"
+  row_peers row_big_file row_many row_json row_csv row_hash row_signature
+  row_catalogs"
 for r in ${ROWS:-$ALL_ROWS}; do
   "$r"
 done

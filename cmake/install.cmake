@@ -38,6 +38,9 @@ else()
   endif()
 
   install(TARGETS quelvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # --signature's module, in the program's own folder of the library tree.
+  install(TARGETS quelvo_signature_module
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/quelvo)
 
   # The manual page names the JSON schema's installed path. The build
   # folder's doc/quelvo.1 names it for the configured prefix (the page the

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
-targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json)
+targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json fuzz_signature)
 # fuzz_json parses what it writes with nlohmann-json; the program needs
 # libcrypto's headers to build at all.
 need=()
@@ -34,6 +34,13 @@ seed() {
     # Every fixture executable is a seed; copies are cheap and stable.
     for f in tests/fixtures/pe/* tests/fixtures/ne/* tests/fixtures/lossless/*; do
       if [ -f "$f" ]; then cp -n "$f" "fuzz/corpus/$target/seed-$(basename "$f")"; fi
+    done
+    ;;
+  fuzz_signature)
+    # The signed and tampered fixtures and the catalog; the large one is
+    # past the input limit.
+    for f in tests/fixtures/signed/*.exe tests/fixtures/signed/*.dll tests/fixtures/signed/catalogs/*.cat tests/fixtures/pe/basic.dll; do
+      if [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 65536 ]; then cp -n "$f" "fuzz/corpus/$target/seed-$(basename "$f")"; fi
     done
     ;;
   fuzz_wildcard)

@@ -11,6 +11,7 @@
 #include "prefetch.h"
 #include "report.h"
 #include "run.h"
+#include "signature_report.h"
 #include "status.h"
 
 namespace {
@@ -96,6 +97,8 @@ void ReportFile(RunState *run, FileRecord *record) {
   }
   if (digest != nullptr)
     PrintDigestLine(*digest);
+  if (run->signatures != nullptr)
+    ReportRecordSignature(record, run->signatures, run->options.utf8);
 }
 
 } // namespace
@@ -498,9 +501,22 @@ int RunQuelvo(int argc, char **argv) {
   }
   if (!ChooseFields(&run))
     return 2;
+  if (run.options.signature) {
+    // The CAs, CRLs and catalogs are read once, before anything is
+    // reported.
+    SignatureOptions wanted = {run.options.caFile, run.options.caPath,
+                               run.options.crlFile, run.options.catalogDir};
+    std::string error;
+    run.signatures = PrepareSignatureChecks(wanted, &error);
+    if (run.signatures == nullptr) {
+      fprintf(stderr, "quelvo: %s\n", error.c_str());
+      return 1;
+    }
+  }
   // What follows the long options is a command line of its own.
   int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
   CloseFileHasher(run.hasher);
+  ReleaseSignatureChecks(run.signatures);
   return status;
 }
 

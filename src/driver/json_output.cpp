@@ -7,6 +7,7 @@
 
 #include "json_fields.h"
 #include "json_report.h"
+#include "platform_extra.h"
 #include "run.h"
 #include "status.h"
 #include "version_facts.h"
@@ -29,14 +30,14 @@ void WriteLine(const std::string &line, bool csv) {
 // that the fields are picked without reading the object again.
 void Emit(RunState *run, const char *path, const char *status,
           const char *message, const VersionFacts *facts,
-          const FileDigest *digest) {
+          const JsonExtras &extras) {
   if (!run->options.csv && run->options.fields == nullptr) {
-    WriteLine(JsonObject(path, status, message, facts, digest), false);
+    WriteLine(JsonObject(path, status, message, facts, extras), false);
     return;
   }
   std::vector<JsonMemberSpan> spans;
   spans.reserve(32); // an object's own members, each noted as written
-  std::string object = JsonObject(path, status, message, facts, digest, &spans);
+  std::string object = JsonObject(path, status, message, facts, extras, &spans);
   std::vector<JsonMember> chosen = FindFieldSpans(object, spans, run->fields);
   if (!run->options.csv) {
     WriteLine(SelectJsonFields(object, chosen, run->fields), false);
@@ -102,10 +103,12 @@ void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message, bool failure) {
   if (failure)
     ++run->failures;
-  // With --hash, "sha256" is null: nothing of the file was read.
+  // With --hash, "sha256" is null, and with --signature "signature":
+  // nothing of the file was read.
   FileDigest none = FileDigest();
-  Emit(run, path, status, message.c_str(), nullptr,
-       run->options.hash ? &none : nullptr);
+  JsonExtras extras = {run->options.hash ? &none : nullptr,
+                       run->signatures != nullptr, nullptr};
+  Emit(run, path, status, message.c_str(), nullptr, extras);
 }
 
 void JsonReportFile(RunState *run, FileRecord *record,
@@ -120,8 +123,12 @@ void JsonReportFile(RunState *run, FileRecord *record,
   bool unreadable = code == kStatusNoVersionInfo && record->error != 0;
   if (unreadable || IsReadFailure(code) || (digest != nullptr && !digest->read))
     ++run->failures;
+  SignatureFacts signature;
+  if (run->signatures != nullptr)
+    QueryRecordSignature(record, run->signatures, &signature);
+  JsonExtras extras = {digest, run->signatures != nullptr, &signature};
   if (code == kStatusOk) {
-    Emit(run, path, "ok", nullptr, &facts, digest);
+    Emit(run, path, "ok", nullptr, &facts, extras);
     return;
   }
   if (unreadable) {
@@ -132,9 +139,9 @@ void JsonReportFile(RunState *run, FileRecord *record,
     message += strerror(record->error);
     message += ".";
     Emit(run, path, JsonStatusWord(kStatusCannotOpen), message.c_str(), &facts,
-         digest);
+         extras);
     return;
   }
   std::string message = MissingText(code, path, facts);
-  Emit(run, path, JsonStatusWord(code), message.c_str(), &facts, digest);
+  Emit(run, path, JsonStatusWord(code), message.c_str(), &facts, extras);
 }

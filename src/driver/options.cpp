@@ -24,13 +24,20 @@ const LongOption kLongOptions[] = {
     {"--all", &RunOptions::allStrings, nullptr},
     {"--utf8", &RunOptions::utf8, nullptr},
     {"--hash", &RunOptions::hash, nullptr},
+    {"--signature", &RunOptions::signature, nullptr},
+    {"--ca-file", nullptr, &RunOptions::caFile},
+    {"--ca-path", nullptr, &RunOptions::caPath},
+    {"--crl-file", nullptr, &RunOptions::crlFile},
+    {"--catalog-dir", nullptr, &RunOptions::catalogDir},
     {"--help", &RunOptions::help, nullptr},
     {"--version", &RunOptions::version, nullptr},
 };
 
 const char kLongUsage[] =
     "usage: quelvo [--json | --csv] [--fields LIST] [--recursive] [--all]\n"
-    "              [--utf8] [--hash] [--] [-d] file(s)\n"
+    "              [--utf8] [--hash] [--signature] [--ca-file FILE]\n"
+    "              [--ca-path DIR] [--crl-file FILE] [--catalog-dir DIR]\n"
+    "              [--] [-d] file(s)\n"
     "       quelvo -? | -v | --help | --version\n"
     "\n"
     "Reports the version resource of every Windows executable (PE, NE, LE)\n"
@@ -55,6 +62,16 @@ const char kLongUsage[] =
     "                every other table under its language, to the report\n"
     "  --utf8        print text values in UTF-8 instead of code page 1252\n"
     "  --hash        add the SHA-256 of each whole file (reads every byte)\n"
+    "  --signature   also report each PE file's Authenticode signatures:\n"
+    "                signer, digest check, timestamp, checksum\n"
+    "  --ca-file FILE, --ca-path DIR\n"
+    "                check each signer's chain to these CAs (code signing)\n"
+    "  --crl-file FILE\n"
+    "                check the signer's certificate against these CRLs\n"
+    "  --catalog-dir DIR\n"
+    "                look files without a signature up in the catalogs\n"
+    "                (.cat) in DIR and below; each of these four implies\n"
+    "                --signature\n"
     "  --            end of the options: after a long option, every word\n"
     "                that follows is a file or pattern, -d, -? and -v too\n"
     "  --help        this text\n"
@@ -97,6 +114,9 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
         return i;
       }
       options->*(found->value) = argv[i++];
+      // The signature options' values are the signature check's.
+      if (found->value != &RunOptions::fields)
+        options->signature = true;
       continue;
     }
     options->*(found->flag) = true;
@@ -109,7 +129,7 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
 
 bool AnyLongOption(const RunOptions &o) {
   return o.json || o.csv || o.fields != nullptr || o.recursive ||
-         o.allStrings || o.utf8 || o.hash || o.optionsEnded;
+         o.allStrings || o.utf8 || o.hash || o.signature || o.optionsEnded;
 }
 
 void PrintLongUsage() { fputs(kLongUsage, stdout); }

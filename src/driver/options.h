@@ -14,6 +14,13 @@ struct RunOptions {
   bool help;          // --help: the usage of every option, then stop
   bool version;       // --version: the program's version, then stop
   const char *fields; // --fields LIST: the columns or keys, or null
+  bool signature;     // --signature: Authenticode signatures too
+  // The signature options that take the next word as their value; each
+  // implies --signature.
+  const char *caFile;     // --ca-file FILE: CAs to build chains to
+  const char *caPath;     // --ca-path DIR: a hashed folder of CAs
+  const char *crlFile;    // --crl-file FILE: CRLs to check revocation with
+  const char *catalogDir; // --catalog-dir DIR: catalogs (.cat) to look in
   // "--" after a long option: every word after it is a file or pattern,
   // -d, -? and -v included.
   bool optionsEnded;

@@ -13,6 +13,8 @@
 #include "platform_extra.h"
 #include "version_facts.h"
 
+struct SignatureChecks;
+
 struct RunState {
   RunOptions options;
   bool detailed; // -d
@@ -23,6 +25,9 @@ struct RunState {
   int failures;
   std::vector<std::string> fields; // --fields, or --csv's default columns
   FileHasher *hasher;              // --hash: open for the whole run; or null
+  // --signature: what every file's check shares (CAs, catalogs); null
+  // without the option.
+  SignatureChecks *signatures;
 };
 
 // Paths live in buffers of the platform's limit: 259 characters and a zero.

@@ -15,6 +15,7 @@
 
 #include "image_info.h"
 #include "platform.h"
+#include "signature_facts.h"
 
 // UTF-16 to UTF-8 (CP_UTF8): a surrogate that is not part of a pair
 // becomes U+FFFD.
@@ -82,5 +83,22 @@ const char *HashLibraryName();
 // digest stands for bytes that were never one file's.
 int HashRecordFile(FileHasher *hasher, FileRecord *record,
                    unsigned char digest[kSha256Size]);
+
+// --signature: what every file's check shares in a run (the service
+// itself, which on Linux is a module loaded now, the CAs, the catalogs'
+// index), opened once. Reads the CA file or folder and CRL file the
+// options name, and every catalog (a name ending in .cat, in any case) in
+// the catalog folder and its subfolders, each once. Null, with the reason
+// in error, when one of them cannot be read.
+struct SignatureChecks;
+SignatureChecks *PrepareSignatureChecks(const SignatureOptions &options,
+                                        std::string *error);
+void ReleaseSignatureChecks(SignatureChecks *checks);
+
+// The Authenticode facts of the record's file, read through the reader in
+// one pass. Returns 0, or -1 when the file cannot be opened (facts then
+// say "unreadable").
+int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
+                         SignatureFacts *facts);
 
 #endif

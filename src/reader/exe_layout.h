@@ -35,6 +35,7 @@ const uint32_t kPeMagic = 0;
 const uint16_t kPeMagicPe32 = 0x10B;     // IMAGE_NT_OPTIONAL_HDR32_MAGIC
 const uint16_t kPeMagicPe32Plus = 0x20B; // IMAGE_NT_OPTIONAL_HDR64_MAGIC
 const uint32_t kPeSizeOfHeaders = 60;
+const uint32_t kPeCheckSum = 64; // left out of the checksum and Authentihash
 const uint32_t kPe32NumberOfRvaAndSizes = 92;
 const uint32_t kPe32DataDirectory = 96;
 const uint32_t kPe32PlusNumberOfRvaAndSizes = 108;
@@ -45,6 +46,9 @@ const uint32_t kPeDataDirectorySize = 8;
 const uint32_t kPeDataDirectoryVirtualAddress = 0;
 const uint32_t kPeDataDirectorySizeField = 4; // its Size
 const uint32_t kPeDirectoryEntryResource = 2; // IMAGE_DIRECTORY_ENTRY_RESOURCE
+// IMAGE_DIRECTORY_ENTRY_SECURITY: the certificate table. Its
+// VirtualAddress is a file offset, since the table is never mapped.
+const uint32_t kPeDirectoryEntrySecurity = 4;
 
 // IMAGE_SECTION_HEADER
 const uint32_t kPeSectionHeaderSize = 40;
@@ -52,6 +56,18 @@ const uint32_t kPeSectionVirtualSize = 8;
 const uint32_t kPeSectionVirtualAddress = 12;
 const uint32_t kPeSectionSizeOfRawData = 16;
 const uint32_t kPeSectionPointerToRawData = 20;
+
+// WIN_CERTIFICATE, one entry of the certificate table: bCertificate
+// follows the header, and each entry starts on an 8-byte boundary.
+const uint32_t kWinCertHeaderSize = 8;
+const uint32_t kWinCertLength = 0; // dwLength, the header included
+const uint32_t kWinCertRevision = 4;
+const uint32_t kWinCertType = 6;
+const uint32_t kWinCertAlignment = 8;
+const uint16_t kWinCertRevision1 = 0x0100;          // WIN_CERT_REVISION_1_0
+const uint16_t kWinCertRevision2 = 0x0200;          // WIN_CERT_REVISION_2_0
+const uint16_t kWinCertTypeX509 = 0x0001;           // WIN_CERT_TYPE_X509
+const uint16_t kWinCertTypePkcsSignedData = 0x0002; // an Authenticode signature
 
 // IMAGE_RESOURCE_DIRECTORY: its entries follow it, named ones first.
 const uint32_t kResDirectorySize = 16;

@@ -10,6 +10,7 @@
 #include "json_writer.h"
 #include "platform_extra.h"
 #include "report.h"
+#include "signature_report.h"
 #include "unicode_text.h"
 #include "version_text.h"
 
@@ -395,38 +396,51 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
 
 } // namespace
 
+namespace {
+
+void WriteMembers(JsonWriter *w, const char *path, const char *status,
+                  const char *message, const VersionFacts *facts) {
+  JsonKey(w, "path");
+  std::string text;
+  AppendPathAsUtf8(path, &text);
+  JsonString(w, text);
+  JsonKey(w, "status");
+  JsonStringOrNull(w, status);
+  JsonKey(w, "message");
+  if (message != nullptr) {
+    text.clear();
+    AppendPathAsUtf8(message, &text);
+    JsonString(w, text);
+  } else {
+    JsonNull(w);
+  }
+  if (facts != nullptr) {
+    WriteFacts(w, *facts);
+  } else {
+    JsonRawMembers(w, "\"format\":null,\"machine\":null");
+    JsonRawMembers(w, kNoVersionData);
+  }
+}
+
+} // namespace
+
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
-                       const FileDigest *digest,
+                       const JsonExtras &extras,
                        std::vector<JsonMemberSpan> *members) {
   JsonWriter w = JsonWriter();
   w.members = members;
   JsonBeginObject(&w);
-  JsonKey(&w, "path");
-  std::string text;
-  AppendPathAsUtf8(path, &text);
-  JsonString(&w, text);
-  JsonKey(&w, "status");
-  JsonStringOrNull(&w, status);
-  JsonKey(&w, "message");
-  if (message != nullptr) {
-    text.clear();
-    AppendPathAsUtf8(message, &text);
-    JsonString(&w, text);
-  } else {
-    JsonNull(&w);
-  }
-  if (facts != nullptr) {
-    WriteFacts(&w, *facts);
-  } else {
-    JsonRawMembers(&w, "\"format\":null,\"machine\":null");
-    JsonRawMembers(&w, kNoVersionData);
+  WriteMembers(&w, path, status, message, facts);
+  if (extras.withSignature) {
+    JsonKey(&w, "signature");
+    WriteSignatureJson(&w, extras.signature);
   }
   // Last, so that the keys before it stay where they were without --hash.
-  if (digest != nullptr) {
+  if (extras.digest != nullptr) {
     JsonKey(&w, "sha256");
-    if (digest->read)
-      JsonString(&w, DigestHex(*digest));
+    if (extras.digest->read)
+      JsonString(&w, DigestHex(*extras.digest));
     else
       JsonNull(&w);
   }

@@ -7,17 +7,26 @@
 #include <string>
 
 #include "json_writer.h"
+#include "signature_facts.h"
 #include "version_facts.h"
+
+// What the opt-in options add to an object: "signature" (--signature: the
+// facts' object, or null for an argument that names no file) and, last,
+// "sha256" (--hash: the digest, or null when the file was not read whole).
+struct JsonExtras {
+  const FileDigest *digest;
+  bool withSignature;
+  const SignatureFacts *signature;
+};
 
 // Builds the object, without its newline, always valid UTF-8. status is
 // "ok" or the failure's word; message is the failure's text (null for
 // "ok"); facts is null when the file was not examined, and every key that
-// comes from it is then null. digest, given with --hash only, adds the
-// last key, "sha256": its hex digits, or null when it was not read. With
-// members given, also where each of the object's own members lies.
+// comes from it is then null. With members given, also where each of the
+// object's own members lies.
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
-                       const FileDigest *digest = nullptr,
+                       const JsonExtras &extras = JsonExtras(),
                        std::vector<JsonMemberSpan> *members = nullptr);
 
 #endif

@@ -272,3 +272,16 @@ void JsonRawValue(JsonWriter *w, const char *text, size_t length) {
   Put(w, text, length);
   w->needComma = true;
 }
+
+void JsonNumber64(JsonWriter *w, unsigned long long value) {
+  Separate(w);
+  char digits[kMaxDecimalDigits];
+  Put(w, digits, FormatDecimal(value, digits));
+  w->needComma = true;
+}
+
+void JsonRawValue(JsonWriter *w, const char *value) {
+  Separate(w);
+  Put(w, value, strlen(value));
+  w->needComma = true;
+}

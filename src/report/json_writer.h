@@ -67,6 +67,10 @@ void JsonNumber(JsonWriter *w, unsigned long value);
 // A value already written as JSON text (taken from an object this program
 // wrote), copied as it is.
 void JsonRawValue(JsonWriter *w, const char *text, size_t length);
+// A number of 64 bits wherever unsigned long has 32 (Windows).
+void JsonNumber64(JsonWriter *w, unsigned long long value);
+// A value of our own written out already: true, false.
+void JsonRawValue(JsonWriter *w, const char *value);
 void JsonNull(JsonWriter *w);
 
 #endif

@@ -60,17 +60,22 @@ def objects(raw, where):
 
 
 LONG_OPTIONS = ("--json", "--recursive", "--all", "--utf8", "--hash",
-                "--help", "--version")
+                "--help", "--version", "--signature")
+VALUE_OPTIONS = ("--ca-file", "--ca-path", "--crl-file", "--catalog-dir")
 
 
 def asks_for_json(args):
     """Whether a command line sets --json, whole objects (no --fields):
     among the long options at its start, before "--" or the first other
-    word."""
+    word; an option that takes a value takes the next word."""
     json_asked = False
-    for word in args:
+    words = iter(args)
+    for word in words:
         if word == "--fields":
             return False
+        if word in VALUE_OPTIONS:
+            next(words, None)
+            continue
         if word not in LONG_OPTIONS:
             return json_asked
         if word == "--json":

@@ -3,13 +3,14 @@
 # (DESTDIR, prefix /usr) and checks that exactly the program, the manual
 # page, the completion, the JSON schema and the license land there, that
 # the installed program reports the samples as the built one does, and that
-# the manual page names the schema where it was installed. A second install
+# the manual page names the schema where it was installed, and that
+# --signature's module lands in its folder of the library tree. A second install
 # under another prefix (/opt/quelvo) must move that path with it.
 #
-#   install_test.sh CMAKE BUILD_DIR QUELVO TREE BINDIR MANDIR COMPLETIONS SAMPLES DATADIR DOCDIR
+#   install_test.sh CMAKE BUILD_DIR QUELVO TREE BINDIR MANDIR COMPLETIONS SAMPLES DATADIR DOCDIR MODULEDIR
 set -u
 cmake=$1 build=$2 quelvo=$3 tree=$4 bindir=$5 mandir=$6 completions=$7 samples=$8
-datadir=$9 docdir=${10}
+datadir=$9 docdir=${10} moduledir=${11}
 rm -rf "$tree"
 mkdir -p "$tree"
 failed=0
@@ -57,7 +58,7 @@ root="$tree/root"
 install "$root" /usr
 printf '%s\n' "$(at "$root" /usr "$bindir")/quelvo" "$(at "$root" /usr "$mandir")/man1/quelvo.1" \
   "$(at "$root" /usr "$completions")/quelvo" "$(at "$root" /usr "$datadir")/quelvo/quelvo.schema.json" \
-  "$(at "$root" /usr "$docdir")/LICENSE" |
+  "$(at "$root" /usr "$docdir")/LICENSE" "$(at "$root" /usr "$moduledir")/quelvo-signature.so" |
   sort >"$tree/want"
 find "$root" -type f | sort >"$tree/got"
 if ! cmp -s "$tree/want" "$tree/got"; then
@@ -71,7 +72,10 @@ installed="$(at "$root" /usr "$bindir")/quelvo"
 if [ -x "$installed" ]; then
   "$installed" -d "$samples/*" >"$tree/installed.out" 2>&1
   "$quelvo" -d "$samples/*" >"$tree/built.out" 2>&1
-  if ! cmp -s "$tree/built.out" "$tree/installed.out" || ! grep -q 'Program Name:' "$tree/installed.out"; then
+  "$installed" --signature "$samples/*" >>"$tree/installed.out" 2>&1
+  "$quelvo" --signature "$samples/*" >>"$tree/built.out" 2>&1
+  if ! cmp -s "$tree/built.out" "$tree/installed.out" || ! grep -q 'Program Name:' "$tree/installed.out" ||
+    ! grep -q '^Signature: ' "$tree/installed.out"; then
     echo "install: FAIL: the installed program reports otherwise than the built one"
     diff "$tree/built.out" "$tree/installed.out" | head -40
     failed=1

@@ -527,7 +527,8 @@ TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
   // The places the writer notes as it writes find every field alike, for
   // an object with facts and one written from its own null members.
   std::vector<JsonMemberSpan> spans;
-  ASSERT_EQ(JsonObject("dir/x.dll", "ok", nullptr, &f, nullptr, &spans), o);
+  ASSERT_EQ(JsonObject("dir/x.dll", "ok", nullptr, &f, JsonExtras(), &spans),
+            o);
   for (size_t i = 0; i < fields.size(); ++i) {
     JsonMember found;
     bool there = FindFieldSpan(o, spans, fields[i], &found);
@@ -541,7 +542,7 @@ TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
         << fields[i];
   std::vector<JsonMemberSpan> failed;
   std::string none = JsonObject("x", "not-found", "x was not found", nullptr,
-                                nullptr, &failed);
+                                JsonExtras(), &failed);
   std::vector<JsonMember> all;
   ASSERT_TRUE(IndexJsonObject(none, &all));
   ASSERT_EQ(failed.size(), all.size());

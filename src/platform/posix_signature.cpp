@@ -1,0 +1,188 @@
+// The signature service over POSIX: the module that holds it loaded on
+// demand, the record's file opened where the status query found it and
+// read through the reader, and the catalog folder walked with the
+// directory calls.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "byte_source.h"
+#include "platform_extra.h"
+#include "posix_record.h"
+#include "signature_module.h"
+
+#if !defined(QUELVO_MODULE_DIR) || !defined(QUELVO_MODULE_FROM_PROGRAM)
+#error                                                                         \
+    "QUELVO_MODULE_DIR and QUELVO_MODULE_FROM_PROGRAM come from CMakeLists.txt"
+#endif
+
+struct SignatureChecks {
+  void *handle; // the module, open
+  const SignatureModule *module;
+  SignatureSetup *setup;
+};
+
+namespace {
+
+// The module beside the program (a build tree), else where the program's
+// own installation put it, else where it is installed by default.
+const SignatureModule *LoadModule(void **handle, std::string *error) {
+  std::vector<std::string> places;
+  char self[4096];
+  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length > 0) {
+    std::string program(self, static_cast<size_t>(length));
+    size_t slash = program.rfind('/');
+    if (slash != std::string::npos) {
+      std::string folder = program.substr(0, slash + 1);
+      places.push_back(folder + QUELVO_SIGNATURE_MODULE_FILE);
+      places.push_back(folder + QUELVO_MODULE_FROM_PROGRAM + "/" +
+                       QUELVO_SIGNATURE_MODULE_FILE);
+    }
+  }
+  places.push_back(std::string(QUELVO_MODULE_DIR) + "/" +
+                   QUELVO_SIGNATURE_MODULE_FILE);
+  std::string why;
+  for (const std::string &place : places) {
+    if (access(place.c_str(), F_OK) != 0)
+      continue;
+    *handle = dlopen(place.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (*handle == nullptr) {
+      const char *text = dlerror();
+      why = text != nullptr ? text : place;
+      continue;
+    }
+    using Entry = const SignatureModule *(*)();
+    Entry entry =
+        reinterpret_cast<Entry>(dlsym(*handle, QUELVO_SIGNATURE_MODULE_ENTRY));
+    const SignatureModule *module = entry != nullptr ? entry() : nullptr;
+    if (module != nullptr && module->version == kSignatureModuleVersion)
+      return module;
+    dlclose(*handle);
+    why = place + " is of another build";
+  }
+  *handle = nullptr;
+  *error = "--signature needs " + places.back() +
+           (why.empty() ? std::string(", which is not installed") : ": " + why);
+  return nullptr;
+}
+
+bool EndsWithCat(const char *name) {
+  size_t length = strlen(name);
+  return length > 4 && strcasecmp(name + length - 4, ".cat") == 0;
+}
+
+// A CatRoot holds its catalogs a folder or two down; deeper is no
+// catalog folder, and links are not followed, so the walk ends.
+const int kMaxCatalogDepth = 6;
+
+// Reads every catalog below folder (an open descriptor, closed here), in
+// name order so that the catalog that lists a hash first is the same on
+// every run.
+void WalkCatalogs(const SignatureChecks *checks, int folder,
+                  const std::string &path, int depth) {
+  DIR *dir = fdopendir(folder);
+  if (dir == nullptr) {
+    close(folder);
+    return;
+  }
+  std::vector<std::string> names;
+  while (struct dirent *entry = readdir(dir)) {
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+      names.push_back(entry->d_name);
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string &name : names) {
+    int fd = openat(dirfd(dir), name.c_str(),
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+      continue;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      close(fd);
+    } else if (S_ISDIR(st.st_mode) && depth < kMaxCatalogDepth) {
+      WalkCatalogs(checks, fd, path + "/" + name, depth + 1);
+    } else if (S_ISREG(st.st_mode) && EndsWithCat(name.c_str())) {
+      FileWindow window;
+      ByteSource src;
+      InitFileSource(&src, fd, static_cast<uint64_t>(st.st_size), &window);
+      checks->module->addCatalog(checks->setup, (path + "/" + name).c_str(),
+                                 &src);
+      close(fd);
+    } else {
+      close(fd);
+    }
+  }
+  closedir(dir);
+}
+
+} // namespace
+
+SignatureChecks *PrepareSignatureChecks(const SignatureOptions &options,
+                                        std::string *error) {
+  SignatureChecks *checks = new (std::nothrow) SignatureChecks();
+  if (checks == nullptr) {
+    *error = "out of memory";
+    return nullptr;
+  }
+  checks->module = LoadModule(&checks->handle, error);
+  if (checks->module != nullptr)
+    checks->setup = checks->module->openSetup(options, error);
+  if (checks->setup == nullptr) {
+    ReleaseSignatureChecks(checks);
+    return nullptr;
+  }
+  if (options.catalogDir == nullptr)
+    return checks;
+  int folder = open(options.catalogDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) {
+    *error =
+        std::string("cannot read the catalog folder ") + options.catalogDir;
+    ReleaseSignatureChecks(checks);
+    return nullptr;
+  }
+  std::string path = options.catalogDir;
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  WalkCatalogs(checks, folder, path, 0);
+  return checks;
+}
+
+void ReleaseSignatureChecks(SignatureChecks *checks) {
+  if (checks == nullptr)
+    return;
+  if (checks->setup != nullptr)
+    checks->module->closeSetup(checks->setup);
+  // The module stays loaded to the end: libcrypto and the C++ runtime it
+  // brought keep state of their own until the process ends, which an
+  // unloaded library would leave without an owner.
+  delete checks;
+}
+
+int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
+                         SignatureFacts *facts) {
+  *facts = SignatureFacts();
+  facts->status = kSignatureUnreadable;
+  facts->problem = "read-failed";
+  FileState *state = record->state;
+  if (state == nullptr)
+    return -1;
+  uint64_t size;
+  int fd = OpenRecordFile(record, &size);
+  if (fd < 0)
+    return -1;
+  ByteSource src;
+  InitFileSource(&src, fd, size, state->windows, 2);
+  checks->module->examine(&src, checks->setup, facts);
+  close(fd);
+  return 0;
+}

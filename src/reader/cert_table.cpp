@@ -1,0 +1,354 @@
+#include "cert_table.h"
+
+#include <algorithm>
+
+#include "exe_layout.h"
+
+namespace {
+
+// Whether [off, off + len) lies inside [0, size), without overflow.
+bool Inside(uint64_t off, uint64_t len, uint64_t size) {
+  return off <= size && len <= size - off;
+}
+
+struct Section {
+  uint64_t pointer; // PointerToRawData
+  uint64_t size;    // SizeOfRawData
+};
+
+// The PE headers the digest and the table need: where CheckSum and the
+// table's directory entry are, SizeOfHeaders, and every section's raw
+// data. False when the file is no PE image whose headers can be read.
+struct PeHeaders {
+  uint64_t checksumOffset;
+  bool hasSecurityEntry; // NumberOfRvaAndSizes reaches entry 4
+  uint64_t securityEntry;
+  uint32_t sizeOfHeaders;
+  std::vector<Section> sections;
+};
+
+bool ReadPeHeaders(ByteSource *src, PeHeaders *pe) {
+  unsigned char dos[kDosHeaderSize];
+  if (!ReadAt(src, 0, dos, sizeof dos) || dos[kDosMagic] != 'M' ||
+      dos[kDosMagic + 1] != 'Z')
+    return false;
+  uint64_t nt = Le32(dos + kDosLfanew);
+  unsigned char signature[kNewSignatureSize];
+  unsigned char fileHeader[kPeFileHeaderSize];
+  if (!ReadAt(src, nt, signature, sizeof signature) || signature[0] != 'P' ||
+      signature[1] != 'E' || signature[2] != 0 || signature[3] != 0 ||
+      !ReadAt(src, nt + kPeFileHeader, fileHeader, sizeof fileHeader))
+    return false;
+  uint32_t sectionCount = Le16(fileHeader + kPeNumberOfSections);
+  uint64_t optional = nt + kPeOptionalHeader;
+  uint64_t sectionTable = optional + Le16(fileHeader + kPeSizeOfOptionalHeader);
+  uint16_t magic;
+  uint32_t rvaCount;
+  uint64_t countField, directories;
+  if (!ReadLe16(src, optional + kPeMagic, &magic))
+    return false;
+  if (magic == kPeMagicPe32) {
+    countField = optional + kPe32NumberOfRvaAndSizes;
+    directories = optional + kPe32DataDirectory;
+  } else if (magic == kPeMagicPe32Plus) {
+    countField = optional + kPe32PlusNumberOfRvaAndSizes;
+    directories = optional + kPe32PlusDataDirectory;
+  } else {
+    return false;
+  }
+  if (!ReadLe32(src, optional + kPeSizeOfHeaders, &pe->sizeOfHeaders) ||
+      !ReadLe32(src, countField, &rvaCount))
+    return false;
+  pe->checksumOffset = optional + kPeCheckSum;
+  pe->hasSecurityEntry = rvaCount > kPeDirectoryEntrySecurity;
+  pe->securityEntry =
+      directories + uint64_t{kPeDataDirectorySize} * kPeDirectoryEntrySecurity;
+  pe->sections.clear();
+  pe->sections.reserve(sectionCount);
+  for (uint32_t i = 0; i < sectionCount; ++i) {
+    unsigned char sec[kPeSectionHeaderSize];
+    if (!ReadAt(src, sectionTable + uint64_t{kPeSectionHeaderSize} * i, sec,
+                sizeof sec))
+      return false;
+    Section s = {Le32(sec + kPeSectionPointerToRawData),
+                 Le32(sec + kPeSectionSizeOfRawData)};
+    if (s.size != 0) // a section without raw data adds nothing
+      pe->sections.push_back(s);
+  }
+  // In file order, as the digest reads them; equal starts keep the table's
+  // order.
+  std::stable_sort(
+      pe->sections.begin(), pe->sections.end(),
+      [](const Section &a, const Section &b) { return a.pointer < b.pointer; });
+  return true;
+}
+
+// Walks the table's WIN_CERTIFICATE headers. Each entry starts where the
+// one before ended, rounded up to 8 bytes; the last may end the table
+// without that padding.
+CertTableState WalkEntries(ByteSource *src, uint64_t table, uint64_t size,
+                           std::vector<CertEntry> *entries) {
+  const size_t kMaxEntries = 256;
+  uint64_t end = table + size;
+  uint64_t pos = table;
+  while (pos < end) {
+    if (end - pos < kWinCertHeaderSize)
+      return kCertTableBadEntry;
+    if (entries->size() == kMaxEntries)
+      return kCertTableTooManyEntries;
+    unsigned char header[kWinCertHeaderSize];
+    if (!ReadAt(src, pos, header, sizeof header))
+      return kCertTableReadFailed;
+    CertEntry e = {pos, Le32(header + kWinCertLength),
+                   Le16(header + kWinCertRevision), Le16(header + kWinCertType),
+                   pos % kWinCertAlignment == 0};
+    entries->push_back(e);
+    if (e.length < kWinCertHeaderSize || e.length > end - pos)
+      return kCertTableBadEntry;
+    uint64_t step = (uint64_t{e.length} + kWinCertAlignment - 1) /
+                    kWinCertAlignment * kWinCertAlignment;
+    if (step >= end - pos)
+      break; // the last entry, its padding cut by the table's end
+    pos += step;
+  }
+  return kCertTableOk;
+}
+
+// The digest's ranges: the headers less the two fields, the sections in
+// file order, then the rest up to hashEnd.
+HashLayoutState HashRanges(const PeHeaders &pe, uint64_t hashEnd,
+                           PeSignatureLayout *layout) {
+  uint64_t headers = pe.sizeOfHeaders;
+  const uint64_t kChecksumSize = 4;
+  uint64_t gapStart = pe.checksumOffset;
+  uint64_t gapEnd = pe.securityEntry + kPeDataDirectorySize;
+  // Both left-out fields lie in the optional header, CheckSum first; the
+  // headers the digest reads must hold them and lie inside the file.
+  if (headers > hashEnd || gapEnd > headers ||
+      pe.securityEntry < gapStart + kChecksumSize)
+    return kHashLayoutHeadersOutside;
+  std::vector<HashRange> &r = layout->hashed;
+  r.push_back({0, gapStart});
+  r.push_back({gapStart + kChecksumSize,
+               pe.securityEntry - (gapStart + kChecksumSize)});
+  r.push_back({gapEnd, headers - gapEnd});
+  uint64_t imageEnd = headers;
+  for (const Section &s : pe.sections) {
+    if (!Inside(s.pointer, s.size, hashEnd))
+      return kHashLayoutSectionOutside;
+    r.push_back({s.pointer, s.size});
+    imageEnd = std::max(imageEnd, s.pointer + s.size);
+  }
+  if (hashEnd > imageEnd)
+    r.push_back({imageEnd, hashEnd - imageEnd});
+  r.erase(std::remove_if(r.begin(), r.end(),
+                         [](const HashRange &h) { return h.length == 0; }),
+          r.end());
+  layout->hashPadding = static_cast<uint32_t>(
+      (kWinCertAlignment - hashEnd % kWinCertAlignment) % kWinCertAlignment);
+  // What lies before hashEnd outside every range, the two fields aside:
+  // the union of the ranges, counted in file order.
+  std::vector<HashRange> sorted = r;
+  std::sort(sorted.begin(), sorted.end(),
+            [](const HashRange &a, const HashRange &b) {
+              return a.offset < b.offset;
+            });
+  uint64_t covered = 0, reach = 0;
+  for (const HashRange &h : sorted) {
+    uint64_t end = h.offset + h.length;
+    if (end <= reach)
+      continue;
+    covered += end - std::max(reach, h.offset);
+    reach = end;
+  }
+  layout->unhashedBytes =
+      hashEnd - covered - (kChecksumSize + kPeDataDirectorySize);
+  return kHashLayoutOk;
+}
+
+} // namespace
+
+const char *CertTableStateName(CertTableState state) {
+  switch (state) {
+  case kCertTableNotPe:
+    return "not-pe";
+  case kCertTableAbsent:
+    return "absent";
+  case kCertTableOk:
+    return "ok";
+  case kCertTableOutsideFile:
+    return "outside-file";
+  case kCertTableOverlapsHeaders:
+    return "overlaps-headers";
+  case kCertTableOverlapsSections:
+    return "overlaps-sections";
+  case kCertTableMisaligned:
+    return "misaligned";
+  case kCertTableBadEntry:
+    return "bad-entry";
+  case kCertTableTooManyEntries:
+    return "too-many-entries";
+  case kCertTableReadFailed:
+    return "read-failed";
+  case kCertTableDataAfter:
+    return "data-after-table";
+  }
+  return "unknown";
+}
+
+const char *HashLayoutStateName(HashLayoutState state) {
+  switch (state) {
+  case kHashLayoutOk:
+    return "ok";
+  case kHashLayoutNotPe:
+    return "not-pe";
+  case kHashLayoutHeadersOutside:
+    return "headers-outside-file";
+  case kHashLayoutSectionOutside:
+    return "section-outside-file";
+  case kHashLayoutTableBeforeImage:
+    return "table-inside-image";
+  }
+  return "unknown";
+}
+
+void ReadSignatureLayout(ByteSource *src, PeSignatureLayout *layout) {
+  *layout = PeSignatureLayout();
+  layout->fileSize = src->size;
+  layout->table = kCertTableNotPe;
+  layout->hash = kHashLayoutNotPe;
+  src->readFailed = false;
+  PeHeaders pe;
+  if (!ReadPeHeaders(src, &pe)) {
+    if (src->readFailed)
+      layout->table = kCertTableReadFailed;
+    return;
+  }
+  layout->isPe = true;
+  layout->checksumOffset = pe.checksumOffset;
+  ReadLe32(src, pe.checksumOffset, &layout->storedChecksum);
+  uint32_t offset = 0, size = 0;
+  if (pe.hasSecurityEntry &&
+      (!ReadLe32(src, pe.securityEntry + kPeDataDirectoryVirtualAddress,
+                 &offset) ||
+       !ReadLe32(src, pe.securityEntry + kPeDataDirectorySizeField, &size))) {
+    layout->table = src->readFailed ? kCertTableReadFailed : kCertTableNotPe;
+    return;
+  }
+  layout->tableOffset = offset;
+  layout->tableSize = size;
+  uint64_t imageEnd = pe.sizeOfHeaders;
+  for (const Section &s : pe.sections)
+    imageEnd = std::max(imageEnd, s.pointer + s.size);
+
+  // The digest reads up to the table, or the whole of an unsigned file.
+  uint64_t hashEnd = src->size;
+  if (offset == 0 || size == 0) {
+    layout->table = kCertTableAbsent;
+  } else if (!Inside(offset, size, src->size)) {
+    layout->table = kCertTableOutsideFile;
+  } else if (offset < pe.sizeOfHeaders) {
+    layout->table = kCertTableOverlapsHeaders;
+  } else if (offset < imageEnd) {
+    layout->table = kCertTableOverlapsSections;
+  } else {
+    layout->trailingBytes = src->size - (uint64_t{offset} + size);
+    hashEnd = offset;
+    // A table off its 8-byte boundary is still walked, to be shown.
+    CertTableState walked = WalkEntries(src, offset, size, &layout->entries);
+    layout->table = walked == kCertTableOk && offset % kWinCertAlignment != 0
+                        ? kCertTableMisaligned
+                        : walked;
+    if (layout->table == kCertTableOk && layout->trailingBytes != 0)
+      layout->table = kCertTableDataAfter;
+  }
+  // A table that starts inside the image would be hashed itself: no
+  // digest can be made of such a file.
+  if (layout->table == kCertTableOverlapsHeaders ||
+      layout->table == kCertTableOverlapsSections)
+    layout->hash = kHashLayoutTableBeforeImage;
+  else
+    layout->hash = HashRanges(pe, hashEnd, layout);
+  if (layout->hash != kHashLayoutOk) {
+    layout->hashed.clear();
+    layout->hashPadding = 0;
+    layout->unhashedBytes = 0;
+  }
+  if (src->readFailed)
+    layout->table = kCertTableReadFailed;
+}
+
+void StartChecksum(PeChecksum *checksum, uint64_t fieldOffset) {
+  *checksum = PeChecksum();
+  checksum->fieldOffset = fieldOffset;
+}
+
+bool AddToChecksum(PeChecksum *c, uint64_t offset, const unsigned char *bytes,
+                   size_t length) {
+  if (offset != c->next)
+    return false;
+  size_t i = 0;
+  if (c->havePending && length > 0) {
+    c->sum += c->pending | (uint64_t{bytes[0]} << 8);
+    c->havePending = false;
+    i = 1;
+  }
+  // Words in pairs: the bulk of a large file goes through here.
+  uint64_t sum = 0;
+  for (; length - i >= 4; i += 4)
+    sum += Le16(bytes + i) + uint64_t{Le16(bytes + i + 2)};
+  for (; length - i >= 2; i += 2)
+    sum += Le16(bytes + i);
+  c->sum += sum;
+  if (i < length) {
+    c->pending = bytes[i];
+    c->havePending = true;
+  }
+  // The CheckSum field counts as zero: whatever of it this piece held is
+  // taken back out, each byte at its place in its word.
+  for (uint64_t f = c->fieldOffset; f < c->fieldOffset + 4; ++f) {
+    if (f < offset || f - offset >= length)
+      continue;
+    uint64_t byte = bytes[f - offset];
+    uint64_t weight = f % 2 == 0 ? byte : byte << 8;
+    if (c->havePending && f == offset + length - 1)
+      c->pending = 0; // not summed yet: summed as zero later
+    else
+      c->sum -= weight;
+  }
+  c->next = offset + length;
+  return true;
+}
+
+uint32_t FinishChecksum(const PeChecksum *c) {
+  uint64_t sum = c->sum;
+  if (c->havePending)
+    sum += c->pending; // an odd last byte, as a word with a zero high byte
+  while (sum >> 16 != 0)
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + c->next);
+}
+
+bool HashRangesInFileOrder(const PeSignatureLayout &layout) {
+  uint64_t reach = 0;
+  for (const HashRange &h : layout.hashed) {
+    if (h.offset < reach)
+      return false;
+    reach = h.offset + h.length;
+  }
+  return true;
+}
+
+bool ReadCertificateBlob(ByteSource *src, const CertEntry &entry,
+                         std::vector<unsigned char> *blob) {
+  blob->clear();
+  if (entry.length < kWinCertHeaderSize)
+    return false;
+  uint32_t length = entry.length - kWinCertHeaderSize;
+  if (length > kMaxSignatureBlob ||
+      !Inside(entry.offset + kWinCertHeaderSize, length, src->size))
+    return false;
+  blob->resize(length);
+  return length == 0 ||
+         ReadAt(src, entry.offset + kWinCertHeaderSize, blob->data(), length);
+}

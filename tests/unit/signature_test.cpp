@@ -1,0 +1,273 @@
+// The signature service over memory sources: the signed fixtures' facts,
+// the catalogs' index, and signatures bent byte by byte, under the
+// sanitizers and valgrind like every unit test.
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "byte_source.h"
+#include "cert_table.h"
+#include "crypto.h"
+#include "signature.h"
+#include "test_support.h"
+
+namespace {
+
+std::string Signed(const std::string &name) {
+  return ReadFile(Fixture("../signed/" + name));
+}
+
+SignatureFacts Examine(const std::string &image,
+                       const SignatureSetup *setup = nullptr) {
+  ByteSource src;
+  InitMemorySource(&src, image.data(), image.size());
+  SignatureFacts facts;
+  ExamineSignature(&src, setup, &facts);
+  return facts;
+}
+
+SignatureSetup *MakeSetup(const char *ca, const char *crl = nullptr) {
+  std::string caPath = ca != nullptr ? Fixture(ca) : std::string();
+  std::string crlPath = crl != nullptr ? Fixture(crl) : std::string();
+  SignatureOptions options = {ca != nullptr ? caPath.c_str() : nullptr, nullptr,
+                              crl != nullptr ? crlPath.c_str() : nullptr,
+                              nullptr};
+  std::string error;
+  SignatureSetup *setup = OpenSignatureSetup(options, &error);
+  EXPECT_NE(setup, nullptr) << error;
+  return setup;
+}
+
+struct FixtureCase {
+  const char *name;
+  SignatureStatus status;
+  const char *problem;
+  size_t signatures;
+  DigestKind digest; // the first signature's
+  Verdict integrity;
+};
+
+const FixtureCase kFixtureCases[] = {
+    {"sha1.dll", kSignatureSigned, "", 1, kDigestSha1, kVerdictYes},
+    {"sha256.exe", kSignatureSigned, "", 1, kDigestSha256, kVerdictYes},
+    {"sha384.dll", kSignatureSigned, "", 1, kDigestSha384, kVerdictYes},
+    {"sha512.exe", kSignatureSigned, "", 1, kDigestSha512, kVerdictYes},
+    {"overlay.exe", kSignatureSigned, "", 1, kDigestSha256, kVerdictYes},
+    {"countersigned.dll", kSignatureSigned, "", 1, kDigestSha256, kVerdictYes},
+    {"dual.exe", kSignatureSigned, "", 2, kDigestSha1, kVerdictYes},
+    {"nested3.exe", kSignatureSigned, "", 3, kDigestSha1, kVerdictYes},
+    {"t_section_byte.exe", kSignatureSigned, "", 1, kDigestSha256, kVerdictNo},
+    {"t_checksum.exe", kSignatureSigned, "", 1, kDigestSha256, kVerdictYes},
+    {"t_appended.exe", kSignatureMalformed, "data-after-table", 0,
+     kDigestUnknown, kVerdictUnknown},
+    {"t_truncated.exe", kSignatureMalformed, "outside-file", 0, kDigestUnknown,
+     kVerdictUnknown},
+    {"t_entry_zero.exe", kSignatureMalformed, "bad-entry", 0, kDigestUnknown,
+     kVerdictUnknown},
+    {"t_entry_ffffffff.exe", kSignatureMalformed, "bad-entry", 0,
+     kDigestUnknown, kVerdictUnknown},
+    {"t_misaligned.exe", kSignatureMalformed, "misaligned", 0, kDigestUnknown,
+     kVerdictUnknown},
+    {"t_table_in_headers.exe", kSignatureMalformed, "overlaps-headers", 0,
+     kDigestUnknown, kVerdictUnknown},
+};
+
+TEST(Signature, FixturesAreReadAsTheyWereMade) {
+  for (const FixtureCase &c : kFixtureCases) {
+    std::string image = Signed(c.name);
+    ASSERT_FALSE(image.empty()) << c.name;
+    SignatureFacts f = Examine(image);
+    EXPECT_EQ(f.status, c.status) << c.name;
+    EXPECT_EQ(f.problem, c.problem) << c.name;
+    ASSERT_EQ(f.signatures.size(), c.signatures) << c.name;
+    EXPECT_TRUE(f.haveChecksum) << c.name;
+    if (c.signatures == 0)
+      continue;
+    const SignatureInfo &s = f.signatures[0];
+    EXPECT_EQ(s.digest, c.digest) << c.name;
+    EXPECT_EQ(s.integrity, c.integrity) << c.name;
+    EXPECT_EQ(s.signatureValid, kVerdictYes) << c.name;
+    EXPECT_EQ(s.trust, kTrustNotChecked) << c.name;
+    EXPECT_EQ(s.signer.subjectCn, "Quelvo Fixture Signer") << c.name;
+    for (size_t i = 1; i < f.signatures.size(); ++i)
+      EXPECT_EQ(f.signatures[i].depth, 1) << c.name;
+  }
+}
+
+TEST(Signature, ChecksumAndDigestOfTheUnsignedImage) {
+  SignatureFacts f = Examine(ReadFile(Fixture("basic.dll")));
+  EXPECT_EQ(f.status, kSignatureNone);
+  EXPECT_TRUE(f.signatures.empty());
+  EXPECT_EQ(f.storedChecksum, f.computedChecksum);
+  EXPECT_EQ(Examine("MZ not an image").status, kSignatureNotPe);
+  EXPECT_EQ(Examine("").status, kSignatureNotPe);
+}
+
+TEST(Signature, TrustFollowsTheChainTheTimeAndTheCrl) {
+  SignatureSetup *ca = MakeSetup("../signed/pki/ca.pem");
+  SignatureSetup *crl =
+      MakeSetup("../signed/pki/ca.pem", "../signed/pki/inter.crl");
+  ASSERT_NE(ca, nullptr);
+  ASSERT_NE(crl, nullptr);
+  struct {
+    const char *name;
+    const SignatureSetup *setup;
+    TrustStatus trust;
+    const char *reason;
+  } cases[] = {
+      {"sha256.exe", ca, kTrustTrusted, ""},
+      {"expired.exe", ca, kTrustUntrusted, "expired"},
+      {"expired_stamped.exe", ca, kTrustTrusted, ""},
+      {"revoked.exe", ca, kTrustTrusted, ""},
+      {"revoked.exe", crl, kTrustUntrusted, "revoked"},
+      {"wrong_usage.exe", ca, kTrustUntrusted, "wrong-purpose"},
+      {"t_section_byte.exe", ca, kTrustUntrusted, "bad-digest"},
+  };
+  for (const auto &c : cases) {
+    SignatureFacts f = Examine(Signed(c.name), c.setup);
+    ASSERT_FALSE(f.signatures.empty()) << c.name;
+    EXPECT_EQ(f.signatures[0].trust, c.trust) << c.name;
+    EXPECT_EQ(f.signatures[0].trustReason, c.reason) << c.name;
+  }
+  SignatureFacts stamped = Examine(Signed("expired_stamped.exe"), ca);
+  EXPECT_EQ(stamped.signatures[0].trustTime, "2020-06-01T00:00:00Z");
+  // A PKCS #9 countersignature dates the signature as a token does.
+  SignatureFacts counter = Examine(Signed("countersigned.dll"), ca);
+  const TimestampFacts &ts = counter.signatures[0].timestamp;
+  EXPECT_EQ(ts.kind, "pkcs9");
+  EXPECT_EQ(ts.signatureValid, kVerdictYes);
+  EXPECT_EQ(ts.imprintValid, kVerdictYes);
+  EXPECT_EQ(ts.authority.subjectCn, "Quelvo Test Timestamping");
+  EXPECT_EQ(counter.signatures[0].trustTime, ts.time);
+  CloseSignatureSetup(ca);
+  CloseSignatureSetup(crl);
+}
+
+TEST(Signature, UnreadableTrustFilesAreRefused) {
+  std::string error;
+  SignatureOptions missing = {"/nonexistent/ca.pem", nullptr, nullptr, nullptr};
+  EXPECT_EQ(OpenSignatureSetup(missing, &error), nullptr);
+  EXPECT_NE(error.find("/nonexistent/ca.pem"), std::string::npos);
+  // A file that holds no certificate is no CA file either.
+  std::string notPem = Fixture("basic.dll");
+  SignatureOptions garbage = {notPem.c_str(), nullptr, nullptr, nullptr};
+  EXPECT_EQ(OpenSignatureSetup(garbage, &error), nullptr);
+}
+
+void AddCatalogBytes(SignatureSetup *setup, const std::string &bytes) {
+  ByteSource src;
+  InitMemorySource(&src, bytes.data(), bytes.size());
+  AddCatalog(setup, "test.cat", &src);
+}
+
+TEST(Signature, CatalogsListUnsignedFilesOnly) {
+  SignatureSetup *setup = MakeSetup(nullptr);
+  ASSERT_NE(setup, nullptr);
+  std::string catalog = Signed("catalogs/quelvo.cat");
+  ASSERT_FALSE(catalog.empty());
+  AddCatalogBytes(setup, catalog);
+  AddCatalogBytes(setup, "not a catalog");
+  AddCatalogBytes(setup, catalog.substr(0, catalog.size() / 2));
+  std::string broken = catalog;
+  broken[broken.size() - 40] ^= 0x55; // inside the signature value
+  AddCatalogBytes(setup, broken);
+  // A signed image is no catalog, though it is PKCS#7 too.
+  AddCatalogBytes(setup, Signed("sha1.dll").substr(0xC08));
+  CatalogCounts counts = CountCatalogs(setup);
+  EXPECT_EQ(counts.read, 1u);
+  EXPECT_EQ(counts.rejected, 4u);
+  EXPECT_EQ(counts.members, 2u); // SHA-1 and SHA-256 of basic.dll
+
+  SignatureFacts f = Examine(ReadFile(Fixture("basic.dll")), setup);
+  EXPECT_EQ(f.status, kSignatureCatalog);
+  EXPECT_EQ(f.catalogName, "test.cat");
+  EXPECT_EQ(f.catalogDigest, kDigestSha256);
+  EXPECT_EQ(f.catalogHash.size(), 32u);
+  EXPECT_EQ(f.catalogSigner.subjectCn, "Quelvo Fixture Signer");
+  EXPECT_EQ(Examine(ReadFile(Fixture("app32.exe")), setup).status,
+            kSignatureNone);
+  // The catalog's SHA-1 member is the digest the file's own SHA-1
+  // signature states, as osslsigncode computed it.
+  SignatureFacts own = Examine(Signed("sha1.dll"), setup);
+  EXPECT_EQ(own.status, kSignatureSigned);
+  CloseSignatureSetup(setup);
+}
+
+// Bytes of a signature bent one at a time: whatever comes of it is said,
+// never a crash.
+TEST(Signature, BentSignatureBytesAreReported) {
+  std::string image = Signed("sha256.exe");
+  ByteSource src;
+  InitMemorySource(&src, image.data(), image.size());
+  PeSignatureLayout layout;
+  ReadSignatureLayout(&src, &layout);
+  ASSERT_EQ(layout.table, kCertTableOk);
+  size_t start = layout.tableOffset, end = start + layout.tableSize;
+  for (size_t at = start; at < end; at += 17) {
+    std::string bent = image;
+    bent[at] = static_cast<char>(bent[at] ^ 0x5A);
+    SignatureFacts f = Examine(bent);
+    ASSERT_TRUE(f.status == kSignatureSigned || f.status == kSignatureMalformed)
+        << at;
+  }
+}
+
+// The signer's signature value is the last thing of a SignedData without
+// unsigned attributes (sha1.dll has no timestamp): no byte of it can
+// change and the signature still verify.
+TEST(Signature, BentSignatureValueNeverVerifies) {
+  std::string image = Signed("sha1.dll");
+  ByteSource src;
+  InitMemorySource(&src, image.data(), image.size());
+  PeSignatureLayout layout;
+  ReadSignatureLayout(&src, &layout);
+  ASSERT_EQ(layout.entries.size(), 1u);
+  size_t der = layout.entries[0].offset + 8;
+  // SEQUENCE with a two-byte length: 30 82 hi lo.
+  ASSERT_EQ(static_cast<unsigned char>(image[der]), 0x30);
+  ASSERT_EQ(static_cast<unsigned char>(image[der + 1]), 0x82);
+  size_t end = der + 4 +
+               ((size_t{static_cast<unsigned char>(image[der + 2])} << 8) |
+                size_t{static_cast<unsigned char>(image[der + 3])});
+  ASSERT_EQ(Examine(image).signatures[0].signatureValid, kVerdictYes);
+  const size_t kRsa2048 = 256;
+  for (size_t at = end - kRsa2048; at < end; ++at) {
+    std::string bent = image;
+    bent[at] = static_cast<char>(bent[at] ^ 0x01);
+    SignatureFacts f = Examine(bent);
+    ASSERT_EQ(f.signatures.size(), 1u) << at;
+    EXPECT_EQ(f.signatures[0].signatureValid, kVerdictNo) << at;
+    EXPECT_EQ(f.signatures[0].integrity, kVerdictYes) << at;
+  }
+}
+
+TEST(Signature, CutSignaturesAreMalformed) {
+  std::string image = Signed("sha1.dll");
+  ByteSource src;
+  InitMemorySource(&src, image.data(), image.size());
+  PeSignatureLayout layout;
+  ReadSignatureLayout(&src, &layout);
+  ASSERT_EQ(layout.entries.size(), 1u);
+  for (uint32_t keep = 8; keep < layout.entries[0].length; keep += 97) {
+    std::vector<SignatureInfo> out;
+    std::vector<unsigned char> blob;
+    ASSERT_TRUE(ReadCertificateBlob(&src, layout.entries[0], &blob));
+    ReadSignatures(blob.data(), keep - 8, nullptr, &out);
+    ASSERT_EQ(out.size(), 1u) << keep;
+    EXPECT_EQ(out[0].problem, "not-pkcs7") << keep;
+  }
+  std::vector<SignatureInfo> none;
+  ReadSignatures(nullptr, 0, nullptr, &none);
+  ASSERT_EQ(none.size(), 1u);
+  EXPECT_EQ(none[0].problem, "not-pkcs7");
+  // The catalog is PKCS#7 SignedData, but no Authenticode signature.
+  std::string catalog = Signed("catalogs/quelvo.cat");
+  std::vector<SignatureInfo> other;
+  ReadSignatures(reinterpret_cast<const unsigned char *>(catalog.data()),
+                 catalog.size(), nullptr, &other);
+  EXPECT_EQ(other[0].problem, "no-indirect-data");
+}
+
+} // namespace
