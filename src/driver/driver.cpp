@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "dotnet_report.h"
 #include "match.h"
 #include "options.h"
 #include "prefetch.h"
@@ -72,6 +73,8 @@ void ReportFile(RunState *run, FileRecord *record) {
     fputs(kNoVersionTail, stdout);
     fputs("\n", stdout);
   }
+  if (run->options.dotnet)
+    ReportRecordDotnet(record, run->options.utf8);
 }
 
 } // namespace

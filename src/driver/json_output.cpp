@@ -49,18 +49,32 @@ const char *JsonStatusWord(int code) {
 void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message) {
   ++run->failures;
-  WriteLine(JsonObject(path, status, message.c_str(), nullptr));
+  if (run->options.dotnet)
+    WriteLine(
+        JsonObjectWithDotnet(path, status, message.c_str(), nullptr, nullptr));
+  else
+    WriteLine(JsonObject(path, status, message.c_str(), nullptr));
 }
 
 void JsonReportFile(RunState *run, FileRecord *record) {
   const char *path = record->path;
   VersionFacts facts;
   int code = GatherVersionFacts(record, &facts);
+  // --dotnet: the CLI header's facts beside the resource's, compared.
+  DotnetFacts dotnet;
+  if (run->options.dotnet)
+    GatherDotnetFacts(record, &facts, &dotnet);
+  const DotnetFacts *with = run->options.dotnet ? &dotnet : nullptr;
   if (code == kStatusOk) {
-    WriteLine(JsonObject(path, "ok", nullptr, &facts));
+    WriteLine(with != nullptr
+                  ? JsonObjectWithDotnet(path, "ok", nullptr, &facts, with)
+                  : JsonObject(path, "ok", nullptr, &facts));
     return;
   }
   ++run->failures;
   std::string message = NoVersionMessageText(path);
-  WriteLine(JsonObject(path, JsonStatusWord(code), message.c_str(), &facts));
+  const char *word = JsonStatusWord(code);
+  WriteLine(with != nullptr ? JsonObjectWithDotnet(path, word, message.c_str(),
+                                                   &facts, with)
+                            : JsonObject(path, word, message.c_str(), &facts));
 }

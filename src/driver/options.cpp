@@ -18,11 +18,12 @@ const LongOption kLongOptions[] = {
     {"--json", &RunOptions::json},      {"--recursive", &RunOptions::recursive},
     {"--all", &RunOptions::allStrings}, {"--utf8", &RunOptions::utf8},
     {"--help", &RunOptions::help},      {"--version", &RunOptions::version},
+    {"--dotnet", &RunOptions::dotnet},
 };
 
 const char kLongUsage[] =
-    "usage: quelvo [--json] [--recursive] [--all] [--utf8] [--] [-d] "
-    "file(s)\n"
+    "usage: quelvo [--json] [--recursive] [--all] [--utf8] [--dotnet] [--]\n"
+    "              [-d] file(s)\n"
     "       quelvo -? | -v | --help | --version\n"
     "\n"
     "Reports the version resource of every Windows executable (PE, NE, LE)\n"
@@ -40,6 +41,9 @@ const char kLongUsage[] =
     "  --all        add every other string of the version table to the\n"
     "               report\n"
     "  --utf8       print text values in UTF-8 instead of code page 1252\n"
+    "  --dotnet     add a .NET assembly's own identity: runtime, CLI flags,\n"
+    "               name, version, culture, public key token, version\n"
+    "               attributes, references (a \"dotnet\" key with --json)\n"
     "  --           end of the long options\n"
     "  --help       this text\n"
     "  --version    the program's version\n"

@@ -9,6 +9,7 @@ struct RunOptions {
   bool recursive;  // --recursive: every folder below each pattern's folder
   bool allStrings; // --all: every string of the table in the text report
   bool utf8;       // --utf8: text values in UTF-8 rather than code page 1252
+  bool dotnet;     // --dotnet: a .NET file's own identity as well
   bool help;       // --help: the usage of every option, then stop
   bool version;    // --version: the program's version, then stop
 };

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dotnet_info.h"
 #include "image_info.h"
 #include "platform.h"
 
@@ -51,5 +52,16 @@ void QueryVersionValuesA(void *block, const char *parentPath,
 // empty).
 int QueryRecordDescription(FileRecord *record, ImageInfo *info,
                            std::vector<uint16_t> *languages);
+
+// The SHA-1 digest of size bytes: libcrypto's on POSIX, the system's
+// cryptography (CNG) on Windows. False when there is none to be had (a
+// POSIX build without libcrypto, or a provider that refuses).
+bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]);
+
+// --dotnet: what the file's CLI header and metadata say (or that it is an
+// apphost or a bundle), read through the record's file as the other
+// services read it, with the public key tokens filled in. Returns 0, or -1
+// when the file cannot be opened or is neither (info is then empty).
+int QueryRecordDotnet(FileRecord *record, DotnetInfo *info);
 
 #endif

@@ -1,12 +1,19 @@
 // The long options' services over our own reader: the same walk and the
 // same code page table as the emulated version library, so that a value
 // found here is the one the classic report finds.
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef QUELVO_HAVE_LIBCRYPTO
+#include <openssl/evp.h>
+#endif
+
 #include "byte_source.h"
 #include "codepage1252.h"
+#include "dotnet_meta.h"
+#include "dotnet_tokens.h"
 #include "platform_extra.h"
 #include "posix_path.h"
 #include "posix_record.h"
@@ -87,4 +94,44 @@ int QueryRecordDescription(FileRecord *record, ImageInfo *info,
   int result = DescribeImage(&src, info, languages);
   close(fd);
   return result;
+}
+
+bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]) {
+#ifdef QUELVO_HAVE_LIBCRYPTO
+  unsigned int length = 0;
+  return EVP_Digest(data, size, digest, &length, EVP_sha1(), nullptr) == 1 &&
+         length == 20;
+#else
+  (void)data;
+  (void)size;
+  (void)digest;
+  return false;
+#endif
+}
+
+int QueryRecordDotnet(FileRecord *record, DotnetInfo *info) {
+  *info = DotnetInfo();
+  if (record->state == nullptr)
+    return -1;
+  uint64_t size;
+  int fd = OpenRecordFile(record, &size);
+  if (fd < 0)
+    return -1;
+  // A window each for the headers, the tables, the strings and the blobs
+  // that the reads alternate between; on the heap, not the stack.
+  const size_t kWindows = 4;
+  FileWindow *windows =
+      static_cast<FileWindow *>(malloc(kWindows * sizeof(FileWindow)));
+  bool found = false;
+  if (windows != nullptr) {
+    ByteSource src;
+    InitFileSource(&src, fd, size, windows, kWindows);
+    found = ReadDotnetInfo(&src, info);
+    free(windows);
+  }
+  close(fd);
+  if (!found)
+    return -1;
+  FillDotnetTokens(info);
+  return 0;
 }

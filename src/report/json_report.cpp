@@ -272,32 +272,50 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
   WriteFixedFacts(w, f);
 }
 
+// The members every object has, in their order.
+void WriteMembers(JsonWriter *w, const char *path, const char *status,
+                  const char *message, const VersionFacts *facts) {
+  JsonKey(w, "path");
+  std::string text;
+  AppendPathAsUtf8(path, &text);
+  JsonString(w, text);
+  JsonKey(w, "status");
+  JsonStringOrNull(w, status);
+  JsonKey(w, "message");
+  if (message != nullptr) {
+    text.clear();
+    AppendPathAsUtf8(message, &text);
+    JsonString(w, text);
+  } else {
+    JsonNull(w);
+  }
+  if (facts != nullptr) {
+    WriteFacts(w, *facts);
+  } else {
+    JsonRawMembers(w, "\"format\":null,\"machine\":null");
+    JsonRawMembers(w, kNoVersionData);
+  }
+}
+
 } // namespace
 
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts) {
   JsonWriter w = JsonWriter();
   JsonBeginObject(&w);
-  JsonKey(&w, "path");
-  std::string text;
-  AppendPathAsUtf8(path, &text);
-  JsonString(&w, text);
-  JsonKey(&w, "status");
-  JsonStringOrNull(&w, status);
-  JsonKey(&w, "message");
-  if (message != nullptr) {
-    text.clear();
-    AppendPathAsUtf8(message, &text);
-    JsonString(&w, text);
-  } else {
-    JsonNull(&w);
-  }
-  if (facts != nullptr) {
-    WriteFacts(&w, *facts);
-  } else {
-    JsonRawMembers(&w, "\"format\":null,\"machine\":null");
-    JsonRawMembers(&w, kNoVersionData);
-  }
+  WriteMembers(&w, path, status, message, facts);
+  JsonEndObject(&w);
+  return JsonFinish(&w);
+}
+
+std::string JsonObjectWithDotnet(const char *path, const char *status,
+                                 const char *message, const VersionFacts *facts,
+                                 const DotnetFacts *dotnet) {
+  JsonWriter w = JsonWriter();
+  JsonBeginObject(&w);
+  WriteMembers(&w, path, status, message, facts);
+  JsonKey(&w, "dotnet");
+  WriteDotnetJson(&w, dotnet);
   JsonEndObject(&w);
   return JsonFinish(&w);
 }

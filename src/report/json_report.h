@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "dotnet_report.h"
 #include "version_facts.h"
 
 // Builds the object, without its newline, always valid UTF-8. status is
@@ -14,5 +15,11 @@
 // comes from it is then null.
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts);
+
+// JsonObject with a last key, "dotnet" (--dotnet): its value null when
+// dotnet is null or found no CLI header.
+std::string JsonObjectWithDotnet(const char *path, const char *status,
+                                 const char *message, const VersionFacts *facts,
+                                 const DotnetFacts *dotnet);
 
 #endif

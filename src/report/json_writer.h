@@ -51,6 +51,9 @@ void JsonString(JsonWriter *w, const std::string &text);
 void JsonStringOrNull(JsonWriter *w, const char *text);
 
 void JsonNumber(JsonWriter *w, unsigned long value);
+// A 64-bit one (a file offset), whatever the platform's long.
+void JsonNumber64(JsonWriter *w, unsigned long long value);
 void JsonNull(JsonWriter *w);
+void JsonBool(JsonWriter *w, bool value);
 
 #endif
