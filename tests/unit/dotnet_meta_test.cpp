@@ -179,11 +179,10 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"ja/satellite.resources.dll", "satellite.resources",
                     "1.2.3.4", "ja", 0x1, false, 0},
         FixtureCase{"x86.exe", "x86", "3.1.0.0", "", 0x3, false, 4},
-        FixtureCase{"prefer32.exe", "prefer32", "3.1.0.0", "", 0x20003,
-                    false, 4},
+        FixtureCase{"prefer32.exe", "prefer32", "3.1.0.0", "", 0x20003, false,
+                    4},
         FixtureCase{"refs.exe", "refs", "3.1.0.0", "", 0x1, false, 4},
-        FixtureCase{"selfattr.dll", "selfattr", "0.0.0.0", "", 0x1, false,
-                    1},
+        FixtureCase{"selfattr.dll", "selfattr", "0.0.0.0", "", 0x1, false, 1},
         FixtureCase{"wide.dll", "wide", "5.6.7.8", "", 0x1, false, 1}));
 
 TEST(DotnetAttributes, DecodesEveryStringAttribute) {
@@ -283,7 +282,8 @@ TEST(DotnetIdentity, NetmoduleHasNoAssemblyRow) {
 }
 
 // wide.dll is built so that the #Strings and #Blob indexes and the Field
-// row index are 4 bytes wide (no compiler writes 64 KiB of GUIDs); the identity after those tables is read all the same.
+// row index are 4 bytes wide (no compiler writes 64 KiB of GUIDs); the identity
+// after those tables is read all the same.
 TEST(DotnetIdentity, WideIndexes) {
   std::string file = ReadFile(DotnetFixture("wide.dll"));
   Places p = Find(file);
@@ -467,8 +467,7 @@ TEST(DotnetBends, AttributeLeftOutOthersKept) {
   DotnetInfo info = ReadBytes(file);
   EXPECT_FALSE(info.attributes[kAttrTitle].present);
   EXPECT_EQ(info.attributes[kAttrCompany].value, "Quelvo Test Co");
-  EXPECT_EQ(info.attributes[kAttrInformationalVersion].value,
-            "10.0.7+sha.abc");
+  EXPECT_EQ(info.attributes[kAttrInformationalVersion].value, "10.0.7+sha.abc");
 }
 
 // Every prefix of an assembly, and every byte of its metadata set to 0xFF
@@ -486,6 +485,302 @@ TEST(DotnetBends, EveryTruncationAndEveryByte) {
     bent[at] = static_cast<char>(bent[at] ^ 0x80 ^ 0xFF);
     ReadBytes(bent);
   }
+}
+
+// Metadata made here, for the layouts a compiler rarely writes: a PE32
+// image with one section holding the CLI header, the metadata root and
+// three streams, the tables given row by row with the index widths the
+// test chose (2 bytes unless it says otherwise).
+struct MadeTables {
+  uint8_t heapSizes = 0;
+  uint64_t sorted = 0;
+  std::string tableStream = "#~";
+  bool extraData = false;
+  uint32_t rows[64] = {};
+  std::string data[64];
+  std::string strings = std::string(1, '\0');
+  std::string blob = std::string(1, '\0');
+};
+
+void Put16(std::string *s, uint32_t v) {
+  s->push_back(static_cast<char>(v));
+  s->push_back(static_cast<char>(v >> 8));
+}
+
+void Put32(std::string *s, uint32_t v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, v >> 16);
+}
+
+uint16_t AddString(MadeTables *t, const std::string &text) {
+  size_t at = t->strings.size();
+  t->strings += text;
+  t->strings.push_back('\0');
+  return static_cast<uint16_t>(at);
+}
+
+uint16_t AddBlob(MadeTables *t, const std::string &bytes) {
+  size_t at = t->blob.size();
+  t->blob.push_back(static_cast<char>(bytes.size())); // short blobs only
+  t->blob += bytes;
+  return static_cast<uint16_t>(at);
+}
+
+void AddRow(MadeTables *t, unsigned table, const std::string &row) {
+  ++t->rows[table];
+  t->data[table] += row;
+}
+
+std::string Padded(std::string s) {
+  while (s.size() % 4 != 0)
+    s.push_back('\0');
+  return s;
+}
+
+std::string MakeImage(const MadeTables &t) {
+  std::string tables;
+  Put32(&tables, 0);
+  tables += std::string("\x02\x00", 2);
+  tables.push_back(static_cast<char>(t.heapSizes | (t.extraData ? 0x40 : 0)));
+  tables.push_back('\x01');
+  uint64_t valid = 0;
+  for (unsigned id = 0; id < 64; ++id)
+    if (t.rows[id] != 0)
+      valid |= uint64_t{1} << id;
+  Put32(&tables, static_cast<uint32_t>(valid));
+  Put32(&tables, static_cast<uint32_t>(valid >> 32));
+  Put32(&tables, static_cast<uint32_t>(t.sorted));
+  Put32(&tables, static_cast<uint32_t>(t.sorted >> 32));
+  for (unsigned id = 0; id < 64; ++id)
+    if (t.rows[id] != 0)
+      Put32(&tables, t.rows[id]);
+  if (t.extraData)
+    Put32(&tables, 0xDEADBEEF);
+  for (unsigned id = 0; id < 64; ++id)
+    tables += t.data[id];
+  tables = Padded(tables);
+  std::string strings = Padded(t.strings), blob = Padded(t.blob);
+
+  const char kVersion[] = "v4.0.30319\0\0"; // 12 bytes with its padding
+  std::string names[3] = {Padded(t.tableStream + std::string(1, '\0')),
+                          Padded(std::string("#Strings") + '\0'),
+                          Padded(std::string("#Blob") + '\0')};
+  const std::string *bodies[3] = {&tables, &strings, &blob};
+  size_t headers = 0;
+  for (const std::string &n : names)
+    headers += 8 + n.size();
+  std::string meta = "BSJB";
+  Put16(&meta, 1);
+  Put16(&meta, 1);
+  Put32(&meta, 0);
+  Put32(&meta, 12);
+  meta.append(kVersion, 12);
+  Put16(&meta, 0);
+  Put16(&meta, 3);
+  uint32_t offset = static_cast<uint32_t>(meta.size() + headers);
+  for (int i = 0; i < 3; ++i) {
+    Put32(&meta, offset);
+    Put32(&meta, static_cast<uint32_t>(bodies[i]->size()));
+    meta += names[i];
+    offset += static_cast<uint32_t>(bodies[i]->size());
+  }
+  for (const std::string *body : bodies)
+    meta += *body;
+
+  const uint32_t kRva = 0x2000, kRaw = 0x200;
+  std::string cli;
+  Put32(&cli, kCliHeaderSize);
+  Put16(&cli, 2);
+  Put16(&cli, 5);
+  Put32(&cli, kRva + kCliHeaderSize);
+  Put32(&cli, static_cast<uint32_t>(meta.size()));
+  Put32(&cli, kCliFlagIlOnly);
+  cli.resize(kCliHeaderSize, '\0');
+  std::string section = cli + meta;
+
+  std::string image(kRaw, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  SetLe32(&image, kDosLfanew, kDosHeaderSize);
+  size_t nt = kDosHeaderSize;
+  image.replace(nt, 4, std::string("PE\0\0", 4));
+  size_t fh = nt + kPeFileHeader, opt = nt + kPeOptionalHeader;
+  SetLe32(&image, fh + kPeMachine, 0x014C);
+  image[fh + kPeNumberOfSections] = 1;
+  image[fh + kPeSizeOfOptionalHeader] = static_cast<char>(224);
+  image[opt + kPeMagic] = 0x0B;
+  image[opt + kPeMagic + 1] = 0x01;
+  SetLe32(&image, opt + kPeSizeOfHeaders, kRaw);
+  SetLe32(&image, opt + kPe32NumberOfRvaAndSizes, 16);
+  size_t dir = opt + kPe32DataDirectory + kPeDataDirectorySize * 14;
+  SetLe32(&image, dir, kRva);
+  SetLe32(&image, dir + 4, kCliHeaderSize);
+  size_t sec = opt + 224;
+  SetLe32(&image, sec + kPeSectionVirtualSize,
+          static_cast<uint32_t>(section.size()));
+  SetLe32(&image, sec + kPeSectionVirtualAddress, kRva);
+  SetLe32(&image, sec + kPeSectionSizeOfRawData,
+          static_cast<uint32_t>(section.size()));
+  SetLe32(&image, sec + kPeSectionPointerToRawData, kRaw);
+  return image + section;
+}
+
+// Module and Assembly rows, 2-byte indexes: the smallest assembly.
+MadeTables MinimalAssembly(const std::string &name) {
+  MadeTables t;
+  std::string module;
+  Put16(&module, 0);
+  Put16(&module, AddString(&t, name + ".dll"));
+  module += std::string(6, '\0');
+  AddRow(&t, kTableModule, module);
+  std::string assembly;
+  Put32(&assembly, 0x8004);
+  for (uint32_t v : {1, 2, 3, 4})
+    Put16(&assembly, v);
+  Put32(&assembly, 0);
+  Put16(&assembly, 0);
+  Put16(&assembly, AddString(&t, name));
+  Put16(&assembly, 0);
+  AddRow(&t, kTableAssembly, assembly);
+  return t;
+}
+
+// A TypeRef to System.Reflection.AssemblyTitleAttribute, a MemberRef to
+// its string constructor, and the attribute rows whose parents are given
+// (46: the Assembly row), each with the type given (its MemberRef, unless
+// the test bends it) and the value "made title".
+MadeTables WithTitle(const std::vector<uint32_t> &parents, uint32_t type,
+                     uint32_t memberClass = (1 << 3) | 1) {
+  MadeTables t = MinimalAssembly("made");
+  std::string typeRef;
+  Put16(&typeRef, 0);
+  Put16(&typeRef, AddString(&t, "AssemblyTitleAttribute"));
+  Put16(&typeRef, AddString(&t, "System.Reflection"));
+  AddRow(&t, kTableTypeRef, typeRef);
+  std::string memberRef;
+  Put16(&memberRef, memberClass);
+  Put16(&memberRef, AddString(&t, ".ctor"));
+  Put16(&memberRef, AddBlob(&t, std::string("\x20\x01\x01\x0e", 4)));
+  AddRow(&t, kTableMemberRef, memberRef);
+  uint16_t value =
+      AddBlob(&t, std::string("\x01\x00\x0amade title\x00\x00", 15));
+  for (uint32_t parent : parents) {
+    std::string row;
+    Put16(&row, parent);
+    Put16(&row, type);
+    Put16(&row, value);
+    AddRow(&t, kTableCustomAttribute, row);
+  }
+  return t;
+}
+
+const uint32_t kAssemblyParent = (1 << 5) | 14;
+const uint32_t kTitleCtor = (1 << 3) | 3; // MemberRef row 1
+
+TEST(DotnetMade, MinimalAssemblyReads) {
+  DotnetInfo info =
+      ReadBytes(MakeImage(WithTitle({kAssemblyParent}, kTitleCtor)));
+  EXPECT_EQ(info.malformed, kDotnetWellFormed)
+      << DotnetMalformedName(info.malformed);
+  EXPECT_EQ(info.assembly.name, "made");
+  EXPECT_EQ(Version(info.assembly.version), "1.2.3.4");
+  EXPECT_EQ(info.moduleName, "made.dll");
+  EXPECT_EQ(info.attributes[kAttrTitle].value, "made title");
+}
+
+// The attribute rows' order and the Sorted bit: the binary search trusts
+// the bit, the walk of every row does not need it.
+TEST(DotnetMade, SortedAndUnsortedAttributes) {
+  const struct {
+    std::vector<uint32_t> parents;
+    bool sortedBit;
+    bool found;
+  } cases[] = {
+      {{39, kAssemblyParent, 100}, true, true},
+      {{39, 40, 41, kAssemblyParent}, true, true},
+      {{100, kAssemblyParent}, false, true},
+      {{100, kAssemblyParent}, true, false}, // a false claim hides it
+      {{39, 100}, false, false},
+  };
+  for (const auto &c : cases) {
+    MadeTables t = WithTitle(c.parents, kTitleCtor);
+    if (c.sortedBit)
+      t.sorted = uint64_t{1} << kTableCustomAttribute;
+    DotnetInfo info = ReadBytes(MakeImage(t));
+    EXPECT_EQ(info.attributes[kAttrTitle].present, c.found)
+        << c.parents.size() << " rows, sorted bit " << c.sortedBit;
+    EXPECT_EQ(info.malformed, kDotnetWellFormed);
+  }
+}
+
+TEST(DotnetMade, CodedIndexesOutOfRange) {
+  const struct {
+    const char *what;
+    uint32_t type;
+    uint32_t memberClass;
+  } cases[] = {
+      {"an unused CustomAttributeType tag", (1 << 3) | 0, (1 << 3) | 1},
+      {"a MemberRef past the table", (2 << 3) | 3, (1 << 3) | 1},
+      {"the null MemberRef", (0 << 3) | 3, (1 << 3) | 1},
+      {"a TypeRef past the table", kTitleCtor, (5 << 3) | 1},
+      {"a MemberRefParent tag past the list", kTitleCtor, (1 << 3) | 7},
+      {"a MethodDef with no table", (1 << 3) | 2, (1 << 3) | 1},
+  };
+  for (const auto &c : cases) {
+    DotnetInfo info = ReadBytes(
+        MakeImage(WithTitle({kAssemblyParent}, c.type, c.memberClass)));
+    EXPECT_EQ(info.malformed, kDotnetBadIndex) << c.what;
+    EXPECT_FALSE(info.attributes[kAttrTitle].present) << c.what;
+    EXPECT_EQ(info.assembly.name, "made") << c.what;
+  }
+}
+
+TEST(DotnetMade, UncompressedStreamAndExtraData) {
+  MadeTables t = WithTitle({kAssemblyParent}, kTitleCtor);
+  t.tableStream = "#-";
+  t.extraData = true;
+  DotnetInfo info = ReadBytes(MakeImage(t));
+  EXPECT_EQ(info.malformed, kDotnetWellFormed);
+  EXPECT_EQ(info.attributes[kAttrTitle].value, "made title");
+}
+
+TEST(DotnetMade, StringWithoutItsZero) {
+  MadeTables t = MinimalAssembly("made");
+  // The last string, the name, runs to the heap's end: no zero, and no
+  // padding that would end it.
+  t.strings.pop_back();
+  while (t.strings.size() % 4 != 0)
+    t.strings.push_back('x');
+  DotnetInfo info = ReadBytes(MakeImage(t));
+  EXPECT_EQ(info.malformed, kDotnetBadString);
+  EXPECT_EQ(info.moduleName, "made.dll");
+  EXPECT_EQ(info.assembly.name, "");
+}
+
+// More references than are listed: the first ones are, all are counted.
+// 70,000 rows make AssemblyRef's coded indexes 4 bytes wide (none is read
+// here before the table).
+TEST(DotnetMade, ReferencesPastTheListedLimit) {
+  MadeTables t = MinimalAssembly("many");
+  uint16_t name = AddString(&t, "dep");
+  std::string row;
+  for (uint32_t v : {4, 0, 0, 0})
+    Put16(&row, v);
+  Put32(&row, 0);
+  Put16(&row, 0);
+  Put16(&row, name);
+  Put16(&row, 0);
+  Put16(&row, 0);
+  const uint32_t kRows = 70000;
+  t.rows[kTableAssemblyRef] = kRows;
+  for (uint32_t i = 0; i < kRows; ++i)
+    t.data[kTableAssemblyRef] += row;
+  DotnetInfo info = ReadBytes(MakeImage(t));
+  EXPECT_EQ(info.malformed, kDotnetWellFormed);
+  EXPECT_EQ(info.referenceCount, kRows);
+  ASSERT_EQ(info.references.size(), kDotnetMaxReferences);
+  EXPECT_EQ(info.references.back().name, "dep");
+  EXPECT_EQ(Version(info.references.back().version), "4.0.0.0");
 }
 
 TEST(DotnetBlobs, PackedLengths) {
