@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
-targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json)
+targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json fuzz_dotnet)
 # fuzz_json parses what it writes with nlohmann-json.
 if [ ! -f /usr/include/nlohmann/json.hpp ] && [ "$(id -u)" = 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nlohmann-json3-dev >/dev/null ||
@@ -30,6 +30,12 @@ seed() {
     for f in tests/fixtures/pe/* tests/fixtures/ne/* tests/fixtures/lossless/*; do
       if [ -f "$f" ]; then cp -n "$f" "fuzz/corpus/$target/seed-$(basename "$f")"; fi
     done
+    ;;
+  fuzz_dotnet)
+    # The .NET fixtures, satellites, module and hosts included.
+    while IFS= read -r -d '' f; do
+      cp -n "$f" "fuzz/corpus/$target/seed-$(echo "${f#tests/fixtures/dotnet/}" | tr / _)"
+    done < <(find tests/fixtures/dotnet -type f -size -64k -print0)
     ;;
   fuzz_wildcard)
     local i=0
