@@ -6,7 +6,7 @@
 # more under valgrind's memcheck, and a replay of the fuzzing corpus and its
 # regression inputs.
 #
-# GoogleTest, mandoc and clang-format are installed with apt-get (as root) when they are
+# GoogleTest, mandoc, clang-format and libssl-dev are installed with apt-get (as root) when they are
 # missing. The corpus tests need wine64 and python3-pefile, the JSON checks
 # python3-jsonschema; each is skipped, saying so, when they are missing,
 # unless QUELVO_INSTALL_CORPUS=1 lets it install them. The Windows builds are tested apart, under Wine, being
@@ -16,10 +16,11 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # GoogleTest for the unit tests, mandoc for the manual page's lint,
-# clang-format for the layout check.
+# clang-format for the layout check, libcrypto for --dotnet's public key
+# tokens.
 need=()
 if command -v dpkg >/dev/null; then
-  for package in libgtest-dev libgmock-dev mandoc clang-format; do
+  for package in libgtest-dev libgmock-dev mandoc clang-format libssl-dev; do
     dpkg -s "$package" >/dev/null 2>&1 || need+=("$package")
   done
 fi

@@ -31,13 +31,15 @@ while IFS=$'\t' read -r line want; do
     failed=$((failed + 1))
   fi
 done <<'CASES'
-quelvo -	-- --all --help --json --recursive --utf8 --version -\? -d -v
-quelvo --	-- --all --help --json --recursive --utf8 --version
+quelvo -	-- --all --dotnet --help --json --recursive --utf8 --version -\? -d -v
+quelvo --	-- --all --dotnet --help --json --recursive --utf8 --version
+quelvo --d	--dotnet
 quelvo --j	--json
 quelvo --ver	--version
 quelvo -d	-d
-quelvo --json -	-- --all --recursive --utf8 -\? -d -v
-quelvo --json --all --utf8 --recursive --	--
+quelvo --json -	-- --all --dotnet --recursive --utf8 -\? -d -v
+quelvo --dotnet --json -	-- --all --recursive --utf8 -\? -d -v
+quelvo --json --all --utf8 --recursive --dotnet --	--
 quelvo --json --j	
 quelvo --json -- -	-\? -d -v
 quelvo --json -- --	
