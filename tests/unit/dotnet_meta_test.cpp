@@ -496,6 +496,7 @@ struct MadeTables {
   uint64_t sorted = 0;
   std::string tableStream = "#~";
   bool extraData = false;
+  bool readyToRun = false; // a READYTORUN_HEADER (version 9.2) after it all
   uint32_t rows[64] = {};
   std::string data[64];
   std::string strings = std::string(1, '\0');
@@ -597,6 +598,16 @@ std::string MakeImage(const MadeTables &t) {
   Put32(&cli, kCliFlagIlOnly);
   cli.resize(kCliHeaderSize, '\0');
   std::string section = cli + meta;
+  if (t.readyToRun) {
+    SetLe32(&cli, kCliManagedNativeHeader,
+            kRva + static_cast<uint32_t>(section.size()));
+    SetLe32(&cli, kCliManagedNativeHeader + 4, 16);
+    section = cli + meta;
+    Put32(&section, kReadyToRunMagic);
+    Put16(&section, 9);
+    Put16(&section, 2);
+    section += std::string(8, '\0');
+  }
 
   std::string image(kRaw, '\0');
   image[0] = 'M';
@@ -742,6 +753,17 @@ TEST(DotnetMade, UncompressedStreamAndExtraData) {
   DotnetInfo info = ReadBytes(MakeImage(t));
   EXPECT_EQ(info.malformed, kDotnetWellFormed);
   EXPECT_EQ(info.attributes[kAttrTitle].value, "made title");
+}
+
+TEST(DotnetMade, ReadyToRunHeader) {
+  MadeTables t = MinimalAssembly("r2r");
+  EXPECT_FALSE(ReadBytes(MakeImage(t)).readyToRun);
+  t.readyToRun = true;
+  DotnetInfo info = ReadBytes(MakeImage(t));
+  EXPECT_TRUE(info.readyToRun);
+  EXPECT_EQ(info.readyToRunMajor, 9);
+  EXPECT_EQ(info.readyToRunMinor, 2);
+  EXPECT_EQ(info.assembly.name, "r2r");
 }
 
 TEST(DotnetMade, StringWithoutItsZero) {
