@@ -854,8 +854,11 @@ void ReadBundle(ByteSource *src, DotnetHost *host, DotnetInfo *info) {
 }
 
 // Searches a native program's writable data for the bundle marker that
-// an apphost carries (zero offset before it unless a bundle follows).
+// an apphost carries (zero offset before it unless a bundle follows). A
+// DLL is never a host: a folder of native libraries costs no search.
 void FindHost(ByteSource *src, const PeHeaders &pe, DotnetInfo *info) {
+  if ((pe.characteristics & kPeFileDll) != 0)
+    return;
   uint64_t budget = kDotnetMaxHostScan;
   const size_t kChunk = 0x10000;
   const size_t kMarker = sizeof kBundleMarker;

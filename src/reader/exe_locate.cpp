@@ -509,6 +509,7 @@ bool ReadPeHeaders(ByteSource *src, PeHeaders *pe) {
     return false;
   pe->sectionCount = Le16(fileHeader + kPeNumberOfSections);
   pe->sectionTable = optional + Le16(fileHeader + kPeSizeOfOptionalHeader);
+  pe->characteristics = Le16(fileHeader + kPeCharacteristics);
   uint64_t countField;
   if (magic == kPeMagicPe32) {
     countField = optional + kPe32NumberOfRvaAndSizes;

@@ -92,8 +92,9 @@ struct PeHeaders {
   uint64_t sectionTable; // file offset of the first IMAGE_SECTION_HEADER
   uint32_t sectionCount;
   uint32_t sizeOfHeaders;
-  uint32_t directoryCount; // NumberOfRvaAndSizes
-  uint64_t directories;    // file offset of DataDirectory[0]
+  uint32_t directoryCount;  // NumberOfRvaAndSizes
+  uint64_t directories;     // file offset of DataDirectory[0]
+  uint16_t characteristics; // IMAGE_FILE_HEADER.Characteristics
 };
 
 // Reads them; false when the file is no PE32 or PE32+ image, or its

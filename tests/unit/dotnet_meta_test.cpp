@@ -321,6 +321,19 @@ TEST(DotnetHost, ApphostAndBundles) {
             6u);
 }
 
+// The marker in a DLL's data makes no host: only programs are searched.
+TEST(DotnetHost, ADllIsNeverAHost) {
+  std::string file = ReadFile(DotnetFixture("apphost.exe"));
+  size_t characteristics =
+      GetLe32(file, kDosLfanew) + kPeFileHeader + kPeCharacteristics;
+  file[characteristics + 1] =
+      static_cast<char>(file[characteristics + 1] | (kPeFileDll >> 8));
+  bool found = true;
+  DotnetInfo info = ReadBytes(file, &found);
+  EXPECT_FALSE(found);
+  EXPECT_FALSE(info.host.found);
+}
+
 TEST(DotnetHost, NativeFilesAreNeither) {
   bool found = true;
   DotnetInfo info = ReadBytes(ReadFile(Fixture("app64.exe")), &found);
