@@ -58,12 +58,17 @@ void JsonFailure(RunState *run, const char *path, const char *status,
 
 void JsonReportFile(RunState *run, FileRecord *record) {
   const char *path = record->path;
-  VersionFacts facts;
-  int code = GatherVersionFacts(record, &facts);
-  // --dotnet: the CLI header's facts beside the resource's, compared.
+  // --dotnet: the CLI header's facts, noted by the size query from the
+  // file it opens, beside the resource's, compared.
   DotnetFacts dotnet;
   if (run->options.dotnet)
+    record->dotnet = &dotnet.info;
+  VersionFacts facts;
+  int code = GatherVersionFacts(record, &facts);
+  if (run->options.dotnet) {
     GatherDotnetFacts(record, &facts, &dotnet);
+    record->dotnet = nullptr;
+  }
   const DotnetFacts *with = run->options.dotnet ? &dotnet : nullptr;
   if (code == kStatusOk) {
     WriteLine(with != nullptr

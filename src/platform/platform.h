@@ -149,6 +149,9 @@ HANDLE FindFirstFileAt(FolderNote *folder, LPCSTR component, bool bare,
 // What the platform found of one file while answering for it; its own.
 struct FileState;
 
+// --dotnet's facts of a file (dotnet_info.h).
+struct DotnetInfo;
+
 // One reported file, from its status query to its report: opened by the
 // caller for a composed path and, where a listing delivered the name, the
 // listing's note and the name as listed; closed by the caller when the
@@ -161,6 +164,7 @@ struct FileRecord {
   const FolderNote *folder; // the listing that delivered name, or null
   const char *name;         // the entry's name as listed, or null
   bool describe;            // note the image description on the way
+  DotnetInfo *dotnet;       // or null: note --dotnet's facts here on the way
   FileState *state;         // null on Windows, or without memory for it
 };
 

@@ -59,9 +59,11 @@ int QueryRecordDescription(FileRecord *record, ImageInfo *info,
 bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]);
 
 // --dotnet: what the file's CLI header and metadata say (or that it is an
-// apphost or a bundle), read through the record's file as the other
-// services read it, with the public key tokens filled in. Returns 0, or -1
-// when the file cannot be opened or is neither (info is then empty).
+// apphost or a bundle), with the public key tokens filled in: noted on the
+// way by the size query of a record whose FileRecord::dotnet is info (from
+// the file it opened anyway), read through the record's file otherwise.
+// Returns 0, or -1 when the file cannot be opened or is neither (info is
+// then empty).
 int QueryRecordDotnet(FileRecord *record, DotnetInfo *info);
 
 #endif

@@ -98,8 +98,13 @@ int QueryRecordDescription(FileRecord *record, ImageInfo *info,
 
 bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]) {
 #ifdef QUELVO_HAVE_LIBCRYPTO
+  // Fetched once: a fetch for every digest (what EVP_sha1() costs in
+  // OpenSSL 3) took longer than the digest of a key. Never freed, like
+  // the library's own tables.
+  static EVP_MD *const kSha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
   unsigned int length = 0;
-  return EVP_Digest(data, size, digest, &length, EVP_sha1(), nullptr) == 1 &&
+  return kSha1 != nullptr &&
+         EVP_Digest(data, size, digest, &length, kSha1, nullptr) == 1 &&
          length == 20;
 #else
   (void)data;
@@ -110,8 +115,17 @@ bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]) {
 }
 
 int QueryRecordDotnet(FileRecord *record, DotnetInfo *info) {
+  FileState *state = record->state;
+  if (state != nullptr && state->dotnetNoted && record->dotnet == info) {
+    // Noted by the size query from the file it opened anyway.
+    state->dotnetNoted = false;
+    if (!state->dotnetFound)
+      return -1;
+    FillDotnetTokens(info);
+    return 0;
+  }
   *info = DotnetInfo();
-  if (record->state == nullptr)
+  if (state == nullptr)
     return -1;
   uint64_t size;
   int fd = OpenRecordFile(record, &size);

@@ -89,6 +89,7 @@ void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
   record->folder = folder;
   record->name = name;
   record->describe = false;
+  record->dotnet = nullptr;
   record->state = nullptr;
 }
 

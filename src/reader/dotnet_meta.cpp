@@ -2,6 +2,10 @@
 
 #include <string.h>
 
+#include <memory>
+#include <new>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "dotnet_layout.h"
@@ -160,6 +164,11 @@ struct Meta {
   Heap strings;
   Heap blob;
   Tables tables;
+  // Reused for every attribute row, so that rows of attributes not
+  // reported cost no allocation.
+  std::string scratchName;
+  std::string scratchSpace;
+  std::vector<unsigned char> scratchBlob;
 };
 
 // Keeps the first thing found wrong.
@@ -294,7 +303,8 @@ bool DecodeCoded(Meta *m, CodedKind kind, uint32_t value, unsigned *table,
 }
 
 // The zero-ended string at a #Strings offset. Offset 0 is the empty
-// string, with or without a heap.
+// string, with or without a heap. Read a piece at a time up to its zero,
+// which a name's first piece nearly always holds.
 bool ReadHeapString(Meta *m, uint32_t index, std::string *out) {
   out->clear();
   if (index == 0 && m->strings.size == 0)
@@ -303,21 +313,30 @@ bool ReadHeapString(Meta *m, uint32_t index, std::string *out) {
     Note(m->info, kDotnetBadString);
     return false;
   }
-  uint64_t start = m->strings.offset + index;
+  uint64_t pos = m->strings.offset + index;
   uint64_t end = m->strings.offset + m->strings.size;
-  if (end - start > uint64_t{kDotnetMaxString} + 1)
-    end = start + kDotnetMaxString + 1;
-  uint64_t zero;
-  if (!FindZeroUnit(m->src, start, end, 1, &zero)) {
-    Note(m->info, kDotnetBadString);
-    return false;
+  if (end - pos > uint64_t{kDotnetMaxString} + 1)
+    end = pos + kDotnetMaxString + 1;
+  while (pos < end) {
+    char piece[128];
+    size_t n = end - pos < sizeof piece ? static_cast<size_t>(end - pos)
+                                        : sizeof piece;
+    if (!ReadAt(m->src, pos, piece, n)) {
+      out->clear();
+      return false;
+    }
+    const void *zero = memchr(piece, 0, n);
+    if (zero != nullptr) {
+      out->append(piece,
+                  static_cast<size_t>(static_cast<const char *>(zero) - piece));
+      return true;
+    }
+    out->append(piece, n);
+    pos += n;
   }
-  out->resize(static_cast<size_t>(zero - start));
-  if (!out->empty() && !ReadAt(m->src, start, &(*out)[0], out->size())) {
-    out->clear();
-    return false;
-  }
-  return true;
+  out->clear();
+  Note(m->info, kDotnetBadString);
+  return false;
 }
 
 // A cell that holds a #Strings offset, read as its string.
@@ -423,14 +442,14 @@ void ReadReferences(Meta *m) {
       memcpy(id.token, id.publicKey.data(), 8);
       id.hasToken = true;
     }
-    info->references.push_back(id);
+    info->references.push_back(std::move(id));
   }
 }
 
 // The attributes reported, by the namespace and name of their type.
 struct KnownAttribute {
-  const char *space;
-  const char *name;
+  std::string_view space;
+  std::string_view name;
   DotnetAttribute which;
 };
 
@@ -472,38 +491,34 @@ bool FindMethodOwner(Meta *m, uint32_t method, uint32_t *owner) {
   return true;
 }
 
-// An attribute constructor's type (namespace and name) and its signature,
-// through MemberRef to its TypeRef or TypeDef, or through MethodDef to
-// the TypeDef that owns it.
-bool ResolveConstructor(Meta *m, uint32_t typeValue, std::string *space,
-                        std::string *name, std::vector<unsigned char> *sig) {
+// Where an attribute constructor's type and signature are: through
+// MemberRef to its TypeRef or TypeDef, or through MethodDef to the TypeDef
+// that owns it. The strings are read only for a name worth reading.
+struct Constructor {
+  unsigned typeTable; // kTableTypeRef or kTableTypeDef
+  uint32_t typeRow;
+  unsigned sigTable; // kTableMemberRef or kTableMethodDef
+  uint32_t sigRow;
+};
+
+bool ResolveConstructor(Meta *m, uint32_t typeValue, Constructor *ctor) {
   unsigned table;
   uint32_t row;
   if (!DecodeCoded(m, kCodedCustomAttributeType, typeValue, &table, &row))
     return false;
-  unsigned typeTable;
-  uint32_t typeRow;
+  ctor->sigTable = table;
+  ctor->sigRow = row;
   if (table == kTableMethodDef) {
-    if (!FindMethodOwner(m, row, &typeRow) ||
-        !ReadBlobCell(m, kTableMethodDef, row, kMethodDefSignature, sig))
-      return false;
-    typeTable = kTableTypeDef;
-  } else {
-    uint32_t parent;
-    if (!ReadCell(m, kTableMemberRef, row, kMemberRefClass, &parent) ||
-        !DecodeCoded(m, kCodedMemberRefParent, parent, &typeTable, &typeRow))
-      return false;
-    // A constructor on a TypeSpec or ModuleRef is no attribute reported.
-    if (typeTable != kTableTypeDef && typeTable != kTableTypeRef)
-      return false;
-    if (!ReadBlobCell(m, kTableMemberRef, row, kMemberRefSignature, sig))
-      return false;
+    ctor->typeTable = kTableTypeDef;
+    return FindMethodOwner(m, row, &ctor->typeRow);
   }
-  bool isRef = typeTable == kTableTypeRef;
-  return ReadStringCell(m, typeTable, typeRow,
-                        isRef ? kTypeRefName : kTypeDefName, name) &&
-         ReadStringCell(m, typeTable, typeRow,
-                        isRef ? kTypeRefNamespace : kTypeDefNamespace, space);
+  uint32_t parent;
+  if (!ReadCell(m, kTableMemberRef, row, kMemberRefClass, &parent) ||
+      !DecodeCoded(m, kCodedMemberRefParent, parent, &ctor->typeTable,
+                   &ctor->typeRow))
+    return false;
+  // A constructor on a TypeSpec or ModuleRef is no attribute reported.
+  return ctor->typeTable == kTableTypeDef || ctor->typeTable == kTableTypeRef;
 }
 
 // A SerString (II.23.3) at *pos of a value blob: 0xFF for null, or a
@@ -567,26 +582,39 @@ void ReadDisplayName(const std::vector<unsigned char> &blob, size_t pos,
 void ReadAttribute(Meta *m, uint32_t row) {
   DotnetInfo *info = m->info;
   uint32_t typeValue;
-  std::string space, name;
-  std::vector<unsigned char> sig;
+  Constructor ctor;
   if (!ReadCell(m, kTableCustomAttribute, row, kCustomAttributeType,
                 &typeValue) ||
-      !ResolveConstructor(m, typeValue, &space, &name, &sig))
+      !ResolveConstructor(m, typeValue, &ctor))
     return;
+  bool isRef = ctor.typeTable == kTableTypeRef;
+  std::string &name = m->scratchName, &space = m->scratchSpace;
+  if (!ReadStringCell(m, ctor.typeTable, ctor.typeRow,
+                      isRef ? kTypeRefName : kTypeDefName, &name))
+    return;
+  // Most attributes are none of these: their namespace is never read.
   const KnownAttribute *known = nullptr;
   for (const KnownAttribute &k : kKnownAttributes)
-    if (name == k.name && space == k.space)
+    if (name == k.name)
       known = &k;
-  if (known == nullptr || info->attributes[known->which].present)
+  if (known == nullptr || info->attributes[known->which].present ||
+      !ReadStringCell(m, ctor.typeTable, ctor.typeRow,
+                      isRef ? kTypeRefNamespace : kTypeDefNamespace, &space) ||
+      space != known->space)
     return;
   // instance void .ctor(string): any other constructor's blob is not laid
   // out as one string.
   static const unsigned char kStringCtor[] = {kSigHasThis, 1, kElementVoid,
                                               kElementString};
-  if (sig.size() != sizeof kStringCtor ||
+  std::vector<unsigned char> &sig = m->scratchBlob;
+  if (!ReadBlobCell(m, ctor.sigTable, ctor.sigRow,
+                    ctor.sigTable == kTableMethodDef ? kMethodDefSignature
+                                                     : kMemberRefSignature,
+                    &sig) ||
+      sig.size() != sizeof kStringCtor ||
       memcmp(sig.data(), kStringCtor, sizeof kStringCtor) != 0)
     return;
-  std::vector<unsigned char> blob;
+  std::vector<unsigned char> &blob = m->scratchBlob;
   if (!ReadBlobCell(m, kTableCustomAttribute, row, kCustomAttributeValue,
                     &blob))
     return;
@@ -728,18 +756,49 @@ void ReadMetadata(ByteSource *src, const PeHeaders &pe, uint32_t rva,
   Meta m = Meta();
   m.src = src;
   m.info = info;
+  // Metadata of ordinary size is read in one piece and parsed from
+  // memory: the rows and heap entries read lie all over it, and a read
+  // for each costs more than the copy. Larger metadata (a core library's)
+  // is read a window at a time where it is needed. Either way no read
+  // leaves the metadata: offsets from here on count from its root.
+  std::unique_ptr<unsigned char[]> buffer;
+  std::vector<FileWindow> windows;
+  ByteSource own;
+  // Not zeroed first: every byte is read over at once. Without the
+  // memory, the windows below serve.
+  if (src->fd >= 0 && size <= kDotnetBufferedMetadata)
+    buffer.reset(new (std::nothrow) unsigned char[size]);
+  if (buffer != nullptr) {
+    if (!ReadAt(src, root, buffer.get(), size))
+      return;
+    InitMemorySource(&own, buffer.get(), size);
+    m.src = &own;
+    root = 0;
+  } else if (src->fd >= 0) {
+    // A window each for the places the reads return to: the tables, the
+    // strings, the blobs, the attribute rows and what they name.
+    windows.resize(kDotnetMetadataWindows);
+    InitFileSource(&own, src->fd, src->size, windows.data(), windows.size());
+    m.src = &own;
+  }
   Heap tables;
-  if (!ReadRoot(&m, root, size, &tables))
+  if (!ReadRoot(&m, root, size, &tables)) {
+    if (m.src->readFailed)
+      src->readFailed = true;
     return;
+  }
   if (tables.size == 0) {
     Note(info, kDotnetNoTableStream);
     return;
   }
-  if (!OpenTables(&m, tables.offset, tables.size))
-    return;
-  ReadAssembly(&m);
-  ReadReferences(&m);
-  ReadAttributes(&m);
+  if (OpenTables(&m, tables.offset, tables.size)) {
+    ReadAssembly(&m);
+    ReadReferences(&m);
+    ReadAttributes(&m);
+  }
+  // The windows' reads are the file's.
+  if (m.src->readFailed)
+    src->readFailed = true;
 }
 
 // The CLI header's directories beside the metadata: the strong-name

@@ -34,6 +34,12 @@ const uint32_t kDotnetMaxBlob = 0x100000;
 const uint32_t kDotnetMaxReferences = 0x10000;
 const uint64_t kDotnetMaxHostScan = 16u << 20;
 
+// Metadata up to this size is read from a file in one piece (one read
+// instead of one for each place the rows and heaps are read from); larger
+// metadata a page at a time.
+const uint32_t kDotnetBufferedMetadata = 32u << 10;
+const size_t kDotnetMetadataWindows = 16;
+
 // A packed length (II.23.2) from the count bytes at p: 1, 2 or 4 bytes by
 // the first byte's top bits. False when the bytes do not hold one whole
 // (or its first byte is 0xFF or another form no length takes).

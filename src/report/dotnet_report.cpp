@@ -106,17 +106,19 @@ const std::string *FindString(const VersionFacts &f, const char *key) {
   return nullptr;
 }
 
-// The resource's version under a string key, or else the fixed record's
-// numbers (ms, ls).
-bool Win32Version(const VersionFacts *f, const char *key, DWORD ms, DWORD ls,
+// The resource's version: the string where the table has it, else the
+// fixed record's numbers (ms, ls).
+bool Win32Version(const Win32Versions *f, bool product,
                   std::vector<uint64_t> *parts) {
   if (f == nullptr)
     return false;
-  const std::string *text = f->hasTable ? FindString(*f, key) : nullptr;
-  if (text != nullptr)
-    return NormaliseVersion(*text, parts);
+  if (product ? f->hasProductVersion : f->hasFileVersion)
+    return NormaliseVersion(product ? f->productVersion : f->fileVersion,
+                            parts);
   if (!f->hasFixed)
     return false;
+  DWORD ms = product ? f->fixed.dwProductVersionMS : f->fixed.dwFileVersionMS;
+  DWORD ls = product ? f->fixed.dwProductVersionLS : f->fixed.dwFileVersionLS;
   const uint16_t numbers[4] = {
       static_cast<uint16_t>(ms >> 16), static_cast<uint16_t>(ms & 0xFFFFu),
       static_cast<uint16_t>(ls >> 16), static_cast<uint16_t>(ls & 0xFFFFu)};
@@ -301,44 +303,50 @@ void WriteHost(JsonWriter *w, const DotnetHost &host) {
 
 // Text: one indented line, the label padded as --all pads its keys: a
 // colon and spaces up to column 19 of the indented line, two at least.
-void PrintLabel(const char *label) {
+void AppendLabel(const char *label, std::string *line) {
   size_t used = strlen(label) + 1;
-  printf("  %s:", label);
-  size_t spaces = used + 2 <= 19 ? 19 - used : 2;
-  for (size_t i = 0; i < spaces; ++i)
-    putchar(' ');
+  *line += "  ";
+  *line += label;
+  *line += ':';
+  line->append(used + 2 <= 19 ? 19 - used : 2, ' ');
 }
 
-// A value from the file: UTF-8 as it is (each control a space) with
-// utf8; otherwise each character outside printable ASCII is a space, as
-// the classic report prints the resource's text in the console's code
-// page.
-void PrintFileText(const std::string &text, bool utf8) {
-  std::string clean;
-  AppendBytesAsUtf8(text.data(), text.size(), &clean);
-  if (utf8) {
-    PrintSafeUtf8(clean.data(), clean.size());
-    return;
-  }
-  const unsigned char *p =
-      reinterpret_cast<const unsigned char *>(clean.data());
-  for (size_t i = 0; i < clean.size();) {
+// A value from the file, appended: UTF-8 as it is with utf8 (printed
+// apart, each control a space); otherwise each character outside printable
+// ASCII is a space, as the classic report prints the resource's text in
+// the console's code page.
+void AppendFileText(const std::string &text, std::string *line) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(text.data());
+  for (size_t i = 0; i < text.size();) {
     bool wellFormed;
-    size_t n = Utf8SequenceLength(p + i, clean.size() - i, &wellFormed);
-    putchar(n == 1 && p[i] >= 0x20 && p[i] <= 0x7E ? p[i] : ' ');
+    size_t n = Utf8SequenceLength(p + i, text.size() - i, &wellFormed);
+    line->push_back(
+        n == 1 && p[i] >= 0x20 && p[i] <= 0x7E ? static_cast<char>(p[i]) : ' ');
     i += n;
   }
 }
 
 void PrintLine(const char *label, const std::string &value) {
-  PrintLabel(label);
-  fputs(value.c_str(), stdout);
-  putchar('\n');
+  std::string line;
+  AppendLabel(label, &line);
+  line += value;
+  line += '\n';
+  fwrite(line.data(), 1, line.size(), stdout);
 }
 
 void PrintFileLine(const char *label, const std::string &value, bool utf8) {
-  PrintLabel(label);
-  PrintFileText(value, utf8);
+  std::string line;
+  AppendLabel(label, &line);
+  if (!utf8) {
+    AppendFileText(value, &line);
+    line += '\n';
+    fwrite(line.data(), 1, line.size(), stdout);
+    return;
+  }
+  fwrite(line.data(), 1, line.size(), stdout);
+  std::string clean;
+  AppendBytesAsUtf8(value.data(), value.size(), &clean);
+  PrintSafeUtf8(clean.data(), clean.size());
   putchar('\n');
 }
 
@@ -452,27 +460,17 @@ bool NormaliseVersion(const std::string &text, std::vector<uint64_t> *parts) {
   return any;
 }
 
-int CompareDotnetVersions(const DotnetInfo &info, const VersionFacts *win32) {
+int CompareDotnetVersions(const DotnetInfo &info, const Win32Versions *win32) {
   const struct {
     DotnetAttribute attribute;
-    const char *key;
     bool product;
-  } pairs[] = {{kAttrFileVersion, "FileVersion", false},
-               {kAttrInformationalVersion, "ProductVersion", true}};
+  } pairs[] = {{kAttrFileVersion, false}, {kAttrInformationalVersion, true}};
   int result = -1;
   for (const auto &pair : pairs) {
     const DotnetAttributeValue &v = info.attributes[pair.attribute];
     std::vector<uint64_t> ours, theirs;
-    if (!v.present || v.isNull || !NormaliseVersion(v.value, &ours))
-      continue;
-    DWORD ms = 0, ls = 0;
-    if (win32 != nullptr) {
-      ms = pair.product ? win32->fixed.dwProductVersionMS
-                        : win32->fixed.dwFileVersionMS;
-      ls = pair.product ? win32->fixed.dwProductVersionLS
-                        : win32->fixed.dwFileVersionLS;
-    }
-    if (!Win32Version(win32, pair.key, ms, ls, &theirs))
+    if (!v.present || v.isNull || !NormaliseVersion(v.value, &ours) ||
+        !Win32Version(win32, pair.product, &theirs))
       continue;
     if (ours != theirs)
       return 1;
@@ -481,12 +479,30 @@ int CompareDotnetVersions(const DotnetInfo &info, const VersionFacts *win32) {
   return result;
 }
 
+Win32Versions VersionsOf(const VersionFacts &facts) {
+  Win32Versions v = Win32Versions();
+  const std::string *text =
+      facts.hasTable ? FindString(facts, "FileVersion") : nullptr;
+  v.hasFileVersion = text != nullptr;
+  if (text != nullptr)
+    v.fileVersion = *text;
+  text = facts.hasTable ? FindString(facts, "ProductVersion") : nullptr;
+  v.hasProductVersion = text != nullptr;
+  if (text != nullptr)
+    v.productVersion = *text;
+  v.hasFixed = facts.hasFixed;
+  v.fixed = facts.fixed;
+  return v;
+}
+
 void GatherDotnetFacts(FileRecord *record, const VersionFacts *win32,
                        DotnetFacts *facts) {
   facts->found = QueryRecordDotnet(record, &facts->info) == 0;
   facts->versionMismatch = -1;
-  if (facts->found)
-    facts->versionMismatch = CompareDotnetVersions(facts->info, win32);
+  if (facts->found && win32 != nullptr) {
+    Win32Versions versions = VersionsOf(*win32);
+    facts->versionMismatch = CompareDotnetVersions(facts->info, &versions);
+  }
 }
 
 void WriteDotnetJson(JsonWriter *w, const DotnetFacts *facts) {
@@ -561,15 +577,12 @@ void PrintDotnetText(const DotnetFacts &facts, bool utf8) {
     PrintLine("Malformed", DotnetMalformedName(info.malformed));
 }
 
-void ReportRecordDotnet(FileRecord *record, bool utf8) {
-  DotnetFacts facts;
-  facts.found = QueryRecordDotnet(record, &facts.info) == 0;
-  facts.versionMismatch = -1;
-  if (!facts.found)
+void ReportRecordDotnet(FileRecord *record, DotnetFacts *facts,
+                        const Win32Versions *win32, bool utf8) {
+  facts->found = QueryRecordDotnet(record, &facts->info) == 0;
+  facts->versionMismatch = -1;
+  if (!facts->found)
     return;
-  // The resource's versions, for the comparison, only for a .NET file.
-  VersionFacts win32;
-  GatherVersionFacts(record, &win32);
-  facts.versionMismatch = CompareDotnetVersions(facts.info, &win32);
-  PrintDotnetText(facts, utf8);
+  facts->versionMismatch = CompareDotnetVersions(facts->info, win32);
+  PrintDotnetText(*facts, utf8);
 }

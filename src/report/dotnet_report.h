@@ -12,6 +12,7 @@
 #include "dotnet_info.h"
 #include "json_writer.h"
 #include "platform.h"
+#include "report.h"
 #include "version_facts.h"
 
 struct DotnetFacts {
@@ -22,10 +23,14 @@ struct DotnetFacts {
   int versionMismatch;
 };
 
-// Reads the file's .NET facts through the platform and compares them with
-// the version resource's facts (win32; null when the file has none).
+// Reads the file's .NET facts through the platform (noted by the size
+// query when record->dotnet is &facts->info) and compares them with the
+// version resource's facts (win32; null when the file has none).
 void GatherDotnetFacts(FileRecord *record, const VersionFacts *win32,
                        DotnetFacts *facts);
+
+// The versions the comparison reads, from the JSON report's facts.
+Win32Versions VersionsOf(const VersionFacts &facts);
 
 // The numbers a version text starts with, as inventory tools compare
 // them: up to four decimal parts separated by '.' or ',' (and spaces, as
@@ -38,7 +43,7 @@ bool NormaliseVersion(const std::string &text, std::vector<uint64_t> *parts);
 // AssemblyInformationalVersion against its ProductVersion: each the string
 // where the table has it, else the fixed record's numbers. -1, 0 or 1 as
 // DotnetFacts::versionMismatch.
-int CompareDotnetVersions(const DotnetInfo &info, const VersionFacts *win32);
+int CompareDotnetVersions(const DotnetInfo &info, const Win32Versions *win32);
 
 // The "dotnet" value: null unless facts->found.
 void WriteDotnetJson(JsonWriter *w, const DotnetFacts *facts);
@@ -49,8 +54,11 @@ void WriteDotnetJson(JsonWriter *w, const DotnetFacts *facts);
 // space, as the report prints the resource's text.
 void PrintDotnetText(const DotnetFacts &facts, bool utf8);
 
-// GatherDotnetFacts and PrintDotnetText for the text report of a record,
-// after its version report.
-void ReportRecordDotnet(FileRecord *record, bool utf8);
+// The text report's lines for a record, after its version report: the
+// facts the size query noted in facts->info (record->dotnet) or, without
+// that, read now, compared with the versions the report noted (null when
+// it read none).
+void ReportRecordDotnet(FileRecord *record, DotnetFacts *facts,
+                        const Win32Versions *win32, bool utf8);
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include <string>
+
 #include "platform.h"
 #include "status.h"
 
@@ -21,6 +23,24 @@ struct TextOptions {
 // ReportVersion of an open record, with the long options' changes; with
 // all of them off it prints exactly what ReportVersion prints.
 int ReportRecordVersion(FileRecord *record, const TextOptions &options);
+
+// The resource's versions as --dotnet compares them with the assembly's
+// attributes: the FileVersion and ProductVersion strings of the table the
+// report reads (in the ANSI code page, which holds every digit) and the
+// fixed record.
+struct Win32Versions {
+  bool hasFileVersion;
+  std::string fileVersion;
+  bool hasProductVersion;
+  std::string productVersion;
+  bool hasFixed;
+  VS_FIXEDFILEINFO fixed;
+};
+
+// ReportRecordVersion that also notes the resource's versions in versions
+// (when not null) from the block it loads, as far as it reads the block.
+int ReportRecordVersion(FileRecord *record, const TextOptions &options,
+                        Win32Versions *versions);
 
 // Allocates the version block of the size the size query gave and fills
 // it. kStatusOk with *block the caller's to free, or the stage that failed

@@ -104,8 +104,10 @@ TEST(DotnetVersions, CompareWithTheResource) {
       {"no number to compare", Attributes(nullptr, "beta"),
        Resource(nullptr, "beta", 0, 0, 0, 0), -1},
   };
-  for (const auto &c : cases)
-    EXPECT_EQ(CompareDotnetVersions(c.info, &c.resource), c.expected) << c.what;
+  for (const auto &c : cases) {
+    Win32Versions versions = VersionsOf(c.resource);
+    EXPECT_EQ(CompareDotnetVersions(c.info, &versions), c.expected) << c.what;
+  }
   EXPECT_EQ(CompareDotnetVersions(Attributes("1.2.3.4", "1.2"), nullptr), -1)
       << "no resource";
 }
