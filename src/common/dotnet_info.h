@@ -69,9 +69,11 @@ const uint32_t kCliFlagNativeEntryPoint = 0x10;
 const uint32_t kCliFlagTrackDebugData = 0x10000;
 const uint32_t kCliFlag32BitPreferred = 0x20000;
 
-// AssemblyFlags: the public key bit says whether an AssemblyRef's blob is
-// a whole key or its token.
+// AssemblyFlags (II.23.1.2): the public key bit also says whether an
+// AssemblyRef's blob is a whole key or its token.
 const uint32_t kAssemblyFlagPublicKey = 0x1;
+const uint32_t kAssemblyFlagRetargetable = 0x100;
+const uint32_t kAssemblyFlagWindowsRuntime = 0x200; // its content type
 
 struct DotnetStream {
   std::string name; // as stored, up to 31 bytes

@@ -369,9 +369,17 @@ void PrintHost(const DotnetHost &host, bool utf8) {
     PrintFileLine("Main Assembly", host.mainAssembly, utf8);
 }
 
-void PrintCli(const DotnetInfo &info) {
-  if (info.hasMetadata)
-    PrintLine("Runtime", info.runtimeVersion);
+void PrintCli(const DotnetInfo &info, bool utf8) {
+  if (info.hasMetadata) {
+    PrintFileLine("Runtime", info.runtimeVersion, utf8);
+    std::string names;
+    for (const DotnetStream &stream : info.streams) {
+      if (!names.empty())
+        names += ' ';
+      names += stream.name;
+    }
+    PrintFileLine("Streams", names, utf8);
+  }
   if (info.hasCli) {
     std::string flags;
     for (const FlagName &f : kCliFlagNames)
@@ -415,6 +423,23 @@ void PrintIdentity(const DotnetInfo &info, bool utf8) {
     PrintFileLine("Culture", id.culture, utf8);
   PrintLine("Public Key Token",
             id.hasToken ? Hex(id.token, sizeof id.token) : "none");
+  std::string flags = HexNumber(id.flags);
+  const struct {
+    uint32_t bit;
+    const char *text;
+  } kAssemblyFlags[] = {{kAssemblyFlagPublicKey, "public key"},
+                        {kAssemblyFlagRetargetable, "retargetable"},
+                        {kAssemblyFlagWindowsRuntime, "Windows Runtime"}};
+  const char *separator = " (";
+  for (const auto &f : kAssemblyFlags)
+    if ((id.flags & f.bit) != 0) {
+      flags += separator;
+      flags += f.text;
+      separator = ", ";
+    }
+  if (*separator == ',')
+    flags += ')';
+  PrintLine("Assembly Flags", flags);
   const char *hash = HashAlgorithmName(info.hashAlgorithm);
   PrintLine("Hash Algorithm",
             hash != nullptr ? hash : HexNumber(info.hashAlgorithm));
@@ -563,7 +588,7 @@ void PrintDotnetText(const DotnetFacts &facts, bool utf8) {
     fputs(info.hasAssembly || !info.hasTables ? ".NET Assembly:\n"
                                               : ".NET Module:\n",
           stdout);
-    PrintCli(info);
+    PrintCli(info, utf8);
     PrintIdentity(info, utf8);
     if (info.hasTables) {
       std::string count;

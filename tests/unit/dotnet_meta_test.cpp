@@ -2,6 +2,7 @@
 // (tests/fixtures/build_dotnet.sh), on those assemblies bent one field at a
 // time, and on metadata made here for the layouts a compiler rarely
 // writes. Reader headers only.
+#include <ctype.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string.h>
@@ -183,7 +184,14 @@ INSTANTIATE_TEST_SUITE_P(
                     4},
         FixtureCase{"refs.exe", "refs", "3.1.0.0", "", 0x1, false, 4},
         FixtureCase{"selfattr.dll", "selfattr", "0.0.0.0", "", 0x1, false, 1},
-        FixtureCase{"wide.dll", "wide", "5.6.7.8", "", 0x1, false, 1}));
+        FixtureCase{"wide.dll", "wide", "5.6.7.8", "", 0x1, false, 1}),
+    [](const testing::TestParamInfo<FixtureCase> &p) {
+      std::string name;
+      for (const char *c = p.param.file; *c != '\0'; ++c)
+        if (isalnum(static_cast<unsigned char>(*c)))
+          name.push_back(*c);
+      return name;
+    });
 
 TEST(DotnetAttributes, DecodesEveryStringAttribute) {
   DotnetInfo info = ReadBytes(ReadFile(DotnetFixture("attrs.dll")));
@@ -471,7 +479,16 @@ TEST_P(DotnetBends, ReportsWhyAndWhatItRead) {
       << b.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, DotnetBends, testing::ValuesIn(kBends));
+// Each case named by its place and the reason it expects.
+std::string BendName(const testing::TestParamInfo<Bend> &p) {
+  std::string name = std::to_string(p.index) + "_";
+  for (const char *c = DotnetMalformedName(p.param.why); *c != '\0'; ++c)
+    name.push_back(*c == '-' ? '_' : *c);
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, DotnetBends, testing::ValuesIn(kBends),
+                         BendName);
 
 TEST(DotnetBends, AttributeLeftOutOthersKept) {
   std::string file = ReadFile(DotnetFixture("attrs.dll"));

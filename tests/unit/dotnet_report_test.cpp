@@ -137,6 +137,7 @@ DotnetFacts Assembly() {
   i.assembly.hasToken = true;
   for (int k = 0; k < 8; ++k)
     i.assembly.token[k] = static_cast<unsigned char>(0x10 + k);
+  i.assembly.flags = kAssemblyFlagPublicKey | kAssemblyFlagRetargetable;
   i.hashAlgorithm = 0x8004;
   i.attributes[kAttrTitle].present = true;
   i.attributes[kAttrTitle].value = "t\xc3\xa9st \x01";
@@ -162,7 +163,8 @@ TEST(DotnetJson, IdentityTokensAndReason) {
   const char *const wanted[] = {
       "\"malformed\":\"bad-blob\"",
       "\"cli_flags\":[\"il-only\",\"strong-name-signed\"]",
-      "\"name\":\"Demo\",\"version\":\"1.2.3.4\",\"culture\":\"de-DE\"",
+      "\"name\":\"Demo\",\"version\":\"1.2.3.4\",\"culture\":\"de-DE\","
+      "\"flags\":257",
       "\"public_key\":\"abcd\",\"public_key_token\":\"1011121314151617\"",
       "\"hash_algorithm\":{\"id\":32772,\"name\":\"SHA1\"}",
       "\"title\":\"t\xc3\xa9st \\u0001\"",
@@ -180,11 +182,13 @@ TEST(DotnetText, LinesAfterTheReport) {
   std::string text = CaptureOutput([&] { PrintDotnetText(f, false); });
   EXPECT_EQ(text, ".NET Assembly:\n"
                   "  Runtime:           v4.0.30319\n"
+                  "  Streams:           \n"
                   "  CLI Flags:         IL only, strong-name signed\n"
                   "  Name:              Demo\n"
                   "  Version:           1.2.3.4\n"
                   "  Culture:           de-DE\n"
                   "  Public Key Token:  1011121314151617\n"
+                  "  Assembly Flags:    0x101 (public key, retargetable)\n"
                   "  Hash Algorithm:    SHA1\n"
                   "  Title:             t st  \n"
                   "  References:        1\n"
