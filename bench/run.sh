@@ -605,8 +605,9 @@ row_json() {
 
 # quelvo --dotnet -d against quelvo -d over a folder of Mono's .NET
 # assemblies: the CLI header, the metadata root, the Assembly, AssemblyRef
-# and attribute rows and the heap entries they name, and the version
-# resource read a second time for the comparison, on top of what -d reads.
+# and attribute rows and the heap entries they name, and the resource's
+# FileVersion and ProductVersion looked up for the comparison, on top of
+# what -d reads.
 # Target: within 1.5x of -d.
 row_dotnet() {
   if [ ! -d mono ]; then
