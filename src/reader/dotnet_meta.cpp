@@ -762,7 +762,7 @@ void ReadMetadata(ByteSource *src, const PeHeaders &pe, uint32_t rva,
   // is read a window at a time where it is needed. Either way no read
   // leaves the metadata: offsets from here on count from its root.
   std::unique_ptr<unsigned char[]> buffer;
-  std::vector<FileWindow> windows;
+  std::unique_ptr<FileWindow[]> windows;
   ByteSource own;
   // Not zeroed first: every byte is read over at once. Without the
   // memory, the windows below serve.
@@ -776,10 +776,14 @@ void ReadMetadata(ByteSource *src, const PeHeaders &pe, uint32_t rva,
     root = 0;
   } else if (src->fd >= 0) {
     // A window each for the places the reads return to: the tables, the
-    // strings, the blobs, the attribute rows and what they name.
-    windows.resize(kDotnetMetadataWindows);
-    InitFileSource(&own, src->fd, src->size, windows.data(), windows.size());
-    m.src = &own;
+    // strings, the blobs, the attribute rows and what they name. Without
+    // the memory, the caller's windows serve.
+    windows.reset(new (std::nothrow) FileWindow[kDotnetMetadataWindows]);
+    if (windows != nullptr) {
+      InitFileSource(&own, src->fd, src->size, windows.get(),
+                     kDotnetMetadataWindows);
+      m.src = &own;
+    }
   }
   Heap tables;
   if (!ReadRoot(&m, root, size, &tables)) {
