@@ -58,7 +58,7 @@ uint32_t GetLe32(const std::string &s, size_t at) {
 }
 
 void SetLe32(std::string *s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
+  for (unsigned i = 0; i < 4; ++i)
     (*s)[at + i] = static_cast<char>(v >> (8 * i));
 }
 
@@ -676,7 +676,7 @@ MadeTables MinimalAssembly(const std::string &name) {
   AddRow(&t, kTableModule, module);
   std::string assembly;
   Put32(&assembly, 0x8004);
-  for (uint32_t v : {1, 2, 3, 4})
+  for (uint32_t v : {1u, 2u, 3u, 4u})
     Put16(&assembly, v);
   Put32(&assembly, 0);
   Put16(&assembly, 0);
@@ -816,7 +816,7 @@ TEST(DotnetMade, ReferencesPastTheListedLimit) {
   MadeTables t = MinimalAssembly("many");
   uint16_t name = AddString(&t, "dep");
   std::string row;
-  for (uint32_t v : {4, 0, 0, 0})
+  for (uint32_t v : {4u, 0u, 0u, 0u})
     Put16(&row, v);
   Put32(&row, 0);
   Put16(&row, 0);
