@@ -8,6 +8,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,10 @@ struct FixtureCase {
   bool hasKey;
   uint32_t references;
 };
+
+// Printed by name: GoogleTest would print the record's bytes, padding
+// included, which valgrind rightly calls uninitialised.
+void PrintTo(const FixtureCase &c, std::ostream *os) { *os << c.file; }
 
 class DotnetFixtures : public testing::TestWithParam<FixtureCase> {};
 
@@ -462,6 +467,8 @@ const Bend kBends[] = {
      },
      kDotnetBadAttribute, true},
 };
+
+void PrintTo(const Bend &b, std::ostream *os) { *os << b.what; }
 
 class DotnetBends : public testing::TestWithParam<Bend> {};
 
