@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_source.h"
 #include "fuzz_block.h"
 #include "json_report.h"
 #include "platform.h"
@@ -30,8 +31,7 @@ uint32_t FirstTranslation(unsigned char *block, size_t length) {
   const unsigned char *at = static_cast<const unsigned char *>(value);
   for (size_t i = 0; i < 4 && i < size && at + i < block + length; ++i)
     entry[i] = at[i];
-  return static_cast<uint32_t>(entry[0] | (entry[1] << 8) | (entry[2] << 16) |
-                               (static_cast<uint32_t>(entry[3]) << 24));
+  return Le32(entry);
 }
 
 void Check(bool ok) {
