@@ -612,6 +612,7 @@ row_json() {
 row_dotnet() {
   if [ ! -d mono ]; then
     log "building mono/ (Mono's assemblies)"
+    rm -rf mono.tmp
     mkdir mono.tmp
     local i=0 f
     while IFS= read -r -d '' f; do
