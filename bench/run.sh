@@ -51,8 +51,10 @@ installed libssl-dev || need+=(libssl-dev)
 command -v openssl >/dev/null 2>&1 || need+=(openssl)
 command -v exiftool >/dev/null 2>&1 || need+=(libimage-exiftool-perl)
 command -v peres >/dev/null 2>&1 || need+=(pev)
-# wine64 is only a source of real PE files (its DLLs and EXEs).
+# wine64 is only a source of real PE files (its DLLs and EXEs), and
+# mono-utils of .NET assemblies (Mono's, which it brings) for row_dotnet.
 installed wine64 || need+=(wine64)
+installed mono-utils || need+=(mono-utils)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
@@ -708,12 +710,38 @@ row_catalogs() {
     "$(awk -v t="$(time_of wall quelvo-catalogs)" 'BEGIN { printf "%.2f", t }')" s "<=" 1
   row "300 catalogs read and indexed, cpu time" \
     "$(awk -v t="$(time_of cpu quelvo-catalogs)" 'BEGIN { printf "%.2f", t }')" s
+
+# quelvo --dotnet -d against quelvo -d over a folder of Mono's .NET
+# assemblies: the CLI header, the metadata root, the Assembly, AssemblyRef
+# and attribute rows and the heap entries they name, and the resource's
+# FileVersion and ProductVersion looked up for the comparison, on top of
+# what -d reads.
+# Target: within 1.5x of -d.
+row_dotnet() {
+  if [ ! -d mono ]; then
+    log "building mono/ (Mono's assemblies)"
+    rm -rf mono.tmp
+    mkdir mono.tmp
+    local i=0 f
+    while IFS= read -r -d '' f; do
+      i=$((i + 1))
+      cp "$f" "mono.tmp/$i-$(basename "$f")"
+    done < <(find /usr/lib/mono -type f -iname '*.dll' -print0 | sort -z)
+    mv mono.tmp mono
+  fi
+  echo "mono/: $(find mono -type f | wc -l) files, $(($(du -sb mono | cut -f1) / 1048576)) MiB"
+  hf dotnet-row-d-mono "$RUNS" "'$QUELVO' -d 'mono/*'"
+  hf dotnet-row-dotnet-mono "$RUNS" "'$QUELVO' --dotnet -d 'mono/*'"
+  row "quelvo --dotnet -d / -d on mono/ (cpu)" \
+    "$(ratio "$(time_of cpu dotnet-row-dotnet-mono)" "$(time_of cpu dotnet-row-d-mono)")" x "<=" 1.5
+  row "quelvo --dotnet -d / -d on mono/ (wall)" \
+    "$(ratio "$(time_of wall dotnet-row-dotnet-mono)" "$(time_of wall dotnet-row-d-mono)")" x "<=" 1.5
 }
 
 ALL_ROWS="row_pattern row_literal row_syscalls row_large_folder row_memory
   row_cold row_cold_bytes row_walk row_walk_cold row_walk_syscalls row_case_folder
   row_peers row_big_file row_many row_json row_csv row_hash row_signature
-  row_catalogs"
+  row_catalogs row_dotnet"
 for r in ${ROWS:-$ALL_ROWS}; do
   "$r"
 done

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
-targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json fuzz_signature)
+targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json fuzz_signature fuzz_dotnet)
 # fuzz_json parses what it writes with nlohmann-json; the program needs
 # libcrypto's headers to build at all.
 need=()
@@ -42,6 +42,11 @@ seed() {
     for f in tests/fixtures/signed/*.exe tests/fixtures/signed/*.dll tests/fixtures/signed/catalogs/*.cat tests/fixtures/pe/basic.dll; do
       if [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 65536 ]; then cp -n "$f" "fuzz/corpus/$target/seed-$(basename "$f")"; fi
     done
+  fuzz_dotnet)
+    # The .NET fixtures, satellites, module and hosts included.
+    while IFS= read -r -d '' f; do
+      cp -n "$f" "fuzz/corpus/$target/seed-$(echo "${f#tests/fixtures/dotnet/}" | tr / _)"
+    done < <(find tests/fixtures/dotnet -type f -size -64k -print0)
     ;;
   fuzz_wildcard)
     local i=0

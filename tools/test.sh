@@ -7,7 +7,7 @@
 # regression inputs.
 #
 # Installs with apt-get (as root), saying so, what it lacks: libcrypto's
-# headers (libssl-dev, which --hash and --signature need to build), GoogleTest, mandoc and
+# headers (libssl-dev, which --hash, --signature and --dotnet need to build), GoogleTest, mandoc and
 # clang-format here; nlohmann-json3-dev in the fuzz replay
 # (fuzz/run.sh), which runs where clang++ is. The corpus tests need wine64
 # and python3-pefile, the JSON checks python3-jsonschema; each is skipped,

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "dotnet_report.h"
 #include "json_fields.h"
 #include "match.h"
 #include "options.h"
@@ -89,7 +90,15 @@ void ReportFile(RunState *run, FileRecord *record) {
   }
   TextOptions text = {run->detailed, run->options.allStrings,
                       run->options.utf8};
-  if (ReportRecordVersion(record, text) != 0) {
+  // --dotnet: the size query notes the .NET facts from the file it opens,
+  // and the report the versions they are compared with.
+  DotnetFacts dotnet;
+  Win32Versions versions;
+  bool withDotnet = run->options.dotnet;
+  if (withDotnet)
+    record->dotnet = &dotnet.info;
+  if (ReportRecordVersion(record, text, withDotnet ? &versions : nullptr) !=
+      0) {
     fputs("\n", stdout);
     PrintSafePath(record->path);
     fputs(kNoVersionTail, stdout);
@@ -99,6 +108,10 @@ void ReportFile(RunState *run, FileRecord *record) {
     PrintDigestLine(*digest);
   if (run->signatures != nullptr)
     ReportRecordSignature(record, run->signatures, run->options.utf8);
+  if (withDotnet) {
+    ReportRecordDotnet(record, &dotnet, &versions, run->options.utf8);
+    record->dotnet = nullptr;
+  }
 }
 
 } // namespace

@@ -107,13 +107,19 @@ void JsonFailure(RunState *run, const char *path, const char *status,
   // nothing of the file was read.
   FileDigest none = FileDigest();
   JsonExtras extras = {run->options.hash ? &none : nullptr,
-                       run->signatures != nullptr, nullptr};
+                       run->signatures != nullptr, nullptr, run->options.dotnet,
+                       nullptr};
   Emit(run, path, status, message.c_str(), nullptr, extras);
 }
 
 void JsonReportFile(RunState *run, FileRecord *record,
                     const FileDigest *digest) {
   const char *path = record->path;
+  // --dotnet: the CLI header's facts, noted by the size query from the
+  // file it opens, beside the resource's, compared.
+  DotnetFacts dotnet;
+  if (run->options.dotnet)
+    record->dotnet = &dotnet.info;
   VersionFacts facts;
   int code = GatherVersionFacts(record, &facts);
   // A file that could not be read is a failure; one that holds no version
@@ -126,7 +132,14 @@ void JsonReportFile(RunState *run, FileRecord *record,
   SignatureFacts signature;
   if (run->signatures != nullptr)
     QueryRecordSignature(record, run->signatures, &signature);
-  JsonExtras extras = {digest, run->signatures != nullptr, &signature};
+  const DotnetFacts *with = nullptr;
+  if (run->options.dotnet) {
+    GatherDotnetFacts(record, &facts, &dotnet);
+    record->dotnet = nullptr;
+    with = &dotnet;
+  }
+  JsonExtras extras = {digest, run->signatures != nullptr, &signature,
+                       run->options.dotnet, with};
   if (code == kStatusOk) {
     Emit(run, path, "ok", nullptr, &facts, extras);
     return;

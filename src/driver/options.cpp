@@ -24,6 +24,7 @@ const LongOption kLongOptions[] = {
     {"--all", &RunOptions::allStrings, nullptr},
     {"--utf8", &RunOptions::utf8, nullptr},
     {"--hash", &RunOptions::hash, nullptr},
+    {"--dotnet", &RunOptions::dotnet, nullptr},
     {"--signature", &RunOptions::signature, nullptr},
     {"--ca-file", nullptr, &RunOptions::caFile},
     {"--ca-path", nullptr, &RunOptions::caPath},
@@ -35,7 +36,8 @@ const LongOption kLongOptions[] = {
 
 const char kLongUsage[] =
     "usage: quelvo [--json | --csv] [--fields LIST] [--recursive] [--all]\n"
-    "              [--utf8] [--hash] [--signature] [--ca-file FILE]\n"
+    "              [--utf8] [--hash] [--dotnet] [--signature]\n"
+    "              [--ca-file FILE]\n"
     "              [--ca-path DIR] [--crl-file FILE] [--catalog-dir DIR]\n"
     "              [--] [-d] file(s)\n"
     "       quelvo -? | -v | --help | --version\n"
@@ -62,6 +64,9 @@ const char kLongUsage[] =
     "                every other table under its language, to the report\n"
     "  --utf8        print text values in UTF-8 instead of code page 1252\n"
     "  --hash        add the SHA-256 of each whole file (reads every byte)\n"
+    "  --dotnet      add a .NET assembly's own identity: runtime, CLI flags,\n"
+    "                name, version, culture, public key token, version\n"
+    "                attributes, references (a \"dotnet\" key with --json)\n"
     "  --signature   also report each PE file's Authenticode signatures:\n"
     "                signer, digest check, timestamp, checksum\n"
     "  --ca-file FILE, --ca-path DIR\n"
@@ -129,7 +134,8 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
 
 bool AnyLongOption(const RunOptions &o) {
   return o.json || o.csv || o.fields != nullptr || o.recursive ||
-         o.allStrings || o.utf8 || o.hash || o.signature || o.optionsEnded;
+         o.allStrings || o.utf8 || o.hash || o.dotnet || o.signature ||
+         o.optionsEnded;
 }
 
 void PrintLongUsage() { fputs(kLongUsage, stdout); }

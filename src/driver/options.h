@@ -11,6 +11,7 @@ struct RunOptions {
   bool allStrings;    // --all: every string of the table in the text report
   bool utf8;          // --utf8: text values in UTF-8 rather than code page 1252
   bool hash;          // --hash: the SHA-256 of each whole file as well
+  bool dotnet;        // --dotnet: a .NET file's own identity as well
   bool help;          // --help: the usage of every option, then stop
   bool version;       // --version: the program's version, then stop
   const char *fields; // --fields LIST: the columns or keys, or null

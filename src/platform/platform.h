@@ -154,6 +154,9 @@ HANDLE FindFirstFileAt(FolderNote *folder, LPCSTR component, bool bare,
 // What the platform found of one file while answering for it; its own.
 struct FileState;
 
+// --dotnet's facts of a file (dotnet_info.h).
+struct DotnetInfo;
+
 // One reported file, from its status query to its report: opened by the
 // caller for a composed path and, where a listing delivered the name, the
 // listing's note and the name as listed; closed by the caller when the
@@ -169,7 +172,8 @@ struct FileRecord {
   // The errno value of why the file could not be opened for reading (a
   // permission, a lock), or 0: then a size of 0 means no version resource.
   int error;
-  FileState *state; // null on Windows, or without memory for it
+  DotnetInfo *dotnet; // or null: note --dotnet's facts here on the way
+  FileState *state;   // null on Windows, or without memory for it
 };
 
 void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dotnet_info.h"
 #include "image_info.h"
 #include "platform.h"
 #include "signature_facts.h"
@@ -100,5 +101,18 @@ void ReleaseSignatureChecks(SignatureChecks *checks);
 // say "unreadable").
 int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
                          SignatureFacts *facts);
+
+// The SHA-1 digest of size bytes: libcrypto's on POSIX, the system's
+// cryptography (CNG) on Windows. False when there is none to be had (a
+// POSIX build without libcrypto, or a provider that refuses).
+bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]);
+
+// --dotnet: what the file's CLI header and metadata say (or that it is an
+// apphost or a bundle), with the public key tokens filled in: noted on the
+// way by the size query of a record whose FileRecord::dotnet is info (from
+// the file it opened anyway), read through the record's file otherwise.
+// Returns 0, or -1 when the file cannot be opened or is neither (info is
+// then empty).
+int QueryRecordDotnet(FileRecord *record, DotnetInfo *info);
 
 #endif

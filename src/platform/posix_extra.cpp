@@ -1,12 +1,18 @@
 // The long options' services over our own reader: the same walk and the
 // same code page table as the emulated version library, so that a value
 // found here is the one the classic report finds.
+#include <dlfcn.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+
 #include "byte_source.h"
 #include "codepage1252.h"
+#include "dotnet_meta.h"
+#include "dotnet_tokens.h"
 #include "platform_extra.h"
 #include "posix_path.h"
 #include "posix_record.h"
@@ -87,4 +93,68 @@ int QueryRecordDescription(FileRecord *record, ImageInfo *info,
   int result = DescribeImage(&src, info, languages);
   close(fd);
   return result;
+}
+
+bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]) {
+  // libcrypto is loaded when a key is first digested, not at every start
+  // (the cost --hash avoids too), and kept loaded for the run's next keys:
+  // a later dlopen of it is a count kept by the loader.
+  void *library =
+      dlopen(HashLibraryName(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (library == nullptr)
+    return false;
+  using DigestFn = int (*)(const void *, size_t, unsigned char *,
+                           unsigned int *, const EVP_MD *, ENGINE *);
+  using Sha1Fn = const EVP_MD *(*)();
+  DigestFn evpDigest = nullptr;
+  Sha1Fn evpSha1 = nullptr;
+  void *symbol = dlsym(library, "EVP_Digest");
+  static_assert(sizeof symbol == sizeof evpDigest, "function pointers");
+  if (symbol != nullptr)
+    memcpy(&evpDigest, &symbol, sizeof symbol);
+  symbol = dlsym(library, "EVP_sha1");
+  if (symbol != nullptr)
+    memcpy(&evpSha1, &symbol, sizeof symbol);
+  unsigned int length = 0;
+  bool ok = evpDigest != nullptr && evpSha1 != nullptr &&
+            evpDigest(data, size, digest, &length, evpSha1(), nullptr) == 1 &&
+            length == 20;
+  dlclose(library);
+  return ok;
+}
+
+int QueryRecordDotnet(FileRecord *record, DotnetInfo *info) {
+  FileState *state = record->state;
+  if (state != nullptr && state->dotnetNoted && record->dotnet == info) {
+    // Noted by the size query from the file it opened anyway.
+    state->dotnetNoted = false;
+    if (!state->dotnetFound)
+      return -1;
+    FillDotnetTokens(info);
+    return 0;
+  }
+  *info = DotnetInfo();
+  if (state == nullptr)
+    return -1;
+  uint64_t size;
+  int fd = OpenRecordFile(record, &size);
+  if (fd < 0)
+    return -1;
+  // A window each for the headers, the tables, the strings and the blobs
+  // that the reads alternate between; on the heap, not the stack.
+  const size_t kWindows = 4;
+  FileWindow *windows =
+      static_cast<FileWindow *>(malloc(kWindows * sizeof(FileWindow)));
+  bool found = false;
+  if (windows != nullptr) {
+    ByteSource src;
+    InitFileSource(&src, fd, size, windows, kWindows);
+    found = ReadDotnetInfo(&src, info);
+    free(windows);
+  }
+  close(fd);
+  if (!found)
+    return -1;
+  FillDotnetTokens(info);
+  return 0;
 }

@@ -70,6 +70,8 @@ struct FileState {
   ByteSource src;
   FileWindow windows[2]; // headers and section table; directory and block
   bool described;        // the size query noted the image description
+  bool dotnetNoted;      // it read the record's DotnetInfo, and
+  bool dotnetFound;      // found a .NET file or host
   ImageInfo info;
   std::vector<uint16_t> languages;
 };

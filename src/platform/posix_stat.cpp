@@ -103,7 +103,7 @@ int QueryRecordMode(FileRecord *record, unsigned *mode) {
     close(state->fd);
   state->fd = -1;
   state->where = kWhereUnknown;
-  state->located = state->described = false;
+  state->located = state->described = state->dotnetNoted = false;
   EntryFacts facts;
   if (!FindListed(record, &facts) && !FindByPath(record, &facts)) {
     state->where = kWhereUnknown;

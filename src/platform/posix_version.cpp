@@ -12,6 +12,7 @@
 #include <new>
 
 #include "byte_source.h"
+#include "dotnet_meta.h"
 #include "exe_locate.h"
 #include "platform.h"
 #include "posix_path.h"
@@ -38,6 +39,12 @@ bool Locate(FileRecord *record) {
     return false;
   state->fd = fd;
   InitFileSource(&state->src, fd, size, state->windows, 2);
+  // --dotnet's facts first, from the file open now and the header page
+  // that the search below reads again from its window.
+  if (record->dotnet != nullptr && !state->dotnetNoted) {
+    state->dotnetFound = ReadDotnetInfo(&state->src, record->dotnet);
+    state->dotnetNoted = true;
+  }
   int found;
   if (record->describe) {
     found = LocateAndDescribe(&state->src, &state->resource, &state->info,
@@ -73,6 +80,7 @@ void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
   record->name = name;
   record->describe = false;
   record->error = 0;
+  record->dotnet = nullptr;
   // Headers, windows and a host path: too large for every caller's stack,
   // and too large to clear for every file (12 KiB): only what tells the
   // calls what the ones before found starts set; the buffers are written

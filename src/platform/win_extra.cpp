@@ -5,8 +5,12 @@
 #include <io.h>
 #include <stdlib.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <bcrypt.h>
 
 #include "byte_source.h"
+#include "dotnet_meta.h"
+#include "dotnet_tokens.h"
 #include "exe_locate.h"
 #include "platform_extra.h"
 
@@ -97,21 +101,19 @@ void QueryVersionValuesA(void *block, size_t, const char *parentPath,
   }
 }
 
-int QueryRecordDescription(FileRecord *record, ImageInfo *info,
-                           std::vector<uint16_t> *languages) {
-  info->kind = kKindUnknown;
-  info->machine = 0;
-  languages->clear();
-  // The system's version library reads the file on its own: nothing to
-  // share, the headers are read here.
+namespace {
+
+// Opens a path for shared reading as a C runtime descriptor, which the
+// reader reads through; -1 when it cannot be opened.
+int OpenShared(const char *path, uint64_t *size) {
   HANDLE handle =
-      CreateFileA(record->path, GENERIC_READ,
+      CreateFileA(path, GENERIC_READ,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     return -1;
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(handle, &length) || length.QuadPart < 0) {
     CloseHandle(handle);
     return -1;
   }
@@ -121,15 +123,76 @@ int QueryRecordDescription(FileRecord *record, ImageInfo *info,
     CloseHandle(handle);
     return -1;
   }
+  *size = static_cast<uint64_t>(length.QuadPart);
+  return fd;
+}
+
+} // namespace
+
+int QueryRecordDescription(FileRecord *record, ImageInfo *info,
+                           std::vector<uint16_t> *languages) {
+  info->kind = kKindUnknown;
+  info->machine = 0;
+  languages->clear();
+  // The system's version library reads the file on its own: nothing to
+  // share, the headers are read here.
+  uint64_t size;
+  int fd = OpenShared(record->path, &size);
+  if (fd < 0)
+    return -1;
   // The reader's window: on the heap, not the stack.
   FileWindow *window = static_cast<FileWindow *>(malloc(sizeof(FileWindow)));
   int result = -1;
   if (window != nullptr) {
     ByteSource src;
-    InitFileSource(&src, fd, static_cast<uint64_t>(size.QuadPart), window);
+    InitFileSource(&src, fd, size, window);
     result = DescribeImage(&src, info, languages);
     free(window);
   }
   _close(fd); // closes the handle too
   return result;
+}
+
+bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]) {
+  if (size > 0xFFFFFFFFu)
+    return false;
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(
+          &algorithm, BCRYPT_SHA1_ALGORITHM, nullptr, 0)))
+    return false;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  bool ok = BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0,
+                                            nullptr, 0, 0)) &&
+            BCRYPT_SUCCESS(BCryptHashData(
+                hash, static_cast<PUCHAR>(const_cast<void *>(data)),
+                static_cast<ULONG>(size), 0)) &&
+            BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, 20, 0));
+  if (hash != nullptr)
+    BCryptDestroyHash(hash);
+  BCryptCloseAlgorithmProvider(algorithm, 0);
+  return ok;
+}
+
+int QueryRecordDotnet(FileRecord *record, DotnetInfo *info) {
+  *info = DotnetInfo();
+  uint64_t size;
+  int fd = OpenShared(record->path, &size);
+  if (fd < 0)
+    return -1;
+  // A window each for the headers, the tables, the strings and the blobs.
+  const size_t kWindows = 4;
+  FileWindow *windows =
+      static_cast<FileWindow *>(malloc(kWindows * sizeof(FileWindow)));
+  bool found = false;
+  if (windows != nullptr) {
+    ByteSource src;
+    InitFileSource(&src, fd, size, windows, kWindows);
+    found = ReadDotnetInfo(&src, info);
+    free(windows);
+  }
+  _close(fd);
+  if (!found)
+    return -1;
+  FillDotnetTokens(info);
+  return 0;
 }

@@ -90,6 +90,7 @@ void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
   record->name = name;
   record->describe = false;
   record->error = 0;
+  record->dotnet = nullptr;
   record->state = nullptr;
 }
 

@@ -26,6 +26,8 @@ const uint32_t kPeOptionalHeader = kPeFileHeader + kPeFileHeaderSize;
 const uint32_t kPeMachine = 0;
 const uint32_t kPeNumberOfSections = 2;
 const uint32_t kPeSizeOfOptionalHeader = 16;
+const uint32_t kPeCharacteristics = 18;
+const uint16_t kPeFileDll = 0x2000; // IMAGE_FILE_DLL
 
 // IMAGE_OPTIONAL_HEADER32 and IMAGE_OPTIONAL_HEADER64: SizeOfHeaders at
 // the same place in both (ImageBase grows into BaseOfData's room); PE32+

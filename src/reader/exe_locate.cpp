@@ -493,3 +493,49 @@ StatusCode DescribeImage(ByteSource *src, ImageInfo *info,
     ListVersionLanguages(src, languages);
   return kStatusOk;
 }
+
+bool ReadPeHeaders(ByteSource *src, PeHeaders *pe) {
+  uint32_t newHeader;
+  NewHeader kind;
+  if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone ||
+      kind != kNewHeaderPe)
+    return false;
+  unsigned char fileHeader[kPeFileHeaderSize];
+  uint64_t optional = uint64_t{newHeader} + kPeOptionalHeader;
+  uint16_t magic;
+  if (!ReadAt(src, uint64_t{newHeader} + kPeFileHeader, fileHeader,
+              sizeof fileHeader) ||
+      !ReadLe16(src, optional + kPeMagic, &magic))
+    return false;
+  pe->sectionCount = Le16(fileHeader + kPeNumberOfSections);
+  pe->sectionTable = optional + Le16(fileHeader + kPeSizeOfOptionalHeader);
+  pe->characteristics = Le16(fileHeader + kPeCharacteristics);
+  uint64_t countField;
+  if (magic == kPeMagicPe32) {
+    countField = optional + kPe32NumberOfRvaAndSizes;
+    pe->directories = optional + kPe32DataDirectory;
+  } else if (magic == kPeMagicPe32Plus) {
+    countField = optional + kPe32PlusNumberOfRvaAndSizes;
+    pe->directories = optional + kPe32PlusDataDirectory;
+  } else {
+    return false;
+  }
+  return ReadLe32(src, optional + kPeSizeOfHeaders, &pe->sizeOfHeaders) &&
+         ReadLe32(src, countField, &pe->directoryCount);
+}
+
+bool ReadPeDirectory(ByteSource *src, const PeHeaders &pe, uint32_t index,
+                     uint32_t *rva, uint32_t *size) {
+  if (index >= pe.directoryCount)
+    return false;
+  uint64_t entry = pe.directories + uint64_t{kPeDataDirectorySize} * index;
+  return ReadLe32(src, entry + kPeDataDirectoryVirtualAddress, rva) &&
+         ReadLe32(src, entry + kPeDataDirectorySizeField, size);
+}
+
+bool MapPeRva(ByteSource *src, const PeHeaders &pe, uint32_t rva,
+              uint64_t *offset) {
+  PeImage image = {pe.sectionTable, pe.sectionCount, pe.sizeOfHeaders};
+  return RvaToOffset(src, image, rva, true, kReasonMalformedDirectory,
+                     offset) == kReasonNone;
+}

@@ -90,6 +90,33 @@ StatusCode LocateAndDescribe(ByteSource *src, VersionResource *res,
                              ImageInfo *info, std::vector<uint16_t> *languages,
                              NoVersionReason *why = nullptr);
 
+// A PE image's headers as the .NET reader needs them: where the data
+// directories and the section table lie.
+struct PeHeaders {
+  uint64_t sectionTable; // file offset of the first IMAGE_SECTION_HEADER
+  uint32_t sectionCount;
+  uint32_t sizeOfHeaders;
+  uint32_t directoryCount;  // NumberOfRvaAndSizes
+  uint64_t directories;     // file offset of DataDirectory[0]
+  uint16_t characteristics; // IMAGE_FILE_HEADER.Characteristics
+};
+
+// Reads them; false when the file is no PE32 or PE32+ image, or its
+// headers are cut short.
+bool ReadPeHeaders(ByteSource *src, PeHeaders *pe);
+
+// A data directory's RVA and size; false when the headers hold no such
+// entry or it cannot be read. A zero RVA or size is for the caller to
+// judge.
+bool ReadPeDirectory(ByteSource *src, const PeHeaders &pe, uint32_t index,
+                     uint32_t *rva, uint32_t *size);
+
+// An RVA's file offset, mapped as the version lookup maps a directory's:
+// through the first section whose raw data covers it, or inside the
+// headers. False when neither covers it.
+bool MapPeRva(ByteSource *src, const PeHeaders &pe, uint32_t rva,
+              uint64_t *offset);
+
 // The largest resource worth reading: a block's length field is 16 bits.
 const uint32_t kMaxVersionResource = 0x10000;
 

@@ -398,6 +398,7 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
 
 namespace {
 
+// The members every object has, in their order.
 void WriteMembers(JsonWriter *w, const char *path, const char *status,
                   const char *message, const VersionFacts *facts) {
   JsonKey(w, "path");
@@ -432,6 +433,10 @@ std::string JsonObject(const char *path, const char *status,
   w.members = members;
   JsonBeginObject(&w);
   WriteMembers(&w, path, status, message, facts);
+  if (extras.withDotnet) {
+    JsonKey(&w, "dotnet");
+    WriteDotnetJson(&w, extras.dotnet);
+  }
   if (extras.withSignature) {
     JsonKey(&w, "signature");
     WriteSignatureJson(&w, extras.signature);

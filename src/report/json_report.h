@@ -6,17 +6,21 @@
 
 #include <string>
 
+#include "dotnet_report.h"
 #include "json_writer.h"
 #include "signature_facts.h"
 #include "version_facts.h"
 
-// What the opt-in options add to an object: "signature" (--signature: the
+// What the opt-in options add to an object: "dotnet" (--dotnet: a .NET
+// file's own identity, null for other files), "signature" (--signature: the
 // facts' object, or null for an argument that names no file) and, last,
 // "sha256" (--hash: the digest, or null when the file was not read whole).
 struct JsonExtras {
   const FileDigest *digest;
   bool withSignature;
   const SignatureFacts *signature;
+  bool withDotnet; // --dotnet: "dotnet", the facts or null
+  const DotnetFacts *dotnet;
 };
 
 // Builds the object, without its newline, always valid UTF-8. status is

@@ -261,6 +261,13 @@ void JsonNumber(JsonWriter *w, unsigned long value) {
   w->needComma = true;
 }
 
+void JsonNumber64(JsonWriter *w, unsigned long long value) {
+  Separate(w);
+  char digits[kMaxDecimalDigits];
+  Put(w, digits, FormatDecimal(value, digits));
+  w->needComma = true;
+}
+
 void JsonNull(JsonWriter *w) {
   Separate(w);
   Put(w, "null", 4);
@@ -273,15 +280,17 @@ void JsonRawValue(JsonWriter *w, const char *text, size_t length) {
   w->needComma = true;
 }
 
-void JsonNumber64(JsonWriter *w, unsigned long long value) {
-  Separate(w);
-  char digits[kMaxDecimalDigits];
-  Put(w, digits, FormatDecimal(value, digits));
-  w->needComma = true;
-}
-
 void JsonRawValue(JsonWriter *w, const char *value) {
   Separate(w);
   Put(w, value, strlen(value));
+  w->needComma = true;
+}
+
+void JsonBool(JsonWriter *w, bool value) {
+  Separate(w);
+  if (value)
+    Put(w, "true", 4);
+  else
+    Put(w, "false", 5);
   w->needComma = true;
 }

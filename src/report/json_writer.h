@@ -72,5 +72,6 @@ void JsonNumber64(JsonWriter *w, unsigned long long value);
 // A value of our own written out already: true, false.
 void JsonRawValue(JsonWriter *w, const char *value);
 void JsonNull(JsonWriter *w);
+void JsonBool(JsonWriter *w, bool value);
 
 #endif

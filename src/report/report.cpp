@@ -106,9 +106,24 @@ void PrintOptional(const Values &v, const char *label, const char *name) {
   PrintValue(v, name);
 }
 
+// The strings and fixed record --dotnet compares, from the loaded block.
+void NoteVersions(void *block, DWORD size, DWORD translation,
+                  Win32Versions *versions) {
+  char table[32];
+  TablePath(translation, table);
+  const char *const names[] = {"FileVersion", "ProductVersion"};
+  const char *values[2];
+  QueryVersionValuesA(block, size, table, names, 2, values);
+  versions->hasFileVersion = values[0] != nullptr;
+  versions->fileVersion = values[0] != nullptr ? values[0] : "";
+  versions->hasProductVersion = values[1] != nullptr;
+  versions->productVersion = values[1] != nullptr ? values[1] : "";
+  versions->hasFixed = QueryFixedRecord(block, size, &versions->fixed);
+}
+
 // Everything after the block is loaded; the caller frees it.
 StatusCode ReportLoaded(const char *path, void *block, DWORD size,
-                        const TextOptions &options) {
+                        const TextOptions &options, Win32Versions *versions) {
   LPVOID pointer = nullptr;
   UINT length = 0;
   if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
@@ -120,6 +135,8 @@ StatusCode ReportLoaded(const char *path, void *block, DWORD size,
   CopyInsideBlock(block, size, pointer, entry,
                   length < sizeof entry ? length : sizeof entry);
   DWORD translation = Le32(entry);
+  if (versions != nullptr)
+    NoteVersions(block, size, translation, versions);
 
   Values values = {block, size, translation, options.utf8};
   Required required = {!options.utf8, {nullptr, nullptr, nullptr}};
@@ -177,6 +194,13 @@ StatusCode ReportVersion(const char *path, bool detailed) {
 }
 
 StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options) {
+  return ReportRecordVersion(record, options, nullptr);
+}
+
+StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options,
+                               Win32Versions *versions) {
+  if (versions != nullptr)
+    *versions = Win32Versions();
   DWORD handle = 0;
   DWORD size = GetRecordVersionInfoSize(record, &handle);
   if (size == 0)
@@ -185,7 +209,7 @@ StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options) {
   StatusCode result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
-  result = ReportLoaded(record->path, block, size, options);
+  result = ReportLoaded(record->path, block, size, options, versions);
   free(block);
   return result;
 }

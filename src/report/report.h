@@ -26,6 +26,24 @@ struct TextOptions {
 // all of them off it prints exactly what ReportVersion prints.
 StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options);
 
+// The resource's versions as --dotnet compares them with the assembly's
+// attributes: the FileVersion and ProductVersion strings of the table the
+// report reads (in the ANSI code page, which holds every digit) and the
+// fixed record.
+struct Win32Versions {
+  bool hasFileVersion;
+  std::string fileVersion;
+  bool hasProductVersion;
+  std::string productVersion;
+  bool hasFixed;
+  VS_FIXEDFILEINFO fixed;
+};
+
+// ReportRecordVersion that also notes the resource's versions in versions
+// (when not null) from the block it loads, as far as it reads the block.
+StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options,
+                               Win32Versions *versions);
+
 // Allocates the version block of the size the size query gave and fills
 // it. kStatusOk with *block the caller's to free, or the stage that failed
 // (kStatusOutOfMemory, kStatusReadFailed) with nothing left to free.

@@ -60,7 +60,7 @@ def objects(raw, where):
 
 
 LONG_OPTIONS = ("--json", "--recursive", "--all", "--utf8", "--hash",
-                "--help", "--version", "--signature")
+                "--help", "--version", "--signature", "--dotnet")
 VALUE_OPTIONS = ("--ca-file", "--ca-path", "--crl-file", "--catalog-dir")
 
 
@@ -229,6 +229,42 @@ if status != 0 or len(objects(out, "all ok")) != 3:
 status, out = run(["--json", "--hash", "-d", "pe/basic.dll", "pe/app*.exe"])
 if status != 0 or len(objects(out, "all ok --hash")) != 3:
     fail("all ok --hash: exit status %d" % status)
+
+# --dotnet: a "dotnet" key on every object, last; null for a native file
+# and an argument not examined; the identity and the comparison with the
+# version resource for the .NET fixtures.
+status, out = run(["--json", "--dotnet", "dotnet/*", "dotnet/de/*",
+                   "pe/basic.dll", "nosuch.dll"])
+found = objects(out, "dotnet")
+by_path = {o["path"]: o for o in found}
+for o in found:
+    if list(o)[-1] != "dotnet":
+        fail("dotnet: %s: the key is missing or not last" % o["path"])
+for path in ("pe/basic.dll", "nosuch.dll"):
+    if by_path.get(path, {"dotnet": 1})["dotnet"] is not None:
+        fail("dotnet: %s: not null" % path)
+want = {
+    "dotnet/attrs.dll": ("attrs", "1.2.3.4", "", None, False),
+    "dotnet/strong.dll": ("strong", "2.0.0.0", "", "6cab93588d860294", False),
+    "dotnet/refs.exe": ("refs", "3.1.0.0", "", None, True),
+    "dotnet/de/satellite.resources.dll": ("satellite.resources", "1.2.3.4",
+                                          "de-DE", None, None),
+}
+for path, (name, version, culture, token, mismatch) in want.items():
+    d = by_path.get(path, {}).get("dotnet") or {}
+    a = d.get("assembly") or {}
+    got = (a.get("name"), a.get("version"), a.get("culture"),
+           a.get("public_key_token"), d.get("version_mismatch"))
+    if got != (name, version, culture, token, mismatch):
+        fail("dotnet: %s: %r" % (path, got))
+module = (by_path.get("dotnet/module.netmodule", {}).get("dotnet") or {})
+if module.get("assembly", 1) is not None or module.get("module") != \
+        "module.netmodule":
+    fail("dotnet: module.netmodule: %r" % (module,))
+bundle = (by_path.get("dotnet/bundle6.exe", {}).get("dotnet") or {})
+if ((bundle.get("host") or {}).get("bundle") or {}).get("main_assembly") != \
+        "app.dll":
+    fail("dotnet: bundle6.exe: %r" % (bundle,))
 
 # The JSON lines the end-to-end cases expect are held to the schema too.
 cases = os.path.join(TESTS, "e2e", "cases")

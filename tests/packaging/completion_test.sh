@@ -31,24 +31,27 @@ while IFS=$'\t' read -r line want; do
     failed=$((failed + 1))
   fi
 done <<'CASES'
-quelvo -	-- --all --ca-file --ca-path --catalog-dir --crl-file --csv --fields --hash --help --json --recursive --signature --utf8 --version -\? -d -v
-quelvo --	-- --all --ca-file --ca-path --catalog-dir --crl-file --csv --fields --hash --help --json --recursive --signature --utf8 --version
+quelvo -	-- --all --ca-file --ca-path --catalog-dir --crl-file --csv --dotnet --fields --hash --help --json --recursive --signature --utf8 --version -\? -d -v
+quelvo --	-- --all --ca-file --ca-path --catalog-dir --crl-file --csv --dotnet --fields --hash --help --json --recursive --signature --utf8 --version
 quelvo --c	--ca-file --ca-path --catalog-dir --crl-file --csv
 quelvo --ca-file 	
 quelvo --ca-file --j	
-quelvo --catalog-dir cat --ca-file x -	-- --all --ca-path --crl-file --csv --fields --hash --json --recursive --signature --utf8 -\? -d -v
+quelvo --catalog-dir cat --ca-file x -	-- --all --ca-path --crl-file --csv --dotnet --fields --hash --json --recursive --signature --utf8 -\? -d -v
+quelvo --d	--dotnet
 quelvo --j	--json
 quelvo --h	--hash --help
-quelvo --csv --	-- --all --ca-file --ca-path --catalog-dir --crl-file --fields --hash --recursive --signature --utf8
+quelvo --csv --	-- --all --ca-file --ca-path --catalog-dir --crl-file --dotnet --fields --hash --recursive --signature --utf8
 quelvo --fields 	
 quelvo --fields -	
-quelvo --fields path,status -	-- --all --ca-file --ca-path --catalog-dir --crl-file --csv --hash --json --recursive --signature --utf8 -\? -d -v
+quelvo --fields path,status -	-- --all --ca-file --ca-path --catalog-dir --crl-file --csv --dotnet --hash --json --recursive --signature --utf8 -\? -d -v
 quelvo --ver	--version
 quelvo -d	-d
-quelvo --json -	-- --all --ca-file --ca-path --catalog-dir --crl-file --fields --hash --recursive --signature --utf8 -\? -d -v
-quelvo --json --all --utf8 --recursive --	-- --ca-file --ca-path --catalog-dir --crl-file --fields --hash --signature
-quelvo --json --all --utf8 --recursive --hash --	-- --ca-file --ca-path --catalog-dir --crl-file --fields --signature
+quelvo --json -	-- --all --ca-file --ca-path --catalog-dir --crl-file --dotnet --fields --hash --recursive --signature --utf8 -\? -d -v
+quelvo --json --all --utf8 --recursive --	-- --ca-file --ca-path --catalog-dir --crl-file --dotnet --fields --hash --signature
+quelvo --json --all --utf8 --recursive --hash --	-- --ca-file --ca-path --catalog-dir --crl-file --dotnet --fields --signature
 quelvo --hash --h	
+quelvo --dotnet --json -	-- --all --ca-file --ca-path --catalog-dir --crl-file --fields --hash --recursive --signature --utf8 -\? -d -v
+quelvo --json --all --utf8 --recursive --dotnet --	-- --ca-file --ca-path --catalog-dir --crl-file --fields --hash --signature
 quelvo --json --j	
 quelvo --json -- -	
 quelvo -- -	-\? -d -v

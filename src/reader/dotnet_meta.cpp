@@ -1,0 +1,1051 @@
+#include "dotnet_meta.h"
+
+#include <string.h>
+
+#include <memory>
+#include <new>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "dotnet_layout.h"
+#include "exe_layout.h"
+#include "exe_locate.h"
+
+namespace {
+
+// What a column holds, and so how wide it is in this file.
+enum ColumnKind : uint8_t {
+  kFixed2,  // a 2-byte constant (or a 1-byte one and its padding)
+  kFixed4,  // a 4-byte constant
+  kString,  // a #Strings offset
+  kGuid,    // a #GUID index
+  kBlob,    // a #Blob offset
+  kRow,     // a row of the table `which`
+  kCodedRef // a coded index of the kind `which`
+};
+
+struct Column {
+  ColumnKind kind;
+  uint8_t which;
+};
+
+enum CodedKind : uint8_t {
+  kCodedTypeDefOrRef,
+  kCodedHasConstant,
+  kCodedHasCustomAttribute,
+  kCodedHasFieldMarshal,
+  kCodedHasDeclSecurity,
+  kCodedMemberRefParent,
+  kCodedHasSemantics,
+  kCodedMethodDefOrRef,
+  kCodedMemberForwarded,
+  kCodedImplementation,
+  kCodedCustomAttributeType,
+  kCodedResolutionScope,
+  kCodedTypeOrMethodDef,
+  kCodedKindCount
+};
+
+const uint8_t kNoTable = 0xFF; // a tag no table takes
+
+// A coded index's tag bits and the table each tag names (II.24.2.6).
+struct CodedIndex {
+  uint8_t bits;
+  uint8_t count;
+  uint8_t tables[22];
+};
+
+const CodedIndex kCodedIndexes[kCodedKindCount] = {
+    {2, 3, {0x02, 0x01, 0x1B}},
+    {2, 3, {0x04, 0x08, 0x17}},
+    {5, 22, {0x06, 0x04, 0x01, 0x02, 0x08, 0x09, 0x0A, 0x00, 0x0E, 0x17, 0x14,
+             0x11, 0x1A, 0x1B, 0x20, 0x23, 0x26, 0x27, 0x28, 0x2A, 0x2C, 0x2B}},
+    {1, 2, {0x04, 0x08}},
+    {2, 3, {0x02, 0x06, 0x20}},
+    {3, 5, {0x02, 0x01, 0x1A, 0x06, 0x1B}},
+    {1, 2, {0x14, 0x17}},
+    {1, 2, {0x06, 0x0A}},
+    {1, 2, {0x04, 0x06}},
+    {2, 3, {0x26, 0x23, 0x27}},
+    {3, 5, {kNoTable, kNoTable, 0x06, 0x0A, kNoTable}},
+    {2, 4, {0x00, 0x1A, 0x23, 0x01}},
+    {1, 2, {0x02, 0x06}},
+};
+
+const unsigned kMaxColumns = 9;
+
+struct TableSchema {
+  uint8_t count;
+  Column columns[kMaxColumns];
+};
+
+constexpr Column F2 = {kFixed2, 0};
+constexpr Column F4 = {kFixed4, 0};
+constexpr Column S = {kString, 0};
+constexpr Column G = {kGuid, 0};
+constexpr Column B = {kBlob, 0};
+constexpr Column R(uint8_t table) { return {kRow, table}; }
+constexpr Column C(CodedKind kind) { return {kCodedRef, kind}; }
+
+// Every table up to GenericParamConstraint, in number order (II.22): the
+// tables lie one after the other, so each one before a table read must be
+// sized to find it.
+const TableSchema kSchemas[kTableKnownCount] = {
+    {5, {F2, S, G, G, G}},                                    // 0x00 Module
+    {3, {C(kCodedResolutionScope), S, S}},                    // 0x01 TypeRef
+    {6, {F4, S, S, C(kCodedTypeDefOrRef), R(0x04), R(0x06)}}, // 0x02 TypeDef
+    {1, {R(0x04)}},                                           // 0x03 FieldPtr
+    {3, {F2, S, B}},                                          // 0x04 Field
+    {1, {R(0x06)}},                                           // 0x05 MethodPtr
+    {6, {F4, F2, F2, S, B, R(0x08)}},                         // 0x06 MethodDef
+    {1, {R(0x08)}},                                           // 0x07 ParamPtr
+    {3, {F2, F2, S}},                                         // 0x08 Param
+    {2, {R(0x02), C(kCodedTypeDefOrRef)}}, // 0x09 InterfaceImpl
+    {3, {C(kCodedMemberRefParent), S, B}}, // 0x0A MemberRef
+    {3, {F2, C(kCodedHasConstant), B}},    // 0x0B Constant
+    {3, {C(kCodedHasCustomAttribute), C(kCodedCustomAttributeType), B}}, // 0x0C
+    {2, {C(kCodedHasFieldMarshal), B}},        // 0x0D FieldMarshal
+    {3, {F2, C(kCodedHasDeclSecurity), B}},    // 0x0E DeclSecurity
+    {3, {F2, F4, R(0x02)}},                    // 0x0F ClassLayout
+    {2, {F4, R(0x04)}},                        // 0x10 FieldLayout
+    {1, {B}},                                  // 0x11 StandAloneSig
+    {2, {R(0x02), R(0x14)}},                   // 0x12 EventMap
+    {1, {R(0x14)}},                            // 0x13 EventPtr
+    {3, {F2, S, C(kCodedTypeDefOrRef)}},       // 0x14 Event
+    {2, {R(0x02), R(0x17)}},                   // 0x15 PropertyMap
+    {1, {R(0x17)}},                            // 0x16 PropertyPtr
+    {3, {F2, S, B}},                           // 0x17 Property
+    {3, {F2, R(0x06), C(kCodedHasSemantics)}}, // 0x18 MethodSemantics
+    {3,
+     {R(0x02), C(kCodedMethodDefOrRef),
+      C(kCodedMethodDefOrRef)}},                     // 0x19 MethodImpl
+    {1, {S}},                                        // 0x1A ModuleRef
+    {1, {B}},                                        // 0x1B TypeSpec
+    {4, {F2, C(kCodedMemberForwarded), S, R(0x1A)}}, // 0x1C ImplMap
+    {2, {F4, R(0x04)}},                              // 0x1D FieldRVA
+    {2, {F4, F4}},                                   // 0x1E EncLog
+    {1, {F4}},                                       // 0x1F EncMap
+    {9, {F4, F2, F2, F2, F2, F4, B, S, S}},          // 0x20 Assembly
+    {1, {F4}},                                       // 0x21 AssemblyProcessor
+    {3, {F4, F4, F4}},                               // 0x22 AssemblyOS
+    {9, {F2, F2, F2, F2, F4, B, S, S, B}},           // 0x23 AssemblyRef
+    {2, {F4, R(0x23)}},                           // 0x24 AssemblyRefProcessor
+    {4, {F4, F4, F4, R(0x23)}},                   // 0x25 AssemblyRefOS
+    {3, {F4, S, B}},                              // 0x26 File
+    {5, {F4, F4, S, S, C(kCodedImplementation)}}, // 0x27 ExportedType
+    {4, {F4, F4, S, C(kCodedImplementation)}},    // 0x28 ManifestResource
+    {2, {R(0x02), R(0x02)}},                      // 0x29 NestedClass
+    {4, {F2, F2, C(kCodedTypeOrMethodDef), S}},   // 0x2A GenericParam
+    {2, {C(kCodedMethodDefOrRef), B}},            // 0x2B MethodSpec
+    {2, {R(0x2A), C(kCodedTypeDefOrRef)}},        // 0x2C GenericParamConstraint
+};
+
+// A heap's place in the file; size 0 when the file has none.
+struct Heap {
+  uint64_t offset;
+  uint32_t size;
+};
+
+// Where each table lies in this file and how its rows are laid out.
+struct Tables {
+  uint32_t rows[64];
+  uint64_t sorted; // the header's Sorted bits
+  uint64_t start[kTableKnownCount];
+  bool inside[kTableKnownCount]; // every row lies inside the stream
+  uint8_t rowSize[kTableKnownCount];
+  uint8_t offset[kTableKnownCount][kMaxColumns];
+  uint8_t width[kTableKnownCount][kMaxColumns];
+};
+
+struct Meta {
+  ByteSource *src;
+  DotnetInfo *info;
+  Heap strings;
+  Heap blob;
+  Tables tables;
+  // Reused for every attribute row, so that rows of attributes not
+  // reported cost no allocation.
+  std::string scratchName;
+  std::string scratchSpace;
+  std::vector<unsigned char> scratchBlob;
+};
+
+// Keeps the first thing found wrong.
+void Note(DotnetInfo *info, DotnetMalformed why) {
+  if (info->malformed == kDotnetWellFormed)
+    info->malformed = why;
+}
+
+uint64_t Le64(const unsigned char *p) {
+  return uint64_t{Le32(p)} | (uint64_t{Le32(p + 4)} << 32);
+}
+
+unsigned ColumnWidth(const Tables &t, const uint8_t heapSizes, Column c) {
+  switch (c.kind) {
+  case kFixed2:
+    return 2;
+  case kFixed4:
+    return 4;
+  case kString:
+    return (heapSizes & kHeapStringsWide) != 0 ? 4 : 2;
+  case kGuid:
+    return (heapSizes & kHeapGuidWide) != 0 ? 4 : 2;
+  case kBlob:
+    return (heapSizes & kHeapBlobWide) != 0 ? 4 : 2;
+  case kRow:
+    return t.rows[c.which] < 0x10000 ? 2 : 4;
+  case kCodedRef: {
+    // Two bytes while the largest table it may name leaves the tag room.
+    const CodedIndex &coded = kCodedIndexes[c.which];
+    uint32_t most = 0;
+    for (unsigned i = 0; i < coded.count; ++i)
+      if (coded.tables[i] != kNoTable && t.rows[coded.tables[i]] > most)
+        most = t.rows[coded.tables[i]];
+    return most < (1u << (16 - coded.bits)) ? 2 : 4;
+  }
+  }
+  return 4;
+}
+
+// Reads the #~ stream's header and row counts, and places every table up
+// to the last one that lies wholly inside the stream.
+bool OpenTables(Meta *m, uint64_t offset, uint32_t size) {
+  Tables &t = m->tables;
+  unsigned char header[kTablesRows];
+  if (size < sizeof header || !ReadAt(m->src, offset, header, sizeof header)) {
+    Note(m->info, kDotnetTablesTruncated);
+    return false;
+  }
+  uint8_t heapSizes = header[kTablesHeapSizes];
+  uint64_t valid = Le64(header + kTablesValid);
+  t.sorted = Le64(header + kTablesSorted);
+  uint64_t pos = kTablesRows;
+  for (unsigned id = 0; id < 64; ++id) {
+    t.rows[id] = 0;
+    if ((valid >> id & 1) == 0)
+      continue;
+    if (pos + 4 > size || !ReadLe32(m->src, offset + pos, &t.rows[id])) {
+      Note(m->info, kDotnetTablesTruncated);
+      return false;
+    }
+    pos += 4;
+  }
+  if ((heapSizes & kHeapExtraData) != 0)
+    pos += 4;
+  if (pos > size) {
+    Note(m->info, kDotnetTablesTruncated);
+    return false;
+  }
+  m->info->hasTables = true;
+  bool inside = true;
+  for (unsigned id = 0; id < kTableKnownCount; ++id) {
+    const TableSchema &schema = kSchemas[id];
+    unsigned rowSize = 0;
+    for (unsigned c = 0; c < schema.count; ++c) {
+      unsigned width = ColumnWidth(t, heapSizes, schema.columns[c]);
+      t.offset[id][c] = static_cast<uint8_t>(rowSize);
+      t.width[id][c] = static_cast<uint8_t>(width);
+      rowSize += width;
+    }
+    t.rowSize[id] = static_cast<uint8_t>(rowSize);
+    t.start[id] = offset + pos;
+    // At most 2^32 rows of at most 36 bytes: no overflow in 64 bits.
+    uint64_t bytes = uint64_t{t.rows[id]} * rowSize;
+    if (inside && bytes > size - pos) {
+      // Every table from here on starts past the stream's end.
+      Note(m->info, kDotnetTableOutside);
+      inside = false;
+    }
+    t.inside[id] = inside;
+    if (inside)
+      pos += bytes;
+  }
+  return true;
+}
+
+// One cell of a row (rows count from 1), as a number.
+bool ReadCell(Meta *m, unsigned table, uint32_t row, unsigned column,
+              uint32_t *value) {
+  const Tables &t = m->tables;
+  if (table >= kTableKnownCount || column >= kSchemas[table].count)
+    return false; // no such cell in any file
+  if (row == 0 || row > t.rows[table]) {
+    Note(m->info, kDotnetBadIndex);
+    return false;
+  }
+  if (!t.inside[table])
+    return false; // noted when the tables were placed
+  uint64_t at = t.start[table] + uint64_t{row - 1} * t.rowSize[table] +
+                t.offset[table][column];
+  unsigned char bytes[4];
+  unsigned width = t.width[table][column];
+  if (!ReadAt(m->src, at, bytes, width))
+    return false;
+  *value = width == 2 ? Le16(bytes) : Le32(bytes);
+  return true;
+}
+
+// A coded index's table and row; false (noted) for a tag that names no
+// table or a row past that table's end or the null row.
+bool DecodeCoded(Meta *m, CodedKind kind, uint32_t value, unsigned *table,
+                 uint32_t *row) {
+  const CodedIndex &coded = kCodedIndexes[kind];
+  uint32_t tag = value & ((1u << coded.bits) - 1);
+  *row = value >> coded.bits;
+  if (tag >= coded.count || coded.tables[tag] == kNoTable || *row == 0 ||
+      *row > m->tables.rows[coded.tables[tag]]) {
+    Note(m->info, kDotnetBadIndex);
+    return false;
+  }
+  *table = coded.tables[tag];
+  return true;
+}
+
+// The zero-ended string at a #Strings offset. Offset 0 is the empty
+// string, with or without a heap. Read a piece at a time up to its zero,
+// which a name's first piece nearly always holds.
+bool ReadHeapString(Meta *m, uint32_t index, std::string *out) {
+  out->clear();
+  if (index == 0 && m->strings.size == 0)
+    return true;
+  if (index >= m->strings.size) {
+    Note(m->info, kDotnetBadString);
+    return false;
+  }
+  uint64_t pos = m->strings.offset + index;
+  uint64_t end = m->strings.offset + m->strings.size;
+  if (end - pos > uint64_t{kDotnetMaxString} + 1)
+    end = pos + kDotnetMaxString + 1;
+  while (pos < end) {
+    char piece[128];
+    size_t n = end - pos < sizeof piece ? static_cast<size_t>(end - pos)
+                                        : sizeof piece;
+    if (!ReadAt(m->src, pos, piece, n)) {
+      out->clear();
+      return false;
+    }
+    const void *zero = memchr(piece, 0, n);
+    if (zero != nullptr) {
+      out->append(piece,
+                  static_cast<size_t>(static_cast<const char *>(zero) - piece));
+      return true;
+    }
+    out->append(piece, n);
+    pos += n;
+  }
+  out->clear();
+  Note(m->info, kDotnetBadString);
+  return false;
+}
+
+// A cell that holds a #Strings offset, read as its string.
+bool ReadStringCell(Meta *m, unsigned table, uint32_t row, unsigned column,
+                    std::string *out) {
+  uint32_t index;
+  out->clear();
+  return ReadCell(m, table, row, column, &index) &&
+         ReadHeapString(m, index, out);
+}
+
+// The blob at a #Blob offset: its packed length, then its bytes, all
+// inside the heap. Offset 0 is the empty blob.
+bool ReadHeapBlob(Meta *m, uint32_t index, std::vector<unsigned char> *out) {
+  out->clear();
+  if (index == 0 && m->blob.size == 0)
+    return true;
+  if (index >= m->blob.size) {
+    Note(m->info, kDotnetBadBlob);
+    return false;
+  }
+  uint32_t room = m->blob.size - index;
+  unsigned char head[4];
+  size_t got = room < sizeof head ? room : sizeof head;
+  if (!ReadAt(m->src, m->blob.offset + index, head, got))
+    return false;
+  uint32_t length;
+  size_t used;
+  if (!DecodePackedLength(head, got, &length, &used) || length > room - used ||
+      length > kDotnetMaxBlob) {
+    Note(m->info, kDotnetBadBlob);
+    return false;
+  }
+  out->resize(length);
+  if (length != 0 &&
+      !ReadAt(m->src, m->blob.offset + index + used, out->data(), length)) {
+    out->clear();
+    return false;
+  }
+  return true;
+}
+
+bool ReadBlobCell(Meta *m, unsigned table, uint32_t row, unsigned column,
+                  std::vector<unsigned char> *out) {
+  uint32_t index;
+  out->clear();
+  return ReadCell(m, table, row, column, &index) && ReadHeapBlob(m, index, out);
+}
+
+// The four 2-byte version columns that start at column first, then flags,
+// key or token, name and culture at the columns given.
+bool ReadIdentity(Meta *m, unsigned table, uint32_t row, unsigned first,
+                  unsigned flags, unsigned key, unsigned name, unsigned culture,
+                  DotnetIdentity *id) {
+  *id = DotnetIdentity();
+  uint32_t value;
+  for (unsigned i = 0; i < 4; ++i) {
+    if (!ReadCell(m, table, row, first + i, &value))
+      return false;
+    id->version[i] = static_cast<uint16_t>(value);
+  }
+  if (!ReadCell(m, table, row, flags, &id->flags))
+    return false;
+  // Name first: an identity whose key cannot be read is still named.
+  bool ok = ReadStringCell(m, table, row, name, &id->name);
+  ok = ReadStringCell(m, table, row, culture, &id->culture) && ok;
+  ok = ReadBlobCell(m, table, row, key, &id->publicKey) && ok;
+  return ok;
+}
+
+void ReadAssembly(Meta *m) {
+  DotnetInfo *info = m->info;
+  if (m->tables.rows[kTableModule] != 0)
+    info->hasModule =
+        ReadStringCell(m, kTableModule, 1, kModuleName, &info->moduleName);
+  if (m->tables.rows[kTableAssembly] == 0)
+    return; // a netmodule: no manifest
+  if (!ReadCell(m, kTableAssembly, 1, kAssemblyHashAlgId, &info->hashAlgorithm))
+    return;
+  info->hasAssembly = true;
+  ReadIdentity(m, kTableAssembly, 1, kAssemblyVersion, kAssemblyFlags,
+               kAssemblyPublicKey, kAssemblyName, kAssemblyCulture,
+               &info->assembly);
+}
+
+void ReadReferences(Meta *m) {
+  DotnetInfo *info = m->info;
+  uint32_t rows = m->tables.rows[kTableAssemblyRef];
+  info->referenceCount = rows;
+  if (!m->tables.inside[kTableAssemblyRef])
+    return;
+  uint32_t listed = rows < kDotnetMaxReferences ? rows : kDotnetMaxReferences;
+  for (uint32_t row = 1; row <= listed; ++row) {
+    DotnetIdentity id;
+    if (!ReadIdentity(m, kTableAssemblyRef, row, kAssemblyRefVersion,
+                      kAssemblyRefFlags, kAssemblyRefPublicKeyOrToken,
+                      kAssemblyRefName, kAssemblyRefCulture, &id) &&
+        id.name.empty())
+      continue;
+    // A reference names its target by token unless its flags say the
+    // blob is the whole key.
+    if ((id.flags & kAssemblyFlagPublicKey) == 0 && id.publicKey.size() == 8) {
+      memcpy(id.token, id.publicKey.data(), 8);
+      id.hasToken = true;
+    }
+    info->references.push_back(std::move(id));
+  }
+}
+
+// The attributes reported, by the namespace and name of their type.
+struct KnownAttribute {
+  std::string_view space;
+  std::string_view name;
+  DotnetAttribute which;
+};
+
+const KnownAttribute kKnownAttributes[] = {
+    {"System.Reflection", "AssemblyInformationalVersionAttribute",
+     kAttrInformationalVersion},
+    {"System.Reflection", "AssemblyFileVersionAttribute", kAttrFileVersion},
+    {"System.Reflection", "AssemblyTitleAttribute", kAttrTitle},
+    {"System.Reflection", "AssemblyDescriptionAttribute", kAttrDescription},
+    {"System.Reflection", "AssemblyCompanyAttribute", kAttrCompany},
+    {"System.Reflection", "AssemblyProductAttribute", kAttrProduct},
+    {"System.Reflection", "AssemblyCopyrightAttribute", kAttrCopyright},
+    {"System.Reflection", "AssemblyConfigurationAttribute", kAttrConfiguration},
+    {"System.Runtime.Versioning", "TargetFrameworkAttribute",
+     kAttrTargetFramework},
+};
+
+// The TypeDef that owns a method: the last whose MethodList starts at or
+// before it (the lists are in row order).
+bool FindMethodOwner(Meta *m, uint32_t method, uint32_t *owner) {
+  uint32_t lo = 1, hi = m->tables.rows[kTableTypeDef], found = 0;
+  while (lo <= hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    uint32_t first;
+    if (!ReadCell(m, kTableTypeDef, mid, kTypeDefMethodList, &first))
+      return false;
+    if (first <= method) {
+      found = mid;
+      lo = mid + 1;
+    } else {
+      hi = mid - 1;
+    }
+  }
+  if (found == 0) {
+    Note(m->info, kDotnetBadIndex);
+    return false;
+  }
+  *owner = found;
+  return true;
+}
+
+// Where an attribute constructor's type and signature are: through
+// MemberRef to its TypeRef or TypeDef, or through MethodDef to the TypeDef
+// that owns it. The strings are read only for a name worth reading.
+struct Constructor {
+  unsigned typeTable; // kTableTypeRef or kTableTypeDef
+  uint32_t typeRow;
+  unsigned sigTable; // kTableMemberRef or kTableMethodDef
+  uint32_t sigRow;
+};
+
+bool ResolveConstructor(Meta *m, uint32_t typeValue, Constructor *ctor) {
+  unsigned table;
+  uint32_t row;
+  if (!DecodeCoded(m, kCodedCustomAttributeType, typeValue, &table, &row))
+    return false;
+  ctor->sigTable = table;
+  ctor->sigRow = row;
+  if (table == kTableMethodDef) {
+    ctor->typeTable = kTableTypeDef;
+    return FindMethodOwner(m, row, &ctor->typeRow);
+  }
+  uint32_t parent;
+  if (!ReadCell(m, kTableMemberRef, row, kMemberRefClass, &parent) ||
+      !DecodeCoded(m, kCodedMemberRefParent, parent, &ctor->typeTable,
+                   &ctor->typeRow))
+    return false;
+  // A constructor on a TypeSpec or ModuleRef is no attribute reported.
+  return ctor->typeTable == kTableTypeDef || ctor->typeTable == kTableTypeRef;
+}
+
+// A SerString (II.23.3) at *pos of a value blob: 0xFF for null, or a
+// packed length and that many bytes.
+bool ReadSerString(const std::vector<unsigned char> &blob, size_t *pos,
+                   bool *isNull, std::string *text) {
+  text->clear();
+  *isNull = false;
+  if (*pos >= blob.size())
+    return false;
+  if (blob[*pos] == kNullString) {
+    *isNull = true;
+    ++*pos;
+    return true;
+  }
+  uint32_t length;
+  size_t used;
+  if (!DecodePackedLength(blob.data() + *pos, blob.size() - *pos, &length,
+                          &used) ||
+      length > blob.size() - *pos - used)
+    return false;
+  text->assign(reinterpret_cast<const char *>(blob.data()) + *pos + used,
+               length);
+  *pos += used + length;
+  return true;
+}
+
+// TargetFramework's named arguments, after its one string: each a field or
+// property marker, its type, its name, its value. Only string arguments
+// are understood; anything else ends the walk, since its length depends
+// on types the blob names elsewhere.
+void ReadDisplayName(const std::vector<unsigned char> &blob, size_t pos,
+                     DotnetInfo *info) {
+  if (blob.size() - pos < 2)
+    return;
+  uint16_t count = Le16(blob.data() + pos);
+  pos += 2;
+  for (uint16_t i = 0; i < count; ++i) {
+    if (blob.size() - pos < 2)
+      return;
+    uint8_t marker = blob[pos], type = blob[pos + 1];
+    if ((marker != kNamedField && marker != kNamedProperty) ||
+        type != kElementString)
+      return;
+    pos += 2;
+    bool isNull;
+    std::string name, value;
+    if (!ReadSerString(blob, &pos, &isNull, &name) ||
+        !ReadSerString(blob, &pos, &isNull, &value))
+      return;
+    if (name == "FrameworkDisplayName" && !isNull) {
+      info->hasFrameworkDisplayName = true;
+      info->frameworkDisplayName = value;
+      return;
+    }
+  }
+}
+
+// One attribute row applied to the assembly: kept when its type is one of
+// those reported and its constructor takes one string.
+void ReadAttribute(Meta *m, uint32_t row) {
+  DotnetInfo *info = m->info;
+  uint32_t typeValue;
+  Constructor ctor;
+  if (!ReadCell(m, kTableCustomAttribute, row, kCustomAttributeType,
+                &typeValue) ||
+      !ResolveConstructor(m, typeValue, &ctor))
+    return;
+  bool isRef = ctor.typeTable == kTableTypeRef;
+  std::string &name = m->scratchName, &space = m->scratchSpace;
+  if (!ReadStringCell(m, ctor.typeTable, ctor.typeRow,
+                      isRef ? kTypeRefName : kTypeDefName, &name))
+    return;
+  // Most attributes are none of these: their namespace is never read.
+  const KnownAttribute *known = nullptr;
+  for (const KnownAttribute &k : kKnownAttributes)
+    if (name == k.name)
+      known = &k;
+  if (known == nullptr || info->attributes[known->which].present ||
+      !ReadStringCell(m, ctor.typeTable, ctor.typeRow,
+                      isRef ? kTypeRefNamespace : kTypeDefNamespace, &space) ||
+      space != known->space)
+    return;
+  // instance void .ctor(string): any other constructor's blob is not laid
+  // out as one string.
+  static const unsigned char kStringCtor[] = {kSigHasThis, 1, kElementVoid,
+                                              kElementString};
+  std::vector<unsigned char> &sig = m->scratchBlob;
+  if (!ReadBlobCell(m, ctor.sigTable, ctor.sigRow,
+                    ctor.sigTable == kTableMethodDef ? kMethodDefSignature
+                                                     : kMemberRefSignature,
+                    &sig) ||
+      sig.size() != sizeof kStringCtor ||
+      memcmp(sig.data(), kStringCtor, sizeof kStringCtor) != 0)
+    return;
+  std::vector<unsigned char> &blob = m->scratchBlob;
+  if (!ReadBlobCell(m, kTableCustomAttribute, row, kCustomAttributeValue,
+                    &blob))
+    return;
+  DotnetAttributeValue &v = info->attributes[known->which];
+  size_t pos = 2;
+  if (blob.size() < 2 || Le16(blob.data()) != kAttributeProlog ||
+      !ReadSerString(blob, &pos, &v.isNull, &v.value)) {
+    v = DotnetAttributeValue();
+    Note(info, kDotnetBadAttribute);
+    return;
+  }
+  v.present = true;
+  if (known->which == kAttrTargetFramework)
+    ReadDisplayName(blob, pos, info);
+}
+
+// The attributes whose parent is the Assembly row: found by binary search
+// where the table says it is sorted by parent (as compilers write it),
+// by a walk of every row otherwise.
+void ReadAttributes(Meta *m) {
+  const Tables &t = m->tables;
+  uint32_t rows = t.rows[kTableCustomAttribute];
+  if (!m->info->hasAssembly || rows == 0 || !t.inside[kTableCustomAttribute])
+    return;
+  const uint32_t target =
+      (1u << kHasCustomAttributeBits) | kHasCustomAttributeAssembly;
+  bool sorted = (t.sorted >> kTableCustomAttribute & 1) != 0;
+  uint32_t first = 1;
+  if (sorted) {
+    uint32_t lo = 1, hi = rows + 1;
+    while (lo < hi) {
+      uint32_t mid = lo + (hi - lo) / 2, parent;
+      if (!ReadCell(m, kTableCustomAttribute, mid, kCustomAttributeParent,
+                    &parent))
+        return;
+      if (parent < target)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    first = lo;
+  }
+  for (uint32_t row = first; row <= rows; ++row) {
+    uint32_t parent;
+    if (!ReadCell(m, kTableCustomAttribute, row, kCustomAttributeParent,
+                  &parent))
+      return;
+    if (parent == target)
+      ReadAttribute(m, row);
+    else if (sorted && parent > target)
+      break;
+  }
+}
+
+// The metadata root's fixed part, version string and stream headers; the
+// heaps and the table stream are placed from them.
+bool ReadRoot(Meta *m, uint64_t root, uint32_t size, Heap *tables) {
+  DotnetInfo *info = m->info;
+  unsigned char fixed[kMetaVersion];
+  if (size < sizeof fixed || !ReadAt(m->src, root, fixed, sizeof fixed)) {
+    Note(info, kDotnetRootTruncated);
+    return false;
+  }
+  if (Le32(fixed + kMetaSignature) != kMetaMagic) {
+    Note(info, kDotnetBadSignature);
+    return false;
+  }
+  uint32_t length = Le32(fixed + kMetaVersionLength);
+  if (length > kMetaMaxVersionLength ||
+      kMetaVersion + length + kMetaFlagsAndStreamsSize > size) {
+    Note(info, kDotnetRootTruncated);
+    return false;
+  }
+  info->hasMetadata = true;
+  info->metadataMajor = Le16(fixed + kMetaMajorVersion);
+  info->metadataMinor = Le16(fixed + kMetaMinorVersion);
+  char version[kMetaMaxVersionLength];
+  if (!ReadAt(m->src, root + kMetaVersion, version, length))
+    return false;
+  info->runtimeVersion.assign(version, strnlen(version, length));
+  uint64_t pos = kMetaVersion + length;
+  uint16_t streams;
+  if (!ReadLe16(m->src, root + pos + kMetaStreamsField, &streams))
+    return false;
+  pos += kMetaFlagsAndStreamsSize;
+  *tables = Heap();
+  for (uint16_t i = 0; i < streams; ++i) {
+    unsigned char header[kStreamName + kStreamMaxName];
+    // The name runs to its zero, within 32 bytes and the metadata.
+    if (pos > size || size - pos < kStreamName + 4) {
+      Note(info, kDotnetRootTruncated);
+      return true;
+    }
+    uint64_t room = size - pos;
+    size_t got =
+        room < sizeof header ? static_cast<size_t>(room) : sizeof header;
+    if (!ReadAt(m->src, root + pos, header, got))
+      return true;
+    const char *name = reinterpret_cast<const char *>(header + kStreamName);
+    size_t nameLength = strnlen(name, got - kStreamName);
+    if (nameLength == got - kStreamName) {
+      Note(info, kDotnetRootTruncated);
+      return true;
+    }
+    DotnetStream stream;
+    stream.name.assign(name, nameLength);
+    stream.offset = Le32(header + kStreamOffset);
+    stream.size = Le32(header + kStreamSize);
+    info->streams.push_back(stream);
+    pos += kStreamName + ((nameLength + 4) & ~size_t{3});
+    if (stream.offset > size || stream.size > size - stream.offset) {
+      Note(info, kDotnetStreamOutside);
+      continue;
+    }
+    Heap heap = {root + stream.offset, stream.size};
+    // The first stream of each name counts.
+    if ((stream.name == "#~" || stream.name == "#-") && tables->size == 0)
+      *tables = heap;
+    else if (stream.name == "#Strings" && m->strings.size == 0)
+      m->strings = heap;
+    else if (stream.name == "#Blob" && m->blob.size == 0)
+      m->blob = heap;
+  }
+  return true;
+}
+
+void ReadMetadata(ByteSource *src, const PeHeaders &pe, uint32_t rva,
+                  uint32_t size, DotnetInfo *info) {
+  uint64_t root;
+  if (rva == 0 || size == 0 || !MapPeRva(src, pe, rva, &root) ||
+      root >= src->size) {
+    Note(info, kDotnetMetadataUnmapped);
+    return;
+  }
+  if (size > src->size - root) {
+    Note(info, kDotnetMetadataTruncated);
+    size = static_cast<uint32_t>(src->size - root);
+  }
+  Meta m = Meta();
+  m.src = src;
+  m.info = info;
+  // Metadata of ordinary size is read in one piece and parsed from
+  // memory: the rows and heap entries read lie all over it, and a read
+  // for each costs more than the copy. Larger metadata (a core library's)
+  // is read a window at a time where it is needed. Either way no read
+  // leaves the metadata: offsets from here on count from its root.
+  std::unique_ptr<unsigned char[]> buffer;
+  std::unique_ptr<FileWindow[]> windows;
+  ByteSource own;
+  // Not zeroed first: every byte is read over at once. Without the
+  // memory, the windows below serve.
+  if (src->fd >= 0 && size <= kDotnetBufferedMetadata)
+    buffer.reset(new (std::nothrow) unsigned char[size]);
+  if (buffer != nullptr) {
+    if (!ReadAt(src, root, buffer.get(), size))
+      return;
+    InitMemorySource(&own, buffer.get(), size);
+    m.src = &own;
+    root = 0;
+  } else if (src->fd >= 0) {
+    // A window each for the places the reads return to: the tables, the
+    // strings, the blobs, the attribute rows and what they name. Without
+    // the memory, the caller's windows serve.
+    windows.reset(new (std::nothrow) FileWindow[kDotnetMetadataWindows]);
+    if (windows != nullptr) {
+      InitFileSource(&own, src->fd, src->size, windows.get(),
+                     kDotnetMetadataWindows);
+      m.src = &own;
+    }
+  }
+  Heap tables;
+  if (!ReadRoot(&m, root, size, &tables)) {
+    if (m.src->readFailed)
+      src->readFailed = true;
+    return;
+  }
+  if (tables.size == 0) {
+    Note(info, kDotnetNoTableStream);
+    return;
+  }
+  if (OpenTables(&m, tables.offset, tables.size)) {
+    ReadAssembly(&m);
+    ReadReferences(&m);
+    ReadAttributes(&m);
+  }
+  // The windows' reads are the file's.
+  if (m.src->readFailed)
+    src->readFailed = true;
+}
+
+// The CLI header's directories beside the metadata: the strong-name
+// signature's room and a ReadyToRun header.
+void ReadCliDirectories(ByteSource *src, const PeHeaders &pe,
+                        const unsigned char *cli, DotnetInfo *info) {
+  info->strongNameRva = Le32(cli + kCliStrongNameSignature);
+  info->strongNameSize = Le32(cli + kCliStrongNameSignature + 4);
+  info->hasStrongName = info->strongNameRva != 0 && info->strongNameSize != 0;
+  uint64_t at;
+  if (info->hasStrongName && MapPeRva(src, pe, info->strongNameRva, &at) &&
+      at <= src->size && info->strongNameSize <= src->size - at) {
+    info->strongNameMapped = true;
+    info->strongNameOffset = at;
+  }
+  uint32_t nativeRva = Le32(cli + kCliManagedNativeHeader);
+  uint32_t nativeSize = Le32(cli + kCliManagedNativeHeader + 4);
+  unsigned char r2r[kReadyToRunHeaderSize];
+  if (nativeRva != 0 && nativeSize >= kReadyToRunHeaderSize &&
+      MapPeRva(src, pe, nativeRva, &at) && ReadAt(src, at, r2r, sizeof r2r) &&
+      Le32(r2r + kReadyToRunSignature) == kReadyToRunMagic) {
+    info->readyToRun = true;
+    info->readyToRunMajor = Le16(r2r + kReadyToRunMajorVersion);
+    info->readyToRunMinor = Le16(r2r + kReadyToRunMinorVersion);
+  }
+}
+
+// A string with a 7-bit-encoded length (the bundle's): at most five bytes
+// of seven bits each, low first.
+bool ReadBundleString(ByteSource *src, uint64_t *pos, std::string *out) {
+  uint32_t length = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    uint8_t byte;
+    if (shift > 28 || !ReadByte(src, *pos, &byte))
+      return false;
+    ++*pos;
+    length |= uint32_t{byte & 0x7Fu} << shift;
+    if ((byte & 0x80) == 0)
+      break;
+  }
+  if (length > kDotnetMaxString)
+    return false;
+  out->resize(length);
+  if (length != 0 && !ReadAt(src, *pos, &(*out)[0], length))
+    return false;
+  *pos += length;
+  return true;
+}
+
+bool EndsWith(const std::string &text, const char *tail) {
+  size_t n = strlen(tail);
+  return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
+}
+
+// Walks the manifest's entries from pos: the deps.json entry names the
+// application ("app.deps.json"), and the main assembly is the entry of
+// that name with ".dll" that the manifest lists as an assembly.
+bool WalkManifest(ByteSource *src, uint64_t pos, const DotnetHost &host,
+                  const std::string &wanted, std::string *depsBase,
+                  bool *foundWanted) {
+  for (uint32_t i = 0; i < host.fileCount; ++i) {
+    pos += kBundleEntryFixed;
+    if (host.bundleMajor >= 6)
+      pos += kBundleEntryCompressedSize;
+    uint8_t type;
+    std::string path;
+    if (!ReadByte(src, pos, &type))
+      return false;
+    ++pos;
+    if (!ReadBundleString(src, &pos, &path))
+      return false;
+    if (type == kBundleFileDepsJson && depsBase->empty() &&
+        EndsWith(path, ".deps.json"))
+      *depsBase = path.substr(0, path.size() - strlen(".deps.json"));
+    if (type == kBundleFileAssembly && !wanted.empty() && path == wanted)
+      *foundWanted = true;
+  }
+  return true;
+}
+
+void ReadBundle(ByteSource *src, DotnetHost *host, DotnetInfo *info) {
+  unsigned char fixed[kBundleId];
+  if (!ReadAt(src, host->headerOffset, fixed, sizeof fixed)) {
+    Note(info, kDotnetBadBundle);
+    return;
+  }
+  host->bundleMajor = Le32(fixed + kBundleMajorVersion);
+  host->bundleMinor = Le32(fixed + kBundleMinorVersion);
+  host->fileCount = Le32(fixed + kBundleFileCount);
+  uint64_t pos = host->headerOffset + kBundleId;
+  if (host->fileCount > 0x7FFFFFFF ||
+      !ReadBundleString(src, &pos, &host->bundleId)) {
+    Note(info, kDotnetBadBundle);
+    return;
+  }
+  if (host->bundleMajor >= 2)
+    pos += kBundleV2Extra;
+  host->isBundle = true;
+  std::string depsBase;
+  bool found = false;
+  if (!WalkManifest(src, pos, *host, std::string(), &depsBase, &found)) {
+    Note(info, kDotnetBadBundle);
+    return;
+  }
+  if (depsBase.empty())
+    return;
+  std::string wanted = depsBase + ".dll";
+  std::string ignored;
+  WalkManifest(src, pos, *host, wanted, &ignored, &found);
+  if (found)
+    host->mainAssembly = wanted;
+}
+
+// Searches a native program's writable data for the bundle marker that
+// an apphost carries (zero offset before it unless a bundle follows). A
+// DLL is never a host: a folder of native libraries costs no search.
+void FindHost(ByteSource *src, const PeHeaders &pe, DotnetInfo *info) {
+  if ((pe.characteristics & kPeFileDll) != 0)
+    return;
+  uint64_t budget = kDotnetMaxHostScan;
+  const size_t kChunk = 0x10000;
+  const size_t kMarker = sizeof kBundleMarker;
+  std::vector<unsigned char> chunk;
+  for (uint32_t i = 0; i < pe.sectionCount && budget != 0; ++i) {
+    unsigned char sec[kPeSectionHeaderSize];
+    if (!ReadAt(src, pe.sectionTable + uint64_t{kPeSectionHeaderSize} * i, sec,
+                sizeof sec))
+      return;
+    uint32_t flags = Le32(sec + kPeSectionCharacteristics);
+    if ((flags & kPeScnInitializedData) == 0 || (flags & kPeScnMemWrite) == 0 ||
+        (flags & kPeScnMemExecute) != 0)
+      continue;
+    uint64_t start = Le32(sec + kPeSectionPointerToRawData);
+    uint64_t length = Le32(sec + kPeSectionSizeOfRawData);
+    if (start >= src->size)
+      continue;
+    if (length > src->size - start)
+      length = src->size - start;
+    if (length > budget)
+      length = budget;
+    budget -= length;
+    if (chunk.empty())
+      chunk.resize(kChunk);
+    // Chunks overlap by the marker's length less one, so that a marker
+    // across their border is found whole.
+    for (uint64_t done = 0; length - done >= kMarker;) {
+      size_t want =
+          length - done < kChunk ? static_cast<size_t>(length - done) : kChunk;
+      if (!ReadAt(src, start + done, chunk.data(), want))
+        return;
+      for (size_t at = 0; want - at >= kMarker; ++at) {
+        const void *hit = memchr(chunk.data() + at, kBundleMarker[0],
+                                 want - at - kMarker + 1);
+        if (hit == nullptr)
+          break;
+        at = static_cast<size_t>(static_cast<const unsigned char *>(hit) -
+                                 chunk.data());
+        uint64_t where = start + done + at;
+        unsigned char offset[kBundleOffsetSize];
+        if (memcmp(chunk.data() + at, kBundleMarker, kMarker) != 0 ||
+            where < kBundleOffsetSize ||
+            !ReadAt(src, where - kBundleOffsetSize, offset, sizeof offset))
+          continue;
+        DotnetHost &host = info->host;
+        host.found = true;
+        host.markerOffset = where;
+        host.headerOffset = Le64(offset);
+        if (host.headerOffset != 0)
+          ReadBundle(src, &host, info);
+        return;
+      }
+      if (want < kChunk)
+        break;
+      done += want - (kMarker - 1);
+    }
+  }
+}
+
+} // namespace
+
+bool DecodePackedLength(const unsigned char *p, size_t count, uint32_t *value,
+                        size_t *used) {
+  if (count == 0)
+    return false;
+  if ((p[0] & 0x80) == 0) {
+    *value = p[0];
+    *used = 1;
+    return true;
+  }
+  if ((p[0] & 0xC0) == 0x80) {
+    if (count < 2)
+      return false;
+    *value = (uint32_t{p[0] & 0x3Fu} << 8) | p[1];
+    *used = 2;
+    return true;
+  }
+  if ((p[0] & 0xE0) == 0xC0) {
+    if (count < 4)
+      return false;
+    *value = (uint32_t{p[0] & 0x1Fu} << 24) | (uint32_t{p[1]} << 16) |
+             (uint32_t{p[2]} << 8) | p[3];
+    *used = 4;
+    return true;
+  }
+  return false;
+}
+
+void TokenFromDigest(const unsigned char digest[20], unsigned char token[8]) {
+  for (unsigned i = 0; i < 8; ++i)
+    token[i] = digest[19 - i];
+}
+
+bool ReadDotnetInfo(ByteSource *src, DotnetInfo *info) {
+  *info = DotnetInfo();
+  src->readFailed = false;
+  PeHeaders pe;
+  if (!ReadPeHeaders(src, &pe))
+    return false;
+  uint32_t rva = 0, size = 0;
+  if (!ReadPeDirectory(src, pe, kPeDirectoryEntryCli, &rva, &size) ||
+      rva == 0 || size == 0) {
+    FindHost(src, pe, info);
+  } else {
+    uint64_t at;
+    unsigned char cli[kCliHeaderSize];
+    if (!MapPeRva(src, pe, rva, &at)) {
+      Note(info, kDotnetCliHeaderUnmapped);
+    } else if (!ReadAt(src, at, cli, sizeof cli)) {
+      Note(info, kDotnetCliHeaderTruncated);
+    } else {
+      info->hasCli = true;
+      info->cliMajor = Le16(cli + kCliMajorRuntimeVersion);
+      info->cliMinor = Le16(cli + kCliMinorRuntimeVersion);
+      info->cliFlags = Le32(cli + kCliFlags);
+      ReadCliDirectories(src, pe, cli, info);
+      ReadMetadata(src, pe, Le32(cli + kCliMetaData),
+                   Le32(cli + kCliMetaData + 4), info);
+    }
+  }
+  // Whatever step a failed read stopped, the file is what went wrong.
+  if (src->readFailed)
+    info->malformed = kDotnetReadFailed;
+  // A CLI directory that leads nowhere is still a .NET file, malformed.
+  return info->hasCli || info->host.found ||
+         info->malformed != kDotnetWellFormed;
+}

@@ -1,0 +1,613 @@
+#include "dotnet_report.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "decimal.h"
+#include "platform_extra.h"
+#include "report.h"
+#include "unicode_text.h"
+
+namespace {
+
+struct FlagName {
+  uint32_t bit;
+  const char *word; // JSON
+  const char *text; // the text report
+};
+
+const FlagName kCliFlagNames[] = {
+    {kCliFlagIlOnly, "il-only", "IL only"},
+    {kCliFlag32BitRequired, "32bit-required", "32-bit required"},
+    {kCliFlag32BitPreferred, "32bit-preferred", "32-bit preferred"},
+    {kCliFlagIlLibrary, "il-library", "IL library"},
+    {kCliFlagStrongNameSigned, "strong-name-signed", "strong-name signed"},
+    {kCliFlagNativeEntryPoint, "native-entry-point", "native entry point"},
+    {kCliFlagTrackDebugData, "track-debug-data", "track debug data"},
+};
+
+// AssemblyHashAlgorithm values (II.23.1.1) and the SHA-2 ones .NET adds.
+const char *HashAlgorithmName(uint32_t id) {
+  switch (id) {
+  case 0:
+    return "none";
+  case 0x8003:
+    return "MD5";
+  case 0x8004:
+    return "SHA1";
+  case 0x800C:
+    return "SHA256";
+  case 0x800D:
+    return "SHA384";
+  case 0x800E:
+    return "SHA512";
+  default:
+    return nullptr;
+  }
+}
+
+struct AttributeName {
+  const char *key;  // JSON
+  const char *text; // the text report
+};
+
+// In DotnetAttribute order.
+const AttributeName kAttributeNames[kAttrCount] = {
+    {"informational_version", "InformationalVersion"},
+    {"file_version", "FileVersion"},
+    {"title", "Title"},
+    {"description", "Description"},
+    {"company", "Company"},
+    {"product", "Product"},
+    {"copyright", "Copyright"},
+    {"configuration", "Configuration"},
+    {"target_framework", "TargetFramework"},
+};
+
+void AppendNumber(unsigned long long value, std::string *out) {
+  char digits[kMaxDecimalDigits];
+  out->append(digits, FormatDecimal(value, digits));
+}
+
+std::string Dotted(const uint16_t *parts, size_t count) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) {
+    if (i != 0)
+      text.push_back('.');
+    AppendNumber(parts[i], &text);
+  }
+  return text;
+}
+
+std::string Hex(const unsigned char *bytes, size_t count) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(count * 2);
+  for (size_t i = 0; i < count; ++i) {
+    text.push_back(kDigits[bytes[i] >> 4]);
+    text.push_back(kDigits[bytes[i] & 0xF]);
+  }
+  return text;
+}
+
+std::string HexNumber(unsigned long long value) {
+  char text[24];
+  snprintf(text, sizeof text, "0x%llx", value);
+  return text;
+}
+
+// The first string of the table under key, compared as the lookup does
+// (ASCII case folded).
+const std::string *FindString(const VersionFacts &f, const char *key) {
+  for (const VersionText &t : f.strings)
+    if (t.key.size() == strlen(key) &&
+        strncasecmp(t.key.c_str(), key, t.key.size()) == 0)
+      return &t.value;
+  return nullptr;
+}
+
+// The resource's version: the string where the table has it, else the
+// fixed record's numbers (ms, ls).
+bool Win32Version(const Win32Versions *f, bool product,
+                  std::vector<uint64_t> *parts) {
+  if (f == nullptr)
+    return false;
+  if (product ? f->hasProductVersion : f->hasFileVersion)
+    return NormaliseVersion(product ? f->productVersion : f->fileVersion,
+                            parts);
+  if (!f->hasFixed)
+    return false;
+  DWORD ms = product ? f->fixed.dwProductVersionMS : f->fixed.dwFileVersionMS;
+  DWORD ls = product ? f->fixed.dwProductVersionLS : f->fixed.dwFileVersionLS;
+  const uint16_t numbers[4] = {
+      static_cast<uint16_t>(ms >> 16), static_cast<uint16_t>(ms & 0xFFFFu),
+      static_cast<uint16_t>(ls >> 16), static_cast<uint16_t>(ls & 0xFFFFu)};
+  return NormaliseVersion(Dotted(numbers, 4), parts);
+}
+
+void WriteIdentity(JsonWriter *w, const DotnetIdentity &id, bool isReference,
+                   const DotnetInfo &info) {
+  JsonBeginObject(w);
+  JsonKey(w, "name");
+  JsonString(w, id.name);
+  JsonKey(w, "version");
+  JsonString(w, Dotted(id.version, 4));
+  JsonKey(w, "culture");
+  JsonString(w, id.culture);
+  JsonKey(w, "flags");
+  JsonNumber(w, id.flags);
+  // A reference's blob is a key only when its flags say so.
+  bool isKey = !isReference || (id.flags & kAssemblyFlagPublicKey) != 0;
+  JsonKey(w, "public_key");
+  if (isKey && !id.publicKey.empty())
+    JsonString(w, Hex(id.publicKey.data(), id.publicKey.size()));
+  else
+    JsonNull(w);
+  JsonKey(w, "public_key_token");
+  if (id.hasToken)
+    JsonString(w, Hex(id.token, sizeof id.token));
+  else
+    JsonNull(w);
+  if (!isReference) {
+    JsonKey(w, "hash_algorithm");
+    JsonBeginObject(w);
+    JsonKey(w, "id");
+    JsonNumber(w, info.hashAlgorithm);
+    JsonKey(w, "name");
+    JsonStringOrNull(w, HashAlgorithmName(info.hashAlgorithm));
+    JsonEndObject(w);
+  }
+  JsonEndObject(w);
+}
+
+void WriteCli(JsonWriter *w, const DotnetInfo &info) {
+  JsonKey(w, "cli_version");
+  if (info.hasCli) {
+    const uint16_t v[2] = {info.cliMajor, info.cliMinor};
+    JsonString(w, Dotted(v, 2));
+  } else {
+    JsonNull(w);
+  }
+  JsonKey(w, "cli_flags");
+  if (info.hasCli) {
+    JsonBeginArray(w);
+    for (const FlagName &f : kCliFlagNames)
+      if ((info.cliFlags & f.bit) != 0)
+        JsonStringOrNull(w, f.word);
+    JsonEndArray(w);
+  } else {
+    JsonNull(w);
+  }
+  JsonKey(w, "cli_flags_value");
+  if (info.hasCli)
+    JsonNumber(w, info.cliFlags);
+  else
+    JsonNull(w);
+  JsonKey(w, "strong_name_signature");
+  if (info.hasStrongName) {
+    JsonBeginObject(w);
+    JsonKey(w, "rva");
+    JsonNumber(w, info.strongNameRva);
+    JsonKey(w, "offset");
+    if (info.strongNameMapped)
+      JsonNumber64(w, info.strongNameOffset);
+    else
+      JsonNull(w);
+    JsonKey(w, "size");
+    JsonNumber(w, info.strongNameSize);
+    JsonEndObject(w);
+  } else {
+    JsonNull(w);
+  }
+  JsonKey(w, "ready_to_run");
+  if (info.readyToRun) {
+    const uint16_t v[2] = {info.readyToRunMajor, info.readyToRunMinor};
+    JsonString(w, Dotted(v, 2));
+  } else {
+    JsonNull(w);
+  }
+}
+
+void WriteMetadata(JsonWriter *w, const DotnetInfo &info) {
+  JsonKey(w, "runtime_version");
+  if (info.hasMetadata)
+    JsonString(w, info.runtimeVersion);
+  else
+    JsonNull(w);
+  JsonKey(w, "metadata_version");
+  if (info.hasMetadata) {
+    const uint16_t v[2] = {info.metadataMajor, info.metadataMinor};
+    JsonString(w, Dotted(v, 2));
+  } else {
+    JsonNull(w);
+  }
+  JsonKey(w, "streams");
+  if (info.hasMetadata) {
+    JsonBeginArray(w);
+    for (const DotnetStream &s : info.streams) {
+      JsonBeginObject(w);
+      JsonKey(w, "name");
+      JsonString(w, s.name);
+      JsonKey(w, "offset");
+      JsonNumber(w, s.offset);
+      JsonKey(w, "size");
+      JsonNumber(w, s.size);
+      JsonEndObject(w);
+    }
+    JsonEndArray(w);
+  } else {
+    JsonNull(w);
+  }
+}
+
+void WriteAttributes(JsonWriter *w, const DotnetInfo &info) {
+  JsonKey(w, "attributes");
+  if (!info.hasAssembly) {
+    JsonNull(w);
+    return;
+  }
+  JsonBeginObject(w);
+  for (int i = 0; i < kAttrCount; ++i) {
+    const DotnetAttributeValue &v = info.attributes[i];
+    JsonKey(w, kAttributeNames[i].key, strlen(kAttributeNames[i].key));
+    if (v.present && !v.isNull)
+      JsonString(w, v.value);
+    else
+      JsonNull(w);
+  }
+  JsonKey(w, "target_framework_display_name");
+  if (info.hasFrameworkDisplayName)
+    JsonString(w, info.frameworkDisplayName);
+  else
+    JsonNull(w);
+  JsonEndObject(w);
+}
+
+void WriteHost(JsonWriter *w, const DotnetHost &host) {
+  JsonKey(w, "host");
+  if (!host.found) {
+    JsonNull(w);
+    return;
+  }
+  JsonBeginObject(w);
+  JsonKey(w, "kind");
+  JsonStringOrNull(w, host.headerOffset != 0 ? "bundle" : "apphost");
+  JsonKey(w, "marker_offset");
+  JsonNumber64(w, host.markerOffset);
+  JsonKey(w, "bundle");
+  if (host.isBundle) {
+    JsonBeginObject(w);
+    JsonKey(w, "header_offset");
+    JsonNumber64(w, host.headerOffset);
+    JsonKey(w, "version");
+    std::string version;
+    AppendNumber(host.bundleMajor, &version);
+    version.push_back('.');
+    AppendNumber(host.bundleMinor, &version);
+    JsonString(w, version);
+    JsonKey(w, "id");
+    JsonString(w, host.bundleId);
+    JsonKey(w, "files");
+    JsonNumber(w, host.fileCount);
+    JsonKey(w, "main_assembly");
+    if (host.mainAssembly.empty())
+      JsonNull(w);
+    else
+      JsonString(w, host.mainAssembly);
+    JsonEndObject(w);
+  } else {
+    JsonNull(w);
+  }
+  JsonEndObject(w);
+}
+
+// Text: one indented line, the label padded as --all pads its keys: a
+// colon and spaces up to column 19 of the indented line, two at least.
+void AppendLabel(const char *label, std::string *line) {
+  size_t used = strlen(label) + 1;
+  *line += "  ";
+  *line += label;
+  *line += ':';
+  line->append(used + 2 <= 19 ? 19 - used : 2, ' ');
+}
+
+// A value from the file, appended: UTF-8 as it is with utf8 (printed
+// apart, each control a space); otherwise each character outside printable
+// ASCII is a space, as the classic report prints the resource's text in
+// the console's code page.
+void AppendFileText(const std::string &text, std::string *line) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    bool wellFormed;
+    size_t n = Utf8SequenceLength(p + i, text.size() - i, &wellFormed);
+    line->push_back(
+        n == 1 && p[i] >= 0x20 && p[i] <= 0x7E ? static_cast<char>(p[i]) : ' ');
+    i += n;
+  }
+}
+
+void PrintLine(const char *label, const std::string &value) {
+  std::string line;
+  AppendLabel(label, &line);
+  line += value;
+  line += '\n';
+  fwrite(line.data(), 1, line.size(), stdout);
+}
+
+void PrintFileLine(const char *label, const std::string &value, bool utf8) {
+  std::string line;
+  AppendLabel(label, &line);
+  if (!utf8) {
+    AppendFileText(value, &line);
+    line += '\n';
+    fwrite(line.data(), 1, line.size(), stdout);
+    return;
+  }
+  fwrite(line.data(), 1, line.size(), stdout);
+  std::string clean;
+  AppendBytesAsUtf8(value.data(), value.size(), &clean);
+  PrintSafeUtf8(clean.data(), clean.size());
+  putchar('\n');
+}
+
+void PrintHost(const DotnetHost &host, bool utf8) {
+  fputs(".NET Host:\n", stdout);
+  PrintLine("Kind", host.headerOffset != 0 ? "single-file bundle"
+                                           : "apphost, no bundle");
+  if (!host.isBundle)
+    return;
+  std::string version;
+  AppendNumber(host.bundleMajor, &version);
+  version.push_back('.');
+  AppendNumber(host.bundleMinor, &version);
+  PrintLine("Bundle Version", version);
+  PrintFileLine("Bundle ID", host.bundleId, utf8);
+  std::string files;
+  AppendNumber(host.fileCount, &files);
+  PrintLine("Embedded Files", files);
+  if (!host.mainAssembly.empty())
+    PrintFileLine("Main Assembly", host.mainAssembly, utf8);
+}
+
+void PrintCli(const DotnetInfo &info, bool utf8) {
+  if (info.hasMetadata) {
+    PrintFileLine("Runtime", info.runtimeVersion, utf8);
+    std::string names;
+    for (const DotnetStream &stream : info.streams) {
+      if (!names.empty())
+        names += ' ';
+      names += stream.name;
+    }
+    PrintFileLine("Streams", names, utf8);
+  }
+  if (info.hasCli) {
+    std::string flags;
+    for (const FlagName &f : kCliFlagNames)
+      if ((info.cliFlags & f.bit) != 0) {
+        if (!flags.empty())
+          flags += ", ";
+        flags += f.text;
+      }
+    PrintLine("CLI Flags", flags.empty() ? "none" : flags);
+  }
+  if (info.hasStrongName) {
+    std::string text = "signature of ";
+    AppendNumber(info.strongNameSize, &text);
+    text += " bytes";
+    if (info.strongNameMapped)
+      text += " at offset " + HexNumber(info.strongNameOffset);
+    if ((info.cliFlags & kCliFlagStrongNameSigned) == 0)
+      text += " (not signed)";
+    PrintLine("Strong Name", text);
+  }
+  if (info.readyToRun) {
+    const uint16_t v[2] = {info.readyToRunMajor, info.readyToRunMinor};
+    PrintLine("ReadyToRun", Dotted(v, 2));
+  }
+}
+
+void PrintIdentity(const DotnetInfo &info, bool utf8) {
+  if (!info.hasAssembly) {
+    if (info.hasModule)
+      PrintFileLine("Module", info.moduleName, utf8);
+    if (info.hasTables)
+      PrintLine("Assembly", "none (a module without a manifest)");
+    return;
+  }
+  const DotnetIdentity &id = info.assembly;
+  PrintFileLine("Name", id.name, utf8);
+  PrintLine("Version", Dotted(id.version, 4));
+  if (id.culture.empty())
+    PrintLine("Culture", "neutral");
+  else
+    PrintFileLine("Culture", id.culture, utf8);
+  PrintLine("Public Key Token",
+            id.hasToken ? Hex(id.token, sizeof id.token) : "none");
+  std::string flags = HexNumber(id.flags);
+  const struct {
+    uint32_t bit;
+    const char *text;
+  } kAssemblyFlags[] = {{kAssemblyFlagPublicKey, "public key"},
+                        {kAssemblyFlagRetargetable, "retargetable"},
+                        {kAssemblyFlagWindowsRuntime, "Windows Runtime"}};
+  const char *separator = " (";
+  for (const auto &f : kAssemblyFlags)
+    if ((id.flags & f.bit) != 0) {
+      flags += separator;
+      flags += f.text;
+      separator = ", ";
+    }
+  if (*separator == ',')
+    flags += ')';
+  PrintLine("Assembly Flags", flags);
+  const char *hash = HashAlgorithmName(info.hashAlgorithm);
+  PrintLine("Hash Algorithm",
+            hash != nullptr ? hash : HexNumber(info.hashAlgorithm));
+  for (int i = 0; i < kAttrCount; ++i) {
+    const DotnetAttributeValue &v = info.attributes[i];
+    if (!v.present || v.isNull)
+      continue;
+    std::string value = v.value;
+    if (i == kAttrTargetFramework && info.hasFrameworkDisplayName)
+      value += " (" + info.frameworkDisplayName + ")";
+    PrintFileLine(kAttributeNames[i].text, value, utf8);
+  }
+}
+
+} // namespace
+
+bool NormaliseVersion(const std::string &text, std::vector<uint64_t> *parts) {
+  parts->clear();
+  size_t i = 0, n = text.size();
+  while (i < n && text[i] == ' ')
+    ++i;
+  bool any = false;
+  while (parts->size() < 4 && i < n && text[i] >= '0' && text[i] <= '9') {
+    any = true;
+    uint64_t value = 0;
+    for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i)
+      if (value < (uint64_t{1} << 40)) // larger is no version part anyway
+        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+    parts->push_back(value);
+    // A separator continues the number only when a digit follows it.
+    size_t j = i;
+    while (j < n && text[j] == ' ')
+      ++j;
+    if (j >= n || (text[j] != '.' && text[j] != ','))
+      break;
+    ++j;
+    while (j < n && text[j] == ' ')
+      ++j;
+    i = j;
+  }
+  while (!parts->empty() && parts->back() == 0)
+    parts->pop_back();
+  return any;
+}
+
+int CompareDotnetVersions(const DotnetInfo &info, const Win32Versions *win32) {
+  const struct {
+    DotnetAttribute attribute;
+    bool product;
+  } pairs[] = {{kAttrFileVersion, false}, {kAttrInformationalVersion, true}};
+  int result = -1;
+  for (const auto &pair : pairs) {
+    const DotnetAttributeValue &v = info.attributes[pair.attribute];
+    std::vector<uint64_t> ours, theirs;
+    if (!v.present || v.isNull || !NormaliseVersion(v.value, &ours) ||
+        !Win32Version(win32, pair.product, &theirs))
+      continue;
+    if (ours != theirs)
+      return 1;
+    result = 0;
+  }
+  return result;
+}
+
+Win32Versions VersionsOf(const VersionFacts &facts) {
+  Win32Versions v = Win32Versions();
+  const std::string *text =
+      facts.hasTable ? FindString(facts, "FileVersion") : nullptr;
+  v.hasFileVersion = text != nullptr;
+  if (text != nullptr)
+    v.fileVersion = *text;
+  text = facts.hasTable ? FindString(facts, "ProductVersion") : nullptr;
+  v.hasProductVersion = text != nullptr;
+  if (text != nullptr)
+    v.productVersion = *text;
+  v.hasFixed = facts.hasFixed;
+  v.fixed = facts.fixed;
+  return v;
+}
+
+void GatherDotnetFacts(FileRecord *record, const VersionFacts *win32,
+                       DotnetFacts *facts) {
+  facts->found = QueryRecordDotnet(record, &facts->info) == 0;
+  facts->versionMismatch = -1;
+  if (facts->found && win32 != nullptr) {
+    Win32Versions versions = VersionsOf(*win32);
+    facts->versionMismatch = CompareDotnetVersions(facts->info, &versions);
+  }
+}
+
+void WriteDotnetJson(JsonWriter *w, const DotnetFacts *facts) {
+  if (facts == nullptr || !facts->found) {
+    JsonNull(w);
+    return;
+  }
+  const DotnetInfo &info = facts->info;
+  JsonBeginObject(w);
+  JsonKey(w, "malformed");
+  if (info.malformed != kDotnetWellFormed)
+    JsonStringOrNull(w, DotnetMalformedName(info.malformed));
+  else
+    JsonNull(w);
+  WriteMetadata(w, info);
+  WriteCli(w, info);
+  JsonKey(w, "assembly");
+  if (info.hasAssembly)
+    WriteIdentity(w, info.assembly, false, info);
+  else
+    JsonNull(w);
+  JsonKey(w, "module");
+  if (info.hasModule)
+    JsonString(w, info.moduleName);
+  else
+    JsonNull(w);
+  WriteAttributes(w, info);
+  JsonKey(w, "reference_count");
+  if (info.hasTables)
+    JsonNumber(w, info.referenceCount);
+  else
+    JsonNull(w);
+  JsonKey(w, "references");
+  if (info.hasTables) {
+    JsonBeginArray(w);
+    for (const DotnetIdentity &id : info.references)
+      WriteIdentity(w, id, true, info);
+    JsonEndArray(w);
+  } else {
+    JsonNull(w);
+  }
+  JsonKey(w, "version_mismatch");
+  if (facts->versionMismatch < 0)
+    JsonNull(w);
+  else
+    JsonBool(w, facts->versionMismatch != 0);
+  WriteHost(w, info.host);
+  JsonEndObject(w);
+}
+
+void PrintDotnetText(const DotnetFacts &facts, bool utf8) {
+  if (!facts.found)
+    return;
+  const DotnetInfo &info = facts.info;
+  if (info.host.found) {
+    PrintHost(info.host, utf8);
+  } else {
+    fputs(info.hasAssembly || !info.hasTables ? ".NET Assembly:\n"
+                                              : ".NET Module:\n",
+          stdout);
+    PrintCli(info, utf8);
+    PrintIdentity(info, utf8);
+    if (info.hasTables) {
+      std::string count;
+      AppendNumber(info.referenceCount, &count);
+      PrintLine("References", count);
+    }
+    if (facts.versionMismatch >= 0)
+      PrintLine("Version Mismatch", facts.versionMismatch != 0 ? "yes" : "no");
+  }
+  if (info.malformed != kDotnetWellFormed)
+    PrintLine("Malformed", DotnetMalformedName(info.malformed));
+}
+
+void ReportRecordDotnet(FileRecord *record, DotnetFacts *facts,
+                        const Win32Versions *win32, bool utf8) {
+  facts->found = QueryRecordDotnet(record, &facts->info) == 0;
+  facts->versionMismatch = -1;
+  if (!facts->found)
+    return;
+  facts->versionMismatch = CompareDotnetVersions(facts->info, win32);
+  PrintDotnetText(*facts, utf8);
+}
