@@ -33,6 +33,7 @@ void ReportTooLong(RunState *run, const char *head, const char *tail) {
                 TooLongMessageText(head, tail));
     return;
   }
+  ++run->failures; // counted for --expect and --lint
   fputs("\n", stdout);
   PrintSafePath(head);
   PrintSafePath(tail);
@@ -51,10 +52,12 @@ std::string NoVersionMessageText(const char *path) {
 }
 
 void ReportFailure(RunState *run, int code, const char *path) {
-  if (MachineOutput(run->options))
+  if (MachineOutput(run->options)) {
     JsonFailure(run, path, JsonStatusWord(code), StatusMessageText(code, path));
-  else
-    ReportStatus(code, path);
+    return;
+  }
+  ++run->failures; // counted for --expect and --lint
+  ReportStatus(code, path);
 }
 
 namespace {
@@ -67,12 +70,19 @@ void ReportFile(RunState *run, FileRecord *record) {
   }
   TextOptions text = {run->detailed, run->options.allStrings,
                       run->options.utf8};
-  if (ReportRecordVersion(record, text) != 0) {
+  // With checks, the facts come from the block the report reads.
+  VersionFacts facts;
+  StatusCode factsCode = kStatusOk;
+  StatusCode code = run->checks
+                        ? ReportAndGatherFacts(record, text, &facts, &factsCode)
+                        : ReportRecordVersion(record, text);
+  if (code != 0) {
     fputs("\n", stdout);
     PrintSafePath(record->path);
     fputs(kNoVersionTail, stdout);
     fputs("\n", stdout);
   }
+  CheckTextFile(run, record, code, factsCode, facts);
 }
 
 } // namespace
@@ -354,12 +364,12 @@ void PrintBanner() {
 
 // Without a file to examine: the usage, on standard error in the machine
 // forms, whose standard output carries their data only. A usage error
-// there (exit status 2), as it is for scripts; the classic command line
-// keeps its 0.
+// there and with --expect or --lint (exit status 2), as it is for
+// scripts; the classic command line keeps its 0.
 int ReportNoFile(RunState *run) {
   if (!MachineOutput(run->options)) {
     ReportStatus(kStatusNoFileArgument, nullptr);
-    return 0;
+    return run->checks ? 2 : 0; // nothing checked is no success
   }
   fprintf(stderr, "%s\n",
           StatusMessageText(kStatusNoFileArgument, nullptr).c_str());
@@ -408,10 +418,11 @@ int RunArguments(RunState *run, int argc, char **argv) {
     else
       ReportPattern(run, pattern);
   }
+  bool failed = run->failures > 0 || run->failedChecks > 0;
   if (machine)
-    return run->failures > 0 ? 1 : 0;
+    return failed ? 1 : 0;
   printf("\n");
-  return 0;
+  return run->checks && failed ? 1 : 0;
 }
 
 // The fields --fields chose, or --csv's defaults. False, having said why
@@ -424,8 +435,14 @@ bool ChooseFields(RunState *run) {
     return false;
   }
   if (list == nullptr) {
-    if (run->options.csv)
+    if (run->options.csv) {
       run->fields = DefaultCsvFields();
+      // What the checks found is what such a run is for.
+      if (!run->options.expects.empty())
+        run->fields.push_back("expect");
+      if (run->options.lint)
+        run->fields.push_back("lint");
+    }
     return true;
   }
   if (ParseFieldList(list, &run->fields))
@@ -457,10 +474,14 @@ int RunQuelvo(int argc, char **argv) {
             run.options.usageError ? argv[first - 1] : "");
     return 2;
   }
-  if (!ChooseFields(&run))
+  if (!ChooseFields(&run) || !SetUpChecks(&run)) {
+    FinishChecks(&run);
     return 2;
+  }
   // What follows the long options is a command line of its own.
-  return RunArguments(&run, argc - (first - 1), argv + (first - 1));
+  int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
+  FinishChecks(&run);
+  return status;
 }
 
 int FinishOutput(int status) {

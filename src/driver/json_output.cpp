@@ -97,31 +97,41 @@ void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message, bool failure) {
   if (failure)
     ++run->failures;
-  Emit(run, JsonObject(path, status, message.c_str(), nullptr));
+  std::string object = JsonObject(path, status, message.c_str(), nullptr);
+  CheckObject(run, path, kStatusOk, nullptr, &object);
+  Emit(run, object);
 }
 
-void JsonReportFile(RunState *run, FileRecord *record) {
+std::string FileObject(const FileRecord *record, StatusCode code,
+                       const VersionFacts &facts, bool *failure) {
   const char *path = record->path;
-  VersionFacts facts;
-  int code = GatherVersionFacts(record, &facts);
-  if (code == kStatusOk) {
-    Emit(run, JsonObject(path, "ok", nullptr, &facts));
-    return;
-  }
+  *failure = false;
+  if (code == kStatusOk)
+    return JsonObject(path, "ok", nullptr, &facts);
   if (code == kStatusNoVersionInfo && record->error != 0) {
     // The file is there but could not be opened: no fact about it.
-    ++run->failures;
+    *failure = true;
     std::string message = StatusMessageText(kStatusCannotOpen, path);
     message.pop_back(); // the full stop, after the reason
     message += ": ";
     message += strerror(record->error);
     message += ".";
-    Emit(run, JsonObject(path, JsonStatusWord(kStatusCannotOpen),
-                         message.c_str(), &facts));
-    return;
+    return JsonObject(path, JsonStatusWord(kStatusCannotOpen), message.c_str(),
+                      &facts);
   }
-  if (IsReadFailure(code))
-    ++run->failures;
+  *failure = IsReadFailure(code);
   std::string message = MissingText(code, path, facts);
-  Emit(run, JsonObject(path, JsonStatusWord(code), message.c_str(), &facts));
+  return JsonObject(path, JsonStatusWord(code), message.c_str(), &facts);
+}
+
+void JsonReportFile(RunState *run, FileRecord *record) {
+  VersionFacts facts;
+  StatusCode code = GatherVersionFacts(record, &facts, run->options.lint);
+  bool failure;
+  std::string object = FileObject(record, code, facts, &failure);
+  if (failure)
+    ++run->failures;
+  // A file that could not be read is not checked.
+  CheckObject(run, record->path, code, failure ? nullptr : &facts, &object);
+  Emit(run, object);
 }

@@ -4,6 +4,8 @@
 #ifndef QUELVO_OPTIONS_H
 #define QUELVO_OPTIONS_H
 
+#include <vector>
+
 struct RunOptions {
   bool json;          // --json: one JSON object per line instead of the report
   bool csv;           // --csv: one CSV row per object --json would print
@@ -13,6 +15,11 @@ struct RunOptions {
   bool help;          // --help: the usage of every option, then stop
   bool version;       // --version: the program's version, then stop
   const char *fields; // --fields LIST: the columns or keys, or null
+  bool lint;          // --lint: check each file against the rules
+  // Options given once for each value, in order: --expect NAME=VALUE and
+  // --lint-ignore QV0NN.
+  std::vector<const char *> expects;
+  std::vector<const char *> lintIgnores;
   // "--" after a long option: every word after it is a file or pattern,
   // -d, -? and -v included.
   bool optionsEnded;

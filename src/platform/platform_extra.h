@@ -53,4 +53,11 @@ void QueryVersionValuesA(void *block, size_t blockSize, const char *parentPath,
 int QueryRecordDescription(FileRecord *record, ImageInfo *info,
                            std::vector<uint16_t> *languages);
 
+// For a PE file whose version resource is stored in several languages:
+// each language and the versions of its fixed record (ListLanguageVersions
+// of the reader), read from the file's own headers. Returns 0, or -1 when
+// the file cannot be opened or has no such directory.
+int QueryRecordLanguageVersions(FileRecord *record,
+                                std::vector<LanguageVersion> *versions);
+
 #endif

@@ -97,39 +97,72 @@ void QueryVersionValuesA(void *block, size_t, const char *parentPath,
   }
 }
 
-int QueryRecordDescription(FileRecord *record, ImageInfo *info,
-                           std::vector<uint16_t> *languages) {
-  info->kind = kKindUnknown;
-  info->machine = 0;
-  languages->clear();
-  // The system's version library reads the file on its own: nothing to
-  // share, the headers are read here.
+namespace {
+
+// A file opened for shared reading under the executable reader: the
+// system's version library reads the file on its own, so there is nothing
+// to share with it and the headers are read here. The reader's window is
+// on the heap, not the stack.
+struct ReaderFile {
+  int fd; // the C runtime's descriptor of the handle
+  FileWindow *window;
+  ByteSource src;
+};
+
+bool OpenReaderFile(const char *path, ReaderFile *file) {
   HANDLE handle =
-      CreateFileA(record->path, GENERIC_READ,
+      CreateFileA(path, GENERIC_READ,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
-    return -1;
+    return false;
   LARGE_INTEGER size;
   if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
     CloseHandle(handle);
-    return -1;
+    return false;
   }
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                           _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
+  file->fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                             _O_RDONLY | _O_BINARY);
+  if (file->fd < 0) {
     CloseHandle(handle);
+    return false;
+  }
+  file->window = static_cast<FileWindow *>(malloc(sizeof(FileWindow)));
+  if (file->window == nullptr) {
+    _close(file->fd);
+    return false;
+  }
+  InitFileSource(&file->src, file->fd, static_cast<uint64_t>(size.QuadPart),
+                 file->window);
+  return true;
+}
+
+void CloseReaderFile(ReaderFile *file) {
+  free(file->window);
+  _close(file->fd); // closes the handle too
+}
+
+} // namespace
+
+int QueryRecordDescription(FileRecord *record, ImageInfo *info,
+                           std::vector<uint16_t> *languages) {
+  *info = ImageInfo();
+  languages->clear();
+  ReaderFile file;
+  if (!OpenReaderFile(record->path, &file))
     return -1;
-  }
-  // The reader's window: on the heap, not the stack.
-  FileWindow *window = static_cast<FileWindow *>(malloc(sizeof(FileWindow)));
-  int result = -1;
-  if (window != nullptr) {
-    ByteSource src;
-    InitFileSource(&src, fd, static_cast<uint64_t>(size.QuadPart), window);
-    result = DescribeImage(&src, info, languages);
-    free(window);
-  }
-  _close(fd); // closes the handle too
+  int result = DescribeImage(&file.src, info, languages);
+  CloseReaderFile(&file);
+  return result;
+}
+
+int QueryRecordLanguageVersions(FileRecord *record,
+                                std::vector<LanguageVersion> *versions) {
+  versions->clear();
+  ReaderFile file;
+  if (!OpenReaderFile(record->path, &file))
+    return -1;
+  int result = ListLanguageVersions(&file.src, versions) == kStatusOk ? 0 : -1;
+  CloseReaderFile(&file);
   return result;
 }

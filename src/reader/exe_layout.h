@@ -26,6 +26,8 @@ const uint32_t kPeOptionalHeader = kPeFileHeader + kPeFileHeaderSize;
 const uint32_t kPeMachine = 0;
 const uint32_t kPeNumberOfSections = 2;
 const uint32_t kPeSizeOfOptionalHeader = 16;
+const uint32_t kPeCharacteristics = 18;
+const uint16_t kPeExecutableImage = 0x0002; // IMAGE_FILE_EXECUTABLE_IMAGE
 
 // IMAGE_OPTIONAL_HEADER32 and IMAGE_OPTIONAL_HEADER64: SizeOfHeaders at
 // the same place in both (ImageBase grows into BaseOfData's room); PE32+
@@ -34,6 +36,7 @@ const uint32_t kPeSizeOfOptionalHeader = 16;
 const uint32_t kPeMagic = 0;
 const uint16_t kPeMagicPe32 = 0x10B;     // IMAGE_NT_OPTIONAL_HDR32_MAGIC
 const uint16_t kPeMagicPe32Plus = 0x20B; // IMAGE_NT_OPTIONAL_HDR64_MAGIC
+const uint32_t kPeAddressOfEntryPoint = 16;
 const uint32_t kPeSizeOfHeaders = 60;
 const uint32_t kPe32NumberOfRvaAndSizes = 92;
 const uint32_t kPe32DataDirectory = 96;
@@ -44,7 +47,9 @@ const uint32_t kPe32PlusDataDirectory = 112;
 const uint32_t kPeDataDirectorySize = 8;
 const uint32_t kPeDataDirectoryVirtualAddress = 0;
 const uint32_t kPeDataDirectorySizeField = 4; // its Size
-const uint32_t kPeDirectoryEntryResource = 2; // IMAGE_DIRECTORY_ENTRY_RESOURCE
+const uint32_t kPeDirectoryEntryExport = 0;    // IMAGE_DIRECTORY_ENTRY_EXPORT
+const uint32_t kPeDirectoryEntryResource = 2;  // IMAGE_DIRECTORY_ENTRY_RESOURCE
+const uint32_t kPeDirectoryEntryClr = 14; // IMAGE_DIRECTORY_ENTRY_COM_DESCRIPTOR
 
 // IMAGE_SECTION_HEADER
 const uint32_t kPeSectionHeaderSize = 40;

@@ -3,6 +3,7 @@
 #define QUELVO_REPORT_H
 
 #include <stddef.h>
+#include <stdio.h>
 
 #include "platform.h"
 #include "status.h"
@@ -24,6 +25,12 @@ struct TextOptions {
 // all of them off it prints exactly what ReportVersion prints.
 StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options);
 
+// The report of a block already loaded (by LoadVersionBlock, of size
+// bytes), which the caller frees: for a caller that reads more of the
+// same block.
+StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
+                               const TextOptions &options);
+
 // Allocates the version block of the size the size query gave and fills
 // it. kStatusOk with *block the caller's to free, or the stage that failed
 // (kStatusOutOfMemory, kStatusReadFailed) with nothing left to free.
@@ -41,6 +48,8 @@ void PrintSafeString(const char *text);
 // is not part of a well-formed sequence. Other bytes, those of UTF-8 names
 // included, are printed as they are.
 void PrintSafePath(const char *path);
+// The same on another stream (standard error, for --lint and --expect).
+void PrintSafePathTo(FILE *stream, const char *path);
 
 // Prints the decoded fixed record, character set and language; 0, or
 // kStatusNoFixedInfo when the block has no root record. The block is the

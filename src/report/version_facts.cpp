@@ -24,6 +24,27 @@ bool TableHas(const std::vector<VersionString> &strings, const char *name) {
   return false;
 }
 
+bool HasUnpairedSurrogate(const std::u16string &text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
+        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      ++i;
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      return true;
+  }
+  return false;
+}
+
+// What --lint reads besides: the keys of every table.
+void GatherTables(void *block, DWORD size, VersionFacts *f) {
+  std::vector<std::u16string> keys;
+  ListStringTableKeys(block, size, &keys);
+  f->tables.resize(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i)
+    AppendUnitsAsUtf8(keys[i].data(), keys[i].size(), &f->tables[i]);
+}
+
 StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
   LPVOID pointer = nullptr;
   UINT length = 0;
@@ -53,6 +74,9 @@ StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
                         &f->strings[i].key);
       AppendUnitsAsUtf8(strings[i].value.data(), strings[i].value.size(),
                         &f->strings[i].value);
+      f->strings[i].zerosPast = strings[i].zerosPast;
+      f->strings[i].textPastZero = strings[i].textPastZero;
+      f->strings[i].unpairedSurrogate = HasUnpairedSurrogate(strings[i].value);
     }
   }
 
@@ -68,15 +92,39 @@ StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
   return kStatusOk;
 }
 
+// The languages' fixed records, where the directory holds several.
+void GatherLanguageVersions(FileRecord *record, VersionFacts *f) {
+  if (f->languages.size() > 1)
+    QueryRecordLanguageVersions(record, &f->languageVersions);
+}
+
+// The size query and the description, as both gatherings start: the size
+// query notes the description from the reads it makes anyway.
+DWORD StartGathering(FileRecord *record, VersionFacts *f, DWORD *handle) {
+  *f = VersionFacts();
+  record->describe = true;
+  *handle = 0;
+  DWORD size = GetRecordVersionInfoSize(record, handle);
+  QueryRecordDescription(record, &f->image, &f->languages);
+  return size;
+}
+
 } // namespace
 
-StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f) {
-  *f = VersionFacts();
-  // The size query notes the description from the reads it makes anyway.
-  record->describe = true;
-  DWORD handle = 0;
-  DWORD size = GetRecordVersionInfoSize(record, &handle);
-  QueryRecordDescription(record, &f->image, &f->languages);
+const VersionText *FindVersionString(const VersionFacts &f,
+                                     const char *name) {
+  if (!f.hasTable)
+    return nullptr;
+  for (const VersionText &s : f.strings)
+    if (EqualNoCaseAscii(s.key.c_str(), name))
+      return &s;
+  return nullptr;
+}
+
+StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f,
+                              bool forLint) {
+  DWORD handle;
+  DWORD size = StartGathering(record, f, &handle);
   if (size == 0)
     return kStatusNoVersionInfo;
   void *block;
@@ -84,6 +132,32 @@ StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f) {
   if (result != kStatusOk)
     return result;
   result = GatherLoaded(block, size, f);
+  if (forLint)
+    GatherTables(block, size, f);
   free(block);
+  if (forLint)
+    GatherLanguageVersions(record, f);
+  return result;
+}
+
+StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
+                                VersionFacts *f, StatusCode *factsCode) {
+  DWORD handle;
+  DWORD size = StartGathering(record, f, &handle);
+  *factsCode = kStatusNoVersionInfo;
+  if (size == 0)
+    return kStatusNoVersionInfo;
+  void *block;
+  StatusCode result = LoadVersionBlock(record, handle, size, &block);
+  *factsCode = result;
+  if (result != kStatusOk)
+    return result;
+  // The facts first: the report's lookups write their code page copies
+  // into the block's spare area, which the walks here never read.
+  *factsCode = GatherLoaded(block, size, f);
+  GatherTables(block, size, f);
+  result = ReportLoadedVersion(record->path, block, size, options);
+  free(block);
+  GatherLanguageVersions(record, f);
   return result;
 }

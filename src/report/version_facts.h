@@ -11,11 +11,18 @@
 
 #include "image_info.h"
 #include "platform.h"
+#include "report.h"
 #include "status.h"
 
 struct VersionText {
   std::string key;   // UTF-8, as stored
   std::string value; // UTF-8
+  // What --lint checks of the value as stored: zero units its length
+  // counts past the terminator, text hidden after a zero unit, and a
+  // surrogate without its pair (which the UTF-8 holds as U+FFFD).
+  size_t zerosPast = 0;
+  bool textPastZero = false;
+  bool unpairedSurrogate = false;
 };
 
 struct VersionFacts {
@@ -29,12 +36,31 @@ struct VersionFacts {
   std::vector<VersionText> strings;   // in stored order
   bool hasFixed;
   VS_FIXEDFILEINFO fixed;
+  // Gathered for --lint only: the key of every string table, as stored,
+  // and, where the resource directory holds several languages, each one's
+  // fixed record versions.
+  std::vector<std::string> tables;
+  std::vector<LanguageVersion> languageVersions;
 };
 
 // Gathers the facts of one regular file. Returns 0, or the code of the
 // stage at which the text report of the file stops (the codes of
 // ReportVersion); whatever could be read before and beside that stage is
 // filled in all the same.
-StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *facts);
+// The string of a name in the table Windows picks, as its lookup finds
+// it: the first key equal to the name without regard to ASCII case. Null
+// when the table or the string is missing.
+const VersionText *FindVersionString(const VersionFacts &facts,
+                                     const char *name);
+
+// forLint: gather what --lint checks besides.
+StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *facts,
+                              bool forLint = false);
+
+// The text report of a file (ReportRecordVersion) and, from the same
+// block, its facts as GatherVersionFacts gathers them for --lint, with
+// that stage in *factsCode. Returns the text report's status.
+StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
+                                VersionFacts *facts, StatusCode *factsCode);
 
 #endif
