@@ -97,14 +97,12 @@ void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
     IndexJsonObject(object, &members);
     const JsonMember *message = FindField(members, "message");
     PrintPathToError(record->path);
-    fprintf(stderr, ": not checked: %s\n",
-            CsvCell(object, message).c_str());
+    fprintf(stderr, ": not checked: %s\n", CsvCell(object, message).c_str());
     return;
   }
   std::vector<ExpectResult> results;
   std::vector<LintFinding> findings;
-  RunChecks(run, object, factsCode, record->path, facts, &results,
-            &findings);
+  RunChecks(run, object, factsCode, record->path, facts, &results, &findings);
   for (size_t i = 0; i < results.size(); ++i) {
     if (results[i].ok)
       continue;

@@ -382,8 +382,8 @@ bool CarriesCode(ByteSource *src, uint32_t newHeader, uint16_t magic) {
     return true;
   bool pe32 = magic == kPeMagicPe32;
   ReadLe32(src,
-           optional + (pe32 ? kPe32NumberOfRvaAndSizes
-                            : kPe32PlusNumberOfRvaAndSizes),
+           optional +
+               (pe32 ? kPe32NumberOfRvaAndSizes : kPe32PlusNumberOfRvaAndSizes),
            &count);
   uint64_t directories =
       optional + (pe32 ? kPe32DataDirectory : kPe32PlusDataDirectory);
@@ -524,8 +524,8 @@ StatusCode ListVersionLanguages(ByteSource *src,
 namespace {
 
 // The fixed record at the front of one language's version resource, whose
-// IMAGE_RESOURCE_DATA_ENTRY is at entry. The record follows the root's header and
-// key; the few hundred bytes read hold it whatever the key.
+// IMAGE_RESOURCE_DATA_ENTRY is at entry. The record follows the root's header
+// and key; the few hundred bytes read hold it whatever the key.
 void ReadLanguageVersion(ByteSource *src, const PeImage &pe, uint64_t entry,
                          LanguageVersion *out) {
   out->hasFixed = false;

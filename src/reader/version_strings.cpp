@@ -88,8 +88,8 @@ void MeasureTail(const Walk &w, const VersionNode &n, VersionString *s) {
   if (counted <= text + 1)
     return;
   std::u16string tail;
-  AppendUnits(w, n.valueStart + (text + 1) * unit, n.valueStart + counted * unit,
-              false, &tail);
+  AppendUnits(w, n.valueStart + (text + 1) * unit,
+              n.valueStart + counted * unit, false, &tail);
   for (char16_t c : tail) {
     if (c != 0) {
       s->textPastZero = true;

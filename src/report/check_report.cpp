@@ -32,8 +32,8 @@ void JsonBool(JsonWriter *w, bool value) {
 } // namespace
 
 std::string ExpectFailureText(const Expectation &e, const ExpectResult &r) {
-  std::string text = r.found ? e.name + " is " + Quoted(r.actual)
-                             : "has no " + e.name;
+  std::string text =
+      r.found ? e.name + " is " + Quoted(r.actual) : "has no " + e.name;
   text += e.regex ? ", expected to match " : ", expected ";
   return text + Quoted(e.value);
 }

@@ -12,8 +12,8 @@ struct Ere {
 Ere *CompileEre(const char *pattern, std::string *error) {
   // The library throws for what it cannot read; nothing escapes here.
   try {
-    return new Ere{std::regex(pattern, std::regex::extended |
-                                           std::regex::nosubs)};
+    return new Ere{
+        std::regex(pattern, std::regex::extended | std::regex::nosubs)};
   } catch (const std::regex_error &e) {
     *error = e.what();
   } catch (const std::bad_alloc &) {

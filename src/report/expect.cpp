@@ -9,19 +9,20 @@ namespace {
 
 // How a value compares.
 enum Kind {
-  kKindText,    // exactly
-  kKindNumber,  // a JSON number: as a number
-  kKindDotted,  // a field of dotted numbers: as a version
+  kKindText,   // exactly
+  kKindNumber, // a JSON number: as a number
+  kKindDotted, // a field of dotted numbers: as a version
 };
 
 // Reads a number written in decimal, or in hexadecimal after 0x; false for
 // anything else, or more than 32 bits.
 bool ReadNumber(const std::string &text, unsigned long *value) {
-  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  bool hex =
+      text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   const char *digits = text.c_str() + (hex ? 2 : 0);
-  if (*digits == '\0' || strspn(digits, hex ? "0123456789abcdefABCDEF"
-                                            : "0123456789") !=
-                             strlen(digits) ||
+  if (*digits == '\0' ||
+      strspn(digits, hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+          strlen(digits) ||
       strlen(digits) > (hex ? 8u : 10u))
     return false;
   unsigned long long v = strtoull(digits, nullptr, hex ? 16 : 10);

@@ -47,7 +47,7 @@ const LintSeverity kSeverities[kLintRuleCount + 1] = {
 };
 
 // VS_FIXEDFILEINFO as winver.h defines it.
-const DWORD kFixedSignature = 0xFEEF04BDu; // VS_FFI_SIGNATURE
+const DWORD kFixedSignature = 0xFEEF04BDu;    // VS_FFI_SIGNATURE
 const DWORD kFixedStrucVersion = 0x00010000u; // VS_FFI_STRUCVERSION
 const DWORD kFlagDebug = 0x01;                // VS_FF_DEBUG
 const DWORD kFlagPrerelease = 0x02;           // VS_FF_PRERELEASE
@@ -151,9 +151,8 @@ std::string Suggestion(const VersionFacts &f, int neutral) {
   uint32_t entry;
   if (!SuggestEntry(f, neutral, &entry))
     return f.tables.empty() ? "; the file has no string table at all" : "";
-  return "; the table " + TableKey(entry) +
-         " exists: VALUE \"Translation\", " + EntryText(entry) +
-         " would name it";
+  return "; the table " + TableKey(entry) + " exists: VALUE \"Translation\", " +
+         EntryText(entry) + " would name it";
 }
 
 // QV002 to QV005: the translation entries against the tables.
@@ -292,8 +291,9 @@ void CheckOriginalFilename(Lint *lint, const VersionFacts &f,
     return;
   Add(lint, kLintOriginalFilename,
       "OriginalFilename " + Quote(text->value) + " is not the file's name, " +
-          Quote(name) + ": the file was renamed, or a template's name was "
-                        "left in");
+          Quote(name) +
+          ": the file was renamed, or a template's name was "
+          "left in");
 }
 
 // QV014 to QV020: the fixed record's flags and the build strings.
@@ -536,8 +536,7 @@ const char *LintSeverityWord(LintSeverity severity) {
 }
 
 LintSeverity LintRuleSeverity(int rule) {
-  return rule >= 1 && rule <= kLintRuleCount ? kSeverities[rule]
-                                             : kLintWarning;
+  return rule >= 1 && rule <= kLintRuleCount ? kSeverities[rule] : kLintWarning;
 }
 
 void LintVersionFacts(const char *path, StatusCode status,

@@ -111,8 +111,7 @@ DWORD StartGathering(FileRecord *record, VersionFacts *f, DWORD *handle) {
 
 } // namespace
 
-const VersionText *FindVersionString(const VersionFacts &f,
-                                     const char *name) {
+const VersionText *FindVersionString(const VersionFacts &f, const char *name) {
   if (!f.hasTable)
     return nullptr;
   for (const VersionText &s : f.strings)
