@@ -112,7 +112,10 @@ echo "== Wine prefix"
 #   directory is longer than the system's path limit.
 # - nonroot_search_only_folder, nonroot_locked_folders(_json): they run as
 #   another user, who has no Wine prefix.
-skip="special_entries special_detailed ne_le_short ne_le_detailed json_ne_le toolong_and_drives wildcard_rules names_listed names_with_prefix controls_names controls_names_json times_far_off deep_working_directory nonroot_search_only_folder nonroot_locked_folders nonroot_locked_folders_json"
+# - expect_bad_regex: its message gives the regular expression library's
+#   reason, the C library's on Linux and the C++ library's on Windows,
+#   which word it differently.
+skip="expect_bad_regex special_entries special_detailed ne_le_short ne_le_detailed json_ne_le toolong_and_drives wildcard_rules names_listed names_with_prefix controls_names controls_names_json times_far_off deep_working_directory nonroot_search_only_folder nonroot_locked_folders nonroot_locked_folders_json"
 
 passed=0
 failed=0
