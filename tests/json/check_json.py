@@ -59,7 +59,8 @@ def objects(raw, where):
 
 
 LONG_OPTIONS = ("--json", "--recursive", "--all", "--utf8", "--help",
-                "--version")
+                "--version", "--lint")
+VALUE_OPTIONS = ("--expect", "--lint-ignore")
 
 
 def asks_for_json(args):
@@ -67,9 +68,13 @@ def asks_for_json(args):
     among the long options at its start, before "--" or the first other
     word."""
     json_asked = False
-    for word in args:
+    words = iter(args)
+    for word in words:
         if word == "--fields":
             return False
+        if word in VALUE_OPTIONS:
+            next(words, None)
+            continue
         if word not in LONG_OPTIONS:
             return json_asked
         if word == "--json":
@@ -187,6 +192,32 @@ for fields in (None, "path,status,version.file,version.source,fixed.file_flags,"
         if row != want:
             fail("csv %s: %s: %r, expected %r" % (fields, obj["path"], row,
                                                   want))
+
+# --lint and --expect: every object gains "lint" and "expect", null for
+# an argument that matched nothing; an error found makes the status 1.
+status, out = run(["--json", "--lint", "--expect", "FileVersion~=^1\\.",
+                   "--expect", "language=1033", "pe/*", "ne/*", "lossless/*",
+                   "lint/*", "nosuch.dll"])
+checked_objects = objects(out, "lint and expect")
+if status != 1:
+    fail("lint and expect: exit status %d, expected 1" % status)
+for obj in checked_objects:
+    if "lint" not in obj or "expect" not in obj:
+        fail("%s: no lint or expect key" % obj["path"])
+    elif obj["status"] == "not-found":
+        if obj["lint"] is not None or obj["expect"] is not None:
+            fail("%s: checks of a file not found" % obj["path"])
+    elif len(obj["expect"]) != 2:
+        fail("%s: %d expectations" % (obj["path"], len(obj["expect"])))
+by_path = {o["path"]: o for o in checked_objects}
+if [f["rule"] for f in by_path["lint/l_neutral.dll"]["lint"]] != ["QV005"]:
+    fail("lint/l_neutral.dll: %r" % by_path["lint/l_neutral.dll"]["lint"])
+if by_path["lint/l_clean.exe"]["lint"] != []:
+    fail("lint/l_clean.exe: %r" % by_path["lint/l_clean.exe"]["lint"])
+status, out = run(["--json", "--lint", "--expect", "file_version=1.2.3.4",
+                   "pe/basic.dll", "lint/l_clean.exe"])
+if status != 0 or len(objects(out, "checks hold")) != 2:
+    fail("checks hold: exit status %d" % status)
 
 # A run in which everything is reported in full exits with 0.
 status, out = run(["--json", "-d", "pe/basic.dll", "pe/app*.exe"])
