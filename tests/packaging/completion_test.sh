@@ -31,18 +31,25 @@ while IFS=$'\t' read -r line want; do
     failed=$((failed + 1))
   fi
 done <<'CASES'
-quelvo -	-- --all --csv --fields --help --json --recursive --utf8 --version -\? -d -v
-quelvo --	-- --all --csv --fields --help --json --recursive --utf8 --version
+quelvo -	-- --all --csv --expect --fields --help --json --lint --lint-ignore --recursive --utf8 --version -\? -d -v
+quelvo --	-- --all --csv --expect --fields --help --json --lint --lint-ignore --recursive --utf8 --version
 quelvo --j	--json
 quelvo --c	--csv
-quelvo --csv --	-- --all --fields --recursive --utf8
+quelvo --csv --	-- --all --expect --fields --lint --lint-ignore --recursive --utf8
 quelvo --fields 	
 quelvo --fields -	
-quelvo --fields path,status -	-- --all --csv --json --recursive --utf8 -\? -d -v
+quelvo --fields path,status -	-- --all --csv --expect --json --lint --lint-ignore --recursive --utf8 -\? -d -v
+quelvo --expect 	
+quelvo --expect -	
+quelvo --expect FileVersion=1.0 --exp	--expect
+quelvo --lint --l	--lint-ignore
+quelvo --lint --lint-ignore QV01	QV010 QV011 QV012 QV013 QV014 QV015 QV016 QV017 QV018 QV019
+quelvo --lint --lint-ignore QV001 --lint-ignore QV002 --lint-i	--lint-ignore
+quelvo --lint --lint-ignore QV001 -	-- --all --csv --expect --fields --json --lint-ignore --recursive --utf8 -\? -d -v
 quelvo --ver	--version
 quelvo -d	-d
-quelvo --json -	-- --all --fields --recursive --utf8 -\? -d -v
-quelvo --json --all --utf8 --recursive --	-- --fields
+quelvo --json -	-- --all --expect --fields --lint --lint-ignore --recursive --utf8 -\? -d -v
+quelvo --json --all --utf8 --recursive --	-- --expect --fields --lint --lint-ignore
 quelvo --json --j	
 quelvo --json -- -	
 quelvo -- -	-\? -d -v
