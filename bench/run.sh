@@ -610,9 +610,22 @@ row_json() {
     "$(ratio "$(time_of cpu json-row-json-real)" "$(time_of cpu json-row-d-real)")" x "<=" 1.3
 }
 
+# quelvo --lint against quelvo -d on the same files, one right after the
+# other: the text report, and beside it, from the same block, every string
+# and table key, the translation list, the image's kind, and each
+# language's fixed record where a file holds several. Target: within 1.3x
+# of -d.
+row_lint() {
+  # -i: the corpus has findings, which make the exit status 1.
+  hf lint-row-d-real "$RUNS" -i "'$QUELVO' -d 'real/*'"
+  hf lint-row-lint-real "$RUNS" -i "'$QUELVO' --lint 'real/*'"
+  row "quelvo --lint / -d on real/ (cpu)" \
+    "$(ratio "$(time_of cpu lint-row-lint-real)" "$(time_of cpu lint-row-d-real)")" x "<=" 1.3
+}
+
 ALL_ROWS="row_pattern row_literal row_syscalls row_large_folder row_memory
   row_cold row_cold_bytes row_walk row_walk_cold row_walk_syscalls row_case_folder
-  row_peers row_big_file row_many row_json row_csv"
+  row_peers row_big_file row_many row_json row_csv row_lint"
 for r in ${ROWS:-$ALL_ROWS}; do
   "$r"
 done

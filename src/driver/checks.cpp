@@ -3,6 +3,12 @@
 // forms, and counted for the exit status.
 #include <stdio.h>
 #include <string.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "check_report.h"
 #include "json_fields.h"
@@ -14,10 +20,23 @@
 namespace {
 
 // The path as the text report prints it, on standard error, after what the
-// report wrote so far, so that the two interleave on a terminal.
-void PrintPathToError(const char *path) {
-  fflush(stdout);
+// report wrote so far where both streams reach one file (a terminal, a log
+// of both), so that the two interleave there.
+void PrintPathToError(const RunState *run, const char *path) {
+  if (run->sharedStreams)
+    fflush(stdout);
   PrintSafePathTo(stderr, path);
+}
+
+// Whether standard output and standard error reach the same file.
+bool SharedStreams() {
+#ifdef _WIN32
+  return _isatty(1) && _isatty(2);
+#else
+  struct stat out, err;
+  return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
+         out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+#endif
 }
 
 } // namespace
@@ -25,6 +44,15 @@ void PrintPathToError(const char *path) {
 bool SetUpChecks(RunState *run) {
   const RunOptions &o = run->options;
   run->checks = o.lint || !o.expects.empty();
+  if (run->checks) {
+#ifndef _WIN32
+    // A line of a finding is one write, not one for each of its parts;
+    // the Windows C runtime buffers a line as it buffers a whole stream.
+    static char lines[4096];
+    setvbuf(stderr, lines, _IOLBF, sizeof lines);
+#endif
+    run->sharedStreams = SharedStreams();
+  }
   if (!o.lintIgnores.empty() && !o.lint) {
     fprintf(stderr, "quelvo: --lint-ignore turns off a rule of --lint; "
                     "give --lint too\n");
@@ -96,7 +124,7 @@ void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
     std::vector<JsonMember> members;
     IndexJsonObject(object, &members);
     const JsonMember *message = FindField(members, "message");
-    PrintPathToError(record->path);
+    PrintPathToError(run, record->path);
     fprintf(stderr, ": not checked: %s\n", CsvCell(object, message).c_str());
     return;
   }
@@ -106,12 +134,12 @@ void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
   for (size_t i = 0; i < results.size(); ++i) {
     if (results[i].ok)
       continue;
-    PrintPathToError(record->path);
+    PrintPathToError(run, record->path);
     fprintf(stderr, ": %s\n",
             ExpectFailureText(run->expectations[i], results[i]).c_str());
   }
   for (const LintFinding &f : findings) {
-    PrintPathToError(record->path);
+    PrintPathToError(run, record->path);
     fprintf(stderr, ": %s\n", LintFindingText(f).c_str());
   }
 }

@@ -29,6 +29,7 @@ struct RunState {
   std::vector<Expectation> expectations;
   LintOptions lint;
   int failedChecks;
+  bool sharedStreams; // standard output and error reach one file
 };
 
 // Paths live in buffers of the platform's limit: 259 characters and a zero.
