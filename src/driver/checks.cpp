@@ -28,14 +28,17 @@ void PrintPathToError(const RunState *run, const char *path) {
   PrintSafePathTo(stderr, path);
 }
 
-// Whether standard output and standard error reach the same file.
+// Whether standard output and standard error reach the same file that
+// keeps what it is given: a device other than a terminal (/dev/null) keeps
+// no order to mind.
 bool SharedStreams() {
 #ifdef _WIN32
   return _isatty(1) && _isatty(2);
 #else
   struct stat out, err;
   return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
-         out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+         out.st_dev == err.st_dev && out.st_ino == err.st_ino &&
+         (!S_ISCHR(out.st_mode) || isatty(STDOUT_FILENO));
 #endif
 }
 
@@ -45,13 +48,17 @@ bool SetUpChecks(RunState *run) {
   const RunOptions &o = run->options;
   run->checks = o.lint || !o.expects.empty();
   if (run->checks) {
-#ifndef _WIN32
-    // A line of a finding is one write, not one for each of its parts;
-    // the Windows C runtime buffers a line as it buffers a whole stream.
-    static char lines[4096];
-    setvbuf(stderr, lines, _IOLBF, sizeof lines);
-#endif
     run->sharedStreams = SharedStreams();
+#ifndef _WIN32
+    // A line of a finding is one write, not one for each of its parts, on
+    // a terminal or where the report's lines interleave with them; a file
+    // or a pipe of its own gets them in blocks, as the report's are
+    // written. (The Windows C runtime buffers a line as a whole stream.)
+    static char buffer[1 << 16];
+    bool lines = run->sharedStreams || isatty(STDERR_FILENO);
+    setvbuf(stderr, buffer, lines ? _IOLBF : _IOFBF,
+            lines ? 4096 : sizeof buffer);
+#endif
   }
   if (!o.lintIgnores.empty() && !o.lint) {
     fprintf(stderr, "quelvo: --lint-ignore turns off a rule of --lint; "
@@ -140,7 +147,9 @@ void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
   }
   for (const LintFinding &f : findings) {
     PrintPathToError(run, record->path);
-    fprintf(stderr, ": %s\n", LintFindingText(f).c_str());
+    fputs(": ", stderr);
+    fputs(LintFindingText(f).c_str(), stderr);
+    fputc('\n', stderr);
   }
 }
 

@@ -62,6 +62,16 @@ void ReportFailure(RunState *run, int code, const char *path) {
 
 namespace {
 
+// The text report's line for a file it could not report in full.
+void ReportNoVersion(const FileRecord *record, StatusCode code) {
+  if (code == kStatusOk)
+    return;
+  fputs("\n", stdout);
+  PrintSafePath(record->path);
+  fputs(kNoVersionTail, stdout);
+  fputs("\n", stdout);
+}
+
 // One regular file, in the run's output form.
 void ReportFile(RunState *run, FileRecord *record) {
   if (MachineOutput(run->options)) {
@@ -70,18 +80,15 @@ void ReportFile(RunState *run, FileRecord *record) {
   }
   TextOptions text = {run->detailed, run->options.allStrings,
                       run->options.utf8};
-  // With checks, the facts come from the block the report reads.
-  VersionFacts facts;
-  StatusCode factsCode = kStatusOk;
-  StatusCode code = run->checks
-                        ? ReportAndGatherFacts(record, text, &facts, &factsCode)
-                        : ReportRecordVersion(record, text);
-  if (code != 0) {
-    fputs("\n", stdout);
-    PrintSafePath(record->path);
-    fputs(kNoVersionTail, stdout);
-    fputs("\n", stdout);
+  if (!run->checks) {
+    ReportNoVersion(record, ReportRecordVersion(record, text));
+    return;
   }
+  // The facts the checks read come from the block the report reads.
+  VersionFacts facts;
+  StatusCode factsCode;
+  StatusCode code = ReportAndGatherFacts(record, text, &facts, &factsCode);
+  ReportNoVersion(record, code);
   CheckTextFile(run, record, code, factsCode, facts);
 }
 

@@ -49,8 +49,8 @@ const uint32_t kPeDataDirectoryVirtualAddress = 0;
 const uint32_t kPeDataDirectorySizeField = 4; // its Size
 const uint32_t kPeDirectoryEntryExport = 0;   // IMAGE_DIRECTORY_ENTRY_EXPORT
 const uint32_t kPeDirectoryEntryResource = 2; // IMAGE_DIRECTORY_ENTRY_RESOURCE
-const uint32_t kPeDirectoryEntryClr =
-    14; // IMAGE_DIRECTORY_ENTRY_COM_DESCRIPTOR
+// IMAGE_DIRECTORY_ENTRY_COM_DESCRIPTOR: the CLR header of a .NET image.
+const uint32_t kPeDirectoryEntryClr = 14;
 
 // IMAGE_SECTION_HEADER
 const uint32_t kPeSectionHeaderSize = 40;

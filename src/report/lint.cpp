@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <algorithm>
+#include <utility>
 
 #include "ascii_case.h"
 #include "codepage1252.h"
@@ -55,10 +55,46 @@ const DWORD kFlagPatched = 0x04;              // VS_FF_PATCHED
 const DWORD kFlagPrivateBuild = 0x08;         // VS_FF_PRIVATEBUILD
 const DWORD kFlagSpecialBuild = 0x20;         // VS_FF_SPECIALBUILD
 
+// The strings the rules read, each found as the lookup finds it: the
+// first key equal to the name without regard to ASCII case.
+enum KnownString {
+  kCompanyName,
+  kFileDescription,
+  kFileVersion,
+  kProductName,
+  kProductVersion,
+  kOriginalFilename,
+  kPrivateBuild,
+  kSpecialBuild,
+  kKnownCount
+};
+const char *const kKnownNames[kKnownCount] = {
+    "CompanyName",    "FileDescription",  "FileVersion",  "ProductName",
+    "ProductVersion", "OriginalFilename", "PrivateBuild", "SpecialBuild"};
+
 struct Lint {
   const LintOptions &options;
   std::vector<LintFinding> *findings;
+  const VersionText *known[kKnownCount]; // null where missing
 };
+
+// Finds every known string in one pass over the table.
+void FindKnownStrings(const VersionFacts &f, Lint *lint) {
+  size_t lengths[kKnownCount];
+  for (int i = 0; i < kKnownCount; ++i) {
+    lint->known[i] = nullptr;
+    lengths[i] = strlen(kKnownNames[i]);
+  }
+  if (!f.hasTable)
+    return;
+  for (const VersionText &s : f.strings)
+    for (int i = 0; i < kKnownCount; ++i)
+      if (lint->known[i] == nullptr && s.key.size() == lengths[i] &&
+          EqualNoCaseAscii(s.key.c_str(), kKnownNames[i])) {
+        lint->known[i] = &s;
+        break;
+      }
+}
 
 void Add(Lint *lint, int rule, const std::string &message) {
   if (lint->options.ignored[rule])
@@ -212,23 +248,24 @@ bool Blank(const std::string &text) {
 void CheckShownStrings(Lint *lint, const VersionFacts &f) {
   const struct {
     int rule;
-    const char *name;
+    KnownString name;
   } shown[] = {
-      {kLintNoCompanyName, "CompanyName"},
-      {kLintNoFileDescription, "FileDescription"},
-      {kLintNoFileVersion, "FileVersion"},
-      {kLintNoProductName, "ProductName"},
-      {kLintNoProductVersion, "ProductVersion"},
+      {kLintNoCompanyName, kCompanyName},
+      {kLintNoFileDescription, kFileDescription},
+      {kLintNoFileVersion, kFileVersion},
+      {kLintNoProductName, kProductName},
+      {kLintNoProductVersion, kProductVersion},
   };
   for (const auto &s : shown) {
-    const VersionText *text = FindVersionString(f, s.name);
+    const VersionText *text = lint->known[s.name];
+    const char *name = kKnownNames[s.name];
     if (text == nullptr)
       Add(lint, s.rule,
-          "the string table " + TableKey(f.translation) + " has no " + s.name +
+          "the string table " + TableKey(f.translation) + " has no " + name +
               ": Windows shows none");
     else if (Blank(text->value))
       Add(lint, s.rule,
-          std::string(s.name) + " is empty: Windows shows nothing for it");
+          std::string(name) + " is empty: Windows shows nothing for it");
   }
 }
 
@@ -238,9 +275,10 @@ void CheckShownStrings(Lint *lint, const VersionFacts &f) {
 // three numbers may also be the Windows 9x form, whose third is the build
 // ("4.00.950" for 4.0.0.950); what follows the numbers is not compared; a
 // string that starts with no number is no version to compare.
-void CheckDrift(Lint *lint, const VersionFacts &f, int rule, const char *name,
+void CheckDrift(Lint *lint, const VersionFacts &f, int rule, KnownString which,
                 DWORD ms, DWORD ls) {
-  const VersionText *text = FindVersionString(f, name);
+  const VersionText *text = lint->known[which];
+  const char *name = kKnownNames[which];
   std::string dotted, suffix;
   if (text == nullptr || !f.hasFixed ||
       !NormaliseVersion(text->value, &dotted, &suffix))
@@ -281,9 +319,8 @@ std::string LastComponent(const char *path) {
   return slash == std::string::npos ? utf8 : utf8.substr(slash + 1);
 }
 
-void CheckOriginalFilename(Lint *lint, const VersionFacts &f,
-                           const char *path) {
-  const VersionText *text = FindVersionString(f, "OriginalFilename");
+void CheckOriginalFilename(Lint *lint, const char *path) {
+  const VersionText *text = lint->known[kOriginalFilename];
   if (text == nullptr || Blank(text->value))
     return;
   std::string name = LastComponent(path);
@@ -315,24 +352,25 @@ void CheckFlags(Lint *lint, const VersionFacts &f) {
   const struct {
     int flagOnly, stringOnly;
     DWORD flag;
-    const char *flagName, *name;
+    const char *flagName;
+    KnownString which;
   } builds[] = {
       {kLintPrivateBuildFlagOnly, kLintPrivateBuildStringOnly,
-       kFlagPrivateBuild, "VS_FF_PRIVATEBUILD", "PrivateBuild"},
+       kFlagPrivateBuild, "VS_FF_PRIVATEBUILD", kPrivateBuild},
       {kLintSpecialBuildFlagOnly, kLintSpecialBuildStringOnly,
-       kFlagSpecialBuild, "VS_FF_SPECIALBUILD", "SpecialBuild"},
+       kFlagSpecialBuild, "VS_FF_SPECIALBUILD", kSpecialBuild},
   };
   for (const auto &b : builds) {
-    const VersionText *text =
-        f.hasTable ? FindVersionString(f, b.name) : nullptr;
+    const VersionText *text = lint->known[b.which];
+    const char *name = kKnownNames[b.which];
     bool hasText = text != nullptr && !Blank(text->value);
     if ((flags & b.flag) && !hasText && f.hasTable)
       Add(lint, b.flagOnly,
           std::string(b.flagName) + " is set but the string table has no " +
-              b.name + " to say what the build is");
+              name + " to say what the build is");
     if (!(flags & b.flag) && hasText)
       Add(lint, b.stringOnly,
-          std::string(b.name) + " " + Quote(text->value) + " is there but " +
+          std::string(name) + " " + Quote(text->value) + " is there but " +
               b.flagName + " is not set: Windows does not show it");
   }
 }
@@ -401,6 +439,11 @@ void CheckValues(Lint *lint, const VersionFacts &f) {
     unsigned long control = 0, misfit = 0;
     bool haveControl = false, haveMisfit = false;
     for (size_t at = 0; at < n;) {
+      // ASCII, nearly all there is, fits every code page checked.
+      if (p[at] >= 0x20 && p[at] < 0x7F) {
+        ++at;
+        continue;
+      }
       bool wellFormed;
       size_t len = Utf8SequenceLength(p + at, n - at, &wellFormed);
       unsigned long cp = wellFormed ? CodePoint(p + at, len) : 0xFFFD;
@@ -485,11 +528,11 @@ void CheckFile(Lint *lint, const char *path, StatusCode status,
   CheckTranslations(lint, f);
   if (f.hasTable) {
     CheckShownStrings(lint, f);
-    CheckDrift(lint, f, kLintFileVersionDrift, "FileVersion",
+    CheckDrift(lint, f, kLintFileVersionDrift, kFileVersion,
                f.fixed.dwFileVersionMS, f.fixed.dwFileVersionLS);
-    CheckDrift(lint, f, kLintProductVersionDrift, "ProductVersion",
+    CheckDrift(lint, f, kLintProductVersionDrift, kProductVersion,
                f.fixed.dwProductVersionMS, f.fixed.dwProductVersionLS);
-    CheckOriginalFilename(lint, f, path);
+    CheckOriginalFilename(lint, path);
   }
   if (f.hasFixed)
     CheckFlags(lint, f);
@@ -526,8 +569,9 @@ bool IgnoreLintRules(const char *list, LintOptions *options) {
 }
 
 std::string LintRuleId(int rule) {
-  char id[16];
-  snprintf(id, sizeof id, "QV%03d", rule);
+  std::string id = "QV000";
+  for (size_t i = 4; i >= 2 && rule > 0; --i, rule /= 10)
+    id[i] = static_cast<char>('0' + rule % 10);
   return id;
 }
 
@@ -542,13 +586,14 @@ LintSeverity LintRuleSeverity(int rule) {
 void LintVersionFacts(const char *path, StatusCode status,
                       const VersionFacts &f, const LintOptions &options,
                       std::vector<LintFinding> *findings) {
-  Lint lint = {options, findings};
+  Lint lint = {options, findings, {}};
+  FindKnownStrings(f, &lint);
   size_t first = findings->size();
   CheckFile(&lint, path, status, f);
-  // In rule order, whatever order the checks found them in.
-  std::stable_sort(findings->begin() + static_cast<std::ptrdiff_t>(first),
-                   findings->end(),
-                   [](const LintFinding &a, const LintFinding &b) {
-                     return a.rule < b.rule;
-                   });
+  // In rule order, whatever order the checks found them in, each rule's in
+  // the order found: an insertion sort of the few there are.
+  std::vector<LintFinding> &v = *findings;
+  for (size_t i = first + 1; i < v.size(); ++i)
+    for (size_t j = i; j > first && v[j - 1].rule > v[j].rule; --j)
+      std::swap(v[j - 1], v[j]);
 }

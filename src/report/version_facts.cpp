@@ -36,8 +36,12 @@ bool HasUnpairedSurrogate(const std::u16string &text) {
   return false;
 }
 
-// What --lint reads besides: the keys of every table.
+// What --lint reads besides: the keys of every table, which its rules
+// read only where the table Windows picks is missing or other translation
+// entries name tables of their own.
 void GatherTables(void *block, DWORD size, VersionFacts *f) {
+  if (f->hasTable && f->translations.size() < 2)
+    return;
   std::vector<std::u16string> keys;
   ListStringTableKeys(block, size, &keys);
   f->tables.resize(keys.size());
@@ -114,8 +118,9 @@ DWORD StartGathering(FileRecord *record, VersionFacts *f, DWORD *handle) {
 const VersionText *FindVersionString(const VersionFacts &f, const char *name) {
   if (!f.hasTable)
     return nullptr;
+  size_t length = strlen(name);
   for (const VersionText &s : f.strings)
-    if (EqualNoCaseAscii(s.key.c_str(), name))
+    if (s.key.size() == length && EqualNoCaseAscii(s.key.c_str(), name))
       return &s;
   return nullptr;
 }

@@ -36,9 +36,10 @@ struct VersionFacts {
   std::vector<VersionText> strings;   // in stored order
   bool hasFixed;
   VS_FIXEDFILEINFO fixed;
-  // Gathered for --lint only: the key of every string table, as stored,
-  // and, where the resource directory holds several languages, each one's
-  // fixed record versions.
+  // Gathered for --lint only: the key of every string table, as stored
+  // (where the table Windows picks is missing, or several translation
+  // entries name tables), and, where the resource directory holds several
+  // languages, each one's fixed record versions.
   std::vector<std::string> tables;
   std::vector<LanguageVersion> languageVersions;
 };
