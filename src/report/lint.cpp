@@ -7,6 +7,7 @@
 
 #include "ascii_case.h"
 #include "codepage1252.h"
+#include "decimal.h"
 #include "json_writer.h"
 #include "platform_extra.h"
 #include "report.h"
@@ -108,10 +109,9 @@ std::string Hex(unsigned value, int digits) {
   return text;
 }
 
-std::string Decimal(unsigned long value) {
-  char text[24];
-  snprintf(text, sizeof text, "%lu", value);
-  return text;
+std::string Decimal(unsigned long long value) {
+  char digits[kMaxDecimalDigits];
+  return std::string(digits, FormatDecimal(value, digits));
 }
 
 // A value of the file, quoted as a JSON string: quotes, backslashes and
