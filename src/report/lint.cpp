@@ -457,6 +457,9 @@ void CheckValues(Lint *lint, const VersionFacts &f) {
       }
       at += len;
     }
+    if (!haveControl && !haveMisfit && s.zerosPast == 0 && !s.textPastZero &&
+        !s.unpairedSurrogate)
+      continue;
     std::string name = Quote(s.key);
     if (haveControl)
       Add(lint, kLintControlCharacters,
