@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
-targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json)
+targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json fuzz_lint)
 # fuzz_json parses what it writes with nlohmann-json.
 if [ ! -f /usr/include/nlohmann/json.hpp ] && [ "$(id -u)" = 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nlohmann-json3-dev >/dev/null ||
@@ -25,9 +25,12 @@ seed() {
   local target=$1
   mkdir -p "fuzz/corpus/$target"
   case $target in
-  fuzz_version | fuzz_report | fuzz_json)
-    # Every fixture executable is a seed; copies are cheap and stable.
-    for f in tests/fixtures/pe/* tests/fixtures/ne/* tests/fixtures/lossless/*; do
+  fuzz_version | fuzz_report | fuzz_json | fuzz_lint)
+    # Every fixture executable is a seed; copies are cheap and stable. The
+    # lint fixtures seed the lint target alone.
+    local lint=()
+    [ "$target" = fuzz_lint ] && lint=(tests/fixtures/lint/*)
+    for f in tests/fixtures/pe/* tests/fixtures/ne/* tests/fixtures/lossless/* "${lint[@]}"; do
       if [ -f "$f" ]; then cp -n "$f" "fuzz/corpus/$target/seed-$(basename "$f")"; fi
     done
     ;;

@@ -125,6 +125,14 @@ const VersionText *FindVersionString(const VersionFacts &f, const char *name) {
   return nullptr;
 }
 
+StatusCode GatherBlockFacts(void *block, DWORD size, VersionFacts *f,
+                            bool forLint) {
+  StatusCode result = GatherLoaded(block, size, f);
+  if (forLint)
+    GatherTables(block, size, f);
+  return result;
+}
+
 StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f,
                               bool forLint) {
   DWORD handle;
@@ -135,9 +143,7 @@ StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f,
   StatusCode result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
-  result = GatherLoaded(block, size, f);
-  if (forLint)
-    GatherTables(block, size, f);
+  result = GatherBlockFacts(block, size, f, forLint);
   free(block);
   if (forLint)
     GatherLanguageVersions(record, f);
@@ -158,8 +164,7 @@ StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
     return result;
   // The facts first: the report's lookups write their code page copies
   // into the block's spare area, which the walks here never read.
-  *factsCode = GatherLoaded(block, size, f);
-  GatherTables(block, size, f);
+  *factsCode = GatherBlockFacts(block, size, f, true);
   result = ReportLoadedVersion(record->path, block, size, options);
   free(block);
   GatherLanguageVersions(record, f);

@@ -58,6 +58,12 @@ const VersionText *FindVersionString(const VersionFacts &facts,
 StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *facts,
                               bool forLint = false);
 
+// The facts of a block already loaded (the version service's layout, of
+// size bytes), as GatherVersionFacts gathers them from it, into facts that
+// hold the image's already: for a caller that loaded the block itself.
+StatusCode GatherBlockFacts(void *block, DWORD size, VersionFacts *facts,
+                            bool forLint);
+
 // The text report of a file (ReportRecordVersion) and, from the same
 // block, its facts as GatherVersionFacts gathers them for --lint, with
 // that stage in *factsCode. Returns the text report's status.
