@@ -8,6 +8,7 @@
 #include "platform_extra.h"
 #include "report.h"
 #include "status.h"
+#include "unicode_text.h"
 #include "version_strings.h"
 
 namespace {
@@ -21,18 +22,6 @@ bool TableHas(const std::vector<VersionString> &strings, const char *name) {
   for (const VersionString &s : strings)
     if (KeyEqualsAscii(s.key.data(), s.key.size(), name))
       return true;
-  return false;
-}
-
-bool HasUnpairedSurrogate(const std::u16string &text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-      ++i;
-    else if (c >= 0xD800 && c <= 0xDFFF)
-      return true;
-  }
   return false;
 }
 
@@ -80,7 +69,8 @@ StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
                         &f->strings[i].value);
       f->strings[i].zerosPast = strings[i].zerosPast;
       f->strings[i].textPastZero = strings[i].textPastZero;
-      f->strings[i].unpairedSurrogate = HasUnpairedSurrogate(strings[i].value);
+      f->strings[i].unpairedSurrogate = HasUnpairedSurrogate(
+          strings[i].value.data(), strings[i].value.size());
     }
   }
 
