@@ -162,17 +162,20 @@ bool HasTable(const VersionFacts &f, uint32_t translation) {
   return false;
 }
 
+// Which tables a suggestion prefers.
+enum TableKind { kAnyTable, kNeutralTable, kSpecificTable };
+
 // The entry that would name a table the file has: the first table whose
-// key reads as one, preferring one of the wanted language kind (neutral or
-// not). False when no table's key reads as an entry.
-bool SuggestEntry(const VersionFacts &f, int neutral, uint32_t *entry) {
+// key reads as one, preferring one of the kind wanted. False when no
+// table's key reads as an entry.
+bool SuggestEntry(const VersionFacts &f, TableKind kind, uint32_t *entry) {
   bool found = false;
   for (const std::string &table : f.tables) {
     uint32_t candidate;
     if (!EntryOfTable(table, &candidate))
       continue;
-    bool isNeutral = (candidate & 0xFFFFu) == 0;
-    if (neutral < 0 || isNeutral == (neutral != 0)) {
+    bool neutral = (candidate & 0xFFFFu) == 0;
+    if (kind == kAnyTable || neutral == (kind == kNeutralTable)) {
       *entry = candidate;
       return true;
     }
@@ -183,9 +186,9 @@ bool SuggestEntry(const VersionFacts &f, int neutral, uint32_t *entry) {
   return found;
 }
 
-std::string Suggestion(const VersionFacts &f, int neutral) {
+std::string Suggestion(const VersionFacts &f, TableKind kind) {
   uint32_t entry;
-  if (!SuggestEntry(f, neutral, &entry))
+  if (!SuggestEntry(f, kind, &entry))
     return f.tables.empty() ? "; the file has no string table at all" : "";
   return "; the table " + TableKey(entry) + " exists: VALUE \"Translation\", " +
          EntryText(entry) + " would name it";
@@ -193,14 +196,16 @@ std::string Suggestion(const VersionFacts &f, int neutral) {
 
 // QV002 to QV005: the translation entries against the tables.
 void CheckTranslations(Lint *lint, const VersionFacts &f) {
-  if (!f.hasTranslations || f.translations.empty()) {
+  // A value too short for a whole entry is read as far as it goes, and
+  // may still name a table.
+  if (!f.hasTranslations || (f.translations.empty() && !f.hasTable)) {
     Add(lint, kLintNoTranslation,
         std::string(f.hasTranslations
                         ? "\\VarFileInfo\\Translation holds no whole entry"
                         : "no \\VarFileInfo\\Translation value") +
             ": Windows looks strings up in the table it names, and finds "
             "none" +
-            Suggestion(f, -1));
+            Suggestion(f, kAnyTable));
     return;
   }
   uint32_t first = f.translation;
@@ -223,13 +228,14 @@ void CheckTranslations(Lint *lint, const VersionFacts &f) {
                               "language-specific"
                             : " names a language but the string table is "
                               "language neutral") +
-              ", so Windows finds no strings" + Suggestion(f, !entryNeutral));
+              ", so Windows finds no strings" +
+              Suggestion(f, entryNeutral ? kSpecificTable : kNeutralTable));
     else
       Add(lint, kLintTranslationWithoutTable,
           "the Translation entry " + EntryText(first) + " names the table " +
               TableKey(first) +
               ", which does not exist: Windows finds no strings" +
-              Suggestion(f, entryNeutral));
+              Suggestion(f, entryNeutral ? kNeutralTable : kSpecificTable));
   }
   for (size_t i = 1; i < f.translations.size(); ++i) {
     uint32_t entry = f.translations[i];
