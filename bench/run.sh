@@ -653,6 +653,7 @@ for line in sys.stdin:
   versioned_bytes=$(find versioned -maxdepth 1 -type f -printf '%s\n' | awk '{ n += $1 } END { print n }')
   row "quelvo --json --hash on versioned/, per second of cpu" \
     "$(awk -v b="$versioned_bytes" -v t="$(time_of cpu hash-row-versioned-hash)" 'BEGIN { printf "%.0f", b / 1048576 / t }')" " MiB"
+}
 
 # ---------------------------------------------------------------- --signature rows
 # quelvo --signature against sha256sum on the same files, one measured
@@ -710,6 +711,7 @@ row_catalogs() {
     "$(awk -v t="$(time_of wall quelvo-catalogs)" 'BEGIN { printf "%.2f", t }')" s "<=" 1
   row "300 catalogs read and indexed, cpu time" \
     "$(awk -v t="$(time_of cpu quelvo-catalogs)" 'BEGIN { printf "%.2f", t }')" s
+}
 
 # quelvo --dotnet -d against quelvo -d over a folder of Mono's .NET
 # assemblies: the CLI header, the metadata root, the Assembly, AssemblyRef
@@ -738,10 +740,23 @@ row_dotnet() {
     "$(ratio "$(time_of wall dotnet-row-dotnet-mono)" "$(time_of wall dotnet-row-d-mono)")" x "<=" 1.5
 }
 
+# quelvo --lint against quelvo -d on the same files, one right after the
+# other: the text report, and beside it, from the same block, every string
+# and table key, the translation list, the image's kind, and each
+# language's fixed record where a file holds several. Target: within 1.3x
+# of -d.
+row_lint() {
+  # -i: the corpus has findings, which make the exit status 1.
+  hf lint-row-d-real "$RUNS" -i "'$QUELVO' -d 'real/*'"
+  hf lint-row-lint-real "$RUNS" -i "'$QUELVO' --lint 'real/*'"
+  row "quelvo --lint / -d on real/ (cpu)" \
+    "$(ratio "$(time_of cpu lint-row-lint-real)" "$(time_of cpu lint-row-d-real)")" x "<=" 1.3
+}
+
 ALL_ROWS="row_pattern row_literal row_syscalls row_large_folder row_memory
   row_cold row_cold_bytes row_walk row_walk_cold row_walk_syscalls row_case_folder
   row_peers row_big_file row_many row_json row_csv row_hash row_signature
-  row_catalogs row_dotnet"
+  row_catalogs row_dotnet row_lint"
 for r in ${ROWS:-$ALL_ROWS}; do
   "$r"
 done

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
-targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json fuzz_signature fuzz_dotnet)
+targets=(fuzz_version fuzz_report fuzz_wildcard fuzz_json fuzz_signature fuzz_dotnet fuzz_lint)
 # fuzz_json parses what it writes with nlohmann-json; the program needs
 # libcrypto's headers to build at all.
 need=()
@@ -30,9 +30,12 @@ seed() {
   local target=$1
   mkdir -p "fuzz/corpus/$target"
   case $target in
-  fuzz_version | fuzz_report | fuzz_json)
-    # Every fixture executable is a seed; copies are cheap and stable.
-    for f in tests/fixtures/pe/* tests/fixtures/ne/* tests/fixtures/lossless/*; do
+  fuzz_version | fuzz_report | fuzz_json | fuzz_lint)
+    # Every fixture executable is a seed; copies are cheap and stable. The
+    # lint fixtures seed the lint target alone.
+    local lint=()
+    [ "$target" = fuzz_lint ] && lint=(tests/fixtures/lint/*)
+    for f in tests/fixtures/pe/* tests/fixtures/ne/* tests/fixtures/lossless/* "${lint[@]}"; do
       if [ -f "$f" ]; then cp -n "$f" "fuzz/corpus/$target/seed-$(basename "$f")"; fi
     done
     ;;
@@ -42,6 +45,7 @@ seed() {
     for f in tests/fixtures/signed/*.exe tests/fixtures/signed/*.dll tests/fixtures/signed/catalogs/*.cat tests/fixtures/pe/basic.dll; do
       if [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 65536 ]; then cp -n "$f" "fuzz/corpus/$target/seed-$(basename "$f")"; fi
     done
+    ;;
   fuzz_dotnet)
     # The .NET fixtures, satellites, module and hosts included.
     while IFS= read -r -d '' f; do

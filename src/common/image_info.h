@@ -16,6 +16,19 @@ enum ImageKind {
 struct ImageInfo {
   int kind;         // an ImageKind
   uint16_t machine; // IMAGE_FILE_HEADER.Machine; 0 unless PE
+  // PE: an executable image (IMAGE_FILE_EXECUTABLE_IMAGE) that carries
+  // code: an entry point, exports or a CLR header. A DLL of resources
+  // alone has none of them and is data, whatever its header calls it.
+  bool code;
+};
+
+// One language of a PE file's version resource (the resource directory
+// may hold it under several) and the versions of its fixed record, for the
+// check that every language says the same.
+struct LanguageVersion {
+  uint16_t language;
+  bool hasFixed; // its data could be read and holds a whole record
+  uint32_t fileMs, fileLs, productMs, productLs;
 };
 
 #endif

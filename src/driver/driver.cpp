@@ -36,6 +36,7 @@ void ReportTooLong(RunState *run, const char *head, const char *tail) {
                 TooLongMessageText(head, tail));
     return;
   }
+  ++run->failures; // counted for --expect and --lint
   fputs("\n", stdout);
   PrintSafePath(head);
   PrintSafePath(tail);
@@ -54,10 +55,12 @@ std::string NoVersionMessageText(const char *path) {
 }
 
 void ReportFailure(RunState *run, int code, const char *path) {
-  if (MachineOutput(run->options))
+  if (MachineOutput(run->options)) {
     JsonFailure(run, path, JsonStatusWord(code), StatusMessageText(code, path));
-  else
-    ReportStatus(code, path);
+    return;
+  }
+  ++run->failures; // counted for --expect and --lint
+  ReportStatus(code, path);
 }
 
 const FileDigest *DigestRecord(RunState *run, FileRecord *record,
@@ -80,6 +83,16 @@ void PrintDigestLine(const FileDigest &digest) {
   fputs("\n", stdout);
 }
 
+// The text report's line for a file it could not report in full.
+void ReportNoVersion(const FileRecord *record, StatusCode code) {
+  if (code == kStatusOk)
+    return;
+  fputs("\n", stdout);
+  PrintSafePath(record->path);
+  fputs(kNoVersionTail, stdout);
+  fputs("\n", stdout);
+}
+
 // One regular file, in the run's output form.
 void ReportFile(RunState *run, FileRecord *record) {
   FileDigest storage;
@@ -93,17 +106,20 @@ void ReportFile(RunState *run, FileRecord *record) {
   // --dotnet: the size query notes the .NET facts from the file it opens,
   // and the report the versions they are compared with.
   DotnetFacts dotnet;
-  Win32Versions versions;
+  Win32Versions versions = Win32Versions();
   bool withDotnet = run->options.dotnet;
   if (withDotnet)
     record->dotnet = &dotnet.info;
-  if (ReportRecordVersion(record, text, withDotnet ? &versions : nullptr) !=
-      0) {
-    fputs("\n", stdout);
-    PrintSafePath(record->path);
-    fputs(kNoVersionTail, stdout);
-    fputs("\n", stdout);
-  }
+  // With --expect or --lint, the facts the checks read come from the block
+  // the report reads.
+  VersionFacts facts;
+  StatusCode factsCode = kStatusOk;
+  StatusCode code =
+      run->checks
+          ? ReportAndGatherFacts(record, text, &facts, &factsCode,
+                                 withDotnet ? &versions : nullptr)
+          : ReportRecordVersion(record, text, withDotnet ? &versions : nullptr);
+  ReportNoVersion(record, code);
   if (digest != nullptr)
     PrintDigestLine(*digest);
   if (run->signatures != nullptr)
@@ -112,6 +128,8 @@ void ReportFile(RunState *run, FileRecord *record) {
     ReportRecordDotnet(record, &dotnet, &versions, run->options.utf8);
     record->dotnet = nullptr;
   }
+  if (run->checks)
+    CheckTextFile(run, record, code, factsCode, facts);
 }
 
 } // namespace
@@ -393,12 +411,12 @@ void PrintBanner() {
 
 // Without a file to examine: the usage, on standard error in the machine
 // forms, whose standard output carries their data only. A usage error
-// there (exit status 2), as it is for scripts; the classic command line
-// keeps its 0.
+// there and with --expect or --lint (exit status 2), as it is for
+// scripts; the classic command line keeps its 0.
 int ReportNoFile(RunState *run) {
   if (!MachineOutput(run->options)) {
     ReportStatus(kStatusNoFileArgument, nullptr);
-    return 0;
+    return run->checks ? 2 : 0; // nothing checked is no success
   }
   fprintf(stderr, "%s\n",
           StatusMessageText(kStatusNoFileArgument, nullptr).c_str());
@@ -463,10 +481,11 @@ int RunArguments(RunState *run, int argc, char **argv) {
     else
       ReportPattern(run, pattern);
   }
+  bool failed = run->failures > 0 || run->failedChecks > 0;
   if (machine)
-    return run->failures > 0 ? 1 : 0;
+    return failed ? 1 : 0;
   printf("\n");
-  return 0;
+  return run->checks && failed ? 1 : 0;
 }
 
 // The fields --fields chose, or --csv's defaults. False, having said why
@@ -479,8 +498,14 @@ bool ChooseFields(RunState *run) {
     return false;
   }
   if (list == nullptr) {
-    if (run->options.csv)
+    if (run->options.csv) {
       run->fields = DefaultCsvFields();
+      // What the checks found is what such a run is for.
+      if (!run->options.expects.empty())
+        run->fields.push_back("expect");
+      if (run->options.lint)
+        run->fields.push_back("lint");
+    }
     return true;
   }
   if (ParseFieldList(list, &run->fields))
@@ -512,8 +537,10 @@ int RunQuelvo(int argc, char **argv) {
             run.options.usageError ? argv[first - 1] : "");
     return 2;
   }
-  if (!ChooseFields(&run))
+  if (!ChooseFields(&run) || !SetUpChecks(&run)) {
+    FinishChecks(&run);
     return 2;
+  }
   if (run.options.signature) {
     // The CAs, CRLs and catalogs are read once, before anything is
     // reported.
@@ -528,6 +555,7 @@ int RunQuelvo(int argc, char **argv) {
   }
   // What follows the long options is a command line of its own.
   int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
+  FinishChecks(&run);
   CloseFileHasher(run.hasher);
   ReleaseSignatureChecks(run.signatures);
   return status;

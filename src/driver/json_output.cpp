@@ -27,18 +27,29 @@ void WriteLine(const std::string &line, bool csv) {
 
 // One object in the run's form: as written, with only the chosen fields,
 // or as a CSV row. The writer notes where the object's members lie, so
-// that the fields are picked without reading the object again.
+// that the fields are picked without reading the object again; the
+// members --expect and --lint append after it are found by reading it.
 void Emit(RunState *run, const char *path, const char *status,
-          const char *message, const VersionFacts *facts,
+          const char *message, StatusCode checkedCode,
+          const VersionFacts *facts, const VersionFacts *checked,
           const JsonExtras &extras) {
-  if (!run->options.csv && run->options.fields == nullptr) {
-    WriteLine(JsonObject(path, status, message, facts, extras), false);
+  bool pick = run->options.csv || run->options.fields != nullptr;
+  std::vector<JsonMemberSpan> spans;
+  bool noted = pick && !run->checks;
+  if (noted)
+    spans.reserve(32); // an object's own members, each noted as written
+  std::string object = JsonObject(path, status, message, facts, extras,
+                                  noted ? &spans : nullptr);
+  CheckObject(run, path, checkedCode, checked, &object);
+  if (!pick) {
+    WriteLine(object, false);
     return;
   }
-  std::vector<JsonMemberSpan> spans;
-  spans.reserve(32); // an object's own members, each noted as written
-  std::string object = JsonObject(path, status, message, facts, extras, &spans);
-  std::vector<JsonMember> chosen = FindFieldSpans(object, spans, run->fields);
+  std::vector<JsonMember> chosen;
+  if (noted)
+    chosen = FindFieldSpans(object, spans, run->fields);
+  else
+    IndexJsonObject(object, &chosen);
   if (!run->options.csv) {
     WriteLine(SelectJsonFields(object, chosen, run->fields), false);
     return;
@@ -109,7 +120,44 @@ void JsonFailure(RunState *run, const char *path, const char *status,
   JsonExtras extras = {run->options.hash ? &none : nullptr,
                        run->signatures != nullptr, nullptr, run->options.dotnet,
                        nullptr};
-  Emit(run, path, status, message.c_str(), nullptr, extras);
+  Emit(run, path, status, message.c_str(), kStatusOk, nullptr, nullptr, extras);
+}
+
+namespace {
+
+// The status word and message of an examined file's object (no message
+// for "ok"); *failure when it reports a failure to read the file.
+const char *FileStatus(const FileRecord *record, StatusCode code,
+                       const VersionFacts &facts, std::string *message,
+                       bool *failure) {
+  const char *path = record->path;
+  message->clear();
+  *failure = false;
+  if (code == kStatusOk)
+    return "ok";
+  if (code == kStatusNoVersionInfo && record->error != 0) {
+    // The file is there but could not be opened: no fact about it.
+    *failure = true;
+    *message = StatusMessageText(kStatusCannotOpen, path);
+    message->pop_back(); // the full stop, after the reason
+    *message += ": ";
+    *message += strerror(record->error);
+    *message += ".";
+    return JsonStatusWord(kStatusCannotOpen);
+  }
+  *failure = IsReadFailure(code);
+  *message = MissingText(code, path, facts);
+  return JsonStatusWord(code);
+}
+
+} // namespace
+
+std::string FileObject(const FileRecord *record, StatusCode code,
+                       const VersionFacts &facts, bool *failure) {
+  std::string message;
+  const char *status = FileStatus(record, code, facts, &message, failure);
+  return JsonObject(record->path, status,
+                    message.empty() ? nullptr : message.c_str(), &facts);
 }
 
 void JsonReportFile(RunState *run, FileRecord *record,
@@ -121,14 +169,7 @@ void JsonReportFile(RunState *run, FileRecord *record,
   if (run->options.dotnet)
     record->dotnet = &dotnet.info;
   VersionFacts facts;
-  int code = GatherVersionFacts(record, &facts);
-  // A file that could not be read is a failure; one that holds no version
-  // information is an answer. A file whose digest was asked for and not
-  // read is not reported in full: an inventory with a hole in it must not
-  // pass for a whole one.
-  bool unreadable = code == kStatusNoVersionInfo && record->error != 0;
-  if (unreadable || IsReadFailure(code) || (digest != nullptr && !digest->read))
-    ++run->failures;
+  StatusCode code = GatherVersionFacts(record, &facts, run->options.lint);
   SignatureFacts signature;
   if (run->signatures != nullptr)
     QueryRecordSignature(record, run->signatures, &signature);
@@ -138,23 +179,18 @@ void JsonReportFile(RunState *run, FileRecord *record,
     record->dotnet = nullptr;
     with = &dotnet;
   }
+  // A file that could not be read is a failure; one that holds no version
+  // information is an answer. A file whose digest was asked for and not
+  // read is not reported in full: an inventory with a hole in it must not
+  // pass for a whole one.
+  std::string message;
+  bool failure;
+  const char *status = FileStatus(record, code, facts, &message, &failure);
+  if (failure || (digest != nullptr && !digest->read))
+    ++run->failures;
   JsonExtras extras = {digest, run->signatures != nullptr, &signature,
                        run->options.dotnet, with};
-  if (code == kStatusOk) {
-    Emit(run, path, "ok", nullptr, &facts, extras);
-    return;
-  }
-  if (unreadable) {
-    // The file is there but could not be opened: no fact about it.
-    std::string message = StatusMessageText(kStatusCannotOpen, path);
-    message.pop_back(); // the full stop, after the reason
-    message += ": ";
-    message += strerror(record->error);
-    message += ".";
-    Emit(run, path, JsonStatusWord(kStatusCannotOpen), message.c_str(), &facts,
-         extras);
-    return;
-  }
-  std::string message = MissingText(code, path, facts);
-  Emit(run, path, JsonStatusWord(code), message.c_str(), &facts, extras);
+  // A file that could not be read is not checked.
+  Emit(run, path, status, message.empty() ? nullptr : message.c_str(), code,
+       &facts, failure ? nullptr : &facts, extras);
 }

@@ -9,11 +9,13 @@
 
 namespace {
 
-// An option either sets a flag or takes the next word as its value.
+// An option either sets a flag or takes the next word as its value; one
+// that may be given again adds each value to a list.
 struct LongOption {
   const char *word;
   bool RunOptions::*flag;
   const char *RunOptions::*value;
+  std::vector<const char *> RunOptions::*list = nullptr;
 };
 
 const LongOption kLongOptions[] = {
@@ -32,6 +34,9 @@ const LongOption kLongOptions[] = {
     {"--catalog-dir", nullptr, &RunOptions::catalogDir},
     {"--help", &RunOptions::help, nullptr},
     {"--version", &RunOptions::version, nullptr},
+    {"--expect", nullptr, nullptr, &RunOptions::expects},
+    {"--lint", &RunOptions::lint, nullptr},
+    {"--lint-ignore", nullptr, nullptr, &RunOptions::lintIgnores},
 };
 
 const char kLongUsage[] =
@@ -39,7 +44,8 @@ const char kLongUsage[] =
     "              [--utf8] [--hash] [--dotnet] [--signature]\n"
     "              [--ca-file FILE]\n"
     "              [--ca-path DIR] [--crl-file FILE] [--catalog-dir DIR]\n"
-    "              [--] [-d] file(s)\n"
+    "              [--expect NAME=VALUE]... [--lint]\n"
+    "              [--lint-ignore QV0NN]... [--] [-d] file(s)\n"
     "       quelvo -? | -v | --help | --version\n"
     "\n"
     "Reports the version resource of every Windows executable (PE, NE, LE)\n"
@@ -77,6 +83,19 @@ const char kLongUsage[] =
     "                look files without a signature up in the catalogs\n"
     "                (.cat) in DIR and below; each of these four implies\n"
     "                --signature\n"
+    "  --expect NAME=VALUE\n"
+    "                check that every file holds VALUE under NAME: a string\n"
+    "                of the table (FileVersion) or a field (file_version,\n"
+    "                language, machine, fixed.file_flags); NAME~=REGEX\n"
+    "                matches an extended regular expression. Each mismatch\n"
+    "                is a line on standard error. May be given again\n"
+    "  --lint        check every file's version resource against the rules\n"
+    "                QV001 to QV026 (see the manual page): one line on\n"
+    "                standard error for each finding, \"PATH: QV0NN error:\"\n"
+    "                or \"warning:\"\n"
+    "  --lint-ignore QV0NN\n"
+    "                turn a rule of --lint off (IDs separated by commas);\n"
+    "                may be given again\n"
     "  --            end of the options: after a long option, every word\n"
     "                that follows is a file or pattern, -d, -? and -v too\n"
     "  --help        this text\n"
@@ -86,10 +105,12 @@ const char kLongUsage[] =
     "-d, -? or -v; any other word there is a file name or pattern. Quote\n"
     "patterns: quelvo expands * and ? itself, as Windows does.\n"
     "\n"
-    "Exit status: 0, or 255 after -v. With --json or --csv: 0 when every\n"
-    "argument was found and every file examined (a file without version\n"
-    "information is an answer, not a failure), 1 when an argument matched\n"
-    "nothing or a file or folder could not be read, 2 for a usage error.\n";
+    "Exit status: 0, or 255 after -v. With --json, --csv, --expect or\n"
+    "--lint: 0 when every argument was found and every file examined (a\n"
+    "file without version information is an answer, not a failure) and\n"
+    "every check held, 1 when an argument matched nothing, a file or\n"
+    "folder could not be read, an expectation failed or --lint found an\n"
+    "error (warnings alone leave 0), 2 for a usage error.\n";
 
 } // namespace
 
@@ -113,15 +134,19 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
       return i;
     any = true;
     ++i;
-    if (found->value != nullptr) {
+    if (found->value != nullptr || found->list != nullptr) {
       if (i == argc) {
         options->usageError = true;
         return i;
       }
-      options->*(found->value) = argv[i++];
-      // The signature options' values are the signature check's.
-      if (found->value != &RunOptions::fields)
-        options->signature = true;
+      if (found->list != nullptr) {
+        (options->*(found->list)).push_back(argv[i++]);
+      } else {
+        options->*(found->value) = argv[i++];
+        // The signature options' values are the signature check's.
+        if (found->value != &RunOptions::fields)
+          options->signature = true;
+      }
       continue;
     }
     options->*(found->flag) = true;
@@ -135,7 +160,8 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
 bool AnyLongOption(const RunOptions &o) {
   return o.json || o.csv || o.fields != nullptr || o.recursive ||
          o.allStrings || o.utf8 || o.hash || o.dotnet || o.signature ||
-         o.optionsEnded;
+         o.optionsEnded || o.lint || !o.expects.empty() ||
+         !o.lintIgnores.empty();
 }
 
 void PrintLongUsage() { fputs(kLongUsage, stdout); }

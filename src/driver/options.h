@@ -4,6 +4,8 @@
 #ifndef QUELVO_OPTIONS_H
 #define QUELVO_OPTIONS_H
 
+#include <vector>
+
 struct RunOptions {
   bool json;          // --json: one JSON object per line instead of the report
   bool csv;           // --csv: one CSV row per object --json would print
@@ -22,6 +24,11 @@ struct RunOptions {
   const char *caPath;     // --ca-path DIR: a hashed folder of CAs
   const char *crlFile;    // --crl-file FILE: CRLs to check revocation with
   const char *catalogDir; // --catalog-dir DIR: catalogs (.cat) to look in
+  bool lint;              // --lint: check each file against the rules
+  // Options given once for each value, in order: --expect NAME=VALUE and
+  // --lint-ignore QV0NN.
+  std::vector<const char *> expects;
+  std::vector<const char *> lintIgnores;
   // "--" after a long option: every word after it is a file or pattern,
   // -d, -? and -v included.
   bool optionsEnded;

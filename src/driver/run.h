@@ -8,12 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "expect.h"
+#include "lint.h"
 #include "match.h"
 #include "options.h"
 #include "platform_extra.h"
 #include "version_facts.h"
 
 struct SignatureChecks;
+#include "version_facts.h"
 
 struct RunState {
   RunOptions options;
@@ -28,6 +31,14 @@ struct RunState {
   // --signature: what every file's check shares (CAs, catalogs); null
   // without the option.
   SignatureChecks *signatures;
+  // --expect and --lint (checks.cpp): what each file is checked for, and
+  // the files that failed a check, which make the exit status 1 as a
+  // failure does.
+  bool checks;
+  std::vector<Expectation> expectations;
+  LintOptions lint;
+  int failedChecks;
+  bool sharedStreams; // standard output and error reach one file
 };
 
 // Paths live in buffers of the platform's limit: 259 characters and a zero.
@@ -71,6 +82,24 @@ void JsonFailure(RunState *run, const char *path, const char *status,
 void JsonReportFile(RunState *run, FileRecord *record,
                     const FileDigest *digest);
 const char *JsonStatusWord(int code);
+
+// --expect and --lint (checks.cpp). Reads the options' values into the
+// run; false, having said why on standard error, for a usage error.
+bool SetUpChecks(RunState *run);
+void FinishChecks(RunState *run);
+// The checks of one examined file in the text form, on standard error:
+// code is what the text report answered, factsCode and facts what was
+// gathered beside it.
+void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
+                   StatusCode factsCode, const VersionFacts &facts);
+// The checks of one object in the machine forms, appended to it: facts
+// null for an object of no file examined, whose checks are null.
+void CheckObject(RunState *run, const char *path, StatusCode factsCode,
+                 const VersionFacts *facts, std::string *object);
+// The object --json writes for an examined file, and whether it reports a
+// failure to read it (json_output.cpp).
+std::string FileObject(const FileRecord *record, StatusCode code,
+                       const VersionFacts &facts, bool *failure);
 
 // --recursive: one argument, its folder and every folder below (walk.cpp).
 void WalkArgument(RunState *run, const char *argument);

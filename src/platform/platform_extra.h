@@ -114,5 +114,11 @@ bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]);
 // Returns 0, or -1 when the file cannot be opened or is neither (info is
 // then empty).
 int QueryRecordDotnet(FileRecord *record, DotnetInfo *info);
+// For a PE file whose version resource is stored in several languages:
+// each language and the versions of its fixed record (ListLanguageVersions
+// of the reader), read from the file's own headers. Returns 0, or -1 when
+// the file cannot be opened or has no such directory.
+int QueryRecordLanguageVersions(FileRecord *record,
+                                std::vector<LanguageVersion> *versions);
 
 #endif

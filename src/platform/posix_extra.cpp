@@ -67,8 +67,7 @@ void QueryVersionValuesA(void *block, size_t blockSize, const char *parentPath,
 
 int QueryRecordDescription(FileRecord *record, ImageInfo *info,
                            std::vector<uint16_t> *languages) {
-  info->kind = kKindUnknown;
-  info->machine = 0;
+  *info = ImageInfo();
   languages->clear();
   FileState *state = record->state;
   if (state == nullptr)
@@ -157,4 +156,23 @@ int QueryRecordDotnet(FileRecord *record, DotnetInfo *info) {
     return -1;
   FillDotnetTokens(info);
   return 0;
+}
+
+int QueryRecordLanguageVersions(FileRecord *record,
+                                std::vector<LanguageVersion> *versions) {
+  versions->clear();
+  FileState *state = record->state;
+  if (state == nullptr)
+    return -1;
+  if (state->located)
+    return ListLanguageVersions(&state->src, versions) == kStatusOk ? 0 : -1;
+  uint64_t size;
+  int fd = OpenRecordFile(record, &size);
+  if (fd < 0)
+    return -1;
+  ByteSource src;
+  InitFileSource(&src, fd, size, state->windows);
+  int result = ListLanguageVersions(&src, versions) == kStatusOk ? 0 : -1;
+  close(fd);
+  return result;
 }

@@ -103,53 +103,72 @@ void QueryVersionValuesA(void *block, size_t, const char *parentPath,
 
 namespace {
 
-// Opens a path for shared reading as a C runtime descriptor, which the
-// reader reads through; -1 when it cannot be opened.
-int OpenShared(const char *path, uint64_t *size) {
+// A file opened for shared reading under the executable reader: the
+// system's version library reads the file on its own, so there is nothing
+// to share with it and the headers are read here. The reader's windows
+// are on the heap, not the stack.
+struct ReaderFile {
+  int fd; // the C runtime's descriptor of the handle
+  FileWindow *window;
+  ByteSource src;
+};
+
+bool OpenReaderFile(const char *path, ReaderFile *file, size_t windows = 1) {
   HANDLE handle =
       CreateFileA(path, GENERIC_READ,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
-    return -1;
-  LARGE_INTEGER length;
-  if (!GetFileSizeEx(handle, &length) || length.QuadPart < 0) {
+    return false;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
     CloseHandle(handle);
-    return -1;
+    return false;
   }
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                           _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
+  file->fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                             _O_RDONLY | _O_BINARY);
+  if (file->fd < 0) {
     CloseHandle(handle);
-    return -1;
+    return false;
   }
-  *size = static_cast<uint64_t>(length.QuadPart);
-  return fd;
+  file->window =
+      static_cast<FileWindow *>(malloc(windows * sizeof(FileWindow)));
+  if (file->window == nullptr) {
+    _close(file->fd);
+    return false;
+  }
+  InitFileSource(&file->src, file->fd, static_cast<uint64_t>(size.QuadPart),
+                 file->window, windows);
+  return true;
+}
+
+void CloseReaderFile(ReaderFile *file) {
+  free(file->window);
+  _close(file->fd); // closes the handle too
 }
 
 } // namespace
 
 int QueryRecordDescription(FileRecord *record, ImageInfo *info,
                            std::vector<uint16_t> *languages) {
-  info->kind = kKindUnknown;
-  info->machine = 0;
+  *info = ImageInfo();
   languages->clear();
-  // The system's version library reads the file on its own: nothing to
-  // share, the headers are read here.
-  uint64_t size;
-  int fd = OpenShared(record->path, &size);
-  if (fd < 0)
+  ReaderFile file;
+  if (!OpenReaderFile(record->path, &file))
     return -1;
-  // The reader's window: on the heap, not the stack.
-  FileWindow *window = static_cast<FileWindow *>(malloc(sizeof(FileWindow)));
-  int result = -1;
-  if (window != nullptr) {
-    ByteSource src;
-    InitFileSource(&src, fd, size, window);
-    result = DescribeImage(&src, info, languages);
-    free(window);
-  }
-  _close(fd); // closes the handle too
+  int result = DescribeImage(&file.src, info, languages);
+  CloseReaderFile(&file);
+  return result;
+}
+
+int QueryRecordLanguageVersions(FileRecord *record,
+                                std::vector<LanguageVersion> *versions) {
+  versions->clear();
+  ReaderFile file;
+  if (!OpenReaderFile(record->path, &file))
+    return -1;
+  int result = ListLanguageVersions(&file.src, versions) == kStatusOk ? 0 : -1;
+  CloseReaderFile(&file);
   return result;
 }
 
@@ -175,22 +194,12 @@ bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]) {
 
 int QueryRecordDotnet(FileRecord *record, DotnetInfo *info) {
   *info = DotnetInfo();
-  uint64_t size;
-  int fd = OpenShared(record->path, &size);
-  if (fd < 0)
-    return -1;
   // A window each for the headers, the tables, the strings and the blobs.
-  const size_t kWindows = 4;
-  FileWindow *windows =
-      static_cast<FileWindow *>(malloc(kWindows * sizeof(FileWindow)));
-  bool found = false;
-  if (windows != nullptr) {
-    ByteSource src;
-    InitFileSource(&src, fd, size, windows, kWindows);
-    found = ReadDotnetInfo(&src, info);
-    free(windows);
-  }
-  _close(fd);
+  ReaderFile file;
+  if (!OpenReaderFile(record->path, &file, 4))
+    return -1;
+  bool found = ReadDotnetInfo(&file.src, info);
+  CloseReaderFile(&file);
   if (!found)
     return -1;
   FillDotnetTokens(info);

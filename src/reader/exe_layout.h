@@ -27,7 +27,8 @@ const uint32_t kPeMachine = 0;
 const uint32_t kPeNumberOfSections = 2;
 const uint32_t kPeSizeOfOptionalHeader = 16;
 const uint32_t kPeCharacteristics = 18;
-const uint16_t kPeFileDll = 0x2000; // IMAGE_FILE_DLL
+const uint16_t kPeFileDll = 0x2000;         // IMAGE_FILE_DLL
+const uint16_t kPeExecutableImage = 0x0002; // IMAGE_FILE_EXECUTABLE_IMAGE
 
 // IMAGE_OPTIONAL_HEADER32 and IMAGE_OPTIONAL_HEADER64: SizeOfHeaders at
 // the same place in both (ImageBase grows into BaseOfData's room); PE32+
@@ -36,6 +37,7 @@ const uint16_t kPeFileDll = 0x2000; // IMAGE_FILE_DLL
 const uint32_t kPeMagic = 0;
 const uint16_t kPeMagicPe32 = 0x10B;     // IMAGE_NT_OPTIONAL_HDR32_MAGIC
 const uint16_t kPeMagicPe32Plus = 0x20B; // IMAGE_NT_OPTIONAL_HDR64_MAGIC
+const uint32_t kPeAddressOfEntryPoint = 16;
 const uint32_t kPeSizeOfHeaders = 60;
 const uint32_t kPeCheckSum = 64; // left out of the checksum and Authentihash
 const uint32_t kPe32NumberOfRvaAndSizes = 92;
@@ -47,10 +49,13 @@ const uint32_t kPe32PlusDataDirectory = 112;
 const uint32_t kPeDataDirectorySize = 8;
 const uint32_t kPeDataDirectoryVirtualAddress = 0;
 const uint32_t kPeDataDirectorySizeField = 4; // its Size
+const uint32_t kPeDirectoryEntryExport = 0;   // IMAGE_DIRECTORY_ENTRY_EXPORT
 const uint32_t kPeDirectoryEntryResource = 2; // IMAGE_DIRECTORY_ENTRY_RESOURCE
 // IMAGE_DIRECTORY_ENTRY_SECURITY: the certificate table. Its
 // VirtualAddress is a file offset, since the table is never mapped.
 const uint32_t kPeDirectoryEntrySecurity = 4;
+// IMAGE_DIRECTORY_ENTRY_COM_DESCRIPTOR: the CLR header of a .NET image.
+const uint32_t kPeDirectoryEntryClr = 14;
 
 // IMAGE_SECTION_HEADER
 const uint32_t kPeSectionHeaderSize = 40;

@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include "exe_layout.h"
+#include "version_block.h"
+#include "version_walk.h"
 
 namespace {
 
@@ -363,6 +365,41 @@ NoVersionReason LocateLe(ByteSource *src, uint64_t leHeader,
   return why;
 }
 
+// Whether a PE image is a program or DLL with code of its own: marked
+// executable, with an entry point, exports or a CLR header (a .NET image
+// for x64 or ARM64 has no entry point). The headers are read from the
+// window the kind was told from; a field the file cuts off counts as zero.
+bool CarriesCode(ByteSource *src, uint32_t newHeader, uint16_t magic) {
+  uint64_t optional = uint64_t{newHeader} + kPeOptionalHeader;
+  uint16_t characteristics = 0;
+  uint32_t entry = 0, count = 0;
+  ReadLe16(src, uint64_t{newHeader} + kPeFileHeader + kPeCharacteristics,
+           &characteristics);
+  if ((characteristics & kPeExecutableImage) == 0)
+    return false;
+  ReadLe32(src, optional + kPeAddressOfEntryPoint, &entry);
+  if (entry != 0)
+    return true;
+  bool pe32 = magic == kPeMagicPe32;
+  ReadLe32(src,
+           optional +
+               (pe32 ? kPe32NumberOfRvaAndSizes : kPe32PlusNumberOfRvaAndSizes),
+           &count);
+  uint64_t directories =
+      optional + (pe32 ? kPe32DataDirectory : kPe32PlusDataDirectory);
+  for (uint32_t index : {kPeDirectoryEntryExport, kPeDirectoryEntryClr}) {
+    uint32_t size = 0;
+    if (index < count)
+      ReadLe32(src,
+               directories + kPeDataDirectorySize * index +
+                   kPeDataDirectorySizeField,
+               &size);
+    if (size != 0)
+      return true;
+  }
+  return false;
+}
+
 NoVersionReason Locate(ByteSource *src, VersionResource *res,
                        std::vector<uint16_t> *languages) {
   uint32_t newHeader;
@@ -441,8 +478,7 @@ StatusCode LocateAndDescribe(ByteSource *src, VersionResource *res,
 }
 
 StatusCode ReadImageInfo(ByteSource *src, ImageInfo *info) {
-  info->kind = kKindUnknown;
-  info->machine = 0;
+  *info = ImageInfo();
   uint32_t newHeader;
   NewHeader kind;
   if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone)
@@ -458,6 +494,7 @@ StatusCode ReadImageInfo(ByteSource *src, ImageInfo *info) {
       return kStatusNotExecutable;
     info->kind = magic == kPeMagicPe32 ? kKindPe32 : kKindPe32Plus;
     info->machine = machine;
+    info->code = CarriesCode(src, newHeader, magic);
     return kStatusOk;
   }
   info->kind = kind == kNewHeaderNe ? kKindNe : kKindLe;
@@ -481,6 +518,84 @@ StatusCode ListVersionLanguages(ByteSource *src,
           kReasonNone)
     return kStatusNoVersionInfo;
   ListLanguageEntries(src, root + languageDir, languages);
+  return kStatusOk;
+}
+
+namespace {
+
+// The fixed record at the front of one language's version resource, whose
+// IMAGE_RESOURCE_DATA_ENTRY is at entry. The record follows the root's header
+// and key; the few hundred bytes read hold it whatever the key.
+void ReadLanguageVersion(ByteSource *src, const PeImage &pe, uint64_t entry,
+                         LanguageVersion *out) {
+  out->hasFixed = false;
+  uint32_t rva, size;
+  uint64_t offset;
+  if (!ReadLe32(src, entry + kResDataOffsetToData, &rva) ||
+      !ReadLe32(src, entry + kResDataSize, &size) ||
+      RvaToOffset(src, pe, rva, false, kReasonResourceOutsideFile, &offset) !=
+          kReasonNone)
+    return;
+  unsigned char head[256];
+  size_t length = size < sizeof head ? size : sizeof head;
+  if (offset > src->size || length > src->size - offset ||
+      !ReadAt(src, offset, head, length))
+    return;
+  ByteSource block;
+  InitMemorySource(&block, head, length);
+  size_t extent;
+  bool ansi;
+  VersionNode root;
+  if (!ReadBlockHeader(&block, &extent, &ansi) || ansi ||
+      !ParseVersionNode(&block, 0, length, false, &root) ||
+      root.valueLength < kFixedRecordSize || root.valueStart > length ||
+      length - root.valueStart < kFixedRecordSize)
+    return;
+  const unsigned char *fixed = head + root.valueStart;
+  out->fileMs = Le32(fixed + 8);
+  out->fileLs = Le32(fixed + 12);
+  out->productMs = Le32(fixed + 16);
+  out->productLs = Le32(fixed + 20);
+  out->hasFixed = true;
+}
+
+} // namespace
+
+StatusCode ListLanguageVersions(ByteSource *src,
+                                std::vector<LanguageVersion> *versions) {
+  versions->clear();
+  uint32_t newHeader;
+  NewHeader kind;
+  if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone ||
+      kind != kNewHeaderPe)
+    return kStatusNoVersionInfo;
+  PeImage pe;
+  uint64_t root;
+  uint32_t nameDir, languageDir;
+  if (OpenPeResources(src, newHeader, &pe, &root) != kReasonNone ||
+      FindIdEntry(src, root, kVersionType, true, &nameDir) != kReasonNone ||
+      FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir) !=
+          kReasonNone)
+    return kStatusNoVersionInfo;
+  uint64_t dir = root + languageDir;
+  uint16_t named, ids;
+  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
+      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
+    return kStatusOk;
+  uint64_t first = dir + kResDirectorySize + uint64_t{kResEntrySize} * named;
+  for (uint32_t i = 0; i < ids && versions->size() < kMaxLanguageVersions;
+       ++i) {
+    unsigned char entry[kResEntrySize];
+    if (!ReadAt(src, first + uint64_t{kResEntrySize} * i, entry, sizeof entry))
+      break;
+    uint32_t data = Le32(entry + kResEntryOffsetToData);
+    if ((data & kResDataIsDirectory) != 0)
+      continue;
+    LanguageVersion version = LanguageVersion();
+    version.language = Le16(entry + kResEntryId);
+    ReadLanguageVersion(src, pe, root + data, &version);
+    versions->push_back(version);
+  }
   return kStatusOk;
 }
 

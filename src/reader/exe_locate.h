@@ -74,6 +74,14 @@ StatusCode ReadImageInfo(ByteSource *src, ImageInfo *info);
 StatusCode ListVersionLanguages(ByteSource *src,
                                 std::vector<uint16_t> *languages);
 
+// ListVersionLanguages with the file and product versions of each
+// language's fixed record, read from the first bytes of its data. At most
+// kMaxLanguageVersions languages are read. Returns kStatusOk, or
+// kStatusNoVersionInfo when the file has no such directory.
+const size_t kMaxLanguageVersions = 64;
+StatusCode ListLanguageVersions(ByteSource *src,
+                                std::vector<LanguageVersion> *versions);
+
 // ReadImageInfo and, for PE, ListVersionLanguages: what the JSON report
 // says of a file's image. Returns kStatusOk, or kStatusNotExecutable when
 // the file is no executable we know (info->kind is then kKindUnknown and

@@ -54,6 +54,17 @@ void AppendUtf16AsUtf8(const char16_t *units, size_t count, std::string *out) {
   }
 }
 
+bool HasUnpairedSurrogate(const char16_t *units, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (IsHighSurrogate(units[i]) && i + 1 < count &&
+        IsLowSurrogate(units[i + 1]))
+      ++i;
+    else if (IsHighSurrogate(units[i]) || IsLowSurrogate(units[i]))
+      return true;
+  }
+  return false;
+}
+
 void AppendBytesAsUtf8(const char *bytes, size_t count, std::string *out) {
   const unsigned char *b = reinterpret_cast<const unsigned char *>(bytes);
   size_t i = 0;

@@ -12,6 +12,10 @@
 // becomes U+FFFD; a zero unit is converted like any other.
 void AppendUtf16AsUtf8(const char16_t *units, size_t count, std::string *out);
 
+// Whether the units hold a surrogate that is not part of a pair: what the
+// conversion above replaces, and no UTF-16 text may hold.
+bool HasUnpairedSurrogate(const char16_t *units, size_t count);
+
 // Measures the UTF-8 sequence that starts at p, of the count (at least
 // one) bytes there: a well-formed one whole (1 for ASCII), with
 // *wellFormed set; otherwise its maximal ill-formed part, the bytes that

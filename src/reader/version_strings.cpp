@@ -69,6 +69,36 @@ std::u16string ReadText(const Walk &w, const VersionNode &n) {
   return text;
 }
 
+// What a text value's stored length counts past its terminator. A
+// Unicode text node's wValueLength counts units; a length of twice the
+// text (with or without its terminator) is a count of bytes, which holds
+// nothing more.
+void MeasureTail(const Walk &w, const VersionNode &n, VersionString *s) {
+  s->zerosPast = 0;
+  s->textPastZero = false;
+  size_t unit = w.ansi ? 1 : 2;
+  size_t text = s->value.size();
+  size_t stored = w.ansi || n.text ? n.valueLength : n.valueLength / 2;
+  if (n.valueStart >= n.end || stored <= text + 1)
+    return;
+  if (!w.ansi && n.text && (stored == 2 * (text + 1) || stored == 2 * text))
+    return;
+  size_t room = (n.end - n.valueStart) / unit;
+  size_t counted = stored < room ? stored : room;
+  if (counted <= text + 1)
+    return;
+  std::u16string tail;
+  AppendUnits(w, n.valueStart + (text + 1) * unit,
+              n.valueStart + counted * unit, false, &tail);
+  for (char16_t c : tail) {
+    if (c != 0) {
+      s->textPastZero = true;
+      return;
+    }
+    ++s->zerosPast;
+  }
+}
+
 // Opens the walk at the root; false for a block too small to hold one.
 bool StartWalk(ByteSource *src, const void *block, size_t blockSize, Walk *w,
                VersionNode *root) {
@@ -106,6 +136,7 @@ void ReadTable(const Walk &w, const VersionNode &table,
     VersionString entry;
     entry.key = ReadKey(w, child);
     entry.value = ReadText(w, child);
+    MeasureTail(w, child, &entry);
     out->push_back(std::move(entry));
     pos += Align4(child.end - child.start);
   }
@@ -168,6 +199,27 @@ bool ListVersionTables(const void *block, size_t blockSize,
   }
   if (!matched)
     *chosen = out->size();
+  return true;
+}
+
+bool ListStringTableKeys(const void *block, size_t blockSize,
+                         std::vector<std::u16string> *keys) {
+  keys->clear();
+  ByteSource src;
+  Walk w;
+  VersionNode root, info;
+  if (block == nullptr || !StartWalk(&src, block, blockSize, &w, &root) ||
+      !FindVersionChild(w.src, root, w.ansi, "StringFileInfo", 14, &info))
+    return false;
+  size_t pos = info.childStart;
+  while (pos < info.end) {
+    VersionNode table;
+    // A malformed entry ends the list, as it ends the lookup's search.
+    if (!ParseVersionNode(w.src, pos, info.end, w.ansi, &table))
+      break;
+    keys->push_back(ReadKey(w, table));
+    pos += Align4(table.end - table.start);
+  }
   return true;
 }
 

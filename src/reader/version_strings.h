@@ -20,6 +20,14 @@
 struct VersionString {
   std::u16string key;   // as stored
   std::u16string value; // up to its first zero unit
+  // What the stored length (wValueLength, bounded by the node) counts past
+  // the value's terminator: zero units only ("1.0\0" in a script gives one
+  // more), or text after a zero, which no lookup shows. Nothing is counted
+  // where the length reads as bytes rather than units (some compilers
+  // write it so), since the node then holds the value and its terminator
+  // and no more.
+  size_t zerosPast;  // zero units past the terminator
+  bool textPastZero; // a unit other than zero past the terminator
 };
 
 // Every string of the table that the translation entry (language in the
@@ -44,6 +52,11 @@ struct VersionTable {
 bool ListVersionTables(const void *block, size_t blockSize,
                        uint32_t translation, std::vector<VersionTable> *out,
                        size_t *chosen);
+// The keys of every string table of the block (the children of
+// \StringFileInfo, "040904b0" and the like, as stored), in stored order.
+// False when the block has no StringFileInfo.
+bool ListStringTableKeys(const void *block, size_t blockSize,
+                         std::vector<std::u16string> *keys);
 
 // The text value at a sub-block path (components split at '\', keys
 // compared without regard to case). False when the path names nothing or

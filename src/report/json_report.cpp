@@ -5,7 +5,6 @@
 
 #include <unordered_set>
 
-#include "ascii_case.h"
 #include "decimal.h"
 #include "json_writer.h"
 #include "platform_extra.h"
@@ -295,14 +294,8 @@ void WriteFixedFacts(JsonWriter *w, const VersionFacts &f) {
 
 // The string value of name in the table Windows picks, or null.
 const std::string *TableString(const VersionFacts &f, const char *name) {
-  if (!f.hasTable)
-    return nullptr;
-  // The first key equal to the name without regard to ASCII case, as the
-  // lookup finds it.
-  for (const VersionText &s : f.strings)
-    if (EqualNoCaseAscii(s.key.c_str(), name))
-      return &s.value;
-  return nullptr;
+  const VersionText *text = FindVersionString(f, name);
+  return text != nullptr ? &text->value : nullptr;
 }
 
 // One normalised version: from the string when it reads as one, else the

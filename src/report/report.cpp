@@ -15,19 +15,20 @@ namespace {
 
 // Writes text with every byte mapped, a chunk at a time rather than a
 // call per byte.
-template <typename Map> void PrintMapped(const char *text, Map map) {
+template <typename Map>
+void PrintMapped(const char *text, Map map, FILE *stream = stdout) {
   char chunk[256];
   size_t used = 0;
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
        *p != '\0'; ++p) {
     chunk[used++] = map(*p);
     if (used == sizeof chunk) {
-      fwrite(chunk, 1, used, stdout);
+      fwrite(chunk, 1, used, stream);
       used = 0;
     }
   }
   if (used != 0)
-    fwrite(chunk, 1, used, stdout);
+    fwrite(chunk, 1, used, stream);
 }
 
 const DWORD kPrivateBuildFlag = 0x08; // VS_FF_PRIVATEBUILD
@@ -121,9 +122,11 @@ void NoteVersions(void *block, DWORD size, DWORD translation,
   versions->hasFixed = QueryFixedRecord(block, size, &versions->fixed);
 }
 
-// Everything after the block is loaded; the caller frees it.
-StatusCode ReportLoaded(const char *path, void *block, DWORD size,
-                        const TextOptions &options, Win32Versions *versions) {
+} // namespace
+
+StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
+                               const TextOptions &options,
+                               Win32Versions *versions) {
   LPVOID pointer = nullptr;
   UINT length = 0;
   if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
@@ -176,8 +179,6 @@ StatusCode ReportLoaded(const char *path, void *block, DWORD size,
   return kStatusOk;
 }
 
-} // namespace
-
 StatusCode ReportVersion(const char *path, bool detailed) {
   // The record may shorten its path in place; the caller's is const.
   char copy[4096];
@@ -209,7 +210,7 @@ StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options,
   StatusCode result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
-  result = ReportLoaded(record->path, block, size, options, versions);
+  result = ReportLoadedVersion(record->path, block, size, options, versions);
   free(block);
   return result;
 }
@@ -256,17 +257,22 @@ void PrintSafeString(const char *text) {
   });
 }
 
+void PrintSafePath(const char *path) { PrintSafePathTo(stdout, path); }
+
 #ifdef _WIN32
-void PrintSafePath(const char *path) {
+void PrintSafePathTo(FILE *stream, const char *path) {
   // Names come in the ANSI code page, where bytes 0x80 to 0x9F are letters
   // and signs (the euro sign, ellipsis and trademark sign in 1252): only
   // the ASCII controls are hidden.
-  PrintMapped(path, [](unsigned char c) {
-    return static_cast<char>(c < 0x20 || c == 0x7F ? '?' : c);
-  });
+  PrintMapped(
+      path,
+      [](unsigned char c) {
+        return static_cast<char>(c < 0x20 || c == 0x7F ? '?' : c);
+      },
+      stream);
 }
 #else
-void PrintSafePath(const char *path) {
+void PrintSafePathTo(FILE *stream, const char *path) {
   // Names are bytes, read by a terminal as UTF-8 or, in older set-ups, one
   // byte per character. A C1 control encoded in UTF-8 (CSI, NEL among
   // them) or U+2028, U+2029 is one '?' for the whole sequence, since it is
@@ -281,7 +287,7 @@ void PrintSafePath(const char *path) {
   size_t i = 0;
   while (i < length) {
     if (sizeof chunk - used < 4) {
-      fwrite(chunk, 1, used, stdout);
+      fwrite(chunk, 1, used, stream);
       used = 0;
     }
     unsigned char c = p[i];
@@ -300,6 +306,6 @@ void PrintSafePath(const char *path) {
     }
   }
   if (used != 0)
-    fwrite(chunk, 1, used, stdout);
+    fwrite(chunk, 1, used, stream);
 }
 #endif

@@ -3,6 +3,7 @@
 #define QUELVO_REPORT_H
 
 #include <stddef.h>
+#include <stdio.h>
 
 #include <string>
 
@@ -43,6 +44,12 @@ struct Win32Versions {
 // (when not null) from the block it loads, as far as it reads the block.
 StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options,
                                Win32Versions *versions);
+// The report of a block already loaded (by LoadVersionBlock, of size
+// bytes), which the caller frees: for a caller that reads more of the
+// same block.
+StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
+                               const TextOptions &options,
+                               Win32Versions *versions);
 
 // Allocates the version block of the size the size query gave and fills
 // it. kStatusOk with *block the caller's to free, or the stage that failed
@@ -61,6 +68,8 @@ void PrintSafeString(const char *text);
 // is not part of a well-formed sequence. Other bytes, those of UTF-8 names
 // included, are printed as they are.
 void PrintSafePath(const char *path);
+// The same on another stream (standard error, for --lint and --expect).
+void PrintSafePathTo(FILE *stream, const char *path);
 
 // Prints the decoded fixed record, character set and language; 0, or
 // kStatusNoFixedInfo when the block has no root record. The block is the

@@ -8,6 +8,7 @@
 #include "platform_extra.h"
 #include "report.h"
 #include "status.h"
+#include "unicode_text.h"
 #include "version_strings.h"
 
 namespace {
@@ -32,6 +33,10 @@ void ConvertStrings(const std::vector<VersionString> &from,
     AppendUnitsAsUtf8(from[i].key.data(), from[i].key.size(), &(*to)[i].key);
     AppendUnitsAsUtf8(from[i].value.data(), from[i].value.size(),
                       &(*to)[i].value);
+    (*to)[i].zerosPast = from[i].zerosPast;
+    (*to)[i].textPastZero = from[i].textPastZero;
+    (*to)[i].unpairedSurrogate =
+        HasUnpairedSurrogate(from[i].value.data(), from[i].value.size());
   }
 }
 
@@ -55,6 +60,15 @@ void GatherTables(void *block, DWORD size, VersionFacts *f,
     f->strings = f->tables[chosen].strings;
     strings->swap(tables[chosen].strings);
   }
+}
+
+// What --lint reads besides: the key of every table, which its rules read
+// where the table Windows picks is missing or other translation entries
+// name tables of their own.
+void GatherTableKeys(VersionFacts *f) {
+  f->tableKeys.clear();
+  for (const VersionTableText &table : f->tables)
+    f->tableKeys.push_back(table.key);
 }
 
 StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
@@ -94,23 +108,81 @@ StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
   return kStatusOk;
 }
 
+// The languages' fixed records, where the directory holds several.
+void GatherLanguageVersions(FileRecord *record, VersionFacts *f) {
+  if (f->languages.size() > 1)
+    QueryRecordLanguageVersions(record, &f->languageVersions);
+}
+
+// The size query and the description, as both gatherings start: the size
+// query notes the description from the reads it makes anyway.
+DWORD StartGathering(FileRecord *record, VersionFacts *f, DWORD *handle) {
+  *f = VersionFacts();
+  record->describe = true;
+  *handle = 0;
+  DWORD size = GetRecordVersionInfoSize(record, handle);
+  QueryRecordDescription(record, &f->image, &f->languages);
+  return size;
+}
+
 } // namespace
 
-StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f) {
-  *f = VersionFacts();
-  // The size query notes the description from the reads it makes anyway.
-  record->describe = true;
-  DWORD handle = 0;
-  DWORD size = GetRecordVersionInfoSize(record, &handle);
-  QueryRecordDescription(record, &f->image, &f->languages);
+const VersionText *FindVersionString(const VersionFacts &f, const char *name) {
+  if (!f.hasTable)
+    return nullptr;
+  size_t length = strlen(name);
+  for (const VersionText &s : f.strings)
+    if (s.key.size() == length && EqualNoCaseAscii(s.key.c_str(), name))
+      return &s;
+  return nullptr;
+}
+
+StatusCode GatherBlockFacts(void *block, DWORD size, VersionFacts *f,
+                            bool forLint) {
+  StatusCode result = GatherLoaded(block, size, f);
+  if (forLint)
+    GatherTableKeys(f);
+  return result;
+}
+
+StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f,
+                              bool forLint) {
+  DWORD handle;
+  DWORD size = StartGathering(record, f, &handle);
   if (size == 0)
     return kStatusNoVersionInfo;
   void *block;
   StatusCode result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
-  result = GatherLoaded(block, size, f);
+  result = GatherBlockFacts(block, size, f, forLint);
   free(block);
+  if (forLint)
+    GatherLanguageVersions(record, f);
+  return result;
+}
+
+StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
+                                VersionFacts *f, StatusCode *factsCode,
+                                Win32Versions *versions) {
+  if (versions != nullptr)
+    *versions = Win32Versions();
+  DWORD handle;
+  DWORD size = StartGathering(record, f, &handle);
+  *factsCode = kStatusNoVersionInfo;
+  if (size == 0)
+    return kStatusNoVersionInfo;
+  void *block;
+  StatusCode result = LoadVersionBlock(record, handle, size, &block);
+  *factsCode = result;
+  if (result != kStatusOk)
+    return result;
+  // The facts first: the report's lookups write their code page copies
+  // into the block's spare area, which the walks here never read.
+  *factsCode = GatherBlockFacts(block, size, f, true);
+  result = ReportLoadedVersion(record->path, block, size, options, versions);
+  free(block);
+  GatherLanguageVersions(record, f);
   return result;
 }
 

@@ -12,11 +12,18 @@
 #include "image_info.h"
 #include "platform.h"
 #include "platform_extra.h"
+#include "report.h"
 #include "status.h"
 
 struct VersionText {
   std::string key;   // UTF-8, as stored
   std::string value; // UTF-8
+  // What --lint checks of the value as stored: zero units its length
+  // counts past the terminator, text hidden after a zero unit, and a
+  // surrogate without its pair (which the UTF-8 holds as U+FFFD).
+  size_t zerosPast = 0;
+  bool textPastZero = false;
+  bool unpairedSurrogate = false;
 };
 
 struct VersionTableText {
@@ -37,6 +44,12 @@ struct VersionFacts {
   std::vector<VersionTableText> tables; // all its tables, in stored order
   bool hasFixed;
   VS_FIXEDFILEINFO fixed;
+  // Gathered for --lint only: the key of every string table, as stored
+  // (where the table Windows picks is missing, or several translation
+  // entries name tables), and, where the resource directory holds several
+  // languages, each one's fixed record versions.
+  std::vector<std::string> tableKeys;
+  std::vector<LanguageVersion> languageVersions;
 };
 
 // --hash: the SHA-256 of a whole file, or that it was not read whole.
@@ -52,6 +65,28 @@ std::string DigestHex(const FileDigest &digest);
 // stage at which the text report of the file stops (the codes of
 // ReportVersion); whatever could be read before and beside that stage is
 // filled in all the same.
-StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *facts);
+// The string of a name in the table Windows picks, as its lookup finds
+// it: the first key equal to the name without regard to ASCII case. Null
+// when the table or the string is missing.
+const VersionText *FindVersionString(const VersionFacts &facts,
+                                     const char *name);
+
+// forLint: gather what --lint checks besides.
+StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *facts,
+                              bool forLint = false);
+
+// The facts of a block already loaded (the version service's layout, of
+// size bytes), as GatherVersionFacts gathers them from it, into facts that
+// hold the image's already: for a caller that loaded the block itself.
+StatusCode GatherBlockFacts(void *block, DWORD size, VersionFacts *facts,
+                            bool forLint);
+
+// The text report of a file (ReportRecordVersion) and, from the same
+// block, its facts as GatherVersionFacts gathers them for --lint, with
+// that stage in *factsCode, and, when versions is not null, what --dotnet
+// compares. Returns the text report's status.
+StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
+                                VersionFacts *facts, StatusCode *factsCode,
+                                Win32Versions *versions);
 
 #endif

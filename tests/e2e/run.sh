@@ -8,7 +8,9 @@
 # A case is cases/NAME.args, one argument per line, run from TESTS_DIR/
 # fixtures, or, by the start of its name, from a folder made below for it
 # (special, tree, names, controls, deep, times, nonroot). Its output must equal
-# cases/NAME.out and its exit status cases/NAME.status (0 when absent).
+# cases/NAME.out and its exit status cases/NAME.status (0 when absent); its
+# standard error must equal cases/NAME.err where there is one (--update
+# writes one for the cases of --lint and --expect, named lint_ and expect_).
 # QUELVO_RUNNER, when set, is put in front of the program (an emulator, for
 # instance); QUELVO_FOLD_CRLF=1 turns CRLF into LF before comparing;
 # QUELVO_SKIP_CASES lists case names (and lost_output, the runs whose
@@ -37,15 +39,16 @@ check() {
   case " ${QUELVO_SKIP_CASES:-} " in
   *" $name "*) skipped=$((skipped + 1)); echo "SKIP: $name"; return ;;
   esac
-  local out="$scratch/$name.out" status
+  local out="$scratch/$name.out" err="$scratch/$name.err" status
   (cd "$workdir" && for step in ${descend:-}; do cd "$step" || exit 125; done &&
-    env -- "${env[@]}" timeout 60 ${asuser:-} $runner "${exe:-$quelvo}" "${args[@]}") >"$out" 2>/dev/null </dev/null
+    env -- "${env[@]}" timeout 60 ${asuser:-} $runner "${exe:-$quelvo}" "${args[@]}") >"$out" 2>"$err" </dev/null
   status=$?
-  [ "${QUELVO_FOLD_CRLF:-0}" = 1 ] && sed -i 's/\r$//' "$out"
+  [ "${QUELVO_FOLD_CRLF:-0}" = 1 ] && sed -i 's/\r$//' "$out" "$err"
   local want_status=0
   [ -f "$cases/$name.status" ] && want_status=$(cat "$cases/$name.status")
   if [ "$update" = --update ]; then
     cp "$out" "$cases/$name.out"
+    case $name in lint_* | expect_*) cp "$err" "$cases/$name.err" ;; esac
     if [ "$status" != 0 ]; then echo "$status" >"$cases/$name.status"; else rm -f "$cases/$name.status"; fi
     return
   fi
@@ -55,12 +58,15 @@ check() {
     want="$scratch/$name.want"
     sed 's/\r$//' "$cases/$name.out" >"$want"
   fi
-  if cmp -s "$out" "$want" && [ "$status" = "$want_status" ]; then
+  local err_ok=1
+  [ -f "$cases/$name.err" ] && ! cmp -s "$err" "$cases/$name.err" && err_ok=0
+  if cmp -s "$out" "$want" && [ "$status" = "$want_status" ] && [ "$err_ok" = 1 ]; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
     echo "FAIL: $name (exit status $status, expected $want_status)"
     diff -u "$want" "$out" | head -60
+    [ "$err_ok" = 1 ] || diff -u "$cases/$name.err" "$err" | head -30
   fi
 }
 

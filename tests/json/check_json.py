@@ -60,8 +60,9 @@ def objects(raw, where):
 
 
 LONG_OPTIONS = ("--json", "--recursive", "--all", "--utf8", "--hash",
-                "--help", "--version", "--signature", "--dotnet")
-VALUE_OPTIONS = ("--ca-file", "--ca-path", "--crl-file", "--catalog-dir")
+                "--help", "--version", "--signature", "--dotnet", "--lint")
+VALUE_OPTIONS = ("--ca-file", "--ca-path", "--crl-file", "--catalog-dir",
+                 "--expect", "--lint-ignore")
 
 
 def asks_for_json(args):
@@ -221,6 +222,32 @@ for plain, with_hash in zip(found, hashed):
         fail("%s: sha256 %r, expected %r" % (path, digest, want))
 if any("sha256" in o for o in found):
     fail("fixtures: a sha256 key without --hash")
+
+# --lint and --expect: every object gains "lint" and "expect", null for
+# an argument that matched nothing; an error found makes the status 1.
+status, out = run(["--json", "--lint", "--expect", "FileVersion~=^1\\.",
+                   "--expect", "language=1033", "pe/*", "ne/*", "lossless/*",
+                   "lint/*", "nosuch.dll"])
+checked_objects = objects(out, "lint and expect")
+if status != 1:
+    fail("lint and expect: exit status %d, expected 1" % status)
+for obj in checked_objects:
+    if "lint" not in obj or "expect" not in obj:
+        fail("%s: no lint or expect key" % obj["path"])
+    elif obj["status"] == "not-found":
+        if obj["lint"] is not None or obj["expect"] is not None:
+            fail("%s: checks of a file not found" % obj["path"])
+    elif len(obj["expect"]) != 2:
+        fail("%s: %d expectations" % (obj["path"], len(obj["expect"])))
+by_path = {o["path"]: o for o in checked_objects}
+if [f["rule"] for f in by_path["lint/l_neutral.dll"]["lint"]] != ["QV005"]:
+    fail("lint/l_neutral.dll: %r" % by_path["lint/l_neutral.dll"]["lint"])
+if by_path["lint/l_clean.exe"]["lint"] != []:
+    fail("lint/l_clean.exe: %r" % by_path["lint/l_clean.exe"]["lint"])
+status, out = run(["--json", "--lint", "--expect", "file_version=1.2.3.4",
+                   "pe/basic.dll", "lint/l_clean.exe"])
+if status != 0 or len(objects(out, "checks hold")) != 2:
+    fail("checks hold: exit status %d" % status)
 
 # A run in which everything is reported in full exits with 0.
 status, out = run(["--json", "-d", "pe/basic.dll", "pe/app*.exe"])

@@ -133,7 +133,10 @@ echo "== Wine prefix"
 #   are compared below, between the two builds.
 # - signature_missing_value, signature_unreadable_ca: they print nothing
 #   on standard output; their message is compared below.
-skip="special_entries special_detailed special_hash special_hash_json ne_le_short ne_le_detailed json_ne_le toolong_and_drives wildcard_rules names_listed names_with_prefix controls_names controls_names_json times_far_off deep_working_directory nonroot_search_only_folder nonroot_locked_folders nonroot_locked_folders_json signature_fixtures signature_trust signature_json signature_missing_value signature_unreadable_ca"
+# - expect_bad_regex: its message gives the regular expression library's
+#   reason, the C library's on Linux and the C++ library's on Windows,
+#   which word it differently.
+skip="expect_bad_regex special_entries special_detailed special_hash special_hash_json ne_le_short ne_le_detailed json_ne_le toolong_and_drives wildcard_rules names_listed names_with_prefix controls_names controls_names_json times_far_off deep_working_directory nonroot_search_only_folder nonroot_locked_folders nonroot_locked_folders_json signature_fixtures signature_trust signature_json signature_missing_value signature_unreadable_ca"
 
 passed=0
 failed=0

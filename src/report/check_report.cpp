@@ -1,0 +1,94 @@
+#include "check_report.h"
+
+#include "json_writer.h"
+
+namespace {
+
+std::string Quoted(const std::string &text) {
+  JsonWriter w = JsonWriter();
+  JsonString(&w, text);
+  return JsonFinish(&w);
+}
+
+// The members go in before the object's closing brace.
+void AppendMember(std::string *object, const char *key,
+                  const std::string &value) {
+  if (object->empty() || object->back() != '}')
+    return;
+  object->pop_back();
+  if (object->size() > 1)
+    object->push_back(',');
+  object->push_back('"');
+  *object += key;
+  *object += "\":";
+  *object += value;
+  object->push_back('}');
+}
+
+} // namespace
+
+std::string ExpectFailureText(const Expectation &e, const ExpectResult &r) {
+  std::string text =
+      r.found ? e.name + " is " + Quoted(r.actual) : "has no " + e.name;
+  text += e.regex ? ", expected to match " : ", expected ";
+  return text + Quoted(e.value);
+}
+
+std::string LintFindingText(const LintFinding &f) {
+  return LintRuleId(f.rule) + " " + LintSeverityWord(f.severity) + ": " +
+         f.message;
+}
+
+void AppendExpectMember(std::string *object,
+                        const std::vector<Expectation> &expectations,
+                        const std::vector<ExpectResult> *results) {
+  if (results == nullptr) {
+    AppendMember(object, "expect", "null");
+    return;
+  }
+  JsonWriter w = JsonWriter();
+  JsonBeginArray(&w);
+  for (size_t i = 0; i < results->size() && i < expectations.size(); ++i) {
+    const Expectation &e = expectations[i];
+    const ExpectResult &r = (*results)[i];
+    JsonBeginObject(&w);
+    JsonKey(&w, "name");
+    JsonString(&w, e.name);
+    JsonKey(&w, "expected");
+    JsonString(&w, e.value);
+    JsonKey(&w, "regex");
+    JsonBool(&w, e.regex);
+    JsonKey(&w, "actual");
+    if (r.found)
+      JsonString(&w, r.actual);
+    else
+      JsonNull(&w);
+    JsonKey(&w, "ok");
+    JsonBool(&w, r.ok);
+    JsonEndObject(&w);
+  }
+  JsonEndArray(&w);
+  AppendMember(object, "expect", JsonFinish(&w));
+}
+
+void AppendLintMember(std::string *object,
+                      const std::vector<LintFinding> *findings) {
+  if (findings == nullptr) {
+    AppendMember(object, "lint", "null");
+    return;
+  }
+  JsonWriter w = JsonWriter();
+  JsonBeginArray(&w);
+  for (const LintFinding &f : *findings) {
+    JsonBeginObject(&w);
+    JsonKey(&w, "rule");
+    JsonString(&w, LintRuleId(f.rule));
+    JsonKey(&w, "severity");
+    JsonStringOrNull(&w, LintSeverityWord(f.severity));
+    JsonKey(&w, "message");
+    JsonString(&w, f.message);
+    JsonEndObject(&w);
+  }
+  JsonEndArray(&w);
+  AppendMember(object, "lint", JsonFinish(&w));
+}
