@@ -653,6 +653,7 @@ for line in sys.stdin:
   versioned_bytes=$(find versioned -maxdepth 1 -type f -printf '%s\n' | awk '{ n += $1 } END { print n }')
   row "quelvo --json --hash on versioned/, per second of cpu" \
     "$(awk -v b="$versioned_bytes" -v t="$(time_of cpu hash-row-versioned-hash)" 'BEGIN { printf "%.0f", b / 1048576 / t }')" " MiB"
+}
 
 # ---------------------------------------------------------------- --signature rows
 # quelvo --signature against sha256sum on the same files, one measured
@@ -710,6 +711,7 @@ row_catalogs() {
     "$(awk -v t="$(time_of wall quelvo-catalogs)" 'BEGIN { printf "%.2f", t }')" s "<=" 1
   row "300 catalogs read and indexed, cpu time" \
     "$(awk -v t="$(time_of cpu quelvo-catalogs)" 'BEGIN { printf "%.2f", t }')" s
+}
 
 # quelvo --dotnet -d against quelvo -d over a folder of Mono's .NET
 # assemblies: the CLI header, the metadata root, the Assembly, AssemblyRef

@@ -42,6 +42,7 @@ seed() {
     for f in tests/fixtures/signed/*.exe tests/fixtures/signed/*.dll tests/fixtures/signed/catalogs/*.cat tests/fixtures/pe/basic.dll; do
       if [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 65536 ]; then cp -n "$f" "fuzz/corpus/$target/seed-$(basename "$f")"; fi
     done
+    ;;
   fuzz_dotnet)
     # The .NET fixtures, satellites, module and hosts included.
     while IFS= read -r -d '' f; do
