@@ -501,21 +501,31 @@ StatusCode ReadImageInfo(ByteSource *src, ImageInfo *info) {
   return kStatusOk;
 }
 
+namespace {
+
+// A PE image's resource root and the language directory of its version
+// resource (type 16, name 1): what both language lists start from.
+bool FindVersionLanguageDir(ByteSource *src, PeImage *pe, uint64_t *root,
+                            uint32_t *languageDir) {
+  uint32_t newHeader, nameDir;
+  NewHeader kind;
+  return ReadNewHeader(src, &newHeader, &kind) == kReasonNone &&
+         kind == kNewHeaderPe &&
+         OpenPeResources(src, newHeader, pe, root) == kReasonNone &&
+         FindIdEntry(src, *root, kVersionType, true, &nameDir) == kReasonNone &&
+         FindIdEntry(src, *root + nameDir, kVersionName, true, languageDir) ==
+             kReasonNone;
+}
+
+} // namespace
+
 StatusCode ListVersionLanguages(ByteSource *src,
                                 std::vector<uint16_t> *languages) {
   languages->clear();
-  uint32_t newHeader;
-  NewHeader kind;
-  if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone ||
-      kind != kNewHeaderPe)
-    return kStatusNoVersionInfo;
   PeImage pe;
   uint64_t root;
-  uint32_t nameDir, languageDir;
-  if (OpenPeResources(src, newHeader, &pe, &root) != kReasonNone ||
-      FindIdEntry(src, root, kVersionType, true, &nameDir) != kReasonNone ||
-      FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir) !=
-          kReasonNone)
+  uint32_t languageDir;
+  if (!FindVersionLanguageDir(src, &pe, &root, &languageDir))
     return kStatusNoVersionInfo;
   ListLanguageEntries(src, root + languageDir, languages);
   return kStatusOk;
@@ -564,18 +574,10 @@ void ReadLanguageVersion(ByteSource *src, const PeImage &pe, uint64_t entry,
 StatusCode ListLanguageVersions(ByteSource *src,
                                 std::vector<LanguageVersion> *versions) {
   versions->clear();
-  uint32_t newHeader;
-  NewHeader kind;
-  if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone ||
-      kind != kNewHeaderPe)
-    return kStatusNoVersionInfo;
   PeImage pe;
   uint64_t root;
-  uint32_t nameDir, languageDir;
-  if (OpenPeResources(src, newHeader, &pe, &root) != kReasonNone ||
-      FindIdEntry(src, root, kVersionType, true, &nameDir) != kReasonNone ||
-      FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir) !=
-          kReasonNone)
+  uint32_t languageDir;
+  if (!FindVersionLanguageDir(src, &pe, &root, &languageDir))
     return kStatusNoVersionInfo;
   uint64_t dir = root + languageDir;
   uint16_t named, ids;
