@@ -101,8 +101,9 @@ bool ScanString(Scanner *s, std::string *out) {
   return false;
 }
 
-// Skips an array, strings inside it included.
-bool SkipArray(Scanner *s) {
+// Skips an array or an object, without listing its members; strings
+// inside it included.
+bool SkipNested(Scanner *s) {
   const std::string &t = s->text;
   int depth = 0;
   while (s->at < t.size()) {
@@ -161,26 +162,6 @@ bool LeadsToWanted(const Wanted &w, const std::string &path) {
 bool ScanObject(Scanner *s, const std::string &prefix, const Wanted &w,
                 std::vector<JsonMember> *members);
 
-// Skips an object without listing its members.
-bool SkipObject(Scanner *s) {
-  const std::string &t = s->text;
-  int depth = 0;
-  while (s->at < t.size()) {
-    char c = t[s->at];
-    if (c == '"') {
-      if (!ScanString(s, nullptr))
-        return false;
-      continue;
-    }
-    ++s->at;
-    if (c == '{' || c == '[')
-      ++depth;
-    else if ((c == '}' || c == ']') && --depth == 0)
-      return true;
-  }
-  return false;
-}
-
 bool ScanValue(Scanner *s, const std::string &path, const Wanted &w,
                std::vector<JsonMember> *members) {
   const std::string &t = s->text;
@@ -197,9 +178,9 @@ bool ScanValue(Scanner *s, const std::string &path, const Wanted &w,
     ok = ScanString(s, nullptr);
   } else if (c == '{') {
     ok = LeadsToWanted(w, path) ? ScanObject(s, path + ".", w, members)
-                                : SkipObject(s);
+                                : SkipNested(s);
   } else if (c == '[') {
-    ok = SkipArray(s);
+    ok = SkipNested(s);
   } else {
     // A number, true, false or null: up to the next separator.
     while (s->at < t.size() && strchr(",}]", t[s->at]) == nullptr)
