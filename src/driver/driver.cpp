@@ -125,7 +125,8 @@ void ReportFile(RunState *run, FileRecord *record) {
   if (run->signatures != nullptr)
     ReportRecordSignature(record, run->signatures, run->options.utf8);
   if (withDotnet) {
-    ReportRecordDotnet(record, &dotnet, &versions, run->options.utf8);
+    ReportRecordDotnet(record, run->keys, &dotnet, &versions,
+                       run->options.utf8);
     record->dotnet = nullptr;
   }
   if (run->checks)
@@ -553,10 +554,14 @@ int RunQuelvo(int argc, char **argv) {
       return 1;
     }
   }
+  // Null without memory: the tokens are then left out, as without SHA-1.
+  if (run.options.dotnet)
+    run.keys = OpenKeyDigester();
   // What follows the long options is a command line of its own.
   int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
   FinishChecks(&run);
   CloseFileHasher(run.hasher);
+  CloseKeyDigester(run.keys);
   ReleaseSignatureChecks(run.signatures);
   return status;
 }

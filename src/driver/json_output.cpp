@@ -175,7 +175,7 @@ void JsonReportFile(RunState *run, FileRecord *record,
     QueryRecordSignature(record, run->signatures, &signature);
   const DotnetFacts *with = nullptr;
   if (run->options.dotnet) {
-    GatherDotnetFacts(record, &facts, &dotnet);
+    GatherDotnetFacts(record, run->keys, &facts, &dotnet);
     record->dotnet = nullptr;
     with = &dotnet;
   }

@@ -28,6 +28,7 @@ struct RunState {
   int failures;
   std::vector<std::string> fields; // --fields, or --csv's default columns
   FileHasher *hasher;              // --hash: open for the whole run; or null
+  KeyDigester *keys; // --dotnet's key tokens, for the whole run; or null
   // --signature: what every file's check shares (CAs, catalogs); null
   // without the option.
   SignatureChecks *signatures;

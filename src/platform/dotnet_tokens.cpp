@@ -5,11 +5,11 @@
 
 namespace {
 
-void FillToken(DotnetIdentity *id) {
-  if (id->hasToken || id->publicKey.empty())
+void FillToken(KeyDigester *keys, DotnetIdentity *id) {
+  if (keys == nullptr || id->hasToken || id->publicKey.empty())
     return;
   unsigned char digest[20];
-  if (!Sha1Digest(id->publicKey.data(), id->publicKey.size(), digest))
+  if (!Sha1Digest(keys, id->publicKey.data(), id->publicKey.size(), digest))
     return;
   TokenFromDigest(digest, id->token);
   id->hasToken = true;
@@ -17,9 +17,9 @@ void FillToken(DotnetIdentity *id) {
 
 } // namespace
 
-void FillDotnetTokens(DotnetInfo *info) {
+void FillDotnetTokens(KeyDigester *keys, DotnetInfo *info) {
   if (info->hasAssembly)
-    FillToken(&info->assembly);
+    FillToken(keys, &info->assembly);
   for (DotnetIdentity &reference : info->references)
-    FillToken(&reference);
+    FillToken(keys, &reference);
 }

@@ -5,9 +5,11 @@
 
 #include "dotnet_info.h"
 
+struct KeyDigester;
+
 // Fills the token of the assembly and of every reference that carries a
 // whole public key; a key of no bytes has no token, and without a digest
-// (a build without one) none is filled.
-void FillDotnetTokens(DotnetInfo *info);
+// (a build without one, or no digester) none is filled.
+void FillDotnetTokens(KeyDigester *keys, DotnetInfo *info);
 
 #endif

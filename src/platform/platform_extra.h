@@ -102,18 +102,29 @@ void ReleaseSignatureChecks(SignatureChecks *checks);
 int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
                          SignatureFacts *facts);
 
-// The SHA-1 digest of size bytes: libcrypto's on POSIX, the system's
-// cryptography (CNG) on Windows. False when there is none to be had (a
-// POSIX build without libcrypto, or a provider that refuses).
-bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]);
+// --dotnet's public key tokens: the SHA-1 digest of each key, from
+// libcrypto on POSIX and the system's cryptography (CNG) on Windows. The
+// run opens one digester; the library is loaded at the first key digested,
+// not at the start, and kept with its algorithm for every key after it
+// (OpenSSL 3 would otherwise look SHA-1 up again for every key). Null only
+// without memory.
+struct KeyDigester;
+KeyDigester *OpenKeyDigester();
+void CloseKeyDigester(KeyDigester *digester);
+
+// False when there is no SHA-1 to be had (a POSIX build without
+// libcrypto, or a provider that refuses), for this key and the next.
+bool Sha1Digest(KeyDigester *digester, const void *data, size_t size,
+                unsigned char digest[20]);
 
 // --dotnet: what the file's CLI header and metadata say (or that it is an
-// apphost or a bundle), with the public key tokens filled in: noted on the
+// apphost or a bundle), with the public key tokens filled in by keys
+// (none when it is null): noted on the
 // way by the size query of a record whose FileRecord::dotnet is info (from
 // the file it opened anyway), read through the record's file otherwise.
 // Returns 0, or -1 when the file cannot be opened or is neither (info is
 // then empty).
-int QueryRecordDotnet(FileRecord *record, DotnetInfo *info);
+int QueryRecordDotnet(FileRecord *record, KeyDigester *keys, DotnetInfo *info);
 // For a PE file whose version resource is stored in several languages:
 // each language and the versions of its fixed record (ListLanguageVersions
 // of the reader), read from the file's own headers. Returns 0, or -1 when

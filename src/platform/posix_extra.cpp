@@ -1,13 +1,10 @@
 // The long options' services over our own reader: the same walk and the
 // same code page table as the emulated version library, so that a value
 // found here is the one the classic report finds.
-#include <dlfcn.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <openssl/evp.h>
 
 #include "byte_source.h"
 #include "codepage1252.h"
@@ -94,42 +91,14 @@ int QueryRecordDescription(FileRecord *record, ImageInfo *info,
   return result;
 }
 
-bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]) {
-  // libcrypto is loaded when a key is first digested, not at every start
-  // (the cost --hash avoids too), and kept loaded for the run's next keys:
-  // a later dlopen of it is a count kept by the loader.
-  void *library =
-      dlopen(HashLibraryName(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  if (library == nullptr)
-    return false;
-  using DigestFn = int (*)(const void *, size_t, unsigned char *,
-                           unsigned int *, const EVP_MD *, ENGINE *);
-  using Sha1Fn = const EVP_MD *(*)();
-  DigestFn evpDigest = nullptr;
-  Sha1Fn evpSha1 = nullptr;
-  void *symbol = dlsym(library, "EVP_Digest");
-  static_assert(sizeof symbol == sizeof evpDigest, "function pointers");
-  if (symbol != nullptr)
-    memcpy(&evpDigest, &symbol, sizeof symbol);
-  symbol = dlsym(library, "EVP_sha1");
-  if (symbol != nullptr)
-    memcpy(&evpSha1, &symbol, sizeof symbol);
-  unsigned int length = 0;
-  bool ok = evpDigest != nullptr && evpSha1 != nullptr &&
-            evpDigest(data, size, digest, &length, evpSha1(), nullptr) == 1 &&
-            length == 20;
-  dlclose(library);
-  return ok;
-}
-
-int QueryRecordDotnet(FileRecord *record, DotnetInfo *info) {
+int QueryRecordDotnet(FileRecord *record, KeyDigester *keys, DotnetInfo *info) {
   FileState *state = record->state;
   if (state != nullptr && state->dotnetNoted && record->dotnet == info) {
     // Noted by the size query from the file it opened anyway.
     state->dotnetNoted = false;
     if (!state->dotnetFound)
       return -1;
-    FillDotnetTokens(info);
+    FillDotnetTokens(keys, info);
     return 0;
   }
   *info = DotnetInfo();
@@ -154,7 +123,7 @@ int QueryRecordDotnet(FileRecord *record, DotnetInfo *info) {
   close(fd);
   if (!found)
     return -1;
-  FillDotnetTokens(info);
+  FillDotnetTokens(keys, info);
   return 0;
 }
 

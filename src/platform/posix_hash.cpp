@@ -54,6 +54,7 @@ struct EvpCalls {
   decltype(&EVP_MD_free) freeDigest;
 #else
   decltype(&EVP_sha256) sha256;
+  decltype(&EVP_sha1) sha1;
 #endif
 };
 
@@ -81,21 +82,21 @@ template <typename Fn> bool Resolve(void *library, const char *name, Fn *fn) {
 // libcrypto by its SONAME, from where the dynamic loader looks for what a
 // program needs, and its calls. ENOENT when the library cannot be loaded,
 // ENOSYS when it lacks one of the calls.
-int LoadEvp(FileHasher *hasher) {
-  hasher->library = dlopen(QUELVO_LIBCRYPTO_SONAME, RTLD_NOW | RTLD_LOCAL);
-  if (hasher->library == nullptr)
+int LoadEvp(void **library, EvpCalls *e) {
+  *library = dlopen(QUELVO_LIBCRYPTO_SONAME, RTLD_NOW | RTLD_LOCAL);
+  if (*library == nullptr)
     return ENOENT;
-  EvpCalls &e = hasher->evp;
-  bool found = Resolve(hasher->library, "EVP_MD_CTX_new", &e.newContext) &&
-               Resolve(hasher->library, "EVP_MD_CTX_free", &e.freeContext) &&
-               Resolve(hasher->library, "EVP_DigestInit_ex", &e.digestInit) &&
-               Resolve(hasher->library, "EVP_DigestUpdate", &e.digestUpdate) &&
-               Resolve(hasher->library, "EVP_DigestFinal_ex", &e.digestFinal);
+  bool found = Resolve(*library, "EVP_MD_CTX_new", &e->newContext) &&
+               Resolve(*library, "EVP_MD_CTX_free", &e->freeContext) &&
+               Resolve(*library, "EVP_DigestInit_ex", &e->digestInit) &&
+               Resolve(*library, "EVP_DigestUpdate", &e->digestUpdate) &&
+               Resolve(*library, "EVP_DigestFinal_ex", &e->digestFinal);
 #if OPENSSL_VERSION_NUMBER >= 0x30000000L
-  found = found && Resolve(hasher->library, "EVP_MD_fetch", &e.fetch) &&
-          Resolve(hasher->library, "EVP_MD_free", &e.freeDigest);
+  found = found && Resolve(*library, "EVP_MD_fetch", &e->fetch) &&
+          Resolve(*library, "EVP_MD_free", &e->freeDigest);
 #else
-  found = found && Resolve(hasher->library, "EVP_sha256", &e.sha256);
+  found = found && Resolve(*library, "EVP_sha256", &e->sha256) &&
+          Resolve(*library, "EVP_sha1", &e->sha1);
 #endif
   return found ? 0 : ENOSYS;
 }
@@ -155,7 +156,7 @@ FileHasher *OpenFileHasher(int *error) {
     *error = ENOMEM;
     return nullptr;
   }
-  int loaded = LoadEvp(hasher);
+  int loaded = LoadEvp(&hasher->library, &hasher->evp);
   if (loaded != 0) {
     CloseFileHasher(hasher);
     *error = loaded;
@@ -223,4 +224,64 @@ int HashRecordFile(FileHasher *hasher, FileRecord *record,
   state->size = size;
   state->located = false;
   return result;
+}
+
+// A run's SHA-1 for public key tokens: as FileHasher, without the read
+// buffer, and loaded at the first key rather than at the start.
+struct KeyDigester {
+  bool tried; // the library was loaded, or failed to load: not tried again
+  void *library;
+  EvpCalls evp;
+  EVP_MD_CTX *context;
+  const EVP_MD *sha1;
+  EVP_MD *fetched; // what OpenSSL 3 fetched for sha1, freed at the end
+};
+
+namespace {
+
+bool PrepareKeyDigester(KeyDigester *keys) {
+  if (keys->tried)
+    return keys->sha1 != nullptr;
+  keys->tried = true;
+  if (LoadEvp(&keys->library, &keys->evp) != 0)
+    return false;
+  keys->context = keys->evp.newContext();
+  if (keys->context == nullptr)
+    return false;
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+  keys->fetched = keys->evp.fetch(nullptr, "SHA1", nullptr);
+  keys->sha1 = keys->fetched;
+#else
+  keys->sha1 = keys->evp.sha1();
+#endif
+  return keys->sha1 != nullptr;
+}
+
+} // namespace
+
+KeyDigester *OpenKeyDigester() { return new (std::nothrow) KeyDigester(); }
+
+void CloseKeyDigester(KeyDigester *keys) {
+  if (keys == nullptr)
+    return;
+  if (keys->context != nullptr)
+    keys->evp.freeContext(keys->context);
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+  if (keys->fetched != nullptr)
+    keys->evp.freeDigest(keys->fetched);
+#endif
+  if (keys->library != nullptr)
+    dlclose(keys->library);
+  delete keys;
+}
+
+bool Sha1Digest(KeyDigester *keys, const void *data, size_t size,
+                unsigned char digest[20]) {
+  if (!PrepareKeyDigester(keys))
+    return false;
+  unsigned length = 0;
+  return keys->evp.digestInit(keys->context, keys->sha1, nullptr) == 1 &&
+         keys->evp.digestUpdate(keys->context, data, size) == 1 &&
+         keys->evp.digestFinal(keys->context, digest, &length) == 1 &&
+         length == 20;
 }

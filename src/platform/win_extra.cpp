@@ -8,6 +8,8 @@
 // After windows.h, which it needs.
 #include <bcrypt.h>
 
+#include <new>
+
 #include "byte_source.h"
 #include "dotnet_meta.h"
 #include "dotnet_tokens.h"
@@ -172,15 +174,36 @@ int QueryRecordLanguageVersions(FileRecord *record,
   return result;
 }
 
-bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]) {
+// The algorithm is opened at the first key and kept for the run.
+struct KeyDigester {
+  bool tried;
+  BCRYPT_ALG_HANDLE algorithm;
+};
+
+KeyDigester *OpenKeyDigester() { return new (std::nothrow) KeyDigester(); }
+
+void CloseKeyDigester(KeyDigester *keys) {
+  if (keys == nullptr)
+    return;
+  if (keys->algorithm != nullptr)
+    BCryptCloseAlgorithmProvider(keys->algorithm, 0);
+  delete keys;
+}
+
+bool Sha1Digest(KeyDigester *keys, const void *data, size_t size,
+                unsigned char digest[20]) {
   if (size > 0xFFFFFFFFu)
     return false;
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(
-          &algorithm, BCRYPT_SHA1_ALGORITHM, nullptr, 0)))
+  if (!keys->tried) {
+    keys->tried = true;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(
+            &keys->algorithm, BCRYPT_SHA1_ALGORITHM, nullptr, 0)))
+      keys->algorithm = nullptr;
+  }
+  if (keys->algorithm == nullptr)
     return false;
   BCRYPT_HASH_HANDLE hash = nullptr;
-  bool ok = BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0,
+  bool ok = BCRYPT_SUCCESS(BCryptCreateHash(keys->algorithm, &hash, nullptr, 0,
                                             nullptr, 0, 0)) &&
             BCRYPT_SUCCESS(BCryptHashData(
                 hash, static_cast<PUCHAR>(const_cast<void *>(data)),
@@ -188,11 +211,10 @@ bool Sha1Digest(const void *data, size_t size, unsigned char digest[20]) {
             BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, 20, 0));
   if (hash != nullptr)
     BCryptDestroyHash(hash);
-  BCryptCloseAlgorithmProvider(algorithm, 0);
   return ok;
 }
 
-int QueryRecordDotnet(FileRecord *record, DotnetInfo *info) {
+int QueryRecordDotnet(FileRecord *record, KeyDigester *keys, DotnetInfo *info) {
   *info = DotnetInfo();
   // A window each for the headers, the tables, the strings and the blobs.
   ReaderFile file;
@@ -202,6 +224,6 @@ int QueryRecordDotnet(FileRecord *record, DotnetInfo *info) {
   CloseReaderFile(&file);
   if (!found)
     return -1;
-  FillDotnetTokens(info);
+  FillDotnetTokens(keys, info);
   return 0;
 }

@@ -520,9 +520,9 @@ Win32Versions VersionsOf(const VersionFacts &facts) {
   return v;
 }
 
-void GatherDotnetFacts(FileRecord *record, const VersionFacts *win32,
-                       DotnetFacts *facts) {
-  facts->found = QueryRecordDotnet(record, &facts->info) == 0;
+void GatherDotnetFacts(FileRecord *record, KeyDigester *keys,
+                       const VersionFacts *win32, DotnetFacts *facts) {
+  facts->found = QueryRecordDotnet(record, keys, &facts->info) == 0;
   facts->versionMismatch = -1;
   if (facts->found && win32 != nullptr) {
     Win32Versions versions = VersionsOf(*win32);
@@ -602,9 +602,10 @@ void PrintDotnetText(const DotnetFacts &facts, bool utf8) {
     PrintLine("Malformed", DotnetMalformedName(info.malformed));
 }
 
-void ReportRecordDotnet(FileRecord *record, DotnetFacts *facts,
-                        const Win32Versions *win32, bool utf8) {
-  facts->found = QueryRecordDotnet(record, &facts->info) == 0;
+void ReportRecordDotnet(FileRecord *record, KeyDigester *keys,
+                        DotnetFacts *facts, const Win32Versions *win32,
+                        bool utf8) {
+  facts->found = QueryRecordDotnet(record, keys, &facts->info) == 0;
   facts->versionMismatch = -1;
   if (!facts->found)
     return;

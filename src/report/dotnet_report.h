@@ -12,6 +12,7 @@
 #include "dotnet_info.h"
 #include "json_writer.h"
 #include "platform.h"
+#include "platform_extra.h"
 #include "report.h"
 #include "version_facts.h"
 
@@ -26,8 +27,8 @@ struct DotnetFacts {
 // Reads the file's .NET facts through the platform (noted by the size
 // query when record->dotnet is &facts->info) and compares them with the
 // version resource's facts (win32; null when the file has none).
-void GatherDotnetFacts(FileRecord *record, const VersionFacts *win32,
-                       DotnetFacts *facts);
+void GatherDotnetFacts(FileRecord *record, KeyDigester *keys,
+                       const VersionFacts *win32, DotnetFacts *facts);
 
 // The versions the comparison reads, from the JSON report's facts.
 Win32Versions VersionsOf(const VersionFacts &facts);
@@ -58,7 +59,8 @@ void PrintDotnetText(const DotnetFacts &facts, bool utf8);
 // facts the size query noted in facts->info (record->dotnet) or, without
 // that, read now, compared with the versions the report noted (null when
 // it read none).
-void ReportRecordDotnet(FileRecord *record, DotnetFacts *facts,
-                        const Win32Versions *win32, bool utf8);
+void ReportRecordDotnet(FileRecord *record, KeyDigester *keys,
+                        DotnetFacts *facts, const Win32Versions *win32,
+                        bool utf8);
 
 #endif
