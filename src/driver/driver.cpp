@@ -111,13 +111,16 @@ void ReportFile(RunState *run, FileRecord *record) {
   if (withDotnet)
     record->dotnet = &dotnet.info;
   // With --expect or --lint, the facts the checks read come from the block
-  // the report reads.
+  // the report reads. --expect reads fields of the object --json would
+  // write, all tables included; --lint alone only the keys of the tables
+  // Windows does not pick.
   VersionFacts facts;
   StatusCode factsCode = kStatusOk;
   StatusCode code =
       run->checks
           ? ReportAndGatherFacts(record, text, &facts, &factsCode,
-                                 withDotnet ? &versions : nullptr)
+                                 withDotnet ? &versions : nullptr,
+                                 !run->expectations.empty())
           : ReportRecordVersion(record, text, withDotnet ? &versions : nullptr);
   ReportNoVersion(record, code);
   if (digest != nullptr)
@@ -211,10 +214,15 @@ void ReachNode(ReadAhead *r, MatchNode *node) {
 void ReportMatches(RunState *run, const char *pattern, MatchList list,
                    const FolderNote *folder) {
   char buffer[kPathBuffer];
-  // A single match has nothing to read ahead of.
+  // A single match has nothing to read ahead of. The read-ahead is the
+  // run's, started for its first list of several matches and kept for the
+  // next: a walk lists thousands of folders.
   ReadAhead readAhead = {nullptr, pattern, list};
-  if (list != nullptr && list->next != nullptr)
-    readAhead.prefetcher = StartPrefetcher(&kPrefetchDefaults);
+  if (list != nullptr && list->next != nullptr) {
+    if (run->prefetcher == nullptr)
+      run->prefetcher = StartPrefetcher(&kPrefetchDefaults);
+    readAhead.prefetcher = run->prefetcher;
+  }
   for (MatchNode *node = list; node != nullptr; node = node->next) {
     ReachNode(&readAhead, node);
     size_t nameLen = strlen(node->name);
@@ -240,7 +248,7 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list,
       ReportFailure(run, kStatusCannotOpen, buffer);
     CloseFileRecord(&record);
   }
-  StopPrefetcher(readAhead.prefetcher);
+  PrefetchSettle(readAhead.prefetcher);
 }
 
 namespace {
@@ -560,6 +568,7 @@ int RunQuelvo(int argc, char **argv) {
   // What follows the long options is a command line of its own.
   int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
   FinishChecks(&run);
+  StopPrefetcher(run.prefetcher);
   CloseFileHasher(run.hasher);
   CloseKeyDigester(run.keys);
   ReleaseSignatureChecks(run.signatures);

@@ -13,10 +13,10 @@
 #include "match.h"
 #include "options.h"
 #include "platform_extra.h"
+#include "prefetch.h"
 #include "version_facts.h"
 
 struct SignatureChecks;
-#include "version_facts.h"
 
 struct RunState {
   RunOptions options;
@@ -29,6 +29,9 @@ struct RunState {
   std::vector<std::string> fields; // --fields, or --csv's default columns
   FileHasher *hasher;              // --hash: open for the whole run; or null
   KeyDigester *keys; // --dotnet's key tokens, for the whole run; or null
+  // The read-ahead of the reports, from the first list of several matches
+  // to the end of the run; or null.
+  Prefetcher *prefetcher;
   // --signature: what every file's check shares (CAs, catalogs); null
   // without the option.
   SignatureChecks *signatures;

@@ -300,6 +300,23 @@ void PrefetchReached(Prefetcher *p) {
   pthread_mutex_unlock(&p->lock);
 }
 
+void PrefetchSettle(Prefetcher *p) {
+  if (p == nullptr)
+    return;
+  pthread_mutex_lock(&p->lock);
+  for (; p->reached < p->queued; ++p->reached) {
+    Slot *slot = &p->slots[p->reached % p->settings.window];
+    if (slot->state == kStarted)
+      close(slot->fd);
+    // A slot in a helper's hands is freed by the helper, which sees it
+    // reached.
+    if (slot->state != kOpening && slot->state != kWalking)
+      slot->state = kFree;
+  }
+  p->lastReached = NowMicros();
+  pthread_mutex_unlock(&p->lock);
+}
+
 void StopPrefetcher(Prefetcher *p) {
   if (p == nullptr)
     return;

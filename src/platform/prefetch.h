@@ -14,8 +14,9 @@
 //
 // Use: queue the paths in report order, as far ahead as PrefetchFile
 // accepts, and call PrefetchReached just before each file (queued or not)
-// is reported. Every call accepts a null Prefetcher and then does nothing;
-// on Windows StartPrefetcher gives null.
+// is reported; PrefetchSettle after a list's last report, before the next
+// list's paths are queued. Every call accepts a null Prefetcher and then does
+// nothing; on Windows StartPrefetcher gives null.
 #ifndef QUELVO_PREFETCH_H
 #define QUELVO_PREFETCH_H
 
@@ -41,6 +42,13 @@ bool PrefetchFile(Prefetcher *prefetcher, const char *path);
 // The oldest queued path is about to be reported: helpers leave it alone
 // unless they have started on it already.
 void PrefetchReached(Prefetcher *prefetcher);
+
+// The reports of one list are out: paths still queued are let go (a
+// helper drops what it is on), and the time until the next list's first
+// report (a folder listed meanwhile) is not taken for a slow report. The
+// helpers, awake or resting, stay for the next list: a walk of many
+// folders starts them once, not once a folder.
+void PrefetchSettle(Prefetcher *prefetcher);
 
 // Waits for the reads in progress, stops the helpers and frees everything.
 void StopPrefetcher(Prefetcher *prefetcher);

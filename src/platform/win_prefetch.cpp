@@ -10,4 +10,6 @@ bool PrefetchFile(Prefetcher *, const char *) { return false; }
 
 void PrefetchReached(Prefetcher *) {}
 
+void PrefetchSettle(Prefetcher *) {}
+
 void StopPrefetcher(Prefetcher *) {}

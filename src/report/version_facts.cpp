@@ -42,13 +42,27 @@ void ConvertStrings(const std::vector<VersionString> &from,
 
 // Every table of the block, whether or not a translation names it; and the
 // one the report's translation entry finds, as "strings" and, as stored,
-// in *strings for the report's stages, when there is an entry.
+// in *strings for the report's stages, when there is an entry. Without
+// everyTable only the keys of the others, in tableKeys: what --lint reads
+// of them, for a run that writes no "string_tables".
 void GatherTables(void *block, DWORD size, VersionFacts *f,
-                  std::vector<VersionString> *strings) {
+                  std::vector<VersionString> *strings, bool everyTable) {
   std::vector<VersionTable> tables;
   size_t chosen;
   f->hasTables =
       ListVersionTables(block, size, f->translation, &tables, &chosen);
+  if (!everyTable) {
+    f->tableKeys.resize(tables.size());
+    for (size_t i = 0; i < tables.size(); ++i)
+      AppendUnitsAsUtf8(tables[i].key.data(), tables[i].key.size(),
+                        &f->tableKeys[i]);
+    f->hasTable = f->hasTranslations && chosen < tables.size();
+    if (f->hasTable) {
+      ConvertStrings(tables[chosen].strings, &f->strings);
+      strings->swap(tables[chosen].strings);
+    }
+    return;
+  }
   f->tables.resize(tables.size());
   for (size_t i = 0; i < tables.size(); ++i) {
     AppendUnitsAsUtf8(tables[i].key.data(), tables[i].key.size(),
@@ -71,13 +85,14 @@ void GatherTableKeys(VersionFacts *f) {
     f->tableKeys.push_back(table.key);
 }
 
-StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
+StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f,
+                        bool everyTable) {
   LPVOID pointer = nullptr;
   UINT length = 0;
   f->hasFixed = QueryFixedRecord(block, size, &f->fixed);
   std::vector<VersionString> strings;
   if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length)) {
-    GatherTables(block, size, f, &strings);
+    GatherTables(block, size, f, &strings, everyTable);
     return kStatusNoTranslation;
   }
   f->hasTranslations = true;
@@ -94,7 +109,7 @@ StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f) {
                   length < sizeof entry ? length : sizeof entry);
   f->translation = Le32(entry);
 
-  GatherTables(block, size, f, &strings);
+  GatherTables(block, size, f, &strings, everyTable);
 
   // The stages of the text report, in its order.
   if (!TableHas(strings, "CompanyName"))
@@ -138,9 +153,9 @@ const VersionText *FindVersionString(const VersionFacts &f, const char *name) {
 }
 
 StatusCode GatherBlockFacts(void *block, DWORD size, VersionFacts *f,
-                            bool forLint) {
-  StatusCode result = GatherLoaded(block, size, f);
-  if (forLint)
+                            bool forLint, bool everyTable) {
+  StatusCode result = GatherLoaded(block, size, f, everyTable);
+  if (forLint && everyTable)
     GatherTableKeys(f);
   return result;
 }
@@ -164,7 +179,7 @@ StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f,
 
 StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
                                 VersionFacts *f, StatusCode *factsCode,
-                                Win32Versions *versions) {
+                                Win32Versions *versions, bool everyTable) {
   if (versions != nullptr)
     *versions = Win32Versions();
   DWORD handle;
@@ -179,7 +194,7 @@ StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
     return result;
   // The facts first: the report's lookups write their code page copies
   // into the block's spare area, which the walks here never read.
-  *factsCode = GatherBlockFacts(block, size, f, true);
+  *factsCode = GatherBlockFacts(block, size, f, true, everyTable);
   result = ReportLoadedVersion(record->path, block, size, options, versions);
   free(block);
   GatherLanguageVersions(record, f);

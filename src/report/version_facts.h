@@ -78,15 +78,18 @@ StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *facts,
 // The facts of a block already loaded (the version service's layout, of
 // size bytes), as GatherVersionFacts gathers them from it, into facts that
 // hold the image's already: for a caller that loaded the block itself.
+// Without everyTable, tables stays empty and tableKeys holds every
+// table's key: all --lint reads of the tables Windows does not pick.
 StatusCode GatherBlockFacts(void *block, DWORD size, VersionFacts *facts,
-                            bool forLint);
+                            bool forLint, bool everyTable = true);
 
 // The text report of a file (ReportRecordVersion) and, from the same
 // block, its facts as GatherVersionFacts gathers them for --lint, with
 // that stage in *factsCode, and, when versions is not null, what --dotnet
-// compares. Returns the text report's status.
+// compares; every table's strings only with everyTable (GatherBlockFacts).
+// Returns the text report's status.
 StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
                                 VersionFacts *facts, StatusCode *factsCode,
-                                Win32Versions *versions);
+                                Win32Versions *versions, bool everyTable);
 
 #endif

@@ -23,6 +23,25 @@ TEST(Prefetch, TheWindowBoundsHowFarAheadPathsAreQueued) {
   StopPrefetcher(p);
 }
 
+// A settled list's queue is let go whole: the next list queues a full
+// window, however many of the last one were reached.
+TEST(Prefetch, SettlingLetsGoOfTheQueueForTheNextList) {
+  Prefetcher *p = Start(1, 3, 1000000);
+  ASSERT_NE(p, nullptr);
+  for (int list = 0; list < 3; ++list) {
+    EXPECT_TRUE(PrefetchFile(p, "/nonexistent/a.dll")) << list;
+    EXPECT_TRUE(PrefetchFile(p, "/nonexistent/b.dll")) << list;
+    EXPECT_TRUE(PrefetchFile(p, "/nonexistent/c.dll")) << list;
+    EXPECT_FALSE(PrefetchFile(p, "/nonexistent/d.dll")) << list;
+    for (int i = 0; i < list; ++i)
+      PrefetchReached(p);
+    PrefetchSettle(p);
+  }
+  PrefetchSettle(p); // twice, or with nothing queued: nothing changes
+  EXPECT_TRUE(PrefetchFile(p, "/nonexistent/a.dll"));
+  StopPrefetcher(p);
+}
+
 // Files the helpers hold open between asking for the headers and walking
 // them are closed whichever way they end: walked, reached first, or still
 // queued at the stop.
@@ -38,6 +57,13 @@ TEST(Prefetch, StoppingWithReadsQueuedOrInFlightWaitsAndReleases) {
         break;
     if (round % 2)
       PrefetchReached(p);
+    if (round % 3 == 2) {
+      // Let go of a list with reads in flight, and queue the next.
+      PrefetchSettle(p);
+      for (const std::string &path : corpus.paths)
+        if (!PrefetchFile(p, path.c_str()))
+          break;
+    }
     StopPrefetcher(p);
   }
   EXPECT_EQ(Entries("/proc/self/fd"), files);
@@ -46,6 +72,7 @@ TEST(Prefetch, StoppingWithReadsQueuedOrInFlightWaitsAndReleases) {
 TEST(Prefetch, ANullPrefetcherDoesNothing) {
   EXPECT_FALSE(PrefetchFile(nullptr, "a.dll"));
   PrefetchReached(nullptr);
+  PrefetchSettle(nullptr);
   StopPrefetcher(nullptr);
 }
 
