@@ -14,10 +14,19 @@ uint64_t Ticks(const FILETIME &ft) {
   return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
+// More than any bias a time zone can have: the C library takes offsets of
+// at most 24:59:59 either way.
+const uint64_t kBiasBound = 2ull * 24 * 3600 * 10000000;
+
 // Whether the calendar conversion of the local time succeeds: the local
 // conversion lands in 0..kMaxTicks or fails, and the calendar conversion
-// takes every time in that range, so the first answers for both.
+// takes every time in that range, so the first answers for both. A time
+// that no bias can push out of that range converts whatever the zone
+// says: the zone is asked only near the ends, not three times a file.
 bool Converts(const FILETIME &ft) {
+  uint64_t ticks = Ticks(ft);
+  if (ticks >= kBiasBound && ticks <= kMaxTicks - kBiasBound)
+    return true;
   FILETIME local;
   return FileTimeToLocalFileTime(&ft, &local) != 0;
 }

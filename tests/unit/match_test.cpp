@@ -415,6 +415,60 @@ TEST(CheckRegularFile, TimesWindowsCannotHoldFailOnlyTheirOwnFile) {
   EXPECT_EQ(CheckRegularFile(buf), 0);
 }
 
+// Sets TZ for a test and puts the one before back, whatever the test's end.
+struct ZoneGuard {
+  bool had = getenv("TZ") != nullptr;
+  std::string before = had ? getenv("TZ") : "";
+  void Set(const char *zone) {
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ZoneGuard() {
+    if (had)
+      setenv("TZ", before.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+};
+
+// Within a day of either end, whether a time converts depends on the
+// zone's bias now, as Windows applies it: a zone east of UTC pushes the
+// last hour past the end, one west of it the first hour before 1601.
+TEST(CheckRegularFile, TimesNearTheEndsConvertAsTheZoneSays) {
+  ScratchDir dir("/dev/shm");
+  if (dir.path().empty())
+    GTEST_SKIP() << "no /dev/shm to hold far-off file times";
+  struct Case {
+    const char *name;
+    time_t mtime;
+    const char *zone;
+    int status;
+  };
+  const time_t lastHour = 910692730085 - 3600, firstHour = -11644473600 + 3600;
+  const Case cases[] = {
+      {"late.dll", lastHour, "UTC", 0},
+      {"late.dll", lastHour, "UTC-2", 110},
+      {"late.dll", lastHour, "UTC+2", 0},
+      {"early.dll", firstHour, "UTC", 0},
+      {"early.dll", firstHour, "UTC+2", 110},
+      {"early.dll", firstHour, "UTC-2", 0},
+  };
+  ZoneGuard zone;
+  for (const Case &c : cases) {
+    std::string path = dir.Add(c.name);
+    struct timespec times[2] = {{time(nullptr), 0}, {c.mtime, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << c.name;
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    if (st.st_mtim.tv_sec != c.mtime)
+      GTEST_SKIP() << dir.path() << " does not keep 64-bit file times";
+    zone.Set(c.zone);
+    EXPECT_EQ(CheckRegularFile(&path[0]), c.status)
+        << c.name << " in " << c.zone;
+  }
+}
+
 TEST(CheckRegularFile, SpecialFilesAreNotRegular) {
   ScratchDir dir;
   std::string fifo = dir.path() + "/pipe.dll";
