@@ -514,11 +514,14 @@ bool ChooseFields(RunState *run) {
         run->fields.push_back("expect");
       if (run->options.lint)
         run->fields.push_back("lint");
+      run->parts = PartsForFields(run->fields);
     }
     return true;
   }
-  if (ParseFieldList(list, &run->fields))
+  if (ParseFieldList(list, &run->fields)) {
+    run->parts = PartsForFields(run->fields);
     return true;
+  }
   fprintf(stderr, "quelvo: --fields takes a list of names separated by "
                   "commas, such as path,status,ProductVersion\n");
   return false;

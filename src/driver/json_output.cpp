@@ -54,10 +54,21 @@ void Emit(RunState *run, const char *path, const char *status,
     WriteLine(SelectJsonFields(object, chosen, run->fields), false);
     return;
   }
-  std::vector<std::string> cells;
-  for (const std::string &field : run->fields)
-    cells.push_back(CsvCell(object, FindField(chosen, field)));
-  WriteLine(CsvLine(cells), true);
+  // The noted spans are found in the fields' order, each under its field.
+  std::string line, scratch;
+  size_t next = 0;
+  for (size_t i = 0; i < run->fields.size(); ++i) {
+    const std::string &field = run->fields[i];
+    const JsonMember *m = nullptr;
+    if (!noted)
+      m = FindField(chosen, field);
+    else if (next < chosen.size() && chosen[next].path == field)
+      m = &chosen[next++];
+    if (i != 0)
+      line.push_back(',');
+    AppendCsvCell(object, m, &scratch, &line);
+  }
+  WriteLine(line, true);
 }
 
 // The table a translation entry names, as its key is written: "040904b0".
@@ -118,8 +129,11 @@ void JsonFailure(RunState *run, const char *path, const char *status,
   // nothing of the file was read.
   FileDigest none = FileDigest();
   JsonExtras extras = {run->options.hash ? &none : nullptr,
-                       run->signatures != nullptr, nullptr, run->options.dotnet,
-                       nullptr};
+                       run->signatures != nullptr,
+                       nullptr,
+                       run->options.dotnet,
+                       nullptr,
+                       JsonParts()};
   Emit(run, path, status, message.c_str(), kStatusOk, nullptr, nullptr, extras);
 }
 
@@ -168,8 +182,12 @@ void JsonReportFile(RunState *run, FileRecord *record,
   DotnetFacts dotnet;
   if (run->options.dotnet)
     record->dotnet = &dotnet.info;
+  // The checks read the whole object; a row or a pick of fields only the
+  // members its fields can read.
+  JsonParts parts = run->checks ? JsonParts() : run->parts;
   VersionFacts facts;
-  StatusCode code = GatherVersionFacts(record, &facts, run->options.lint);
+  StatusCode code =
+      GatherVersionFacts(record, &facts, run->options.lint, parts.tables);
   SignatureFacts signature;
   if (run->signatures != nullptr)
     QueryRecordSignature(record, run->signatures, &signature);
@@ -188,8 +206,9 @@ void JsonReportFile(RunState *run, FileRecord *record,
   const char *status = FileStatus(record, code, facts, &message, &failure);
   if (failure || (digest != nullptr && !digest->read))
     ++run->failures;
-  JsonExtras extras = {digest, run->signatures != nullptr, &signature,
-                       run->options.dotnet, with};
+  JsonExtras extras = {digest,     run->signatures != nullptr,
+                       &signature, run->options.dotnet,
+                       with,       parts};
   // A file that could not be read is not checked.
   Emit(run, path, status, message.empty() ? nullptr : message.c_str(), code,
        &facts, failure ? nullptr : &facts, extras);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "expect.h"
+#include "json_report.h"
 #include "lint.h"
 #include "match.h"
 #include "options.h"
@@ -27,6 +28,7 @@ struct RunState {
   // answer, not a failure.
   int failures;
   std::vector<std::string> fields; // --fields, or --csv's default columns
+  JsonParts parts;                 // what the fields can read of an object
   FileHasher *hasher;              // --hash: open for the whole run; or null
   KeyDigester *keys; // --dotnet's key tokens, for the whole run; or null
   // The read-ahead of the reports, from the first list of several matches

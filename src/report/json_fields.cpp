@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <string_view>
+
 #include "json_writer.h"
 
 namespace {
@@ -294,39 +296,77 @@ std::string SelectJsonFields(const std::string &object,
 std::string CsvCell(const std::string &object, const JsonMember *member) {
   if (member == nullptr)
     return std::string();
-  std::string text = object.substr(member->start, member->end - member->start);
+  std::string_view text(object.data() + member->start,
+                        member->end - member->start);
   if (text == "null")
     return std::string();
   if (!text.empty() && text[0] == '"') {
+    // Read where it lies: a string value ends at its own closing quote.
     std::string decoded;
-    Scanner s = {text, 0};
-    if (ScanString(&s, &decoded))
+    Scanner s = {object, member->start};
+    if (ScanString(&s, &decoded) && s.at == member->end)
       return decoded;
   }
-  return text;
+  return std::string(text);
 }
+
+namespace {
+
+bool NeedsQuotes(std::string_view c) {
+  if (c.empty())
+    return false;
+  if (c[0] == '=' || c[0] == '+' || c[0] == '-' || c[0] == '@')
+    return true;
+  for (char ch : c)
+    if (ch == ',' || ch == '"' || ch == '\r' || ch == '\n')
+      return true;
+  return false;
+}
+
+void AppendCsvText(std::string_view c, std::string *line) {
+  bool quote = NeedsQuotes(c);
+  if (!quote) {
+    line->append(c);
+    return;
+  }
+  line->push_back('"');
+  for (char ch : c) {
+    if (ch == '"')
+      line->push_back('"');
+    line->push_back(ch);
+  }
+  line->push_back('"');
+}
+
+} // namespace
 
 std::string CsvLine(const std::vector<std::string> &cells) {
   std::string line;
   for (size_t i = 0; i < cells.size(); ++i) {
     if (i != 0)
       line.push_back(',');
-    const std::string &c = cells[i];
-    bool quote = c.find_first_of(",\"\r\n") != std::string::npos ||
-                 (!c.empty() && strchr("=+-@", c[0]) != nullptr);
-    if (!quote) {
-      line += c;
-      continue;
-    }
-    line.push_back('"');
-    for (char ch : c) {
-      if (ch == '"')
-        line.push_back('"');
-      line.push_back(ch);
-    }
-    line.push_back('"');
+    AppendCsvText(cells[i], &line);
   }
   return line;
+}
+
+void AppendCsvCell(const std::string &object, const JsonMember *member,
+                   std::string *scratch, std::string *line) {
+  if (member == nullptr)
+    return;
+  std::string_view text(object.data() + member->start,
+                        member->end - member->start);
+  if (text == "null")
+    return;
+  if (!text.empty() && text[0] == '"') {
+    scratch->clear();
+    Scanner s = {object, member->start};
+    if (ScanString(&s, scratch) && s.at == member->end) {
+      AppendCsvText(*scratch, line);
+      return;
+    }
+  }
+  AppendCsvText(text, line);
 }
 
 bool FindFieldSpan(const std::string &object,
@@ -360,27 +400,35 @@ FindFieldSpans(const std::string &object,
                const std::vector<JsonMemberSpan> &members,
                const std::vector<std::string> &fields) {
   std::vector<JsonMember> found;
-  // The members of the objects read so far, by the member that holds them.
+  found.reserve(fields.size());
+  // The members of the objects read so far, by the member that holds them,
+  // indexed where they lie in the object: nothing is copied out of it.
   std::vector<std::pair<const JsonMemberSpan *, std::vector<JsonMember>>> read;
   for (const std::string &field : fields) {
+    std::string_view name = field;
+    // An object has each key once: the first found is the one.
     const JsonMemberSpan *top = nullptr;
     for (const JsonMemberSpan &m : members)
-      if (m.key == field)
+      if (std::string_view(m.key) == name) {
         top = &m;
+        break;
+      }
     if (top != nullptr) {
       found.push_back({field, top->start, top->end});
       continue;
     }
-    size_t dot = field.find('.');
-    const char *head = dot == std::string::npos ? "strings" : nullptr;
-    std::string rest = dot == std::string::npos ? field : field.substr(dot + 1);
+    size_t dot = name.find('.');
+    std::string_view head =
+        dot == std::string_view::npos ? "strings" : name.substr(0, dot);
+    std::string_view rest =
+        dot == std::string_view::npos ? name : name.substr(dot + 1);
     const JsonMemberSpan *holder = nullptr;
     for (const JsonMemberSpan &m : members)
-      if ((head != nullptr
-               ? m.key == head
-               : m.key.compare(0, std::string::npos, field, 0, dot) == 0) &&
-          object[m.start] == '{')
-        holder = &m;
+      if (std::string_view(m.key) == head) {
+        if (object[m.start] == '{')
+          holder = &m;
+        break;
+      }
     if (holder == nullptr)
       continue;
     const std::vector<JsonMember> *inner = nullptr;
@@ -389,14 +437,13 @@ FindFieldSpans(const std::string &object,
         inner = &r.second;
     if (inner == nullptr) {
       read.emplace_back(holder, std::vector<JsonMember>());
-      IndexJsonObject(object.substr(holder->start, holder->end - holder->start),
-                      &read.back().second);
+      Scanner s = {object, holder->start};
+      ScanObject(&s, "", Wanted{true, {}}, &read.back().second);
       inner = &read.back().second;
     }
     for (const JsonMember &n : *inner)
-      if (n.path == rest) {
-        found.push_back(
-            {field, holder->start + n.start, holder->start + n.end});
+      if (std::string_view(n.path) == rest) {
+        found.push_back({field, n.start, n.end});
         break;
       }
   }

@@ -72,5 +72,9 @@ std::string SelectJsonFields(const std::string &object,
 // word, an object or array its JSON text.
 std::string CsvLine(const std::vector<std::string> &cells);
 std::string CsvCell(const std::string &object, const JsonMember *member);
+// CsvCell's text, quoted as CsvLine quotes it, appended to line without a
+// separator; scratch holds a decoded string on the way.
+void AppendCsvCell(const std::string &object, const JsonMember *member,
+                   std::string *scratch, std::string *line);
 
 #endif

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string_view>
 #include <unordered_set>
 
 #include "decimal.h"
@@ -356,7 +357,7 @@ void WriteVersion(JsonWriter *w, const VersionFacts &f) {
   JsonEndObject(w);
 }
 
-void WriteFacts(JsonWriter *w, const VersionFacts &f) {
+void WriteFacts(JsonWriter *w, const VersionFacts &f, const JsonParts &parts) {
   JsonKey(w, "format");
   JsonStringOrNull(w, FormatName(f.image.kind));
   JsonKey(w, "machine");
@@ -376,15 +377,20 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f) {
     WriteCharset(w, f.translation >> 16);
   else
     JsonNull(w);
-  JsonKey(w, "strings");
-  if (f.hasTable)
-    WriteStrings(w, f.strings);
-  else
-    JsonNull(w);
-  WriteTables(w, f);
-  WriteTranslations(w, f);
+  if (parts.strings) {
+    JsonKey(w, "strings");
+    if (f.hasTable)
+      WriteStrings(w, f.strings);
+    else
+      JsonNull(w);
+  }
+  if (parts.tables)
+    WriteTables(w, f);
+  if (parts.translations)
+    WriteTranslations(w, f);
   WriteFixedFacts(w, f);
-  WriteVersion(w, f);
+  if (parts.version)
+    WriteVersion(w, f);
 }
 
 } // namespace
@@ -393,7 +399,8 @@ namespace {
 
 // The members every object has, in their order.
 void WriteMembers(JsonWriter *w, const char *path, const char *status,
-                  const char *message, const VersionFacts *facts) {
+                  const char *message, const VersionFacts *facts,
+                  const JsonParts &parts) {
   JsonKey(w, "path");
   std::string text;
   AppendPathAsUtf8(path, &text);
@@ -409,7 +416,7 @@ void WriteMembers(JsonWriter *w, const char *path, const char *status,
     JsonNull(w);
   }
   if (facts != nullptr) {
-    WriteFacts(w, *facts);
+    WriteFacts(w, *facts, parts);
   } else {
     JsonRawMembers(w, "\"format\":null,\"machine\":null");
     JsonRawMembers(w, kNoVersionData);
@@ -425,7 +432,7 @@ std::string JsonObject(const char *path, const char *status,
   JsonWriter w = JsonWriter();
   w.members = members;
   JsonBeginObject(&w);
-  WriteMembers(&w, path, status, message, facts);
+  WriteMembers(&w, path, status, message, facts, extras.parts);
   if (extras.withDotnet) {
     JsonKey(&w, "dotnet");
     WriteDotnetJson(&w, extras.dotnet);
@@ -444,4 +451,26 @@ std::string JsonObject(const char *path, const char *status,
   }
   JsonEndObject(&w);
   return JsonFinish(&w);
+}
+
+JsonParts PartsForFields(const std::vector<std::string> &fields) {
+  auto reads = [&fields](std::string_view key) {
+    for (const std::string &field : fields) {
+      std::string_view f = field;
+      if (f == key ||
+          (f.size() > key.size() && f.compare(0, key.size(), key) == 0 &&
+           f[key.size()] == '.'))
+        return true;
+    }
+    return false;
+  };
+  bool bare = false;
+  for (const std::string &field : fields)
+    bare = bare || field.find('.') == std::string::npos;
+  JsonParts parts;
+  parts.strings = bare || reads("strings");
+  parts.tables = reads("string_tables");
+  parts.translations = reads("translations") || reads("languages");
+  parts.version = reads("version");
+  return parts;
 }

@@ -11,6 +11,20 @@
 #include "signature_facts.h"
 #include "version_facts.h"
 
+// The members of an object that cost most to write, each written whole or
+// left out whole: every one for --json; for --fields and --csv only those
+// a field can read, so that a row costs what its columns cost.
+struct JsonParts {
+  bool strings = true;      // "strings"
+  bool tables = true;       // "string_tables"
+  bool translations = true; // "translations" and "languages"
+  bool version = true;      // "version"
+};
+
+// The parts the fields can read: a member a field names, or one on its
+// dotted path, or "strings" for a field without a dot (a string's name).
+JsonParts PartsForFields(const std::vector<std::string> &fields);
+
 // What the opt-in options add to an object: "dotnet" (--dotnet: a .NET
 // file's own identity, null for other files), "signature" (--signature: the
 // facts' object, or null for an argument that names no file) and, last,
@@ -21,6 +35,7 @@ struct JsonExtras {
   const SignatureFacts *signature;
   bool withDotnet; // --dotnet: "dotnet", the facts or null
   const DotnetFacts *dotnet;
+  JsonParts parts;
 };
 
 // Builds the object, without its newline, always valid UTF-8. status is

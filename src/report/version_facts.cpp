@@ -160,8 +160,8 @@ StatusCode GatherBlockFacts(void *block, DWORD size, VersionFacts *f,
   return result;
 }
 
-StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f,
-                              bool forLint) {
+StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f, bool forLint,
+                              bool everyTable) {
   DWORD handle;
   DWORD size = StartGathering(record, f, &handle);
   if (size == 0)
@@ -170,7 +170,7 @@ StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f,
   StatusCode result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
-  result = GatherBlockFacts(block, size, f, forLint);
+  result = GatherBlockFacts(block, size, f, forLint, everyTable);
   free(block);
   if (forLint)
     GatherLanguageVersions(record, f);

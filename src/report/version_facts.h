@@ -71,9 +71,10 @@ std::string DigestHex(const FileDigest &digest);
 const VersionText *FindVersionString(const VersionFacts &facts,
                                      const char *name);
 
-// forLint: gather what --lint checks besides.
+// forLint: gather what --lint checks besides; everyTable as for
+// GatherBlockFacts.
 StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *facts,
-                              bool forLint = false);
+                              bool forLint = false, bool everyTable = true);
 
 // The facts of a block already loaded (the version service's layout, of
 // size bytes), as GatherVersionFacts gathers them from it, into facts that
