@@ -576,4 +576,66 @@ TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
   EXPECT_FALSE(IndexJsonObject("[1]", &members));
 }
 
+// A row or a pick of fields reads the same cells from an object written
+// with only the parts its fields can read as from the whole object, and
+// the costly parts no field reads are left out.
+TEST(JsonFields, AnObjectWithOnlyThePartsTheFieldsReadGivesTheSameCells) {
+  VersionFacts f = SomeFacts();
+  f.strings = {{"CompanyName", "Co, \"Ltd\""}, {"FileVersion", "-1.0"}};
+  f.hasTables = true;
+  f.tables = {{"040904b0", f.strings}};
+  const std::vector<std::vector<std::string>> lists = {
+      DefaultCsvFields(),
+      {"path", "status"},
+      {"string_tables", "fixed.file_flags"},
+      {"translations", "languages", "version.file"},
+      {"version", "strings.CompanyName", "CompanyName"},
+      {"stringsx", "string_tables2", "versions", "language.hex"},
+      {"fixed.file_flags", "language.hex", "string_tables.0"},
+  };
+  const struct {
+    bool strings, tables, translations, version;
+  } parts[] = {
+      // A field without a dot may be a string's name.
+      {true, false, false, false}, {true, false, false, false},
+      {true, true, false, false},  {true, false, true, true},
+      {true, false, false, true},  {true, false, false, false},
+      {false, true, false, false},
+  };
+  for (size_t l = 0; l < lists.size(); ++l) {
+    const std::vector<std::string> &fields = lists[l];
+    JsonParts p = PartsForFields(fields);
+    EXPECT_EQ(p.strings, parts[l].strings) << l;
+    EXPECT_EQ(p.tables, parts[l].tables) << l;
+    EXPECT_EQ(p.translations, parts[l].translations) << l;
+    EXPECT_EQ(p.version, parts[l].version) << l;
+    std::string whole = JsonObject("dir/x.dll", "ok", nullptr, &f);
+    std::vector<JsonMember> all;
+    ASSERT_TRUE(IndexJsonObject(whole, &all));
+    JsonExtras extras = JsonExtras();
+    extras.parts = p;
+    std::vector<JsonMemberSpan> spans;
+    std::string part =
+        JsonObject("dir/x.dll", "ok", nullptr, &f, extras, &spans);
+    EXPECT_LE(part.size(), whole.size());
+    std::vector<JsonMember> found = FindFieldSpans(part, spans, fields);
+    std::string line, scratch;
+    size_t next = 0;
+    for (size_t i = 0; i < fields.size(); ++i) {
+      const JsonMember *m = nullptr;
+      if (next < found.size() && found[next].path == fields[i])
+        m = &found[next++];
+      std::string cell = CsvCell(whole, FindField(all, fields[i]));
+      EXPECT_EQ(CsvCell(part, m), cell) << l << " " << fields[i];
+      if (i != 0)
+        line.push_back(',');
+      AppendCsvCell(part, m, &scratch, &line);
+    }
+    std::vector<std::string> cells;
+    for (const std::string &field : fields)
+      cells.push_back(CsvCell(whole, FindField(all, field)));
+    EXPECT_EQ(line, CsvLine(cells)) << l;
+  }
+}
+
 } // namespace
