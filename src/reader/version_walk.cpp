@@ -19,6 +19,20 @@ unsigned short FoldUnit(unsigned short u) {
   return u;
 }
 
+// Whether count little-endian units equal the code page 1252 text's
+// characters without regard to case.
+bool UnitsEqualFolded(const unsigned char *units, const char *text,
+                      size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    uint16_t unit = Le16(units + 2 * i);
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);
+    if (unit != want && FoldUnit(unit) != FoldUnit(want))
+      return false;
+  }
+  return true;
+}
+
 } // namespace
 
 bool ReadBlockHeader(ByteSource *b, size_t *extent, bool *ansi) {
@@ -77,6 +91,13 @@ bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
   size_t keyUnits = (n.keyEnd - 2 - n.keyStart) / 2;
   if (keyUnits != compLen)
     return false;
+  if (b->fd < 0) {
+    // A block in memory (every lookup's) is compared where it lies: the
+    // walks compare keys far more often than they find one.
+    if (n.keyStart > b->size || 2 * compLen > b->size - n.keyStart)
+      return false;
+    return UnitsEqualFolded(b->memory + n.keyStart, comp, compLen);
+  }
   unsigned char chunk[128];
   for (size_t done = 0; done < compLen;) {
     size_t count = compLen - done;
@@ -84,13 +105,8 @@ bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
       count = sizeof chunk / 2;
     if (!ReadAt(b, n.keyStart + 2 * done, chunk, 2 * count))
       return false;
-    for (size_t i = 0; i < count; ++i) {
-      uint16_t unit = Le16(chunk + 2 * i);
-      unsigned char c = static_cast<unsigned char>(comp[done + i]);
-      unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);
-      if (unit != want && FoldUnit(unit) != FoldUnit(want))
-        return false;
-    }
+    if (!UnitsEqualFolded(chunk, comp + done, count))
+      return false;
     done += count;
   }
   return true;
