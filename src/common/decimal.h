@@ -16,18 +16,20 @@ const size_t kMaxDecimalDigits = 20;
 // terminator.
 inline size_t FormatDecimal(unsigned long long value, char *out,
                             size_t minDigits = 1) {
-  char digits[kMaxDecimalDigits];
-  size_t at = sizeof digits;
-  do {
-    digits[--at] = static_cast<char>('0' + value % 10);
+  // Counted first and written in place from the last digit back: a copy of
+  // a few bytes of varying length costs more than the digits.
+  size_t count = 1;
+  for (unsigned long long rest = value; rest >= 10; rest /= 10)
+    ++count;
+  if (minDigits > kMaxDecimalDigits)
+    minDigits = kMaxDecimalDigits;
+  if (count < minDigits)
+    count = minDigits;
+  for (size_t i = count; i-- > 0;) {
+    out[i] = static_cast<char>('0' + value % 10);
     value /= 10;
-  } while (value != 0);
-  if (minDigits > sizeof digits)
-    minDigits = sizeof digits;
-  while (sizeof digits - at < minDigits)
-    digits[--at] = '0';
-  memcpy(out, digits + at, sizeof digits - at);
-  return sizeof digits - at;
+  }
+  return count;
 }
 
 #endif

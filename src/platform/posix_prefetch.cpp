@@ -32,6 +32,11 @@ const PrefetchSettings kPrefetchDefaults = {2, 16, 200};
 namespace {
 
 const unsigned kMaxHelpers = 32;
+// Slow reports in a row that wake the helpers. On a cold cache every
+// report is slow; on a warm one a report is now and then, when the
+// processor was taken from it, and one thread started for that makes every
+// later stdio call and system call of the run take a lock.
+const unsigned kSlowToWake = 2;
 const size_t kHeaderBytes = sizeof(FileWindow().bytes);
 const unsigned kMaxWindow = 32;
 
@@ -66,7 +71,8 @@ struct Prefetcher {
   bool awake;
   bool stopping;
   unsigned cachedInARow; // files the helpers found cached, one after another
-  uint64_t lastReached;  // microseconds, monotonic
+  unsigned slowInARow;  // reports slower than coldFileMicros, one after another
+  uint64_t lastReached; // microseconds, monotonic
   unsigned started;
   pthread_t helpers[kMaxHelpers];
 };
@@ -295,7 +301,8 @@ void PrefetchReached(Prefetcher *p) {
   }
   bool slow = now - p->lastReached > p->settings.coldFileMicros;
   p->lastReached = now;
-  if (slow && !p->awake)
+  p->slowInARow = slow ? p->slowInARow + 1 : 0;
+  if (p->slowInARow >= kSlowToWake && !p->awake)
     Wake(p);
   pthread_mutex_unlock(&p->lock);
 }
@@ -314,6 +321,7 @@ void PrefetchSettle(Prefetcher *p) {
       slot->state = kFree;
   }
   p->lastReached = NowMicros();
+  p->slowInARow = 0;
   pthread_mutex_unlock(&p->lock);
 }
 

@@ -8,9 +8,9 @@
 // and a file that changes in between is answered from what the report
 // reads.
 //
-// Helpers start only when a report turns out slow enough to have waited
-// for the disk, and rest again once they find the files already cached, so
-// that a warm run or a single file costs no more than before.
+// Helpers start only when reports turn out slow enough to have waited
+// for the disk, two in a row, and rest again once they find the files already
+// cached, so that a warm run or a single file costs no more than before.
 //
 // Use: queue the paths in report order, as far ahead as PrefetchFile
 // accepts, and call PrefetchReached just before each file (queued or not)
