@@ -187,14 +187,18 @@ const char kNoVersionData[] =
 // "string_tables": every table of \StringFileInfo, with the language and
 // code page its key spells (null for both when it spells none: the key
 // is whatever the file stores).
-void WriteTables(JsonWriter *w, const VersionFacts &f) {
+// picked: the text "strings" was written as, which the picked table's
+// strings are written as again; empty when it was not written.
+void WriteTables(JsonWriter *w, const VersionFacts &f,
+                 const std::string &picked) {
   JsonKey(w, "string_tables");
   if (!f.hasTables) {
     JsonNull(w);
     return;
   }
   JsonBeginArray(w);
-  for (const VersionTableText &table : f.tables) {
+  for (size_t i = 0; i < f.tables.size(); ++i) {
+    const VersionTableText &table = f.tables[i];
     JsonBeginObject(w);
     JsonKey(w, "key");
     JsonString(w, table.key);
@@ -211,7 +215,10 @@ void WriteTables(JsonWriter *w, const VersionFacts &f) {
     else
       JsonNull(w);
     JsonKey(w, "strings");
-    WriteStrings(w, table.strings);
+    if (i == f.pickedTable && !picked.empty())
+      JsonRawValue(w, picked.data(), picked.size());
+    else
+      WriteStrings(w, TableStrings(f, i));
     JsonEndObject(w);
   }
   JsonEndArray(w);
@@ -377,15 +384,20 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f, const JsonParts &parts) {
     WriteCharset(w, f.translation >> 16);
   else
     JsonNull(w);
+  std::string picked;
   if (parts.strings) {
     JsonKey(w, "strings");
+    size_t start = w->used;
     if (f.hasTable)
       WriteStrings(w, f.strings);
     else
       JsonNull(w);
+    // The same object again in "string_tables": copied, not escaped twice.
+    if (f.hasTable && parts.tables)
+      picked.assign(w->buffer, start, w->used - start);
   }
   if (parts.tables)
-    WriteTables(w, f);
+    WriteTables(w, f, picked);
   if (parts.translations)
     WriteTranslations(w, f);
   WriteFixedFacts(w, f);

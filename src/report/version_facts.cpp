@@ -63,15 +63,17 @@ void GatherTables(void *block, DWORD size, VersionFacts *f,
     }
     return;
   }
+  f->hasTable = f->hasTranslations && chosen < tables.size();
   f->tables.resize(tables.size());
   for (size_t i = 0; i < tables.size(); ++i) {
     AppendUnitsAsUtf8(tables[i].key.data(), tables[i].key.size(),
                       &f->tables[i].key);
-    ConvertStrings(tables[i].strings, &f->tables[i].strings);
+    if (!f->hasTable || i != chosen)
+      ConvertStrings(tables[i].strings, &f->tables[i].strings);
   }
-  f->hasTable = f->hasTranslations && chosen < tables.size();
   if (f->hasTable) {
-    f->strings = f->tables[chosen].strings;
+    ConvertStrings(tables[chosen].strings, &f->strings);
+    f->pickedTable = chosen;
     strings->swap(tables[chosen].strings);
   }
 }
@@ -141,6 +143,11 @@ DWORD StartGathering(FileRecord *record, VersionFacts *f, DWORD *handle) {
 }
 
 } // namespace
+
+const std::vector<VersionText> &TableStrings(const VersionFacts &f,
+                                             size_t index) {
+  return index == f.pickedTable ? f.strings : f.tables[index].strings;
+}
 
 const VersionText *FindVersionString(const VersionFacts &f, const char *name) {
   if (!f.hasTable)

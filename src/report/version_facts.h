@@ -42,6 +42,10 @@ struct VersionFacts {
   std::vector<VersionText> strings;     // in stored order
   bool hasTables;                       // \StringFileInfo exists
   std::vector<VersionTableText> tables; // all its tables, in stored order
+  // The one of tables that strings holds, its own strings left empty
+  // rather than held twice (TableStrings gives either); none when it is
+  // past the end.
+  size_t pickedTable = SIZE_MAX;
   bool hasFixed;
   VS_FIXEDFILEINFO fixed;
   // Gathered for --lint only: the key of every string table, as stored
@@ -51,6 +55,10 @@ struct VersionFacts {
   std::vector<std::string> tableKeys;
   std::vector<LanguageVersion> languageVersions;
 };
+
+// The strings of tables[index]: strings for the picked table.
+const std::vector<VersionText> &TableStrings(const VersionFacts &facts,
+                                             size_t index);
 
 // --hash: the SHA-256 of a whole file, or that it was not read whole.
 struct FileDigest {

@@ -417,12 +417,15 @@ TEST(GatherVersionFacts, EveryTableOfTheBlock) {
   VersionFacts facts;
   GatherFacts(Fixture("secondtrans.dll"), &facts);
   ASSERT_EQ(facts.tables.size(), 1u);
-  ASSERT_FALSE(facts.tables[0].strings.empty());
-  EXPECT_EQ(facts.tables[0].strings[0].key, "CompanyName");
-  EXPECT_EQ(facts.tables[0].strings[0].value, "Quelvo Test Co");
+  ASSERT_FALSE(TableStrings(facts, 0).empty());
+  EXPECT_EQ(TableStrings(facts, 0)[0].key, "CompanyName");
+  EXPECT_EQ(TableStrings(facts, 0)[0].value, "Quelvo Test Co");
   GatherFacts(Fixture("basic.dll"), &facts);
   ASSERT_EQ(facts.tables.size(), 1u);
-  EXPECT_EQ(facts.tables[0].strings.size(), facts.strings.size());
+  // The picked table's strings are held once, as "strings".
+  EXPECT_EQ(facts.pickedTable, 0u);
+  EXPECT_TRUE(facts.tables[0].strings.empty());
+  EXPECT_EQ(&TableStrings(facts, 0), &facts.strings);
 }
 
 TEST(PrintSafeUtf8, ControlCharactersPrintAsOneSpaceEach) {
