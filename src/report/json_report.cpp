@@ -42,9 +42,15 @@ void WriteIdAndHex(JsonWriter *w, unsigned id) {
   JsonKey(w, "id");
   JsonNumber(w, id);
   JsonKey(w, "hex");
-  std::string hex;
-  AppendHex4(id, &hex);
-  JsonString(w, hex);
+  // Four hex digits need no escaping: written as they stand.
+  static const char kDigits[] = "0123456789abcdef";
+  const char hex[] = {'"',
+                      kDigits[(id >> 12) & 0xFu],
+                      kDigits[(id >> 8) & 0xFu],
+                      kDigits[(id >> 4) & 0xFu],
+                      kDigits[id & 0xFu],
+                      '"'};
+  JsonRawValue(w, hex, sizeof hex);
 }
 
 void WriteLanguage(JsonWriter *w, unsigned id) {
