@@ -35,7 +35,10 @@ void ConvertStrings(const std::vector<VersionString> &from,
                       &(*to)[i].value);
     (*to)[i].zerosPast = from[i].zerosPast;
     (*to)[i].textPastZero = from[i].textPastZero;
+    // A value of ASCII units alone (a byte each in UTF-8, where any other
+    // unit takes two or more) holds no surrogate: most need no second look.
     (*to)[i].unpairedSurrogate =
+        (*to)[i].value.size() != from[i].value.size() &&
         HasUnpairedSurrogate(from[i].value.data(), from[i].value.size());
   }
 }

@@ -42,6 +42,38 @@ TEST(JsonString, EscapesWhatBreaksAStringOrALine) {
     EXPECT_EQ(Quoted(c.in), c.out) << c.in;
 }
 
+// Plain text goes eight bytes at a time: a byte to escape or check is
+// found at every place in a long run, at either end and beside another.
+TEST(JsonString, WhatNeedsEscapingIsFoundAnywhereInALongRun) {
+  const struct {
+    std::string in, out;
+  } marks[] = {
+      {"\"", "\\\""},
+      {"\\", "\\\\"},
+      {"\n", "\\n"},
+      {std::string("\0", 1), "\\u0000"},
+      {"\x1f", "\\u001f"},
+      {"\x7f", "\\u007f"},
+      {"\xC3\xA9", "\xC3\xA9"},
+      {"\xC2\x85", "\\u0085"},
+      {"\xE2\x80\xA8", "\\u2028"},
+      {"\xFF", "\xEF\xBF\xBD"},
+      {" ", " "},
+  };
+  const std::string plain = "abcdefghijklmnopqrstuvwx";
+  for (const auto &m : marks)
+    for (size_t at = 0; at <= plain.size(); ++at) {
+      std::string in = plain.substr(0, at) + m.in + plain.substr(at);
+      std::string out =
+          "\"" + plain.substr(0, at) + m.out + plain.substr(at) + "\"";
+      EXPECT_EQ(Quoted(in), out) << at << " " << m.out;
+      in = plain.substr(0, at) + m.in + m.in + plain.substr(at);
+      out =
+          "\"" + plain.substr(0, at) + m.out + m.out + plain.substr(at) + "\"";
+      EXPECT_EQ(Quoted(in), out) << at << " twice " << m.out;
+    }
+}
+
 TEST(JsonString, IllFormedUtf8IsReplacedPartByPartAsTheReaderDoes) {
   const std::string kFffd = "\xEF\xBF\xBD";
   struct Case {
