@@ -73,11 +73,11 @@ std::u16string ReadText(const Walk &w, const VersionNode &n) {
 // Unicode text node's wValueLength counts units; a length of twice the
 // text (with or without its terminator) is a count of bytes, which holds
 // nothing more.
-void MeasureTail(const Walk &w, const VersionNode &n, VersionString *s) {
-  s->zerosPast = 0;
-  s->textPastZero = false;
+void MeasureTail(const Walk &w, const VersionNode &n, size_t text,
+                 size_t *zerosPast, bool *textPastZero) {
+  *zerosPast = 0;
+  *textPastZero = false;
   size_t unit = w.ansi ? 1 : 2;
-  size_t text = s->value.size();
   size_t stored = w.ansi || n.text ? n.valueLength : n.valueLength / 2;
   if (n.valueStart >= n.end || stored <= text + 1)
     return;
@@ -92,10 +92,10 @@ void MeasureTail(const Walk &w, const VersionNode &n, VersionString *s) {
               n.valueStart + counted * unit, false, &tail);
   for (char16_t c : tail) {
     if (c != 0) {
-      s->textPastZero = true;
+      *textPastZero = true;
       return;
     }
-    ++s->zerosPast;
+    ++*zerosPast;
   }
 }
 
@@ -136,7 +136,8 @@ void ReadTable(const Walk &w, const VersionNode &table,
     VersionString entry;
     entry.key = ReadKey(w, child);
     entry.value = ReadText(w, child);
-    MeasureTail(w, child, &entry);
+    MeasureTail(w, child, entry.value.size(), &entry.zerosPast,
+                &entry.textPastZero);
     out->push_back(std::move(entry));
     pos += Align4(child.end - child.start);
   }
@@ -167,10 +168,9 @@ bool ListVersionStrings(const void *block, size_t blockSize,
   return true;
 }
 
-bool ListVersionTables(const void *block, size_t blockSize,
-                       uint32_t translation, std::vector<VersionTable> *out,
-                       size_t *chosen) {
-  out->clear();
+bool VisitVersionTables(const void *block, size_t blockSize,
+                        uint32_t translation, const VersionTableSink &sink,
+                        size_t *chosen) {
   *chosen = 0;
   ByteSource src;
   Walk w;
@@ -180,6 +180,9 @@ bool ListVersionTables(const void *block, size_t blockSize,
   char key[9];
   TableKey(translation, key);
   bool matched = false;
+  size_t count = 0;
+  // Reused for every key and value: the sink converts them as they come.
+  std::u16string units, text;
   // The same steps as the lookup's search among the tables, so that the
   // table marked is the one it finds and a table it cannot pass ends both.
   size_t pos = info.childStart;
@@ -187,19 +190,69 @@ bool ListVersionTables(const void *block, size_t blockSize,
     VersionNode table;
     if (!ParseVersionNode(w.src, pos, info.end, w.ansi, &table))
       break;
-    if (!matched && VersionKeyEquals(w.src, table, w.ansi, key, 8)) {
+    bool picked = !matched && VersionKeyEquals(w.src, table, w.ansi, key, 8);
+    if (picked) {
       matched = true;
-      *chosen = out->size();
+      *chosen = count;
     }
-    VersionTable entry;
-    entry.key = ReadKey(w, table);
-    ReadTable(w, table, &entry.strings);
-    out->push_back(std::move(entry));
+    units.clear();
+    AppendUnits(w, table.keyStart, table.keyEnd - (w.ansi ? 1 : 2), false,
+                &units);
+    sink.table(sink.context, units.data(), units.size(), picked);
+    // Every string of the table, as ReadTable reads them.
+    size_t at = table.childStart;
+    while (at < table.end) {
+      VersionNode child;
+      if (!ParseVersionNode(w.src, at, table.end, w.ansi, &child))
+        break;
+      units.clear();
+      AppendUnits(w, child.keyStart, child.keyEnd - (w.ansi ? 1 : 2), false,
+                  &units);
+      text.clear();
+      if (child.valueLength != 0 && child.valueStart < child.end)
+        AppendUnits(w, child.valueStart, child.end, true, &text);
+      VersionStringUnits s = {
+          units.data(), units.size(), text.data(), text.size(), 0, false};
+      MeasureTail(w, child, text.size(), &s.zerosPast, &s.textPastZero);
+      sink.string(sink.context, s);
+      at += Align4(child.end - child.start);
+    }
+    ++count;
     pos += Align4(table.end - table.start);
   }
   if (!matched)
-    *chosen = out->size();
+    *chosen = count;
   return true;
+}
+
+namespace {
+
+void AddTable(void *context, const char16_t *key, size_t length, bool) {
+  auto *out = static_cast<std::vector<VersionTable> *>(context);
+  out->emplace_back();
+  out->back().key.assign(key, length);
+  // Tables hold about a dozen strings: room for them without regrowing.
+  out->back().strings.reserve(16);
+}
+
+void AddString(void *context, const VersionStringUnits &s) {
+  auto *out = static_cast<std::vector<VersionTable> *>(context);
+  VersionString entry;
+  entry.key.assign(s.key, s.keyLength);
+  entry.value.assign(s.value, s.valueLength);
+  entry.zerosPast = s.zerosPast;
+  entry.textPastZero = s.textPastZero;
+  out->back().strings.push_back(std::move(entry));
+}
+
+} // namespace
+
+bool ListVersionTables(const void *block, size_t blockSize,
+                       uint32_t translation, std::vector<VersionTable> *out,
+                       size_t *chosen) {
+  out->clear();
+  VersionTableSink sink = {out, AddTable, AddString};
+  return VisitVersionTables(block, blockSize, translation, sink, chosen);
 }
 
 bool ListStringTableKeys(const void *block, size_t blockSize,

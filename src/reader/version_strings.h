@@ -52,6 +52,32 @@ struct VersionTable {
 bool ListVersionTables(const void *block, size_t blockSize,
                        uint32_t translation, std::vector<VersionTable> *out,
                        size_t *chosen);
+// What VisitVersionTables hands over of one string: its key and text (as
+// ListVersionStrings reads them) in buffers that are reused for the next.
+struct VersionStringUnits {
+  const char16_t *key;
+  size_t keyLength;
+  const char16_t *value;
+  size_t valueLength;
+  size_t zerosPast;  // as VersionString
+  bool textPastZero; // as VersionString
+};
+
+// Where VisitVersionTables hands every table (its key, and whether it is
+// the one the lookup picks) and then each of its strings.
+struct VersionTableSink {
+  void *context;
+  void (*table)(void *context, const char16_t *key, size_t keyLength,
+                bool picked);
+  void (*string)(void *context, const VersionStringUnits &s);
+};
+
+// ListVersionTables' walk, without a copy of the text: for a caller that
+// converts every key and value as it comes.
+bool VisitVersionTables(const void *block, size_t blockSize,
+                        uint32_t translation, const VersionTableSink &sink,
+                        size_t *chosen);
+
 // The keys of every string table of the block (the children of
 // \StringFileInfo, "040904b0" and the like, as stored), in stored order.
 // False when the block has no StringFileInfo.

@@ -15,70 +15,78 @@ namespace {
 
 // Whether the text report's lookup of an ASCII name finds a string of the
 // table. The lookup takes the first key equal to the name without regard
-// to case, and only ASCII letters can fold onto an ASCII name; the walk
-// that listed the table follows the lookup's rules, so the list answers
-// without a second walk from the root.
-bool TableHas(const std::vector<VersionString> &strings, const char *name) {
-  for (const VersionString &s : strings)
-    if (KeyEqualsAscii(s.key.data(), s.key.size(), name))
+// to case, and only ASCII letters can fold onto an ASCII name (so a key
+// equal to one is ASCII, a byte a unit in UTF-8); the walk that listed the
+// table follows the lookup's rules, so the list answers without a second
+// walk from the root.
+bool TableHas(const std::vector<VersionText> &strings, const char *name) {
+  size_t length = strlen(name);
+  for (const VersionText &s : strings)
+    if (s.key.size() == length && EqualNoCaseAscii(s.key.c_str(), name))
       return true;
   return false;
 }
 
-// A table's strings, keys and values alike, in UTF-8.
-void ConvertStrings(const std::vector<VersionString> &from,
-                    std::vector<VersionText> *to) {
-  to->resize(from.size());
-  for (size_t i = 0; i < from.size(); ++i) {
-    AppendUnitsAsUtf8(from[i].key.data(), from[i].key.size(), &(*to)[i].key);
-    AppendUnitsAsUtf8(from[i].value.data(), from[i].value.size(),
-                      &(*to)[i].value);
-    (*to)[i].zerosPast = from[i].zerosPast;
-    (*to)[i].textPastZero = from[i].textPastZero;
-    // A value of ASCII units alone (a byte each in UTF-8, where any other
-    // unit takes two or more) holds no surrogate: most need no second look.
-    (*to)[i].unpairedSurrogate =
-        (*to)[i].value.size() != from[i].value.size() &&
-        HasUnpairedSurrogate(from[i].value.data(), from[i].value.size());
+// Where the listed tables go: every table's key and strings into tables,
+// or, without everyTable, only the keys, into tableKeys; the picked
+// table's strings into strings, when a translation entry picks it.
+struct TableGather {
+  VersionFacts *f;
+  bool everyTable;
+  std::vector<VersionText> *into; // the current table's strings, or null
+};
+
+void GatherTable(void *context, const char16_t *key, size_t length,
+                 bool picked) {
+  TableGather *g = static_cast<TableGather *>(context);
+  VersionFacts *f = g->f;
+  std::string *text;
+  if (g->everyTable) {
+    f->tables.emplace_back();
+    text = &f->tables.back().key;
+  } else {
+    f->tableKeys.emplace_back();
+    text = &f->tableKeys.back();
   }
+  AppendUnitsAsUtf8(key, length, text);
+  if (picked && f->hasTranslations)
+    g->into = &f->strings;
+  else
+    g->into = g->everyTable ? &f->tables.back().strings : nullptr;
+}
+
+// One string, keys and values alike, in UTF-8.
+void GatherString(void *context, const VersionStringUnits &s) {
+  TableGather *g = static_cast<TableGather *>(context);
+  if (g->into == nullptr)
+    return;
+  g->into->emplace_back();
+  VersionText &t = g->into->back();
+  AppendUnitsAsUtf8(s.key, s.keyLength, &t.key);
+  AppendUnitsAsUtf8(s.value, s.valueLength, &t.value);
+  t.zerosPast = s.zerosPast;
+  t.textPastZero = s.textPastZero;
+  // A value of ASCII units alone (a byte each in UTF-8, where any other
+  // unit takes two or more) holds no surrogate: most need no second look.
+  t.unpairedSurrogate = t.value.size() != s.valueLength &&
+                        HasUnpairedSurrogate(s.value, s.valueLength);
 }
 
 // Every table of the block, whether or not a translation names it; and the
-// one the report's translation entry finds, as "strings" and, as stored,
-// in *strings for the report's stages, when there is an entry. Without
-// everyTable only the keys of the others, in tableKeys: what --lint reads
-// of them, for a run that writes no "string_tables".
-void GatherTables(void *block, DWORD size, VersionFacts *f,
-                  std::vector<VersionString> *strings, bool everyTable) {
-  std::vector<VersionTable> tables;
+// one the report's translation entry finds, as "strings", when there is an
+// entry, its own strings in tables left empty (pickedTable). Without
+// everyTable only the keys of the tables, in tableKeys: what --lint reads
+// of them, for a run that writes no "string_tables". Converted as the walk
+// lists them, with no UTF-16 copy kept.
+void GatherTables(void *block, DWORD size, VersionFacts *f, bool everyTable) {
+  TableGather g = {f, everyTable, nullptr};
+  VersionTableSink sink = {&g, GatherTable, GatherString};
   size_t chosen;
-  f->hasTables =
-      ListVersionTables(block, size, f->translation, &tables, &chosen);
-  if (!everyTable) {
-    f->tableKeys.resize(tables.size());
-    for (size_t i = 0; i < tables.size(); ++i)
-      AppendUnitsAsUtf8(tables[i].key.data(), tables[i].key.size(),
-                        &f->tableKeys[i]);
-    f->hasTable = f->hasTranslations && chosen < tables.size();
-    if (f->hasTable) {
-      ConvertStrings(tables[chosen].strings, &f->strings);
-      strings->swap(tables[chosen].strings);
-    }
-    return;
-  }
-  f->hasTable = f->hasTranslations && chosen < tables.size();
-  f->tables.resize(tables.size());
-  for (size_t i = 0; i < tables.size(); ++i) {
-    AppendUnitsAsUtf8(tables[i].key.data(), tables[i].key.size(),
-                      &f->tables[i].key);
-    if (!f->hasTable || i != chosen)
-      ConvertStrings(tables[i].strings, &f->tables[i].strings);
-  }
-  if (f->hasTable) {
-    ConvertStrings(tables[chosen].strings, &f->strings);
+  f->hasTables = VisitVersionTables(block, size, f->translation, sink, &chosen);
+  size_t count = everyTable ? f->tables.size() : f->tableKeys.size();
+  f->hasTable = f->hasTranslations && chosen < count;
+  if (f->hasTable && everyTable)
     f->pickedTable = chosen;
-    strings->swap(tables[chosen].strings);
-  }
 }
 
 // What --lint reads besides: the key of every table, which its rules read
@@ -95,9 +103,8 @@ StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f,
   LPVOID pointer = nullptr;
   UINT length = 0;
   f->hasFixed = QueryFixedRecord(block, size, &f->fixed);
-  std::vector<VersionString> strings;
   if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length)) {
-    GatherTables(block, size, f, &strings, everyTable);
+    GatherTables(block, size, f, everyTable);
     return kStatusNoTranslation;
   }
   f->hasTranslations = true;
@@ -114,14 +121,14 @@ StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f,
                   length < sizeof entry ? length : sizeof entry);
   f->translation = Le32(entry);
 
-  GatherTables(block, size, f, &strings, everyTable);
+  GatherTables(block, size, f, everyTable);
 
   // The stages of the text report, in its order.
-  if (!TableHas(strings, "CompanyName"))
+  if (!TableHas(f->strings, "CompanyName"))
     return kStatusNoCompanyName;
-  if (!TableHas(strings, "FileDescription"))
+  if (!TableHas(f->strings, "FileDescription"))
     return kStatusNoDescription;
-  if (!TableHas(strings, "FileVersion"))
+  if (!TableHas(f->strings, "FileVersion"))
     return kStatusNoVersionString;
   if (!f->hasFixed)
     return kStatusNoFixedInfo;
