@@ -34,12 +34,15 @@ void Emit(RunState *run, const char *path, const char *status,
           const VersionFacts *facts, const VersionFacts *checked,
           const JsonExtras &extras) {
   bool pick = run->options.csv || run->options.fields != nullptr;
-  std::vector<JsonMemberSpan> spans;
+  std::vector<JsonMemberSpan> spans, strings;
   bool noted = pick && !run->checks;
-  if (noted)
+  if (noted) {
     spans.reserve(32); // an object's own members, each noted as written
-  std::string object = JsonObject(path, status, message, facts, extras,
-                                  noted ? &spans : nullptr);
+    strings.reserve(16);
+  }
+  std::string object =
+      JsonObject(path, status, message, facts, extras, noted ? &spans : nullptr,
+                 noted ? &strings : nullptr);
   CheckObject(run, path, checkedCode, checked, &object);
   if (!pick) {
     WriteLine(object, false);
@@ -47,7 +50,7 @@ void Emit(RunState *run, const char *path, const char *status,
   }
   std::vector<JsonMember> chosen;
   if (noted)
-    chosen = FindFieldSpans(object, spans, run->fields);
+    chosen = FindFieldSpans(object, spans, run->fields, &strings);
   else
     IndexJsonObject(object, &chosen);
   if (!run->options.csv) {

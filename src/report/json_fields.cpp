@@ -358,6 +358,12 @@ void AppendCsvCell(const std::string &object, const JsonMember *member,
                         member->end - member->start);
   if (text == "null")
     return;
+  if (text.size() >= 2 && text[0] == '"' &&
+      memchr(text.data(), '\\', text.size()) == nullptr) {
+    // Nothing escaped: the text between the quotes is the string.
+    AppendCsvText(text.substr(1, text.size() - 2), line);
+    return;
+  }
   if (!text.empty() && text[0] == '"') {
     scratch->clear();
     Scanner s = {object, member->start};
@@ -398,7 +404,8 @@ bool FindFieldSpan(const std::string &object,
 std::vector<JsonMember>
 FindFieldSpans(const std::string &object,
                const std::vector<JsonMemberSpan> &members,
-               const std::vector<std::string> &fields) {
+               const std::vector<std::string> &fields,
+               const std::vector<JsonMemberSpan> *strings) {
   std::vector<JsonMember> found;
   found.reserve(fields.size());
   // The members of the objects read so far, by the member that holds them,
@@ -418,6 +425,15 @@ FindFieldSpans(const std::string &object,
       continue;
     }
     size_t dot = name.find('.');
+    if (dot == std::string_view::npos && strings != nullptr) {
+      // Each key once: "strings" keeps the first of a repeated one.
+      for (const JsonMemberSpan &m : *strings)
+        if (std::string_view(m.key) == name) {
+          found.push_back({field, m.start, m.end});
+          break;
+        }
+      continue;
+    }
     std::string_view head =
         dot == std::string_view::npos ? "strings" : name.substr(0, dot);
     std::string_view rest =

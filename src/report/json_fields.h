@@ -53,11 +53,14 @@ bool FindFieldSpan(const std::string &object,
                    const std::vector<JsonMemberSpan> &members,
                    const std::string &field, JsonMember *found);
 // FindFieldSpan for each of fields, reading each member a path leads into
-// once however many fields lead into it; the found ones, in order.
+// once however many fields lead into it; the found ones, in order. With
+// strings (where the writer noted each string of "strings"), a string's
+// name is found there without reading "strings" again.
 std::vector<JsonMember>
 FindFieldSpans(const std::string &object,
                const std::vector<JsonMemberSpan> &members,
-               const std::vector<std::string> &fields);
+               const std::vector<std::string> &fields,
+               const std::vector<JsonMemberSpan> *strings = nullptr);
 
 // The object with only the chosen fields, in their order, each under its
 // name as given; a field the object lacks is null.

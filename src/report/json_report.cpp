@@ -446,9 +446,12 @@ void WriteMembers(JsonWriter *w, const char *path, const char *status,
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
                        const JsonExtras &extras,
-                       std::vector<JsonMemberSpan> *members) {
+                       std::vector<JsonMemberSpan> *members,
+                       std::vector<JsonMemberSpan> *strings) {
   JsonWriter w = JsonWriter();
   w.members = members;
+  w.noteInside = "strings";
+  w.inside = strings;
   JsonBeginObject(&w);
   WriteMembers(&w, path, status, message, facts, extras.parts);
   if (extras.withDotnet) {

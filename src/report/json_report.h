@@ -42,10 +42,12 @@ struct JsonExtras {
 // "ok" or the failure's word; message is the failure's text (null for
 // "ok"); facts is null when the file was not examined, and every key that
 // comes from it is then null. With members given, also where each of the
-// object's own members lies.
+// object's own members lies, and with strings too, where each string of
+// "strings" does.
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
                        const JsonExtras &extras = JsonExtras(),
-                       std::vector<JsonMemberSpan> *members = nullptr);
+                       std::vector<JsonMemberSpan> *members = nullptr,
+                       std::vector<JsonMemberSpan> *strings = nullptr);
 
 #endif

@@ -158,17 +158,31 @@ std::string JsonFinish(JsonWriter *w) {
 
 namespace {
 
-// The member of the outermost object written last ends here.
+// The member of the outermost object written last ends here, or the
+// member of the one noted inside it.
 void EndTopMember(JsonWriter *w) {
-  if (w->members != nullptr && w->depth == 1 && !w->members->empty() &&
-      w->members->back().end == 0)
-    w->members->back().end = w->used;
+  if (w->members == nullptr)
+    return;
+  std::vector<JsonMemberSpan> *list = w->depth == 1                ? w->members
+                                      : w->depth == 2 && w->noting ? w->inside
+                                                                   : nullptr;
+  if (list != nullptr && !list->empty() && list->back().end == 0)
+    list->back().end = w->used;
 }
 
 // A member of the outermost object starts: its value is what comes next.
+// So does a member of the member noted inside.
 void StartTopMember(JsonWriter *w, const char *key, size_t length) {
-  if (w->members != nullptr && w->depth == 1)
+  if (w->members == nullptr)
+    return;
+  if (w->depth == 1) {
     w->members->push_back({std::string(key, length), w->used, 0});
+    w->noting = w->inside != nullptr && w->noteInside != nullptr &&
+                strlen(w->noteInside) == length &&
+                memcmp(w->noteInside, key, length) == 0;
+  } else if (w->depth == 2 && w->noting) {
+    w->inside->push_back({std::string(key, length), w->used, 0});
+  }
 }
 
 } // namespace

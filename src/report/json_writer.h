@@ -27,6 +27,11 @@ struct JsonWriter {
   bool needComma; // a value stands before the next one at this level
   std::vector<JsonMemberSpan> *members; // null: not noted
   int depth;                            // objects and arrays open
+  // With members, also where each member of the outermost object's member
+  // named noteInside lies (an object's own members only), in inside.
+  const char *noteInside;
+  std::vector<JsonMemberSpan> *inside;
+  bool noting; // the member being written is that one
 };
 
 // The text written so far, the buffer cut to it.

@@ -575,6 +575,20 @@ TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
   for (size_t i = 0; i < fields.size(); ++i)
     EXPECT_EQ(CsvCell(o, FindField(spansFound, fields[i])), cells[i])
         << fields[i];
+  // And with the strings' places noted as they are written: the same.
+  std::vector<JsonMemberSpan> top, strings;
+  ASSERT_EQ(
+      JsonObject("dir/x.dll", "ok", nullptr, &f, JsonExtras(), &top, &strings),
+      o);
+  EXPECT_EQ(strings.size(), f.strings.size());
+  spansFound = FindFieldSpans(o, top, fields, &strings);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    EXPECT_EQ(CsvCell(o, FindField(spansFound, fields[i])), cells[i])
+        << fields[i];
+    std::string line, scratch;
+    AppendCsvCell(o, FindField(spansFound, fields[i]), &scratch, &line);
+    EXPECT_EQ(line, CsvLine({cells[i]})) << fields[i];
+  }
   std::vector<JsonMemberSpan> failed;
   std::string none = JsonObject("x", "not-found", "x was not found", nullptr,
                                 JsonExtras(), &failed);
