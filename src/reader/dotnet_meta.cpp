@@ -317,6 +317,20 @@ bool ReadHeapString(Meta *m, uint32_t index, std::string *out) {
   uint64_t end = m->strings.offset + m->strings.size;
   if (end - pos > uint64_t{kDotnetMaxString} + 1)
     end = pos + kDotnetMaxString + 1;
+  const ByteSource *src = m->src;
+  if (src->fd < 0 && end <= src->size) {
+    // Metadata read whole: the string is found where it lies.
+    const void *zero =
+        memchr(src->memory + pos, 0, static_cast<size_t>(end - pos));
+    if (zero != nullptr) {
+      out->assign(reinterpret_cast<const char *>(src->memory + pos),
+                  static_cast<size_t>(static_cast<const unsigned char *>(zero) -
+                                      (src->memory + pos)));
+      return true;
+    }
+    Note(m->info, kDotnetBadString);
+    return false;
+  }
   while (pos < end) {
     char piece[128];
     size_t n = end - pos < sizeof piece ? static_cast<size_t>(end - pos)

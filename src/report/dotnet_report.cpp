@@ -303,50 +303,58 @@ void WriteHost(JsonWriter *w, const DotnetHost &host) {
 
 // Text: one indented line, the label padded as --all pads its keys: a
 // colon and spaces up to column 19 of the indented line, two at least.
-void AppendLabel(const char *label, std::string *line) {
-  size_t used = strlen(label) + 1;
-  *line += "  ";
-  *line += label;
-  *line += ':';
-  line->append(used + 2 <= 19 ? 19 - used : 2, ' ');
+// Written as it is composed, piece by piece: a file's lines run to a few
+// dozen, and a string built for each cost more than the rest of them.
+void PrintLabel(const char *label) {
+  char head[48];
+  size_t length = strlen(label);
+  if (length > sizeof head - 8)
+    length = sizeof head - 8; // our own labels are all far shorter
+  size_t used = length + 1;
+  size_t pad = used + 2 <= 19 ? 19 - used : 2;
+  head[0] = head[1] = ' ';
+  memcpy(head + 2, label, length);
+  head[2 + length] = ':';
+  fwrite(head, 1, 2 + used, stdout);
+  static const char kSpaces[] = "                   ";
+  fwrite(kSpaces, 1, pad, stdout);
 }
 
-// A value from the file, appended: UTF-8 as it is with utf8 (printed
-// apart, each control a space); otherwise each character outside printable
-// ASCII is a space, as the classic report prints the resource's text in
-// the console's code page.
-void AppendFileText(const std::string &text, std::string *line) {
+// A value from the file: UTF-8 as it is with utf8 (each control a space);
+// otherwise each character outside printable ASCII is a space, as the
+// classic report prints the resource's text in the console's code page.
+void PrintFileText(const std::string &text) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(text.data());
   for (size_t i = 0; i < text.size();) {
+    // Runs of printable ASCII, most of any name, go whole.
+    size_t run = i;
+    while (run < text.size() && p[run] >= 0x20 && p[run] <= 0x7E)
+      ++run;
+    fwrite(p + i, 1, run - i, stdout);
+    i = run;
+    if (i >= text.size())
+      break;
     bool wellFormed;
-    size_t n = Utf8SequenceLength(p + i, text.size() - i, &wellFormed);
-    line->push_back(
-        n == 1 && p[i] >= 0x20 && p[i] <= 0x7E ? static_cast<char>(p[i]) : ' ');
-    i += n;
+    i += Utf8SequenceLength(p + i, text.size() - i, &wellFormed);
+    putchar(' ');
   }
 }
 
 void PrintLine(const char *label, const std::string &value) {
-  std::string line;
-  AppendLabel(label, &line);
-  line += value;
-  line += '\n';
-  fwrite(line.data(), 1, line.size(), stdout);
+  PrintLabel(label);
+  fwrite(value.data(), 1, value.size(), stdout);
+  putchar('\n');
 }
 
 void PrintFileLine(const char *label, const std::string &value, bool utf8) {
-  std::string line;
-  AppendLabel(label, &line);
+  PrintLabel(label);
   if (!utf8) {
-    AppendFileText(value, &line);
-    line += '\n';
-    fwrite(line.data(), 1, line.size(), stdout);
-    return;
+    PrintFileText(value);
+  } else {
+    std::string clean;
+    AppendBytesAsUtf8(value.data(), value.size(), &clean);
+    PrintSafeUtf8(clean.data(), clean.size());
   }
-  fwrite(line.data(), 1, line.size(), stdout);
-  std::string clean;
-  AppendBytesAsUtf8(value.data(), value.size(), &clean);
-  PrintSafeUtf8(clean.data(), clean.size());
   putchar('\n');
 }
 
