@@ -514,12 +514,12 @@ bool ChooseFields(RunState *run) {
         run->fields.push_back("expect");
       if (run->options.lint)
         run->fields.push_back("lint");
-      run->parts = PartsForFields(run->fields);
+      run->parts = PartsForFields(run->fields, true);
     }
     return true;
   }
   if (ParseFieldList(list, &run->fields)) {
-    run->parts = PartsForFields(run->fields);
+    run->parts = PartsForFields(run->fields, run->options.csv);
     return true;
   }
   fprintf(stderr, "quelvo: --fields takes a list of names separated by "

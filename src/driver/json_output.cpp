@@ -69,7 +69,11 @@ void Emit(RunState *run, const char *path, const char *status,
       m = &chosen[next++];
     if (i != 0)
       line.push_back(',');
-    AppendCsvCell(object, m, &scratch, &line);
+    // A row's strings come from the facts: its object was written without
+    // "strings" (JsonParts) unless a column names it whole.
+    if (m != nullptr || !noted || extras.parts.strings ||
+        !AppendNamedStringCell(facts, field, &scratch, &line))
+      AppendCsvCell(object, m, &scratch, &line);
   }
   WriteLine(line, true);
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "json_writer.h"
+#include "unicode_text.h"
 
 namespace {
 
@@ -317,11 +318,16 @@ bool NeedsQuotes(std::string_view c) {
     return false;
   if (c[0] == '=' || c[0] == '+' || c[0] == '-' || c[0] == '@')
     return true;
+  // Every byte that asks for quotes is below '-': one comparison passes
+  // nearly every byte of a cell.
   for (char ch : c)
-    if (ch == ',' || ch == '"' || ch == '\r' || ch == '\n')
+    if (static_cast<unsigned char>(ch) < '-' &&
+        (ch == ',' || ch == '"' || ch == '\r' || ch == '\n'))
       return true;
   return false;
 }
+
+} // namespace
 
 void AppendCsvText(std::string_view c, std::string *line) {
   bool quote = NeedsQuotes(c);
@@ -337,8 +343,6 @@ void AppendCsvText(std::string_view c, std::string *line) {
   }
   line->push_back('"');
 }
-
-} // namespace
 
 std::string CsvLine(const std::vector<std::string> &cells) {
   std::string line;
@@ -464,4 +468,29 @@ FindFieldSpans(const std::string &object,
       }
   }
   return found;
+}
+
+bool AppendNamedStringCell(const VersionFacts *facts, const std::string &field,
+                           std::string *scratch, std::string *line) {
+  if (facts == nullptr || !facts->hasTable)
+    return false;
+  std::string_view name = field;
+  if (name.compare(0, 8, "strings.") == 0)
+    name.remove_prefix(8);
+  else if (name.find('.') != std::string_view::npos)
+    return false;
+  for (const VersionText &s : facts->strings) {
+    if (std::string_view(s.key) != name)
+      continue;
+    for (unsigned char c : s.value)
+      if (c >= 0x80) {
+        scratch->clear();
+        AppendBytesAsUtf8(s.value.data(), s.value.size(), scratch);
+        AppendCsvText(*scratch, line);
+        return true;
+      }
+    AppendCsvText(s.value, line);
+    return true;
+  }
+  return false;
 }

@@ -8,9 +8,11 @@
 #include <stddef.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "json_writer.h"
+#include "version_facts.h"
 
 // One member of an object, nested objects' members included: its dotted
 // path ("fixed.file_flags", "strings.ProductName") and where its value's
@@ -75,6 +77,18 @@ std::string SelectJsonFields(const std::string &object,
 // word, an object or array its JSON text.
 std::string CsvLine(const std::vector<std::string> &cells);
 std::string CsvCell(const std::string &object, const JsonMember *member);
+// A cell's text, quoted as CsvLine quotes it, appended to line.
+void AppendCsvText(std::string_view text, std::string *line);
+
+// The cell of the picked table's string that a column names
+// ("ProductName" or "strings.ProductName"), from the facts, as the
+// object's "strings" would give it: the first string whose key is the name
+// exactly (the one "strings" keeps of a key stored twice), its text made
+// valid UTF-8 as the writer makes it. False, appending nothing, when the
+// facts have no such string.
+bool AppendNamedStringCell(const VersionFacts *facts, const std::string &field,
+                           std::string *scratch, std::string *line);
+
 // CsvCell's text, quoted as CsvLine quotes it, appended to line without a
 // separator; scratch holds a decoded string on the way.
 void AppendCsvCell(const std::string &object, const JsonMember *member,

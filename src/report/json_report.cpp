@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_set>
 
@@ -474,7 +475,8 @@ std::string JsonObject(const char *path, const char *status,
   return JsonFinish(&w);
 }
 
-JsonParts PartsForFields(const std::vector<std::string> &fields) {
+JsonParts PartsForFields(const std::vector<std::string> &fields,
+                         bool namesFromFacts) {
   auto reads = [&fields](std::string_view key) {
     for (const std::string &field : fields) {
       std::string_view f = field;
@@ -489,7 +491,9 @@ JsonParts PartsForFields(const std::vector<std::string> &fields) {
   for (const std::string &field : fields)
     bare = bare || field.find('.') == std::string::npos;
   JsonParts parts;
-  parts.strings = bare || reads("strings");
+  parts.strings = namesFromFacts ? std::find(fields.begin(), fields.end(),
+                                             "strings") != fields.end()
+                                 : bare || reads("strings");
   parts.tables = reads("string_tables");
   parts.translations = reads("translations") || reads("languages");
   parts.version = reads("version");

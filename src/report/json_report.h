@@ -23,7 +23,10 @@ struct JsonParts {
 
 // The parts the fields can read: a member a field names, or one on its
 // dotted path, or "strings" for a field without a dot (a string's name).
-JsonParts PartsForFields(const std::vector<std::string> &fields);
+// With namesFromFacts (a CSV row takes a string's cell from the facts, not
+// the object) "strings" only where a field names it whole.
+JsonParts PartsForFields(const std::vector<std::string> &fields,
+                         bool namesFromFacts = false);
 
 // What the opt-in options add to an object: "dotnet" (--dotnet: a .NET
 // file's own identity, null for other files), "signature" (--signature: the

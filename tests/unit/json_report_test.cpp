@@ -2,6 +2,8 @@
 // to numbers, and facts gathered at the same stages the text report stops.
 #include <string.h>
 
+#include <algorithm>
+
 #include "decimal.h"
 #include "json_fields.h"
 #include "json_report.h"
@@ -685,6 +687,71 @@ TEST(JsonFields, AnObjectWithOnlyThePartsTheFieldsReadGivesTheSameCells) {
       cells.push_back(CsvCell(whole, FindField(all, field)));
     EXPECT_EQ(line, CsvLine(cells)) << l;
   }
+}
+
+// A CSV row takes a string's cell from the facts and writes its object
+// without "strings": the cells are those of the whole object, for keys
+// stored twice (in one case and in two), text that needs escaping or
+// quoting, and bytes that are no UTF-8.
+TEST(JsonFields, ARowsStringsFromTheFactsAreTheObjectsCells) {
+  VersionFacts f = SomeFacts();
+  f.strings = {{"CompanyName", "first"},
+               {"CompanyName", "second"},
+               {"companyname", "lower"},
+               {"Comments", "a \"b\",\nc\x7f"},
+               {"ProductName", "=caf\xC3\xA9"},
+               {"Bad", "x\xFFy\xC2"},
+               {"a.b", "dotted"},
+               {"Empty", ""}};
+  const std::vector<std::string> fields = {"path",
+                                           "CompanyName",
+                                           "companyname",
+                                           "COMPANYNAME",
+                                           "Comments",
+                                           "ProductName",
+                                           "Bad",
+                                           "strings.Bad",
+                                           "strings.a.b",
+                                           "a.b",
+                                           "Empty",
+                                           "Missing",
+                                           "status",
+                                           "strings",
+                                           "strings.CompanyName",
+                                           "fixed.file_flags"};
+  std::string whole = JsonObject("dir/x.dll", "ok", nullptr, &f);
+  std::vector<JsonMember> all;
+  ASSERT_TRUE(IndexJsonObject(whole, &all));
+  for (bool withStrings : {false, true}) {
+    std::vector<std::string> cols = fields;
+    if (!withStrings)
+      cols.erase(std::find(cols.begin(), cols.end(), "strings"));
+    JsonExtras extras = JsonExtras();
+    extras.parts = PartsForFields(cols, true);
+    EXPECT_EQ(extras.parts.strings, withStrings);
+    std::vector<JsonMemberSpan> spans;
+    std::string part =
+        JsonObject("dir/x.dll", "ok", nullptr, &f, extras, &spans);
+    std::vector<JsonMember> found = FindFieldSpans(part, spans, cols);
+    size_t next = 0;
+    for (const std::string &field : cols) {
+      const JsonMember *m = nullptr;
+      if (next < found.size() && found[next].path == field)
+        m = &found[next++];
+      std::string cell, scratch;
+      if (m != nullptr || extras.parts.strings ||
+          !AppendNamedStringCell(&f, field, &scratch, &cell))
+        AppendCsvCell(part, m, &scratch, &cell);
+      EXPECT_EQ(cell, CsvLine({CsvCell(whole, FindField(all, field))}))
+          << field << " with strings: " << withStrings;
+    }
+  }
+  // A file without a table, and an argument that names none: no cell.
+  f.hasTable = false;
+  std::string scratch, cell;
+  EXPECT_FALSE(AppendNamedStringCell(&f, "CompanyName", &scratch, &cell));
+  EXPECT_FALSE(AppendNamedStringCell(nullptr, "CompanyName", &scratch, &cell));
+  EXPECT_EQ(cell, "");
 }
 
 } // namespace
