@@ -59,6 +59,7 @@ void Emit(RunState *run, const char *path, const char *status,
   }
   // The noted spans are found in the fields' order, each under its field.
   std::string line, scratch;
+  line.reserve(512); // a row of the default columns, without regrowing
   size_t next = 0;
   for (size_t i = 0; i < run->fields.size(); ++i) {
     const std::string &field = run->fields[i];
