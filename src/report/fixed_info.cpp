@@ -139,11 +139,38 @@ const Decode kFileFlags[] = {
 unsigned High(DWORD value) { return static_cast<unsigned>(value >> 16); }
 unsigned Low(DWORD value) { return static_cast<unsigned>(value & 0xFFFFu); }
 
-// Prints a label and four 16-bit numbers joined by dots, the second with
-// at least minSecond digits, as "%u.%02u.%u.%u" would; composed by hand,
-// since formatted printing cost more than the rest of the section.
-void PrintNumbers(const char *label, const unsigned (&parts)[4],
-                  int minSecond) {
+// The section as it is composed, written in one piece: a call to the
+// stream for each of its dozen pieces cost more than composing them. Full,
+// it goes out and starts again, so no text is ever cut.
+struct Section {
+  char text[512];
+  size_t used;
+};
+
+void Flush(Section *s) {
+  fwrite(s->text, 1, s->used, stdout);
+  s->used = 0;
+}
+
+void Put(Section *s, const char *text, size_t length) {
+  if (length > sizeof s->text - s->used) {
+    Flush(s);
+    if (length > sizeof s->text) {
+      fwrite(text, 1, length, stdout);
+      return;
+    }
+  }
+  memcpy(s->text + s->used, text, length);
+  s->used += length;
+}
+
+void Put(Section *s, const char *text) { Put(s, text, strlen(text)); }
+
+// A label and four 16-bit numbers joined by dots, the second with at least
+// minSecond digits, as "%u.%02u.%u.%u" would; composed by hand, since
+// formatted printing cost more than the rest of the section.
+void PutNumbers(Section *s, const char *label, const unsigned (&parts)[4],
+                int minSecond) {
   char line[64]; // the longest label and four five-digit numbers fit
   size_t used = strlen(label);
   memcpy(line, label, used);
@@ -153,13 +180,14 @@ void PrintNumbers(const char *label, const unsigned (&parts)[4],
     used += FormatDecimal(parts[i], line + used,
                           i == 1 ? static_cast<size_t>(minSecond) : 1);
   }
-  fwrite(line, 1, used, stdout);
+  Put(s, line, used);
 }
 
-template <size_t N> void PrintDecoded(const Decode (&table)[N], DWORD value) {
+template <size_t N>
+void PutDecoded(Section *s, const Decode (&table)[N], DWORD value) {
   for (const Decode &row : table)
     if (row.value == value) {
-      fputs(row.text, stdout);
+      Put(s, row.text);
       return;
     }
 }
@@ -173,12 +201,12 @@ const char *FindText(const Decode (&table)[N], DWORD value) {
 }
 
 // A table text in UTF-8: only "Norwegian Bokm\xE5l" is not plain ASCII.
-void PrintUtf8Text(const char *text) {
+void PutUtf8Text(Section *s, const char *text) {
   if (text == nullptr)
     return;
   std::string utf8;
   AppendCp1252AsUtf8(text, strlen(text), &utf8);
-  fputs(utf8.c_str(), stdout);
+  Put(s, utf8.c_str());
 }
 
 } // namespace
@@ -196,37 +224,40 @@ StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
     fputs("\nCan't get fileversion", stdout);
     return kStatusNoFixedInfo;
   }
+  Section s;
+  s.used = 0;
   // Each half is an unsigned 16-bit number: 65535 never prints negative.
-  PrintNumbers("\nVersion Number:\t   ",
-               {High(fixed.dwFileVersionMS), Low(fixed.dwFileVersionMS),
-                High(fixed.dwFileVersionLS), Low(fixed.dwFileVersionLS)},
-               2);
-  PrintNumbers("\nProduct Number:\t   ",
-               {High(fixed.dwProductVersionMS), Low(fixed.dwProductVersionMS),
-                High(fixed.dwProductVersionLS), Low(fixed.dwProductVersionLS)},
-               1);
-  fputs("\nFile Flags:\t   ", stdout);
+  PutNumbers(&s, "\nVersion Number:\t   ",
+             {High(fixed.dwFileVersionMS), Low(fixed.dwFileVersionMS),
+              High(fixed.dwFileVersionLS), Low(fixed.dwFileVersionLS)},
+             2);
+  PutNumbers(&s, "\nProduct Number:\t   ",
+             {High(fixed.dwProductVersionMS), Low(fixed.dwProductVersionMS),
+              High(fixed.dwProductVersionLS), Low(fixed.dwProductVersionLS)},
+             1);
+  Put(&s, "\nFile Flags:\t   ");
   for (const Decode &flag : kFileFlags)
     if (fixed.dwFileFlags & flag.value)
-      fputs(flag.text, stdout);
-  fputs("\nFile OS:\t   ", stdout);
-  PrintDecoded(kFileOs, fixed.dwFileOS);
-  fputs("\nFile Type:\t   ", stdout);
-  PrintDecoded(kFileType, fixed.dwFileType);
+      Put(&s, flag.text);
+  Put(&s, "\nFile OS:\t   ");
+  PutDecoded(&s, kFileOs, fixed.dwFileOS);
+  Put(&s, "\nFile Type:\t   ");
+  PutDecoded(&s, kFileType, fixed.dwFileType);
   if (fixed.dwFileType == kTypeDriver) {
-    fputs("\nFile Subtype:\t   ", stdout);
-    PrintDecoded(kDriverSubtype, fixed.dwFileSubtype);
+    Put(&s, "\nFile Subtype:\t   ");
+    PutDecoded(&s, kDriverSubtype, fixed.dwFileSubtype);
   } else if (fixed.dwFileType == kTypeFont) {
-    fputs("\nFile Subtype:\t   ", stdout);
-    PrintDecoded(kFontSubtype, fixed.dwFileSubtype);
+    Put(&s, "\nFile Subtype:\t   ");
+    PutDecoded(&s, kFontSubtype, fixed.dwFileSubtype);
   }
-  fputs("\nCharacter Set:\t   ", stdout);
-  PrintDecoded(kCharacterSet, translation >> 16);
-  fputs("\nLanguage:\t   ", stdout);
+  Put(&s, "\nCharacter Set:\t   ");
+  PutDecoded(&s, kCharacterSet, translation >> 16);
+  Put(&s, "\nLanguage:\t   ");
   if (utf8)
-    PrintUtf8Text(LanguageText(translation & 0xFFFFu));
+    PutUtf8Text(&s, LanguageText(translation & 0xFFFFu));
   else
-    PrintDecoded(kLanguage, translation & 0xFFFFu);
+    PutDecoded(&s, kLanguage, translation & 0xFFFFu);
+  Flush(&s);
   return kStatusOk;
 }
 

@@ -13,10 +13,26 @@
 
 namespace {
 
+// The length of text when every byte of it is printable ASCII, which every
+// map here leaves as it is; else 0.
+size_t PrintableLength(const char *text) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+  size_t i = 0;
+  for (; p[i] != '\0'; ++i)
+    if (p[i] < 0x20 || p[i] > 0x7E)
+      return 0;
+  return i;
+}
+
 // Writes text with every byte mapped, a chunk at a time rather than a
-// call per byte.
+// call per byte. The map leaves printable ASCII as it is: text of nothing
+// else (nearly every name and value) goes as it stands.
 template <typename Map>
 void PrintMapped(const char *text, Map map, FILE *stream = stdout) {
+  if (size_t plain = PrintableLength(text)) {
+    fwrite(text, 1, plain, stream);
+    return;
+  }
   char chunk[256];
   size_t used = 0;
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
@@ -280,6 +296,10 @@ void PrintSafePathTo(FILE *stream, const char *path) {
   // on screen; a byte 0x80 to 0x9F that is no part of a well-formed
   // sequence is a C1 control of its own to a one-byte terminal, and is one
   // '?' too. Other bytes, well-formed or not, print as they are.
+  if (size_t plain = PrintableLength(path)) {
+    fwrite(path, 1, plain, stream);
+    return;
+  }
   const unsigned char *p = reinterpret_cast<const unsigned char *>(path);
   size_t length = strlen(path);
   char chunk[256];
