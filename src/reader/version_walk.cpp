@@ -51,11 +51,16 @@ bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
   if (off > limit || limit - off < header)
     return false;
   unsigned char fields[kUnicodeNodeHeader] = {}; // the type only if Unicode
-  if (!ReadAt(b, off, fields, header))
+  const unsigned char *at = fields;
+  if (b->fd < 0 && off <= b->size && header <= b->size - off) {
+    // A block in memory, as every lookup's is: read where it lies.
+    at = b->memory + off;
+  } else if (!ReadAt(b, off, fields, header)) {
     return false;
-  uint16_t length = Le16(fields + kNodeLength);
-  uint16_t valueLength = Le16(fields + kNodeValueLength);
-  uint16_t type = Le16(fields + kNodeType);
+  }
+  uint16_t length = Le16(at + kNodeLength);
+  uint16_t valueLength = Le16(at + kNodeValueLength);
+  uint16_t type = ansi ? 0 : Le16(at + kNodeType);
   if (length < header)
     return false;
   n->start = off;

@@ -139,37 +139,10 @@ const Decode kFileFlags[] = {
 unsigned High(DWORD value) { return static_cast<unsigned>(value >> 16); }
 unsigned Low(DWORD value) { return static_cast<unsigned>(value & 0xFFFFu); }
 
-// The section as it is composed, written in one piece: a call to the
-// stream for each of its dozen pieces cost more than composing them. Full,
-// it goes out and starts again, so no text is ever cut.
-struct Section {
-  char text[512];
-  size_t used;
-};
-
-void Flush(Section *s) {
-  fwrite(s->text, 1, s->used, stdout);
-  s->used = 0;
-}
-
-void Put(Section *s, const char *text, size_t length) {
-  if (length > sizeof s->text - s->used) {
-    Flush(s);
-    if (length > sizeof s->text) {
-      fwrite(text, 1, length, stdout);
-      return;
-    }
-  }
-  memcpy(s->text + s->used, text, length);
-  s->used += length;
-}
-
-void Put(Section *s, const char *text) { Put(s, text, strlen(text)); }
-
 // A label and four 16-bit numbers joined by dots, the second with at least
 // minSecond digits, as "%u.%02u.%u.%u" would; composed by hand, since
 // formatted printing cost more than the rest of the section.
-void PutNumbers(Section *s, const char *label, const unsigned (&parts)[4],
+void PutNumbers(ReportText *s, const char *label, const unsigned (&parts)[4],
                 int minSecond) {
   char line[64]; // the longest label and four five-digit numbers fit
   size_t used = strlen(label);
@@ -180,14 +153,14 @@ void PutNumbers(Section *s, const char *label, const unsigned (&parts)[4],
     used += FormatDecimal(parts[i], line + used,
                           i == 1 ? static_cast<size_t>(minSecond) : 1);
   }
-  Put(s, line, used);
+  PutReportText(s, line, used);
 }
 
 template <size_t N>
-void PutDecoded(Section *s, const Decode (&table)[N], DWORD value) {
+void PutDecoded(ReportText *s, const Decode (&table)[N], DWORD value) {
   for (const Decode &row : table)
     if (row.value == value) {
-      Put(s, row.text);
+      PutReportText(s, row.text);
       return;
     }
 }
@@ -201,12 +174,12 @@ const char *FindText(const Decode (&table)[N], DWORD value) {
 }
 
 // A table text in UTF-8: only "Norwegian Bokm\xE5l" is not plain ASCII.
-void PutUtf8Text(Section *s, const char *text) {
+void PutUtf8Text(ReportText *s, const char *text) {
   if (text == nullptr)
     return;
   std::string utf8;
   AppendCp1252AsUtf8(text, strlen(text), &utf8);
-  Put(s, utf8.c_str());
+  PutReportText(s, utf8.c_str());
 }
 
 } // namespace
@@ -224,7 +197,7 @@ StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
     fputs("\nCan't get fileversion", stdout);
     return kStatusNoFixedInfo;
   }
-  Section s;
+  ReportText s;
   s.used = 0;
   // Each half is an unsigned 16-bit number: 65535 never prints negative.
   PutNumbers(&s, "\nVersion Number:\t   ",
@@ -235,29 +208,29 @@ StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
              {High(fixed.dwProductVersionMS), Low(fixed.dwProductVersionMS),
               High(fixed.dwProductVersionLS), Low(fixed.dwProductVersionLS)},
              1);
-  Put(&s, "\nFile Flags:\t   ");
+  PutReportText(&s, "\nFile Flags:\t   ");
   for (const Decode &flag : kFileFlags)
     if (fixed.dwFileFlags & flag.value)
-      Put(&s, flag.text);
-  Put(&s, "\nFile OS:\t   ");
+      PutReportText(&s, flag.text);
+  PutReportText(&s, "\nFile OS:\t   ");
   PutDecoded(&s, kFileOs, fixed.dwFileOS);
-  Put(&s, "\nFile Type:\t   ");
+  PutReportText(&s, "\nFile Type:\t   ");
   PutDecoded(&s, kFileType, fixed.dwFileType);
   if (fixed.dwFileType == kTypeDriver) {
-    Put(&s, "\nFile Subtype:\t   ");
+    PutReportText(&s, "\nFile Subtype:\t   ");
     PutDecoded(&s, kDriverSubtype, fixed.dwFileSubtype);
   } else if (fixed.dwFileType == kTypeFont) {
-    Put(&s, "\nFile Subtype:\t   ");
+    PutReportText(&s, "\nFile Subtype:\t   ");
     PutDecoded(&s, kFontSubtype, fixed.dwFileSubtype);
   }
-  Put(&s, "\nCharacter Set:\t   ");
+  PutReportText(&s, "\nCharacter Set:\t   ");
   PutDecoded(&s, kCharacterSet, translation >> 16);
-  Put(&s, "\nLanguage:\t   ");
+  PutReportText(&s, "\nLanguage:\t   ");
   if (utf8)
     PutUtf8Text(&s, LanguageText(translation & 0xFFFFu));
   else
     PutDecoded(&s, kLanguage, translation & 0xFFFFu);
-  Flush(&s);
+  FlushReportText(&s);
   return kStatusOk;
 }
 

@@ -107,14 +107,16 @@ struct Required {
 
 // A labelled string that must be there: the label is printed before the
 // value, so a missing value leaves the label at the end of the output.
-bool PrintRequired(const Values &v, const Required &r, const char *label,
-                   size_t index) {
-  fputs(label, stdout);
-  if (!r.known)
+bool PrintRequired(ReportText *out, const Values &v, const Required &r,
+                   const char *label, size_t index) {
+  PutReportText(out, label);
+  if (!r.known) {
+    FlushReportText(out);
     return PrintValue(v, kRequiredNames[index]);
+  }
   if (r.values[index] == nullptr)
     return false;
-  PrintSafeString(r.values[index]);
+  PutSafeString(out, r.values[index]);
   return true;
 }
 
@@ -165,14 +167,20 @@ StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
     QueryVersionValuesA(block, size, table, kRequiredNames, kRequiredCount,
                         required.values);
   }
-  fputs("\n\nProgram Name:      ", stdout);
-  PrintSafePath(path);
-  if (!PrintRequired(values, required, "\nCompany Name:      ", 0))
-    return kStatusNoCompanyName;
-  if (!PrintRequired(values, required, "\nFile Description:  ", 1))
-    return kStatusNoDescription;
-  if (!PrintRequired(values, required, "\nVersion String:    ", 2))
-    return kStatusNoVersionString;
+  ReportText out;
+  out.used = 0;
+  PutReportText(&out, "\n\nProgram Name:      ");
+  PutSafePath(&out, path);
+  StatusCode stage = kStatusOk;
+  if (!PrintRequired(&out, values, required, "\nCompany Name:      ", 0))
+    stage = kStatusNoCompanyName;
+  else if (!PrintRequired(&out, values, required, "\nFile Description:  ", 1))
+    stage = kStatusNoDescription;
+  else if (!PrintRequired(&out, values, required, "\nVersion String:    ", 2))
+    stage = kStatusNoVersionString;
+  FlushReportText(&out);
+  if (stage != kStatusOk)
+    return stage;
 
   VS_FIXEDFILEINFO fixed;
   if (!QueryFixedRecord(block, size, &fixed))
@@ -274,6 +282,48 @@ void PrintSafeString(const char *text) {
 }
 
 void PrintSafePath(const char *path) { PrintSafePathTo(stdout, path); }
+
+void PutReportText(ReportText *out, const char *text, size_t length) {
+  if (length > sizeof out->text - out->used) {
+    FlushReportText(out);
+    if (length > sizeof out->text) {
+      fwrite(text, 1, length, stdout);
+      return;
+    }
+  }
+  memcpy(out->text + out->used, text, length);
+  out->used += length;
+}
+
+void PutReportText(ReportText *out, const char *text) {
+  PutReportText(out, text, strlen(text));
+}
+
+void FlushReportText(ReportText *out) {
+  if (out->used != 0)
+    fwrite(out->text, 1, out->used, stdout);
+  out->used = 0;
+}
+
+// Printable ASCII is composed as it is; anything else goes the printers'
+// way, after what was composed before it.
+void PutSafeString(ReportText *out, const char *text) {
+  if (size_t plain = PrintableLength(text)) {
+    PutReportText(out, text, plain);
+    return;
+  }
+  FlushReportText(out);
+  PrintSafeString(text);
+}
+
+void PutSafePath(ReportText *out, const char *path) {
+  if (size_t plain = PrintableLength(path)) {
+    PutReportText(out, path, plain);
+    return;
+  }
+  FlushReportText(out);
+  PrintSafePath(path);
+}
 
 #ifdef _WIN32
 void PrintSafePathTo(FILE *stream, const char *path) {

@@ -57,9 +57,24 @@ StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
 StatusCode LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
                             void **block);
 
+// Report text composed before it goes to standard output: a file's lines
+// in one call to the stream, where a call for each of their dozen pieces
+// cost more than composing them. Full, it is written out and starts
+// again, so no text is ever cut; FlushReportText before anything else is
+// printed.
+struct ReportText {
+  char text[1024];
+  size_t used;
+};
+void PutReportText(ReportText *out, const char *text, size_t length);
+void PutReportText(ReportText *out, const char *text);
+void FlushReportText(ReportText *out);
+
 // Prints a string from the resource with one output character per byte,
 // printable ASCII as itself and every other byte as a space.
 void PrintSafeString(const char *text);
+// The same, composed into out.
+void PutSafeString(ReportText *out, const char *text);
 
 // Prints a path with every control character as '?', so that no file name
 // can forge a line of the output or drive the terminal: the bytes 0x01-0x1F
@@ -70,6 +85,8 @@ void PrintSafeString(const char *text);
 void PrintSafePath(const char *path);
 // The same on another stream (standard error, for --lint and --expect).
 void PrintSafePathTo(FILE *stream, const char *path);
+// The same, composed into out.
+void PutSafePath(ReportText *out, const char *path);
 
 // Prints the decoded fixed record, character set and language; 0, or
 // kStatusNoFixedInfo when the block has no root record. The block is the
