@@ -152,10 +152,15 @@ size_t CopyText(Tree *t, const VersionNode &node, size_t available,
     size_t step = count - units;
     if (step > sizeof chunk / 2)
       step = sizeof chunk / 2;
-    if (!ReadAt(b, node.valueStart + 2 * units, chunk, 2 * step))
+    // The units are read where they lie when the block is in memory.
+    const unsigned char *from = chunk;
+    uint64_t pos = node.valueStart + 2 * units;
+    if (b->fd < 0 && pos <= b->size && 2 * step <= b->size - pos)
+      from = b->memory + pos;
+    else if (!ReadAt(b, pos, chunk, 2 * step))
       break;
     for (size_t i = 0; i < step; ++i) {
-      uint16_t unit = Le16(chunk + 2 * i);
+      uint16_t unit = Le16(from + 2 * i);
       (*out)[units++] = unit < 0x80 ? static_cast<unsigned char>(unit)
                                     : UnicodeToCp1252(unit);
     }
