@@ -482,8 +482,8 @@ bool AppendNamedStringCell(const VersionFacts *facts, const std::string &field,
   for (const VersionText &s : facts->strings) {
     if (std::string_view(s.key) != name)
       continue;
-    for (unsigned char c : s.value)
-      if (c >= 0x80) {
+    for (char c : s.value)
+      if (static_cast<unsigned char>(c) >= 0x80) {
         scratch->clear();
         AppendBytesAsUtf8(s.value.data(), s.value.size(), scratch);
         AppendCsvText(*scratch, line);
