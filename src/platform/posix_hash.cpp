@@ -58,12 +58,19 @@ struct EvpCalls {
 #endif
 };
 
-struct FileHasher {
+// One digest of libcrypto, loaded for a run: the library, its calls, a
+// context and the algorithm, looked up once (OpenSSL 3 would otherwise
+// look it up again for every digest).
+struct EvpDigest {
   void *library; // dlopen's handle
   EvpCalls evp;
   EVP_MD_CTX *context;
-  const EVP_MD *sha256;
-  EVP_MD *fetched; // what OpenSSL 3 fetched for sha256, freed at the end
+  const EVP_MD *md;
+  EVP_MD *fetched; // what OpenSSL 3 fetched, freed at the end
+};
+
+struct FileHasher {
+  EvpDigest sha256;
   unsigned char *buffer;
 };
 
@@ -80,25 +87,53 @@ template <typename Fn> bool Resolve(void *library, const char *name, Fn *fn) {
 }
 
 // libcrypto by its SONAME, from where the dynamic loader looks for what a
-// program needs, and its calls. ENOENT when the library cannot be loaded,
-// ENOSYS when it lacks one of the calls.
-int LoadEvp(void **library, EvpCalls *e) {
-  *library = dlopen(QUELVO_LIBCRYPTO_SONAME, RTLD_NOW | RTLD_LOCAL);
-  if (*library == nullptr)
+// program needs, and its calls, a context and the algorithm OpenSSL 3
+// names name (the older releases' call sha256 or sha1 otherwise). 0, or
+// ENOENT when the library cannot be loaded, ENOMEM without a context, or
+// ENOSYS when it lacks a call or the algorithm. CloseEvpDigest undoes what
+// was done either way.
+int OpenEvpDigest(EvpDigest *d, const char *name) {
+  d->library = dlopen(QUELVO_LIBCRYPTO_SONAME, RTLD_NOW | RTLD_LOCAL);
+  if (d->library == nullptr)
     return ENOENT;
-  bool found = Resolve(*library, "EVP_MD_CTX_new", &e->newContext) &&
-               Resolve(*library, "EVP_MD_CTX_free", &e->freeContext) &&
-               Resolve(*library, "EVP_DigestInit_ex", &e->digestInit) &&
-               Resolve(*library, "EVP_DigestUpdate", &e->digestUpdate) &&
-               Resolve(*library, "EVP_DigestFinal_ex", &e->digestFinal);
+  EvpCalls *e = &d->evp;
+  bool found = Resolve(d->library, "EVP_MD_CTX_new", &e->newContext) &&
+               Resolve(d->library, "EVP_MD_CTX_free", &e->freeContext) &&
+               Resolve(d->library, "EVP_DigestInit_ex", &e->digestInit) &&
+               Resolve(d->library, "EVP_DigestUpdate", &e->digestUpdate) &&
+               Resolve(d->library, "EVP_DigestFinal_ex", &e->digestFinal);
 #if OPENSSL_VERSION_NUMBER >= 0x30000000L
-  found = found && Resolve(*library, "EVP_MD_fetch", &e->fetch) &&
-          Resolve(*library, "EVP_MD_free", &e->freeDigest);
+  found = found && Resolve(d->library, "EVP_MD_fetch", &e->fetch) &&
+          Resolve(d->library, "EVP_MD_free", &e->freeDigest);
 #else
-  found = found && Resolve(*library, "EVP_sha256", &e->sha256) &&
-          Resolve(*library, "EVP_sha1", &e->sha1);
+  found = found && Resolve(d->library, "EVP_sha256", &e->sha256) &&
+          Resolve(d->library, "EVP_sha1", &e->sha1);
 #endif
-  return found ? 0 : ENOSYS;
+  if (!found)
+    return ENOSYS;
+  d->context = e->newContext();
+  if (d->context == nullptr)
+    return ENOMEM;
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+  d->fetched = e->fetch(nullptr, name, nullptr);
+  d->md = d->fetched;
+#else
+  d->md = strcmp(name, "SHA1") == 0 ? e->sha1() : e->sha256();
+#endif
+  return d->md != nullptr ? 0 : ENOSYS;
+}
+
+void CloseEvpDigest(EvpDigest *d) {
+  // The calls are there whenever a context or a digest is.
+  if (d->context != nullptr)
+    d->evp.freeContext(d->context);
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+  if (d->fetched != nullptr)
+    d->evp.freeDigest(d->fetched);
+#endif
+  if (d->library != nullptr)
+    dlclose(d->library);
+  *d = EvpDigest();
 }
 
 bool SameTime(const struct timespec &a, const struct timespec &b) {
@@ -117,7 +152,8 @@ int HashOpenFile(FileHasher *hasher, int fd, unsigned char *digest) {
   // read whole by its first read anyway.
   if (size > kHashChunk)
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  if (hasher->evp.digestInit(hasher->context, hasher->sha256, nullptr) != 1)
+  EvpDigest &d = hasher->sha256;
+  if (d.evp.digestInit(d.context, d.md, nullptr) != 1)
     return ENOSYS;
   uint64_t count = 0;
   for (;;) {
@@ -130,8 +166,8 @@ int HashOpenFile(FileHasher *hasher, int fd, unsigned char *digest) {
     }
     if (got == 0)
       break;
-    if (hasher->evp.digestUpdate(hasher->context, hasher->buffer,
-                                 static_cast<size_t>(got)) != 1)
+    if (d.evp.digestUpdate(d.context, hasher->buffer,
+                           static_cast<size_t>(got)) != 1)
       return ENOSYS;
     count += static_cast<uint64_t>(got);
   }
@@ -142,7 +178,7 @@ int HashOpenFile(FileHasher *hasher, int fd, unsigned char *digest) {
       !SameTime(after.st_mtim, before.st_mtim))
     return EBUSY;
   unsigned length = 0;
-  if (hasher->evp.digestFinal(hasher->context, digest, &length) != 1 ||
+  if (d.evp.digestFinal(d.context, digest, &length) != 1 ||
       length != kSha256Size)
     return ENOSYS;
   return 0;
@@ -156,30 +192,13 @@ FileHasher *OpenFileHasher(int *error) {
     *error = ENOMEM;
     return nullptr;
   }
-  int loaded = LoadEvp(&hasher->library, &hasher->evp);
-  if (loaded != 0) {
-    CloseFileHasher(hasher);
-    *error = loaded;
-    return nullptr;
-  }
+  int opened = OpenEvpDigest(&hasher->sha256, "SHA256");
   hasher->buffer = static_cast<unsigned char *>(malloc(kHashChunk));
-  hasher->context = hasher->evp.newContext();
-  if (hasher->buffer == nullptr || hasher->context == nullptr) {
+  if (opened == 0 && hasher->buffer == nullptr)
+    opened = ENOMEM;
+  if (opened != 0) {
     CloseFileHasher(hasher);
-    *error = ENOMEM;
-    return nullptr;
-  }
-#if OPENSSL_VERSION_NUMBER >= 0x30000000L
-  // Fetched once for the run: EVP_sha256() would make OpenSSL 3 look the
-  // algorithm up again for every file.
-  hasher->fetched = hasher->evp.fetch(nullptr, "SHA256", nullptr);
-  hasher->sha256 = hasher->fetched;
-#else
-  hasher->sha256 = hasher->evp.sha256();
-#endif
-  if (hasher->sha256 == nullptr) {
-    CloseFileHasher(hasher);
-    *error = ENOSYS;
+    *error = opened;
     return nullptr;
   }
   return hasher;
@@ -188,15 +207,7 @@ FileHasher *OpenFileHasher(int *error) {
 void CloseFileHasher(FileHasher *hasher) {
   if (hasher == nullptr)
     return;
-  // The calls are there whenever a context or a digest is.
-  if (hasher->context != nullptr)
-    hasher->evp.freeContext(hasher->context);
-#if OPENSSL_VERSION_NUMBER >= 0x30000000L
-  if (hasher->fetched != nullptr)
-    hasher->evp.freeDigest(hasher->fetched);
-#endif
-  if (hasher->library != nullptr)
-    dlclose(hasher->library);
+  CloseEvpDigest(&hasher->sha256);
   free(hasher->buffer);
   delete hasher;
 }
@@ -230,58 +241,30 @@ int HashRecordFile(FileHasher *hasher, FileRecord *record,
 // buffer, and loaded at the first key rather than at the start.
 struct KeyDigester {
   bool tried; // the library was loaded, or failed to load: not tried again
-  void *library;
-  EvpCalls evp;
-  EVP_MD_CTX *context;
-  const EVP_MD *sha1;
-  EVP_MD *fetched; // what OpenSSL 3 fetched for sha1, freed at the end
+  bool ready;
+  EvpDigest sha1;
 };
-
-namespace {
-
-bool PrepareKeyDigester(KeyDigester *keys) {
-  if (keys->tried)
-    return keys->sha1 != nullptr;
-  keys->tried = true;
-  if (LoadEvp(&keys->library, &keys->evp) != 0)
-    return false;
-  keys->context = keys->evp.newContext();
-  if (keys->context == nullptr)
-    return false;
-#if OPENSSL_VERSION_NUMBER >= 0x30000000L
-  keys->fetched = keys->evp.fetch(nullptr, "SHA1", nullptr);
-  keys->sha1 = keys->fetched;
-#else
-  keys->sha1 = keys->evp.sha1();
-#endif
-  return keys->sha1 != nullptr;
-}
-
-} // namespace
 
 KeyDigester *OpenKeyDigester() { return new (std::nothrow) KeyDigester(); }
 
 void CloseKeyDigester(KeyDigester *keys) {
   if (keys == nullptr)
     return;
-  if (keys->context != nullptr)
-    keys->evp.freeContext(keys->context);
-#if OPENSSL_VERSION_NUMBER >= 0x30000000L
-  if (keys->fetched != nullptr)
-    keys->evp.freeDigest(keys->fetched);
-#endif
-  if (keys->library != nullptr)
-    dlclose(keys->library);
+  CloseEvpDigest(&keys->sha1);
   delete keys;
 }
 
 bool Sha1Digest(KeyDigester *keys, const void *data, size_t size,
                 unsigned char digest[20]) {
-  if (!PrepareKeyDigester(keys))
+  if (!keys->tried) {
+    keys->tried = true;
+    keys->ready = OpenEvpDigest(&keys->sha1, "SHA1") == 0;
+  }
+  if (!keys->ready)
     return false;
+  const EvpDigest &d = keys->sha1;
   unsigned length = 0;
-  return keys->evp.digestInit(keys->context, keys->sha1, nullptr) == 1 &&
-         keys->evp.digestUpdate(keys->context, data, size) == 1 &&
-         keys->evp.digestFinal(keys->context, digest, &length) == 1 &&
-         length == 20;
+  return d.evp.digestInit(d.context, d.md, nullptr) == 1 &&
+         d.evp.digestUpdate(d.context, data, size) == 1 &&
+         d.evp.digestFinal(d.context, digest, &length) == 1 && length == 20;
 }

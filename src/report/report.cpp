@@ -305,24 +305,28 @@ void FlushReportText(ReportText *out) {
   out->used = 0;
 }
 
-// Printable ASCII is composed as it is; anything else goes the printers'
+namespace {
+
+// Printable ASCII is composed as it is; anything else goes the printer's
 // way, after what was composed before it.
-void PutSafeString(ReportText *out, const char *text) {
+void PutPrintable(ReportText *out, const char *text,
+                  void (*print)(const char *)) {
   if (size_t plain = PrintableLength(text)) {
     PutReportText(out, text, plain);
     return;
   }
   FlushReportText(out);
-  PrintSafeString(text);
+  print(text);
+}
+
+} // namespace
+
+void PutSafeString(ReportText *out, const char *text) {
+  PutPrintable(out, text, PrintSafeString);
 }
 
 void PutSafePath(ReportText *out, const char *path) {
-  if (size_t plain = PrintableLength(path)) {
-    PutReportText(out, path, plain);
-    return;
-  }
-  FlushReportText(out);
-  PrintSafePath(path);
+  PutPrintable(out, path, PrintSafePath);
 }
 
 #ifdef _WIN32
