@@ -89,6 +89,17 @@ void AppendBytesAsUtf8(const char *bytes, size_t count, std::string *out) {
 }
 
 void AppendCp1252AsUtf8(const char *bytes, size_t count, std::string *out) {
-  for (size_t i = 0; i < count; ++i)
-    AppendCodePoint(Cp1252ToUnicode(static_cast<unsigned char>(bytes[i])), out);
+  size_t i = 0;
+  while (i < count) {
+    // ASCII is the same in both: runs of it go whole.
+    size_t run = i;
+    while (run < count && static_cast<unsigned char>(bytes[run]) < 0x80)
+      ++run;
+    out->append(bytes + i, run - i);
+    if (run >= count)
+      break;
+    AppendCodePoint(Cp1252ToUnicode(static_cast<unsigned char>(bytes[run])),
+                    out);
+    i = run + 1;
+  }
 }

@@ -76,7 +76,7 @@ const Decode kCharacterSet[] = {
     {1256, "Windows, Arabic"},
 };
 
-const Decode kLanguage[] = {
+constexpr Decode kLanguage[] = {
     {0x0000, "Language-Neutral"},
     {0x0400, "Process Default Language"},
     {0x0401, "Arabic"},
@@ -252,8 +252,29 @@ const char *CharacterSetText(unsigned codePage) {
   return FindText(kCharacterSet, codePage);
 }
 
+// The IDs rise strictly: the lookup halves the table, as every JSON object
+// looks a language up several times.
+constexpr bool LanguagesAscend() {
+  for (size_t i = 1; i < sizeof kLanguage / sizeof kLanguage[0]; ++i)
+    if (kLanguage[i - 1].value >= kLanguage[i].value)
+      return false;
+  return true;
+}
+static_assert(LanguagesAscend(), "kLanguage must rise by ID");
+
 const char *LanguageText(unsigned language) {
-  return FindText(kLanguage, language);
+  size_t lo = 0, hi = sizeof kLanguage / sizeof kLanguage[0];
+  while (lo < hi) {
+    size_t mid = lo + (hi - lo) / 2;
+    if (kLanguage[mid].value < language)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo < sizeof kLanguage / sizeof kLanguage[0] &&
+                 kLanguage[lo].value == language
+             ? kLanguage[lo].text
+             : nullptr;
 }
 
 int FileFlagWords(DWORD fileFlags, const char *words[6], size_t lengths[6]) {

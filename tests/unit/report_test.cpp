@@ -190,6 +190,36 @@ TEST(ReportFixedInfo, NumbersFlagsAndTablesAsPrinted) {
   EXPECT_EQ(o.output.substr(o.output.size() - 2), "h\n");
 }
 
+// The language names the detailed report prints: the table's ends, IDs on
+// either side of a gap, and IDs it has no name for.
+TEST(LanguageText, EveryNameByItsIdAndNoneBetween) {
+  const struct {
+    unsigned id;
+    const char *name; // null: printed as nothing
+  } cases[] = {
+      {0x0000, "Language-Neutral"},
+      {0x0001, nullptr},
+      {0x03FF, nullptr},
+      {0x0400, "Process Default Language"},
+      {0x0401, "Arabic"},
+      {0x0414, "Norwegian Bokm\xE5l"},
+      {0x0421, "Bahasa"},
+      {0x0422, nullptr},
+      {0x0803, nullptr},
+      {0x0804, "Simplified Chinese"},
+      {0x100C, "Swiss French"},
+      {0x100D, nullptr},
+      {0xFFFF, nullptr},
+  };
+  for (const auto &c : cases) {
+    const char *name = LanguageText(c.id);
+    if (c.name == nullptr)
+      EXPECT_EQ(name, nullptr) << std::hex << c.id;
+    else
+      EXPECT_STREQ(name, c.name) << std::hex << c.id;
+  }
+}
+
 // A resource laid out as the version service lays it out, for the report
 // functions that take a loaded block.
 struct LoadedBlock {
