@@ -17,6 +17,7 @@ PEER_RUNS=${PEER_RUNS:-10}   # timed runs for the (much slower) peers
 LARGE_RUNS=${LARGE_RUNS:-10} # timed runs over the 100,000-file folders
 COLD_RUNS=${COLD_RUNS:-10}   # timed runs with the page cache dropped
 SLOW_RUNS=${SLOW_RUNS:-3}    # timed runs of a command that takes many seconds
+AB_ROUNDS=${AB_ROUNDS:-5}    # alternating rounds of a row that times two forms
 MANY_COUNT=100000
 CASE_COUNT=5000
 # walk/: 40 folders of 50 folders of 50 files, 100,000 files in 2,000
@@ -353,6 +354,30 @@ EOF
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
+# ab NAME COMMAND_A COMMAND_B: times A, then B, AB_ROUNDS times over, each
+# time RUNS runs (failures ignored: a run with findings or an argument
+# that matches nothing exits with 1). A shared machine's load drifts over
+# seconds, and two blocks of runs timed one after the other carry that
+# drift into their ratio: for commands of a few milliseconds it moved a
+# ratio by a quarter between two runs of this script. ab_ratio then gives
+# the median of the rounds' ratios.
+ab() {
+  local name=$1 a=$2 b=$3 r
+  for ((r = 1; r <= AB_ROUNDS; r++)); do
+    hf "$name-a$r" "$RUNS" -i "$a"
+    hf "$name-b$r" "$RUNS" -i "$b"
+  done
+}
+
+# ab_ratio cpu|wall NAME: B's time over A's, the median of ab's rounds.
+ab_ratio() {
+  local kind=$1 name=$2 r
+  for ((r = 1; r <= AB_ROUNDS; r++)); do
+    ratio "$(time_of "$kind" "$name-b$r")" "$(time_of "$kind" "$name-a$r")"
+    echo
+  done | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+
 # row LABEL VALUE [UNIT [OP LIMIT]]: one line of the summary, judged
 # against its target when it has one.
 row() {
@@ -600,20 +625,14 @@ summary() {
 row_csv() {
   # --csv writes what --json writes, cell by cell: its cost over -d is the
   # object plus its index.
-  hf csv-row-d-real "$RUNS" -i "'$QUELVO' -d 'real/*'"
-  hf csv-row-csv-real "$RUNS" -i "'$QUELVO' --csv 'real/*'"
-  row "quelvo --csv / -d on real/ (cpu)" \
-    "$(ratio "$(time_of cpu csv-row-csv-real)" "$(time_of cpu csv-row-d-real)")" x "<=" 1.3
+  ab csv-row "'$QUELVO' -d 'real/*'" "'$QUELVO' --csv 'real/*'"
+  row "quelvo --csv / -d on real/ (cpu)" "$(ab_ratio cpu csv-row)" x "<=" 1.3
 }
 
 row_json() {
-  # -i: a run with an argument that matches nothing exits with 1.
-  hf json-row-d-real "$RUNS" -i "'$QUELVO' -d 'real/*'"
-  hf json-row-json-real "$RUNS" -i "'$QUELVO' --json 'real/*'"
-  row "quelvo --json / -d on real/ (wall)" \
-    "$(ratio "$(time_of wall json-row-json-real)" "$(time_of wall json-row-d-real)")" x "<=" 1.3
-  row "quelvo --json / -d on real/ (cpu)" \
-    "$(ratio "$(time_of cpu json-row-json-real)" "$(time_of cpu json-row-d-real)")" x "<=" 1.3
+  ab json-row "'$QUELVO' -d 'real/*'" "'$QUELVO' --json 'real/*'"
+  row "quelvo --json / -d on real/ (wall)" "$(ab_ratio wall json-row)" x "<=" 1.3
+  row "quelvo --json / -d on real/ (cpu)" "$(ab_ratio cpu json-row)" x "<=" 1.3
 }
 
 # ---------------------------------------------------------------- --hash row
@@ -732,12 +751,9 @@ row_dotnet() {
     mv mono.tmp mono
   fi
   echo "mono/: $(find mono -type f | wc -l) files, $(($(du -sb mono | cut -f1) / 1048576)) MiB"
-  hf dotnet-row-d-mono "$RUNS" "'$QUELVO' -d 'mono/*'"
-  hf dotnet-row-dotnet-mono "$RUNS" "'$QUELVO' --dotnet -d 'mono/*'"
-  row "quelvo --dotnet -d / -d on mono/ (cpu)" \
-    "$(ratio "$(time_of cpu dotnet-row-dotnet-mono)" "$(time_of cpu dotnet-row-d-mono)")" x "<=" 1.5
-  row "quelvo --dotnet -d / -d on mono/ (wall)" \
-    "$(ratio "$(time_of wall dotnet-row-dotnet-mono)" "$(time_of wall dotnet-row-d-mono)")" x "<=" 1.5
+  ab dotnet-row "'$QUELVO' -d 'mono/*'" "'$QUELVO' --dotnet -d 'mono/*'"
+  row "quelvo --dotnet -d / -d on mono/ (cpu)" "$(ab_ratio cpu dotnet-row)" x "<=" 1.5
+  row "quelvo --dotnet -d / -d on mono/ (wall)" "$(ab_ratio wall dotnet-row)" x "<=" 1.5
 }
 
 # quelvo --lint against quelvo -d on the same files, one right after the
@@ -746,11 +762,8 @@ row_dotnet() {
 # language's fixed record where a file holds several. Target: within 1.3x
 # of -d.
 row_lint() {
-  # -i: the corpus has findings, which make the exit status 1.
-  hf lint-row-d-real "$RUNS" -i "'$QUELVO' -d 'real/*'"
-  hf lint-row-lint-real "$RUNS" -i "'$QUELVO' --lint 'real/*'"
-  row "quelvo --lint / -d on real/ (cpu)" \
-    "$(ratio "$(time_of cpu lint-row-lint-real)" "$(time_of cpu lint-row-d-real)")" x "<=" 1.3
+  ab lint-row "'$QUELVO' -d 'real/*'" "'$QUELVO' --lint 'real/*'"
+  row "quelvo --lint / -d on real/ (cpu)" "$(ab_ratio cpu lint-row)" x "<=" 1.3
 }
 
 ALL_ROWS="row_pattern row_literal row_syscalls row_large_folder row_memory
