@@ -34,7 +34,7 @@ def load_tables():
     name = None
     with open(FIXED_INFO, encoding="latin-1") as f:
         for line in f:
-            m = re.match(r"const Decode (k\w+)\[\] = \{", line)
+            m = re.match(r"(?:const|constexpr) Decode (k\w+)\[\] = \{", line)
             if m:
                 name = m.group(1)
                 tables[name] = []
