@@ -286,19 +286,29 @@ bool PrefetchFile(Prefetcher *p, const char *path) {
   return queued;
 }
 
+namespace {
+
+// The oldest queued path is reached: the report reads its file for itself
+// now. A slot in a helper's hands is freed by the helper, which sees it
+// reached. Called with the lock held.
+void LetGoOfOldest(Prefetcher *p) {
+  Slot *slot = &p->slots[p->reached % p->settings.window];
+  if (slot->state == kStarted)
+    close(slot->fd);
+  if (slot->state != kOpening && slot->state != kWalking)
+    slot->state = kFree;
+  ++p->reached;
+}
+
+} // namespace
+
 void PrefetchReached(Prefetcher *p) {
   if (p == nullptr)
     return;
   uint64_t now = NowMicros();
   pthread_mutex_lock(&p->lock);
-  if (p->reached < p->queued) {
-    Slot *slot = &p->slots[p->reached % p->settings.window];
-    if (slot->state == kStarted)
-      close(slot->fd); // the report reads it now, for itself
-    if (slot->state != kOpening && slot->state != kWalking)
-      slot->state = kFree;
-    ++p->reached;
-  }
+  if (p->reached < p->queued)
+    LetGoOfOldest(p);
   bool slow = now - p->lastReached > p->settings.coldFileMicros;
   p->lastReached = now;
   p->slowInARow = slow ? p->slowInARow + 1 : 0;
@@ -311,15 +321,8 @@ void PrefetchSettle(Prefetcher *p) {
   if (p == nullptr)
     return;
   pthread_mutex_lock(&p->lock);
-  for (; p->reached < p->queued; ++p->reached) {
-    Slot *slot = &p->slots[p->reached % p->settings.window];
-    if (slot->state == kStarted)
-      close(slot->fd);
-    // A slot in a helper's hands is freed by the helper, which sees it
-    // reached.
-    if (slot->state != kOpening && slot->state != kWalking)
-      slot->state = kFree;
-  }
+  while (p->reached < p->queued)
+    LetGoOfOldest(p);
   p->lastReached = NowMicros();
   p->slowInARow = 0;
   pthread_mutex_unlock(&p->lock);

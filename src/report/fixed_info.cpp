@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "decimal.h"
@@ -253,9 +255,10 @@ const char *CharacterSetText(unsigned codePage) {
 }
 
 // The IDs rise strictly: the lookup halves the table, as every JSON object
-// looks a language up several times.
+// looks a language up several times (as language_names.cpp looks up the
+// locale names).
 constexpr bool LanguagesAscend() {
-  for (size_t i = 1; i < sizeof kLanguage / sizeof kLanguage[0]; ++i)
+  for (size_t i = 1; i < std::size(kLanguage); ++i)
     if (kLanguage[i - 1].value >= kLanguage[i].value)
       return false;
   return true;
@@ -263,18 +266,11 @@ constexpr bool LanguagesAscend() {
 static_assert(LanguagesAscend(), "kLanguage must rise by ID");
 
 const char *LanguageText(unsigned language) {
-  size_t lo = 0, hi = sizeof kLanguage / sizeof kLanguage[0];
-  while (lo < hi) {
-    size_t mid = lo + (hi - lo) / 2;
-    if (kLanguage[mid].value < language)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo < sizeof kLanguage / sizeof kLanguage[0] &&
-                 kLanguage[lo].value == language
-             ? kLanguage[lo].text
-             : nullptr;
+  const Decode *end = std::end(kLanguage);
+  const Decode *row = std::lower_bound(
+      std::begin(kLanguage), end, language,
+      [](const Decode &r, unsigned id) { return r.value < id; });
+  return row != end && row->value == language ? row->text : nullptr;
 }
 
 int FileFlagWords(DWORD fileFlags, const char *words[6], size_t lengths[6]) {
