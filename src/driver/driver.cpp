@@ -515,11 +515,13 @@ bool ChooseFields(RunState *run) {
       if (run->options.lint)
         run->fields.push_back("lint");
       run->parts = PartsForFields(run->fields, true);
+      run->csvFromFacts = CsvRowFromFacts(run->fields);
     }
     return true;
   }
   if (ParseFieldList(list, &run->fields)) {
     run->parts = PartsForFields(run->fields, run->options.csv);
+    run->csvFromFacts = run->options.csv && CsvRowFromFacts(run->fields);
     return true;
   }
   fprintf(stderr, "quelvo: --fields takes a list of names separated by "

@@ -33,6 +33,16 @@ void Emit(RunState *run, const char *path, const char *status,
           const char *message, StatusCode checkedCode,
           const VersionFacts *facts, const VersionFacts *checked,
           const JsonExtras &extras) {
+  if (run->csvFromFacts && !run->checks) {
+    // Every column is one of the object's plain members or a string by
+    // name: the row is written from the facts, the object never.
+    std::string line;
+    line.reserve(512);
+    AppendCsvRowFromFacts(run->fields, path, status, message, facts,
+                          &run->csvScratch, &line);
+    WriteLine(line, true);
+    return;
+  }
   bool pick = run->options.csv || run->options.fields != nullptr;
   std::vector<JsonMemberSpan> spans, strings;
   bool noted = pick && !run->checks;

@@ -29,8 +29,12 @@ struct RunState {
   int failures;
   std::vector<std::string> fields; // --fields, or --csv's default columns
   JsonParts parts;                 // what the fields can read of an object
-  FileHasher *hasher;              // --hash: open for the whole run; or null
-  KeyDigester *keys; // --dotnet's key tokens, for the whole run; or null
+  // --csv whose columns the facts give alone (CsvRowFromFacts), and what
+  // its rows reuse.
+  bool csvFromFacts;
+  CsvScratch csvScratch;
+  FileHasher *hasher; // --hash: open for the whole run; or null
+  KeyDigester *keys;  // --dotnet's key tokens, for the whole run; or null
   // The read-ahead of the reports, from the first list of several matches
   // to the end of the run; or null.
   Prefetcher *prefetcher;

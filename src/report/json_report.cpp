@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "decimal.h"
+#include "json_fields.h"
 #include "json_writer.h"
 #include "platform_extra.h"
 #include "report.h"
@@ -260,21 +261,27 @@ void WriteTranslations(JsonWriter *w, const VersionFacts &f) {
   }
 }
 
-// The keys decoded from the fixed record, each null without one.
-void WriteFixedFacts(JsonWriter *w, const VersionFacts &f) {
+// The keys decoded from the fixed record, in their order; each null
+// without one.
+const char *const kFixedKeys[] = {
+    "file_version", "product_version", "flags", "os",
+    "type",         "subtype",         "fixed"};
+
+// The value of kFixedKeys[index].
+void WriteFixedValue(JsonWriter *w, const VersionFacts &f, size_t index) {
   const VS_FIXEDFILEINFO &r = f.fixed;
-  JsonKey(w, "file_version");
-  if (f.hasFixed)
+  if (!f.hasFixed) {
+    JsonNull(w);
+    return;
+  }
+  switch (index) {
+  case 0:
     WriteDotted(w, r.dwFileVersionMS, r.dwFileVersionLS);
-  else
-    JsonNull(w);
-  JsonKey(w, "product_version");
-  if (f.hasFixed)
+    break;
+  case 1:
     WriteDotted(w, r.dwProductVersionMS, r.dwProductVersionLS);
-  else
-    JsonNull(w);
-  JsonKey(w, "flags");
-  if (f.hasFixed) {
+    break;
+  case 2: {
     const char *words[6];
     size_t lengths[6];
     int count = FileFlagWords(r.dwFileFlags, words, lengths);
@@ -282,29 +289,27 @@ void WriteFixedFacts(JsonWriter *w, const VersionFacts &f) {
     for (int i = 0; i < count; ++i)
       JsonString(w, words[i], lengths[i]);
     JsonEndArray(w);
-  } else {
-    JsonNull(w);
+    break;
   }
-  JsonKey(w, "os");
-  if (f.hasFixed)
+  case 3:
     WriteTableText(w, FileOsText(r.dwFileOS));
-  else
-    JsonNull(w);
-  JsonKey(w, "type");
-  if (f.hasFixed)
+    break;
+  case 4:
     WriteTableText(w, FileTypeText(r.dwFileType));
-  else
-    JsonNull(w);
-  JsonKey(w, "subtype");
-  if (f.hasFixed)
+    break;
+  case 5:
     WriteTableText(w, FileSubtypeText(r.dwFileType, r.dwFileSubtype));
-  else
-    JsonNull(w);
-  JsonKey(w, "fixed");
-  if (f.hasFixed)
+    break;
+  default:
     WriteFixedRecord(w, r);
-  else
-    JsonNull(w);
+  }
+}
+
+void WriteFixedFacts(JsonWriter *w, const VersionFacts &f) {
+  for (size_t i = 0; i < sizeof kFixedKeys / sizeof kFixedKeys[0]; ++i) {
+    JsonKey(w, kFixedKeys[i], strlen(kFixedKeys[i]));
+    WriteFixedValue(w, f, i);
+  }
 }
 
 // The string value of name in the table Windows picks, or null.
@@ -339,8 +344,7 @@ bool NormalisedVersion(const VersionFacts &f, const char *name, DWORD ms,
 // "version": the file and product versions for machines to compare, each
 // the numeric head of its string, or the fixed record's numbers where the
 // string is missing or reads as no version; "source" says which.
-void WriteVersion(JsonWriter *w, const VersionFacts &f) {
-  JsonKey(w, "version");
+void WriteVersionValue(JsonWriter *w, const VersionFacts &f) {
   std::string file, fileSuffix, product, productSuffix;
   bool fileString, productString;
   bool haveFile = NormalisedVersion(f, "FileVersion", f.fixed.dwFileVersionMS,
@@ -371,26 +375,40 @@ void WriteVersion(JsonWriter *w, const VersionFacts &f) {
   JsonEndObject(w);
 }
 
+// Whether the facts hold nothing of a version resource: every key of
+// kNoVersionData is null.
+bool HoldsNoVersionData(const VersionFacts &f) {
+  return !f.hasTranslations && !f.hasTable && !f.hasTables && !f.hasFixed &&
+         f.languages.size() < 2;
+}
+
+void WriteLanguageValue(JsonWriter *w, const VersionFacts &f) {
+  if (f.hasTranslations)
+    WriteLanguage(w, f.translation & 0xFFFFu);
+  else
+    JsonNull(w);
+}
+
+void WriteCharsetValue(JsonWriter *w, const VersionFacts &f) {
+  if (f.hasTranslations)
+    WriteCharset(w, f.translation >> 16);
+  else
+    JsonNull(w);
+}
+
 void WriteFacts(JsonWriter *w, const VersionFacts &f, const JsonParts &parts) {
   JsonKey(w, "format");
   JsonStringOrNull(w, FormatName(f.image.kind));
   JsonKey(w, "machine");
   WriteMachine(w, f.image);
-  if (!f.hasTranslations && !f.hasTable && !f.hasTables && !f.hasFixed &&
-      f.languages.size() < 2) {
+  if (HoldsNoVersionData(f)) {
     JsonRawMembers(w, kNoVersionData);
     return;
   }
   JsonKey(w, "language");
-  if (f.hasTranslations)
-    WriteLanguage(w, f.translation & 0xFFFFu);
-  else
-    JsonNull(w);
+  WriteLanguageValue(w, f);
   JsonKey(w, "charset");
-  if (f.hasTranslations)
-    WriteCharset(w, f.translation >> 16);
-  else
-    JsonNull(w);
+  WriteCharsetValue(w, f);
   std::string picked;
   if (parts.strings) {
     JsonKey(w, "strings");
@@ -408,32 +426,38 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f, const JsonParts &parts) {
   if (parts.translations)
     WriteTranslations(w, f);
   WriteFixedFacts(w, f);
-  if (parts.version)
-    WriteVersion(w, f);
+  if (parts.version) {
+    JsonKey(w, "version");
+    WriteVersionValue(w, f);
+  }
 }
 
 } // namespace
 
 namespace {
 
+// A path, or a message that names one, as the platform spells names; null
+// when there is none.
+void WritePathText(JsonWriter *w, const char *text) {
+  if (text == nullptr) {
+    JsonNull(w);
+    return;
+  }
+  std::string utf8;
+  AppendPathAsUtf8(text, &utf8);
+  JsonString(w, utf8);
+}
+
 // The members every object has, in their order.
 void WriteMembers(JsonWriter *w, const char *path, const char *status,
                   const char *message, const VersionFacts *facts,
                   const JsonParts &parts) {
   JsonKey(w, "path");
-  std::string text;
-  AppendPathAsUtf8(path, &text);
-  JsonString(w, text);
+  WritePathText(w, path);
   JsonKey(w, "status");
   JsonStringOrNull(w, status);
   JsonKey(w, "message");
-  if (message != nullptr) {
-    text.clear();
-    AppendPathAsUtf8(message, &text);
-    JsonString(w, text);
-  } else {
-    JsonNull(w);
-  }
+  WritePathText(w, message);
   if (facts != nullptr) {
     WriteFacts(w, *facts, parts);
   } else {
@@ -498,4 +522,139 @@ JsonParts PartsForFields(const std::vector<std::string> &fields,
   parts.translations = reads("translations") || reads("languages");
   parts.version = reads("version");
   return parts;
+}
+
+namespace {
+
+// The members every object carries whatever the options, and whose value
+// the facts give alone.
+enum CommonMember {
+  kMemberPath,
+  kMemberStatus,
+  kMemberMessage,
+  kMemberFormat,
+  kMemberMachine,
+  kMemberLanguage,
+  kMemberCharset,
+  kMemberFixed,   // one of kFixedKeys
+  kMemberVersion, // always written for a row that names it
+  kMemberNone
+};
+
+CommonMember FindCommonMember(std::string_view key, size_t *fixedIndex) {
+  static const struct {
+    const char *key;
+    CommonMember member;
+  } kCommon[] = {
+      {"path", kMemberPath},       {"status", kMemberStatus},
+      {"message", kMemberMessage}, {"format", kMemberFormat},
+      {"machine", kMemberMachine}, {"language", kMemberLanguage},
+      {"charset", kMemberCharset}, {"version", kMemberVersion},
+  };
+  for (const auto &c : kCommon)
+    if (key == c.key)
+      return c.member;
+  for (size_t i = 0; i < sizeof kFixedKeys / sizeof kFixedKeys[0]; ++i)
+    if (key == kFixedKeys[i]) {
+      *fixedIndex = i;
+      return kMemberFixed;
+    }
+  return kMemberNone;
+}
+
+// The keys an object has only with some options or parts: a column of
+// that name reads the object, never a string's name.
+bool IsOptionalKey(std::string_view key) {
+  static const char *const kOptional[] = {
+      "strings",   "string_tables", "translations", "languages", "dotnet",
+      "signature", "sha256",        "expect",       "lint"};
+  for (const char *k : kOptional)
+    if (key == k)
+      return true;
+  return false;
+}
+
+void WriteCommonValue(JsonWriter *w, CommonMember member, size_t fixedIndex,
+                      const char *path, const char *status, const char *message,
+                      const VersionFacts *f) {
+  switch (member) {
+  case kMemberPath:
+    WritePathText(w, path);
+    return;
+  case kMemberStatus:
+    JsonStringOrNull(w, status);
+    return;
+  case kMemberMessage:
+    WritePathText(w, message);
+    return;
+  default:
+    break;
+  }
+  if (f == nullptr) {
+    JsonNull(w);
+    return;
+  }
+  if (member == kMemberFormat) {
+    JsonStringOrNull(w, FormatName(f->image.kind));
+    return;
+  }
+  if (member == kMemberMachine) {
+    WriteMachine(w, f->image);
+    return;
+  }
+  switch (member) {
+  case kMemberLanguage:
+    WriteLanguageValue(w, *f);
+    break;
+  case kMemberCharset:
+    WriteCharsetValue(w, *f);
+    break;
+  case kMemberFixed:
+    WriteFixedValue(w, *f, fixedIndex);
+    break;
+  default:
+    WriteVersionValue(w, *f);
+  }
+}
+
+} // namespace
+
+bool CsvRowFromFacts(const std::vector<std::string> &fields) {
+  for (const std::string &field : fields) {
+    std::string_view name = field;
+    size_t fixedIndex;
+    if (FindCommonMember(name, &fixedIndex) != kMemberNone)
+      continue;
+    if (name.compare(0, 8, "strings.") == 0)
+      continue;
+    if (name.find('.') != std::string_view::npos || IsOptionalKey(name))
+      return false;
+  }
+  return true;
+}
+
+void AppendCsvRowFromFacts(const std::vector<std::string> &fields,
+                           const char *path, const char *status,
+                           const char *message, const VersionFacts *facts,
+                           CsvScratch *scratch, std::string *line) {
+  JsonWriter &w = scratch->value;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i != 0)
+      line->push_back(',');
+    size_t fixedIndex = 0;
+    CommonMember member = FindCommonMember(fields[i], &fixedIndex);
+    if (member == kMemberNone) {
+      // A string's name: its cell, or none.
+      AppendNamedStringCell(facts, fields[i], &scratch->text, line);
+      continue;
+    }
+    // The value as the object holds it, then its cell as the object's.
+    w.used = 0;
+    w.needComma = false;
+    w.depth = 0;
+    WriteCommonValue(&w, member, fixedIndex, path, status, message, facts);
+    // The buffer runs past the value: the span says where it ends.
+    JsonMember span = {std::string(), 0, w.used};
+    AppendCsvCell(w.buffer, &span, &scratch->text, line);
+  }
 }

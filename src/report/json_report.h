@@ -53,4 +53,23 @@ std::string JsonObject(const char *path, const char *status,
                        std::vector<JsonMemberSpan> *members = nullptr,
                        std::vector<JsonMemberSpan> *strings = nullptr);
 
+// --csv from the facts, without writing the object: whether every column
+// names a member every object carries (path, status, message, format,
+// machine, language, charset, the fixed record's keys, version) or a
+// string of the table Windows picks by its name.
+bool CsvRowFromFacts(const std::vector<std::string> &fields);
+
+// What a row written from the facts reuses from one row to the next.
+struct CsvScratch {
+  JsonWriter value = JsonWriter(); // one member's value as the object has it
+  std::string text;                // a decoded string on its way to a cell
+};
+
+// The row of such columns, without its line end, cell for cell what the
+// object JsonObject writes gives.
+void AppendCsvRowFromFacts(const std::vector<std::string> &fields,
+                           const char *path, const char *status,
+                           const char *message, const VersionFacts *facts,
+                           CsvScratch *scratch, std::string *line);
+
 #endif

@@ -754,4 +754,74 @@ TEST(JsonFields, ARowsStringsFromTheFactsAreTheObjectsCells) {
   EXPECT_EQ(cell, "");
 }
 
+// A row written from the facts, without an object, is the whole object's
+// row cell for cell: for each kind of facts (full, without a fixed record,
+// without a translation, with nothing of a version resource, none at all)
+// and every column such a row can take; a row with any other column reads
+// the object.
+TEST(JsonFields, ARowFromTheFactsIsTheObjectsRow) {
+  VersionFacts full = SomeFacts();
+  full.strings.push_back({"ProductName", "=sum(A1),\"x\"\n\xFF"});
+  full.strings.push_back({"Comments2", ""});
+  VersionFacts noFixed = full;
+  noFixed.hasFixed = false;
+  VersionFacts noTranslation = full;
+  noTranslation.hasTranslations = false;
+  noTranslation.hasTable = false;
+  VersionFacts nothing = VersionFacts();
+  nothing.image.kind = kKindNe;
+  VersionFacts oneLanguage = nothing;
+  oneLanguage.languages = {0x0409};
+  VersionFacts twoLanguages = nothing;
+  twoLanguages.languages = {0x0409, 0x0407};
+  const struct {
+    const char *path, *status, *message;
+    const VersionFacts *facts;
+  } objects[] = {
+      {"dir/x.dll", "ok", nullptr, &full},
+      {"a,\"b\".dll", "no-fixed-info", "a \"b\" has none.", &noFixed},
+      {"-x.dll", "no-translation", "x", &noTranslation},
+      {"\x7f\xC2\x85.dll", "no-version", "m", &nothing},
+      {"y.dll", "no-version", "m", &oneLanguage},
+      {"z.dll", "no-version", "m", &twoLanguages},
+      {"nosuch*.dll", "not-found", "nosuch*.dll was not found.", nullptr},
+  };
+  // Every key every object has, and strings by name.
+  const std::vector<std::string> partKeys = {"strings", "string_tables",
+                                             "translations", "languages"};
+  std::vector<std::string> columns;
+  for (const char *key : kKeys)
+    if (std::find(partKeys.begin(), partKeys.end(), key) == partKeys.end())
+      columns.push_back(key);
+  for (const char *name :
+       {"CompanyName", "companyname", "ProductName", "strings.ProductName",
+        "Comments2", "Missing", "strings.a.b"})
+    columns.push_back(name);
+  const std::vector<std::vector<std::string>> lists = {DefaultCsvFields(),
+                                                       columns};
+  CsvScratch scratch;
+  for (const std::vector<std::string> &fields : lists) {
+    ASSERT_TRUE(CsvRowFromFacts(fields));
+    for (const auto &o : objects) {
+      std::string whole = JsonObject(o.path, o.status, o.message, o.facts);
+      std::vector<JsonMember> all;
+      ASSERT_TRUE(IndexJsonObject(whole, &all));
+      std::vector<std::string> cells;
+      for (const std::string &field : fields)
+        cells.push_back(CsvCell(whole, FindField(all, field)));
+      std::string line;
+      AppendCsvRowFromFacts(fields, o.path, o.status, o.message, o.facts,
+                            &scratch, &line);
+      EXPECT_EQ(line, CsvLine(cells)) << o.path;
+    }
+  }
+  // Keys the object has only with some options or parts, and paths into
+  // its members, are read from the object.
+  for (const char *field :
+       {"strings", "string_tables", "translations", "languages", "sha256",
+        "dotnet", "signature", "expect", "lint", "fixed.file_flags",
+        "version.file", "language.hex"})
+    EXPECT_FALSE(CsvRowFromFacts({"path", field})) << field;
+}
+
 } // namespace
