@@ -78,6 +78,25 @@ inline bool ReadAt(ByteSource *src, uint64_t off, void *dst, size_t len) {
   return ReadFromFile(src, off, dst, len);
 }
 
+// Where a range's bytes already lie (the memory, or a window read before),
+// or null when they lie in none whole; nothing is read. For a caller that
+// reads many fields of one range, such as a section table, without a copy
+// each; it reads them through ReadAt when this gives null.
+inline const unsigned char *ViewAt(const ByteSource *src, uint64_t off,
+                                   uint64_t len) {
+  if (off > src->size || len > src->size - off)
+    return nullptr;
+  if (src->fd < 0)
+    return src->memory + off;
+  for (size_t i = 0; i < src->windowCount; ++i) {
+    const FileWindow *w = &src->windows[i];
+    if (off >= w->offset && off - w->offset <= w->length &&
+        len <= w->length - (off - w->offset))
+      return w->bytes + (off - w->offset);
+  }
+  return nullptr;
+}
+
 inline bool ReadByte(ByteSource *src, uint64_t off, uint8_t *value) {
   return ReadAt(src, off, value, 1);
 }

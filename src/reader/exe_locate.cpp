@@ -31,10 +31,16 @@ NoVersionReason RvaToOffset(ByteSource *src, const PeImage &pe, uint32_t rva,
     *offset = rva;
     return kReasonNone;
   }
+  // The table lies in the window of the headers nearly always: read there.
+  const unsigned char *table = ViewAt(
+      src, pe.sectionTable, uint64_t{kPeSectionHeaderSize} * pe.sectionCount);
   for (uint32_t i = 0; i < pe.sectionCount; ++i) {
-    unsigned char sec[kPeSectionHeaderSize];
-    if (!ReadAt(src, pe.sectionTable + uint64_t{kPeSectionHeaderSize} * i, sec,
-                sizeof sec))
+    unsigned char copy[kPeSectionHeaderSize];
+    const unsigned char *sec =
+        table != nullptr ? table + size_t{kPeSectionHeaderSize} * i : copy;
+    if (table == nullptr &&
+        !ReadAt(src, pe.sectionTable + uint64_t{kPeSectionHeaderSize} * i, copy,
+                sizeof copy))
       return kReasonTruncatedHeaders;
     uint32_t virtualAddress = Le32(sec + kPeSectionVirtualAddress);
     uint32_t rawSize = Le32(sec + kPeSectionSizeOfRawData);

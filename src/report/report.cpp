@@ -230,25 +230,31 @@ StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options,
   DWORD size = GetRecordVersionInfoSize(record, &handle);
   if (size == 0)
     return kStatusNoVersionInfo;
-  void *block;
+  VersionBlock block;
   StatusCode result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
-  result = ReportLoadedVersion(record->path, block, size, options, versions);
-  free(block);
+  result =
+      ReportLoadedVersion(record->path, block.data, size, options, versions);
+  FreeVersionBlock(&block);
   return result;
 }
 
 StatusCode LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
-                            void **block) {
-  *block = malloc(size);
-  if (*block == nullptr)
+                            VersionBlock *block) {
+  block->data = size <= sizeof block->local ? block->local : malloc(size);
+  if (block->data == nullptr)
     return kStatusOutOfMemory;
-  if (GetRecordVersionInfo(record, handle, size, *block))
+  if (GetRecordVersionInfo(record, handle, size, block->data))
     return kStatusOk;
-  free(*block);
-  *block = nullptr;
+  FreeVersionBlock(block);
   return kStatusReadFailed;
+}
+
+void FreeVersionBlock(VersionBlock *block) {
+  if (block->data != block->local)
+    free(block->data);
+  block->data = nullptr;
 }
 
 void CopyInsideBlock(const void *block, DWORD blockSize, const void *value,

@@ -51,11 +51,21 @@ StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
                                const TextOptions &options,
                                Win32Versions *versions);
 
-// Allocates the version block of the size the size query gave and fills
-// it. kStatusOk with *block the caller's to free, or the stage that failed
+// Where a version block is loaded: in place for the sizes most files'
+// blocks have (a resource of up to about 4 KiB), so that a file's report
+// costs no allocation, and on the heap beyond. The caller's, on its
+// stack; FreeVersionBlock after a load that succeeded.
+struct VersionBlock {
+  void *data;
+  alignas(8) unsigned char local[8192];
+};
+
+// Fills block with the version block of the size the size query gave.
+// kStatusOk with block->data holding it, or the stage that failed
 // (kStatusOutOfMemory, kStatusReadFailed) with nothing left to free.
 StatusCode LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
-                            void **block);
+                            VersionBlock *block);
+void FreeVersionBlock(VersionBlock *block);
 
 // Report text composed before it goes to standard output: a file's lines
 // in one call to the stream, where a call for each of their dozen pieces

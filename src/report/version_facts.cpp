@@ -183,12 +183,12 @@ StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f, bool forLint,
   DWORD size = StartGathering(record, f, &handle);
   if (size == 0)
     return kStatusNoVersionInfo;
-  void *block;
+  VersionBlock block;
   StatusCode result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
-  result = GatherBlockFacts(block, size, f, forLint, everyTable);
-  free(block);
+  result = GatherBlockFacts(block.data, size, f, forLint, everyTable);
+  FreeVersionBlock(&block);
   if (forLint)
     GatherLanguageVersions(record, f);
   return result;
@@ -204,16 +204,17 @@ StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
   *factsCode = kStatusNoVersionInfo;
   if (size == 0)
     return kStatusNoVersionInfo;
-  void *block;
+  VersionBlock block;
   StatusCode result = LoadVersionBlock(record, handle, size, &block);
   *factsCode = result;
   if (result != kStatusOk)
     return result;
   // The facts first: the report's lookups write their code page copies
   // into the block's spare area, which the walks here never read.
-  *factsCode = GatherBlockFacts(block, size, f, true, everyTable);
-  result = ReportLoadedVersion(record->path, block, size, options, versions);
-  free(block);
+  *factsCode = GatherBlockFacts(block.data, size, f, true, everyTable);
+  result =
+      ReportLoadedVersion(record->path, block.data, size, options, versions);
+  FreeVersionBlock(&block);
   GatherLanguageVersions(record, f);
   return result;
 }

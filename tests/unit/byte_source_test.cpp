@@ -75,6 +75,18 @@ void Check(ByteSource *src, const std::string &bytes, const Read &r,
         << how << ": " << r.what;
   }
   EXPECT_EQ(got[r.len], '\x5A') << how << ": " << r.what;
+  // Right after the read, its range lies where a view finds it (memory, or
+  // the window the read filled, for any read that fits one) with the same
+  // bytes; a range outside the source has no view.
+  const unsigned char *view = ViewAt(src, r.off, r.len);
+  bool fits = src->fd < 0 || (r.len != 0 && r.len <= kWindow);
+  if (!r.ok || fits) {
+    EXPECT_EQ(view != nullptr, r.ok) << how << ": " << r.what;
+  }
+  if (view != nullptr && r.ok) {
+    EXPECT_EQ(memcmp(view, bytes.data() + r.off, r.len), 0)
+        << how << ": " << r.what;
+  }
 }
 
 TEST(ByteSource, ReadsInsideAcrossAndBeyondTheWindowGiveTheFilesBytes) {
