@@ -240,7 +240,7 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list,
     // A directory's name carries its '\\': the check finds it by the path.
     FileRecord record;
     OpenFileRecord(&record, buffer, directory ? nullptr : folder,
-                   directory ? nullptr : node->name);
+                   directory ? nullptr : node->name, run->fileRoom);
     int status = CheckRegularRecord(&record);
     if (status == kStatusOk)
       ReportFile(run, &record);
@@ -570,10 +570,13 @@ int RunQuelvo(int argc, char **argv) {
   // Null without memory: the tokens are then left out, as without SHA-1.
   if (run.options.dotnet)
     run.keys = OpenKeyDigester();
+  // Null without memory: each file's record then takes room of its own.
+  run.fileRoom = NewFileState();
   // What follows the long options is a command line of its own.
   int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
   FinishChecks(&run);
   StopPrefetcher(run.prefetcher);
+  FreeFileState(run.fileRoom);
   CloseFileHasher(run.hasher);
   CloseKeyDigester(run.keys);
   ReleaseSignatureChecks(run.signatures);

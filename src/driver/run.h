@@ -38,6 +38,9 @@ struct RunState {
   // The read-ahead of the reports, from the first list of several matches
   // to the end of the run; or null.
   Prefetcher *prefetcher;
+  // What each reported file's record keeps of it, one file at a time, for
+  // the whole run; or null (each record then has its own).
+  FileState *fileRoom;
   // --signature: what every file's check shares (CAs, catalogs); null
   // without the option.
   SignatureChecks *signatures;

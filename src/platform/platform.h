@@ -174,10 +174,20 @@ struct FileRecord {
   int error;
   DotnetInfo *dotnet; // or null: note --dotnet's facts here on the way
   FileState *state;   // null on Windows, or without memory for it
+  bool ownsState;     // state was allocated for this record alone
 };
 
+// Room for what a record keeps of its file (its headers' windows, a host
+// path: some 12 KiB), for a caller that reports many files to hand to
+// each record in turn, so that a file costs no allocation of it. Null on
+// Windows, where the system keeps it, or without memory.
+FileState *NewFileState();
+void FreeFileState(FileState *state);
+
+// With room (NewFileState's, used by no open record) the record keeps its
+// file's facts there; without, in room of its own.
 void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
-                    const char *name);
+                    const char *name, FileState *room = nullptr);
 void CloseFileRecord(FileRecord *record);
 
 // QueryFileMode, GetFileVersionInfoSizeA and GetFileVersionInfoA for the

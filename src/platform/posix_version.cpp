@@ -73,8 +73,12 @@ bool CopyPath(const char *path, char *copy, size_t size) {
 
 } // namespace
 
+FileState *NewFileState() { return new (std::nothrow) FileState; }
+
+void FreeFileState(FileState *state) { delete state; }
+
 void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
-                    const char *name) {
+                    const char *name, FileState *room) {
   record->path = path;
   record->folder = folder;
   record->name = name;
@@ -84,8 +88,9 @@ void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
   // Headers, windows and a host path: too large for every caller's stack,
   // and too large to clear for every file (12 KiB): only what tells the
   // calls what the ones before found starts set; the buffers are written
-  // before they are read.
-  FileState *state = new (std::nothrow) FileState;
+  // before they are read. Room the caller gives may hold the last file's.
+  record->ownsState = room == nullptr;
+  FileState *state = room != nullptr ? room : NewFileState();
   record->state = state;
   if (state == nullptr)
     return;
@@ -94,12 +99,15 @@ void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
   state->size = 0;
   state->located = false;
   state->described = false;
+  state->dotnetNoted = false;
+  state->languages.clear();
 }
 
 void CloseFileRecord(FileRecord *record) {
   if (record->state != nullptr)
     CloseOpenFile(record->state);
-  delete record->state;
+  if (record->ownsState)
+    FreeFileState(record->state);
   record->state = nullptr;
 }
 

@@ -83,8 +83,12 @@ HANDLE FindFirstFileAt(FolderNote *folder, LPCSTR component, bool,
   return FindFirstFileA(search, findData);
 }
 
+FileState *NewFileState() { return nullptr; }
+
+void FreeFileState(FileState *) {}
+
 void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
-                    const char *name) {
+                    const char *name, FileState *) {
   record->path = path;
   record->folder = folder;
   record->name = name;
@@ -92,6 +96,7 @@ void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
   record->error = 0;
   record->dotnet = nullptr;
   record->state = nullptr;
+  record->ownsState = false;
 }
 
 void CloseFileRecord(FileRecord *) {}

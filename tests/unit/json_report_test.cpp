@@ -61,19 +61,23 @@ TEST(JsonString, WhatNeedsEscapingIsFoundAnywhereInALongRun) {
       {"\xE2\x80\xA8", "\\u2028"},
       {"\xFF", "\xEF\xBF\xBD"},
       {" ", " "},
+      {"~", "~"},
   };
-  const std::string plain = "abcdefghijklmnopqrstuvwx";
-  for (const auto &m : marks)
-    for (size_t at = 0; at <= plain.size(); ++at) {
-      std::string in = plain.substr(0, at) + m.in + plain.substr(at);
-      std::string out =
-          "\"" + plain.substr(0, at) + m.out + plain.substr(at) + "\"";
-      EXPECT_EQ(Quoted(in), out) << at << " " << m.out;
-      in = plain.substr(0, at) + m.in + m.in + plain.substr(at);
-      out =
-          "\"" + plain.substr(0, at) + m.out + m.out + plain.substr(at) + "\"";
-      EXPECT_EQ(Quoted(in), out) << at << " twice " << m.out;
-    }
+  // Texts long enough for whole blocks of bytes and a last block that
+  // overlaps them, and short ones, looked at in smaller steps.
+  for (const std::string plain :
+       {"abcdefghijklmnopqrstuvwxyz0123456789ABCD", "abcdefghij", "abc"})
+    for (const auto &m : marks)
+      for (size_t at = 0; at <= plain.size(); ++at) {
+        std::string in = plain.substr(0, at) + m.in + plain.substr(at);
+        std::string out =
+            "\"" + plain.substr(0, at) + m.out + plain.substr(at) + "\"";
+        EXPECT_EQ(Quoted(in), out) << at << " " << m.out;
+        in = plain.substr(0, at) + m.in + m.in + plain.substr(at);
+        out = "\"" + plain.substr(0, at) + m.out + m.out + plain.substr(at) +
+              "\"";
+        EXPECT_EQ(Quoted(in), out) << at << " twice " << m.out;
+      }
 }
 
 TEST(JsonString, IllFormedUtf8IsReplacedPartByPartAsTheReaderDoes) {

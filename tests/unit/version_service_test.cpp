@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "block_builder.h"
 #include "platform.h"
+#include "platform_extra.h"
 #include "reader_support.h"
 #include "test_support.h"
 #include "unicode_text.h"
@@ -55,6 +57,68 @@ TEST(GetFileVersionInfo, AnswersAsTheReaderSizesAndReads) {
     // Not a folder that lists nothing, passing for one that agrees.
     EXPECT_GT(read, 0u) << folder;
   }
+}
+
+// What a record answers through the status query, the size query with the
+// description noted, the description and the read: with room of its own,
+// or in room that records of other files used before it.
+struct RecordAnswers {
+  int modeResult;
+  unsigned mode;
+  DWORD size;
+  int described;
+  ImageInfo info;
+  std::vector<uint16_t> languages;
+  std::string block;
+};
+
+RecordAnswers Answer(const std::string &file, FileState *room, bool query) {
+  std::string path = file;
+  FileRecord record;
+  OpenFileRecord(&record, &path[0], nullptr, nullptr, room);
+  record.describe = true;
+  RecordAnswers a = RecordAnswers();
+  a.modeResult = query ? QueryRecordMode(&record, &a.mode) : 0;
+  DWORD handle = 0;
+  a.size = GetRecordVersionInfoSize(&record, &handle);
+  a.described = QueryRecordDescription(&record, &a.info, &a.languages);
+  if (a.size != 0) {
+    a.block.assign(a.size, '\0');
+    GetRecordVersionInfo(&record, handle, a.size, &a.block[0]);
+  }
+  CloseFileRecord(&record);
+  return a;
+}
+
+// A run hands one room to every file's record in turn: nothing one file
+// found answers for the next, in either order of the fixtures (PE, NE, LE,
+// .NET, no executable, forged), with the status query first or without.
+TEST(FileRecord, RoomThatOtherFilesUsedAnswersAsFreshRoom) {
+  std::vector<std::string> files;
+  for (const char *folder :
+       {".", "../ne", "../large", "../lossless", "../dotnet", "../forged"})
+    for (const std::string &file : FilesIn(Fixture(folder)))
+      files.push_back(file);
+  ASSERT_GT(files.size(), 10u);
+  FileState *room = NewFileState();
+  ASSERT_NE(room, nullptr);
+  for (int pass = 0; pass < 4; ++pass) {
+    bool query = pass < 2;
+    for (const std::string &file : files) {
+      RecordAnswers fresh = Answer(file, nullptr, query);
+      RecordAnswers reused = Answer(file, room, query);
+      EXPECT_EQ(reused.modeResult, fresh.modeResult) << file;
+      EXPECT_EQ(reused.mode, fresh.mode) << file;
+      EXPECT_EQ(reused.size, fresh.size) << file;
+      EXPECT_EQ(reused.described, fresh.described) << file;
+      EXPECT_EQ(reused.info.kind, fresh.info.kind) << file;
+      EXPECT_EQ(reused.info.machine, fresh.info.machine) << file;
+      EXPECT_EQ(reused.languages, fresh.languages) << file;
+      EXPECT_EQ(reused.block, fresh.block) << file;
+    }
+    std::reverse(files.begin(), files.end());
+  }
+  FreeFileState(room);
 }
 
 TEST(GetFileVersionInfo, TruncatedFilesAreNeverReadPastTheirEnd) {
