@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <utility>
+
 #include "json_fields.h"
 #include "json_report.h"
 #include "platform_extra.h"
@@ -52,10 +54,11 @@ void Emit(RunState *run, const char *path, const char *status,
   }
   std::string object =
       JsonObject(path, status, message, facts, extras, noted ? &spans : nullptr,
-                 noted ? &strings : nullptr);
+                 noted ? &strings : nullptr, &run->jsonRoom);
   CheckObject(run, path, checkedCode, checked, &object);
   if (!pick) {
     WriteLine(object, false);
+    run->jsonRoom = std::move(object);
     return;
   }
   std::vector<JsonMember> chosen;
@@ -65,6 +68,7 @@ void Emit(RunState *run, const char *path, const char *status,
     IndexJsonObject(object, &chosen);
   if (!run->options.csv) {
     WriteLine(SelectJsonFields(object, chosen, run->fields), false);
+    run->jsonRoom = std::move(object);
     return;
   }
   // The noted spans are found in the fields' order, each under its field.
@@ -87,6 +91,7 @@ void Emit(RunState *run, const char *path, const char *status,
       AppendCsvCell(object, m, &scratch, &line);
   }
   WriteLine(line, true);
+  run->jsonRoom = std::move(object);
 }
 
 // The table a translation entry names, as its key is written: "040904b0".

@@ -33,6 +33,8 @@ struct RunState {
   // its rows reuse.
   bool csvFromFacts;
   CsvScratch csvScratch;
+  // The text of the object before, whose room the next one is written in.
+  std::string jsonRoom;
   FileHasher *hasher; // --hash: open for the whole run; or null
   KeyDigester *keys;  // --dotnet's key tokens, for the whole run; or null
   // The read-ahead of the reports, from the first list of several matches

@@ -2,6 +2,10 @@
 
 #include "codepage1252.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 const char32_t kReplacement = 0xFFFD;
@@ -29,16 +33,44 @@ bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 } // namespace
 
-void AppendUtf16AsUtf8(const char16_t *units, size_t count, std::string *out) {
+namespace {
+
+// Appends the units up to the first that is not ASCII, a byte each, and
+// returns how many. Most text is ASCII throughout: packed eight units at a
+// time where the processor has SSE2 (every x86-64), through a buffer
+// appended whole.
+size_t AppendAsciiPrefix(const char16_t *units, size_t count,
+                         std::string *out) {
+  char ascii[128];
   size_t i = 0;
-  // Most text is ASCII: copied through a buffer, not a byte at a time.
-  while (i < count && units[i] < 0x80) {
-    char ascii[64];
-    size_t n = 0;
-    while (i < count && units[i] < 0x80 && n < sizeof ascii)
-      ascii[n++] = static_cast<char>(units[i++]);
+  for (;;) {
+    size_t n = 0, room = count - i < sizeof ascii ? count - i : sizeof ascii;
+#ifdef __SSE2__
+    const __m128i kNotAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; room - n >= 8; n += 8) {
+      __m128i v =
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(units + i + n));
+      __m128i ascii8 =
+          _mm_cmpeq_epi16(_mm_and_si128(v, kNotAscii), _mm_setzero_si128());
+      if (_mm_movemask_epi8(ascii8) != 0xFFFF)
+        break;
+      _mm_storel_epi64(reinterpret_cast<__m128i *>(ascii + n),
+                       _mm_packus_epi16(v, v));
+    }
+#endif
+    for (; n < room && units[i + n] < 0x80; ++n)
+      ascii[n] = static_cast<char>(units[i + n]);
     out->append(ascii, n);
+    i += n;
+    if (n < room || i == count)
+      return i;
   }
+}
+
+} // namespace
+
+void AppendUtf16AsUtf8(const char16_t *units, size_t count, std::string *out) {
+  size_t i = AppendAsciiPrefix(units, count, out);
   for (; i < count; ++i) {
     char16_t u = units[i];
     if (IsHighSurrogate(u) && i + 1 < count && IsLowSurrogate(units[i + 1])) {

@@ -472,8 +472,11 @@ std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
                        const JsonExtras &extras,
                        std::vector<JsonMemberSpan> *members,
-                       std::vector<JsonMemberSpan> *strings) {
+                       std::vector<JsonMemberSpan> *strings,
+                       std::string *room) {
   JsonWriter w = JsonWriter();
+  if (room != nullptr)
+    w.buffer.swap(*room);
   w.members = members;
   w.noteInside = "strings";
   w.inside = strings;

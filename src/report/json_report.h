@@ -46,12 +46,14 @@ struct JsonExtras {
 // "ok"); facts is null when the file was not examined, and every key that
 // comes from it is then null. With members given, also where each of the
 // object's own members lies, and with strings too, where each string of
-// "strings" does.
+// "strings" does. With room, the object is written in its buffer (the
+// text of an object before, given back after use), which it takes.
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
                        const JsonExtras &extras = JsonExtras(),
                        std::vector<JsonMemberSpan> *members = nullptr,
-                       std::vector<JsonMemberSpan> *strings = nullptr);
+                       std::vector<JsonMemberSpan> *strings = nullptr,
+                       std::string *room = nullptr);
 
 // --csv from the facts, without writing the object: whether every column
 // names a member every object carries (path, status, message, format,

@@ -243,6 +243,25 @@ TEST(JsonObject, FactsAsTheDetailedReportNamesThem) {
     EXPECT_NE(o.find(part), std::string::npos) << part << "\n" << o;
 }
 
+// An object written in the room of the one before (longer or shorter) is
+// the object written afresh, and takes the room.
+TEST(JsonObject, WrittenInTheRoomOfTheObjectBefore) {
+  VersionFacts f = SomeFacts();
+  const std::string longer =
+      JsonObject(std::string(3000, 'x').c_str(), "ok", nullptr, &f);
+  const std::string shorter = JsonObject("y.dll", "not-found", "m", nullptr);
+  for (const std::string &before : {longer, shorter, std::string()}) {
+    std::string room = before;
+    EXPECT_EQ(JsonObject("y.dll", "not-found", "m", nullptr, JsonExtras(),
+                         nullptr, nullptr, &room),
+              shorter);
+    room = before;
+    EXPECT_EQ(JsonObject(std::string(3000, 'x').c_str(), "ok", nullptr, &f,
+                         JsonExtras(), nullptr, nullptr, &room),
+              longer);
+  }
+}
+
 TEST(JsonObject, MachinesByNameElseByNumberAndOnlyForPe) {
   struct Case {
     int kind;

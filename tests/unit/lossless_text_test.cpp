@@ -32,6 +32,49 @@ TEST(AppendUtf16AsUtf8, PairsJoinAndEverySurrogateAloneIsReplaced) {
   EXPECT_EQ(Utf8({0x0000, u'b'}), std::string("\0b", 2));
 }
 
+// ASCII runs of any length, with a unit at the edge of ASCII, or one whose
+// low byte is, anywhere in them: appended after what the text held.
+TEST(AppendUtf16AsUtf8, AsciiRunsAndTheFirstUnitPastThem) {
+  const struct {
+    char16_t unit;
+    const char *utf8;
+  } marks[] = {{0x007F, "\x7F"},         {0x0080, "\xC2\x80"},
+               {0x00FF, "\xC3\xBF"},     {0x0100, "\xC4\x80"},
+               {0x0141, "\xC5\x81"},     {0x7F41, "\xE7\xBD\x81"},
+               {0x8000, "\xE8\x80\x80"}, {0xFF41, "\xEF\xBD\x81"}};
+  const std::u16string plain = u"abcdefghijklmnopqrstuvwxyz0123456789";
+  const std::string ascii = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (size_t length = 0; length <= plain.size(); ++length) {
+    std::string out = "held";
+    AppendUtf16AsUtf8(plain.data(), length, &out);
+    EXPECT_EQ(out, "held" + ascii.substr(0, length));
+    for (const auto &m : marks)
+      for (size_t at = 0; at <= length; ++at) {
+        std::u16string text = plain.substr(0, length);
+        text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), m.unit);
+        out = "held";
+        AppendUtf16AsUtf8(text.data(), text.size(), &out);
+        EXPECT_EQ(out, "held" + ascii.substr(0, at) + m.utf8 +
+                           ascii.substr(at, length - at))
+            << length << " " << at << " " << static_cast<unsigned>(m.unit);
+      }
+  }
+  // Runs longer than the buffer they go through.
+  for (size_t length : {127, 128, 129, 255, 256, 300})
+    for (size_t at : {size_t{0}, size_t{120}, size_t{127}, size_t{128},
+                      size_t{129}, length - 1, length}) {
+      std::u16string text(length, u'q');
+      std::string want(length, 'q');
+      if (at < length) {
+        text[at] = 0x00E9;
+        want.replace(at, 1, "\xC3\xA9");
+      }
+      std::string out;
+      AppendUtf16AsUtf8(text.data(), text.size(), &out);
+      EXPECT_EQ(out, want) << length << " " << at;
+    }
+}
+
 TEST(AppendBytesAsUtf8, EachIllFormedPartBecomesOneReplacement) {
   const std::string kFffd = "\xEF\xBF\xBD";
   struct Case {
