@@ -2,6 +2,10 @@
 
 #include <string.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "ascii_case.h"
 #include "codepage1252.h"
 
@@ -23,7 +27,24 @@ unsigned short FoldUnit(unsigned short u) {
 // characters without regard to case.
 bool UnitsEqualFolded(const unsigned char *units, const char *text,
                       size_t count) {
-  for (size_t i = 0; i < count; ++i) {
+  size_t i = 0;
+#ifdef __SSE2__
+  // Keys are mostly stored as the lookups spell them: eight units at a
+  // time while they equal the text's bytes exactly. Any other unit, or a
+  // text byte that is not ASCII (whose unit is not its byte), goes to the
+  // folded comparison.
+  for (; count - i >= 8; i += 8) {
+    __m128i stored =
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(units + 2 * i));
+    __m128i bytes =
+        _mm_loadl_epi64(reinterpret_cast<const __m128i *>(text + i));
+    __m128i wanted = _mm_unpacklo_epi8(bytes, _mm_setzero_si128());
+    if ((_mm_movemask_epi8(bytes) & 0xFF) != 0 ||
+        _mm_movemask_epi8(_mm_cmpeq_epi16(stored, wanted)) != 0xFFFF)
+      break;
+  }
+#endif
+  for (; i < count; ++i) {
     uint16_t unit = Le16(units + 2 * i);
     unsigned char c = static_cast<unsigned char>(text[i]);
     unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);

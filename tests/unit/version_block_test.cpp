@@ -130,6 +130,62 @@ TEST(VersionBlock, LatinOneKeysFoldLikeUnicode) {
   EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\CAF\xC9"), "x");
 }
 
+// A text node whose key is the units given.
+std::string TextWithKeyUnits(const std::string &keyUnits,
+                             const std::string &value) {
+  std::string n(6, '\0');
+  PutLe16(n, 2, static_cast<uint16_t>(value.size() + 1));
+  PutLe16(n, 4, 1);
+  n += keyUnits + std::string(2, '\0');
+  n = Pad4(n) + U16(value);
+  PutLe16(n, 0, static_cast<uint16_t>(n.size()));
+  return n;
+}
+
+// Keys match a name's characters (code page 1252) without regard to case,
+// whatever their length and wherever a difference lies: a unit equal to a
+// name's byte above 0x7F is not that byte's character.
+TEST(VersionBlock, KeysMatchNamesCharacterByCharacter) {
+  const struct {
+    std::string key; // units
+    const char *name;
+    bool found;
+  } cases[] = {
+      {U16("LongerKeyNameThanEight", false), "LongerKeyNameThanEight", true},
+      {U16("LongerKeyNameThanEight", false), "LONGERKEYNAMETHANEIGHT", true},
+      {U16("LongerKeyNameThanEight", false), "longerkeynamethaneighX", false},
+      {U16("LongerKeyNameThanEight", false), "XongerKeyNameThanEight", false},
+      {U16("LongerKeyNameThanEight", false), "LongerKeyNameThanEigh", false},
+      {U16("ABCDEFGH\x80", false), "ABCDEFGH\x80", false},
+      {U16("\x80"
+           "BCDEFGHIJ",
+           false),
+       "\x80"
+       "BCDEFGHIJ",
+       false},
+      {Units({0x20AC}) + U16("BCDEFGHIJ", false),
+       "\x80"
+       "BCDEFGHIJ",
+       true},
+      {U16("ABCDEFG", false) + Units({0x20AC}), "abcdefg\x80", true},
+      {U16("caf\xE9"
+           "abcdefgh",
+           false),
+       "CAF\xC9"
+       "ABCDEFGH",
+       true},
+      {U16("abcdefgh\xFF", false), "ABCDEFGH\x9F", true}, // U+0178
+  };
+  for (const auto &c : cases) {
+    Block b(VersionInfo(Strings(TextWithKeyUnits(c.key, "v"))));
+    EXPECT_EQ(
+        b.String(
+            ("\\StringFileInfo\\040904b0\\" + std::string(c.name)).c_str()),
+        c.found ? "v" : "<missing>")
+        << c.name;
+  }
+}
+
 TEST(VersionBlock, AnsiBlocksAnswerInPlace) {
   std::string strings = AnsiNode(
       "StringFileInfo", "",
