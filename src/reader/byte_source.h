@@ -8,6 +8,10 @@
 #include <stdint.h>
 #include <string.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 // A range read from a file, to serve the headers and directories that sit
 // together without a system call each. Only a file source has windows, so
 // a cursor over memory stays small enough for the stack.
@@ -142,6 +146,31 @@ inline bool FindZeroUnit(ByteSource *src, uint64_t off, uint64_t end,
     return true;
   }
   uint64_t pos = off;
+#ifdef __SSE2__
+  if (stop - pos >= 16) {
+    // Eight units at a time (every x86-64), the last eight of the range
+    // taken whole where fewer are left: keys and values are mostly one to
+    // three such steps long.
+    const __m128i kZero = _mm_setzero_si128();
+    for (;;) {
+      uint64_t from = pos;
+      uint64_t left = stop - pos;
+      if (left < 16)
+        from = pos + (left & ~uint64_t{1}) - 16; // in step with the units
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + from));
+      unsigned mask =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, kZero))) >>
+          (pos - from);
+      if (mask != 0) {
+        *at = pos + static_cast<uint64_t>(__builtin_ctz(mask));
+        return true;
+      }
+      if (left <= 16)
+        return false;
+      pos += 16;
+    }
+  }
+#endif
   // Four units at a time until a word holds a zero unit: keys and values
   // are mostly a few words long.
   const uint64_t kLow = 0x0001000100010001ull, kHigh = 0x8000800080008000ull;

@@ -153,6 +153,36 @@ TEST(ByteSource, ZeroUnitScansStopAtTheirEndAndAtTheSources) {
   }
 }
 
+// Over memory, for every range of up to 48 bytes and every place of a
+// zero unit, or of two zero bytes that belong to two units: the first
+// whole zero unit, as a unit at a time finds it.
+TEST(ByteSource, ZeroUnitScansFindTheFirstWholeZeroUnitAnywhere) {
+  for (size_t size = 1; size <= 48; ++size)
+    for (size_t zero = 0; zero + 1 < size; ++zero) {
+      std::string bytes(size, 'x');
+      bytes[zero] = bytes[zero + 1] = '\0';
+      ByteSource memory;
+      InitMemorySource(&memory, bytes.data(), bytes.size());
+      for (uint64_t off : {0, 1})
+        for (uint64_t end : {size, size - 1, size + 7}) {
+          uint64_t want = UINT64_MAX;
+          for (uint64_t pos = off; pos + 2 <= end && pos + 2 <= size; pos += 2)
+            if (bytes[pos] == '\0' && bytes[pos + 1] == '\0') {
+              want = pos;
+              break;
+            }
+          uint64_t at = 12345;
+          bool found = FindZeroUnit(&memory, off, end, 2, &at);
+          EXPECT_EQ(found, want != UINT64_MAX)
+              << size << " " << zero << " " << off << ".." << end;
+          if (found) {
+            EXPECT_EQ(at, want)
+                << size << " " << zero << " " << off << ".." << end;
+          }
+        }
+    }
+}
+
 TEST(ByteSource, AFileThatShrinksPastTheFirstWindowIsNeverReadPastItsEnd) {
   ScratchDir dir;
   const std::string bytes = Pattern(kFileSize);
