@@ -125,6 +125,34 @@ TEST(VersionBlock, TextConvertsToCodePage1252WithBestFit) {
             "AAlA\x96-\x80???\xE9");
 }
 
+// Text of any length, with a unit that is not ASCII anywhere in it or
+// none, converts a unit at a time as the best fit table says.
+TEST(VersionBlock, TextOfAnyLengthConvertsUnitByUnit) {
+  const struct {
+    uint16_t unit;
+    char cp1252;
+  } marks[] = {{0x00E9, '\xE9'},
+               {0x20AC, '\x80'},
+               {0x0100, 'A'},
+               {0x007F, '\x7F'},
+               {0x0080, '?'}};
+  for (size_t length = 1; length <= 40; ++length)
+    for (size_t at = 0; at <= length; ++at)
+      for (const auto &m : marks) {
+        std::string units, want;
+        for (size_t i = 0; i < length; ++i) {
+          uint16_t u = i == at ? m.unit : static_cast<uint16_t>('a' + i % 26);
+          units += Units({u});
+          want += i == at ? m.cp1252 : static_cast<char>('a' + i % 26);
+        }
+        units += Units({0});
+        Block b(VersionInfo(Strings(
+            Node("Text", 1, static_cast<uint16_t>(length + 1), units))));
+        EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\Text"), want)
+            << length << " " << at << " " << m.unit;
+      }
+}
+
 TEST(VersionBlock, LatinOneKeysFoldLikeUnicode) {
   Block b(VersionInfo(Strings(Text("Caf\xE9", "x"))));
   EXPECT_EQ(b.String("\\StringFileInfo\\040904b0\\CAF\xC9"), "x");
