@@ -35,6 +35,8 @@ const int kLookupOnly = O_RDONLY;
 // found as it is asked for, so that nothing beside the listing is held
 // per entry while the caller builds its own list; or the one entry a
 // lookup found.
+// NewSearch starts each field but the buffers by hand: a field added here
+// starts there too.
 struct SearchState {
   FolderNote *folder;
   bool ownsFolder; // a search by path: the note is the search's until taken
@@ -50,10 +52,30 @@ struct SearchState {
   EntryFacts singleFacts;
 };
 
+// A note and a search are some 5 KiB each, nearly all of it a path buffer
+// and a name buffer written before they are read: a walk makes two
+// searches and a note for every folder, so only the rest starts cleared.
 FolderNote *NewNote() {
-  FolderNote *note = static_cast<FolderNote *>(calloc(1, sizeof(FolderNote)));
-  if (note != nullptr)
-    note->dirFd = -1;
+  FolderNote *note = static_cast<FolderNote *>(malloc(sizeof(FolderNote)));
+  if (note == nullptr)
+    return nullptr;
+  note->dirFd = -1;
+  note->lookupOnly = false;
+  note->device = 0;
+  note->inode = 0;
+  note->atRoot = false;
+  note->listed = false;
+  note->names = nullptr;
+  note->namesUsed = note->namesCap = 0;
+  note->entries = nullptr;
+  note->count = note->cap = 0;
+  note->regular = nullptr;
+  note->regularCount = 0;
+  note->regularLost = false;
+  note->haveFound = false;
+  note->foundName[0] = '\0';
+  note->foundHost[0] = '\0';
+  note->foundFacts = EntryFacts();
   return note;
 }
 
@@ -345,7 +367,7 @@ bool PickOne(SearchState *s, const char *name, bool bare, bool tryExact) {
 }
 
 SearchState *NewSearch(FolderNote *folder, bool owns) {
-  SearchState *s = static_cast<SearchState *>(calloc(1, sizeof(SearchState)));
+  SearchState *s = static_cast<SearchState *>(malloc(sizeof(SearchState)));
   if (s == nullptr) {
     if (owns)
       FreeFolderNote(folder);
@@ -353,6 +375,14 @@ SearchState *NewSearch(FolderNote *folder, bool owns) {
   }
   s->folder = folder;
   s->ownsFolder = owns;
+  s->next = 0;
+  s->bare = false;
+  s->expression[0] = '\0';
+  s->single = false;
+  s->singleDelivered = false;
+  s->singleName[0] = '\0';
+  s->singleAttributes = 0;
+  s->singleFacts = EntryFacts();
   return s;
 }
 

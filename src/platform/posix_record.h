@@ -24,6 +24,8 @@ struct ListedEntry {
   unsigned char type;
 };
 
+// NewNote (posix_find.cpp) starts each field but the buffers by hand: a
+// field added here starts there too.
 struct FolderNote {
   int dirFd;       // the folder, or -1 when none is held
   bool lookupOnly; // dirFd may look names up but not list them
