@@ -163,7 +163,7 @@ TEST(ByteSource, ZeroUnitScansFindTheFirstWholeZeroUnitAnywhere) {
       bytes[zero] = bytes[zero + 1] = '\0';
       ByteSource memory;
       InitMemorySource(&memory, bytes.data(), bytes.size());
-      for (uint64_t off : {0, 1})
+      for (uint64_t off : {uint64_t{0}, uint64_t{1}})
         for (uint64_t end : {size, size - 1, size + 7}) {
           uint64_t want = UINT64_MAX;
           for (uint64_t pos = off; pos + 2 <= end && pos + 2 <= size; pos += 2)

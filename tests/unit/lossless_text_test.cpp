@@ -60,7 +60,7 @@ TEST(AppendUtf16AsUtf8, AsciiRunsAndTheFirstUnitPastThem) {
       }
   }
   // Runs longer than the buffer they go through.
-  for (size_t length : {127, 128, 129, 255, 256, 300})
+  for (size_t length : {127u, 128u, 129u, 255u, 256u, 300u})
     for (size_t at : {size_t{0}, size_t{120}, size_t{127}, size_t{128},
                       size_t{129}, length - 1, length}) {
       std::u16string text(length, u'q');
