@@ -18,6 +18,21 @@ struct Walk {
 // first zero unit when stopAtZero is set.
 void AppendUnits(const Walk &w, size_t from, size_t to, bool stopAtZero,
                  std::u16string *out) {
+  const unsigned char *whole =
+      !w.ansi && from <= to ? ViewAt(w.src, from, to - from) : nullptr;
+  if (whole != nullptr) {
+    // The range lies where it can be read at once (the block in memory):
+    // its units up to the first zero, the same as the chunks give.
+    size_t count = (to - from) / 2;
+    uint64_t zero;
+    if (stopAtZero && FindZeroUnit(w.src, from, from + 2 * count, 2, &zero))
+      count = static_cast<size_t>(zero - from) / 2;
+    size_t held = out->size();
+    out->resize(held + count);
+    for (size_t i = 0; i < count; ++i)
+      (*out)[held + i] = static_cast<char16_t>(Le16(whole + 2 * i));
+    return;
+  }
   unsigned char chunk[256];
   char16_t units[256];
   while (from < to) {

@@ -192,10 +192,15 @@ StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
 }
 
 StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
-                           DWORD translation, bool utf8) {
-  // Its own lookup, not the short report's record.
+                           DWORD translation, bool utf8,
+                           const VS_FIXEDFILEINFO *known) {
+  // Its own lookup, not the short report's record: string lookups between
+  // the two write their copies into the block, where a record cut short
+  // by the tree's end reads them.
   VS_FIXEDFILEINFO fixed;
-  if (!QueryFixedRecord(block, blockSize, &fixed)) {
+  if (known != nullptr) {
+    fixed = *known;
+  } else if (!QueryFixedRecord(block, blockSize, &fixed)) {
     fputs("\nCan't get fileversion", stdout);
     return kStatusNoFixedInfo;
   }

@@ -185,17 +185,26 @@ StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
   VS_FIXEDFILEINFO fixed;
   if (!QueryFixedRecord(block, size, &fixed))
     return kStatusNoFixedInfo;
-  if (fixed.dwFileFlags & kPrivateBuildFlag)
+  // Whether a lookup since the record's wrote a code page copy into the
+  // block: then the detailed section's own lookup may read another record.
+  bool written = false;
+  if (fixed.dwFileFlags & kPrivateBuildFlag) {
     PrintOptional(values, "\nPrivate Build:  %s", "PrivateBuild");
-  if (fixed.dwFileFlags & kSpecialBuildFlag)
+    written = true;
+  }
+  if (fixed.dwFileFlags & kSpecialBuildFlag) {
     PrintOptional(values, "\nSpecial Build:  %s", "SpecialBuild");
+    written = true;
+  }
   if (options.allStrings) {
     PrintOtherStrings(block, size, translation, fixed.dwFileFlags,
                       options.utf8);
     PrintOtherTables(block, size, translation, options.utf8);
+    written = true;
   }
   if (options.detailed) {
-    StatusCode status = ReportFixedInfo(block, size, translation, options.utf8);
+    StatusCode status = ReportFixedInfo(block, size, translation, options.utf8,
+                                        written ? nullptr : &fixed);
     if (status != 0)
       return status;
   }

@@ -107,9 +107,12 @@ StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
                            DWORD translation);
 
 // The same, with the table texts in UTF-8 when utf8 is set (they are held
-// in code page 1252, as the classic report prints them).
+// in code page 1252, as the classic report prints them). With known, the
+// record a lookup of the same block gave, with no lookup since that
+// wrote to the block: what this one's own lookup would read again.
 StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
-                           DWORD translation, bool utf8);
+                           DWORD translation, bool utf8,
+                           const VS_FIXEDFILEINFO *known = nullptr);
 
 // Copies len bytes from value, a pointer that a lookup in the block
 // returned, as far as they lie inside the block's blockSize bytes; the
