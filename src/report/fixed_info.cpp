@@ -194,6 +194,17 @@ StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
 StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
                            DWORD translation, bool utf8,
                            const VS_FIXEDFILEINFO *known) {
+  ReportText s;
+  s.used = 0;
+  StatusCode status =
+      ComposeFixedInfo(&s, block, blockSize, translation, utf8, known);
+  FlushReportText(&s);
+  return status;
+}
+
+StatusCode ComposeFixedInfo(ReportText *out, const void *block, DWORD blockSize,
+                            DWORD translation, bool utf8,
+                            const VS_FIXEDFILEINFO *known) {
   // Its own lookup, not the short report's record: string lookups between
   // the two write their copies into the block, where a record cut short
   // by the tree's end reads them.
@@ -201,11 +212,11 @@ StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
   if (known != nullptr) {
     fixed = *known;
   } else if (!QueryFixedRecord(block, blockSize, &fixed)) {
+    FlushReportText(out);
     fputs("\nCan't get fileversion", stdout);
     return kStatusNoFixedInfo;
   }
-  ReportText s;
-  s.used = 0;
+  ReportText &s = *out;
   // Each half is an unsigned 16-bit number: 65535 never prints negative.
   PutNumbers(&s, "\nVersion Number:\t   ",
              {High(fixed.dwFileVersionMS), Low(fixed.dwFileVersionMS),
@@ -233,11 +244,11 @@ StatusCode ReportFixedInfo(const void *block, DWORD blockSize,
   PutReportText(&s, "\nCharacter Set:\t   ");
   PutDecoded(&s, kCharacterSet, translation >> 16);
   PutReportText(&s, "\nLanguage:\t   ");
+  const char *language = LanguageText(translation & 0xFFFFu);
   if (utf8)
-    PutUtf8Text(&s, LanguageText(translation & 0xFFFFu));
-  else
-    PutDecoded(&s, kLanguage, translation & 0xFFFFu);
-  FlushReportText(&s);
+    PutUtf8Text(&s, language);
+  else if (language != nullptr)
+    PutReportText(&s, language);
   return kStatusOk;
 }
 

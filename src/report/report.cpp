@@ -178,37 +178,43 @@ StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
     stage = kStatusNoDescription;
   else if (!PrintRequired(&out, values, required, "\nVersion String:    ", 2))
     stage = kStatusNoVersionString;
-  FlushReportText(&out);
-  if (stage != kStatusOk)
-    return stage;
-
+  // The file's lines go out in one piece where nothing is printed between
+  // them: whatever prints for itself has what was composed before it
+  // written out first.
   VS_FIXEDFILEINFO fixed;
-  if (!QueryFixedRecord(block, size, &fixed))
-    return kStatusNoFixedInfo;
+  if (stage != kStatusOk || !QueryFixedRecord(block, size, &fixed)) {
+    FlushReportText(&out);
+    return stage != kStatusOk ? stage : kStatusNoFixedInfo;
+  }
   // Whether a lookup since the record's wrote a code page copy into the
   // block: then the detailed section's own lookup may read another record.
   bool written = false;
   if (fixed.dwFileFlags & kPrivateBuildFlag) {
+    FlushReportText(&out);
     PrintOptional(values, "\nPrivate Build:  %s", "PrivateBuild");
     written = true;
   }
   if (fixed.dwFileFlags & kSpecialBuildFlag) {
+    FlushReportText(&out);
     PrintOptional(values, "\nSpecial Build:  %s", "SpecialBuild");
     written = true;
   }
   if (options.allStrings) {
+    FlushReportText(&out);
     PrintOtherStrings(block, size, translation, fixed.dwFileFlags,
                       options.utf8);
     PrintOtherTables(block, size, translation, options.utf8);
     written = true;
   }
   if (options.detailed) {
-    StatusCode status = ReportFixedInfo(block, size, translation, options.utf8,
-                                        written ? nullptr : &fixed);
+    StatusCode status =
+        ComposeFixedInfo(&out, block, size, translation, options.utf8,
+                         written ? nullptr : &fixed);
     if (status != 0)
       return status;
   }
-  printf("\n");
+  PutReportText(&out, "\n", 1);
+  FlushReportText(&out);
   return kStatusOk;
 }
 

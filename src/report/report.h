@@ -78,6 +78,13 @@ struct ReportText {
 };
 void PutReportText(ReportText *out, const char *text, size_t length);
 void PutReportText(ReportText *out, const char *text);
+
+// ReportFixedInfo's section composed into out (after what it holds),
+// which the caller writes out; on a failure what out holds goes out
+// before the failure's line.
+StatusCode ComposeFixedInfo(ReportText *out, const void *block, DWORD blockSize,
+                            DWORD translation, bool utf8,
+                            const VS_FIXEDFILEINFO *known);
 void FlushReportText(ReportText *out);
 
 // Prints a string from the resource with one output character per byte,
