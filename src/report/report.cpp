@@ -304,20 +304,14 @@ void PrintSafeString(const char *text) {
 
 void PrintSafePath(const char *path) { PrintSafePathTo(stdout, path); }
 
-void PutReportText(ReportText *out, const char *text, size_t length) {
-  if (length > sizeof out->text - out->used) {
-    FlushReportText(out);
-    if (length > sizeof out->text) {
-      fwrite(text, 1, length, stdout);
-      return;
-    }
+void PutReportTextFlushing(ReportText *out, const char *text, size_t length) {
+  FlushReportText(out);
+  if (length > sizeof out->text) {
+    fwrite(text, 1, length, stdout);
+    return;
   }
-  memcpy(out->text + out->used, text, length);
-  out->used += length;
-}
-
-void PutReportText(ReportText *out, const char *text) {
-  PutReportText(out, text, strlen(text));
+  memcpy(out->text, text, length);
+  out->used = length;
 }
 
 void FlushReportText(ReportText *out) {

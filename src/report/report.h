@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 
@@ -76,8 +77,21 @@ struct ReportText {
   char text[1024];
   size_t used;
 };
-void PutReportText(ReportText *out, const char *text, size_t length);
-void PutReportText(ReportText *out, const char *text);
+// What does not fit: written out first, or whole when larger than all.
+void PutReportTextFlushing(ReportText *out, const char *text, size_t length);
+// Inline, so that a label's length and copy are the compiler's: a report
+// is mostly labels.
+inline void PutReportText(ReportText *out, const char *text, size_t length) {
+  if (length > sizeof out->text - out->used) {
+    PutReportTextFlushing(out, text, length);
+    return;
+  }
+  memcpy(out->text + out->used, text, length);
+  out->used += length;
+}
+inline void PutReportText(ReportText *out, const char *text) {
+  PutReportText(out, text, strlen(text));
+}
 
 // ReportFixedInfo's section composed into out (after what it holds),
 // which the caller writes out; on a failure what out holds goes out

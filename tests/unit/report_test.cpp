@@ -79,6 +79,27 @@ TEST(PrintSafePath, EveryControlCharacterIsOneQuestionMark) {
   EXPECT_EQ(CaptureOutput([&] { PrintSafePath(many.c_str()); }), want);
 }
 
+// Composed text goes out whole and in order, whatever the pieces' sizes:
+// pieces that fill the buffer to the byte, that overflow it, and one
+// larger than the buffer itself.
+TEST(ReportText, EveryPieceGoesOutInOrder) {
+  ReportText probe;
+  const size_t room = sizeof probe.text;
+  for (size_t first : {size_t{0}, size_t{1}, room - 1, room})
+    for (size_t second : {size_t{1}, size_t{7}, room, room + 1, 3 * room}) {
+      std::string a(first, 'a'), b(second, 'b');
+      std::string printed = CaptureOutput([&] {
+        ReportText out;
+        out.used = 0;
+        PutReportText(&out, a.data(), a.size());
+        PutReportText(&out, b.c_str());
+        PutReportText(&out, "end");
+        FlushReportText(&out);
+      });
+      EXPECT_EQ(printed, a + b + "end") << first << " " << second;
+    }
+}
+
 TEST(ReportVersion, ACompleteReportEndsWithItsClosingNewline) {
   Outcome o = Report("basic.dll");
   EXPECT_EQ(o.status, 0);
