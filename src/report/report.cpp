@@ -7,6 +7,10 @@
 
 #include <string>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "byte_source.h"
 #include "platform_extra.h"
 #include "unicode_text.h"
@@ -17,11 +21,31 @@ namespace {
 // map here leaves as it is; else 0.
 size_t PrintableLength(const char *text) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+  size_t length = strlen(text);
   size_t i = 0;
-  for (; p[i] != '\0'; ++i)
+#ifdef __SSE2__
+  // Sixteen bytes at a time (every x86-64), the last sixteen of the text
+  // taken whole where fewer are left. Signed, bytes of 0x80 and more
+  // compare below the space, as the controls do.
+  if (length >= 16) {
+    const __m128i kSpace = _mm_set1_epi8(0x20), kDel = _mm_set1_epi8(0x7F);
+    for (;; i += 16) {
+      if (length - i < 16)
+        i = length - 16;
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+      __m128i odd =
+          _mm_or_si128(_mm_cmplt_epi8(v, kSpace), _mm_cmpeq_epi8(v, kDel));
+      if (_mm_movemask_epi8(odd) != 0)
+        return 0;
+      if (length - i == 16)
+        return length;
+    }
+  }
+#endif
+  for (; i < length; ++i)
     if (p[i] < 0x20 || p[i] > 0x7E)
       return 0;
-  return i;
+  return length;
 }
 
 // Writes text with every byte mapped, a chunk at a time rather than a

@@ -29,6 +29,29 @@ TEST(PrintSafeString, OneCharacterPerByteAndOnlyPrintableAsciiAsItself) {
   EXPECT_EQ(CaptureOutput([] { PrintSafeString("a\tb\nc\xE9\x7F\x1F~ !"); }),
             "a b c   ~ !");
   EXPECT_EQ(CaptureOutput([] { PrintSafeString(""); }), "");
+  // A byte that is not printable ASCII anywhere in text of any length, on
+  // its own and composed with other text.
+  for (size_t length = 1; length <= 40; ++length)
+    for (size_t at = 0; at < length; ++at)
+      for (char odd : {'\x1F', '\x7F', '\x80', '\xFF', '\t'}) {
+        std::string text(length, '~');
+        text[0] = ' ';
+        text[at] = odd;
+        std::string want = text;
+        want[at] = ' ';
+        EXPECT_EQ(CaptureOutput([&] { PrintSafeString(text.c_str()); }), want)
+            << length << " " << at;
+        EXPECT_EQ(CaptureOutput([&] {
+                    ReportText out;
+                    out.used = 0;
+                    PutReportText(&out, "<");
+                    PutSafeString(&out, text.c_str());
+                    PutReportText(&out, ">");
+                    FlushReportText(&out);
+                  }),
+                  "<" + want + ">")
+            << length << " " << at;
+      }
 }
 
 // What a file name can carry to the terminal: each control character is
