@@ -317,15 +317,13 @@ bool ReadHeapString(Meta *m, uint32_t index, std::string *out) {
   uint64_t end = m->strings.offset + m->strings.size;
   if (end - pos > uint64_t{kDotnetMaxString} + 1)
     end = pos + kDotnetMaxString + 1;
-  const ByteSource *src = m->src;
-  if (src->fd < 0 && end <= src->size) {
-    // Metadata read whole: the string is found where it lies.
-    const void *zero =
-        memchr(src->memory + pos, 0, static_cast<size_t>(end - pos));
+  if (const unsigned char *at = ViewAt(m->src, pos, end - pos)) {
+    // Metadata read whole, or the range in a window: found where it lies.
+    const void *zero = memchr(at, 0, static_cast<size_t>(end - pos));
     if (zero != nullptr) {
-      out->assign(reinterpret_cast<const char *>(src->memory + pos),
-                  static_cast<size_t>(static_cast<const unsigned char *>(zero) -
-                                      (src->memory + pos)));
+      out->assign(
+          reinterpret_cast<const char *>(at),
+          static_cast<size_t>(static_cast<const unsigned char *>(zero) - at));
       return true;
     }
     Note(m->info, kDotnetBadString);

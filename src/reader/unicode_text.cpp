@@ -33,34 +33,46 @@ bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 } // namespace
 
+size_t PackAsciiUnits(const unsigned char *units, size_t count,
+                      unsigned char *out) {
+  size_t n = 0;
+#ifdef __SSE2__
+  const __m128i kNotAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  for (; count - n >= 8; n += 8) {
+    __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(units + 2 * n));
+    __m128i ascii =
+        _mm_cmpeq_epi16(_mm_and_si128(v, kNotAscii), _mm_setzero_si128());
+    if (_mm_movemask_epi8(ascii) != 0xFFFF)
+      break;
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out + n),
+                     _mm_packus_epi16(v, v));
+  }
+#else
+  (void)units;
+  (void)out;
+#endif
+  return n;
+}
+
 namespace {
 
 // Appends the units up to the first that is not ASCII, a byte each, and
 // returns how many. Most text is ASCII throughout: packed eight units at a
-// time where the processor has SSE2 (every x86-64), through a buffer
-// appended whole.
+// time where it can be, through a buffer appended whole.
 size_t AppendAsciiPrefix(const char16_t *units, size_t count,
                          std::string *out) {
-  char ascii[128];
+  unsigned char ascii[128];
   size_t i = 0;
   for (;;) {
-    size_t n = 0, room = count - i < sizeof ascii ? count - i : sizeof ascii;
-#ifdef __SSE2__
-    const __m128i kNotAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
-    for (; room - n >= 8; n += 8) {
-      __m128i v =
-          _mm_loadu_si128(reinterpret_cast<const __m128i *>(units + i + n));
-      __m128i ascii8 =
-          _mm_cmpeq_epi16(_mm_and_si128(v, kNotAscii), _mm_setzero_si128());
-      if (_mm_movemask_epi8(ascii8) != 0xFFFF)
-        break;
-      _mm_storel_epi64(reinterpret_cast<__m128i *>(ascii + n),
-                       _mm_packus_epi16(v, v));
-    }
-#endif
+    size_t room = count - i < sizeof ascii ? count - i : sizeof ascii;
+    // Where the units are packed (SSE2: x86, little-endian), a char16_t's
+    // bytes are its little-endian form.
+    size_t n = PackAsciiUnits(
+        reinterpret_cast<const unsigned char *>(units + i), room, ascii);
     for (; n < room && units[i + n] < 0x80; ++n)
-      ascii[n] = static_cast<char>(units[i + n]);
-    out->append(ascii, n);
+      ascii[n] = static_cast<unsigned char>(units[i + n]);
+    out->append(reinterpret_cast<const char *>(ascii), n);
     i += n;
     if (n < room || i == count)
       return i;

@@ -12,6 +12,13 @@
 // becomes U+FFFD; a zero unit is converted like any other.
 void AppendUtf16AsUtf8(const char16_t *units, size_t count, std::string *out);
 
+// Writes units (count little-endian UTF-16 units) to out a byte each,
+// eight at a time while all eight are ASCII, where the processor takes
+// eight at once (SSE2); returns how many, which the caller converts past.
+// Nothing elsewhere: the caller converts them all.
+size_t PackAsciiUnits(const unsigned char *units, size_t count,
+                      unsigned char *out);
+
 // Whether the units hold a surrogate that is not part of a pair: what the
 // conversion above replaces, and no UTF-16 text may hold.
 bool HasUnpairedSurrogate(const char16_t *units, size_t count);

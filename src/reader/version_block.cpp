@@ -2,15 +2,12 @@
 
 #include <string.h>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include <string>
 
 #include "byte_source.h"
 #include "codepage1252.h"
 #include "exe_locate.h"
+#include "unicode_text.h"
 #include "version_walk.h"
 
 namespace {
@@ -157,28 +154,15 @@ size_t CopyText(Tree *t, const VersionNode &node, size_t available,
     if (step > sizeof chunk / 2)
       step = sizeof chunk / 2;
     // The units are read where they lie when the block is in memory.
-    const unsigned char *from = chunk;
     uint64_t pos = node.valueStart + 2 * units;
-    if (b->fd < 0 && pos <= b->size && 2 * step <= b->size - pos)
-      from = b->memory + pos;
-    else if (!ReadAt(b, pos, chunk, 2 * step))
-      break;
-    size_t i = 0;
-#ifdef __SSE2__
-    // ASCII, nearly all text is, eight units at a time (every x86-64).
-    const __m128i kNotAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
-    for (; step - i >= 8; i += 8) {
-      __m128i v =
-          _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 2 * i));
-      __m128i ascii =
-          _mm_cmpeq_epi16(_mm_and_si128(v, kNotAscii), _mm_setzero_si128());
-      if (_mm_movemask_epi8(ascii) != 0xFFFF)
+    const unsigned char *from = ViewAt(b, pos, 2 * step);
+    if (from == nullptr) {
+      if (!ReadAt(b, pos, chunk, 2 * step))
         break;
-      _mm_storel_epi64(reinterpret_cast<__m128i *>(*out + units),
-                       _mm_packus_epi16(v, v));
-      units += 8;
+      from = chunk;
     }
-#endif
+    size_t i = PackAsciiUnits(from, step, *out + units);
+    units += i;
     for (; i < step; ++i) {
       uint16_t unit = Le16(from + 2 * i);
       (*out)[units++] = unit < 0x80 ? static_cast<unsigned char>(unit)

@@ -137,25 +137,52 @@ void TableKey(uint32_t translation, char (&key)[9]) {
   key[8] = '\0';
 }
 
-// Every string of a table node, in stored order.
-void ReadTable(const Walk &w, const VersionNode &table,
-               std::vector<VersionString> *out) {
-  // Tables hold about a dozen strings: room for them without regrowing.
-  out->reserve(16);
+// Hands every string of a table node to sink, in stored order; units and
+// text are the buffers each key and value is read into in turn.
+void VisitTableStrings(const Walk &w, const VersionNode &table,
+                       const VersionTableSink &sink, std::u16string *units,
+                       std::u16string *text) {
   size_t pos = table.childStart;
   while (pos < table.end) {
     VersionNode child;
     // A malformed entry ends the table, as it ends the lookup's search.
     if (!ParseVersionNode(w.src, pos, table.end, w.ansi, &child))
       break;
-    VersionString entry;
-    entry.key = ReadKey(w, child);
-    entry.value = ReadText(w, child);
-    MeasureTail(w, child, entry.value.size(), &entry.zerosPast,
-                &entry.textPastZero);
-    out->push_back(std::move(entry));
+    units->clear();
+    AppendUnits(w, child.keyStart, child.keyEnd - (w.ansi ? 1 : 2), false,
+                units);
+    text->clear();
+    if (child.valueLength != 0 && child.valueStart < child.end)
+      AppendUnits(w, child.valueStart, child.end, true, text);
+    VersionStringUnits s = {
+        units->data(), units->size(), text->data(), text->size(), 0, false};
+    MeasureTail(w, child, text->size(), &s.zerosPast, &s.textPastZero);
+    sink.string(sink.context, s);
     pos += Align4(child.end - child.start);
   }
+}
+
+void AppendString(std::vector<VersionString> *out,
+                  const VersionStringUnits &s) {
+  VersionString entry;
+  entry.key.assign(s.key, s.keyLength);
+  entry.value.assign(s.value, s.valueLength);
+  entry.zerosPast = s.zerosPast;
+  entry.textPastZero = s.textPastZero;
+  out->push_back(std::move(entry));
+}
+
+// Every string of a table node, in stored order.
+void ReadTable(const Walk &w, const VersionNode &table,
+               std::vector<VersionString> *out) {
+  // Tables hold about a dozen strings: room for them without regrowing.
+  out->reserve(16);
+  VersionTableSink sink = {
+      out, nullptr, [](void *context, const VersionStringUnits &s) {
+        AppendString(static_cast<std::vector<VersionString> *>(context), s);
+      }};
+  std::u16string units, text;
+  VisitTableStrings(w, table, sink, &units, &text);
 }
 
 // Opens the walk and finds \StringFileInfo; false without one.
@@ -214,24 +241,7 @@ bool VisitVersionTables(const void *block, size_t blockSize,
     AppendUnits(w, table.keyStart, table.keyEnd - (w.ansi ? 1 : 2), false,
                 &units);
     sink.table(sink.context, units.data(), units.size(), picked);
-    // Every string of the table, as ReadTable reads them.
-    size_t at = table.childStart;
-    while (at < table.end) {
-      VersionNode child;
-      if (!ParseVersionNode(w.src, at, table.end, w.ansi, &child))
-        break;
-      units.clear();
-      AppendUnits(w, child.keyStart, child.keyEnd - (w.ansi ? 1 : 2), false,
-                  &units);
-      text.clear();
-      if (child.valueLength != 0 && child.valueStart < child.end)
-        AppendUnits(w, child.valueStart, child.end, true, &text);
-      VersionStringUnits s = {
-          units.data(), units.size(), text.data(), text.size(), 0, false};
-      MeasureTail(w, child, text.size(), &s.zerosPast, &s.textPastZero);
-      sink.string(sink.context, s);
-      at += Align4(child.end - child.start);
-    }
+    VisitTableStrings(w, table, sink, &units, &text);
     ++count;
     pos += Align4(table.end - table.start);
   }
@@ -251,13 +261,8 @@ void AddTable(void *context, const char16_t *key, size_t length, bool) {
 }
 
 void AddString(void *context, const VersionStringUnits &s) {
-  auto *out = static_cast<std::vector<VersionTable> *>(context);
-  VersionString entry;
-  entry.key.assign(s.key, s.keyLength);
-  entry.value.assign(s.value, s.valueLength);
-  entry.zerosPast = s.zerosPast;
-  entry.textPastZero = s.textPastZero;
-  out->back().strings.push_back(std::move(entry));
+  AppendString(
+      &static_cast<std::vector<VersionTable> *>(context)->back().strings, s);
 }
 
 } // namespace

@@ -72,12 +72,12 @@ bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
   if (off > limit || limit - off < header)
     return false;
   unsigned char fields[kUnicodeNodeHeader] = {}; // the type only if Unicode
-  const unsigned char *at = fields;
-  if (b->fd < 0 && off <= b->size && header <= b->size - off) {
-    // A block in memory, as every lookup's is: read where it lies.
-    at = b->memory + off;
-  } else if (!ReadAt(b, off, fields, header)) {
-    return false;
+  // A block in memory, as every lookup's is, is read where it lies.
+  const unsigned char *at = ViewAt(b, off, header);
+  if (at == nullptr) {
+    if (!ReadAt(b, off, fields, header))
+      return false;
+    at = fields;
   }
   uint16_t length = Le16(at + kNodeLength);
   uint16_t valueLength = Le16(at + kNodeValueLength);
@@ -117,13 +117,10 @@ bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
   size_t keyUnits = (n.keyEnd - 2 - n.keyStart) / 2;
   if (keyUnits != compLen)
     return false;
-  if (b->fd < 0) {
-    // A block in memory (every lookup's) is compared where it lies: the
-    // walks compare keys far more often than they find one.
-    if (n.keyStart > b->size || 2 * compLen > b->size - n.keyStart)
-      return false;
-    return UnitsEqualFolded(b->memory + n.keyStart, comp, compLen);
-  }
+  // A block in memory (every lookup's) is compared where it lies: the
+  // walks compare keys far more often than they find one.
+  if (const unsigned char *key = ViewAt(b, n.keyStart, 2 * compLen))
+    return UnitsEqualFolded(key, comp, compLen);
   unsigned char chunk[128];
   for (size_t done = 0; done < compLen;) {
     size_t count = compLen - done;

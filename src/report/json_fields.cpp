@@ -294,24 +294,31 @@ std::string SelectJsonFields(const std::string &object,
   return JsonFinish(&w);
 }
 
-std::string CsvCell(const std::string &object, const JsonMember *member) {
+namespace {
+
+// A cell's text, in the object or, for a string with escapes, decoded into
+// scratch: a string is its text, null or no member nothing, anything else
+// its JSON text.
+std::string_view CellText(const std::string &object, const JsonMember *member,
+                          std::string *scratch) {
   if (member == nullptr)
-    return std::string();
+    return std::string_view();
   std::string_view text(object.data() + member->start,
                         member->end - member->start);
   if (text == "null")
-    return std::string();
+    return std::string_view();
+  if (text.size() >= 2 && text[0] == '"' &&
+      memchr(text.data(), '\\', text.size()) == nullptr)
+    return text.substr(1, text.size() - 2); // nothing escaped
   if (!text.empty() && text[0] == '"') {
     // Read where it lies: a string value ends at its own closing quote.
-    std::string decoded;
+    scratch->clear();
     Scanner s = {object, member->start};
-    if (ScanString(&s, &decoded) && s.at == member->end)
-      return decoded;
+    if (ScanString(&s, scratch) && s.at == member->end)
+      return *scratch;
   }
-  return std::string(text);
+  return text;
 }
-
-namespace {
 
 bool NeedsQuotes(std::string_view c) {
   if (c.empty())
@@ -328,6 +335,11 @@ bool NeedsQuotes(std::string_view c) {
 }
 
 } // namespace
+
+std::string CsvCell(const std::string &object, const JsonMember *member) {
+  std::string scratch;
+  return std::string(CellText(object, member, &scratch));
+}
 
 void AppendCsvText(std::string_view c, std::string *line) {
   bool quote = NeedsQuotes(c);
@@ -356,27 +368,7 @@ std::string CsvLine(const std::vector<std::string> &cells) {
 
 void AppendCsvCell(const std::string &object, const JsonMember *member,
                    std::string *scratch, std::string *line) {
-  if (member == nullptr)
-    return;
-  std::string_view text(object.data() + member->start,
-                        member->end - member->start);
-  if (text == "null")
-    return;
-  if (text.size() >= 2 && text[0] == '"' &&
-      memchr(text.data(), '\\', text.size()) == nullptr) {
-    // Nothing escaped: the text between the quotes is the string.
-    AppendCsvText(text.substr(1, text.size() - 2), line);
-    return;
-  }
-  if (!text.empty() && text[0] == '"') {
-    scratch->clear();
-    Scanner s = {object, member->start};
-    if (ScanString(&s, scratch) && s.at == member->end) {
-      AppendCsvText(*scratch, line);
-      return;
-    }
-  }
-  AppendCsvText(text, line);
+  AppendCsvText(CellText(object, member, scratch), line);
 }
 
 bool FindFieldSpan(const std::string &object,
