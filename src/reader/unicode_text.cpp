@@ -50,6 +50,7 @@ size_t PackAsciiUnits(const unsigned char *units, size_t count,
   }
 #else
   (void)units;
+  (void)count;
   (void)out;
 #endif
   return n;
