@@ -46,6 +46,30 @@ void QueryVersionValuesA(void *block, size_t blockSize, const char *parentPath,
                          const char *const *names, size_t count,
                          const char **values);
 
+// The lookups of one text report, each answered as VerQueryValueA answers
+// its path, in the order the report makes them: the translations, strings
+// of one table, the root. Where the version library is our own, the first
+// walks the root and its children once for all, and the record keeps what
+// the later ones start from.
+struct ReportLookup {
+  void *block;
+  size_t blockSize;
+  const void *fixed; // the root's value, null when it has none
+  bool hasTables;
+  size_t tablesStart, tablesEnd;
+};
+// "\\VarFileInfo\\Translation" of a block of blockSize bytes; false when
+// it names no value. Starts the record either way.
+bool StartReportLookup(void *block, size_t blockSize, ReportLookup *lookup,
+                       LPVOID *value, UINT *length);
+// QueryVersionValuesA for the parent "\\StringFileInfo\\" + table, where
+// table is one key (eight hex digits).
+void QueryReportStringsA(const ReportLookup *lookup, const char *table,
+                         const char *const *names, size_t count,
+                         const char **values);
+// "\\": where the fixed record lies, or null when the block has none.
+const void *ReportFixedValue(const ReportLookup *lookup);
+
 // The kind of executable and, for PE, the languages its version resource
 // is stored in, from the file's own headers: noted on the way by the size
 // query of a record that asked for it (FileRecord::describe), read from

@@ -62,6 +62,55 @@ void QueryVersionValuesA(void *block, size_t blockSize, const char *parentPath,
   }
 }
 
+bool StartReportLookup(void *block, size_t blockSize, ReportLookup *lookup,
+                       LPVOID *value, UINT *length) {
+  *lookup = ReportLookup();
+  lookup->block = block;
+  lookup->blockSize = blockSize;
+  *length = 0;
+  if (block == nullptr)
+    return false;
+  ReportRoot root;
+  LookUpReportRoot(static_cast<unsigned char *>(block), &root);
+  lookup->fixed = root.hasFixed ? root.fixed : nullptr;
+  lookup->hasTables = root.hasTables;
+  lookup->tablesStart = root.tablesStart;
+  lookup->tablesEnd = root.tablesEnd;
+  if (!root.hasTranslation)
+    return false;
+  *value = root.translation;
+  *length = root.translationLength;
+  return true;
+}
+
+void QueryReportStringsA(const ReportLookup *lookup, const char *table,
+                         const char *const *names, size_t count,
+                         const char **values) {
+  ReportRoot root = ReportRoot();
+  root.hasTables = lookup->hasTables;
+  root.tablesStart = lookup->tablesStart;
+  root.tablesEnd = lookup->tablesEnd;
+  for (size_t done = 0; done < count;) {
+    size_t step = count - done;
+    if (step > kMaxQueryValues)
+      step = kMaxQueryValues;
+    unsigned char *found[kMaxQueryValues];
+    unsigned lengths[kMaxQueryValues];
+    bool ok[kMaxQueryValues];
+    QueryTableValuesIn(static_cast<unsigned char *>(lookup->block),
+                       lookup->blockSize, root, table, names + done, step,
+                       found, lengths, ok);
+    for (size_t i = 0; i < step; ++i)
+      values[done + i] =
+          ok[i] ? reinterpret_cast<const char *>(found[i]) : nullptr;
+    done += step;
+  }
+}
+
+const void *ReportFixedValue(const ReportLookup *lookup) {
+  return lookup->fixed;
+}
+
 int QueryRecordDescription(FileRecord *record, ImageInfo *info,
                            std::vector<uint16_t> *languages) {
   *info = ImageInfo();

@@ -103,6 +103,33 @@ void QueryVersionValuesA(void *block, size_t, const char *parentPath,
   }
 }
 
+// The system's version library keeps nothing between calls: each lookup
+// is its own call, in the report's order.
+bool StartReportLookup(void *block, size_t blockSize, ReportLookup *lookup,
+                       LPVOID *value, UINT *length) {
+  *lookup = ReportLookup();
+  lookup->block = block;
+  lookup->blockSize = blockSize;
+  *length = 0;
+  return VerQueryValueA(block, "\\VarFileInfo\\Translation", value, length) !=
+         0;
+}
+
+void QueryReportStringsA(const ReportLookup *lookup, const char *table,
+                         const char *const *names, size_t count,
+                         const char **values) {
+  std::string parent = "\\StringFileInfo\\";
+  parent += table;
+  QueryVersionValuesA(lookup->block, lookup->blockSize, parent.c_str(), names,
+                      count, values);
+}
+
+const void *ReportFixedValue(const ReportLookup *lookup) {
+  LPVOID value = nullptr;
+  UINT length = 0;
+  return VerQueryValueA(lookup->block, "\\", &value, &length) ? value : nullptr;
+}
+
 namespace {
 
 // A file opened for shared reading under the executable reader: the

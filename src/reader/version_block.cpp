@@ -231,6 +231,53 @@ void MatchChildren(Tree *t, const VersionNode &parent, const char *const *names,
   }
 }
 
+// The answers for names among the children of parent (null: the path to
+// it names nothing), in the order of the names, as separate queries of
+// parentPath + "\\" + name would write their copies, in a block of
+// capacity bytes. A name that is empty or has components of its own takes
+// a walk of its own, from the root; parentTail, when not null, is one more
+// component of the parent's path.
+void AnswerChildren(Tree *t, const VersionNode *parent, unsigned char *block,
+                    size_t capacity, const char *parentPath,
+                    const char *parentTail, const char *const *names,
+                    size_t count, unsigned char **values, unsigned *lengths,
+                    bool *found) {
+  // The callers take the names a pass of kMaxQueryValues at a time.
+  if (count > kMaxQueryValues)
+    count = kMaxQueryValues;
+  bool oneStep[kMaxQueryValues];
+  size_t nameLengths[kMaxQueryValues];
+  size_t left = 0;
+  for (size_t i = 0; i < count; ++i) {
+    found[i] = false;
+    lengths[i] = 0;
+    nameLengths[i] = strlen(names[i]);
+    oneStep[i] = nameLengths[i] != 0 &&
+                 memchr(names[i], '\\', nameLengths[i]) == nullptr;
+    left += oneStep[i] ? 1 : 0;
+  }
+  VersionNode matched[kMaxQueryValues];
+  if (parent != nullptr)
+    MatchChildren(t, *parent, names, nameLengths, oneStep, count, left, matched,
+                  found);
+  for (size_t i = 0; i < count; ++i) {
+    if (oneStep[i]) {
+      if (found[i])
+        found[i] = Answer(t, matched[i], false, &values[i], &lengths[i]);
+      continue;
+    }
+    std::string path = parentPath == nullptr ? "" : parentPath;
+    if (parentTail != nullptr) {
+      path += '\\';
+      path += parentTail;
+    }
+    path += '\\';
+    path += names[i];
+    found[i] = QueryVersionBlockIn(block, capacity, path.c_str(), &values[i],
+                                   &lengths[i]);
+  }
+}
+
 } // namespace
 
 size_t VersionBlockCapacity(const unsigned char *block) {
@@ -284,41 +331,68 @@ void QueryVersionValuesIn(unsigned char *block, size_t capacity,
                          lengths + kMaxQueryValues, found + kMaxQueryValues);
     return;
   }
-  // A name that is empty or has components of its own takes a walk of its
-  // own.
-  bool oneStep[kMaxQueryValues];
-  size_t nameLengths[kMaxQueryValues];
-  size_t left = 0;
-  for (size_t i = 0; i < count; ++i) {
-    found[i] = false;
-    lengths[i] = 0;
-    nameLengths[i] = strlen(names[i]);
-    oneStep[i] = nameLengths[i] != 0 &&
-                 memchr(names[i], '\\', nameLengths[i]) == nullptr;
-    left += oneStep[i] ? 1 : 0;
-  }
   Tree t;
   VersionNode parent;
   bool atRoot = true;
   bool walked = OpenTree(block, capacity, &t) &&
                 ParseVersionNode(&t.src, 0, t.extent, t.ansi, &parent) &&
                 FollowVersionPath(&t.src, t.ansi, parentPath, &parent, &atRoot);
-  VersionNode matched[kMaxQueryValues];
-  if (walked)
-    MatchChildren(&t, parent, names, nameLengths, oneStep, count, left, matched,
-                  found);
-  // The answers in the order of the names, as separate queries would
-  // write their copies.
-  for (size_t i = 0; i < count; ++i) {
-    if (oneStep[i]) {
-      if (found[i])
-        found[i] = Answer(&t, matched[i], false, &values[i], &lengths[i]);
-      continue;
-    }
-    std::string path = parentPath == nullptr ? "" : parentPath;
-    path += '\\';
-    path += names[i];
-    found[i] = QueryVersionBlockIn(block, capacity, path.c_str(), &values[i],
-                                   &lengths[i]);
+  AnswerChildren(&t, walked ? &parent : nullptr, block, capacity, parentPath,
+                 nullptr, names, count, values, lengths, found);
+}
+
+void LookUpReportRoot(unsigned char *block, ReportRoot *out) {
+  *out = ReportRoot();
+  Tree t;
+  VersionNode root;
+  if (!OpenTree(block, VersionBlockCapacity(block), &t) ||
+      !ParseVersionNode(&t.src, 0, t.extent, t.ansi, &root))
+    return;
+  unsigned ignored;
+  out->hasFixed = AnswerRoot(&t, root, &out->fixed, &ignored);
+  // Each path's first component takes the first child of its name, as
+  // each path's own walk would.
+  static const char *const kTops[] = {"VarFileInfo", "StringFileInfo"};
+  static const size_t kTopLengths[] = {11, 14};
+  static const bool kOneStep[] = {true, true};
+  VersionNode tops[2];
+  bool found[2] = {false, false};
+  MatchChildren(&t, root, kTops, kTopLengths, kOneStep, 2, 2, tops, found);
+  VersionNode translation;
+  if (found[0] && FindVersionChild(&t.src, tops[0], t.ansi, "Translation", 11,
+                                   &translation))
+    out->hasTranslation = Answer(&t, translation, false, &out->translation,
+                                 &out->translationLength);
+  if (found[1]) {
+    out->hasTables = true;
+    out->tablesStart = tops[1].childStart;
+    out->tablesEnd = tops[1].end;
   }
+}
+
+void QueryTableValuesIn(unsigned char *block, size_t capacity,
+                        const ReportRoot &root, const char *table,
+                        const char *const *names, size_t count,
+                        unsigned char **values, unsigned *lengths,
+                        bool *found) {
+  if (count > kMaxQueryValues) {
+    QueryTableValuesIn(block, capacity, root, table, names, kMaxQueryValues,
+                       values, lengths, found);
+    QueryTableValuesIn(block, capacity, root, table, names + kMaxQueryValues,
+                       count - kMaxQueryValues, values + kMaxQueryValues,
+                       lengths + kMaxQueryValues, found + kMaxQueryValues);
+    return;
+  }
+  Tree t;
+  VersionNode tables = VersionNode();
+  tables.childStart = root.tablesStart;
+  tables.end = root.tablesEnd;
+  VersionNode parent;
+  bool walked =
+      root.hasTables && OpenTree(block, capacity, &t) &&
+      root.tablesEnd <= t.extent &&
+      FindVersionChild(&t.src, tables, t.ansi, table, strlen(table), &parent);
+  AnswerChildren(&t, walked ? &parent : nullptr, block, capacity,
+                 "\\StringFileInfo", table, names, count, values, lengths,
+                 found);
 }

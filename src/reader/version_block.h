@@ -79,6 +79,30 @@ void QueryVersionValuesIn(unsigned char *block, size_t capacity,
                           const char *parentPath, const char *const *names,
                           size_t count, unsigned char **values,
                           unsigned *lengths, bool *found);
+// What a report looks up from the root of a block, found in one walk of
+// the root and its children: the answers QueryVersionBlock gives for
+// "\\VarFileInfo\\Translation" (a text value's copy written as it writes
+// it) and for "\\", and where the children of the first "StringFileInfo"
+// lie, for the table lookups after it.
+struct ReportRoot {
+  bool hasTranslation;
+  unsigned char *translation;
+  unsigned translationLength;
+  bool hasFixed;
+  unsigned char *fixed; // a whole VS_FIXEDFILEINFO may be read there
+  bool hasTables;
+  size_t tablesStart, tablesEnd;
+};
+void LookUpReportRoot(unsigned char *block, ReportRoot *out);
+
+// QueryVersionValuesIn for the parent path "\\StringFileInfo\\" + table,
+// with the string tables found by LookUpReportRoot in the same block:
+// table is one key, without a '\\'.
+void QueryTableValuesIn(unsigned char *block, size_t capacity,
+                        const ReportRoot &root, const char *table,
+                        const char *const *names, size_t count,
+                        unsigned char **values, unsigned *lengths, bool *found);
+
 // QueryVersionValuesIn with the capacity the block's header promises.
 void QueryVersionValues(unsigned char *block, const char *parentPath,
                         const char *const *names, size_t count,

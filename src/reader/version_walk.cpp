@@ -23,28 +23,45 @@ unsigned short FoldUnit(unsigned short u) {
   return u;
 }
 
+#ifdef __SSE2__
+// Eight 16-bit lanes with 'a'-'z' made upper case; every other value,
+// those from 0x80 up included, as it is.
+__m128i UpperAscii8(__m128i v) {
+  __m128i lower = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16('a' - 1)),
+                                _mm_cmplt_epi16(v, _mm_set1_epi16('z' + 1)));
+  return _mm_sub_epi16(v, _mm_and_si128(lower, _mm_set1_epi16('a' - 'A')));
+}
+#endif
+
 // Whether count little-endian units equal the code page 1252 text's
 // characters without regard to case.
 bool UnitsEqualFolded(const unsigned char *units, const char *text,
                       size_t count) {
-  size_t i = 0;
 #ifdef __SSE2__
-  // Keys are mostly stored as the lookups spell them: eight units at a
-  // time while they equal the text's bytes exactly. Any other unit, or a
-  // text byte that is not ASCII (whose unit is not its byte), goes to the
-  // folded comparison.
-  for (; count - i >= 8; i += 8) {
-    __m128i stored =
-        _mm_loadu_si128(reinterpret_cast<const __m128i *>(units + 2 * i));
-    __m128i bytes =
-        _mm_loadl_epi64(reinterpret_cast<const __m128i *>(text + i));
-    __m128i wanted = _mm_unpacklo_epi8(bytes, _mm_setzero_si128());
-    if ((_mm_movemask_epi8(bytes) & 0xFF) != 0 ||
-        _mm_movemask_epi8(_mm_cmpeq_epi16(stored, wanted)) != 0xFFFF)
-      break;
+  // Eight units at a time where the text is ASCII (every name the reports
+  // look up), the last eight of a longer key taken whole. An ASCII
+  // character folds only onto ASCII: a unit from 0x80 up never equals it.
+  if (count >= 8) {
+    for (size_t i = 0;; i += 8) {
+      if (count - i < 8)
+        i = count - 8;
+      __m128i stored =
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(units + 2 * i));
+      __m128i bytes =
+          _mm_loadl_epi64(reinterpret_cast<const __m128i *>(text + i));
+      if ((_mm_movemask_epi8(bytes) & 0xFF) != 0)
+        break; // not ASCII: character by character
+      __m128i wanted = _mm_unpacklo_epi8(bytes, _mm_setzero_si128());
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(stored, wanted)) != 0xFFFF &&
+          _mm_movemask_epi8(_mm_cmpeq_epi16(UpperAscii8(stored),
+                                            UpperAscii8(wanted))) != 0xFFFF)
+        return false;
+      if (count - i == 8)
+        return true;
+    }
   }
 #endif
-  for (; i < count; ++i) {
+  for (size_t i = 0; i < count; ++i) {
     uint16_t unit = Le16(units + 2 * i);
     unsigned char c = static_cast<unsigned char>(text[i]);
     unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);

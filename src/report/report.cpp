@@ -77,8 +77,10 @@ const DWORD kSpecialBuildFlag = 0x20; // VS_FF_SPECIALBUILD
 // "\StringFileInfo\", the language and the code page as four lowercase hex
 // digits each: the table of a translation. Composed by hand: formatted
 // printing cost more than the lookups it prepares.
+const size_t kTablePrefixLength = 16; // "\\StringFileInfo\\"
 void TablePath(DWORD translation, char (&path)[32]) {
   static const char kPrefix[] = "\\StringFileInfo\\";
+  static_assert(sizeof kPrefix - 1 == kTablePrefixLength, "the table's key");
   static const char kHexDigits[] = "0123456789abcdef";
   size_t used = sizeof kPrefix - 1;
   memcpy(path, kPrefix, used);
@@ -171,7 +173,8 @@ StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
                                Win32Versions *versions) {
   LPVOID pointer = nullptr;
   UINT length = 0;
-  if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", &pointer, &length))
+  ReportLookup lookup;
+  if (!StartReportLookup(block, size, &lookup, &pointer, &length))
     return kStatusNoTranslation;
   // Only the first entry counts. A value shorter than one entry is read as
   // far as it goes and the rest taken as zero, never past the value or the
@@ -188,8 +191,8 @@ StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
   if (required.known) {
     char table[32];
     TablePath(translation, table);
-    QueryVersionValuesA(block, size, table, kRequiredNames, kRequiredCount,
-                        required.values);
+    QueryReportStringsA(&lookup, table + kTablePrefixLength, kRequiredNames,
+                        kRequiredCount, required.values);
   }
   ReportText out;
   out.used = 0;
@@ -206,10 +209,13 @@ StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
   // them: whatever prints for itself has what was composed before it
   // written out first.
   VS_FIXEDFILEINFO fixed;
-  if (stage != kStatusOk || !QueryFixedRecord(block, size, &fixed)) {
+  const void *record = stage == kStatusOk ? ReportFixedValue(&lookup) : nullptr;
+  if (record == nullptr) {
     FlushReportText(&out);
     return stage != kStatusOk ? stage : kStatusNoFixedInfo;
   }
+  // Not bounded by the reported length, as QueryFixedRecord copies it.
+  CopyInsideBlock(block, size, record, &fixed, sizeof fixed);
   // Whether a lookup since the record's wrote a code page copy into the
   // block: then the detailed section's own lookup may read another record.
   bool written = false;

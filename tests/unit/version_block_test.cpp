@@ -203,6 +203,26 @@ TEST(VersionBlock, KeysMatchNamesCharacterByCharacter) {
        "ABCDEFGH",
        true},
       {U16("abcdefgh\xFF", false), "ABCDEFGH\x9F", true}, // U+0178
+      // Eight at a time, the last eight overlapping: a difference of case
+      // or of character in every stretch, at both ends.
+      {U16("abcdefgh", false), "ABCDEFGH", true},
+      {U16("abcdefgh", false), "ABCDEFGX", false},
+      {U16("abcdefghi", false), "ABCDEFGHI", true},
+      {U16("abcdefghi", false), "ABCDEFGHX", false},
+      {U16("StringFileInfoX", false), "STRINGFILEINFOx", true},
+      {U16("StringFileInfoX", false), "STRINGFILEINFxX", false},
+      {U16("0123456789abcdef", false), "0123456789ABCDEF", true},
+      {U16("0123456789abcdef", false), "0123456789ABCDEg", false},
+      // Only letters fold: the neighbours of 'A'-'Z' and 'a'-'z' do not.
+      {U16("@@@@@@@@", false), "````````", false},
+      {U16("````````", false), "@@@@@@@@", false},
+      {U16("[[[[[[[[", false), "{{{{{{{{", false},
+      {U16("{{{{{{{{", false), "[[[[[[[[", false},
+      {U16("@[`{@[`{z", false), "@[`{@[`{Z", true},
+      // A unit whose low byte is a letter is not that letter.
+      {Units({0x0141}) + U16("bcdefghi", false), "Abcdefghi", false},
+      {U16("abcdefgh", false) + Units({0xFF41}), "ABCDEFGHA", false},
+      {U16("abcdefgh", false) + Units({0x0161}), "ABCDEFGHa", false},
   };
   for (const auto &c : cases) {
     Block b(VersionInfo(Strings(TextWithKeyUnits(c.key, "v"))));
