@@ -444,3 +444,131 @@ TEST(VersionBlock, CopiesStayInsideTheCapacityThePassedLengthGives) {
 }
 
 } // namespace
+
+namespace {
+
+// Where an answer points, as an offset into its own copy of the block.
+long Offset(const std::string &block, const unsigned char *value) {
+  return value == nullptr
+             ? -1
+             : reinterpret_cast<const char *>(value) - block.data();
+}
+
+} // namespace
+
+// The report's one walk from the root answers what the separate lookups
+// answer, and writes the same copies, however the root's children lie.
+TEST(VersionBlock, TheReportsWalkAnswersAsSeparateLookups) {
+  std::string standardStrings = Strings(
+      Siblings({Text("CompanyName", "Acme"), Text("FileDescription", "Widget"),
+                Text("FileVersion", "1.0")}));
+  std::string broken(8, '\0'); // a child whose length is short of a header
+  PutLe16(broken, 0, 2);
+  const struct {
+    const char *what;
+    std::string resource;
+    bool ansi;
+  } cases[] = {
+      {"standard", StandardResource(), false},
+      {"translation first",
+       VersionInfo(Siblings({Translation(0x0409, 0x04B0), standardStrings})),
+       false},
+      {"no translation", VersionInfo(standardStrings), false},
+      {"no strings", VersionInfo(Translation(0x0409, 0x04B0)), false},
+      {"nothing", VersionInfo(""), false},
+      {"the first StringFileInfo lacks the table",
+       VersionInfo(Siblings(
+           {Node("StringFileInfo", 1, 0, "",
+                 Node("040704b0", 1, 0, "", Text("CompanyName", "Other"))),
+            standardStrings, Translation(0x0409, 0x04B0)})),
+       false},
+      {"a broken child before the translation",
+       VersionInfo(
+           Siblings({standardStrings, broken, Translation(0x0409, 0x04B0)})),
+       false},
+      {"a broken child first",
+       VersionInfo(
+           Siblings({broken, standardStrings, Translation(0x0409, 0x04B0)})),
+       false},
+      {"a text translation",
+       VersionInfo(Siblings({standardStrings, Node("VarFileInfo", 1, 0, "",
+                                                   Node("Translation", 1, 3,
+                                                        U16("\x09\x04")))})),
+       false},
+      {"a short translation",
+       VersionInfo(Siblings({standardStrings, Node("VarFileInfo", 1, 0, "",
+                                                   Node("Translation", 0, 2,
+                                                        Units({0x0409})))})),
+       false},
+      {"keys in other cases",
+       VersionInfo(Siblings(
+           {Node("STRINGFILEINFO", 1, 0, "",
+                 Node("040904B0", 1, 0, "",
+                      Siblings({Text("COMPANYNAME", "Acme"),
+                                Text("fileversion", "2.0")}))),
+            Node("varfileinfo", 1, 0, "",
+                 Node("TRANSLATION", 0, 4, Units({0x0409, 0x04B0})))})),
+       false},
+      {"16-bit",
+       AnsiNode(
+           "VS_VERSION_INFO", FixedInfo(),
+           Siblings({AnsiNode("StringFileInfo", "",
+                              AnsiNode("040904b0", "",
+                                       AnsiNode("CompanyName",
+                                                std::string("Old\0", 4)))),
+                     AnsiNode("VarFileInfo", "",
+                              AnsiNode("Translation",
+                                       std::string("\x09\x04\xB0\x04", 4)))})),
+       true},
+  };
+  const char *const names[] = {
+      "CompanyName", "FileDescription", "FileVersion", "Missing", "", "x\\y"};
+  const size_t count = sizeof names / sizeof names[0];
+  for (const auto &c : cases) {
+    std::string one, apart;
+    if (c.ansi) {
+      one = c.resource + std::string(1, '\0');
+    } else {
+      bool ok;
+      one = LaidOut(c.resource, &ok);
+      ASSERT_TRUE(ok) << c.what;
+    }
+    apart = one;
+    auto *oneBytes = reinterpret_cast<unsigned char *>(&one[0]);
+    auto *apartBytes = reinterpret_cast<unsigned char *>(&apart[0]);
+
+    ReportRoot root;
+    LookUpReportRoot(oneBytes, &root);
+    unsigned char *value = nullptr;
+    unsigned length = 0;
+    bool found = QueryVersionBlock(apartBytes, "\\VarFileInfo\\Translation",
+                                   &value, &length);
+    EXPECT_EQ(root.hasTranslation, found) << c.what;
+    if (found) {
+      EXPECT_EQ(Offset(one, root.translation), Offset(apart, value)) << c.what;
+      EXPECT_EQ(root.translationLength, length) << c.what;
+    }
+    found = QueryVersionBlock(apartBytes, "\\", &value, &length);
+    EXPECT_EQ(root.hasFixed, found) << c.what;
+    if (found) {
+      EXPECT_EQ(Offset(one, root.fixed), Offset(apart, value)) << c.what;
+    }
+
+    unsigned char *oneValues[count], *apartValues[count];
+    unsigned oneLengths[count], apartLengths[count];
+    bool oneFound[count], apartFound[count];
+    QueryTableValuesIn(oneBytes, one.size(), root, "040904b0", names, count,
+                       oneValues, oneLengths, oneFound);
+    QueryVersionValuesIn(apartBytes, apart.size(), "\\StringFileInfo\\040904b0",
+                         names, count, apartValues, apartLengths, apartFound);
+    for (size_t i = 0; i < count; ++i) {
+      EXPECT_EQ(oneFound[i], apartFound[i]) << c.what << " " << names[i];
+      if (oneFound[i] && apartFound[i]) {
+        EXPECT_EQ(Offset(one, oneValues[i]), Offset(apart, apartValues[i]))
+            << c.what << " " << names[i];
+        EXPECT_EQ(oneLengths[i], apartLengths[i]) << c.what << " " << names[i];
+      }
+    }
+    EXPECT_EQ(one, apart) << c.what; // the same copies, in the same places
+  }
+}
