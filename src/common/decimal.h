@@ -16,6 +16,11 @@ const size_t kMaxDecimalDigits = 20;
 // terminator.
 inline size_t FormatDecimal(unsigned long long value, char *out,
                             size_t minDigits = 1) {
+  // A digit alone is most of what a version number holds.
+  if (value < 10 && minDigits <= 1) {
+    out[0] = static_cast<char>('0' + value);
+    return 1;
+  }
   // Counted first and written in place from the last digit back: a copy of
   // a few bytes of varying length costs more than the digits.
   size_t count = 1;

@@ -38,15 +38,19 @@ size_t PackAsciiUnits(const unsigned char *units, size_t count,
   size_t n = 0;
 #ifdef __SSE2__
   const __m128i kNotAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
-  for (; count - n >= 8; n += 8) {
+  while (count - n >= 8 || (n != 0 && n != count)) {
+    // The last eight units taken whole, over some packed already, where
+    // fewer are left.
+    size_t at = count - n >= 8 ? n : count - 8;
     __m128i v =
-        _mm_loadu_si128(reinterpret_cast<const __m128i *>(units + 2 * n));
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(units + 2 * at));
     __m128i ascii =
         _mm_cmpeq_epi16(_mm_and_si128(v, kNotAscii), _mm_setzero_si128());
     if (_mm_movemask_epi8(ascii) != 0xFFFF)
       break;
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(out + n),
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out + at),
                      _mm_packus_epi16(v, v));
+    n = at + 8;
   }
 #else
   (void)units;

@@ -14,7 +14,9 @@ void AppendUtf16AsUtf8(const char16_t *units, size_t count, std::string *out);
 
 // Writes units (count little-endian UTF-16 units) to out a byte each,
 // eight at a time while all eight are ASCII, where the processor takes
-// eight at once (SSE2); returns how many, which the caller converts past.
+// eight at once (SSE2), the last eight of more than eight taken whole over
+// some written already; returns how many (a multiple of eight, or all),
+// which the caller converts past.
 // Nothing elsewhere: the caller converts them all.
 size_t PackAsciiUnits(const unsigned char *units, size_t count,
                       unsigned char *out);

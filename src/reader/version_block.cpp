@@ -220,8 +220,9 @@ void MatchChildren(Tree *t, const VersionNode &parent, const char *const *names,
   VersionNode child;
   while (left != 0 && pos < parent.end &&
          ParseVersionNode(&t->src, pos, parent.end, t->ansi, &child)) {
+    size_t keyLength = KeyLength(child, t->ansi);
     for (size_t i = 0; i < count; ++i)
-      if (oneStep[i] && !found[i] &&
+      if (oneStep[i] && !found[i] && nameLengths[i] == keyLength &&
           VersionKeyEquals(&t->src, child, t->ansi, names[i], nameLengths[i])) {
         matched[i] = child;
         found[i] = true;

@@ -34,13 +34,26 @@ __m128i UpperAscii8(__m128i v) {
 #endif
 
 // Whether count little-endian units equal the code page 1252 text's
-// characters without regard to case.
+// characters without regard to case, a character at a time. Out of line,
+// so that the common comparison below saves no registers for it.
+[[gnu::noinline]] bool UnitsEqualFoldedEach(const unsigned char *units,
+                                            const char *text, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    uint16_t unit = Le16(units + 2 * i);
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);
+    if (unit != want && FoldUnit(unit) != FoldUnit(want))
+      return false;
+  }
+  return true;
+}
+
+// The same, eight units at a time where the text is ASCII (every name the
+// reports look up), the last eight of a longer key taken whole. An ASCII
+// character folds only onto ASCII: a unit from 0x80 up never equals it.
 bool UnitsEqualFolded(const unsigned char *units, const char *text,
                       size_t count) {
 #ifdef __SSE2__
-  // Eight units at a time where the text is ASCII (every name the reports
-  // look up), the last eight of a longer key taken whole. An ASCII
-  // character folds only onto ASCII: a unit from 0x80 up never equals it.
   if (count >= 8) {
     for (size_t i = 0;; i += 8) {
       if (count - i < 8)
@@ -61,14 +74,7 @@ bool UnitsEqualFolded(const unsigned char *units, const char *text,
     }
   }
 #endif
-  for (size_t i = 0; i < count; ++i) {
-    uint16_t unit = Le16(units + 2 * i);
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    unsigned short want = c < 0x80 ? c : Cp1252ToUnicode(c);
-    if (unit != want && FoldUnit(unit) != FoldUnit(want))
-      return false;
-  }
-  return true;
+  return UnitsEqualFoldedEach(units, text, count);
 }
 
 } // namespace
@@ -83,46 +89,11 @@ bool ReadBlockHeader(ByteSource *b, size_t *extent, bool *ansi) {
   return true;
 }
 
-bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
-                      VersionNode *n) {
-  size_t header = ansi ? kAnsiNodeHeader : kUnicodeNodeHeader;
-  if (off > limit || limit - off < header)
-    return false;
-  unsigned char fields[kUnicodeNodeHeader] = {}; // the type only if Unicode
-  // A block in memory, as every lookup's is, is read where it lies.
-  const unsigned char *at = ViewAt(b, off, header);
-  if (at == nullptr) {
-    if (!ReadAt(b, off, fields, header))
-      return false;
-    at = fields;
-  }
-  uint16_t length = Le16(at + kNodeLength);
-  uint16_t valueLength = Le16(at + kNodeValueLength);
-  uint16_t type = ansi ? 0 : Le16(at + kNodeType);
-  if (length < header)
-    return false;
-  n->start = off;
-  n->keyStart = off + header;
-  n->end = length < limit - off ? off + length : limit;
-  n->valueLength = valueLength;
-  n->text = type != 0;
-  // The key ends at its terminator, which must lie inside the node.
-  unsigned width = ansi ? 1 : 2;
-  uint64_t terminator;
-  if (!FindZeroUnit(b, n->keyStart, n->end, width, &terminator))
-    return false;
-  n->keyEnd = static_cast<size_t>(terminator) + width;
-  n->valueStart = Align4(n->keyEnd);
-  n->childStart = Align4(n->valueStart + n->valueLength * (n->text ? 2 : 1));
-  return true;
-}
-
 bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
                       const char *comp, size_t compLen) {
+  if (KeyLength(n, ansi) != compLen)
+    return false;
   if (ansi) {
-    size_t keyLen = n.keyEnd - 1 - n.keyStart;
-    if (keyLen != compLen)
-      return false;
     for (size_t i = 0; i < compLen; ++i) {
       uint8_t c;
       if (!ReadByte(b, n.keyStart + i, &c) ||
@@ -131,9 +102,6 @@ bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
     }
     return true;
   }
-  size_t keyUnits = (n.keyEnd - 2 - n.keyStart) / 2;
-  if (keyUnits != compLen)
-    return false;
   // A block in memory (every lookup's) is compared where it lies: the
   // walks compare keys far more often than they find one.
   if (const unsigned char *key = ViewAt(b, n.keyStart, 2 * compLen))
@@ -158,7 +126,8 @@ bool FindVersionChild(ByteSource *b, const VersionNode &parent, bool ansi,
   while (pos < parent.end) {
     if (!ParseVersionNode(b, pos, parent.end, ansi, child))
       return false;
-    if (VersionKeyEquals(b, *child, ansi, comp, compLen))
+    if (KeyLength(*child, ansi) == compLen &&
+        VersionKeyEquals(b, *child, ansi, comp, compLen))
       return true;
     // Siblings sit at the aligned end of the stored length (a length cut
     // at the parent's end ends the walk); ParseNode guaranteed that length

@@ -32,6 +32,11 @@ struct VersionNode {
   size_t childStart;
 };
 
+// The characters of a parsed node's key, its terminator left out.
+inline size_t KeyLength(const VersionNode &n, bool ansi) {
+  return ansi ? n.keyEnd - 1 - n.keyStart : (n.keyEnd - 2 - n.keyStart) / 2;
+}
+
 // Reads what the root's header says about the whole block: the extent of
 // the tree and whether it is in the 16-bit layout (the byte at offset 4 is
 // then the first character of the key rather than the low byte of a type).
@@ -39,9 +44,41 @@ bool ReadBlockHeader(ByteSource *b, size_t *extent, bool *ansi);
 
 // Reads the node header at off; false when it does not fit inside limit,
 // is shorter than a header, or its key is not terminated inside it. ansi:
-// the 16-bit layout, without a type field and with keys in bytes.
-bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
-                      VersionNode *n);
+// the 16-bit layout, without a type field and with keys in bytes. Inline:
+// every walk reads a node per step, and the node stays in registers.
+inline bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
+                             VersionNode *n) {
+  size_t header = ansi ? kAnsiNodeHeader : kUnicodeNodeHeader;
+  if (off > limit || limit - off < header)
+    return false;
+  unsigned char fields[kUnicodeNodeHeader] = {}; // the type only if Unicode
+  // A block in memory, as every lookup's is, is read where it lies.
+  const unsigned char *at = ViewAt(b, off, header);
+  if (at == nullptr) {
+    if (!ReadAt(b, off, fields, header))
+      return false;
+    at = fields;
+  }
+  uint16_t length = Le16(at + kNodeLength);
+  uint16_t valueLength = Le16(at + kNodeValueLength);
+  uint16_t type = ansi ? 0 : Le16(at + kNodeType);
+  if (length < header)
+    return false;
+  n->start = off;
+  n->keyStart = off + header;
+  n->end = length < limit - off ? off + length : limit;
+  n->valueLength = valueLength;
+  n->text = type != 0;
+  // The key ends at its terminator, which must lie inside the node.
+  unsigned width = ansi ? 1 : 2;
+  uint64_t terminator;
+  if (!FindZeroUnit(b, n->keyStart, n->end, width, &terminator))
+    return false;
+  n->keyEnd = static_cast<size_t>(terminator) + width;
+  n->valueStart = Align4(n->keyEnd);
+  n->childStart = Align4(n->valueStart + n->valueLength * (n->text ? 2 : 1));
+  return true;
+}
 
 // Compares a node's key with one path component of compLen bytes, without
 // regard to case: a 16-bit key byte for byte, a Unicode key with the
