@@ -10,6 +10,12 @@
 // The digits of the largest 64-bit number.
 const size_t kMaxDecimalDigits = 20;
 
+// "00" to "99": the digits of a number taken two at a time.
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536"
+    "37383940414243444546474849505152535455565758596061626364656667686970717273"
+    "7475767778798081828384858687888990919293949596979899";
+
 // Writes value's digits to out, with zeros in front to make at least
 // minDigits (as "%0*u" would; no more than kMaxDecimalDigits count), and
 // returns how many it wrote, which is all out needs room for. No
@@ -21,19 +27,28 @@ inline size_t FormatDecimal(unsigned long long value, char *out,
     out[0] = static_cast<char>('0' + value);
     return 1;
   }
-  // Counted first and written in place from the last digit back: a copy of
-  // a few bytes of varying length costs more than the digits.
-  size_t count = 1;
+  // Counted first and written in place from the last digits back, two at
+  // a time: a copy of a few bytes of varying length costs more than the
+  // digits.
+  size_t digits = 1;
   for (unsigned long long rest = value; rest >= 10; rest /= 10)
-    ++count;
+    ++digits;
   if (minDigits > kMaxDecimalDigits)
     minDigits = kMaxDecimalDigits;
-  if (count < minDigits)
-    count = minDigits;
-  for (size_t i = count; i-- > 0;) {
-    out[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
+  size_t count = digits < minDigits ? minDigits : digits;
+  size_t i = count;
+  for (; value >= 100; value /= 100) {
+    const char *pair = kDigitPairs + 2 * (value % 100);
+    out[--i] = pair[1];
+    out[--i] = pair[0];
   }
+  if (value >= 10) {
+    out[--i] = kDigitPairs[2 * value + 1];
+    out[--i] = kDigitPairs[2 * value];
+  } else {
+    out[--i] = static_cast<char>('0' + value);
+  }
+  memset(out, '0', i);
   return count;
 }
 

@@ -93,16 +93,21 @@ void ReportNoVersion(const FileRecord *record, StatusCode code) {
   fputs("\n", stdout);
 }
 
-// One regular file, in the run's output form.
-void ReportFile(RunState *run, FileRecord *record) {
-  FileDigest storage;
-  const FileDigest *digest = DigestRecord(run, record, &storage);
-  if (MachineOutput(run->options)) {
-    JsonReportFile(run, record, digest);
-    return;
-  }
-  TextOptions text = {run->detailed, run->options.allStrings,
-                      run->options.utf8};
+// What follows a file's text report: the line of a file it could not
+// report in full, and the --hash and --signature lines.
+void FinishTextReport(RunState *run, FileRecord *record, StatusCode code,
+                      const FileDigest *digest) {
+  ReportNoVersion(record, code);
+  if (digest != nullptr)
+    PrintDigestLine(*digest);
+  if (run->signatures != nullptr)
+    ReportRecordSignature(record, run->signatures, run->options.utf8);
+}
+
+// The text report with --dotnet, --expect or --lint, and the facts they
+// read beside it.
+void ReportFileWithFacts(RunState *run, FileRecord *record,
+                         const TextOptions &text, const FileDigest *digest) {
   // --dotnet: the size query notes the .NET facts from the file it opens,
   // and the report the versions they are compared with.
   DotnetFacts dotnet;
@@ -122,11 +127,7 @@ void ReportFile(RunState *run, FileRecord *record) {
                                  withDotnet ? &versions : nullptr,
                                  !run->expectations.empty())
           : ReportRecordVersion(record, text, withDotnet ? &versions : nullptr);
-  ReportNoVersion(record, code);
-  if (digest != nullptr)
-    PrintDigestLine(*digest);
-  if (run->signatures != nullptr)
-    ReportRecordSignature(record, run->signatures, run->options.utf8);
+  FinishTextReport(run, record, code, digest);
   if (withDotnet) {
     ReportRecordDotnet(record, run->keys, &dotnet, &versions,
                        run->options.utf8);
@@ -134,6 +135,26 @@ void ReportFile(RunState *run, FileRecord *record) {
   }
   if (run->checks)
     CheckTextFile(run, record, code, factsCode, facts);
+}
+
+// One regular file, in the run's output form.
+void ReportFile(RunState *run, FileRecord *record) {
+  FileDigest storage;
+  const FileDigest *digest = DigestRecord(run, record, &storage);
+  if (MachineOutput(run->options)) {
+    JsonReportFile(run, record, digest);
+    return;
+  }
+  TextOptions text = {run->detailed, run->options.allStrings,
+                      run->options.utf8};
+  // The facts are built only where something reads them: a walk reports
+  // a hundred thousand files without.
+  if (run->options.dotnet || run->checks) {
+    ReportFileWithFacts(run, record, text, digest);
+    return;
+  }
+  FinishTextReport(run, record, ReportRecordVersion(record, text, nullptr),
+                   digest);
 }
 
 } // namespace
@@ -160,11 +181,10 @@ size_t PrefixLength(const char *pattern) {
 
 namespace {
 
-// Builds the pattern's directory prefix followed by name in buffer; false
-// when the result does not fit.
-bool ComposePath(const char *pattern, const char *name, char *buffer) {
-  size_t prefix = PrefixLength(pattern);
-  size_t nameLen = strlen(name);
+// Builds the pattern's directory prefix (its first prefix bytes) followed
+// by name, of nameLen bytes, in buffer; false when the result does not fit.
+bool ComposePath(const char *pattern, size_t prefix, const char *name,
+                 size_t nameLen, char *buffer) {
   if (prefix + nameLen >= kPathBuffer)
     return false;
   memcpy(buffer, pattern, prefix);
@@ -179,6 +199,7 @@ bool ComposePath(const char *pattern, const char *name, char *buffer) {
 struct ReadAhead {
   Prefetcher *prefetcher; // null: no read-ahead
   const char *pattern;
+  size_t prefix;    // the length of the pattern's directory prefix
   MatchNode *ahead; // the first node not queued
 };
 
@@ -187,7 +208,7 @@ void QueueAhead(ReadAhead *r) {
   while (r->ahead != nullptr) {
     size_t len = strlen(r->ahead->name);
     if ((len > 0 && r->ahead->name[len - 1] == '\\') ||
-        !ComposePath(r->pattern, r->ahead->name, path) ||
+        !ComposePath(r->pattern, r->prefix, r->ahead->name, len, path) ||
         !PrefetchFile(r->prefetcher, path))
       return;
     r->ahead = r->ahead->next;
@@ -217,7 +238,8 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list,
   // A single match has nothing to read ahead of. The read-ahead is the
   // run's, started for its first list of several matches and kept for the
   // next: a walk lists thousands of folders.
-  ReadAhead readAhead = {nullptr, pattern, list};
+  size_t prefix = PrefixLength(pattern);
+  ReadAhead readAhead = {nullptr, pattern, prefix, list};
   if (list != nullptr && list->next != nullptr) {
     if (run->prefetcher == nullptr)
       run->prefetcher = StartPrefetcher(&kPrefetchDefaults);
@@ -227,14 +249,13 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list,
     ReachNode(&readAhead, node);
     size_t nameLen = strlen(node->name);
     bool directory = nameLen > 0 && node->name[nameLen - 1] == '\\';
-    if (!ComposePath(pattern, node->name, buffer)) {
+    if (!ComposePath(pattern, prefix, node->name, nameLen, buffer)) {
       if (directory)
         continue; // passed over silently, however long
-      char prefix[kPathBuffer];
-      size_t prefixLen = PrefixLength(pattern);
-      memcpy(prefix, pattern, prefixLen);
-      prefix[prefixLen] = '\0';
-      ReportTooLong(run, prefix, node->name);
+      char typed[kPathBuffer];
+      memcpy(typed, pattern, prefix);
+      typed[prefix] = '\0';
+      ReportTooLong(run, typed, node->name);
       continue;
     }
     // A directory's name carries its '\\': the check finds it by the path.

@@ -121,6 +121,15 @@ TEST(FormatDecimal, DigitsPaddedToTheWidthAskedAndNoFurther) {
       {4294967295ull, 1, "4294967295"},
       {18446744073709551615ull, 1, "18446744073709551615"},
       {5, 40, "00000000000000000005"}, // a width past the buffer is cut
+      // Each count of digits, odd and even, padded or not.
+      {9, 1, "9"},
+      {99, 1, "99"},
+      {100, 1, "100"},
+      {2600, 2, "2600"},
+      {12345, 8, "00012345"},
+      {905, 4, "0905"},
+      {1000000000000000000ull, 1, "1000000000000000000"},
+      {10000000000000000000ull, 1, "10000000000000000000"},
   };
   for (const Case &c : cases) {
     char out[kMaxDecimalDigits + 1];
