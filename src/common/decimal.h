@@ -31,8 +31,11 @@ inline size_t FormatDecimal(unsigned long long value, char *out,
   // a time: a copy of a few bytes of varying length costs more than the
   // digits.
   size_t digits = 1;
-  for (unsigned long long rest = value; rest >= 10; rest /= 10)
+  for (unsigned long long bound = 10; value >= bound; bound *= 10) {
     ++digits;
+    if (digits == kMaxDecimalDigits)
+      break; // 10^20 is past the largest value
+  }
   if (minDigits > kMaxDecimalDigits)
     minDigits = kMaxDecimalDigits;
   size_t count = digits < minDigits ? minDigits : digits;
@@ -48,7 +51,8 @@ inline size_t FormatDecimal(unsigned long long value, char *out,
   } else {
     out[--i] = static_cast<char>('0' + value);
   }
-  memset(out, '0', i);
+  while (i > 0)
+    out[--i] = '0';
   return count;
 }
 

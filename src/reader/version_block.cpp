@@ -147,27 +147,15 @@ size_t CopyText(Tree *t, const VersionNode &node, size_t available,
       2;
   if (count > room)
     count = room;
-  size_t units = 0;
-  unsigned char chunk[128];
-  while (units < count) {
-    size_t step = count - units;
-    if (step > sizeof chunk / 2)
-      step = sizeof chunk / 2;
-    // The units are read where they lie when the block is in memory.
-    uint64_t pos = node.valueStart + 2 * units;
-    const unsigned char *from = ViewAt(b, pos, 2 * step);
-    if (from == nullptr) {
-      if (!ReadAt(b, pos, chunk, 2 * step))
-        break;
-      from = chunk;
-    }
-    size_t i = PackAsciiUnits(from, step, *out + units);
-    units += i;
-    for (; i < step; ++i) {
-      uint16_t unit = Le16(from + 2 * i);
-      (*out)[units++] = unit < 0x80 ? static_cast<unsigned char>(unit)
-                                    : UnicodeToCp1252(unit);
-    }
+  // The tree is in memory: the units are read where they lie.
+  const unsigned char *from = ViewAt(b, node.valueStart, 2 * count);
+  if (from == nullptr)
+    return 0;
+  size_t units = PackAsciiUnits(from, count, *out);
+  for (; units < count; ++units) {
+    uint16_t unit = Le16(from + 2 * units);
+    (*out)[units] =
+        unit < 0x80 ? static_cast<unsigned char>(unit) : UnicodeToCp1252(unit);
   }
   if (units > 0)
     (*out)[units] = 0;

@@ -48,11 +48,13 @@ __m128i UpperAscii8(__m128i v) {
   return true;
 }
 
-// The same, eight units at a time where the text is ASCII (every name the
-// reports look up), the last eight of a longer key taken whole. An ASCII
+} // namespace
+
+// Eight units at a time where the text is ASCII (every name the reports
+// look up), the last eight of a longer key taken whole. An ASCII
 // character folds only onto ASCII: a unit from 0x80 up never equals it.
-bool UnitsEqualFolded(const unsigned char *units, const char *text,
-                      size_t count) {
+bool KeyUnitsEqualFolded(const unsigned char *units, const char *text,
+                         size_t count) {
 #ifdef __SSE2__
   if (count >= 8) {
     for (size_t i = 0;; i += 8) {
@@ -77,8 +79,6 @@ bool UnitsEqualFolded(const unsigned char *units, const char *text,
   return UnitsEqualFoldedEach(units, text, count);
 }
 
-} // namespace
-
 bool ReadBlockHeader(ByteSource *b, size_t *extent, bool *ansi) {
   uint16_t length;
   uint8_t fifth;
@@ -89,8 +89,8 @@ bool ReadBlockHeader(ByteSource *b, size_t *extent, bool *ansi) {
   return true;
 }
 
-bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
-                      const char *comp, size_t compLen) {
+bool VersionKeyEqualsRead(ByteSource *b, const VersionNode &n, bool ansi,
+                          const char *comp, size_t compLen) {
   if (KeyLength(n, ansi) != compLen)
     return false;
   if (ansi) {
@@ -102,10 +102,6 @@ bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
     }
     return true;
   }
-  // A block in memory (every lookup's) is compared where it lies: the
-  // walks compare keys far more often than they find one.
-  if (const unsigned char *key = ViewAt(b, n.keyStart, 2 * compLen))
-    return UnitsEqualFolded(key, comp, compLen);
   unsigned char chunk[128];
   for (size_t done = 0; done < compLen;) {
     size_t count = compLen - done;
@@ -113,7 +109,7 @@ bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
       count = sizeof chunk / 2;
     if (!ReadAt(b, n.keyStart + 2 * done, chunk, 2 * count))
       return false;
-    if (!UnitsEqualFolded(chunk, comp + done, count))
+    if (!KeyUnitsEqualFolded(chunk, comp + done, count))
       return false;
     done += count;
   }

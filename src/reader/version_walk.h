@@ -80,11 +80,29 @@ inline bool ParseVersionNode(ByteSource *b, size_t off, size_t limit, bool ansi,
   return true;
 }
 
+// Whether count little-endian units equal the code page 1252 text's
+// characters without regard to case.
+bool KeyUnitsEqualFolded(const unsigned char *units, const char *text,
+                         size_t count);
+
+// VersionKeyEquals for a 16-bit key, or a key that must be read.
+bool VersionKeyEqualsRead(ByteSource *b, const VersionNode &n, bool ansi,
+                          const char *comp, size_t compLen);
+
 // Compares a node's key with one path component of compLen bytes, without
 // regard to case: a 16-bit key byte for byte, a Unicode key with the
-// component's bytes read as code page 1252.
-bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
-                      const char *comp, size_t compLen);
+// component's bytes read as code page 1252. A Unicode key in memory (every
+// lookup's) is compared where it lies, inline: the walks compare keys far
+// more often than they find one.
+inline bool VersionKeyEquals(ByteSource *b, const VersionNode &n, bool ansi,
+                             const char *comp, size_t compLen) {
+  if (KeyLength(n, ansi) != compLen)
+    return false;
+  if (!ansi)
+    if (const unsigned char *key = ViewAt(b, n.keyStart, 2 * compLen))
+      return KeyUnitsEqualFolded(key, comp, compLen);
+  return VersionKeyEqualsRead(b, n, ansi, comp, compLen);
+}
 
 // The first child of parent whose key matches; false when there is none,
 // or a child before it cannot be read.
