@@ -43,9 +43,14 @@ bool QueryVersionTextUtf8(const void *block, size_t blockSize,
   return true;
 }
 
-void QueryVersionValuesA(void *block, size_t blockSize, const char *parentPath,
-                         const char *const *names, size_t count,
-                         const char **values) {
+namespace {
+
+// The values of names as VerQueryValueA hands them out (null where it
+// answers nothing), from the reader's lookups of up to kMaxQueryValues
+// names at a time: lookUp(first, count, values, lengths, found).
+template <typename LookUp>
+void AnswerAsA(const char *const *names, size_t count, const char **values,
+               LookUp lookUp) {
   for (size_t done = 0; done < count;) {
     size_t step = count - done;
     if (step > kMaxQueryValues)
@@ -53,13 +58,26 @@ void QueryVersionValuesA(void *block, size_t blockSize, const char *parentPath,
     unsigned char *found[kMaxQueryValues];
     unsigned lengths[kMaxQueryValues];
     bool ok[kMaxQueryValues];
-    QueryVersionValuesIn(static_cast<unsigned char *>(block), blockSize,
-                         parentPath, names + done, step, found, lengths, ok);
+    lookUp(names + done, step, found, lengths, ok);
     for (size_t i = 0; i < step; ++i)
       values[done + i] =
           ok[i] ? reinterpret_cast<const char *>(found[i]) : nullptr;
     done += step;
   }
+}
+
+} // namespace
+
+void QueryVersionValuesA(void *block, size_t blockSize, const char *parentPath,
+                         const char *const *names, size_t count,
+                         const char **values) {
+  AnswerAsA(names, count, values,
+            [&](const char *const *some, size_t step, unsigned char **found,
+                unsigned *lengths, bool *ok) {
+              QueryVersionValuesIn(static_cast<unsigned char *>(block),
+                                   blockSize, parentPath, some, step, found,
+                                   lengths, ok);
+            });
 }
 
 bool StartReportLookup(void *block, size_t blockSize, ReportLookup *lookup,
@@ -90,21 +108,13 @@ void QueryReportStringsA(const ReportLookup *lookup, const char *table,
   root.hasTables = lookup->hasTables;
   root.tablesStart = lookup->tablesStart;
   root.tablesEnd = lookup->tablesEnd;
-  for (size_t done = 0; done < count;) {
-    size_t step = count - done;
-    if (step > kMaxQueryValues)
-      step = kMaxQueryValues;
-    unsigned char *found[kMaxQueryValues];
-    unsigned lengths[kMaxQueryValues];
-    bool ok[kMaxQueryValues];
-    QueryTableValuesIn(static_cast<unsigned char *>(lookup->block),
-                       lookup->blockSize, root, table, names + done, step,
-                       found, lengths, ok);
-    for (size_t i = 0; i < step; ++i)
-      values[done + i] =
-          ok[i] ? reinterpret_cast<const char *>(found[i]) : nullptr;
-    done += step;
-  }
+  AnswerAsA(names, count, values,
+            [&](const char *const *some, size_t step, unsigned char **found,
+                unsigned *lengths, bool *ok) {
+              QueryTableValuesIn(static_cast<unsigned char *>(lookup->block),
+                                 lookup->blockSize, root, table, some, step,
+                                 found, lengths, ok);
+            });
 }
 
 const void *ReportFixedValue(const ReportLookup *lookup) {
