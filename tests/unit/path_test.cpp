@@ -464,6 +464,31 @@ TEST(FolderNote, AnswersForTheRegularFilesItListedOnly) {
   FreeFolderNote(note);
 }
 
+// Every file a listing holds is found, the first and the last included,
+// whatever the number of files, and no name beside them.
+TEST(FolderNote, FindsEveryListedFileInAFolderOfAnySize) {
+  for (size_t count : {1u, 2u, 3u, 4u, 5u, 8u, 31u, 64u, 65u, 100u}) {
+    ScratchDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    for (size_t i = 0; i < count; ++i)
+      dir.Add("f" + std::to_string(i) + ".dll");
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir.path() + "/*").c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FolderNote *note = TakeFolderNote(h);
+    FindClose(h);
+    ASSERT_NE(note, nullptr);
+    for (size_t i = 0; i < count; ++i) {
+      std::string name = "f" + std::to_string(i) + ".dll";
+      EXPECT_TRUE(ListedAsRegular(note, name.c_str())) << count << " " << name;
+    }
+    for (const std::string &name : {"f" + std::to_string(count) + ".dll",
+                                    std::string("a.dll"), std::string("z.dll")})
+      EXPECT_FALSE(ListedAsRegular(note, name.c_str())) << count << " " << name;
+    FreeFolderNote(note);
+  }
+}
+
 TEST(FolderNote, KnowsTheSameFolderByAnyPath) {
   ScratchDir dir;
   dir.AddDir("a");
