@@ -425,6 +425,19 @@ TEST(FileRecord, FoldersFoundInAnotherCaseAnswerOnlyForThemselves) {
   EXPECT_EQ(DescriptionOf(at + "B/SUB/x.dll"), "Sample 64-bit tool");
 }
 
+// The note a search of pattern hands on, taken before the search is
+// closed; null when the search found nothing or handed on no note.
+FolderNote *NoteOfSearch(const std::string &pattern) {
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE) << pattern;
+  if (h == INVALID_HANDLE_VALUE)
+    return nullptr;
+  FolderNote *note = TakeFolderNote(h);
+  FindClose(h);
+  return note;
+}
+
 // The note a search hands on answers for exactly the regular files its
 // folder listed: not for a case variant, a longer or shorter name with the
 // same start, a directory, a link, or a name the listing never saw.
@@ -435,11 +448,7 @@ TEST(FolderNote, AnswersForTheRegularFilesItListedOnly) {
     dir.Add(name);
   dir.AddDir("sub");
   ASSERT_EQ(symlink("a.dll", (dir.path() + "/link.dll").c_str()), 0);
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((dir.path() + "/*").c_str(), &fd);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  FolderNote *note = TakeFolderNote(h);
-  FindClose(h);
+  FolderNote *note = NoteOfSearch(dir.path() + "/*");
   ASSERT_NE(note, nullptr);
   const struct {
     const char *name;
@@ -455,10 +464,7 @@ TEST(FolderNote, AnswersForTheRegularFilesItListedOnly) {
   // A search that failed, and a search of a name typed exactly, hand on
   // no listing.
   EXPECT_EQ(TakeFolderNote(INVALID_HANDLE_VALUE), nullptr);
-  h = FindFirstFileA((dir.path() + "/a.dll").c_str(), &fd);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  note = TakeFolderNote(h);
-  FindClose(h);
+  note = NoteOfSearch(dir.path() + "/a.dll");
   ASSERT_NE(note, nullptr);
   EXPECT_FALSE(ListedAsRegular(note, "b.dll"));
   FreeFolderNote(note);
@@ -472,11 +478,7 @@ TEST(FolderNote, FindsEveryListedFileInAFolderOfAnySize) {
     ASSERT_FALSE(dir.path().empty());
     for (size_t i = 0; i < count; ++i)
       dir.Add("f" + std::to_string(i) + ".dll");
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir.path() + "/*").c_str(), &fd);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    FolderNote *note = TakeFolderNote(h);
-    FindClose(h);
+    FolderNote *note = NoteOfSearch(dir.path() + "/*");
     ASSERT_NE(note, nullptr);
     for (size_t i = 0; i < count; ++i) {
       std::string name = "f" + std::to_string(i) + ".dll";
