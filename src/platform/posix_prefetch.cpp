@@ -73,7 +73,7 @@ struct Prefetcher {
   unsigned cachedInARow; // files the helpers found cached, one after another
   unsigned slowInARow;  // reports slower than coldFileMicros, one after another
   uint64_t lastReached; // microseconds, monotonic
-  unsigned started;
+  unsigned started;     // helpers running; only the queueing thread writes it
   pthread_t helpers[kMaxHelpers];
 };
 
@@ -257,11 +257,30 @@ Prefetcher *StartPrefetcher(const PrefetchSettings *settings) {
   return p;
 }
 
+namespace {
+
+// The queueing thread is the only one there is until it starts helpers,
+// and the only one that starts them: until then it takes no lock, which
+// a warm walk would otherwise take twice a file for nothing.
+bool Lock(Prefetcher *p) {
+  if (p->started == 0)
+    return false;
+  pthread_mutex_lock(&p->lock);
+  return true;
+}
+
+void Unlock(Prefetcher *p, bool locked) {
+  if (locked)
+    pthread_mutex_unlock(&p->lock);
+}
+
+} // namespace
+
 bool PrefetchFile(Prefetcher *p, const char *path) {
   if (p == nullptr)
     return false;
   bool queued = false;
-  pthread_mutex_lock(&p->lock);
+  bool locked = Lock(p);
   Slot *slot = &p->slots[p->queued % p->settings.window];
   // A slot in a helper's hands holds a path reached already that the
   // helper is still on.
@@ -282,7 +301,7 @@ bool PrefetchFile(Prefetcher *p, const char *path) {
       }
     }
   }
-  pthread_mutex_unlock(&p->lock);
+  Unlock(p, locked);
   return queued;
 }
 
@@ -306,26 +325,32 @@ void PrefetchReached(Prefetcher *p) {
   if (p == nullptr)
     return;
   uint64_t now = NowMicros();
-  pthread_mutex_lock(&p->lock);
+  bool locked = Lock(p);
   if (p->reached < p->queued)
     LetGoOfOldest(p);
   bool slow = now - p->lastReached > p->settings.coldFileMicros;
   p->lastReached = now;
   p->slowInARow = slow ? p->slowInARow + 1 : 0;
-  if (p->slowInARow >= kSlowToWake && !p->awake)
+  if (p->slowInARow >= kSlowToWake && !p->awake) {
+    // The helpers it starts take the lock as they begin.
+    if (!locked) {
+      pthread_mutex_lock(&p->lock);
+      locked = true;
+    }
     Wake(p);
-  pthread_mutex_unlock(&p->lock);
+  }
+  Unlock(p, locked);
 }
 
 void PrefetchSettle(Prefetcher *p) {
   if (p == nullptr)
     return;
-  pthread_mutex_lock(&p->lock);
+  bool locked = Lock(p);
   while (p->reached < p->queued)
     LetGoOfOldest(p);
   p->lastReached = NowMicros();
   p->slowInARow = 0;
-  pthread_mutex_unlock(&p->lock);
+  Unlock(p, locked);
 }
 
 void StopPrefetcher(Prefetcher *p) {

@@ -51,7 +51,27 @@ FILETIME FileTimeFromPosix(const struct timespec &ts) {
   return ft;
 }
 
+namespace {
+
+// Seconds since 1970 between which a time is at least a bias's bound from
+// both ends of the ticks Windows converts, whatever its nanoseconds: such
+// a time converts, as Converts would find, without being turned to ticks.
+const int64_t kSafeFirst =
+    static_cast<int64_t>(kBiasBound / 10000000) - kEpochDelta;
+const int64_t kSafeLast =
+    static_cast<int64_t>((kMaxTicks - kBiasBound) / 10000000) - 1 - kEpochDelta;
+
+bool SafelyConverts(const struct timespec &ts) {
+  return ts.tv_sec >= kSafeFirst && ts.tv_sec <= kSafeLast;
+}
+
+} // namespace
+
 bool FileTimesConvert(const struct stat &st) {
+  // Nearly every file's three times lie far from both ends.
+  if (SafelyConverts(st.st_mtim) && SafelyConverts(st.st_atim) &&
+      SafelyConverts(st.st_ctim))
+    return true;
   FILETIME write = FileTimeFromPosix(st.st_mtim);
   FILETIME access = FileTimeFromPosix(st.st_atim);
   FILETIME creation = FileTimeFromPosix(st.st_ctim);

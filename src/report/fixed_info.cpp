@@ -14,9 +14,15 @@
 
 namespace {
 
+// A row's text carries its length: every detailed report puts four of
+// them, and measuring each cost as much as copying it.
 struct Decode {
+  template <size_t N>
+  constexpr Decode(DWORD v, const char (&t)[N])
+      : value(v), text(t), length(N - 1) {}
   DWORD value;
   const char *text;
+  size_t length;
 };
 
 const Decode kFileOs[] = {
@@ -138,31 +144,47 @@ const Decode kFileFlags[] = {
     {0x02, "PRERELEASE,"}, {0x08, "PRIVATEBUILD,"}, {0x20, "SPECIALBUILD"},
 };
 
+const Decode *LanguageRow(unsigned language) {
+  const Decode *end = std::end(kLanguage);
+  const Decode *row = std::lower_bound(
+      std::begin(kLanguage), end, language,
+      [](const Decode &r, unsigned id) { return r.value < id; });
+  return row != end && row->value == language ? row : nullptr;
+}
+
 unsigned High(DWORD value) { return static_cast<unsigned>(value >> 16); }
 unsigned Low(DWORD value) { return static_cast<unsigned>(value & 0xFFFFu); }
 
 // A label and four 16-bit numbers joined by dots, the second with at least
 // minSecond digits, as "%u.%02u.%u.%u" would; composed by hand, since
-// formatted printing cost more than the rest of the section.
-void PutNumbers(ReportText *s, const char *label, const unsigned (&parts)[4],
-                int minSecond) {
-  char line[64]; // the longest label and four five-digit numbers fit
-  size_t used = strlen(label);
-  memcpy(line, label, used);
+// formatted printing cost more than the rest of the section, and in place
+// in the report's text, whose room is made first.
+template <size_t N>
+void PutNumbers(ReportText *s, const char (&label)[N],
+                const unsigned (&parts)[4], int minSecond) {
+  // The label and four five-digit numbers with their dots.
+  const size_t kLongest = N - 1 + 4 * 5 + 3;
+  static_assert(kLongest <= sizeof s->text, "a line fits an empty text");
+  if (sizeof s->text - s->used < kLongest)
+    FlushReportText(s);
+  char *line = s->text + s->used;
+  memcpy(line, label, N - 1);
+  size_t used = N - 1;
   for (int i = 0; i < 4; ++i) {
     if (i > 0)
       line[used++] = '.';
-    used += FormatDecimal(parts[i], line + used,
+    // Masked: five digits at most is what makes the room above enough.
+    used += FormatDecimal(parts[i] & 0xFFFFu, line + used,
                           i == 1 ? static_cast<size_t>(minSecond) : 1);
   }
-  PutReportText(s, line, used);
+  s->used += used;
 }
 
 template <size_t N>
 void PutDecoded(ReportText *s, const Decode (&table)[N], DWORD value) {
   for (const Decode &row : table)
     if (row.value == value) {
-      PutReportText(s, row.text);
+      PutReportText(s, row.text, row.length);
       return;
     }
 }
@@ -229,7 +251,7 @@ StatusCode ComposeFixedInfo(ReportText *out, const void *block, DWORD blockSize,
   PutReportText(&s, "\nFile Flags:\t   ");
   for (const Decode &flag : kFileFlags)
     if (fixed.dwFileFlags & flag.value)
-      PutReportText(&s, flag.text);
+      PutReportText(&s, flag.text, flag.length);
   PutReportText(&s, "\nFile OS:\t   ");
   PutDecoded(&s, kFileOs, fixed.dwFileOS);
   PutReportText(&s, "\nFile Type:\t   ");
@@ -244,11 +266,13 @@ StatusCode ComposeFixedInfo(ReportText *out, const void *block, DWORD blockSize,
   PutReportText(&s, "\nCharacter Set:\t   ");
   PutDecoded(&s, kCharacterSet, translation >> 16);
   PutReportText(&s, "\nLanguage:\t   ");
-  const char *language = LanguageText(translation & 0xFFFFu);
+  const Decode *language = LanguageRow(translation & 0xFFFFu);
+  if (language == nullptr)
+    return kStatusOk;
   if (utf8)
-    PutUtf8Text(&s, language);
-  else if (language != nullptr)
-    PutReportText(&s, language);
+    PutUtf8Text(&s, language->text);
+  else
+    PutReportText(&s, language->text, language->length);
   return kStatusOk;
 }
 
@@ -282,18 +306,15 @@ constexpr bool LanguagesAscend() {
 static_assert(LanguagesAscend(), "kLanguage must rise by ID");
 
 const char *LanguageText(unsigned language) {
-  const Decode *end = std::end(kLanguage);
-  const Decode *row = std::lower_bound(
-      std::begin(kLanguage), end, language,
-      [](const Decode &r, unsigned id) { return r.value < id; });
-  return row != end && row->value == language ? row->text : nullptr;
+  const Decode *row = LanguageRow(language);
+  return row != nullptr ? row->text : nullptr;
 }
 
 int FileFlagWords(DWORD fileFlags, const char *words[6], size_t lengths[6]) {
   int count = 0;
   for (const Decode &flag : kFileFlags)
     if ((fileFlags & flag.value) != 0 && count < 6) {
-      size_t len = strlen(flag.text);
+      size_t len = flag.length;
       if (len > 0 && flag.text[len - 1] == ',')
         --len;
       words[count] = flag.text;

@@ -133,9 +133,10 @@ struct Required {
 
 // A labelled string that must be there: the label is printed before the
 // value, so a missing value leaves the label at the end of the output.
+template <size_t N>
 bool PrintRequired(ReportText *out, const Values &v, const Required &r,
-                   const char *label, size_t index) {
-  PutReportText(out, label);
+                   const char (&label)[N], size_t index) {
+  PutReportText(out, label, N - 1);
   if (!r.known) {
     FlushReportText(out);
     return PrintValue(v, kRequiredNames[index]);

@@ -1,10 +1,13 @@
 #include <dirent.h>
 #include <errno.h>
+#include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include "platform.h"
 #include "posix_path.h"
 #include "posix_record.h"
+#include "posix_time.h"
 #include "test_support.h"
 #include "wildcard.h"
 
@@ -279,6 +282,62 @@ TEST(FileTimes, CalendarFieldsOfKnownInstants) {
   EXPECT_EQ(st.wDayOfWeek, 2);
   ft.dwHighDateTime = 0x80000000u; // beyond what Windows accepts
   EXPECT_FALSE(FileTimeToSystemTime(&ft, &st));
+}
+
+// Whether a stat's times convert, every time tried in the zones farthest
+// from UTC either way: the answer is the local conversion's, for times at
+// and around two days from either end (where the query stops asking the
+// zone) as well as at the ends.
+TEST(FileTimes, TheStatusQueryConvertsWhatTheLocalConversionTakes) {
+  const int64_t kFirst = -11644473600; // 1601-01-01
+  const int64_t kLast = 910692730085;  // the last whole second
+  const int64_t kDays2 = 2 * 24 * 3600;
+  const int64_t seconds[] = {kFirst - 1,
+                             kFirst,
+                             kFirst + 3600,
+                             kFirst + 24 * 3600,
+                             kFirst + kDays2 - 1,
+                             kFirst + kDays2,
+                             kFirst + kDays2 + 1,
+                             0,
+                             1700000000,
+                             kLast - kDays2 - 1,
+                             kLast - kDays2,
+                             kLast - kDays2 + 1,
+                             kLast - 24 * 3600,
+                             kLast - 3600,
+                             kLast,
+                             kLast + 1};
+  const long nanos[] = {0, 999999999};
+  const char *zones[] = {"UTC", "XXX-24:59:59", "XXX+24:59:59"};
+  const char *before = getenv("TZ");
+  std::string saved = before != nullptr ? before : "";
+  for (const char *zone : zones) {
+    setenv("TZ", zone, 1);
+    tzset();
+    for (int64_t s : seconds)
+      for (long ns : nanos) {
+        struct timespec t = {static_cast<time_t>(s), ns};
+        FILETIME ft = FileTimeFromPosix(t), local;
+        bool converts = FileTimeToLocalFileTime(&ft, &local) != 0;
+        struct stat st = {};
+        st.st_mtim = st.st_atim = st.st_ctim = t;
+        EXPECT_EQ(FileTimesConvert(st), converts)
+            << s << "." << ns << " in " << zone;
+        // One time that fails fails the query, whichever of the three.
+        struct stat one = {};
+        one.st_mtim = one.st_atim = one.st_ctim = {1700000000, 0};
+        one.st_ctim = t;
+        EXPECT_EQ(FileTimesConvert(one),
+                  converts || (ft.dwLowDateTime == 0 && ft.dwHighDateTime == 0))
+            << s << "." << ns << " as a creation time in " << zone;
+      }
+  }
+  if (before != nullptr)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
 }
 
 } // namespace
