@@ -13,6 +13,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <stddef.h>
+#include <sys/syscall.h>
+#endif
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <utility>
 
@@ -61,9 +70,13 @@ FolderNote *NewNote() {
     return nullptr;
   note->dirFd = -1;
   note->lookupOnly = false;
+  note->searchable = false;
   note->device = 0;
   note->inode = 0;
   note->atRoot = false;
+  note->rootKnown = false;
+  note->rootDevice = 0;
+  note->rootInode = 0;
   note->listed = false;
   note->names = nullptr;
   note->namesUsed = note->namesCap = 0;
@@ -219,13 +232,46 @@ bool AddListed(FolderNote *note, const char *name, unsigned char type) {
   return true;
 }
 
-// Reads the whole folder once: every name with its listed type, in
-// delivery order, and the keys of the regular files among them.
-int ListFolder(FolderNote *note) {
-  if (note->listed)
-    return 0;
-  if (note->dirFd < 0 || note->lookupOnly)
-    return EACCES;
+#ifdef __linux__
+// Reads the entries straight from the note's own descriptor (opened to
+// read, at its start, and listed only once): a directory stream takes a
+// descriptor of its own, which costs five system calls a folder, more
+// than the listing of a small one. The records are the kernel's
+// linux_dirent64, which glibc's dirent64 lays out.
+int ReadEntries(FolderNote *note, size_t *regularCap) {
+  const size_t kReclen = offsetof(struct dirent64, d_reclen);
+  const size_t kType = offsetof(struct dirent64, d_type);
+  const size_t kName = offsetof(struct dirent64, d_name);
+  alignas(8) unsigned char buffer[32768];
+  for (;;) {
+    long got = syscall(SYS_getdents64, note->dirFd, buffer, sizeof buffer);
+    if (got < 0)
+      return errno;
+    if (got == 0)
+      return 0;
+    size_t end = static_cast<size_t>(got);
+    for (size_t pos = 0; pos < end;) {
+      uint16_t reclen;
+      if (end - pos <= kName)
+        return EIO;
+      memcpy(&reclen, buffer + pos + kReclen, sizeof reclen);
+      if (reclen <= kName || reclen > end - pos)
+        return EIO;
+      const char *name = reinterpret_cast<const char *>(buffer + pos + kName);
+      if (memchr(name, 0, reclen - kName) == nullptr)
+        return EIO;
+      unsigned char type = buffer[pos + kType];
+      if (!AddListed(note, name, type))
+        return ENOMEM;
+      if (type == DT_REG && !note->regularLost &&
+          !NoteRegular(note, name, regularCap))
+        note->regularLost = true;
+      pos += reclen;
+    }
+  }
+}
+#else
+int ReadEntries(FolderNote *note, size_t *regularCap) {
   int fd = openat(note->dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return errno;
@@ -236,7 +282,6 @@ int ListFolder(FolderNote *note) {
     return error;
   }
   int error = 0;
-  size_t regularCap = 0;
   errno = 0;
   while (struct dirent *entry = readdir(dir)) {
     if (!AddListed(note, entry->d_name, entry->d_type)) {
@@ -244,14 +289,31 @@ int ListFolder(FolderNote *note) {
       break;
     }
     if (entry->d_type == DT_REG && !note->regularLost &&
-        !NoteRegular(note, entry->d_name, &regularCap))
+        !NoteRegular(note, entry->d_name, regularCap))
       note->regularLost = true;
     errno = 0;
   }
   if (error == 0 && errno != 0)
     error = errno;
   closedir(dir);
+  return error;
+}
+#endif
+
+// Reads the whole folder once: every name with its listed type, in
+// delivery order, and the keys of the regular files among them.
+int ListFolder(FolderNote *note) {
+  if (note->listed)
+    return 0;
+  if (note->dirFd < 0 || note->lookupOnly || !note->searchable)
+    return EACCES;
+  size_t regularCap = 0;
+  int error = ReadEntries(note, &regularCap);
   if (error != 0) {
+#ifdef __linux__
+    // A listing asked for again starts from the first entry.
+    lseek(note->dirFd, 0, SEEK_SET);
+#endif
     DropListing(note);
     note->regularCount = 0;
     return error;
@@ -270,9 +332,41 @@ int ListFolder(FolderNote *note) {
 // '?' fail the status query, and a name listed without a prefix whose
 // second character is a colon reads as a drive: the search passes such
 // names over rather than have another file, or none, answer for them.
+// Scanned by hand rather than as a set of bytes: the search asks it of
+// every entry it delivers, most of them a couple of dozen bytes long.
+bool HoldsSearchSyntax(const char *name, size_t len) {
+  size_t i = 0;
+#ifdef __SSE2__
+  // Sixteen bytes at a time (every x86-64), the last sixteen taken whole.
+  if (len >= 16) {
+    const __m128i kBackslash = _mm_set1_epi8('\\'), kStar = _mm_set1_epi8('*'),
+                  kQuestion = _mm_set1_epi8('?');
+    for (;; i += 16) {
+      if (len - i < 16)
+        i = len - 16;
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(name + i));
+      __m128i hit = _mm_or_si128(
+          _mm_cmpeq_epi8(v, kBackslash),
+          _mm_or_si128(_mm_cmpeq_epi8(v, kStar), _mm_cmpeq_epi8(v, kQuestion)));
+      if (_mm_movemask_epi8(hit) != 0)
+        return true;
+      if (len - i == 16)
+        return false;
+    }
+  }
+#endif
+  for (; i < len; ++i)
+    if (name[i] == '\\' || name[i] == '*' || name[i] == '?')
+      return true;
+  return false;
+}
+
+bool Reachable(const char *name, size_t len, bool bare) {
+  return !HoldsSearchSyntax(name, len) && !(bare && len >= 2 && name[1] == ':');
+}
+
 bool Reachable(const char *name, bool bare) {
-  return strpbrk(name, "\\*?") == nullptr &&
-         !(bare && name[0] != '\0' && name[1] == ':');
+  return Reachable(name, strlen(name), bare);
 }
 
 // An entry's attributes, links followed for whether it is a directory (a
@@ -394,8 +488,8 @@ void FreeSearch(SearchState *s) {
 
 // Fills the find data of one delivered entry, with its times and size
 // when they are known.
-void FillFound(const char *name, DWORD attributes, const EntryFacts *facts,
-               WIN32_FIND_DATAA *fd) {
+void FillFound(const char *name, size_t len, DWORD attributes,
+               const EntryFacts *facts, WIN32_FIND_DATAA *fd) {
   memset(fd, 0, sizeof *fd);
   bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   fd->dwFileAttributes = attributes;
@@ -413,7 +507,6 @@ void FillFound(const char *name, DWORD attributes, const EntryFacts *facts,
     fd->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     fd->nFileSizeLow = static_cast<DWORD>(size);
   }
-  size_t len = strlen(name);
   if (len >= sizeof fd->cFileName)
     len = sizeof fd->cFileName - 1;
   memcpy(fd->cFileName, name, len);
@@ -425,7 +518,8 @@ bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
     if (s->singleDelivered)
       return false;
     s->singleDelivered = true;
-    FillFound(s->singleName, s->singleAttributes, &s->singleFacts, fd);
+    FillFound(s->singleName, strlen(s->singleName), s->singleAttributes,
+              &s->singleFacts, fd);
     return true;
   }
   const FolderNote *note = s->folder;
@@ -434,10 +528,13 @@ bool DeliverNext(SearchState *s, WIN32_FIND_DATAA *fd) {
     const char *name = note->names + entry.offset;
     DWORD attributes;
     if ((note->atRoot && IsDotName(name)) ||
-        !MatchExpression(s->expression, name) || !Reachable(name, s->bare) ||
+        !MatchExpression(s->expression, name))
+      continue;
+    size_t len = strlen(name);
+    if (!Reachable(name, len, s->bare) ||
         !Attributes(note, name, entry.type, &attributes))
       continue;
-    FillFound(name, attributes, nullptr, fd);
+    FillFound(name, len, attributes, nullptr, fd);
     return true;
   }
   return false;
@@ -455,28 +552,47 @@ HANDLE Deliver(SearchState *s, bool ok, WIN32_FIND_DATAA *findData) {
   return s;
 }
 
-// The root lists no "." or ".." entries, however a path reaches it.
-bool IsRoot(const struct stat &dir) {
-  struct stat root;
-  return stat("/", &root) == 0 && dir.st_dev == root.st_dev &&
-         dir.st_ino == root.st_ino;
+// The root lists no "." or ".." entries, however a path reaches it (a
+// bind mount of it inside the tree too). Its identity is taken from the
+// note of the folder above where that has it.
+bool IsRoot(FolderNote *note, const struct stat &dir, const FolderNote *above) {
+  if (above != nullptr && above->rootKnown) {
+    note->rootKnown = true;
+    note->rootDevice = above->rootDevice;
+    note->rootInode = above->rootInode;
+  } else {
+    struct stat root;
+    if (stat("/", &root) != 0)
+      return false;
+    note->rootKnown = true;
+    note->rootDevice = root.st_dev;
+    note->rootInode = root.st_ino;
+  }
+  return dir.st_dev == note->rootDevice && dir.st_ino == note->rootInode;
 }
 
 // Opens a folder into a note: for reading, or, where it may only be
-// searched, for looking names up.
-bool OpenNoteAt(FolderNote *note, int dirFd, const char *name, int extra) {
+// searched, for looking names up. above: the note of the folder dirFd
+// holds, when there is one.
+bool OpenNoteAt(FolderNote *note, int dirFd, const char *name, int extra,
+                const FolderNote *above = nullptr) {
   note->dirFd = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extra);
   if (note->dirFd < 0 && errno == EACCES) {
     note->dirFd =
         openat(dirFd, name, kLookupOnly | O_DIRECTORY | O_CLOEXEC | extra);
     note->lookupOnly = true;
   }
+  if (note->dirFd < 0)
+    return false;
+  // Asked through "." rather than of the descriptor: the lookup fails
+  // where the folder may be read but not searched, as its listing must.
   struct stat st;
-  if (note->dirFd < 0 || fstat(note->dirFd, &st) != 0)
+  note->searchable = fstatat(note->dirFd, ".", &st, 0) == 0;
+  if (!note->searchable && (errno != EACCES || fstat(note->dirFd, &st) != 0))
     return false;
   note->device = st.st_dev;
   note->inode = st.st_ino;
-  note->atRoot = IsRoot(st);
+  note->atRoot = IsRoot(note, st, above);
   return true;
 }
 
@@ -809,7 +925,7 @@ FolderNote *OpenSubfolderNote(const FolderNote *parent, const char *name,
     *error = ENOMEM;
     return nullptr;
   }
-  if (!OpenNoteAt(note, parent->dirFd, name, O_NOFOLLOW)) {
+  if (!OpenNoteAt(note, parent->dirFd, name, O_NOFOLLOW, parent)) {
     // A link in the folder's place: no longer the folder that was listed.
     *error = errno == ELOOP ? ENOTDIR : errno;
     FreeFolderNote(note);

@@ -29,9 +29,17 @@ struct ListedEntry {
 struct FolderNote {
   int dirFd;       // the folder, or -1 when none is held
   bool lookupOnly; // dirFd may look names up but not list them
+  bool searchable; // names can be looked up in it: a folder that may be
+                   // read but not searched is not listed either
   dev_t device;    // the folder's identity, for the walk's loop guard
   ino_t inode;
   bool atRoot; // the root lists no "." or ".."
+  // The root's identity as found when the note was opened, handed on to
+  // the notes of its subfolders, which would otherwise ask for it again
+  // each.
+  bool rootKnown;
+  dev_t rootDevice;
+  ino_t rootInode;
   // The listing, read once and sorted in delivery order; freed when the
   // note is handed on by a search, whose delivered names are then the
   // match list's.

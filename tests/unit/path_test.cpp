@@ -4,6 +4,10 @@
 #include <string.h>
 #include <time.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "platform.h"
 #include "posix_path.h"
 #include "posix_record.h"
@@ -193,6 +197,33 @@ TEST(DirectorySearch, NamesNoPathCanReachAreNotListed) {
   EXPECT_EQ(
       Search(dir.path() + "/*"),
       (std::vector<std::string>{".", "..", "a:b.dll", "x.dll ", "x.dll."}));
+}
+
+// The same at every length and place: names of 1 to 40 bytes with '\\',
+// '*' or '?' at either end, and at and beside the edges of every sixteen
+// bytes, are passed over; the same names without it are delivered.
+TEST(DirectorySearch, NamesWithSearchSyntaxArePassedOverAtAnyPlace) {
+  ScratchDir dir;
+  std::vector<std::string> expected = {".", ".."};
+  const size_t lengths[] = {1, 2, 15, 16, 17, 31, 32, 33, 40};
+  for (size_t len : lengths) {
+    std::string clean(len, 'a');
+    clean[0] = static_cast<char>('A' + len % 26); // names apart by length
+    dir.Add(clean);
+    expected.push_back(clean);
+    for (size_t at : {size_t{0}, size_t{1}, size_t{14}, size_t{15}, size_t{16},
+                      size_t{17}, size_t{31}, size_t{32}, len - 2, len - 1}) {
+      if (at >= len)
+        continue;
+      for (char c : {'\\', '*', '?'}) {
+        std::string name = clean;
+        name[at] = c;
+        dir.Add(name);
+      }
+    }
+  }
+  std::sort(expected.begin() + 2, expected.end());
+  EXPECT_EQ(Search(dir.path() + "/*"), expected);
 }
 
 TEST(DirectorySearch, TheRootHasNoDotEntries) {
