@@ -175,19 +175,19 @@ int main(int argc, char **argv) {
   }
 #endif
 
-  // The protocol the driver follows: paths queued in report order as far
-  // ahead as the prefetcher takes them, PrefetchReached before each queued
-  // one is reported. The hint modes keep the same distance by hand.
+  // The protocol the driver follows: PrefetchReached before each file is
+  // reported, and paths queued in report order as far ahead as the
+  // prefetcher takes them, once it says they are worth queueing. The hint
+  // modes keep the same distance by hand.
   MatchNode *ahead = list;
   unsigned hinted = 0; // hint modes: files hinted beyond the current one
   for (MatchNode *node = list; node != nullptr; node = node->next) {
     if (prefetcher != nullptr) {
       if (ahead == node)
         ahead = node->next; // never queued: reported without a hint
-      else
-        PrefetchReached(prefetcher);
+      PrefetchReached(prefetcher);
       const char *path;
-      while (ahead != nullptr &&
+      while (PrefetchQueueing(prefetcher) && ahead != nullptr &&
              (path = Compose(&composer, ahead)) != nullptr &&
              PrefetchFile(prefetcher, path))
         ahead = ahead->next;

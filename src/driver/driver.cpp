@@ -215,15 +215,16 @@ void QueueAhead(ReadAhead *r) {
   }
 }
 
-// Called before node's report: a queued node is taken off the queue.
+// Called before node's report: a queued node is taken off the queue, and
+// every report is timed. Until the read-ahead wakes, nothing is queued.
 void ReachNode(ReadAhead *r, MatchNode *node) {
   if (r->prefetcher == nullptr)
     return;
   if (r->ahead == node)
     r->ahead = node->next; // never queued
-  else
-    PrefetchReached(r->prefetcher);
-  QueueAhead(r);
+  PrefetchReached(r->prefetcher);
+  if (PrefetchQueueing(r->prefetcher))
+    QueueAhead(r);
 }
 
 } // namespace

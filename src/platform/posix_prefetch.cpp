@@ -276,6 +276,10 @@ void Unlock(Prefetcher *p, bool locked) {
 
 } // namespace
 
+bool PrefetchQueueing(const Prefetcher *p) {
+  return p != nullptr && (p->started != 0 || p->awake);
+}
+
 bool PrefetchFile(Prefetcher *p, const char *path) {
   if (p == nullptr)
     return false;

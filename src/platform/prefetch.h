@@ -9,14 +9,16 @@
 // reads.
 //
 // Helpers start only when reports turn out slow enough to have waited
-// for the disk, two in a row, and rest again once they find the files already
-// cached, so that a warm run or a single file costs no more than before.
+// for the disk, two in a row, and rest again once they find the files
+// already cached, so that a warm run or a single file costs no more than
+// before.
 //
 // Use: queue the paths in report order, as far ahead as PrefetchFile
-// accepts, and call PrefetchReached just before each file (queued or not)
-// is reported; PrefetchSettle after a list's last report, before the next
-// list's paths are queued. Every call accepts a null Prefetcher and then does
-// nothing; on Windows StartPrefetcher gives null.
+// accepts (while PrefetchQueueing says so), and call PrefetchReached just
+// before each file (queued or not) is reported; PrefetchSettle after a
+// list's last report, before the next list's paths are queued. Every call
+// accepts a null Prefetcher and then does nothing; on Windows
+// StartPrefetcher gives null.
 #ifndef QUELVO_PREFETCH_H
 #define QUELVO_PREFETCH_H
 
@@ -33,6 +35,11 @@ extern const PrefetchSettings kPrefetchDefaults;
 
 // Null when there is no memory for it.
 Prefetcher *StartPrefetcher(const PrefetchSettings *settings);
+
+// Whether paths queued now are worth their copies: false until the first
+// slow reports wake the helpers, as long as none has ever started (a warm
+// run's whole life). A path not queued is simply not read ahead.
+bool PrefetchQueueing(const Prefetcher *prefetcher);
 
 // Queues the path of a file to be reported, as the report will be given
 // it. False when the window is full; the caller tries again after the next

@@ -6,6 +6,8 @@ const PrefetchSettings kPrefetchDefaults = {1, 1, 0};
 
 Prefetcher *StartPrefetcher(const PrefetchSettings *) { return nullptr; }
 
+bool PrefetchQueueing(const Prefetcher *) { return false; }
+
 bool PrefetchFile(Prefetcher *, const char *) { return false; }
 
 void PrefetchReached(Prefetcher *) {}

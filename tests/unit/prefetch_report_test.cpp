@@ -21,10 +21,10 @@ std::string ReportAll(Prefetcher *p, const std::vector<std::string> &paths) {
     size_t ahead = 0;
     for (size_t i = 0; i < paths.size(); ++i) {
       if (ahead == i)
-        ++ahead;
-      else
-        PrefetchReached(p);
-      while (ahead < paths.size() && PrefetchFile(p, paths[ahead].c_str()))
+        ++ahead; // never queued
+      PrefetchReached(p);
+      while (PrefetchQueueing(p) && ahead < paths.size() &&
+             PrefetchFile(p, paths[ahead].c_str()))
         ++ahead;
       printf("[%d]", ReportVersion(paths[i].c_str(), true));
     }
@@ -60,27 +60,36 @@ TEST(Prefetch, AFileChangedAfterItsReadAheadIsReportedAsItIsNow) {
   EXPECT_EQ(now.find("basic fixture"), std::string::npos);
 }
 
-// Fast reports never wake the helpers: a warm run starts no thread. Nor
-// does one slow report among fast ones (the processor was taken from it);
-// two slow ones in a row do.
+// Fast reports never wake the helpers: a warm run starts no thread, and
+// queues no path. Nor does one slow report among fast ones (the processor
+// was taken from it); two slow ones in a row do, and only then are paths
+// worth queueing.
 TEST(Prefetch, HelpersStartOnlyAfterASlowReport) {
   Corpus corpus;
   size_t before = ThreadCount();
   Prefetcher *p = Start(3, 8, 1000000);
+  EXPECT_FALSE(PrefetchQueueing(p));
   ReportAll(p, corpus.paths);
   EXPECT_EQ(ThreadCount(), before);
+  EXPECT_FALSE(PrefetchQueueing(p));
   StopPrefetcher(p);
 
   p = Start(3, 8, 1);
-  ASSERT_TRUE(PrefetchFile(p, corpus.paths[0].c_str()));
-  ASSERT_TRUE(PrefetchFile(p, corpus.paths[1].c_str()));
-  ASSERT_TRUE(PrefetchFile(p, corpus.paths[2].c_str()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  PrefetchReached(p);
+  EXPECT_EQ(ThreadCount(), before);
+  EXPECT_FALSE(PrefetchQueueing(p));
+  // A settle in between starts the count again: one more slow report
+  // after it is the first in a row.
+  PrefetchSettle(p);
   std::this_thread::sleep_for(std::chrono::milliseconds(2));
   PrefetchReached(p);
   EXPECT_EQ(ThreadCount(), before);
   std::this_thread::sleep_for(std::chrono::milliseconds(2));
   PrefetchReached(p);
   EXPECT_EQ(ThreadCount(), before + 3);
+  EXPECT_TRUE(PrefetchQueueing(p));
+  ASSERT_TRUE(PrefetchFile(p, corpus.paths[0].c_str()));
   StopPrefetcher(p);
   // A joined thread leaves the task list a moment after it has ended.
   for (int i = 0; i < 100 && ThreadCount() != before; ++i)

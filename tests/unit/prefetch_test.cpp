@@ -70,6 +70,7 @@ TEST(Prefetch, StoppingWithReadsQueuedOrInFlightWaitsAndReleases) {
 }
 
 TEST(Prefetch, ANullPrefetcherDoesNothing) {
+  EXPECT_FALSE(PrefetchQueueing(nullptr));
   EXPECT_FALSE(PrefetchFile(nullptr, "a.dll"));
   PrefetchReached(nullptr);
   PrefetchSettle(nullptr);
