@@ -156,11 +156,18 @@ void WriteStrings(JsonWriter *w, const std::vector<VersionText> &strings) {
   JsonEndObject(w);
 }
 
+// A member's name with its length, known where it is written: an object
+// writes some twenty such names from tables.
+struct KeyedNumber {
+  template <size_t N>
+  KeyedNumber(const char (&k)[N], DWORD v) : key(k), length(N - 1), value(v) {}
+  const char *key;
+  size_t length;
+  DWORD value;
+};
+
 void WriteFixedRecord(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
-  const struct {
-    const char *key;
-    DWORD value;
-  } fields[] = {
+  const KeyedNumber fields[] = {
       {"signature", r.dwSignature},
       {"struc_version", r.dwStrucVersion},
       {"file_version_ms", r.dwFileVersionMS},
@@ -176,8 +183,8 @@ void WriteFixedRecord(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
       {"file_date_ls", r.dwFileDateLS},
   };
   JsonBeginObject(w);
-  for (const auto &field : fields) {
-    JsonKey(w, field.key, strlen(field.key));
+  for (const KeyedNumber &field : fields) {
+    JsonKey(w, field.key, field.length);
     JsonNumber(w, field.value);
   }
   JsonEndObject(w);
@@ -263,9 +270,14 @@ void WriteTranslations(JsonWriter *w, const VersionFacts &f) {
 
 // The keys decoded from the fixed record, in their order; each null
 // without one.
-const char *const kFixedKeys[] = {
-    "file_version", "product_version", "flags", "os",
-    "type",         "subtype",         "fixed"};
+struct FixedKey {
+  template <size_t N>
+  constexpr FixedKey(const char (&k)[N]) : key(k), length(N - 1) {}
+  const char *key;
+  size_t length;
+};
+const FixedKey kFixedKeys[] = {"file_version", "product_version", "flags", "os",
+                               "type",         "subtype",         "fixed"};
 
 // The value of kFixedKeys[index].
 void WriteFixedValue(JsonWriter *w, const VersionFacts &f, size_t index) {
@@ -307,7 +319,7 @@ void WriteFixedValue(JsonWriter *w, const VersionFacts &f, size_t index) {
 
 void WriteFixedFacts(JsonWriter *w, const VersionFacts &f) {
   for (size_t i = 0; i < sizeof kFixedKeys / sizeof kFixedKeys[0]; ++i) {
-    JsonKey(w, kFixedKeys[i], strlen(kFixedKeys[i]));
+    JsonKey(w, kFixedKeys[i].key, kFixedKeys[i].length);
     WriteFixedValue(w, f, i);
   }
 }
@@ -558,7 +570,7 @@ CommonMember FindCommonMember(std::string_view key, size_t *fixedIndex) {
     if (key == c.key)
       return c.member;
   for (size_t i = 0; i < sizeof kFixedKeys / sizeof kFixedKeys[0]; ++i)
-    if (key == kFixedKeys[i]) {
+    if (key == kFixedKeys[i].key) {
       *fixedIndex = i;
       return kMemberFixed;
     }

@@ -5,6 +5,7 @@
 #define QUELVO_JSON_WRITER_H
 
 #include <stddef.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -45,8 +46,24 @@ void JsonEndArray(JsonWriter *w);
 // A member's name that is one of our own ASCII words, written as it is;
 // its value is the next thing written.
 void JsonKey(JsonWriter *w, const char *key, size_t length);
+// The same for a name known where it is written: inline where nothing is
+// noted and there is room, as an object has some thirty of them and a
+// call to copy each cost more than the rest of writing it.
 template <size_t N> void JsonKey(JsonWriter *w, const char (&key)[N]) {
-  JsonKey(w, key, N - 1);
+  if (w->members != nullptr || w->buffer.size() - w->used < N + 3) {
+    JsonKey(w, key, N - 1);
+    return;
+  }
+  char *p = &w->buffer[w->used];
+  if (w->needComma)
+    *p++ = ',';
+  *p++ = '"';
+  memcpy(p, key, N - 1);
+  p += N - 1;
+  *p++ = '"';
+  *p++ = ':';
+  w->used = static_cast<size_t>(p - &w->buffer[0]);
+  w->needComma = false;
 }
 
 // A member's name from the data, escaped like any string.
