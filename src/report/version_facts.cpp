@@ -49,9 +49,12 @@ void GatherTable(void *context, const char16_t *key, size_t length,
     text = &f->tableKeys.back();
   }
   AppendUnitsAsUtf8(key, length, text);
-  if (picked && f->hasTranslations)
+  if (picked && f->hasTranslations) {
     g->into = &f->strings;
-  else
+    // A table holds a dozen strings or so: room for them at once rather
+    // than a move of every string gathered at each doubling.
+    f->strings.reserve(16);
+  } else
     g->into = g->everyTable ? &f->tables.back().strings : nullptr;
 }
 
@@ -110,11 +113,18 @@ StatusCode GatherLoaded(void *block, DWORD size, VersionFacts *f,
   f->hasTranslations = true;
   // The value's own length says how many entries it holds; the block's end
   // bounds it all the same.
-  std::vector<unsigned char> raw(length);
+  // Nearly always a single entry: copied on the stack, else on the heap.
+  unsigned char local[64];
+  std::vector<unsigned char> heap;
+  unsigned char *raw = local;
+  if (length > sizeof local) {
+    heap.resize(length);
+    raw = heap.data();
+  }
   if (length > 0)
-    CopyInsideBlock(block, size, pointer, raw.data(), length);
-  for (size_t i = 0; i + 4 <= raw.size(); i += 4)
-    f->translations.push_back(Le32(&raw[i]));
+    CopyInsideBlock(block, size, pointer, raw, length);
+  for (size_t i = 0; i + 4 <= length; i += 4)
+    f->translations.push_back(Le32(raw + i));
   // The report reads the first entry as far as the value goes.
   unsigned char entry[4] = {0, 0, 0, 0};
   CopyInsideBlock(block, size, pointer, entry,
