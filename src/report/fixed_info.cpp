@@ -9,20 +9,15 @@
 #include <string>
 
 #include "decimal.h"
+#include "literal.h"
 #include "report.h"
 #include "unicode_text.h"
 
 namespace {
 
-// A row's text carries its length: every detailed report puts four of
-// them, and measuring each cost as much as copying it.
 struct Decode {
-  template <size_t N>
-  constexpr Decode(DWORD v, const char (&t)[N])
-      : value(v), text(t), length(N - 1) {}
   DWORD value;
-  const char *text;
-  size_t length;
+  Literal text;
 };
 
 const Decode kFileOs[] = {
@@ -184,7 +179,7 @@ template <size_t N>
 void PutDecoded(ReportText *s, const Decode (&table)[N], DWORD value) {
   for (const Decode &row : table)
     if (row.value == value) {
-      PutReportText(s, row.text, row.length);
+      PutReportText(s, row.text.text, row.text.length);
       return;
     }
 }
@@ -193,7 +188,7 @@ template <size_t N>
 const char *FindText(const Decode (&table)[N], DWORD value) {
   for (const Decode &row : table)
     if (row.value == value)
-      return row.text;
+      return row.text.text;
   return nullptr;
 }
 
@@ -251,7 +246,7 @@ StatusCode ComposeFixedInfo(ReportText *out, const void *block, DWORD blockSize,
   PutReportText(&s, "\nFile Flags:\t   ");
   for (const Decode &flag : kFileFlags)
     if (fixed.dwFileFlags & flag.value)
-      PutReportText(&s, flag.text, flag.length);
+      PutReportText(&s, flag.text.text, flag.text.length);
   PutReportText(&s, "\nFile OS:\t   ");
   PutDecoded(&s, kFileOs, fixed.dwFileOS);
   PutReportText(&s, "\nFile Type:\t   ");
@@ -270,9 +265,9 @@ StatusCode ComposeFixedInfo(ReportText *out, const void *block, DWORD blockSize,
   if (language == nullptr)
     return kStatusOk;
   if (utf8)
-    PutUtf8Text(&s, language->text);
+    PutUtf8Text(&s, language->text.text);
   else
-    PutReportText(&s, language->text, language->length);
+    PutReportText(&s, language->text.text, language->text.length);
   return kStatusOk;
 }
 
@@ -307,17 +302,17 @@ static_assert(LanguagesAscend(), "kLanguage must rise by ID");
 
 const char *LanguageText(unsigned language) {
   const Decode *row = LanguageRow(language);
-  return row != nullptr ? row->text : nullptr;
+  return row != nullptr ? row->text.text : nullptr;
 }
 
 int FileFlagWords(DWORD fileFlags, const char *words[6], size_t lengths[6]) {
   int count = 0;
   for (const Decode &flag : kFileFlags)
     if ((fileFlags & flag.value) != 0 && count < 6) {
-      size_t len = flag.length;
-      if (len > 0 && flag.text[len - 1] == ',')
+      size_t len = flag.text.length;
+      if (len > 0 && flag.text.text[len - 1] == ',')
         --len;
-      words[count] = flag.text;
+      words[count] = flag.text.text;
       lengths[count] = len;
       ++count;
     }

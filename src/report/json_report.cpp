@@ -10,6 +10,7 @@
 #include "decimal.h"
 #include "json_fields.h"
 #include "json_writer.h"
+#include "literal.h"
 #include "platform_extra.h"
 #include "report.h"
 #include "signature_report.h"
@@ -156,13 +157,10 @@ void WriteStrings(JsonWriter *w, const std::vector<VersionText> &strings) {
   JsonEndObject(w);
 }
 
-// A member's name with its length, known where it is written: an object
-// writes some twenty such names from tables.
+// A member's name from a table, with its length: an object writes some
+// twenty such names.
 struct KeyedNumber {
-  template <size_t N>
-  KeyedNumber(const char (&k)[N], DWORD v) : key(k), length(N - 1), value(v) {}
-  const char *key;
-  size_t length;
+  Literal key;
   DWORD value;
 };
 
@@ -184,7 +182,7 @@ void WriteFixedRecord(JsonWriter *w, const VS_FIXEDFILEINFO &r) {
   };
   JsonBeginObject(w);
   for (const KeyedNumber &field : fields) {
-    JsonKey(w, field.key, field.length);
+    JsonKey(w, field.key.text, field.key.length);
     JsonNumber(w, field.value);
   }
   JsonEndObject(w);
@@ -270,14 +268,8 @@ void WriteTranslations(JsonWriter *w, const VersionFacts &f) {
 
 // The keys decoded from the fixed record, in their order; each null
 // without one.
-struct FixedKey {
-  template <size_t N>
-  constexpr FixedKey(const char (&k)[N]) : key(k), length(N - 1) {}
-  const char *key;
-  size_t length;
-};
-const FixedKey kFixedKeys[] = {"file_version", "product_version", "flags", "os",
-                               "type",         "subtype",         "fixed"};
+const Literal kFixedKeys[] = {"file_version", "product_version", "flags", "os",
+                              "type",         "subtype",         "fixed"};
 
 // The value of kFixedKeys[index].
 void WriteFixedValue(JsonWriter *w, const VersionFacts &f, size_t index) {
@@ -319,7 +311,7 @@ void WriteFixedValue(JsonWriter *w, const VersionFacts &f, size_t index) {
 
 void WriteFixedFacts(JsonWriter *w, const VersionFacts &f) {
   for (size_t i = 0; i < sizeof kFixedKeys / sizeof kFixedKeys[0]; ++i) {
-    JsonKey(w, kFixedKeys[i].key, kFixedKeys[i].length);
+    JsonKey(w, kFixedKeys[i].text, kFixedKeys[i].length);
     WriteFixedValue(w, f, i);
   }
 }
@@ -570,7 +562,7 @@ CommonMember FindCommonMember(std::string_view key, size_t *fixedIndex) {
     if (key == c.key)
       return c.member;
   for (size_t i = 0; i < sizeof kFixedKeys / sizeof kFixedKeys[0]; ++i)
-    if (key == kFixedKeys[i].key) {
+    if (key == kFixedKeys[i].text) {
       *fixedIndex = i;
       return kMemberFixed;
     }
