@@ -117,21 +117,19 @@ void WriteMachine(JsonWriter *w, const ImageInfo &image) {
   }
 }
 
-void AppendDecimal(unsigned value, std::string *out) {
-  char digits[kMaxDecimalDigits];
-  out->append(digits, FormatDecimal(value, digits));
-}
-
 void WriteDotted(JsonWriter *w, DWORD ms, DWORD ls) {
-  std::string text;
-  AppendDecimal(ms >> 16, &text);
-  text.push_back('.');
-  AppendDecimal(ms & 0xFFFFu, &text);
-  text.push_back('.');
-  AppendDecimal(ls >> 16, &text);
-  text.push_back('.');
-  AppendDecimal(ls & 0xFFFFu, &text);
-  JsonString(w, text);
+  // Digits and dots need no escaping: written as they stand, quoted.
+  const unsigned parts[4] = {ms >> 16, ms & 0xFFFFu, ls >> 16, ls & 0xFFFFu};
+  char text[2 + 4 * 5 + 3];
+  size_t used = 0;
+  text[used++] = '"';
+  for (int i = 0; i < 4; ++i) {
+    if (i != 0)
+      text[used++] = '.';
+    used += FormatDecimal(parts[i], text + used);
+  }
+  text[used++] = '"';
+  JsonRawValue(w, text, used);
 }
 
 // A key stored twice keeps its first value, the one a lookup finds: JSON
