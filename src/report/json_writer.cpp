@@ -263,16 +263,7 @@ void JsonEndArray(JsonWriter *w) {
 
 void JsonKey(JsonWriter *w, const char *key, size_t length) {
   EndTopMember(w);
-  char *p = Room(w, length + 4);
-  if (w->needComma)
-    *p++ = ',';
-  *p++ = '"';
-  memcpy(p, key, length);
-  p += length;
-  *p++ = '"';
-  *p++ = ':';
-  w->used = static_cast<size_t>(p - &w->buffer[0]);
-  w->needComma = false;
+  JsonPutKeyAt(w, Room(w, length + 4), key, length);
   StartTopMember(w, key, length);
 }
 

@@ -46,24 +46,30 @@ void JsonEndArray(JsonWriter *w);
 // A member's name that is one of our own ASCII words, written as it is;
 // its value is the next thing written.
 void JsonKey(JsonWriter *w, const char *key, size_t length);
-// The same for a name known where it is written: inline where nothing is
-// noted and there is room, as an object has some thirty of them and a
-// call to copy each cost more than the rest of writing it.
-template <size_t N> void JsonKey(JsonWriter *w, const char (&key)[N]) {
-  if (w->members != nullptr || w->buffer.size() - w->used < N + 3) {
-    JsonKey(w, key, N - 1);
-    return;
-  }
-  char *p = &w->buffer[w->used];
+
+// Writes a name of our own at p, the end of the text, where there is room
+// for it and four bytes more; both JsonKey forms end here.
+inline void JsonPutKeyAt(JsonWriter *w, char *p, const char *key,
+                         size_t length) {
   if (w->needComma)
     *p++ = ',';
   *p++ = '"';
-  memcpy(p, key, N - 1);
-  p += N - 1;
+  memcpy(p, key, length);
+  p += length;
   *p++ = '"';
   *p++ = ':';
   w->used = static_cast<size_t>(p - &w->buffer[0]);
   w->needComma = false;
+}
+
+// The same for a name known where it is written: inline where nothing is
+// noted and there is room, as an object has some thirty of them and a
+// call to copy each cost more than the rest of writing it.
+template <size_t N> void JsonKey(JsonWriter *w, const char (&key)[N]) {
+  if (w->members != nullptr || w->buffer.size() - w->used < N + 3)
+    JsonKey(w, key, N - 1);
+  else
+    JsonPutKeyAt(w, &w->buffer[w->used], key, N - 1);
 }
 
 // A member's name from the data, escaped like any string.
