@@ -7,6 +7,7 @@
 #include "dotnet_report.h"
 #include "json_fields.h"
 #include "match.h"
+#include "names.h"
 #include "options.h"
 #include "platform_extra.h"
 #include "prefetch.h"
@@ -519,6 +520,53 @@ int RunArguments(RunState *run, int argc, char **argv) {
   return run->checks && failed ? 1 : 0;
 }
 
+// An option a user got wrong, named with the one that was probably meant.
+void ReportBadOption(const RunOptions &options) {
+  const char *word = options.badOption;
+  if (options.misplaced) {
+    fprintf(stderr,
+            "quelvo: %s is out of place: the long options come before -d "
+            "and the files (a file of that name goes after --)\n",
+            word);
+    return;
+  }
+  const char *nearest = NearestLongOption(word);
+  if (nearest != nullptr)
+    fprintf(stderr, "quelvo: unknown option %s; did you mean %s?\n", word,
+            nearest);
+  else
+    fprintf(stderr, "quelvo: unknown option %s (quelvo --help lists them)\n",
+            word);
+}
+
+// A --fields list that names a field twice, or one no object has: said
+// with the name probably meant. False when there is such a name.
+bool CheckFieldNames(const std::vector<std::string> &fields) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const std::string &field = fields[i];
+    for (size_t j = 0; j < i; ++j)
+      if (fields[j] == field) {
+        fprintf(stderr, "quelvo: --fields names %s twice\n", field.c_str());
+        return false;
+      }
+    if (IsKnownField(field))
+      continue;
+    const char *nearest =
+        NearestName(field.c_str(), kFieldNames, kFieldNameCount);
+    if (nearest != nullptr)
+      fprintf(stderr, "quelvo: --fields: unknown name %s; did you mean %s?\n",
+              field.c_str(), nearest);
+    else
+      fprintf(stderr,
+              "quelvo: --fields: unknown name %s (a key such as status, a "
+              "path such as fixed.file_flags, or a string such as "
+              "ProductName or strings.%s)\n",
+              field.c_str(), field.c_str());
+    return false;
+  }
+  return true;
+}
+
 // The fields --fields chose, or --csv's defaults. False, having said why
 // on standard error, for a list that names nothing.
 bool ChooseFields(RunState *run) {
@@ -542,6 +590,8 @@ bool ChooseFields(RunState *run) {
     return true;
   }
   if (ParseFieldList(list, &run->fields)) {
+    if (!CheckFieldNames(run->fields))
+      return false;
     run->parts = PartsForFields(run->fields, run->options.csv);
     run->csvFromFacts = run->options.csv && CsvRowFromFacts(run->fields);
     return true;
@@ -563,6 +613,10 @@ int RunQuelvo(int argc, char **argv) {
   if (run.options.version) {
     PrintProgramVersion();
     return 0;
+  }
+  if (run.options.badOption != nullptr) {
+    ReportBadOption(run.options);
+    return 2;
   }
   if (run.options.usageError || (run.options.json && run.options.csv)) {
     fprintf(stderr,

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "names.h"
+
 #ifndef QUELVO_VERSION
 #error "QUELVO_VERSION comes from the project() call in CMakeLists.txt"
 #endif
@@ -102,7 +104,8 @@ const char kLongUsage[] =
     "  --version     the program's version\n"
     "\n"
     "The long options count only at the start of the command line, before\n"
-    "-d, -? or -v; any other word there is a file name or pattern. Quote\n"
+    "-d, -? or -v; after one, a word that begins with -- and is no option,\n"
+    "or a long option after -d or a file, is a usage error. Quote\n"
     "patterns: quelvo expands * and ? itself, as Windows does.\n"
     "\n"
     "Exit status: 0, or 255 after -v. With --json, --csv, --expect or\n"
@@ -112,7 +115,44 @@ const char kLongUsage[] =
     "folder could not be read, an expectation failed or --lint found an\n"
     "error (warnings alone leave 0), 2 for a usage error.\n";
 
+const LongOption *FindLongOption(const char *word) {
+  for (const LongOption &option : kLongOptions)
+    if (strcmp(word, option.word) == 0)
+      return &option;
+  return nullptr;
+}
+
+bool LooksLikeLongOption(const char *word) {
+  return word[0] == '-' && word[1] == '-' && word[2] != '\0';
+}
+
+// The first word of the classic command line after the long options that
+// would have been taken for an option: a script that put --json after its
+// files must not get the report of a run without it. After -? and -v the
+// rest is never read, and after "--" every word is a file.
+const char *FindMisplacedOption(int argc, char **argv, int first) {
+  if (first < argc && (strcmp(argv[first], "-?") == 0 ||
+                       (argv[first][0] == '-' &&
+                        (argv[first][1] == 'v' || argv[first][1] == 'V'))))
+    return nullptr;
+  for (int i = first; i < argc; ++i) {
+    if (strcmp(argv[i], "--") == 0)
+      return nullptr;
+    if (LooksLikeLongOption(argv[i]))
+      return argv[i];
+  }
+  return nullptr;
+}
+
 } // namespace
+
+const char *NearestLongOption(const char *word) {
+  const char *words[sizeof kLongOptions / sizeof kLongOptions[0]];
+  size_t count = 0;
+  for (const LongOption &option : kLongOptions)
+    words[count++] = option.word;
+  return NearestName(word, words, count);
+}
 
 int ParseLongOptions(int argc, char **argv, RunOptions *options) {
   *options = RunOptions();
@@ -126,12 +166,19 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
       options->optionsEnded = any;
       return i + 1;
     }
-    const LongOption *found = nullptr;
-    for (const LongOption &option : kLongOptions)
-      if (strcmp(word, option.word) == 0)
-        found = &option;
-    if (found == nullptr)
+    const LongOption *found = FindLongOption(word);
+    if (found == nullptr) {
+      if (any && LooksLikeLongOption(word)) {
+        options->badOption = word;
+        return i;
+      }
+      if (any) {
+        options->badOption = FindMisplacedOption(argc, argv, i);
+        options->misplaced = options->badOption != nullptr &&
+                             FindLongOption(options->badOption) != nullptr;
+      }
       return i;
+    }
     any = true;
     ++i;
     if (found->value != nullptr || found->list != nullptr) {

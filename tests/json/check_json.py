@@ -171,7 +171,7 @@ everything = ["pe/*", "ne/*", "lossless/*", "nosuch.dll"]
 _, out = run(["--json"] + everything)
 json_rows = [json.loads(line) for line in out.decode("utf-8").splitlines()]
 for fields in (None, "path,status,version.file,version.source,fixed.file_flags,"
-                     "translations,Comments,strings.CompanyName,nothing"):
+                     "translations,Comments,strings.CompanyName,Nothing"):
     args = ["--csv"] + (["--fields", fields] if fields else []) + everything
     status, out = run(args)
     if status != 1:

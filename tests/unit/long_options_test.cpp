@@ -191,10 +191,10 @@ TEST(RunQuelvo, FieldsChooseKeysAndColumns) {
   std::string basic = Fixture("basic.dll");
   RunResult json =
       RunWith({"--json", "--fields",
-               "status,ProductName,fixed.file_flags,nothing", basic});
+               "status,ProductName,fixed.file_flags,Nothing", basic});
   EXPECT_EQ(json.output,
             "{\"status\":\"ok\",\"ProductName\":\"Quelvo "
-            "Fixtures\",\"fixed.file_flags\":0,\"nothing\":null}\n");
+            "Fixtures\",\"fixed.file_flags\":0,\"Nothing\":null}\n");
   RunResult csv = RunWith({"--csv", "--fields", "version.file,CompanyName",
                            basic, Fixture("nosuch.dll")});
   EXPECT_EQ(csv.output, "version.file,CompanyName\r\n1.2.3.4,Quelvo Test "
@@ -203,6 +203,9 @@ TEST(RunQuelvo, FieldsChooseKeysAndColumns) {
   for (const std::vector<std::string> &bad :
        std::vector<std::vector<std::string>>{
            {"--json", "--fields", "a,,b", basic},
+           {"--json", "--fields", "path,nothing", basic},
+           {"--csv", "--fields", "status,path,status", basic},
+           {"--json", "--fields", "fixed.nothing", basic},
            {"--json", "--fields"},
            {"--fields", "path", basic},
            {"--json", "--csv", basic},
@@ -212,6 +215,60 @@ TEST(RunQuelvo, FieldsChooseKeysAndColumns) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(r.status, 2) << bad[0] << " " << bad[1];
     EXPECT_EQ(r.output, "");
+  }
+}
+
+// After a long option, a word that looks like one and is none, or stands
+// among the files, is a usage error that names the option probably meant;
+// so is a --fields list with a name no object has or one named twice.
+// Without a long option first, such words stay patterns.
+TEST(RunQuelvo, OptionsGotWrongAreUsageErrors) {
+  std::string basic = Fixture("basic.dll");
+  const struct {
+    std::vector<std::string> args;
+    const char *said; // on standard error; null: the run goes on
+  } cases[] = {
+      {{"--json", "--jsn", basic},
+       "unknown option --jsn; did you mean --json?"},
+      {{"--hash", "--HELP"}, "unknown option --HELP; did you mean --help?"},
+      {{"--json", "--sig", basic},
+       "unknown option --sig; did you mean --signature?"},
+      {{"--json", "--json=1", basic},
+       "unknown option --json=1; did you mean --json?"},
+      {{"--json", "--xyzzy-plugh", basic},
+       "unknown option --xyzzy-plugh (quelvo --help lists them)"},
+      {{"--json", basic, "--hash"}, "--hash is out of place"},
+      {{"--json", "-d", "--all", basic}, "--all is out of place"},
+      {{"--all", basic, "--jsn"}, "unknown option --jsn; did you mean"},
+      {{"--json", "--fields", "path,stauts", basic},
+       "--fields: unknown name stauts; did you mean status?"},
+      {{"--csv", "--fields", "fixed.file_flag", basic},
+       "unknown name fixed.file_flag; did you mean fixed.file_flags?"},
+      {{"--json", "--fields", "path,ProductName,path", basic},
+       "--fields names path twice"},
+      // "--" ends the options: what follows is a file, found or not.
+      {{"--json", "--", "--hash"}, nullptr},
+      {{"--all", "-d", "--", "--jsn"}, nullptr},
+      {{"--json", "-?", "--jsn"}, nullptr},
+      {{"--jsn", basic}, nullptr},
+      {{"-d", "--json", basic}, nullptr},
+      {{"--json", "--fields", "path,Custom,strings.lower", basic}, nullptr},
+  };
+  for (const auto &c : cases) {
+    std::string line;
+    for (const std::string &a : c.args)
+      line += a + " ";
+    testing::internal::CaptureStderr();
+    RunResult r = RunWith(c.args);
+    std::string errors = testing::internal::GetCapturedStderr();
+    if (c.said == nullptr) {
+      EXPECT_NE(r.status, 2) << line << errors;
+      EXPECT_EQ(errors, "") << line;
+      continue;
+    }
+    EXPECT_EQ(r.status, 2) << line;
+    EXPECT_EQ(r.output, "") << line;
+    EXPECT_NE(errors.find(c.said), std::string::npos) << line << errors;
   }
 }
 
