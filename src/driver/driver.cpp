@@ -51,6 +51,11 @@ std::string TooLongMessageText(const char *head, const char *tail) {
   return std::string(head) + tail + limit;
 }
 
+std::string FolderMessageText(const char *path) {
+  return std::string(path) +
+         " is a folder; --recursive walks every file below it.";
+}
+
 std::string NoVersionMessageText(const char *path) {
   return std::string(path) + kNoVersionTail;
 }
@@ -228,6 +233,24 @@ void ReachNode(ReadAhead *r, MatchNode *node) {
     QueueAhead(r);
 }
 
+// A match that is no regular file, in the machine forms, where nothing a
+// pattern matched may vanish: a folder is said to be one (with --recursive
+// the walk goes into it instead); a device, a pipe or a socket is never
+// opened, since reading it could block or never end, and is said to be no
+// file. Neither is a failure: each is an answer about what the name is.
+void ReportNotRegular(RunState *run, const char *path, bool directory) {
+  if (directory) {
+    if (!run->options.recursive)
+      JsonFailure(run, path, "folder", FolderMessageText(path), false);
+    return;
+  }
+  JsonFailure(run, path, "not-regular",
+              std::string(path) +
+                  " is not a regular file (a device, a pipe or a socket) "
+                  "and was not read.",
+              false);
+}
+
 } // namespace
 
 // Each match's path is composed, the match checked and reported through
@@ -267,8 +290,11 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list,
     int status = CheckRegularRecord(&record);
     if (status == kStatusOk)
       ReportFile(run, &record);
-    else if (status != kStatusNotRegularFile) // a directory: passed over
+    else if (status != kStatusNotRegularFile)
       ReportFailure(run, kStatusCannotOpen, buffer);
+    else if (MachineOutput(run->options))
+      ReportNotRegular(run, record.path, directory);
+    // The text report passes over what is no regular file.
     CloseFileRecord(&record);
   }
   PrefetchSettle(readAhead.prefetcher);
@@ -409,10 +435,7 @@ bool ReportFolderArgument(RunState *run, const char *pattern, MatchList list) {
   size_t len = strlen(list->name);
   if (len == 0 || list->name[len - 1] != '\\')
     return false;
-  JsonFailure(run, pattern, "folder",
-              std::string(pattern) +
-                  " is a folder; --recursive walks every file below it.",
-              false);
+  JsonFailure(run, pattern, "folder", FolderMessageText(pattern), false);
   return true;
 }
 

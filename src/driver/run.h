@@ -78,6 +78,7 @@ void ReportFailure(RunState *run, int code, const char *path);
 // newline that begins (or ends) it when printed.
 std::string StatusMessageText(int code, const char *path);
 std::string NoVersionMessageText(const char *path);
+std::string FolderMessageText(const char *path);
 std::string TooLongMessageText(const char *head, const char *tail);
 
 // --hash: the digest of the record's file into *digest, which is returned;
