@@ -27,6 +27,8 @@ const char kTooLongTail[] =
     " is longer than %u characters and was not examined.";
 const char kNoVersionTail[] = " does not contain version information.";
 
+void PrintMessage(int code, const char *path, bool asLine);
+
 } // namespace
 
 // A path that does not fit is never cut short silently: it is named and
@@ -38,10 +40,13 @@ void ReportTooLong(RunState *run, const char *head, const char *tail) {
     return;
   }
   ++run->failures; // counted for --expect and --lint
-  fputs("\n", stdout);
+  if (!run->options.quiet)
+    fputs("\n", stdout);
   PrintSafePath(head);
   PrintSafePath(tail);
   printf(kTooLongTail, static_cast<unsigned>(kPathBuffer - 1));
+  if (run->options.quiet)
+    fputs("\n", stdout);
 }
 
 std::string TooLongMessageText(const char *head, const char *tail) {
@@ -66,7 +71,8 @@ void ReportFailure(RunState *run, int code, const char *path) {
     return;
   }
   ++run->failures; // counted for --expect and --lint
-  ReportStatus(code, path);
+  // --quiet: each failure a line of its own, with nothing around it.
+  PrintMessage(code, path, run->options.quiet);
 }
 
 const FileDigest *DigestRecord(RunState *run, FileRecord *record,
@@ -143,8 +149,23 @@ void ReportFileWithFacts(RunState *run, FileRecord *record,
     CheckTextFile(run, record, code, factsCode, facts);
 }
 
+// --quiet in the text form: no report, only the checks' findings, from
+// facts gathered as --json gathers them.
+void CheckFileQuietly(RunState *run, FileRecord *record) {
+  if (!run->checks)
+    return;
+  VersionFacts facts;
+  StatusCode code = GatherVersionFacts(record, &facts, run->options.lint,
+                                       !run->expectations.empty());
+  CheckTextFile(run, record, code, code, facts);
+}
+
 // One regular file, in the run's output form.
 void ReportFile(RunState *run, FileRecord *record) {
+  if (run->options.quiet && !MachineOutput(run->options)) {
+    CheckFileQuietly(run, record);
+    return;
+  }
   FileDigest storage;
   const FileDigest *digest = DigestRecord(run, record, &storage);
   if (MachineOutput(run->options)) {
@@ -388,11 +409,18 @@ std::string StatusMessageText(int code, const char *path) {
   return text;
 }
 
-void ReportStatus(int code, const char *path) {
+namespace {
+
+// A message as printed: as the catalogue has it, or, as a line of its own,
+// without the newline it begins with and with one at its end.
+void PrintMessage(int code, const char *path, bool asLine) {
   if (path == nullptr)
     path = "";
   const Message *message = FindMessage(code);
-  for (const char *f = message->format; *f != '\0'; ++f) {
+  const char *f = message->format;
+  if (asLine && *f == '\n')
+    ++f;
+  for (; *f != '\0'; ++f) {
     if (f[0] == '%' && f[1] == 's') {
       PrintSafePath(path);
       ++f;
@@ -403,6 +431,14 @@ void ReportStatus(int code, const char *path) {
       putchar(*f);
     }
   }
+  if (asLine)
+    putchar('\n');
+}
+
+} // namespace
+
+void ReportStatus(int code, const char *path) {
+  PrintMessage(code, path, false);
 }
 
 namespace {
@@ -521,7 +557,7 @@ int RunArguments(RunState *run, int argc, char **argv) {
       return 1;
     }
   }
-  if (!machine || bannerOnly)
+  if ((!machine && !run->options.quiet) || bannerOnly)
     PrintBanner();
   if (bannerOnly)
     return -1;
@@ -537,9 +573,12 @@ int RunArguments(RunState *run, int argc, char **argv) {
       ReportPattern(run, pattern);
   }
   bool failed = run->failures > 0 || run->failedChecks > 0;
+  if (!machine && !run->options.quiet)
+    printf("\n");
+  if (run->checks)
+    PrintCheckSummary(run);
   if (machine)
     return failed ? 1 : 0;
-  printf("\n");
   return run->checks && failed ? 1 : 0;
 }
 

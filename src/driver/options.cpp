@@ -39,6 +39,7 @@ const LongOption kLongOptions[] = {
     {"--expect", nullptr, nullptr, &RunOptions::expects},
     {"--lint", &RunOptions::lint, nullptr},
     {"--lint-ignore", nullptr, nullptr, &RunOptions::lintIgnores},
+    {"--quiet", &RunOptions::quiet, nullptr},
 };
 
 const char kLongUsage[] =
@@ -47,7 +48,7 @@ const char kLongUsage[] =
     "              [--ca-file FILE]\n"
     "              [--ca-path DIR] [--crl-file FILE] [--catalog-dir DIR]\n"
     "              [--expect NAME=VALUE]... [--lint]\n"
-    "              [--lint-ignore QV0NN]... [--] [-d] file(s)\n"
+    "              [--lint-ignore QV0NN]... [--quiet] [--] [-d] file(s)\n"
     "       quelvo -? | -v | --help | --version\n"
     "\n"
     "Reports the version resource of every Windows executable (PE, NE, LE)\n"
@@ -95,10 +96,14 @@ const char kLongUsage[] =
     "  --lint        check every file's version resource against the rules\n"
     "                QV001 to QV026 (see the manual page): one line on\n"
     "                standard error for each finding, \"PATH: QV0NN error:\"\n"
-    "                or \"warning:\"\n"
+    "                or \"warning:\". After --lint or --expect, a summary\n"
+    "                line on standard error: \"quelvo: N files checked, ...\"\n"
     "  --lint-ignore QV0NN\n"
     "                turn a rule of --lint off (IDs separated by commas);\n"
     "                may be given again\n"
+    "  --quiet       no banner and no report of each file: only failures\n"
+    "                and findings (with --json or --csv, only the objects\n"
+    "                of files with either)\n"
     "  --            end of the options: after a long option, every word\n"
     "                that follows is a file or pattern, -d, -? and -v too\n"
     "  --help        this text\n"
@@ -209,7 +214,7 @@ bool AnyLongOption(const RunOptions &o) {
   return o.json || o.csv || o.fields != nullptr || o.recursive ||
          o.allStrings || o.utf8 || o.hash || o.dotnet || o.signature ||
          o.optionsEnded || o.lint || !o.expects.empty() ||
-         !o.lintIgnores.empty();
+         !o.lintIgnores.empty() || o.quiet;
 }
 
 void PrintLongUsage() { fputs(kLongUsage, stdout); }

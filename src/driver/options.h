@@ -25,6 +25,10 @@ struct RunOptions {
   const char *crlFile;    // --crl-file FILE: CRLs to check revocation with
   const char *catalogDir; // --catalog-dir DIR: catalogs (.cat) to look in
   bool lint;              // --lint: check each file against the rules
+  // --quiet: no banner and no report of each file; only failures, the
+  // checks' findings and, in the machine forms, the objects of files with
+  // either.
+  bool quiet;
   // Options given once for each value, in order: --expect NAME=VALUE and
   // --lint-ignore QV0NN.
   std::vector<const char *> expects;
