@@ -110,6 +110,13 @@ void ReportNoVersion(const FileRecord *record, StatusCode code) {
 void FinishTextReport(RunState *run, FileRecord *record, StatusCode code,
                       const FileDigest *digest) {
   ReportNoVersion(record, code);
+  // --all: a resource whose lookups failed still holds its strings; they
+  // follow the line that says so. A resource that is not there or could
+  // not be read has none to show.
+  if (run->options.allStrings && code != kStatusOk &&
+      code != kStatusNoVersionInfo && code != kStatusReadFailed &&
+      code != kStatusOutOfMemory)
+    ReportRecordTables(record, run->options.utf8);
   if (digest != nullptr)
     PrintDigestLine(*digest);
   if (run->signatures != nullptr)
