@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "driver.h"
+#include "names.h"
 #include "options.h"
 #include "run_support.h"
 #include "test_support.h"
@@ -273,6 +274,61 @@ TEST(RunQuelvo, OptionsGotWrongAreUsageErrors) {
     EXPECT_EQ(r.status, 2) << line;
     EXPECT_EQ(r.output, "") << line;
     EXPECT_NE(errors.find(c.said), std::string::npos) << line << errors;
+  }
+}
+
+// The bash completion offers for --fields exactly the names the program
+// takes, in its order; and every one of them is taken.
+TEST(FieldNames, TheCompletionOffersTheProgramsList) {
+  std::string script = ReadFile(QUELVO_COMPLETION);
+  const std::string start = "_quelvo_field_names='";
+  size_t from = script.find(start);
+  ASSERT_NE(from, std::string::npos);
+  from += start.size();
+  size_t to = script.find('\'', from);
+  ASSERT_NE(to, std::string::npos);
+  std::vector<std::string> offered;
+  std::string word;
+  for (size_t i = from; i <= to; ++i) {
+    char c = script[i];
+    if (c == ' ' || c == '\n' || c == '\'') {
+      if (!word.empty())
+        offered.push_back(word);
+      word.clear();
+    } else {
+      word.push_back(c);
+    }
+  }
+  std::vector<std::string> taken(kFieldNames, kFieldNames + kFieldNameCount);
+  EXPECT_EQ(offered, taken);
+  for (const std::string &name : taken)
+    EXPECT_TRUE(IsKnownField(name)) << name;
+}
+
+// What --fields takes beyond the list, and the names nearest to a slip.
+TEST(FieldNames, StringsAndSlips) {
+  const struct {
+    const char *field;
+    bool known;
+  } fields[] = {
+      {"ProductName", true},       {"MyBuildTag", true},
+      {"strings.lower", true},     {"strings.", false},
+      {"nothing", false},          {"fixed.nothing", false},
+      {"Fixed.file_flags", false}, {"status.x", false},
+  };
+  for (const auto &f : fields)
+    EXPECT_EQ(IsKnownField(f.field), f.known) << f.field;
+  const struct {
+    const char *word;
+    const char *nearest; // null: none near enough
+  } slips[] = {
+      {"stauts", "status"},           {"fixed.file_flag", "fixed.file_flags"},
+      {"ProductNmae", "ProductName"}, {"version.fil", "version.file"},
+      {"zzzzzzzz", nullptr},
+  };
+  for (const auto &s : slips) {
+    const char *got = NearestName(s.word, kFieldNames, kFieldNameCount);
+    EXPECT_STREQ(got, s.nearest) << s.word;
   }
 }
 
