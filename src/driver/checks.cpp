@@ -90,26 +90,31 @@ void FinishChecks(RunState *run) { FreeExpectations(&run->expectations); }
 namespace {
 
 // The checks of one file: results of the expectations and findings of the
-// rules asked for; whether any failed (an expectation that did not hold,
-// an error).
+// rules asked for, counted for the summary; whether any found anything (an
+// expectation that did not hold, a finding of either severity). Only an
+// expectation that did not hold or an error fails the file.
 bool RunChecks(RunState *run, const std::string &object, StatusCode factsCode,
                const char *path, const VersionFacts &facts,
                std::vector<ExpectResult> *results,
                std::vector<LintFinding> *findings) {
-  bool failed = false;
+  ++run->checkedFiles;
+  int errors = 0, unmet = 0;
   if (!run->expectations.empty()) {
     CheckExpectations(run->expectations, object, facts, results);
     for (const ExpectResult &r : *results)
-      failed = failed || !r.ok;
+      unmet += r.ok ? 0 : 1;
   }
   if (run->options.lint) {
     LintVersionFacts(path, factsCode, facts, run->lint, findings);
     for (const LintFinding &f : *findings)
-      failed = failed || f.severity == kLintError;
+      errors += f.severity == kLintError ? 1 : 0;
   }
-  if (failed)
+  run->failedExpectations += unmet;
+  run->lintErrors += errors;
+  run->lintWarnings += static_cast<int>(findings->size()) - errors;
+  if (errors > 0 || unmet > 0)
     ++run->failedChecks;
-  return failed;
+  return unmet > 0 || !findings->empty();
 }
 
 } // namespace
@@ -153,17 +158,49 @@ void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
   }
 }
 
-void CheckObject(RunState *run, const char *path, StatusCode factsCode,
+bool CheckObject(RunState *run, const char *path, StatusCode factsCode,
                  const VersionFacts *facts, std::string *object) {
   if (!run->checks)
-    return;
+    return false;
   std::vector<ExpectResult> results;
   std::vector<LintFinding> findings;
+  bool found = false;
   if (facts != nullptr)
-    RunChecks(run, *object, factsCode, path, *facts, &results, &findings);
+    found =
+        RunChecks(run, *object, factsCode, path, *facts, &results, &findings);
   if (!run->expectations.empty())
     AppendExpectMember(object, run->expectations,
                        facts != nullptr ? &results : nullptr);
   if (run->options.lint)
     AppendLintMember(object, facts != nullptr ? &findings : nullptr);
+  return found;
+}
+
+namespace {
+
+// "1 error", "3 errors": the count and the noun, plural but for one.
+std::string Counted(int count, const char *noun) {
+  std::string text = std::to_string(count) + " " + noun;
+  if (count != 1)
+    text += 's';
+  return text;
+}
+
+} // namespace
+
+void PrintCheckSummary(RunState *run) {
+  std::string line =
+      "quelvo: " + Counted(run->checkedFiles, "file") + " checked";
+  if (run->options.lint)
+    line += ", " + Counted(run->lintErrors, "error") + ", " +
+            Counted(run->lintWarnings, "warning");
+  if (!run->expectations.empty())
+    line += ", " + Counted(run->failedExpectations, "expectation") + " failed";
+  // What was not examined makes the exit status 1 as well.
+  if (run->failures > 0)
+    line += ", " + std::to_string(run->failures) + " not found or not read";
+  // After what the report wrote, where both streams reach one file.
+  if (run->sharedStreams)
+    fflush(stdout);
+  fprintf(stderr, "%s\n", line.c_str());
 }

@@ -7,6 +7,7 @@
 #include "dotnet_report.h"
 #include "json_fields.h"
 #include "match.h"
+#include "names.h"
 #include "options.h"
 #include "platform_extra.h"
 #include "prefetch.h"
@@ -26,6 +27,8 @@ const char kTooLongTail[] =
     " is longer than %u characters and was not examined.";
 const char kNoVersionTail[] = " does not contain version information.";
 
+void PrintMessage(int code, const char *path, bool asLine);
+
 } // namespace
 
 // A path that does not fit is never cut short silently: it is named and
@@ -37,10 +40,13 @@ void ReportTooLong(RunState *run, const char *head, const char *tail) {
     return;
   }
   ++run->failures; // counted for --expect and --lint
-  fputs("\n", stdout);
+  if (!run->options.quiet)
+    fputs("\n", stdout);
   PrintSafePath(head);
   PrintSafePath(tail);
   printf(kTooLongTail, static_cast<unsigned>(kPathBuffer - 1));
+  if (run->options.quiet)
+    fputs("\n", stdout);
 }
 
 std::string TooLongMessageText(const char *head, const char *tail) {
@@ -48,6 +54,11 @@ std::string TooLongMessageText(const char *head, const char *tail) {
   snprintf(limit, sizeof limit, kTooLongTail,
            static_cast<unsigned>(kPathBuffer - 1));
   return std::string(head) + tail + limit;
+}
+
+std::string FolderMessageText(const char *path) {
+  return std::string(path) +
+         " is a folder; --recursive walks every file below it.";
 }
 
 std::string NoVersionMessageText(const char *path) {
@@ -60,7 +71,8 @@ void ReportFailure(RunState *run, int code, const char *path) {
     return;
   }
   ++run->failures; // counted for --expect and --lint
-  ReportStatus(code, path);
+  // --quiet: each failure a line of its own, with nothing around it.
+  PrintMessage(code, path, run->options.quiet);
 }
 
 const FileDigest *DigestRecord(RunState *run, FileRecord *record,
@@ -98,6 +110,13 @@ void ReportNoVersion(const FileRecord *record, StatusCode code) {
 void FinishTextReport(RunState *run, FileRecord *record, StatusCode code,
                       const FileDigest *digest) {
   ReportNoVersion(record, code);
+  // --all: a resource whose lookups failed still holds its strings; they
+  // follow the line that says so. A resource that is not there or could
+  // not be read has none to show.
+  if (run->options.allStrings && code != kStatusOk &&
+      code != kStatusNoVersionInfo && code != kStatusReadFailed &&
+      code != kStatusOutOfMemory)
+    ReportRecordTables(record, run->options.utf8);
   if (digest != nullptr)
     PrintDigestLine(*digest);
   if (run->signatures != nullptr)
@@ -137,8 +156,23 @@ void ReportFileWithFacts(RunState *run, FileRecord *record,
     CheckTextFile(run, record, code, factsCode, facts);
 }
 
+// --quiet in the text form: no report, only the checks' findings, from
+// facts gathered as --json gathers them.
+void CheckFileQuietly(RunState *run, FileRecord *record) {
+  if (!run->checks)
+    return;
+  VersionFacts facts;
+  StatusCode code = GatherVersionFacts(record, &facts, run->options.lint,
+                                       !run->expectations.empty());
+  CheckTextFile(run, record, code, code, facts);
+}
+
 // One regular file, in the run's output form.
 void ReportFile(RunState *run, FileRecord *record) {
+  if (run->options.quiet && !MachineOutput(run->options)) {
+    CheckFileQuietly(run, record);
+    return;
+  }
   FileDigest storage;
   const FileDigest *digest = DigestRecord(run, record, &storage);
   if (MachineOutput(run->options)) {
@@ -227,6 +261,24 @@ void ReachNode(ReadAhead *r, MatchNode *node) {
     QueueAhead(r);
 }
 
+// A match that is no regular file, in the machine forms, where nothing a
+// pattern matched may vanish: a folder is said to be one (with --recursive
+// the walk goes into it instead); a device, a pipe or a socket is never
+// opened, since reading it could block or never end, and is said to be no
+// file. Neither is a failure: each is an answer about what the name is.
+void ReportNotRegular(RunState *run, const char *path, bool directory) {
+  if (directory) {
+    if (!run->options.recursive)
+      JsonFailure(run, path, "folder", FolderMessageText(path), false);
+    return;
+  }
+  JsonFailure(run, path, "not-regular",
+              std::string(path) +
+                  " is not a regular file (a device, a pipe or a socket) "
+                  "and was not read.",
+              false);
+}
+
 } // namespace
 
 // Each match's path is composed, the match checked and reported through
@@ -266,8 +318,11 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list,
     int status = CheckRegularRecord(&record);
     if (status == kStatusOk)
       ReportFile(run, &record);
-    else if (status != kStatusNotRegularFile) // a directory: passed over
+    else if (status != kStatusNotRegularFile)
       ReportFailure(run, kStatusCannotOpen, buffer);
+    else if (MachineOutput(run->options))
+      ReportNotRegular(run, record.path, directory);
+    // The text report passes over what is no regular file.
     CloseFileRecord(&record);
   }
   PrefetchSettle(readAhead.prefetcher);
@@ -361,11 +416,18 @@ std::string StatusMessageText(int code, const char *path) {
   return text;
 }
 
-void ReportStatus(int code, const char *path) {
+namespace {
+
+// A message as printed: as the catalogue has it, or, as a line of its own,
+// without the newline it begins with and with one at its end.
+void PrintMessage(int code, const char *path, bool asLine) {
   if (path == nullptr)
     path = "";
   const Message *message = FindMessage(code);
-  for (const char *f = message->format; *f != '\0'; ++f) {
+  const char *f = message->format;
+  if (asLine && *f == '\n')
+    ++f;
+  for (; *f != '\0'; ++f) {
     if (f[0] == '%' && f[1] == 's') {
       PrintSafePath(path);
       ++f;
@@ -376,6 +438,14 @@ void ReportStatus(int code, const char *path) {
       putchar(*f);
     }
   }
+  if (asLine)
+    putchar('\n');
+}
+
+} // namespace
+
+void ReportStatus(int code, const char *path) {
+  PrintMessage(code, path, false);
 }
 
 namespace {
@@ -408,10 +478,7 @@ bool ReportFolderArgument(RunState *run, const char *pattern, MatchList list) {
   size_t len = strlen(list->name);
   if (len == 0 || list->name[len - 1] != '\\')
     return false;
-  JsonFailure(run, pattern, "folder",
-              std::string(pattern) +
-                  " is a folder; --recursive walks every file below it.",
-              false);
+  JsonFailure(run, pattern, "folder", FolderMessageText(pattern), false);
   return true;
 }
 
@@ -497,7 +564,7 @@ int RunArguments(RunState *run, int argc, char **argv) {
       return 1;
     }
   }
-  if (!machine || bannerOnly)
+  if ((!machine && !run->options.quiet) || bannerOnly)
     PrintBanner();
   if (bannerOnly)
     return -1;
@@ -513,10 +580,60 @@ int RunArguments(RunState *run, int argc, char **argv) {
       ReportPattern(run, pattern);
   }
   bool failed = run->failures > 0 || run->failedChecks > 0;
+  if (!machine && !run->options.quiet)
+    printf("\n");
+  if (run->checks)
+    PrintCheckSummary(run);
   if (machine)
     return failed ? 1 : 0;
-  printf("\n");
   return run->checks && failed ? 1 : 0;
+}
+
+// An option a user got wrong, named with the one that was probably meant.
+void ReportBadOption(const RunOptions &options) {
+  const char *word = options.badOption;
+  if (options.misplaced) {
+    fprintf(stderr,
+            "quelvo: %s is out of place: the long options come before -d "
+            "and the files (a file of that name goes after --)\n",
+            word);
+    return;
+  }
+  const char *nearest = NearestLongOption(word);
+  if (nearest != nullptr)
+    fprintf(stderr, "quelvo: unknown option %s; did you mean %s?\n", word,
+            nearest);
+  else
+    fprintf(stderr, "quelvo: unknown option %s (quelvo --help lists them)\n",
+            word);
+}
+
+// A --fields list that names a field twice, or one no object has: said
+// with the name probably meant. False when there is such a name.
+bool CheckFieldNames(const std::vector<std::string> &fields) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const std::string &field = fields[i];
+    for (size_t j = 0; j < i; ++j)
+      if (fields[j] == field) {
+        fprintf(stderr, "quelvo: --fields names %s twice\n", field.c_str());
+        return false;
+      }
+    if (IsKnownField(field))
+      continue;
+    const char *nearest =
+        NearestName(field.c_str(), kFieldNames, kFieldNameCount);
+    if (nearest != nullptr)
+      fprintf(stderr, "quelvo: --fields: unknown name %s; did you mean %s?\n",
+              field.c_str(), nearest);
+    else
+      fprintf(stderr,
+              "quelvo: --fields: unknown name %s (a key such as status, a "
+              "path such as fixed.file_flags, or a string such as "
+              "ProductName or strings.%s)\n",
+              field.c_str(), field.c_str());
+    return false;
+  }
+  return true;
 }
 
 // The fields --fields chose, or --csv's defaults. False, having said why
@@ -542,6 +659,8 @@ bool ChooseFields(RunState *run) {
     return true;
   }
   if (ParseFieldList(list, &run->fields)) {
+    if (!CheckFieldNames(run->fields))
+      return false;
     run->parts = PartsForFields(run->fields, run->options.csv);
     run->csvFromFacts = run->options.csv && CsvRowFromFacts(run->fields);
     return true;
@@ -563,6 +682,10 @@ int RunQuelvo(int argc, char **argv) {
   if (run.options.version) {
     PrintProgramVersion();
     return 0;
+  }
+  if (run.options.badOption != nullptr) {
+    ReportBadOption(run.options);
+    return 2;
   }
   if (run.options.usageError || (run.options.json && run.options.csv)) {
     fprintf(stderr,

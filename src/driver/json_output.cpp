@@ -31,10 +31,14 @@ void WriteLine(const std::string &line, bool csv) {
 // or as a CSV row. The writer notes where the object's members lie, so
 // that the fields are picked without reading the object again; the
 // members --expect and --lint append after it are found by reading it.
+// failure: the object reports one; with --quiet only such objects and
+// those of files the checks found something in are written.
 void Emit(RunState *run, const char *path, const char *status,
           const char *message, StatusCode checkedCode,
           const VersionFacts *facts, const VersionFacts *checked,
-          const JsonExtras &extras) {
+          const JsonExtras &extras, bool failure) {
+  if (run->options.quiet && !failure && !run->checks)
+    return;
   if (run->csvFromFacts && !run->checks) {
     // Every column is one of the object's plain members or a string by
     // name: the row is written from the facts, the object never.
@@ -55,7 +59,11 @@ void Emit(RunState *run, const char *path, const char *status,
   std::string object =
       JsonObject(path, status, message, facts, extras, noted ? &spans : nullptr,
                  noted ? &strings : nullptr, &run->jsonRoom);
-  CheckObject(run, path, checkedCode, checked, &object);
+  bool found = CheckObject(run, path, checkedCode, checked, &object);
+  if (run->options.quiet && !failure && !found) {
+    run->jsonRoom = std::move(object);
+    return;
+  }
   if (!pick) {
     WriteLine(object, false);
     run->jsonRoom = std::move(object);
@@ -157,7 +165,8 @@ void JsonFailure(RunState *run, const char *path, const char *status,
                        run->options.dotnet,
                        nullptr,
                        JsonParts()};
-  Emit(run, path, status, message.c_str(), kStatusOk, nullptr, nullptr, extras);
+  Emit(run, path, status, message.c_str(), kStatusOk, nullptr, nullptr, extras,
+       failure);
 }
 
 namespace {
@@ -227,12 +236,13 @@ void JsonReportFile(RunState *run, FileRecord *record,
   std::string message;
   bool failure;
   const char *status = FileStatus(record, code, facts, &message, &failure);
-  if (failure || (digest != nullptr && !digest->read))
+  bool incomplete = failure || (digest != nullptr && !digest->read);
+  if (incomplete)
     ++run->failures;
   JsonExtras extras = {digest,     run->signatures != nullptr,
                        &signature, run->options.dotnet,
                        with,       parts};
   // A file that could not be read is not checked.
   Emit(run, path, status, message.empty() ? nullptr : message.c_str(), code,
-       &facts, failure ? nullptr : &facts, extras);
+       &facts, failure ? nullptr : &facts, extras, incomplete);
 }

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "names.h"
+
 #ifndef QUELVO_VERSION
 #error "QUELVO_VERSION comes from the project() call in CMakeLists.txt"
 #endif
@@ -37,6 +39,7 @@ const LongOption kLongOptions[] = {
     {"--expect", nullptr, nullptr, &RunOptions::expects},
     {"--lint", &RunOptions::lint, nullptr},
     {"--lint-ignore", nullptr, nullptr, &RunOptions::lintIgnores},
+    {"--quiet", &RunOptions::quiet, nullptr},
 };
 
 const char kLongUsage[] =
@@ -45,7 +48,7 @@ const char kLongUsage[] =
     "              [--ca-file FILE]\n"
     "              [--ca-path DIR] [--crl-file FILE] [--catalog-dir DIR]\n"
     "              [--expect NAME=VALUE]... [--lint]\n"
-    "              [--lint-ignore QV0NN]... [--] [-d] file(s)\n"
+    "              [--lint-ignore QV0NN]... [--quiet] [--] [-d] file(s)\n"
     "       quelvo -? | -v | --help | --version\n"
     "\n"
     "Reports the version resource of every Windows executable (PE, NE, LE)\n"
@@ -56,8 +59,9 @@ const char kLongUsage[] =
     "  -?            the short usage text\n"
     "  -v            the banner only (exit status 255)\n"
     "  --json        JSON Lines on standard output: one object per file,\n"
-    "                and one per argument that matched nothing, could not\n"
-    "                be examined or names a folder\n"
+    "                and one per argument that matched nothing or could\n"
+    "                not be examined, and per folder, device, FIFO or\n"
+    "                socket named or matched (never opened)\n"
     "  --csv         the same objects as CSV rows (RFC 4180), after a\n"
     "                header line\n"
     "  --fields LIST the keys of --json or the columns of --csv, in order,\n"
@@ -92,17 +96,22 @@ const char kLongUsage[] =
     "  --lint        check every file's version resource against the rules\n"
     "                QV001 to QV026 (see the manual page): one line on\n"
     "                standard error for each finding, \"PATH: QV0NN error:\"\n"
-    "                or \"warning:\"\n"
+    "                or \"warning:\". After --lint or --expect, a summary\n"
+    "                line on standard error: \"quelvo: N files checked, ...\"\n"
     "  --lint-ignore QV0NN\n"
     "                turn a rule of --lint off (IDs separated by commas);\n"
     "                may be given again\n"
+    "  --quiet       no banner and no report of each file: only failures\n"
+    "                and findings (with --json or --csv, only the objects\n"
+    "                of files with either)\n"
     "  --            end of the options: after a long option, every word\n"
     "                that follows is a file or pattern, -d, -? and -v too\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
     "\n"
     "The long options count only at the start of the command line, before\n"
-    "-d, -? or -v; any other word there is a file name or pattern. Quote\n"
+    "-d, -? or -v; after one, a word that begins with -- and is no option,\n"
+    "or a long option after -d or a file, is a usage error. Quote\n"
     "patterns: quelvo expands * and ? itself, as Windows does.\n"
     "\n"
     "Exit status: 0, or 255 after -v. With --json, --csv, --expect or\n"
@@ -112,7 +121,44 @@ const char kLongUsage[] =
     "folder could not be read, an expectation failed or --lint found an\n"
     "error (warnings alone leave 0), 2 for a usage error.\n";
 
+const LongOption *FindLongOption(const char *word) {
+  for (const LongOption &option : kLongOptions)
+    if (strcmp(word, option.word) == 0)
+      return &option;
+  return nullptr;
+}
+
+bool LooksLikeLongOption(const char *word) {
+  return word[0] == '-' && word[1] == '-' && word[2] != '\0';
+}
+
+// The first word of the classic command line after the long options that
+// would have been taken for an option: a script that put --json after its
+// files must not get the report of a run without it. After -? and -v the
+// rest is never read, and after "--" every word is a file.
+const char *FindMisplacedOption(int argc, char **argv, int first) {
+  if (first < argc && (strcmp(argv[first], "-?") == 0 ||
+                       (argv[first][0] == '-' &&
+                        (argv[first][1] == 'v' || argv[first][1] == 'V'))))
+    return nullptr;
+  for (int i = first; i < argc; ++i) {
+    if (strcmp(argv[i], "--") == 0)
+      return nullptr;
+    if (LooksLikeLongOption(argv[i]))
+      return argv[i];
+  }
+  return nullptr;
+}
+
 } // namespace
+
+const char *NearestLongOption(const char *word) {
+  const char *words[sizeof kLongOptions / sizeof kLongOptions[0]];
+  size_t count = 0;
+  for (const LongOption &option : kLongOptions)
+    words[count++] = option.word;
+  return NearestName(word, words, count);
+}
 
 int ParseLongOptions(int argc, char **argv, RunOptions *options) {
   *options = RunOptions();
@@ -126,12 +172,19 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
       options->optionsEnded = any;
       return i + 1;
     }
-    const LongOption *found = nullptr;
-    for (const LongOption &option : kLongOptions)
-      if (strcmp(word, option.word) == 0)
-        found = &option;
-    if (found == nullptr)
+    const LongOption *found = FindLongOption(word);
+    if (found == nullptr) {
+      if (any && LooksLikeLongOption(word)) {
+        options->badOption = word;
+        return i;
+      }
+      if (any) {
+        options->badOption = FindMisplacedOption(argc, argv, i);
+        options->misplaced = options->badOption != nullptr &&
+                             FindLongOption(options->badOption) != nullptr;
+      }
       return i;
+    }
     any = true;
     ++i;
     if (found->value != nullptr || found->list != nullptr) {
@@ -161,7 +214,7 @@ bool AnyLongOption(const RunOptions &o) {
   return o.json || o.csv || o.fields != nullptr || o.recursive ||
          o.allStrings || o.utf8 || o.hash || o.dotnet || o.signature ||
          o.optionsEnded || o.lint || !o.expects.empty() ||
-         !o.lintIgnores.empty();
+         !o.lintIgnores.empty() || o.quiet;
 }
 
 void PrintLongUsage() { fputs(kLongUsage, stdout); }

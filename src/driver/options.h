@@ -25,6 +25,10 @@ struct RunOptions {
   const char *crlFile;    // --crl-file FILE: CRLs to check revocation with
   const char *catalogDir; // --catalog-dir DIR: catalogs (.cat) to look in
   bool lint;              // --lint: check each file against the rules
+  // --quiet: no banner and no report of each file; only failures, the
+  // checks' findings and, in the machine forms, the objects of files with
+  // either.
+  bool quiet;
   // Options given once for each value, in order: --expect NAME=VALUE and
   // --lint-ignore QV0NN.
   std::vector<const char *> expects;
@@ -33,14 +37,24 @@ struct RunOptions {
   // -d, -? and -v included.
   bool optionsEnded;
   bool usageError; // a long option without its value
+  // After a long option, a word that begins with "--" where an option
+  // cannot be: one that is no option, or a long option after -d or a
+  // file. A usage error; null when there is none.
+  const char *badOption;
+  bool misplaced; // badOption is a long option, out of place
 };
 
 // Reads the long options from argv[1] on. Returns the index of the first
 // word that is not one of them (argc when none is left); "--" is consumed
-// and ends them, and so does --help or --version. Any other word, "--d",
-// "--jsn" and "--HELP" included, ends them without being consumed. An
-// option that takes a value takes the next word, whatever it is.
+// and ends them, and so does --help or --version. Without a long option
+// before it, any other word, "--d", "--jsn" and "--HELP" included, ends
+// them without being consumed; after one, a word that begins with "--" and
+// is no option, or a long option among the files, is noted in badOption.
+// An option that takes a value takes the next word, whatever it is.
 int ParseLongOptions(int argc, char **argv, RunOptions *options);
+
+// The long option nearest to a word mistyped, or null.
+const char *NearestLongOption(const char *word);
 
 // Whether any long option was given: the opt-in modes, where "--" ends
 // every option and the exit status tells failures apart.

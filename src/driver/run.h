@@ -53,6 +53,12 @@ struct RunState {
   std::vector<Expectation> expectations;
   LintOptions lint;
   int failedChecks;
+  // What the summary line after the checks counts: files checked, the
+  // findings of --lint by severity, the expectations that did not hold.
+  int checkedFiles;
+  int lintErrors;
+  int lintWarnings;
+  int failedExpectations;
   bool sharedStreams; // standard output and error reach one file
 };
 
@@ -78,6 +84,7 @@ void ReportFailure(RunState *run, int code, const char *path);
 // newline that begins (or ends) it when printed.
 std::string StatusMessageText(int code, const char *path);
 std::string NoVersionMessageText(const char *path);
+std::string FolderMessageText(const char *path);
 std::string TooLongMessageText(const char *head, const char *tail);
 
 // --hash: the digest of the record's file into *digest, which is returned;
@@ -108,9 +115,12 @@ void FinishChecks(RunState *run);
 void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
                    StatusCode factsCode, const VersionFacts &facts);
 // The checks of one object in the machine forms, appended to it: facts
-// null for an object of no file examined, whose checks are null.
-void CheckObject(RunState *run, const char *path, StatusCode factsCode,
+// null for an object of no file examined, whose checks are null. Whether
+// they found anything: an expectation that did not hold, or a finding.
+bool CheckObject(RunState *run, const char *path, StatusCode factsCode,
                  const VersionFacts *facts, std::string *object);
+// The summary line of the checks, on standard error, after the run.
+void PrintCheckSummary(RunState *run);
 // The object --json writes for an examined file, and whether it reports a
 // failure to read it (json_output.cpp).
 std::string FileObject(const FileRecord *record, StatusCode code,

@@ -16,19 +16,22 @@
 
 namespace {
 
-// The one catalogue of rules: the severity of each, by number.
+// The one catalogue of rules: the severity of each, by number. An error is
+// what makes Windows show something wrong, or a resource contradict itself
+// (two answers to one question); what is missing or merely suspicious is a
+// warning: a file without a CompanyName is incomplete, not wrong.
 const LintSeverity kSeverities[kLintRuleCount + 1] = {
     kLintWarning, // unused
-    kLintError,   // QV001 no version resource
-    kLintError,   // QV002 no Translation
+    kLintError,   // QV001 no version resource: installers see no version
+    kLintError,   // QV002 no Translation: the strings there are never found
     kLintError,   // QV003 the entry Windows uses names no table
     kLintWarning, // QV004 another entry names no table
     kLintError,   // QV005 neutral against language-specific
-    kLintError,   // QV006 CompanyName
-    kLintError,   // QV007 FileDescription
-    kLintError,   // QV008 FileVersion
-    kLintError,   // QV009 ProductName
-    kLintError,   // QV010 ProductVersion
+    kLintWarning, // QV006 CompanyName
+    kLintWarning, // QV007 FileDescription
+    kLintWarning, // QV008 FileVersion
+    kLintWarning, // QV009 ProductName
+    kLintWarning, // QV010 ProductVersion
     kLintError,   // QV011 FileVersion against the fixed record
     kLintError,   // QV012 ProductVersion against the fixed record
     kLintWarning, // QV013 OriginalFilename
@@ -44,7 +47,7 @@ const LintSeverity kSeverities[kLintRuleCount + 1] = {
     kLintWarning, // QV023 control characters
     kLintWarning, // QV024 NULs counted in the length
     kLintWarning, // QV025 text the code page cannot hold
-    kLintWarning, // QV026 languages whose versions differ
+    kLintError,   // QV026 languages whose versions differ
 };
 
 // VS_FIXEDFILEINFO as winver.h defines it.

@@ -286,6 +286,16 @@ StatusCode ReportRecordVersion(FileRecord *record, const TextOptions &options,
   return result;
 }
 
+void ReportRecordTables(FileRecord *record, bool utf8) {
+  DWORD handle = 0;
+  DWORD size = GetRecordVersionInfoSize(record, &handle);
+  VersionBlock block;
+  if (size == 0 || LoadVersionBlock(record, handle, size, &block) != kStatusOk)
+    return;
+  PrintEveryTable(block.data, size, utf8);
+  FreeVersionBlock(&block);
+}
+
 StatusCode LoadVersionBlock(FileRecord *record, DWORD handle, DWORD size,
                             VersionBlock *block) {
   block->data = size <= sizeof block->local ? block->local : malloc(size);

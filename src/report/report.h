@@ -205,4 +205,15 @@ void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
 void PrintOtherTables(const void *block, size_t blockSize, DWORD translation,
                       bool utf8);
 
+// Prints every string table of the block in stored order, each as
+// PrintOtherTables prints one, on lines that end with a newline rather
+// than begin with one: for what follows a line that ends so.
+void PrintEveryTable(const void *block, size_t blockSize, bool utf8);
+
+// --all for a file whose text report stopped at a lookup (no translation,
+// no table or required string, no fixed record): every string table its
+// version resource holds, as PrintEveryTable prints them. The resource is
+// loaded again; nothing is printed when it cannot be.
+void ReportRecordTables(FileRecord *record, bool utf8);
+
 #endif

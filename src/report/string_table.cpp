@@ -199,3 +199,16 @@ void PrintOtherTables(const void *block, size_t blockSize, DWORD translation,
       PrintIndentedString(s, utf8);
   }
 }
+
+void PrintEveryTable(const void *block, size_t blockSize, bool utf8) {
+  std::vector<VersionTable> tables;
+  size_t chosen;
+  if (!ListVersionTables(block, blockSize, 0, &tables, &chosen))
+    return;
+  for (const VersionTable &table : tables) {
+    PrintText(TableHeading(table.key), utf8);
+    for (const VersionString &s : table.strings)
+      PrintIndentedString(s, utf8);
+    putchar('\n');
+  }
+}

@@ -171,7 +171,7 @@ everything = ["pe/*", "ne/*", "lossless/*", "nosuch.dll"]
 _, out = run(["--json"] + everything)
 json_rows = [json.loads(line) for line in out.decode("utf-8").splitlines()]
 for fields in (None, "path,status,version.file,version.source,fixed.file_flags,"
-                     "translations,Comments,strings.CompanyName,nothing"):
+                     "translations,Comments,strings.CompanyName,Nothing"):
     args = ["--csv"] + (["--fields", fields] if fields else []) + everything
     status, out = run(args)
     if status != 1:
@@ -378,6 +378,32 @@ try:
     os.chmod(os.path.join(tree, "sub", "locked"), 0o755)
 finally:
     shutil.rmtree(scratch)
+
+# --fields takes the keys and dotted paths of the objects, and the bash
+# completion offers them (the program's tests hold the two lists together):
+# every member the schema describes, through nested objects but not
+# arrays, must be among them, and every lower-case name must be one.
+def member_paths(node, prefix, out):
+    while isinstance(node, dict) and "$ref" in node:
+        node = SCHEMA["$defs"][node["$ref"].split("/")[-1]]
+    if not isinstance(node, dict):
+        return
+    for alternative in node.get("oneOf", []) + node.get("anyOf", []):
+        member_paths(alternative, prefix, out)
+    for key, value in node.get("properties", {}).items():
+        out.add(prefix + key)
+        member_paths(value, prefix + key + ".", out)
+
+
+described = set()
+member_paths(SCHEMA, "", described)
+completion = open(os.path.join(TESTS, "..", "completion", "quelvo")).read()
+offered = completion.split("_quelvo_field_names='", 1)[1].split("'", 1)[0]
+offered = {name for name in offered.split() if not name[0].isupper()}
+for name in sorted(described - offered):
+    fail("--fields does not take %s, which the schema describes" % name)
+for name in sorted(offered - described):
+    fail("--fields takes %s, which the schema does not describe" % name)
 
 print("json: %d objects parsed and validated, %d failures"
       % (checked, len(failures)))

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "driver.h"
+#include "names.h"
 #include "options.h"
 #include "run_support.h"
 #include "test_support.h"
@@ -113,10 +114,14 @@ TEST(RunQuelvo, JsonExitStatusSaysWhetherAnythingFailed) {
   }
   ScratchDir dir;
   dir.AddDir("only.dll");
-  // A folder matched by a pattern without --recursive is passed over, as
-  // ever; a folder named as an argument is said to be one.
-  EXPECT_EQ(RunWith({"--json", dir.path() + "/*.dll"}).output, "");
-  EXPECT_EQ(RunWith({"--json", dir.path() + "/*.dll"}).status, 0);
+  // A folder without --recursive, named or matched by a pattern, is said
+  // to be one: an answer, not a failure. Nothing a pattern matched
+  // vanishes from the machine forms.
+  RunResult matched =
+      RunWith({"--json", "--fields", "path,status", dir.path() + "/*.dll"});
+  EXPECT_EQ(matched.output, "{\"path\":\"" + dir.path() +
+                                "/only.dll\",\"status\":\"folder\"}\n");
+  EXPECT_EQ(matched.status, 0);
   RunResult folder = RunWith({"--json", dir.path() + "/only.dll"});
   EXPECT_EQ(folder.status, 0);
   EXPECT_NE(folder.output.find("\"status\":\"folder\",\"message\":\"" +
@@ -191,10 +196,10 @@ TEST(RunQuelvo, FieldsChooseKeysAndColumns) {
   std::string basic = Fixture("basic.dll");
   RunResult json =
       RunWith({"--json", "--fields",
-               "status,ProductName,fixed.file_flags,nothing", basic});
+               "status,ProductName,fixed.file_flags,Nothing", basic});
   EXPECT_EQ(json.output,
             "{\"status\":\"ok\",\"ProductName\":\"Quelvo "
-            "Fixtures\",\"fixed.file_flags\":0,\"nothing\":null}\n");
+            "Fixtures\",\"fixed.file_flags\":0,\"Nothing\":null}\n");
   RunResult csv = RunWith({"--csv", "--fields", "version.file,CompanyName",
                            basic, Fixture("nosuch.dll")});
   EXPECT_EQ(csv.output, "version.file,CompanyName\r\n1.2.3.4,Quelvo Test "
@@ -203,6 +208,9 @@ TEST(RunQuelvo, FieldsChooseKeysAndColumns) {
   for (const std::vector<std::string> &bad :
        std::vector<std::vector<std::string>>{
            {"--json", "--fields", "a,,b", basic},
+           {"--json", "--fields", "path,nothing", basic},
+           {"--csv", "--fields", "status,path,status", basic},
+           {"--json", "--fields", "fixed.nothing", basic},
            {"--json", "--fields"},
            {"--fields", "path", basic},
            {"--json", "--csv", basic},
@@ -212,6 +220,115 @@ TEST(RunQuelvo, FieldsChooseKeysAndColumns) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(r.status, 2) << bad[0] << " " << bad[1];
     EXPECT_EQ(r.output, "");
+  }
+}
+
+// After a long option, a word that looks like one and is none, or stands
+// among the files, is a usage error that names the option probably meant;
+// so is a --fields list with a name no object has or one named twice.
+// Without a long option first, such words stay patterns.
+TEST(RunQuelvo, OptionsGotWrongAreUsageErrors) {
+  std::string basic = Fixture("basic.dll");
+  const struct {
+    std::vector<std::string> args;
+    const char *said; // on standard error; null: the run goes on
+  } cases[] = {
+      {{"--json", "--jsn", basic},
+       "unknown option --jsn; did you mean --json?"},
+      {{"--hash", "--HELP"}, "unknown option --HELP; did you mean --help?"},
+      {{"--json", "--sig", basic},
+       "unknown option --sig; did you mean --signature?"},
+      {{"--json", "--json=1", basic},
+       "unknown option --json=1; did you mean --json?"},
+      {{"--json", "--xyzzy-plugh", basic},
+       "unknown option --xyzzy-plugh (quelvo --help lists them)"},
+      {{"--json", basic, "--hash"}, "--hash is out of place"},
+      {{"--json", "-d", "--all", basic}, "--all is out of place"},
+      {{"--all", basic, "--jsn"}, "unknown option --jsn; did you mean"},
+      {{"--json", "--fields", "path,stauts", basic},
+       "--fields: unknown name stauts; did you mean status?"},
+      {{"--csv", "--fields", "fixed.file_flag", basic},
+       "unknown name fixed.file_flag; did you mean fixed.file_flags?"},
+      {{"--json", "--fields", "path,ProductName,path", basic},
+       "--fields names path twice"},
+      // "--" ends the options: what follows is a file, found or not.
+      {{"--json", "--", "--hash"}, nullptr},
+      {{"--all", "-d", "--", "--jsn"}, nullptr},
+      {{"--json", "-?", "--jsn"}, nullptr},
+      {{"--jsn", basic}, nullptr},
+      {{"-d", "--json", basic}, nullptr},
+      {{"--json", "--fields", "path,Custom,strings.lower", basic}, nullptr},
+  };
+  for (const auto &c : cases) {
+    std::string line;
+    for (const std::string &a : c.args)
+      line += a + " ";
+    testing::internal::CaptureStderr();
+    RunResult r = RunWith(c.args);
+    std::string errors = testing::internal::GetCapturedStderr();
+    if (c.said == nullptr) {
+      EXPECT_NE(r.status, 2) << line << errors;
+      EXPECT_EQ(errors, "") << line;
+      continue;
+    }
+    EXPECT_EQ(r.status, 2) << line;
+    EXPECT_EQ(r.output, "") << line;
+    EXPECT_NE(errors.find(c.said), std::string::npos) << line << errors;
+  }
+}
+
+// The bash completion offers for --fields exactly the names the program
+// takes, in its order; and every one of them is taken.
+TEST(FieldNames, TheCompletionOffersTheProgramsList) {
+  std::string script = ReadFile(QUELVO_COMPLETION);
+  const std::string start = "_quelvo_field_names='";
+  size_t from = script.find(start);
+  ASSERT_NE(from, std::string::npos);
+  from += start.size();
+  size_t to = script.find('\'', from);
+  ASSERT_NE(to, std::string::npos);
+  std::vector<std::string> offered;
+  std::string word;
+  for (size_t i = from; i <= to; ++i) {
+    char c = script[i];
+    if (c == ' ' || c == '\n' || c == '\'') {
+      if (!word.empty())
+        offered.push_back(word);
+      word.clear();
+    } else {
+      word.push_back(c);
+    }
+  }
+  std::vector<std::string> taken(kFieldNames, kFieldNames + kFieldNameCount);
+  EXPECT_EQ(offered, taken);
+  for (const std::string &name : taken)
+    EXPECT_TRUE(IsKnownField(name)) << name;
+}
+
+// What --fields takes beyond the list, and the names nearest to a slip.
+TEST(FieldNames, StringsAndSlips) {
+  const struct {
+    const char *field;
+    bool known;
+  } fields[] = {
+      {"ProductName", true},       {"MyBuildTag", true},
+      {"strings.lower", true},     {"strings.", false},
+      {"nothing", false},          {"fixed.nothing", false},
+      {"Fixed.file_flags", false}, {"status.x", false},
+  };
+  for (const auto &f : fields)
+    EXPECT_EQ(IsKnownField(f.field), f.known) << f.field;
+  const struct {
+    const char *word;
+    const char *nearest; // null: none near enough
+  } slips[] = {
+      {"stauts", "status"},           {"fixed.file_flag", "fixed.file_flags"},
+      {"ProductNmae", "ProductName"}, {"version.fil", "version.file"},
+      {"zzzzzzzz", nullptr},
+  };
+  for (const auto &s : slips) {
+    const char *got = NearestName(s.word, kFieldNames, kFieldNameCount);
+    EXPECT_STREQ(got, s.nearest) << s.word;
   }
 }
 
