@@ -742,11 +742,15 @@ TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
   }
   size_t added = 0;
   bool ok = store->anchors != nullptr && store->crls != nullptr;
-  if (ok && caFile != nullptr &&
-      (!LoadPemFile(caFile, store->anchors, store->crls, &added) ||
-       added == 0)) {
-    *error = std::string("cannot read the CA file ") + caFile;
-    ok = false;
+  if (ok && caFile != nullptr) {
+    if (!LoadPemFile(caFile, store->anchors, store->crls, &added)) {
+      *error = std::string("cannot read the CA file ") + caFile;
+      ok = false;
+    } else if (added == 0) {
+      *error =
+          std::string("the CA file ") + caFile + " holds no PEM certificate";
+      ok = false;
+    }
   }
   if (ok && caPath != nullptr) {
     WIN32_FIND_DATAA found;
@@ -783,8 +787,12 @@ TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
                        std::to_string(certificates) +
                        (certificates == 1 ? " certificate" : " certificates") +
                        ", ignored: CAs come from --ca-file and --ca-path only");
-    if (!read || loaded <= certificates) {
+    if (!read) {
       *error = std::string("cannot read the CRL file ") + crlFile;
+      ok = false;
+    } else if (loaded <= certificates) {
+      *error = std::string("the CRL file ") + crlFile +
+               " holds no PEM certificate revocation list";
       ok = false;
     }
   }
