@@ -101,10 +101,10 @@ bool FeedRanges(ByteSource *src, const PeSignatureLayout &layout,
 // when no digest is wanted. False when the file cannot be read whole.
 bool StreamFile(ByteSource *src, const PeSignatureLayout &layout,
                 std::vector<DigestRun> *runs, uint32_t *checksum) {
-  // Pieces of the size --hash reads (they stay in the cache between the
-  // checksum and the digests), no larger than the file; ranges that go
-  // back are read again in side pieces of their own.
-  const size_t kLargestPiece = 256u << 10;
+  // A piece no larger than the file: most files are far smaller than the
+  // largest piece, and the buffer is neither cleared nor kept. Ranges that
+  // go back are read again in side pieces of their own.
+  const size_t kLargestPiece = 1u << 20;
   const size_t kSidePiece = 64u << 10;
   const size_t kPiece = src->size < kLargestPiece
                             ? static_cast<size_t>(src->size < 8 ? 8 : src->size)
