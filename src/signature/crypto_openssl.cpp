@@ -761,17 +761,20 @@ void ReadSignedData(const unsigned char *der, size_t length,
 
 // The bytes of a CA or CRL file, which must be a regular file: a FIFO
 // would hold the run up for ever, and a device is no file of certificates.
-// Opened without blocking, and its type asked of the open file, so that
-// nothing is swapped in between.
+// Its type is asked before it is opened (opening a device may do
+// something), and again of the open file, opened without blocking, so
+// that nothing swapped in between is read.
 enum TrustFileRead { kTrustFileOk, kTrustFileUnreadable, kTrustFileTooLarge };
 TrustFileRead ReadTrustFile(const char *path, Bytes *bytes) {
   // Debian's whole CA bundle is a fifth of a megabyte.
   const off_t kMaxTrustFile = 16 << 20;
   bytes->clear();
+  struct stat st;
+  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+    return kTrustFileUnreadable;
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     return kTrustFileUnreadable;
-  struct stat st;
   TrustFileRead result = kTrustFileOk;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     result = kTrustFileUnreadable;
