@@ -62,8 +62,8 @@ struct RangeCursor {
 // end of the piece [offset, offset + length) the pass holds. A range that
 // goes back to bytes the pass has left behind (sections that share raw
 // data) has those read again into side; the layout bounds the ranges'
-// total by the file's size, and so what is read again. False when such a
-// read fails.
+// total by twice the file's size, and so what is read again. False when
+// such a read fails.
 bool FeedRanges(ByteSource *src, const PeSignatureLayout &layout,
                 RangeCursor *at, uint64_t offset, const unsigned char *bytes,
                 size_t length, unsigned char *side, size_t sideSize,
@@ -281,22 +281,18 @@ void AddCatalog(SignatureSetup *setup, const char *name, ByteSource *src) {
   unsigned char head[6];
   size_t headLength =
       src->size < sizeof head ? static_cast<size_t>(src->size) : sizeof head;
-  src->readFailed = false;
-  uint64_t extent = 0;
   if (!ReadAt(src, 0, head, headLength)) {
     ++counts.readFailed;
     ++counts.unreadable;
     return;
   }
   const unsigned char kSequence = 0x30;
-  if (headLength == 0 || head[0] != kSequence ||
-      !DerExtent(head, headLength, &extent) || extent > kMaxCatalogSize ||
-      extent > src->size) {
-    if (headLength != 0 && head[0] == kSequence &&
-        DerExtent(head, headLength, &extent) && extent > kMaxCatalogSize)
-      ++counts.tooLarge;
-    else
-      ++counts.notCatalog;
+  uint64_t extent = 0;
+  bool sequence = headLength != 0 && head[0] == kSequence &&
+                  DerExtent(head, headLength, &extent);
+  if (!sequence || extent > kMaxCatalogSize || extent > src->size) {
+    ++(sequence && extent > kMaxCatalogSize ? counts.tooLarge
+                                            : counts.notCatalog);
     ++counts.rejected;
     return;
   }
