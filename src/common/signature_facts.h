@@ -83,6 +83,10 @@ struct SignatureInfo {
   std::vector<unsigned char> signedDigest;
   std::vector<unsigned char> computedDigest;
   Verdict integrity; // the two agree
+  // Bytes after the signature's DER in its certificate entry beyond the
+  // 0 to 7 zero bytes of alignment: covered by neither the signature nor
+  // the digest, and refused by Windows' strict padding check.
+  uint64_t bytesAfterSignature;
   bool haveSigner;
   CertificateFacts signer;
   std::string signerDigest;       // the signer's digest algorithm
@@ -112,6 +116,17 @@ enum SignatureStatus {
 
 const char *const kSignatureStatusNames[] = {
     "not-pe", "none", "signed", "catalog", "malformed", "unreadable"};
+
+// The integrity word of a signature: "ok", "mismatch", or
+// "data-after-signature" for a digest that agrees over an entry that
+// carries more than the signature; null when the digest is unknown.
+inline const char *IntegrityName(const SignatureInfo &s) {
+  if (s.integrity == kVerdictNo)
+    return "mismatch";
+  if (s.integrity != kVerdictYes)
+    return nullptr;
+  return s.bytesAfterSignature != 0 ? "data-after-signature" : "ok";
+}
 
 struct CertEntryFacts {
   uint64_t offset;

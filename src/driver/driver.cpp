@@ -711,6 +711,10 @@ int RunQuelvo(int argc, char **argv) {
       fprintf(stderr, "quelvo: %s\n", error.c_str());
       return 1;
     }
+    std::vector<std::string> notes;
+    SignatureCheckNotes(run.signatures, &notes);
+    for (const std::string &note : notes)
+      fprintf(stderr, "quelvo: %s\n", note.c_str());
   }
   // Null without memory: the tokens are then left out, as without SHA-1.
   if (run.options.dotnet)

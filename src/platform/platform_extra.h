@@ -119,6 +119,11 @@ struct SignatureChecks;
 SignatureChecks *PrepareSignatureChecks(const SignatureOptions &options,
                                         std::string *error);
 void ReleaseSignatureChecks(SignatureChecks *checks);
+// What preparing them met that the user should hear of, one line each
+// without the program's name: a certificate left out of the CRL file,
+// catalogs rejected or unreadable, and why.
+void SignatureCheckNotes(const SignatureChecks *checks,
+                         std::vector<std::string> *lines);
 
 // The Authenticode facts of the record's file, read through the reader in
 // one pass. Returns 0, or -1 when the file cannot be opened (facts then

@@ -102,23 +102,46 @@ void WalkCatalogs(const SignatureChecks *checks, int folder,
   }
   std::sort(names.begin(), names.end());
   for (const std::string &name : names) {
+    // The type first, from the entry itself: a FIFO or a device is never
+    // opened (opening one may block, or do something), and a link is not
+    // followed.
+    std::string full = path + "/" + name;
+    bool catalog = EndsWithCat(name.c_str());
+    struct stat st;
+    if (fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (catalog)
+        checks->module->skipCatalog(checks->setup, full.c_str(),
+                                    kCatalogCannotOpen);
+      continue;
+    }
+    bool subfolder = S_ISDIR(st.st_mode) && depth < kMaxCatalogDepth;
+    if (!subfolder && !(catalog && S_ISREG(st.st_mode))) {
+      if (catalog && !S_ISDIR(st.st_mode))
+        checks->module->skipCatalog(checks->setup, full.c_str(),
+                                    kCatalogNotRegular);
+      continue;
+    }
     int fd = openat(dirfd(dir), name.c_str(),
                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-      continue;
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-      close(fd);
-    } else if (S_ISDIR(st.st_mode) && depth < kMaxCatalogDepth) {
-      WalkCatalogs(checks, fd, path + "/" + name, depth + 1);
-    } else if (S_ISREG(st.st_mode) && EndsWithCat(name.c_str())) {
+    // Asked again of the open file: the entry may have been replaced.
+    if (fd < 0 || fstat(fd, &st) != 0) {
+      if (fd >= 0)
+        close(fd);
+      if (catalog)
+        checks->module->skipCatalog(checks->setup, full.c_str(),
+                                    kCatalogCannotOpen);
+    } else if (subfolder && S_ISDIR(st.st_mode)) {
+      WalkCatalogs(checks, fd, full, depth + 1);
+    } else if (!subfolder && S_ISREG(st.st_mode)) {
       FileWindow window;
       ByteSource src;
       InitFileSource(&src, fd, static_cast<uint64_t>(st.st_size), &window);
-      checks->module->addCatalog(checks->setup, (path + "/" + name).c_str(),
-                                 &src);
+      checks->module->addCatalog(checks->setup, full.c_str(), &src);
       close(fd);
     } else {
+      if (catalog)
+        checks->module->skipCatalog(checks->setup, full.c_str(),
+                                    kCatalogNotRegular);
       close(fd);
     }
   }
@@ -157,6 +180,13 @@ SignatureChecks *PrepareSignatureChecks(const SignatureOptions &options,
   return checks;
 }
 
+void SignatureCheckNotes(const SignatureChecks *checks,
+                         std::vector<std::string> *lines) {
+  lines->clear();
+  if (checks != nullptr && checks->setup != nullptr)
+    checks->module->setupNotes(checks->setup, lines);
+}
+
 void ReleaseSignatureChecks(SignatureChecks *checks) {
   if (checks == nullptr)
     return;
@@ -180,6 +210,8 @@ int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
   int fd = OpenRecordFile(record, &size);
   if (fd < 0)
     return -1;
+  // Read from start to end, as --hash reads.
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   ByteSource src;
   InitFileSource(&src, fd, size, state->windows, 2);
   checks->module->examine(&src, checks->setup, facts);

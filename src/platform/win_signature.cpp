@@ -72,8 +72,11 @@ void WalkCatalogs(SignatureSetup *setup, const std::string &folder,
   FileWindow *window = static_cast<FileWindow *>(malloc(sizeof(FileWindow)));
   for (const auto &entry : names) {
     std::string path = folder + separator + entry.first;
-    if ((entry.second & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    if ((entry.second & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      if (EndsWithCat(entry.first.c_str()))
+        SkipCatalog(setup, path.c_str(), kCatalogNotRegular);
       continue;
+    }
     if ((entry.second & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       if (depth < kMaxCatalogDepth)
         WalkCatalogs(setup, path, separator, depth + 1);
@@ -81,9 +84,12 @@ void WalkCatalogs(SignatureSetup *setup, const std::string &folder,
     }
     uint64_t size;
     int fd;
-    if (window == nullptr || !EndsWithCat(entry.first.c_str()) ||
-        (fd = OpenShared(path.c_str(), &size)) < 0)
+    if (!EndsWithCat(entry.first.c_str()))
       continue;
+    if (window == nullptr || (fd = OpenShared(path.c_str(), &size)) < 0) {
+      SkipCatalog(setup, path.c_str(), kCatalogCannotOpen);
+      continue;
+    }
     ByteSource src;
     InitFileSource(&src, fd, size, window);
     AddCatalog(setup, path.c_str(), &src);
@@ -121,6 +127,13 @@ SignatureChecks *PrepareSignatureChecks(const SignatureOptions &options,
     CloseSignatureSetup(setup);
   }
   return checks;
+}
+
+void SignatureCheckNotes(const SignatureChecks *checks,
+                         std::vector<std::string> *lines) {
+  lines->clear();
+  if (checks != nullptr)
+    SetupNotes(checks->setup, lines);
 }
 
 void ReleaseSignatureChecks(SignatureChecks *checks) {

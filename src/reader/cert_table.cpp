@@ -117,16 +117,17 @@ CertTableState WalkEntries(ByteSource *src, uint64_t table, uint64_t size,
 // The digest's ranges: the headers less the two fields, the sections in
 // file order, then the rest up to hashEnd.
 HashLayoutState HashRanges(const PeHeaders &pe, uint64_t hashEnd,
-                           PeSignatureLayout *layout) {
+                           uint64_t fileSize, PeSignatureLayout *layout) {
   uint64_t headers = pe.sizeOfHeaders;
   const uint64_t kChecksumSize = 4;
   uint64_t gapStart = pe.checksumOffset;
   uint64_t gapEnd = pe.securityEntry + kPeDataDirectorySize;
   // Both left-out fields lie in the optional header, CheckSum first; the
-  // headers the digest reads must hold them and lie inside the file.
-  if (headers > hashEnd || gapEnd > headers ||
-      pe.securityEntry < gapStart + kChecksumSize)
+  // headers the digest reads must lie inside the file and hold them.
+  if (headers > hashEnd)
     return kHashLayoutHeadersOutside;
+  if (gapEnd > headers || pe.securityEntry < gapStart + kChecksumSize)
+    return kHashLayoutHeadersShort;
   std::vector<HashRange> &r = layout->hashed;
   r.push_back({0, gapStart});
   r.push_back({gapStart + kChecksumSize,
@@ -144,6 +145,17 @@ HashLayoutState HashRanges(const PeHeaders &pe, uint64_t hashEnd,
   r.erase(std::remove_if(r.begin(), r.end(),
                          [](const HashRange &h) { return h.length == 0; }),
           r.end());
+  // Each range lies inside the file, and ranges that do not overlap add up
+  // to less than it. Sections that share raw data have it read again: up
+  // to the file's size once more is taken, beyond that it is a digest no
+  // signer makes and whose cost would have no bound.
+  uint64_t total = 0,
+           bound = fileSize > UINT64_MAX / 2 ? UINT64_MAX : 2 * fileSize;
+  for (const HashRange &h : r) {
+    if (h.length > bound - total)
+      return kHashLayoutSectionsOverlap;
+    total += h.length;
+  }
   layout->hashPadding = static_cast<uint32_t>(
       (kWinCertAlignment - hashEnd % kWinCertAlignment) % kWinCertAlignment);
   // What lies before hashEnd outside every range, the two fields aside:
@@ -208,6 +220,10 @@ const char *HashLayoutStateName(HashLayoutState state) {
     return "section-outside-file";
   case kHashLayoutTableBeforeImage:
     return "table-inside-image";
+  case kHashLayoutHeadersShort:
+    return "headers-too-short";
+  case kHashLayoutSectionsOverlap:
+    return "sections-overlap";
   }
   return "unknown";
 }
@@ -268,7 +284,7 @@ void ReadSignatureLayout(ByteSource *src, PeSignatureLayout *layout) {
       layout->table == kCertTableOverlapsSections)
     layout->hash = kHashLayoutTableBeforeImage;
   else
-    layout->hash = HashRanges(pe, hashEnd, layout);
+    layout->hash = HashRanges(pe, hashEnd, src->size, layout);
   if (layout->hash != kHashLayoutOk) {
     layout->hashed.clear();
     layout->hashPadding = 0;
@@ -351,4 +367,33 @@ bool ReadCertificateBlob(ByteSource *src, const CertEntry &entry,
   blob->resize(length);
   return length == 0 ||
          ReadAt(src, entry.offset + kWinCertHeaderSize, blob->data(), length);
+}
+
+bool DerExtent(const unsigned char *bytes, size_t length, uint64_t *extent) {
+  // A single-byte tag: every outer element a signature or a catalog
+  // starts with is one.
+  if (length < 2 || (bytes[0] & 0x1F) == 0x1F)
+    return false;
+  uint64_t content = bytes[1];
+  size_t header = 2;
+  if (content >= 0x80) {
+    size_t count = content & 0x7F;
+    if (count == 0 || count > 4 || length < header + count)
+      return false;
+    content = 0;
+    for (size_t i = 0; i < count; ++i)
+      content = content << 8 | bytes[header + i];
+    header += count;
+  }
+  *extent = header + content;
+  return true;
+}
+
+bool OnlyAlignmentPadding(const unsigned char *bytes, size_t length) {
+  if (length >= kWinCertAlignment)
+    return false;
+  for (size_t i = 0; i < length; ++i)
+    if (bytes[i] != 0)
+      return false;
+  return true;
 }

@@ -58,10 +58,14 @@ struct HashRange {
 enum HashLayoutState {
   kHashLayoutOk = 0,
   kHashLayoutNotPe = 1,            // no PE headers to read
-  kHashLayoutHeadersOutside = 2,   // SizeOfHeaders past the hashed end, or
-                                   // short of the fields it leaves out
+  kHashLayoutHeadersOutside = 2,   // SizeOfHeaders past the hashed end
   kHashLayoutSectionOutside = 3,   // a section's raw data past the end
   kHashLayoutTableBeforeImage = 4, // the table starts before the image ends
+  kHashLayoutHeadersShort = 5,     // SizeOfHeaders ends before the CheckSum
+                                   // field or the table's directory entry
+  kHashLayoutSectionsOverlap = 6,  // sections share so much raw data that
+                                   // the digest would read more than twice
+                                   // the bytes the file holds
 };
 
 const char *HashLayoutStateName(HashLayoutState state);
@@ -124,6 +128,17 @@ bool HashRangesInFileOrder(const PeSignatureLayout &layout);
 // The largest PKCS#7 blob a signature entry is read for: signers write a
 // few kilobytes, a few hundred with many nested signatures.
 const uint32_t kMaxSignatureBlob = 16u << 20;
+
+// The extent of the DER element that starts bytes: its tag, its length
+// and its content, from a definite length of up to four bytes. False when
+// the bytes hold no such header (an indefinite length among them), or too
+// few of them to tell.
+bool DerExtent(const unsigned char *bytes, size_t length, uint64_t *extent);
+
+// Whether the bytes after a signature's DER in its entry are the 0 to 7
+// zero bytes that round the entry up to 8, and no more: anything else
+// lies outside the signature and the digest alike.
+bool OnlyAlignmentPadding(const unsigned char *bytes, size_t length);
 
 // The bCertificate bytes of an entry (its length less the header), bounded
 // by kMaxSignatureBlob; false when they cannot be read whole.

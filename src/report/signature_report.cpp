@@ -32,10 +32,6 @@ const char *VerdictWord(Verdict v) {
   return v == kVerdictYes ? "yes" : v == kVerdictNo ? "no" : "unknown";
 }
 
-const char *IntegrityWord(Verdict v) {
-  return v == kVerdictYes ? "ok" : v == kVerdictNo ? "mismatch" : nullptr;
-}
-
 const char *TrustWord(TrustStatus t) {
   return t == kTrustTrusted     ? "trusted"
          : t == kTrustUntrusted ? "untrusted"
@@ -125,7 +121,7 @@ void PrintOneSignature(const SignatureInfo &s, size_t number, bool utf8) {
     Line(in, "Authentihash:", HexText(s.computedDigest));
   if (!s.signedDigest.empty())
     Line(in, "Signed Digest:", HexText(s.signedDigest));
-  const char *integrity = IntegrityWord(s.integrity);
+  const char *integrity = IntegrityName(s);
   Line(in, "Integrity:", integrity != nullptr ? integrity : "unknown");
   if (s.haveSigner)
     PrintCertificate(in, s.signer, utf8);
@@ -315,7 +311,7 @@ void OneSignatureJson(JsonWriter *w, const SignatureInfo &s) {
   JsonKey(w, "signed_digest");
   HexOrNull(w, s.signedDigest);
   JsonKey(w, "integrity");
-  JsonStringOrNull(w, IntegrityWord(s.integrity));
+  JsonStringOrNull(w, IntegrityName(s));
   JsonKey(w, "signer");
   CertificateJson(w, s.haveSigner, s.signer);
   JsonKey(w, "signer_digest_algorithm");
@@ -341,15 +337,19 @@ void OneSignatureJson(JsonWriter *w, const SignatureInfo &s) {
   JsonEndObject(w);
 }
 
-// Every signature's digest agrees: ok; any disagrees: mismatch; none
-// could be compared: null.
+// Every signature's digest agrees: ok; any disagrees: mismatch; any
+// agrees over an entry with more than the signature in it:
+// data-after-signature; none could be compared: null.
 const char *OverallIntegrity(const SignatureFacts &f) {
   const char *word = nullptr;
   for (const SignatureInfo &s : f.signatures) {
-    if (s.integrity == kVerdictNo)
-      return "mismatch";
-    if (s.integrity == kVerdictYes)
-      word = "ok";
+    const char *one = IntegrityName(s);
+    if (one == nullptr)
+      continue;
+    if (strcmp(one, "mismatch") == 0)
+      return one;
+    if (word == nullptr || strcmp(one, "ok") != 0)
+      word = one;
   }
   return word;
 }

@@ -20,10 +20,14 @@ void FeedDigester(Digester *digester, const unsigned char *bytes,
 // The digest, and the digester freed.
 void FinishDigester(Digester *digester, std::vector<unsigned char> *digest);
 
-// The CAs (and CRLs) a chain is built to.
+// The CAs (and CRLs) a chain is built to. What the files hold that is
+// left out (a certificate in the CRL file) is told in notes, one line
+// each; a file that cannot be read, or holds nothing of its kind, is an
+// error.
 struct TrustStore;
 TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
-                           const char *crlFile, std::string *error);
+                           const char *crlFile, std::vector<std::string> *notes,
+                           std::string *error);
 void CloseTrustStore(TrustStore *store);
 
 // Reads an Authenticode PKCS#7 SignedData: its signature, then every

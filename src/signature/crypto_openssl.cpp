@@ -2,6 +2,8 @@
 // decoding, digests, signature checks and chain building are the
 // library's; what is read here is which of its structures Authenticode
 // puts where.
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdint.h>
 #include <string.h>
@@ -14,6 +16,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
+#include <openssl/pem.h>
 #include <openssl/pkcs7.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
@@ -756,6 +759,163 @@ void ReadSignedData(const unsigned char *der, size_t length,
   ERR_clear_error();
 }
 
+// The bytes of a CA or CRL file, which must be a regular file: a FIFO
+// would hold the run up for ever, and a device is no file of certificates.
+// Its type is asked before it is opened (opening a device may do
+// something), and again of the open file, opened without blocking, so
+// that nothing swapped in between is read.
+enum TrustFileRead { kTrustFileOk, kTrustFileUnreadable, kTrustFileTooLarge };
+TrustFileRead ReadTrustFile(const char *path, Bytes *bytes) {
+  // Debian's whole CA bundle is a fifth of a megabyte.
+  const off_t kMaxTrustFile = 16 << 20;
+  bytes->clear();
+  struct stat st;
+  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+    return kTrustFileUnreadable;
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return kTrustFileUnreadable;
+  TrustFileRead result = kTrustFileOk;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    result = kTrustFileUnreadable;
+  else if (st.st_size > kMaxTrustFile)
+    result = kTrustFileTooLarge;
+  if (result == kTrustFileOk) {
+    bytes->resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < bytes->size()) {
+      ssize_t got = pread(fd, bytes->data() + done, bytes->size() - done,
+                          static_cast<off_t>(done));
+      if (got < 0 && errno == EINTR)
+        continue;
+      if (got <= 0)
+        break;
+      done += static_cast<size_t>(got);
+    }
+    // A file that shrank is read as far as it goes; one that cannot be
+    // read at all is no trust file.
+    if (done == 0 && !bytes->empty())
+      result = kTrustFileUnreadable;
+    bytes->resize(done);
+  }
+  close(fd);
+  return result;
+}
+
+bool ReadTrustFileOrSay(const char *path, const char *what, Bytes *bytes,
+                        std::string *error) {
+  switch (ReadTrustFile(path, bytes)) {
+  case kTrustFileOk:
+    return true;
+  case kTrustFileTooLarge:
+    *error = std::string("the ") + what + " " + path + " is too large";
+    return false;
+  case kTrustFileUnreadable:
+    break;
+  }
+  *error = std::string("cannot read the ") + what + " " + path;
+  return false;
+}
+
+// The PEM blocks of a file that libcrypto knows (certificates, CRLs,
+// keys); null when the text is no PEM at all.
+STACK_OF(X509_INFO) * PemBlocks(const Bytes &bytes) {
+  if (bytes.empty() || bytes.size() > INT_MAX)
+    return nullptr;
+  BIO *bio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()));
+  if (bio == nullptr)
+    return nullptr;
+  STACK_OF(X509_INFO) *blocks =
+      PEM_X509_INFO_read_bio(bio, nullptr, nullptr, nullptr);
+  BIO_free(bio);
+  return blocks;
+}
+
+// The CA file: PEM certificates (and the CRLs a bundle may carry with
+// them, as before), at least one certificate.
+bool LoadCaFile(X509_STORE *store, const char *path, std::string *error) {
+  Bytes bytes;
+  if (!ReadTrustFileOrSay(path, "CA file", &bytes, error))
+    return false;
+  STACK_OF(X509_INFO) *blocks = PemBlocks(bytes);
+  size_t certificates = 0;
+  bool added = true;
+  for (int i = 0; i < sk_X509_INFO_num(blocks); ++i) {
+    X509_INFO *block = sk_X509_INFO_value(blocks, i);
+    if (block->x509 != nullptr) {
+      added = added && X509_STORE_add_cert(store, block->x509) == 1;
+      ++certificates;
+    }
+    if (block->crl != nullptr)
+      added = added && X509_STORE_add_crl(store, block->crl) == 1;
+  }
+  sk_X509_INFO_pop_free(blocks, X509_INFO_free);
+  if (certificates == 0) {
+    *error = std::string("the CA file ") + path + " holds no PEM certificate";
+    return false;
+  }
+  if (!added) {
+    *error = std::string("cannot load the CA file ") + path;
+    return false;
+  }
+  return true;
+}
+
+// The CRL file: its revocation lists, PEM or DER, and nothing else. A
+// certificate in it is no CA (a file of revocations must not make
+// anything trusted): it is left out, and the caller told.
+bool LoadCrlFile(X509_STORE *store, const char *path,
+                 std::vector<std::string> *notes, std::string *error) {
+  Bytes bytes;
+  if (!ReadTrustFileOrSay(path, "CRL file", &bytes, error))
+    return false;
+  size_t crls = 0, certificates = 0;
+  bool added = true;
+  STACK_OF(X509_INFO) *blocks = PemBlocks(bytes);
+  for (int i = 0; i < sk_X509_INFO_num(blocks); ++i) {
+    X509_INFO *block = sk_X509_INFO_value(blocks, i);
+    if (block->crl != nullptr) {
+      added = added && X509_STORE_add_crl(store, block->crl) == 1;
+      ++crls;
+    }
+    if (block->x509 != nullptr)
+      ++certificates;
+  }
+  sk_X509_INFO_pop_free(blocks, X509_INFO_free);
+  if (crls == 0 && certificates == 0 && bytes.size() <= LONG_MAX) {
+    // One DER object: a CRL, or a certificate given by mistake.
+    const unsigned char *p = bytes.data();
+    X509_CRL *crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(bytes.size()));
+    if (crl != nullptr) {
+      added = X509_STORE_add_crl(store, crl) == 1;
+      ++crls;
+      X509_CRL_free(crl);
+    } else {
+      p = bytes.data();
+      X509 *cert = d2i_X509(nullptr, &p, static_cast<long>(bytes.size()));
+      if (cert != nullptr)
+        ++certificates;
+      X509_free(cert);
+    }
+  }
+  ERR_clear_error();
+  if (certificates != 0)
+    notes->push_back("the CRL file " + std::string(path) + " holds " +
+                     std::to_string(certificates) +
+                     (certificates == 1 ? " certificate" : " certificates") +
+                     ", ignored: CAs come from --ca-file and --ca-path only");
+  if (crls == 0) {
+    *error = std::string("the CRL file ") + path +
+             " holds no certificate revocation list (PEM or DER)";
+    return false;
+  }
+  if (!added) {
+    *error = std::string("cannot load the CRL file ") + path;
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
 Digester *StartDigester(DigestKind kind) {
@@ -789,17 +949,14 @@ void FinishDigester(Digester *d, std::vector<unsigned char> *digest) {
 }
 
 TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
-                           const char *crlFile, std::string *error) {
+                           const char *crlFile, std::vector<std::string> *notes,
+                           std::string *error) {
   X509_STORE *store = X509_STORE_new();
   if (store == nullptr) {
     *error = "out of memory";
     return nullptr;
   }
-  bool ok = true;
-  if (caFile != nullptr && X509_STORE_load_file(store, caFile) != 1) {
-    *error = std::string("cannot read the CA file ") + caFile;
-    ok = false;
-  }
+  bool ok = caFile == nullptr || LoadCaFile(store, caFile, error);
   // The folder is looked in lazily, certificate by certificate: whether it
   // can be looked in at all is asked now.
   struct stat folder;
@@ -810,11 +967,8 @@ TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
     *error = std::string("cannot read the CA folder ") + caPath;
     ok = false;
   }
-  // CRLs are read by the same loader as certificates.
-  if (ok && crlFile != nullptr && X509_STORE_load_file(store, crlFile) != 1) {
-    *error = std::string("cannot read the CRL file ") + crlFile;
-    ok = false;
-  }
+  if (ok && crlFile != nullptr)
+    ok = LoadCrlFile(store, crlFile, notes, error);
   ERR_clear_error();
   if (!ok) {
     X509_STORE_free(store);

@@ -730,7 +730,8 @@ void FinishDigester(Digester *d, std::vector<unsigned char> *digest) {
 }
 
 TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
-                           const char *crlFile, std::string *error) {
+                           const char *crlFile, std::vector<std::string> *notes,
+                           std::string *error) {
   TrustStore *store =
       new TrustStore{CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr),
                      CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr),
@@ -741,11 +742,15 @@ TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
   }
   size_t added = 0;
   bool ok = store->anchors != nullptr && store->crls != nullptr;
-  if (ok && caFile != nullptr &&
-      (!LoadPemFile(caFile, store->anchors, store->crls, &added) ||
-       added == 0)) {
-    *error = std::string("cannot read the CA file ") + caFile;
-    ok = false;
+  if (ok && caFile != nullptr) {
+    if (!LoadPemFile(caFile, store->anchors, store->crls, &added)) {
+      *error = std::string("cannot read the CA file ") + caFile;
+      ok = false;
+    } else if (added == 0) {
+      *error =
+          std::string("the CA file ") + caFile + " holds no PEM certificate";
+      ok = false;
+    }
   }
   if (ok && caPath != nullptr) {
     WIN32_FIND_DATAA found;
@@ -763,12 +768,33 @@ TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
       FindClose(search);
     }
   }
-  size_t crls = 0;
-  if (ok && crlFile != nullptr &&
-      (!LoadPemFile(crlFile, store->anchors, store->crls, &crls) ||
-       crls == 0)) {
-    *error = std::string("cannot read the CRL file ") + crlFile;
-    ok = false;
+  // A certificate in the CRL file is no CA: it goes to a store of its
+  // own, which is dropped, and the caller is told.
+  if (ok && crlFile != nullptr) {
+    size_t loaded = 0, certificates = 0;
+    HCERTSTORE ignored =
+        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+    bool read = ignored != nullptr &&
+                LoadPemFile(crlFile, ignored, store->crls, &loaded);
+    if (ignored != nullptr) {
+      PCCERT_CONTEXT cert = nullptr;
+      while ((cert = CertEnumCertificatesInStore(ignored, cert)) != nullptr)
+        ++certificates;
+      CertCloseStore(ignored, 0);
+    }
+    if (certificates != 0)
+      notes->push_back("the CRL file " + std::string(crlFile) + " holds " +
+                       std::to_string(certificates) +
+                       (certificates == 1 ? " certificate" : " certificates") +
+                       ", ignored: CAs come from --ca-file and --ca-path only");
+    if (!read) {
+      *error = std::string("cannot read the CRL file ") + crlFile;
+      ok = false;
+    } else if (loaded <= certificates) {
+      *error = std::string("the CRL file ") + crlFile +
+               " holds no PEM certificate revocation list";
+      ok = false;
+    }
   }
   if (!ok) {
     CloseTrustStore(store);

@@ -8,6 +8,7 @@
 #include <stddef.h>
 
 #include <string>
+#include <vector>
 
 #include "byte_source.h"
 #include "signature_facts.h"
@@ -23,22 +24,41 @@ SignatureSetup *OpenSignatureSetup(const SignatureOptions &options,
                                    std::string *error);
 void CloseSignatureSetup(SignatureSetup *setup);
 
-// Reads one catalog file, of any size up to kMaxCatalogSize, verifies its
+// Reads one catalog file: its outer DER length first, which must lie in
+// the file and under kMaxCatalogSize, then that many bytes; verifies its
 // signature and indexes its member hashes; name is how reports name it.
 // A file that is no signed catalog, or whose signature does not verify,
-// is counted as rejected.
+// is counted as rejected, with the reason.
 void AddCatalog(SignatureSetup *setup, const char *name, ByteSource *src);
 const uint64_t kMaxCatalogSize = 256u << 20;
 
-// What the catalog folder held: catalogs read, catalogs passed over (not
-// a signed catalog, or a signature that does not verify), member hashes
-// indexed.
+// Why a catalog file was not read: the walk's own reasons.
+enum CatalogSkip {
+  kCatalogNotRegular = 0, // a FIFO, device or socket: never opened
+  kCatalogCannotOpen = 1,
+};
+void SkipCatalog(SignatureSetup *setup, const char *name, CatalogSkip why);
+
+// What the catalog folder held: catalogs read, catalogs rejected (and
+// why), catalogs that could not be read (and why), member hashes indexed.
 struct CatalogCounts {
   size_t read;
-  size_t rejected;
+  size_t rejected; // notCatalog + tooLarge + badSignature
   size_t members;
+  size_t notCatalog;   // no signed catalog, or cut short
+  size_t tooLarge;     // an outer length over kMaxCatalogSize
+  size_t badSignature; // a signature that does not verify
+  size_t unreadable;   // cannotOpen + readFailed + notRegular
+  size_t cannotOpen;
+  size_t readFailed;
+  size_t notRegular;
 };
 CatalogCounts CountCatalogs(const SignatureSetup *setup);
+
+// What the user should hear of the setup, one line each, without the
+// program's name: a certificate left out of the CRL file, and the
+// catalogs rejected or unreadable.
+void SetupNotes(const SignatureSetup *setup, std::vector<std::string> *lines);
 
 // Examines one file: its certificate table, checksum, signatures and, for
 // a file without one, the catalogs. The file is read once, from start to

@@ -4,9 +4,14 @@
 extern "C" __attribute__((visibility("default"))) const SignatureModule *
 QuelvoSignatureModule() {
   static const SignatureModule kModule = {
-      kSignatureModuleVersion, OpenSignatureSetup,
-      CloseSignatureSetup,     AddCatalog,
-      CountCatalogs,           ExamineSignature,
+      kSignatureModuleVersion,
+      OpenSignatureSetup,
+      CloseSignatureSetup,
+      AddCatalog,
+      SkipCatalog,
+      CountCatalogs,
+      SetupNotes,
+      ExamineSignature,
   };
   return &kModule;
 }

@@ -9,7 +9,7 @@
 #include "signature.h"
 
 // Raised whenever an entry or a record the entries pass changes.
-const int kSignatureModuleVersion = 1;
+const int kSignatureModuleVersion = 2;
 
 struct SignatureModule {
   int version;
@@ -17,7 +17,10 @@ struct SignatureModule {
                                std::string *error);
   void (*closeSetup)(SignatureSetup *setup);
   void (*addCatalog)(SignatureSetup *setup, const char *name, ByteSource *src);
+  void (*skipCatalog)(SignatureSetup *setup, const char *name, CatalogSkip why);
   CatalogCounts (*countCatalogs)(const SignatureSetup *setup);
+  void (*setupNotes)(const SignatureSetup *setup,
+                     std::vector<std::string> *lines);
   void (*examine)(ByteSource *src, const SignatureSetup *setup,
                   SignatureFacts *facts);
 };

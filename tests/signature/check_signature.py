@@ -10,9 +10,11 @@ Needs Debian's python3-jsonschema; exits 77 (skipped) without it.
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 try:
     import jsonschema
@@ -209,6 +211,129 @@ try:
     broken = run(["--catalog-dir", scratch, "pe/basic.dll"])
     if broken["pe/basic.dll"]["status"] != "none":
         fail("pe/basic.dll with a broken catalog: %r" % broken["pe/basic.dll"])
+finally:
+    shutil.rmtree(scratch)
+
+# Hostile files: a signature that verifies under a chain that holds, over
+# a file whose digest cannot be computed or whose entry carries bytes
+# nothing signed, is never trusted.
+HOSTILE = {
+    "headers_short.exe": (CA, "headers-too-short", None, "untrusted",
+                          "unknown-digest"),
+    "data_after_signature.exe": (CA, "data-after-signature",
+                                 "data-after-signature", "untrusted",
+                                 "data-after-signature"),
+    "zeros_after_signature.exe": (CA, "data-after-signature",
+                                  "data-after-signature", "untrusted",
+                                  "data-after-signature"),
+    "unknown_digest.exe": (["--ca-file", "signed/hostile/pki/root.pem"], None,
+                           None, "untrusted", "unknown-digest"),
+    "foreign_root.exe": (["--ca-file", "signed/hostile/pki/root.pem"], None,
+                         "ok", "trusted", None),
+}
+for name, (args, problem, integrity, trust, reason) in sorted(HOSTILE.items()):
+    s = run(args + ["signed/hostile/" + name])["signed/hostile/" + name]
+    first = s["signatures"][0] if s["signatures"] else {}
+    got = (s["problem"], s["integrity"], first.get("trust", {}).get("status"),
+           first.get("trust", {}).get("reason"))
+    if got != (problem, integrity, trust, reason):
+        fail("signed/hostile/%s: %r, expected %r"
+             % (name, got, (problem, integrity, trust, reason)))
+
+
+def timed(args, cwd=FIXTURES, timeout=20):
+    """Runs quelvo; (status, stdout, stderr, seconds), or None when it
+    does not finish in time."""
+    start = time.monotonic()
+    try:
+        p = subprocess.run([QUELVO] + args, cwd=cwd, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None
+    return p.returncode, p.stdout, p.stderr, time.monotonic() - start
+
+
+# A CRL file gives revocation lists only, PEM or DER: the certificate of a
+# "CRL file" is no trust anchor, and without a CA nothing is checked.
+r = timed(["--json", "--crl-file", "signed/hostile/pki/root-and-crl.pem",
+           "signed/hostile/foreign_root.exe"])
+if r is None or r[0] != 0 or \
+        json.loads(r[1])["signature"]["signatures"][0]["trust"]["status"] != "not-checked" \
+        or b"holds 1 certificate, ignored" not in r[2]:
+    fail("a certificate in the CRL file: %r" % (r,))
+scratch = tempfile.mkdtemp()
+try:
+    if shutil.which("openssl"):
+        der = os.path.join(scratch, "inter.der")
+        subprocess.run(["openssl", "crl", "-in", os.path.join(
+            FIXTURES, "signed", "pki", "inter.crl"), "-outform", "DER",
+            "-out", der], check=True, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        trust = run(["--ca-file", "signed/pki/ca.pem", "--crl-file", der,
+                     "signed/revoked.exe"])["signed/revoked.exe"]
+        if trust["signatures"][0]["trust"]["reason"] != "revoked":
+            fail("revoked.exe with a DER CRL: %r" % trust["signatures"][0])
+    # A FIFO for a CA or CRL file is refused at once, never waited on.
+    fifo = os.path.join(scratch, "fifo.pem")
+    os.mkfifo(fifo)
+    for option in ("--ca-file", "--crl-file"):
+        r = timed([option, fifo, "pe/basic.dll"], timeout=10)
+        if r is None or r[0] != 1 or not r[2].startswith(b"quelvo: cannot read"):
+            fail("%s naming a FIFO: %r" % (option, r))
+
+    # A catalog folder of junk: 20 sparse 256 MiB .cat files, a FIFO and
+    # a device among them, rejected on their first bytes or never opened,
+    # and counted on standard error; the real catalog still serves.
+    folder = os.path.join(scratch, "catalogs")
+    os.mkdir(folder)
+    shutil.copy(os.path.join(FIXTURES, "signed", "catalogs", "quelvo.cat"),
+                folder)
+    for i in range(20):
+        with open(os.path.join(folder, "junk%02d.cat" % i), "wb") as f:
+            f.truncate(256 << 20)
+    os.mkfifo(os.path.join(folder, "pipe.cat"))
+    os.symlink("/dev/zero", os.path.join(folder, "zero.cat"))
+    r = timed(["--json", "--catalog-dir", folder, "pe/basic.dll"], timeout=60)
+    if r is None or r[0] != 0 or \
+            json.loads(r[1])["signature"]["status"] != "catalog":
+        fail("a catalog folder of junk: %r" % (r,))
+    else:
+        want = (b"quelvo: --catalog-dir: 1 catalog read, 20 rejected (20 not a "
+                b"signed catalog), 2 unreadable (2 not a regular file)\n")
+        if r[2] != want:
+            fail("a catalog folder of junk told %r, not %r" % (r[2], want))
+        if r[3] > 5:
+            fail("a catalog folder of junk took %.1f s" % r[3])
+
+    # 65,535 sections over the same megabyte: the digest would read 64 GiB
+    # of a 3.6 MiB file, and is refused before anything is read.
+    image = bytearray(open(os.path.join(FIXTURES, "signed", "sha256.exe"),
+                           "rb").read())
+    nt = struct.unpack_from("<I", image, 0x3C)[0]
+    optional = nt + 24
+    directory = optional + 112 + 4 * 8
+    table, size = struct.unpack_from("<II", image, directory)
+    signature = bytes(image[table:table + size])
+    sections = optional + struct.unpack_from("<H", image, nt + 20)[0]
+    count, data = 65535, 1 << 20
+    start = (sections + 40 * count + 0xFFF) & ~0xFFF
+    head = image[:sections]
+    struct.pack_into("<H", head, nt + 6, count)
+    struct.pack_into("<I", head, optional + 60, start)
+    header = bytearray(40)
+    header[:5] = b".data"
+    struct.pack_into("<IIII", header, 8, data, 0x1000, data, start)
+    body = head + header * count
+    body += bytes(start - len(body)) + bytes(i % 251 for i in range(data))
+    struct.pack_into("<II", body, directory, len(body), size)
+    path = os.path.join(scratch, "sections.exe")
+    with open(path, "wb") as f:
+        f.write(body + signature)
+    r = timed(["--json", "--signature", path], timeout=60)
+    if r is None or json.loads(r[1])["signature"]["problem"] != "sections-overlap":
+        fail("65,535 sections over one megabyte: %r" % (r and r[1][:300],))
+    elif r[3] > 5:
+        fail("65,535 sections over one megabyte took %.1f s" % r[3])
 finally:
     shutil.rmtree(scratch)
 

@@ -208,9 +208,12 @@ TEST(CertTable, SectionsOrHeadersPastTheDigestsEnd) {
   l = Layout(image);
   EXPECT_EQ(l.hash, kHashLayoutHeadersOutside);
   EXPECT_TRUE(l.hashed.empty());
-  // SizeOfHeaders short of the table's directory entry.
+  // SizeOfHeaders short of the table's directory entry: inside the file,
+  // but too short to leave the entry out of.
   PutLe32(image, s.at.optional + kPeSizeOfHeaders, 0x40);
-  EXPECT_EQ(Layout(image).hash, kHashLayoutHeadersOutside);
+  EXPECT_EQ(Layout(image).hash, kHashLayoutHeadersShort);
+  EXPECT_STREQ(HashLayoutStateName(kHashLayoutHeadersShort),
+               "headers-too-short");
 }
 
 TEST(CertTable, GapsAndSharedRawDataAreTold) {
@@ -235,6 +238,84 @@ TEST(CertTable, GapsAndSharedRawDataAreTold) {
   l = Layout(two.image);
   ASSERT_EQ(l.hash, kHashLayoutOk);
   EXPECT_FALSE(HashRangesInFileOrder(l));
+}
+
+// Sections that all name the same raw data would have the digest read it
+// once each: 65,535 of them are refused before anything is read, two are
+// read (the second again).
+TEST(CertTable, RawDataSharedBeyondTheFilesSizeIsRefused) {
+  Signed s = BuildSigned({});
+  PutLe32(s.image, s.directory, 0);
+  PutLe32(s.image, s.directory + 4, 0);
+  std::string header(kPeSectionHeaderSize, '\0');
+  PutLe32(header, kPeSectionSizeOfRawData, 0x200);
+  PutLe32(header, kPeSectionPointerToRawData, 0);
+  struct {
+    uint16_t count;
+    HashLayoutState hash;
+  } cases[] = {{2, kHashLayoutOk}, {0xFFFF, kHashLayoutSectionsOverlap}};
+  for (const auto &c : cases) {
+    std::string image = s.image.substr(0, s.at.section);
+    for (uint32_t i = 0; i < c.count; ++i)
+      image += header;
+    if (image.size() < 0x400)
+      image.resize(0x400, '\0');
+    PutLe16(image, s.at.newHeader + kPeFileHeader + kPeNumberOfSections,
+            c.count);
+    PeSignatureLayout l = Layout(image);
+    EXPECT_EQ(l.hash, c.hash) << c.count;
+    if (c.hash != kHashLayoutOk) {
+      EXPECT_TRUE(l.hashed.empty()) << c.count;
+    }
+  }
+  EXPECT_STREQ(HashLayoutStateName(kHashLayoutSectionsOverlap),
+               "sections-overlap");
+}
+
+// The outer length of a DER element, and what may follow a signature in
+// its entry.
+TEST(CertTable, DerExtentAndAlignmentPadding) {
+  struct {
+    std::string bytes;
+    bool ok;
+    uint64_t extent;
+  } cases[] = {
+      {std::string("\x30\x03", 2), true, 5},
+      {std::string("\x30\x81\x80", 3), true, 0x83},
+      {std::string("\x30\x82\x17\x77", 4), true, 0x177B},
+      {std::string("\x30\x84\x7F\xFF\xFF\xFF", 6), true, 0x80000005},
+      {std::string("\x30\x80", 2), false, 0}, // indefinite
+      {std::string("\x30\x85\x01\x00\x00\x00\x00", 7), false, 0},
+      {std::string("\x30\x82\x01", 3), false, 0}, // length cut short
+      {std::string("\x30", 1), false, 0},
+      {std::string("\x1F\x01", 2), false, 0}, // a tag of several bytes
+  };
+  for (const auto &c : cases) {
+    uint64_t extent = 0;
+    bool ok = DerExtent(reinterpret_cast<const unsigned char *>(c.bytes.data()),
+                        c.bytes.size(), &extent);
+    EXPECT_EQ(ok, c.ok) << c.bytes.size();
+    if (ok) {
+      EXPECT_EQ(extent, c.extent) << c.bytes.size();
+    }
+  }
+  struct {
+    std::string after;
+    bool padding;
+  } padding[] = {
+      {"", true},
+      {std::string(7, '\0'), true},
+      {std::string(8, '\0'), false},
+      {std::string(16, '\0'), false},
+      {std::string("\0\0\x01", 3), false},
+      {"appended", false},
+  };
+  for (const auto &c : padding)
+    EXPECT_EQ(OnlyAlignmentPadding(
+                  reinterpret_cast<const unsigned char *>(c.after.data()),
+                  c.after.size()),
+              c.padding)
+        << c.after.size();
 }
 
 TEST(CertTable, NotPeOrCutShort) {

@@ -113,6 +113,46 @@ TEST(SignatureOutput, JsonEscapesFileTextAndSaysNullForNothing) {
 
 namespace {
 
+// The file's integrity from its signatures': a mismatch anywhere wins,
+// then bytes after a signature, then ok; nothing compared is nothing.
+TEST(SignatureOutput, IntegrityOfTheFileFromItsSignatures) {
+  struct Sig {
+    Verdict integrity;
+    uint64_t after;
+  };
+  struct {
+    std::vector<Sig> sigs;
+    const char *word; // "" for none
+  } cases[] = {
+      {{{kVerdictYes, 0}}, "ok"},
+      {{{kVerdictYes, 0}, {kVerdictYes, 16}}, "data-after-signature"},
+      {{{kVerdictYes, 16}, {kVerdictNo, 16}}, "mismatch"},
+      {{{kVerdictNo, 0}, {kVerdictYes, 0}}, "mismatch"},
+      {{{kVerdictUnknown, 16}}, ""},
+      {{{kVerdictUnknown, 0}, {kVerdictYes, 0}}, "ok"},
+  };
+  for (const auto &c : cases) {
+    SignatureFacts f = SignatureFacts();
+    f.status = kSignatureSigned;
+    for (const Sig &sig : c.sigs) {
+      SignatureInfo s = SignatureInfo();
+      s.integrity = sig.integrity;
+      s.bytesAfterSignature = sig.after;
+      f.signatures.push_back(s);
+    }
+    std::vector<std::string> values;
+    SignatureColumns(&f, &values);
+    EXPECT_EQ(values[3], c.word) << c.sigs.size();
+    JsonWriter w = JsonWriter();
+    WriteSignatureJson(&w, &f);
+    std::string json = JsonFinish(&w);
+    std::string want = *c.word == '\0'
+                           ? std::string("\"integrity\":null")
+                           : "\"integrity\":\"" + std::string(c.word) + "\"";
+    EXPECT_NE(json.find("\"problem\":null," + want), std::string::npos) << json;
+  }
+}
+
 TEST(SignatureOutput, ColumnsNameEveryValueAndStayEmptyForNothing) {
   std::vector<std::string> values;
   SignatureColumns(nullptr, &values);

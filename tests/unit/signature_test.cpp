@@ -150,10 +150,142 @@ TEST(Signature, UnreadableTrustFilesAreRefused) {
   SignatureOptions missing = {"/nonexistent/ca.pem", nullptr, nullptr, nullptr};
   EXPECT_EQ(OpenSignatureSetup(missing, &error), nullptr);
   EXPECT_NE(error.find("/nonexistent/ca.pem"), std::string::npos);
-  // A file that holds no certificate is no CA file either.
+  // A file that holds no certificate is no CA file either, and says so.
   std::string notPem = Fixture("basic.dll");
   SignatureOptions garbage = {notPem.c_str(), nullptr, nullptr, nullptr};
   EXPECT_EQ(OpenSignatureSetup(garbage, &error), nullptr);
+  EXPECT_NE(error.find("holds no PEM certificate"), std::string::npos) << error;
+}
+
+// The CRL file gives revocation lists and nothing else: a certificate in
+// it is left out with a note, and one without a list is refused.
+TEST(Signature, CrlFileGivesListsOnly) {
+  struct {
+    const char *crl;
+    bool opens;
+    size_t notes;
+  } cases[] = {
+      {"../signed/pki/inter.crl", true, 0},
+      {"../signed/hostile/pki/root-and-crl.pem", true, 1},
+      {"../signed/pki/ca.pem", false, 0}, // a certificate alone
+      {"basic.dll", false, 0},
+  };
+  for (const auto &c : cases) {
+    std::string crl = Fixture(c.crl);
+    SignatureOptions options = {nullptr, nullptr, crl.c_str(), nullptr};
+    std::string error;
+    SignatureSetup *setup = OpenSignatureSetup(options, &error);
+    ASSERT_EQ(setup != nullptr, c.opens) << c.crl << ": " << error;
+    if (setup == nullptr) {
+      EXPECT_NE(error.find("holds no certificate revocation list"),
+                std::string::npos)
+          << error;
+      continue;
+    }
+    std::vector<std::string> notes;
+    SetupNotes(setup, &notes);
+    EXPECT_EQ(notes.size(), c.notes) << c.crl;
+    // Without a CA nothing is vouched for, whatever the CRL file holds.
+    SignatureFacts f = Examine(Signed("hostile/foreign_root.exe"), setup);
+    ASSERT_EQ(f.signatures.size(), 1u) << c.crl;
+    EXPECT_EQ(f.signatures[0].trust, kTrustNotChecked) << c.crl;
+    CloseSignatureSetup(setup);
+  }
+  // With a CA, the certificate in the CRL file is still no anchor.
+  SignatureSetup *setup = MakeSetup("../signed/pki/ca.pem",
+                                    "../signed/hostile/pki/root-and-crl.pem");
+  ASSERT_NE(setup, nullptr);
+  SignatureFacts f = Examine(Signed("hostile/foreign_root.exe"), setup);
+  ASSERT_EQ(f.signatures.size(), 1u);
+  EXPECT_EQ(f.signatures[0].trust, kTrustUntrusted);
+  EXPECT_EQ(f.signatures[0].trustReason, "unknown-issuer");
+  CloseSignatureSetup(setup);
+}
+
+// Files whose signature verifies and whose chain holds, but whose digest
+// could not be computed, or whose entry carries bytes nothing signed:
+// never trusted.
+TEST(Signature, TrustNeedsAnIntegrityThatIsOk) {
+  SignatureSetup *ours = MakeSetup("../signed/pki/ca.pem");
+  SignatureSetup *theirs = MakeSetup("../signed/hostile/pki/root.pem");
+  ASSERT_NE(ours, nullptr);
+  ASSERT_NE(theirs, nullptr);
+  struct {
+    const char *name;
+    const SignatureSetup *setup;
+    const char *problem;
+    const char *integrity; // null: unknown
+    TrustStatus trust;
+    const char *reason;
+  } cases[] = {
+      {"hostile/headers_short.exe", ours, "headers-too-short", nullptr,
+       kTrustUntrusted, "unknown-digest"},
+      {"hostile/unknown_digest.exe", theirs, "", nullptr, kTrustUntrusted,
+       "unknown-digest"},
+      {"hostile/data_after_signature.exe", ours, "data-after-signature",
+       "data-after-signature", kTrustUntrusted, "data-after-signature"},
+      {"hostile/zeros_after_signature.exe", ours, "data-after-signature",
+       "data-after-signature", kTrustUntrusted, "data-after-signature"},
+      {"hostile/foreign_root.exe", theirs, "", "ok", kTrustTrusted, ""},
+      // 7 and 0 zero bytes after the DER: alignment, no fault.
+      {"revoked.exe", ours, "", "ok", kTrustTrusted, ""},
+      {"sha1.dll", ours, "", "ok", kTrustTrusted, ""},
+  };
+  for (const auto &c : cases) {
+    SignatureFacts f = Examine(Signed(c.name), c.setup);
+    EXPECT_EQ(f.status, kSignatureSigned) << c.name;
+    EXPECT_EQ(f.problem, c.problem) << c.name;
+    ASSERT_EQ(f.signatures.size(), 1u) << c.name;
+    const SignatureInfo &s = f.signatures[0];
+    EXPECT_EQ(s.signatureValid, kVerdictYes) << c.name;
+    const char *integrity = IntegrityName(s);
+    EXPECT_STREQ(integrity, c.integrity) << c.name;
+    EXPECT_EQ(s.trust, c.trust) << c.name;
+    EXPECT_EQ(s.trustReason, c.reason) << c.name;
+  }
+  CloseSignatureSetup(ours);
+  CloseSignatureSetup(theirs);
+}
+
+// Sections over each other's raw data, across the pass's pieces: the
+// digest reads what the ranges say, in their order, as a plain
+// concatenation of them does.
+TEST(Signature, RangesThatGoBackAreHashedInTheirOrder) {
+  std::string image = Signed("overlay.exe");
+  ByteSource src;
+  InitMemorySource(&src, image.data(), image.size());
+  PeSignatureLayout layout;
+  ReadSignatureLayout(&src, &layout);
+  ASSERT_EQ(layout.hash, kHashLayoutOk);
+  ASSERT_TRUE(HashRangesInFileOrder(layout));
+  // The first section's raw data stretched 1.5 MiB into the overlay: the
+  // sections after it go back to bytes the pass has long left.
+  uint32_t nt = static_cast<unsigned char>(image[0x3C]) |
+                static_cast<unsigned char>(image[0x3D]) << 8;
+  size_t sections = nt + 24 +
+                    (static_cast<unsigned char>(image[nt + 20]) |
+                     static_cast<unsigned char>(image[nt + 21]) << 8);
+  const uint32_t kStretched = 3u << 19;
+  for (int i = 0; i < 4; ++i)
+    image[sections + 16 + i] = static_cast<char>(kStretched >> (8 * i));
+  InitMemorySource(&src, image.data(), image.size());
+  ReadSignatureLayout(&src, &layout);
+  ASSERT_EQ(layout.hash, kHashLayoutOk);
+  ASSERT_FALSE(HashRangesInFileOrder(layout));
+  std::string plain;
+  for (const HashRange &r : layout.hashed)
+    plain += image.substr(r.offset, r.length);
+  plain += std::string(layout.hashPadding, '\0');
+  Digester *d = StartDigester(kDigestSha256);
+  ASSERT_NE(d, nullptr);
+  FeedDigester(d, reinterpret_cast<const unsigned char *>(plain.data()),
+               plain.size());
+  std::vector<unsigned char> expected;
+  FinishDigester(d, &expected);
+  SignatureFacts f = Examine(image);
+  ASSERT_EQ(f.signatures.size(), 1u);
+  EXPECT_EQ(f.signatures[0].computedDigest, expected);
+  EXPECT_EQ(f.signatures[0].integrity, kVerdictNo);
 }
 
 void AddCatalogBytes(SignatureSetup *setup, const std::string &bytes) {
@@ -179,6 +311,8 @@ TEST(Signature, CatalogsListUnsignedFilesOnly) {
   EXPECT_EQ(counts.read, 1u);
   EXPECT_EQ(counts.rejected, 4u);
   EXPECT_EQ(counts.members, 2u); // SHA-1 and SHA-256 of basic.dll
+  EXPECT_EQ(counts.notCatalog, 3u);
+  EXPECT_EQ(counts.badSignature, 1u);
 
   SignatureFacts f = Examine(ReadFile(Fixture("basic.dll")), setup);
   EXPECT_EQ(f.status, kSignatureCatalog);
@@ -192,6 +326,36 @@ TEST(Signature, CatalogsListUnsignedFilesOnly) {
   // signature states, as osslsigncode computed it.
   SignatureFacts own = Examine(Signed("sha1.dll"), setup);
   EXPECT_EQ(own.status, kSignatureSigned);
+  CloseSignatureSetup(setup);
+}
+
+// A catalog's outer length is asked before it is read: junk, a length past
+// the file's end or over the bound is rejected on its first bytes, and
+// each reason is counted and told.
+TEST(Signature, CatalogsAreRejectedOnTheirOuterLength) {
+  SignatureSetup *setup = MakeSetup(nullptr);
+  ASSERT_NE(setup, nullptr);
+  std::string catalog = Signed("catalogs/quelvo.cat");
+  AddCatalogBytes(setup, catalog + std::string(100, '\0')); // read as DER
+  AddCatalogBytes(setup, std::string(4096, '\0'));
+  AddCatalogBytes(setup, std::string("\x30\x84\x10\x00\x00\x00", 6) +
+                             std::string(64, '\0'));          // 256 MiB
+  AddCatalogBytes(setup, std::string("\x30\x82\x10\x00", 4)); // past the end
+  AddCatalogBytes(setup, "");
+  SkipCatalog(setup, "fifo.cat", kCatalogNotRegular);
+  CatalogCounts counts = CountCatalogs(setup);
+  EXPECT_EQ(counts.read, 1u);
+  EXPECT_EQ(counts.notCatalog, 3u);
+  EXPECT_EQ(counts.tooLarge, 1u);
+  EXPECT_EQ(counts.rejected, 4u);
+  EXPECT_EQ(counts.notRegular, 1u);
+  EXPECT_EQ(counts.unreadable, 1u);
+  std::vector<std::string> notes;
+  SetupNotes(setup, &notes);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0], "--catalog-dir: 1 catalog read, 4 rejected (3 not a "
+                      "signed catalog, 1 too large), 1 unreadable (1 not a "
+                      "regular file)");
   CloseSignatureSetup(setup);
 }
 
