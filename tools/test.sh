@@ -15,7 +15,8 @@
 # install them. clang++ and valgrind are not installed: their runs are
 # skipped without them. README.md lists the same. The Windows builds are
 # tested apart, under Wine, being slow: tests/wine/run.sh. Warnings are
-# errors here.
+# errors here. It ends with every test that was skipped, in which build, and
+# why (tools/ctest_skips.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -35,14 +36,22 @@ if [ "${#need[@]}" -gt 0 ]; then
     { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null; }
 fi
 
+# What was skipped, and why, one line each ("BUILD: TEST: REASON"), listed
+# at the end: a skip that only `ctest -V` shows is a skip nobody sees.
+skips=$(mktemp)
+trap 'rm -f "$skips"' EXIT
+skip() { printf '%s: %s: %s\n' "$1" "$2" "$3" >>"$skips"; }
+
 run_suite() {
-  local dir=$1
+  local dir=$1 status=0
   shift
   echo "== $dir: configure and build"
   cmake -S . -B "$dir" -DQUELVO_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "== $dir: tests"
-  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+  (cd "$dir" && ctest --output-on-failure -j"$jobs") | tee "$dir/ctest-output.txt" || status=$?
+  [ "$status" = 0 ] || return "$status"
+  tools/ctest_skips.sh "$dir" "$dir/ctest-output.txt" >>"$skips"
 }
 
 tools/format-check.sh
@@ -52,6 +61,7 @@ if command -v clang++ >/dev/null; then
   CXX=clang++ run_suite build-clang -DCMAKE_BUILD_TYPE=RelWithDebInfo
 else
   echo "== build-clang: skipped, clang is not installed"
+  skip build-clang "every test" "clang is not installed"
 fi
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -81,10 +91,19 @@ if command -v valgrind >/dev/null; then
   QUELVO_RUNNER=$vg tests/e2e/run.sh "$PWD/build/quelvo" "$PWD/tests"
 else
   echo "== valgrind memcheck: skipped, valgrind is not installed"
+  skip valgrind "unit and end-to-end tests" "valgrind is not installed"
 fi
 
 if command -v clang++ >/dev/null; then
   fuzz/run.sh 0
 else
   echo "== fuzz replay: skipped, clang is not installed"
+  skip fuzz "corpus and regression replay" "clang is not installed"
+fi
+
+echo "== skipped"
+if [ -s "$skips" ]; then
+  cat "$skips"
+else
+  echo "nothing"
 fi

@@ -1,6 +1,6 @@
 // One line of --json output: the object for one file, or for an argument
 // that matched nothing or could not be examined. The keys are documented
-// in the README and in schema/quelvo.schema.json.
+// in doc/reference.md and in schema/quelvo.schema.json.
 #ifndef QUELVO_JSON_REPORT_H
 #define QUELVO_JSON_REPORT_H
 

@@ -2,7 +2,7 @@
 // have a stable ID (QV001 and on), so that a script or CI job can turn
 // one off by name. Errors are what makes Windows show nothing, or the
 // wrong thing; warnings are what is suspicious. The rules and their reasons
-// are documented in the manual page and the README.
+// are documented in the manual page and doc/reference.md.
 #ifndef QUELVO_LINT_H
 #define QUELVO_LINT_H
 

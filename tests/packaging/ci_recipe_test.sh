@@ -16,9 +16,10 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 # The command lines of the recipes: between the README's markers, the
-# lines that run quelvo --lint, without their YAML prefix ("run: ", "- ").
+# lines that run quelvo with long options, --lint among them, without their
+# YAML prefix ("run: ", "- ").
 mapfile -t commands < <(sed -n '/<!-- ci-recipe -->/,/<!-- \/ci-recipe -->/p' "$readme" |
-  sed -n 's/^[[:space:]]*\(run:[[:space:]]*\|-[[:space:]]*\)\{0,1\}\(quelvo --lint.*\)$/\2/p')
+  sed -n 's/^[[:space:]]*\(run:[[:space:]]*\|-[[:space:]]*\)\{0,1\}\(quelvo .*--lint.*\)$/\2/p')
 if [ "${#commands[@]}" -lt 2 ]; then
   echo "FAIL: the README holds ${#commands[@]} recipe command lines, expected one per CI system"
   exit 1
