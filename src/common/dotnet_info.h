@@ -33,6 +33,7 @@ enum DotnetMalformed {
   kDotnetBadAttribute = 14,      // an attribute's value blob cannot be read
   kDotnetBadBundle = 15,         // the bundle header or manifest is cut
   kDotnetReadFailed = 16,        // the file itself could not be read
+  kDotnetTooLarge = 17,          // more to keep than one file may have
 };
 
 // A short lowercase word for each reason ("bad-blob"), "none" for
@@ -54,7 +55,8 @@ inline const char *DotnetMalformedName(int why) {
                                        "bad-blob",
                                        "bad-attribute",
                                        "bad-bundle",
-                                       "read-failed"};
+                                       "read-failed",
+                                       "too-large"};
   if (why < 0 || static_cast<size_t>(why) >= sizeof kNames / sizeof kNames[0])
     return "unknown";
   return kNames[why];

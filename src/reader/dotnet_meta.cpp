@@ -158,12 +158,34 @@ struct Tables {
   uint8_t width[kTableKnownCount][kMaxColumns];
 };
 
+// What an attribute constructor was found to be, kept so that the rows
+// that share one (a file may hold a million) resolve it once: none of the
+// attributes reported, or the string constructor of the one in `which`.
+enum CtorKind : uint8_t { kCtorUnseen, kCtorOther, kCtorString };
+
+struct CtorMemo {
+  uint32_t value; // the CustomAttributeType cell
+  uint8_t kind;   // a CtorKind
+  uint8_t which;  // a DotnetAttribute, for kCtorString
+};
+
+// Direct-mapped by the cell's value: a file's attributes use a handful of
+// constructors, and a miss costs only the bounded resolution again.
+const size_t kCtorMemos = 256;
+const unsigned kCtorMemoShift = 24; // 32 bits less log2(kCtorMemos)
+static_assert(kCtorMemos == size_t{1} << (32 - kCtorMemoShift),
+              "the memo's slots and its hash agree");
+
 struct Meta {
   ByteSource *src;
   DotnetInfo *info;
   Heap strings;
   Heap blob;
   Tables tables;
+  // What the identities may still take from the heaps
+  // (kDotnetMaxIdentityBytes to begin with).
+  uint64_t identityBytesLeft;
+  CtorMemo ctors[kCtorMemos];
   // Reused for every attribute row, so that rows of attributes not
   // reported cost no allocation.
   std::string scratchName;
@@ -302,53 +324,92 @@ bool DecodeCoded(Meta *m, CodedKind kind, uint32_t value, unsigned *table,
   return true;
 }
 
-// The zero-ended string at a #Strings offset. Offset 0 is the empty
-// string, with or without a heap. Read a piece at a time up to its zero,
-// which a name's first piece nearly always holds.
-bool ReadHeapString(Meta *m, uint32_t index, std::string *out) {
-  out->clear();
+// How a string at a #Strings offset ends, within the bytes looked at.
+enum StringEnd {
+  kStringEnded,   // at a zero
+  kStringLonger,  // past the bytes the caller would look at
+  kStringUnended, // the heap or the longest string ends first (noted), or
+                  // the file could not be read
+};
+
+// Finds the zero that ends the string at a #Strings offset, looking at no
+// more than `most` bytes before it: where the string lies and its length
+// when it ends; *looked counts the bytes looked at either way. Offset 0 is
+// the empty string, with or without a heap. Read a piece at a time where
+// the bytes are in no window, up to the zero that a name's first piece
+// nearly always holds.
+StringEnd FindStringEnd(Meta *m, uint32_t index, uint32_t most, uint64_t *at,
+                        uint32_t *length, uint64_t *looked) {
+  *at = 0;
+  *length = 0;
+  *looked = 0;
   if (index == 0 && m->strings.size == 0)
-    return true;
+    return kStringEnded;
   if (index >= m->strings.size) {
     Note(m->info, kDotnetBadString);
-    return false;
+    return kStringUnended;
   }
   uint64_t pos = m->strings.offset + index;
-  uint64_t end = m->strings.offset + m->strings.size;
-  if (end - pos > uint64_t{kDotnetMaxString} + 1)
-    end = pos + kDotnetMaxString + 1;
-  if (const unsigned char *at = ViewAt(m->src, pos, end - pos)) {
+  uint64_t heapEnd = m->strings.offset + m->strings.size;
+  // A string that runs past kDotnetMaxString is as bad as one that runs
+  // past the heap; one that runs past a shorter `most` only longer.
+  uint64_t most64 = most < kDotnetMaxString ? most : kDotnetMaxString;
+  uint64_t end = heapEnd - pos > most64 + 1 ? pos + most64 + 1 : heapEnd;
+  bool cutByHeap = end == heapEnd || most64 == kDotnetMaxString;
+  *at = pos;
+  if (const unsigned char *view = ViewAt(m->src, pos, end - pos)) {
     // Metadata read whole, or the range in a window: found where it lies.
-    const void *zero = memchr(at, 0, static_cast<size_t>(end - pos));
+    const void *zero = memchr(view, 0, static_cast<size_t>(end - pos));
     if (zero != nullptr) {
-      out->assign(
-          reinterpret_cast<const char *>(at),
-          static_cast<size_t>(static_cast<const unsigned char *>(zero) - at));
-      return true;
+      *length = static_cast<uint32_t>(static_cast<const unsigned char *>(zero) -
+                                      view);
+      *looked = *length + 1;
+      return kStringEnded;
     }
-    Note(m->info, kDotnetBadString);
+    *looked = end - pos;
+  } else {
+    for (uint64_t from = pos; from < end;) {
+      char piece[128];
+      size_t n = end - from < sizeof piece ? static_cast<size_t>(end - from)
+                                           : sizeof piece;
+      if (!ReadAt(m->src, from, piece, n))
+        return kStringUnended;
+      const void *zero = memchr(piece, 0, n);
+      if (zero != nullptr) {
+        *length = static_cast<uint32_t>(
+            from - pos +
+            static_cast<size_t>(static_cast<const char *>(zero) - piece));
+        *looked = *length + 1;
+        return kStringEnded;
+      }
+      from += n;
+      *looked = from - pos;
+    }
+  }
+  if (!cutByHeap)
+    return kStringLonger;
+  Note(m->info, kDotnetBadString);
+  return kStringUnended;
+}
+
+// Copies a string found by FindStringEnd.
+bool CopyString(Meta *m, uint64_t at, uint32_t length, std::string *out) {
+  out->resize(length);
+  if (length != 0 && !ReadAt(m->src, at, &(*out)[0], length)) {
+    out->clear();
     return false;
   }
-  while (pos < end) {
-    char piece[128];
-    size_t n = end - pos < sizeof piece ? static_cast<size_t>(end - pos)
-                                        : sizeof piece;
-    if (!ReadAt(m->src, pos, piece, n)) {
-      out->clear();
-      return false;
-    }
-    const void *zero = memchr(piece, 0, n);
-    if (zero != nullptr) {
-      out->append(piece,
-                  static_cast<size_t>(static_cast<const char *>(zero) - piece));
-      return true;
-    }
-    out->append(piece, n);
-    pos += n;
-  }
+  return true;
+}
+
+// The zero-ended string at a #Strings offset.
+bool ReadHeapString(Meta *m, uint32_t index, std::string *out) {
   out->clear();
-  Note(m->info, kDotnetBadString);
-  return false;
+  uint64_t at, looked;
+  uint32_t length;
+  return FindStringEnd(m, index, kDotnetMaxString, &at, &length, &looked) ==
+             kStringEnded &&
+         CopyString(m, at, length, out);
 }
 
 // A cell that holds a #Strings offset, read as its string.
@@ -360,10 +421,28 @@ bool ReadStringCell(Meta *m, unsigned table, uint32_t row, unsigned column,
          ReadHeapString(m, index, out);
 }
 
-// The blob at a #Blob offset: its packed length, then its bytes, all
-// inside the heap. Offset 0 is the empty blob.
-bool ReadHeapBlob(Meta *m, uint32_t index, std::vector<unsigned char> *out) {
+// A cell's string when it is no longer than `most` bytes, which is all a
+// comparison with a shorter name needs: kStringLonger (out empty) for a
+// longer one, whatever its length, at the cost of `most` bytes.
+StringEnd ReadShortStringCell(Meta *m, unsigned table, uint32_t row,
+                              unsigned column, uint32_t most,
+                              std::string *out) {
   out->clear();
+  uint32_t index, length;
+  uint64_t at, looked;
+  if (!ReadCell(m, table, row, column, &index))
+    return kStringUnended;
+  StringEnd end = FindStringEnd(m, index, most, &at, &length, &looked);
+  if (end == kStringEnded && !CopyString(m, at, length, out))
+    return kStringUnended;
+  return end;
+}
+
+// Where the blob at a #Blob offset lies: its packed length, then its
+// bytes, all inside the heap. Offset 0 is the empty blob.
+bool FindHeapBlob(Meta *m, uint32_t index, uint64_t *at, uint32_t *length) {
+  *at = 0;
+  *length = 0;
   if (index == 0 && m->blob.size == 0)
     return true;
   if (index >= m->blob.size) {
@@ -375,48 +454,105 @@ bool ReadHeapBlob(Meta *m, uint32_t index, std::vector<unsigned char> *out) {
   size_t got = room < sizeof head ? room : sizeof head;
   if (!ReadAt(m->src, m->blob.offset + index, head, got))
     return false;
-  uint32_t length;
   size_t used;
-  if (!DecodePackedLength(head, got, &length, &used) || length > room - used ||
-      length > kDotnetMaxBlob) {
+  if (!DecodePackedLength(head, got, length, &used) || *length > room - used ||
+      *length > kDotnetMaxBlob) {
+    *length = 0;
     Note(m->info, kDotnetBadBlob);
     return false;
   }
+  *at = m->blob.offset + index + used;
+  return true;
+}
+
+// Copies a blob found by FindHeapBlob.
+bool CopyBlob(Meta *m, uint64_t at, uint32_t length,
+              std::vector<unsigned char> *out) {
   out->resize(length);
-  if (length != 0 &&
-      !ReadAt(m->src, m->blob.offset + index + used, out->data(), length)) {
+  if (length != 0 && !ReadAt(m->src, at, out->data(), length)) {
     out->clear();
     return false;
   }
   return true;
 }
 
-bool ReadBlobCell(Meta *m, unsigned table, uint32_t row, unsigned column,
-                  std::vector<unsigned char> *out) {
+// A cell that holds a #Blob offset: where its blob lies.
+bool FindBlobCell(Meta *m, unsigned table, uint32_t row, unsigned column,
+                  uint64_t *at, uint32_t *length) {
   uint32_t index;
+  *at = 0;
+  *length = 0;
+  return ReadCell(m, table, row, column, &index) &&
+         FindHeapBlob(m, index, at, length);
+}
+
+// Takes bytes from what the identities may still take; false, with
+// nothing taken, when they are more.
+bool TakeIdentityBytes(Meta *m, uint64_t bytes) {
+  if (bytes > m->identityBytesLeft)
+    return false;
+  m->identityBytesLeft -= bytes;
+  return true;
+}
+
+enum IdentityRead {
+  kIdentityRead,
+  kIdentityPartial,  // something could not be read (noted); the rest was
+  kIdentityTooLarge, // its strings and key would pass what may be taken
+};
+
+// An identity's string, charged to what the identities may take: the
+// bytes looked at, whether or not a string was found in them.
+IdentityRead TakeStringCell(Meta *m, unsigned table, uint32_t row,
+                            unsigned column, std::string *out) {
   out->clear();
-  return ReadCell(m, table, row, column, &index) && ReadHeapBlob(m, index, out);
+  uint32_t index, length;
+  uint64_t at, looked;
+  if (!ReadCell(m, table, row, column, &index))
+    return kIdentityPartial;
+  StringEnd end =
+      FindStringEnd(m, index, kDotnetMaxString, &at, &length, &looked);
+  if (!TakeIdentityBytes(m, looked))
+    return kIdentityTooLarge;
+  return end == kStringEnded && CopyString(m, at, length, out)
+             ? kIdentityRead
+             : kIdentityPartial;
 }
 
 // The four 2-byte version columns that start at column first, then flags,
 // key or token, name and culture at the columns given.
-bool ReadIdentity(Meta *m, unsigned table, uint32_t row, unsigned first,
-                  unsigned flags, unsigned key, unsigned name, unsigned culture,
-                  DotnetIdentity *id) {
+IdentityRead ReadIdentity(Meta *m, unsigned table, uint32_t row, unsigned first,
+                          unsigned flags, unsigned key, unsigned name,
+                          unsigned culture, DotnetIdentity *id) {
   *id = DotnetIdentity();
   uint32_t value;
   for (unsigned i = 0; i < 4; ++i) {
     if (!ReadCell(m, table, row, first + i, &value))
-      return false;
+      return kIdentityPartial;
     id->version[i] = static_cast<uint16_t>(value);
   }
   if (!ReadCell(m, table, row, flags, &id->flags))
-    return false;
+    return kIdentityPartial;
   // Name first: an identity whose key cannot be read is still named.
-  bool ok = ReadStringCell(m, table, row, name, &id->name);
-  ok = ReadStringCell(m, table, row, culture, &id->culture) && ok;
-  ok = ReadBlobCell(m, table, row, key, &id->publicKey) && ok;
-  return ok;
+  IdentityRead result = TakeStringCell(m, table, row, name, &id->name);
+  if (result == kIdentityTooLarge)
+    return result;
+  IdentityRead read = TakeStringCell(m, table, row, culture, &id->culture);
+  if (read != kIdentityRead)
+    result = read;
+  if (result == kIdentityTooLarge)
+    return result;
+  // The key's length is known before its bytes are copied: a key that
+  // many rows share is taken once for each.
+  uint64_t at;
+  uint32_t length;
+  if (!FindBlobCell(m, table, row, key, &at, &length))
+    return kIdentityPartial;
+  if (!TakeIdentityBytes(m, length))
+    return kIdentityTooLarge;
+  if (!CopyBlob(m, at, length, &id->publicKey))
+    return kIdentityPartial;
+  return result;
 }
 
 void ReadAssembly(Meta *m) {
@@ -429,9 +565,11 @@ void ReadAssembly(Meta *m) {
   if (!ReadCell(m, kTableAssembly, 1, kAssemblyHashAlgId, &info->hashAlgorithm))
     return;
   info->hasAssembly = true;
-  ReadIdentity(m, kTableAssembly, 1, kAssemblyVersion, kAssemblyFlags,
-               kAssemblyPublicKey, kAssemblyName, kAssemblyCulture,
-               &info->assembly);
+  // Its longest name, culture and key together fit what may be taken.
+  if (ReadIdentity(m, kTableAssembly, 1, kAssemblyVersion, kAssemblyFlags,
+                   kAssemblyPublicKey, kAssemblyName, kAssemblyCulture,
+                   &info->assembly) == kIdentityTooLarge)
+    Note(info, kDotnetTooLarge);
 }
 
 void ReadReferences(Meta *m) {
@@ -443,10 +581,16 @@ void ReadReferences(Meta *m) {
   uint32_t listed = rows < kDotnetMaxReferences ? rows : kDotnetMaxReferences;
   for (uint32_t row = 1; row <= listed; ++row) {
     DotnetIdentity id;
-    if (!ReadIdentity(m, kTableAssemblyRef, row, kAssemblyRefVersion,
-                      kAssemblyRefFlags, kAssemblyRefPublicKeyOrToken,
-                      kAssemblyRefName, kAssemblyRefCulture, &id) &&
-        id.name.empty())
+    IdentityRead read =
+        ReadIdentity(m, kTableAssemblyRef, row, kAssemblyRefVersion,
+                     kAssemblyRefFlags, kAssemblyRefPublicKeyOrToken,
+                     kAssemblyRefName, kAssemblyRefCulture, &id);
+    if (read == kIdentityTooLarge) {
+      // The rest are counted, not listed.
+      Note(info, kDotnetTooLarge);
+      return;
+    }
+    if (read != kIdentityRead && id.name.empty())
       continue;
     // A reference names its target by token unless its flags say the
     // blob is the whole key.
@@ -589,51 +733,126 @@ void ReadDisplayName(const std::vector<unsigned char> &blob, size_t pos,
   }
 }
 
+// No name or namespace sought is longer: a type's strings are compared
+// from at most this many bytes, however long they run.
+const uint32_t kLongestSought = 40;
+
+// Whether an attribute constructor is the string constructor of a type
+// reported, and which: its type's name first (most attributes are none of
+// these, and their namespace is never read), then the namespace and the
+// signature. False (a reason noted where the file is at fault) for any
+// other constructor; *known then stays null unless it is a reported type
+// already present, which the caller must not take for any other.
+bool ResolveReported(Meta *m, uint32_t typeValue,
+                     const KnownAttribute **known) {
+  DotnetInfo *info = m->info;
+  *known = nullptr;
+  Constructor ctor;
+  if (!ResolveConstructor(m, typeValue, &ctor))
+    return false;
+  bool isRef = ctor.typeTable == kTableTypeRef;
+  std::string &name = m->scratchName, &space = m->scratchSpace;
+  if (ReadShortStringCell(m, ctor.typeTable, ctor.typeRow,
+                          isRef ? kTypeRefName : kTypeDefName, kLongestSought,
+                          &name) != kStringEnded)
+    return false;
+  const KnownAttribute *match = nullptr;
+  for (const KnownAttribute &k : kKnownAttributes)
+    if (name == k.name)
+      match = &k;
+  if (match == nullptr)
+    return false;
+  if (info->attributes[match->which].present) {
+    *known = match;
+    return false;
+  }
+  if (ReadShortStringCell(m, ctor.typeTable, ctor.typeRow,
+                          isRef ? kTypeRefNamespace : kTypeDefNamespace,
+                          kLongestSought, &space) != kStringEnded ||
+      space != match->space)
+    return false;
+  // instance void .ctor(string): any other constructor's blob is not laid
+  // out as one string. Its length first: a long signature is none.
+  static const unsigned char kStringCtor[] = {kSigHasThis, 1, kElementVoid,
+                                              kElementString};
+  uint64_t at;
+  uint32_t length;
+  unsigned char sig[sizeof kStringCtor];
+  if (!FindBlobCell(m, ctor.sigTable, ctor.sigRow,
+                    ctor.sigTable == kTableMethodDef ? kMethodDefSignature
+                                                     : kMemberRefSignature,
+                    &at, &length) ||
+      length != sizeof sig || !ReadAt(m->src, at, sig, sizeof sig) ||
+      memcmp(sig, kStringCtor, sizeof sig) != 0)
+    return false;
+  *known = match;
+  return true;
+}
+
+// Whether a value blob holds the prolog and a whole first string, from
+// its first bytes: a bad value that many rows share is not copied for
+// each. The same checks as the reading of it after.
+bool ValueHoldsString(Meta *m, uint64_t at, uint32_t length) {
+  unsigned char head[2 + 4]; // the prolog, a packed length's most
+  size_t got = length < sizeof head ? length : sizeof head;
+  if (got < 3 || !ReadAt(m->src, at, head, got) ||
+      Le16(head) != kAttributeProlog)
+    return false;
+  if (head[2] == kNullString)
+    return true;
+  uint32_t text;
+  size_t used;
+  return DecodePackedLength(head + 2, got - 2, &text, &used) &&
+         text <= length - 2 - used;
+}
+
 // One attribute row applied to the assembly: kept when its type is one of
-// those reported and its constructor takes one string.
+// those reported and its constructor takes one string. Each constructor
+// is resolved once for all the rows that name it.
 void ReadAttribute(Meta *m, uint32_t row) {
   DotnetInfo *info = m->info;
   uint32_t typeValue;
-  Constructor ctor;
   if (!ReadCell(m, kTableCustomAttribute, row, kCustomAttributeType,
-                &typeValue) ||
-      !ResolveConstructor(m, typeValue, &ctor))
+                &typeValue))
     return;
-  bool isRef = ctor.typeTable == kTableTypeRef;
-  std::string &name = m->scratchName, &space = m->scratchSpace;
-  if (!ReadStringCell(m, ctor.typeTable, ctor.typeRow,
-                      isRef ? kTypeRefName : kTypeDefName, &name))
-    return;
-  // Most attributes are none of these: their namespace is never read.
+  CtorMemo &memo = m->ctors[(typeValue * 2654435761u) >> kCtorMemoShift];
   const KnownAttribute *known = nullptr;
-  for (const KnownAttribute &k : kKnownAttributes)
-    if (name == k.name)
-      known = &k;
-  if (known == nullptr || info->attributes[known->which].present ||
-      !ReadStringCell(m, ctor.typeTable, ctor.typeRow,
-                      isRef ? kTypeRefNamespace : kTypeDefNamespace, &space) ||
-      space != known->space)
-    return;
-  // instance void .ctor(string): any other constructor's blob is not laid
-  // out as one string.
-  static const unsigned char kStringCtor[] = {kSigHasThis, 1, kElementVoid,
-                                              kElementString};
-  std::vector<unsigned char> &sig = m->scratchBlob;
-  if (!ReadBlobCell(m, ctor.sigTable, ctor.sigRow,
-                    ctor.sigTable == kTableMethodDef ? kMethodDefSignature
-                                                     : kMemberRefSignature,
-                    &sig) ||
-      sig.size() != sizeof kStringCtor ||
-      memcmp(sig.data(), kStringCtor, sizeof kStringCtor) != 0)
-    return;
-  std::vector<unsigned char> &blob = m->scratchBlob;
-  if (!ReadBlobCell(m, kTableCustomAttribute, row, kCustomAttributeValue,
-                    &blob))
-    return;
+  if (memo.kind != kCtorUnseen && memo.value == typeValue) {
+    if (memo.kind == kCtorOther)
+      return;
+    for (const KnownAttribute &k : kKnownAttributes)
+      if (k.which == memo.which)
+        known = &k;
+  } else {
+    bool reported = ResolveReported(m, typeValue, &known);
+    if (!reported && known != nullptr)
+      return; // present already: its namespace and signature unread
+    memo.value = typeValue;
+    memo.kind = reported ? kCtorString : kCtorOther;
+    memo.which = reported ? static_cast<uint8_t>(known->which) : 0;
+    if (!reported)
+      return;
+  }
   DotnetAttributeValue &v = info->attributes[known->which];
+  if (v.present)
+    return;
+  uint64_t at;
+  uint32_t length;
+  if (!FindBlobCell(m, kTableCustomAttribute, row, kCustomAttributeValue, &at,
+                    &length))
+    return;
+  if (!ValueHoldsString(m, at, length)) {
+    if (!m->src->readFailed) {
+      v = DotnetAttributeValue();
+      Note(info, kDotnetBadAttribute);
+    }
+    return;
+  }
+  std::vector<unsigned char> &blob = m->scratchBlob;
+  if (!CopyBlob(m, at, length, &blob))
+    return;
   size_t pos = 2;
-  if (blob.size() < 2 || Le16(blob.data()) != kAttributeProlog ||
-      !ReadSerString(blob, &pos, &v.isNull, &v.value)) {
+  if (!ReadSerString(blob, &pos, &v.isNull, &v.value)) {
     v = DotnetAttributeValue();
     Note(info, kDotnetBadAttribute);
     return;
@@ -768,6 +987,7 @@ void ReadMetadata(ByteSource *src, const PeHeaders &pe, uint32_t rva,
   Meta m = Meta();
   m.src = src;
   m.info = info;
+  m.identityBytesLeft = kDotnetMaxIdentityBytes;
   // Metadata of ordinary size is read in one piece and parsed from
   // memory: the rows and heap entries read lie all over it, and a read
   // for each costs more than the copy. Larger metadata (a core library's)
@@ -1027,9 +1247,10 @@ void TokenFromDigest(const unsigned char digest[20], unsigned char token[8]) {
     token[i] = digest[19 - i];
 }
 
-bool ReadDotnetInfo(ByteSource *src, DotnetInfo *info) {
-  *info = DotnetInfo();
-  src->readFailed = false;
+namespace {
+
+// False for a file that is no PE image.
+bool ReadDotnet(ByteSource *src, DotnetInfo *info) {
   PeHeaders pe;
   if (!ReadPeHeaders(src, &pe))
     return false;
@@ -1037,22 +1258,38 @@ bool ReadDotnetInfo(ByteSource *src, DotnetInfo *info) {
   if (!ReadPeDirectory(src, pe, kPeDirectoryEntryCli, &rva, &size) ||
       rva == 0 || size == 0) {
     FindHost(src, pe, info);
+    return true;
+  }
+  uint64_t at;
+  unsigned char cli[kCliHeaderSize];
+  if (!MapPeRva(src, pe, rva, &at)) {
+    Note(info, kDotnetCliHeaderUnmapped);
+  } else if (!ReadAt(src, at, cli, sizeof cli)) {
+    Note(info, kDotnetCliHeaderTruncated);
   } else {
-    uint64_t at;
-    unsigned char cli[kCliHeaderSize];
-    if (!MapPeRva(src, pe, rva, &at)) {
-      Note(info, kDotnetCliHeaderUnmapped);
-    } else if (!ReadAt(src, at, cli, sizeof cli)) {
-      Note(info, kDotnetCliHeaderTruncated);
-    } else {
-      info->hasCli = true;
-      info->cliMajor = Le16(cli + kCliMajorRuntimeVersion);
-      info->cliMinor = Le16(cli + kCliMinorRuntimeVersion);
-      info->cliFlags = Le32(cli + kCliFlags);
-      ReadCliDirectories(src, pe, cli, info);
-      ReadMetadata(src, pe, Le32(cli + kCliMetaData),
-                   Le32(cli + kCliMetaData + 4), info);
-    }
+    info->hasCli = true;
+    info->cliMajor = Le16(cli + kCliMajorRuntimeVersion);
+    info->cliMinor = Le16(cli + kCliMinorRuntimeVersion);
+    info->cliFlags = Le32(cli + kCliFlags);
+    ReadCliDirectories(src, pe, cli, info);
+    ReadMetadata(src, pe, Le32(cli + kCliMetaData),
+                 Le32(cli + kCliMetaData + 4), info);
+  }
+  return true;
+}
+
+} // namespace
+
+bool ReadDotnetInfo(ByteSource *src, DotnetInfo *info) {
+  *info = DotnetInfo();
+  src->readFailed = false;
+  try {
+    if (!ReadDotnet(src, info))
+      return false;
+  } catch (const std::bad_alloc &) {
+    // Every piece kept is bounded; should memory run out all the same,
+    // the file gets what was read so far and the run goes on.
+    Note(info, kDotnetTooLarge);
   }
   // Whatever step a failed read stopped, the file is what went wrong.
   if (src->readFailed)

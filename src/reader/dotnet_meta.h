@@ -28,10 +28,14 @@ bool ReadDotnetInfo(ByteSource *src, DotnetInfo *info);
 // a longer name, key or attribute value is malformed; references past the
 // first kDotnetMaxReferences are counted, not listed; no more than
 // kDotnetMaxHostScan bytes of a native program's data are searched for the
-// bundle marker.
+// bundle marker. The identities' names, cultures and keys together take
+// at most kDotnetMaxIdentityBytes from the heaps, looked at or kept, each
+// row's own copy counted (rows may share one heap entry): the references
+// past that are counted, not listed, and the file is kDotnetTooLarge.
 const uint32_t kDotnetMaxString = 0x10000;
 const uint32_t kDotnetMaxBlob = 0x100000;
 const uint32_t kDotnetMaxReferences = 0x10000;
+const uint32_t kDotnetMaxIdentityBytes = 2u << 20;
 const uint64_t kDotnetMaxHostScan = 16u << 20;
 
 // Metadata up to this size is read from a file in one piece (one read

@@ -8,6 +8,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -673,12 +674,41 @@ std::string MakeImage(const MadeTables &t) {
   return image + section;
 }
 
-// Module and Assembly rows, 2-byte indexes: the smallest assembly.
-MadeTables MinimalAssembly(const std::string &name) {
+// A #Strings or #Blob index, as wide as the heap sizes make it.
+void PutIndex(std::string *row, const MadeTables &t, uint8_t wideBit,
+              uint32_t index) {
+  if ((t.heapSizes & wideBit) != 0)
+    Put32(row, index);
+  else
+    Put16(row, index);
+}
+
+// A blob of any length, its length packed in 1, 2 or 4 bytes.
+uint32_t AddLongBlob(MadeTables *t, const std::string &bytes) {
+  uint32_t at = static_cast<uint32_t>(t->blob.size());
+  uint32_t n = static_cast<uint32_t>(bytes.size());
+  if (n < 0x80) {
+    t->blob.push_back(static_cast<char>(n));
+  } else if (n < 0x4000) {
+    t->blob.push_back(static_cast<char>(0x80 | n >> 8));
+    t->blob.push_back(static_cast<char>(n));
+  } else {
+    for (int shift = 24; shift >= 0; shift -= 8)
+      t->blob.push_back(
+          static_cast<char>((shift == 24 ? 0xC0 : 0) | n >> shift));
+  }
+  t->blob += bytes;
+  return at;
+}
+
+// Module and Assembly rows, 2-byte indexes unless heapSizes says: the
+// smallest assembly.
+MadeTables MinimalAssembly(const std::string &name, uint8_t heapSizes = 0) {
   MadeTables t;
+  t.heapSizes = heapSizes;
   std::string module;
   Put16(&module, 0);
-  Put16(&module, AddString(&t, name + ".dll"));
+  PutIndex(&module, t, kHeapStringsWide, AddString(&t, name + ".dll"));
   module += std::string(6, '\0');
   AddRow(&t, kTableModule, module);
   std::string assembly;
@@ -686,9 +716,9 @@ MadeTables MinimalAssembly(const std::string &name) {
   for (uint32_t v : {1u, 2u, 3u, 4u})
     Put16(&assembly, v);
   Put32(&assembly, 0);
-  Put16(&assembly, 0);
-  Put16(&assembly, AddString(&t, name));
-  Put16(&assembly, 0);
+  PutIndex(&assembly, t, kHeapBlobWide, 0);
+  PutIndex(&assembly, t, kHeapStringsWide, AddString(&t, name));
+  PutIndex(&assembly, t, kHeapStringsWide, 0);
   AddRow(&t, kTableAssembly, assembly);
   return t;
 }
@@ -840,6 +870,150 @@ TEST(DotnetMade, ReferencesPastTheListedLimit) {
   ASSERT_EQ(info.references.size(), kDotnetMaxReferences);
   EXPECT_EQ(info.references.back().name, "dep");
   EXPECT_EQ(Version(info.references.back().version), "4.0.0.0");
+}
+
+// References that all name one heap entry: each row's copy counts
+// toward what a file's identities may take, so a list that would pass it
+// stops there, counted in full and reported too large, instead of a copy
+// of the entry for every row (65,536 copies of a 1 MiB key ran out of
+// memory). Wide blob indexes for the keys of a megabyte.
+TEST(DotnetMade, ReferencesSharingOneEntryAreBounded) {
+  const struct {
+    const char *what;
+    uint32_t rows;
+    uint32_t flags;
+    size_t keyLength;
+    size_t nameLength;
+    size_t listed;
+    DotnetMalformed why;
+  } cases[] = {
+      {"400 rows, one 1 MiB key", 400, kAssemblyFlagPublicKey, 1u << 20, 3, 1,
+       kDotnetTooLarge},
+      {"65,536 rows, one 1 MiB key", 65536, kAssemblyFlagPublicKey, 1u << 20, 3,
+       1, kDotnetTooLarge},
+      {"1,000 rows, one 60,000-byte name", 1000, 0, 8, 60000, 34,
+       kDotnetTooLarge},
+      {"2,000 rows, one 700-byte key", 2000, kAssemblyFlagPublicKey, 700, 3,
+       2000, kDotnetWellFormed},
+  };
+  for (const auto &c : cases) {
+    MadeTables t = MinimalAssembly("many", kHeapBlobWide);
+    std::string key(c.keyLength, '\0');
+    for (size_t i = 0; i < key.size(); ++i)
+      key[i] = static_cast<char>(i * 7);
+    uint32_t keyAt = AddLongBlob(&t, key);
+    uint16_t name = AddString(&t, std::string(c.nameLength, 'n'));
+    std::string row;
+    for (uint32_t v : {4u, 0u, 0u, 0u})
+      Put16(&row, v);
+    Put32(&row, c.flags);
+    Put32(&row, keyAt);
+    Put16(&row, name);
+    Put16(&row, 0);
+    Put32(&row, 0);
+    t.rows[kTableAssemblyRef] = c.rows;
+    for (uint32_t i = 0; i < c.rows; ++i)
+      t.data[kTableAssemblyRef] += row;
+    DotnetInfo info = ReadBytes(MakeImage(t));
+    EXPECT_STREQ(DotnetMalformedName(info.malformed),
+                 DotnetMalformedName(c.why))
+        << c.what;
+    EXPECT_EQ(info.assembly.name, "many") << c.what;
+    EXPECT_EQ(info.referenceCount, c.rows) << c.what;
+    ASSERT_EQ(info.references.size(), c.listed) << c.what;
+    size_t kept = 0;
+    for (const DotnetIdentity &r : info.references) {
+      EXPECT_EQ(r.name.size(), c.nameLength) << c.what;
+      EXPECT_EQ(r.publicKey.size(), c.keyLength) << c.what;
+      kept += r.name.size() + r.publicKey.size();
+    }
+    EXPECT_LE(kept, kDotnetMaxIdentityBytes) << c.what;
+    // A reference stored by its token keeps it whatever the rest.
+    EXPECT_EQ(info.references.front().hasToken, c.flags == 0) << c.what;
+  }
+}
+
+// Attribute rows on the assembly that share one constructor, bent so that
+// none is reported: a type name of 60,000 bytes, a 1 MiB signature, a
+// 1 MiB value with no prolog or a string past its end. Each row once
+// read the whole name or copied the whole blob (a 9.7 MB file took 39 s);
+// now the constructor is resolved once and a value looked at before it is
+// copied, so each takes about as long as the same rows unbent. Timed
+// against those, the best of three, with room for a busy machine.
+struct AttributeLayout {
+  const char *what;
+  uint32_t rows;
+  std::string typeName;
+  std::string signature;
+  std::string value;
+  DotnetMalformed why;
+};
+
+MadeTables ManyAttributes(const AttributeLayout &a) {
+  MadeTables t = MinimalAssembly("made", kHeapBlobWide);
+  std::string typeRef;
+  Put16(&typeRef, 0);
+  Put16(&typeRef, AddString(&t, a.typeName));
+  Put16(&typeRef, AddString(&t, "System.Reflection"));
+  AddRow(&t, kTableTypeRef, typeRef);
+  std::string memberRef;
+  Put16(&memberRef, (1 << 3) | 1);
+  Put16(&memberRef, AddString(&t, ".ctor"));
+  Put32(&memberRef, AddLongBlob(&t, a.signature));
+  AddRow(&t, kTableMemberRef, memberRef);
+  std::string row;
+  Put16(&row, (1 << 5) | 14);
+  Put16(&row, (1 << 3) | 3);
+  Put32(&row, AddLongBlob(&t, a.value));
+  t.rows[kTableCustomAttribute] = a.rows;
+  for (uint32_t i = 0; i < a.rows; ++i)
+    t.data[kTableCustomAttribute] += row;
+  return t;
+}
+
+double BestSeconds(const std::string &image, DotnetInfo *info) {
+  double best = 1e9;
+  for (int i = 0; i < 3; ++i) {
+    auto start = std::chrono::steady_clock::now();
+    *info = ReadBytes(image);
+    std::chrono::duration<double> took =
+        std::chrono::steady_clock::now() - start;
+    if (took.count() < best)
+      best = took.count();
+  }
+  return best;
+}
+
+TEST(DotnetMade, AttributeRowsSharingAConstructorCostEachTheSame) {
+  const std::string kTitle = "AssemblyTitleAttribute";
+  const std::string kCtor("\x20\x01\x01\x0e", 4);
+  const std::string kValue("\x01\x00\x0amade title\x00\x00", 15);
+  std::string noProlog(1u << 20, 'v'), pastItsEnd(1u << 20, 'v');
+  pastItsEnd.replace(0, 6, std::string("\x01\x00\xdf\xff\xff\xff", 6));
+  const AttributeLayout cases[] = {
+      {"a 60,000-byte type name", 200000, std::string(60000, 'A'), kCtor,
+       kValue, kDotnetWellFormed},
+      {"a 1 MiB signature", 10000, kTitle, std::string(1u << 20, 's'), kValue,
+       kDotnetWellFormed},
+      {"a 1 MiB value without its prolog", 10000, kTitle, kCtor, noProlog,
+       kDotnetBadAttribute},
+      {"a 1 MiB value's string past its end", 10000, kTitle, kCtor, pastItsEnd,
+       kDotnetBadAttribute},
+  };
+  for (const AttributeLayout &c : cases) {
+    AttributeLayout plain = {"",    c.rows, kTitle,
+                             kCtor, kValue, kDotnetWellFormed};
+    DotnetInfo info;
+    double unbent = BestSeconds(MakeImage(ManyAttributes(plain)), &info);
+    EXPECT_EQ(info.attributes[kAttrTitle].value, "made title");
+    double bent = BestSeconds(MakeImage(ManyAttributes(c)), &info);
+    EXPECT_FALSE(info.attributes[kAttrTitle].present) << c.what;
+    EXPECT_STREQ(DotnetMalformedName(info.malformed),
+                 DotnetMalformedName(c.why))
+        << c.what;
+    EXPECT_LT(bent, 4 * unbent + 0.1)
+        << c.what << ": " << bent << " s, " << unbent << " s unbent";
+  }
 }
 
 TEST(DotnetBlobs, PackedLengths) {
