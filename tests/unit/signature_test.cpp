@@ -145,6 +145,89 @@ TEST(Signature, TrustFollowsTheChainTheTimeAndTheCrl) {
   CloseSignatureSetup(crl);
 }
 
+// The signer of every stamps/ fixture expired on 2021-01-01; each is
+// stamped at 2020-06-01, by an authority the CA vouches for for time
+// stamping or by one it does not. Only a stamp that verifies, from an
+// authority the CA vouches for, moves the chain's check to its time.
+TEST(Signature, OnlyATrustedAuthorityDatesTheSignature) {
+  SignatureSetup *ca = MakeSetup("../signed/stamps/pki/ca.pem");
+  ASSERT_NE(ca, nullptr);
+  const char *kAt = "2020-06-01T00:00:00Z";
+  const struct {
+    const char *name;
+    const char *kind;
+    Verdict signature;
+    TrustStatus authority;
+    const char *authorityReason;
+    TrustStatus trust;
+    const char *reason;
+  } kCases[] = {
+      {"stamped.exe", "rfc3161", kVerdictYes, kTrustTrusted, "", kTrustTrusted,
+       ""},
+      {"keyid.exe", "rfc3161", kVerdictYes, kTrustTrusted, "", kTrustTrusted,
+       ""},
+      {"pkcs9_stamped.dll", "pkcs9", kVerdictYes, kTrustTrusted, "",
+       kTrustTrusted, ""},
+      {"forged.exe", "rfc3161", kVerdictYes, kTrustUntrusted, "unknown-issuer",
+       kTrustUntrusted, "expired"},
+      {"keyid_forged.exe", "rfc3161", kVerdictYes, kTrustUntrusted,
+       "unknown-issuer", kTrustUntrusted, "expired"},
+      {"pkcs9_forged.dll", "pkcs9", kVerdictYes, kTrustUntrusted,
+       "unknown-issuer", kTrustUntrusted, "expired"},
+      {"keyid_signer.exe", "rfc3161", kVerdictYes, kTrustUntrusted,
+       "wrong-purpose", kTrustUntrusted, "expired"},
+      {"keyid_nocerts.exe", "rfc3161", kVerdictUnknown, kTrustUntrusted,
+       "no-signer-certificate", kTrustUntrusted, "expired"},
+  };
+  for (const auto &c : kCases) {
+    std::string image = Signed("stamps/" + std::string(c.name));
+    ASSERT_FALSE(image.empty()) << c.name;
+    SignatureFacts f = Examine(image, ca);
+    ASSERT_EQ(f.signatures.size(), 1u) << c.name;
+    const SignatureInfo &s = f.signatures[0];
+    const TimestampFacts &ts = s.timestamp;
+    EXPECT_EQ(s.signatureValid, kVerdictYes) << c.name;
+    EXPECT_EQ(ts.kind, c.kind) << c.name;
+    EXPECT_EQ(ts.time, kAt) << c.name;
+    EXPECT_EQ(ts.signatureValid, c.signature) << c.name;
+    EXPECT_EQ(ts.imprintValid, kVerdictYes) << c.name;
+    EXPECT_EQ(ts.trust, c.authority) << c.name;
+    EXPECT_EQ(ts.trustReason, c.authorityReason) << c.name;
+    EXPECT_EQ(s.trust, c.trust) << c.name;
+    EXPECT_EQ(s.trustReason, c.reason) << c.name;
+    EXPECT_EQ(s.trustTime == kAt, c.authority == kTrustTrusted) << c.name;
+    // Without a CA nothing is said of either chain, and the token reads
+    // the same.
+    SignatureFacts plain = Examine(image);
+    EXPECT_EQ(plain.signatures[0].timestamp.trust, kTrustNotChecked);
+    EXPECT_EQ(plain.signatures[0].timestamp.time, kAt) << c.name;
+  }
+  CloseSignatureSetup(ca);
+}
+
+// A token whose content is no TSTInfo (its content type bent): no time,
+// and its signature and imprint unknown, never "no".
+TEST(Signature, AnUnreadableTokenIsUnknownNotInvalid) {
+  std::string image = Signed("stamps/keyid.exe");
+  const char kTstInfo[] = "\x06\x0b\x2a\x86\x48\x86\xf7\x0d\x01\x09"
+                          "\x10\x01\x04";
+  size_t at = image.find(std::string(kTstInfo, sizeof kTstInfo - 1));
+  ASSERT_NE(at, std::string::npos);
+  image[at + sizeof kTstInfo - 2] = '\x05';
+  SignatureSetup *ca = MakeSetup("../signed/stamps/pki/ca.pem");
+  ASSERT_NE(ca, nullptr);
+  SignatureFacts f = Examine(image, ca);
+  ASSERT_EQ(f.signatures.size(), 1u);
+  const TimestampFacts &ts = f.signatures[0].timestamp;
+  EXPECT_TRUE(ts.present);
+  EXPECT_EQ(ts.time, "");
+  EXPECT_EQ(ts.signatureValid, kVerdictUnknown);
+  EXPECT_EQ(ts.imprintValid, kVerdictUnknown);
+  EXPECT_EQ(ts.trust, kTrustUntrusted);
+  EXPECT_EQ(f.signatures[0].trustReason, "expired");
+  CloseSignatureSetup(ca);
+}
+
 TEST(Signature, UnreadableTrustFilesAreRefused) {
   std::string error;
   SignatureOptions missing = {"/nonexistent/ca.pem", nullptr, nullptr, nullptr};
