@@ -205,26 +205,44 @@ TEST(Signature, OnlyATrustedAuthorityDatesTheSignature) {
   CloseSignatureSetup(ca);
 }
 
-// A token whose content is no TSTInfo (its content type bent): no time,
-// and its signature and imprint unknown, never "no".
-TEST(Signature, AnUnreadableTokenIsUnknownNotInvalid) {
-  std::string image = Signed("stamps/keyid.exe");
-  const char kTstInfo[] = "\x06\x0b\x2a\x86\x48\x86\xf7\x0d\x01\x09"
-                          "\x10\x01\x04";
-  size_t at = image.find(std::string(kTstInfo, sizeof kTstInfo - 1));
-  ASSERT_NE(at, std::string::npos);
-  image[at + sizeof kTstInfo - 2] = '\x05';
+// A token bent after it was signed: with its content type no TSTInfo's,
+// nothing can be read (unknown, never "no"); with its time moved by a
+// second, its signature fails. Neither dates the signature.
+TEST(Signature, ABentTokenDatesNothing) {
+  const std::string kTstInfo("\x06\x0b\x2a\x86\x48\x86\xf7\x0d\x01\x09"
+                             "\x10\x01\x04",
+                             13);
+  const struct {
+    const std::string find;
+    size_t at; // the byte of find to change
+    char to;
+    const char *time;
+    Verdict signature, imprint;
+    const char *authorityReason;
+  } kCases[] = {
+      {kTstInfo, 12, '\x05', "", kVerdictUnknown, kVerdictUnknown, "other"},
+      {"20200601000000Z", 13, '1', "2020-06-01T00:00:01Z", kVerdictNo,
+       kVerdictYes, "bad-signature"},
+  };
   SignatureSetup *ca = MakeSetup("../signed/stamps/pki/ca.pem");
   ASSERT_NE(ca, nullptr);
-  SignatureFacts f = Examine(image, ca);
-  ASSERT_EQ(f.signatures.size(), 1u);
-  const TimestampFacts &ts = f.signatures[0].timestamp;
-  EXPECT_TRUE(ts.present);
-  EXPECT_EQ(ts.time, "");
-  EXPECT_EQ(ts.signatureValid, kVerdictUnknown);
-  EXPECT_EQ(ts.imprintValid, kVerdictUnknown);
-  EXPECT_EQ(ts.trust, kTrustUntrusted);
-  EXPECT_EQ(f.signatures[0].trustReason, "expired");
+  for (const auto &c : kCases) {
+    std::string image = Signed("stamps/keyid.exe");
+    size_t at = image.find(c.find);
+    ASSERT_NE(at, std::string::npos) << c.time;
+    image[at + c.at] = c.to;
+    SignatureFacts f = Examine(image, ca);
+    ASSERT_EQ(f.signatures.size(), 1u);
+    const SignatureInfo &s = f.signatures[0];
+    EXPECT_EQ(s.signatureValid, kVerdictYes) << c.time;
+    EXPECT_TRUE(s.timestamp.present) << c.time;
+    EXPECT_EQ(s.timestamp.time, c.time);
+    EXPECT_EQ(s.timestamp.signatureValid, c.signature) << c.time;
+    EXPECT_EQ(s.timestamp.imprintValid, c.imprint) << c.time;
+    EXPECT_EQ(s.timestamp.trust, kTrustUntrusted) << c.time;
+    EXPECT_EQ(s.timestamp.trustReason, c.authorityReason) << c.time;
+    EXPECT_EQ(s.trustReason, "expired") << c.time;
+  }
   CloseSignatureSetup(ca);
 }
 
