@@ -53,6 +53,12 @@ struct CertificateFacts {
 // A yes/no that may not have been asked, or could not be answered.
 enum Verdict { kVerdictUnknown = 0, kVerdictYes = 1, kVerdictNo = 2 };
 
+enum TrustStatus {
+  kTrustNotChecked = 0, // no CA given
+  kTrustTrusted = 1,
+  kTrustUntrusted = 2,
+};
+
 struct TimestampFacts {
   bool present;
   std::string kind;   // "rfc3161" or "pkcs9" (a countersignature)
@@ -62,12 +68,12 @@ struct TimestampFacts {
   CertificateFacts authority;
   Verdict signatureValid; // its signature over its signed attributes
   Verdict imprintValid;   // it stamps this signature's own value
-};
-
-enum TrustStatus {
-  kTrustNotChecked = 0, // no CA given
-  kTrustTrusted = 1,
-  kTrustUntrusted = 2,
+  // The authority's chain to the CAs given, for time stamping, at the
+  // time it states: the signer's chain is checked at that time only when
+  // this is trusted.
+  TrustStatus trust;
+  std::string trustReason;
+  std::string trustDetail;
 };
 
 // "expired", "not-yet-valid", "unknown-issuer", "wrong-purpose",

@@ -32,6 +32,16 @@ const char *VerdictWord(Verdict v) {
   return v == kVerdictYes ? "yes" : v == kVerdictNo ? "no" : "unknown";
 }
 
+// Valid when both parts verify, not when either fails, and unknown while
+// one could not be checked.
+Verdict TimestampVerdict(const TimestampFacts &ts) {
+  if (ts.signatureValid == kVerdictNo || ts.imprintValid == kVerdictNo)
+    return kVerdictNo;
+  if (ts.signatureValid == kVerdictYes && ts.imprintValid == kVerdictYes)
+    return kVerdictYes;
+  return kVerdictUnknown;
+}
+
 const char *TrustWord(TrustStatus t) {
   return t == kTrustTrusted     ? "trusted"
          : t == kTrustUntrusted ? "untrusted"
@@ -142,12 +152,13 @@ void PrintOneSignature(const SignatureInfo &s, size_t number, bool utf8) {
     if (ts.haveAuthority)
       FileLine(in, "Timestamped By:", ts.authority.subject, utf8);
     Line(in, "Timestamp Valid:",
-         std::string(ts.signatureValid == kVerdictYes &&
-                             ts.imprintValid == kVerdictYes
-                         ? "yes"
-                         : "no") +
-             " (signature " + VerdictWord(ts.signatureValid) + ", imprint " +
+         std::string(VerdictWord(TimestampVerdict(ts))) + " (signature " +
+             VerdictWord(ts.signatureValid) + ", imprint " +
              VerdictWord(ts.imprintValid) + ")");
+    // Why the signer's chain was, or was not, checked at its time.
+    if (ts.trust != kTrustNotChecked)
+      PrintTrust(in, "Timestamp Trust:", ts.trust, ts.trustReason,
+                 std::string());
   } else {
     Line(in, "Timestamp:", "none");
   }
@@ -288,6 +299,9 @@ void TimestampJson(JsonWriter *w, const TimestampFacts &ts) {
   VerdictJson(w, ts.signatureValid);
   JsonKey(w, "imprint_valid");
   VerdictJson(w, ts.imprintValid);
+  JsonKey(w, "trust");
+  TrustJson(w, ts.trust, ts.trustReason, ts.trustDetail,
+            ts.trust == kTrustNotChecked ? std::string() : ts.time);
   JsonEndObject(w);
 }
 
@@ -491,10 +505,8 @@ void SignatureColumns(const SignatureFacts *facts,
     if (s.timestamp.present) {
       v[12] = s.timestamp.time;
       v[13] = s.timestamp.kind;
-      v[14] = s.timestamp.signatureValid == kVerdictYes &&
-                      s.timestamp.imprintValid == kVerdictYes
-                  ? "yes"
-                  : "no";
+      Verdict valid = TimestampVerdict(s.timestamp);
+      v[14] = valid == kVerdictUnknown ? "" : VerdictWord(valid);
     }
     v[15] = TrustWord(s.trust);
     v[16] = s.trustReason;

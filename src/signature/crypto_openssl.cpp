@@ -13,6 +13,7 @@
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
@@ -449,101 +450,6 @@ Verdict Compare(const Bytes &a, const unsigned char *b, size_t length) {
                                                                 : kVerdictNo;
 }
 
-// An RFC 3161 token in the signer's unsigned attributes: a SignedData over
-// a TSTInfo whose imprint is the digest of the signer's signature value.
-void ReadRfc3161(const ASN1_TYPE *value, PKCS7_SIGNER_INFO *signer,
-                 TimestampFacts *ts) {
-  const unsigned char *der;
-  long length;
-  if (!SequenceBytes(value, &der, &length))
-    return;
-  ts->present = true;
-  ts->kind = "rfc3161";
-  PKCS7 *token = d2i_PKCS7(nullptr, &der, length);
-  TS_TST_INFO *info = token != nullptr ? PKCS7_to_TS_TST_INFO(token) : nullptr;
-  if (info != nullptr) {
-    ts->time = TimeText(TS_TST_INFO_get_time(info));
-    TS_MSG_IMPRINT *imprint = TS_TST_INFO_get_msg_imprint(info);
-    X509_ALGOR *algorithm = TS_MSG_IMPRINT_get_algo(imprint);
-    const ASN1_OBJECT *object = nullptr;
-    if (algorithm != nullptr)
-      X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
-    DigestKind kind = DigestKindOf(object);
-    ts->digest =
-        kind != kDigestUnknown ? DigestKindName(kind) : ObjectText(object);
-    ASN1_OCTET_STRING *stated = TS_MSG_IMPRINT_get_msg(imprint);
-    Bytes digest;
-    if (stated != nullptr &&
-        Hash(kind, ASN1_STRING_get0_data(signer->enc_digest),
-             static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)),
-             &digest))
-      ts->imprintValid =
-          Compare(digest, ASN1_STRING_get0_data(stated),
-                  static_cast<size_t>(ASN1_STRING_length(stated)));
-  }
-  STACK_OF(PKCS7_SIGNER_INFO) *signers =
-      token != nullptr && PKCS7_type_is_signed(token)
-          ? PKCS7_get_signer_info(token)
-          : nullptr;
-  PKCS7_SIGNER_INFO *tsa = sk_PKCS7_SIGNER_INFO_num(signers) > 0
-                               ? sk_PKCS7_SIGNER_INFO_value(signers, 0)
-                               : nullptr;
-  X509 *cert = tsa != nullptr ? SignerCertificate(token, tsa) : nullptr;
-  if (cert != nullptr) {
-    ts->haveAuthority = true;
-    DescribeCertificate(cert, &ts->authority);
-  }
-  // The token's content: the TSTInfo's DER inside an OCTET STRING.
-  PKCS7 *content = token != nullptr && PKCS7_type_is_signed(token)
-                       ? token->d.sign->contents
-                       : nullptr;
-  const ASN1_TYPE *other = content != nullptr && PKCS7_type_is_other(content)
-                               ? content->d.other
-                               : nullptr;
-  if (tsa != nullptr && cert != nullptr && other != nullptr &&
-      other->type == V_ASN1_OCTET_STRING)
-    ts->signatureValid = VerifySigner(
-        tsa, cert, ASN1_STRING_get0_data(other->value.octet_string),
-        static_cast<size_t>(ASN1_STRING_length(other->value.octet_string)));
-  TS_TST_INFO_free(info);
-  PKCS7_free(token);
-  ERR_clear_error();
-}
-
-// A PKCS#9 countersignature: a SignerInfo over the signer's signature
-// value, its certificate among the outer SignedData's.
-void ReadCountersignature(const ASN1_TYPE *value, PKCS7 *p7,
-                          PKCS7_SIGNER_INFO *signer, TimestampFacts *ts) {
-  const unsigned char *der;
-  long length;
-  if (!SequenceBytes(value, &der, &length))
-    return;
-  ts->present = true;
-  ts->kind = "pkcs9";
-  PKCS7_SIGNER_INFO *counter = d2i_PKCS7_SIGNER_INFO(nullptr, &der, length);
-  if (counter == nullptr)
-    return;
-  DigestKind kind = SignerDigest(counter);
-  if (kind != kDigestUnknown)
-    ts->digest = DigestKindName(kind);
-  ASN1_TYPE *when = PKCS7_get_signed_attribute(counter, NID_pkcs9_signingTime);
-  if (when != nullptr &&
-      (when->type == V_ASN1_UTCTIME || when->type == V_ASN1_GENERALIZEDTIME))
-    ts->time = TimeText(when->value.utctime);
-  X509 *cert = SignerCertificate(p7, counter);
-  if (cert != nullptr) {
-    ts->haveAuthority = true;
-    DescribeCertificate(cert, &ts->authority);
-    // The countersignature's message digest is the imprint: checked with
-    // the rest of its signature.
-    ts->signatureValid = VerifySigner(
-        counter, cert, ASN1_STRING_get0_data(signer->enc_digest),
-        static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)));
-    ts->imprintValid = ts->signatureValid;
-  }
-  PKCS7_SIGNER_INFO_free(counter);
-}
-
 const char *TrustReason(int error) {
   switch (error) {
   case X509_V_ERR_CERT_HAS_EXPIRED:
@@ -568,12 +474,20 @@ const char *TrustReason(int error) {
   }
 }
 
-// Whether a certificate may sign code: an extended key usage, where there
-// is one, that names code signing (or, on a CA, any purpose), and a key
-// usage, where there is one, that allows digital signatures.
-bool AllowsCodeSigning(X509 *cert, bool leaf) {
+// What a chain is built for.
+enum ChainUse { kUseCodeSigning, kUseTimeStamping };
+
+// Whether a certificate may serve the use: an extended key usage, where
+// there is one, that names it (or, on a CA, any purpose), and a key usage,
+// where there is one, that allows digital signatures. An authority's own
+// certificate must name time stamping: one that does not may be a code
+// signer vouching for a time of its own choosing.
+bool AllowsUse(X509 *cert, bool leaf, ChainUse use) {
+  uint32_t wanted = use == kUseTimeStamping ? XKU_TIMESTAMP : XKU_CODE_SIGN;
   uint32_t extended = X509_get_extended_key_usage(cert);
-  if (extended != UINT32_MAX && (extended & XKU_CODE_SIGN) == 0) {
+  if (extended == UINT32_MAX && leaf && use == kUseTimeStamping)
+    return false;
+  if (extended != UINT32_MAX && (extended & wanted) == 0) {
     if (leaf)
       return false;
     // A CA's usage list limits its subjects, unless it allows any.
@@ -587,8 +501,11 @@ bool AllowsCodeSigning(X509 *cert, bool leaf) {
     if (!any)
       return false;
   }
+  uint32_t signing = use == kUseTimeStamping
+                         ? KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION
+                         : KU_DIGITAL_SIGNATURE;
   if (leaf && (X509_get_extension_flags(cert) & EXFLAG_KUSAGE) != 0 &&
-      (X509_get_key_usage(cert) & KU_DIGITAL_SIGNATURE) == 0)
+      (X509_get_key_usage(cert) & signing) == 0)
     return false;
   return true;
 }
@@ -603,18 +520,18 @@ int IgnoreCrlTimes(int ok, X509_STORE_CTX *context) {
   return ok;
 }
 
-// Builds the signer's chain to the store's CAs at the given time.
-void CheckTrust(const TrustStore *store, X509 *leaf, STACK_OF(X509) * extra,
-                time_t at, SignatureInfo *info) {
-  info->trustTime = SecondsText(at);
+// Builds a chain from leaf to the store's CAs at the given time, for the
+// use; the reason and the library's text when it is not trusted.
+TrustStatus BuildChain(const TrustStore *store, X509 *leaf,
+                       STACK_OF(X509) * extra, time_t at, ChainUse use,
+                       std::string *reason, std::string *detail) {
   X509_STORE_CTX *context = X509_STORE_CTX_new();
   if (context == nullptr ||
       X509_STORE_CTX_init(context, store->store, leaf, extra) != 1) {
     X509_STORE_CTX_free(context);
-    info->trust = kTrustUntrusted;
-    info->trustReason = "other";
-    info->trustDetail = "the chain could not be built";
-    return;
+    *reason = "other";
+    *detail = "the chain could not be built";
+    return kTrustUntrusted;
   }
   X509_VERIFY_PARAM *param = X509_STORE_CTX_get0_param(context);
   X509_VERIFY_PARAM_set_time(param, at);
@@ -622,26 +539,219 @@ void CheckTrust(const TrustStore *store, X509 *leaf, STACK_OF(X509) * extra,
     X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_CRL_CHECK);
     X509_STORE_CTX_set_verify_cb(context, IgnoreCrlTimes);
   }
-  int verified = X509_verify_cert(context);
-  if (verified == 1) {
+  TrustStatus status = kTrustUntrusted;
+  if (X509_verify_cert(context) == 1) {
     STACK_OF(X509) *chain = X509_STORE_CTX_get0_chain(context);
     bool purpose = true;
     for (int i = 0; i < sk_X509_num(chain) && purpose; ++i)
-      purpose = AllowsCodeSigning(sk_X509_value(chain, i), i == 0);
-    if (purpose) {
-      info->trust = kTrustTrusted;
-    } else {
-      info->trust = kTrustUntrusted;
-      info->trustReason = "wrong-purpose";
-    }
+      purpose = AllowsUse(sk_X509_value(chain, i), i == 0, use);
+    if (purpose)
+      status = kTrustTrusted;
+    else
+      *reason = "wrong-purpose";
   } else {
     int error = X509_STORE_CTX_get_error(context);
-    info->trust = kTrustUntrusted;
-    info->trustReason = TrustReason(error);
-    info->trustDetail = X509_verify_cert_error_string(error);
+    *reason = TrustReason(error);
+    *detail = X509_verify_cert_error_string(error);
   }
   X509_STORE_CTX_free(context);
   ERR_clear_error();
+  return status;
+}
+
+// Builds the signer's chain to the store's CAs at the given time.
+void CheckTrust(const TrustStore *store, X509 *leaf, STACK_OF(X509) * extra,
+                time_t at, SignatureInfo *info) {
+  info->trustTime = SecondsText(at);
+  info->trust = BuildChain(store, leaf, extra, at, kUseCodeSigning,
+                           &info->trustReason, &info->trustDetail);
+}
+
+bool ParseSecondsText(const std::string &text, time_t *seconds) {
+  struct tm parts = {};
+  const char *end = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parts);
+  if (end == nullptr || *end != '\0')
+    return false;
+  *seconds = timegm(&parts);
+  return true;
+}
+
+// Whether the CAs given vouch for a timestamp's authority, for time
+// stamping, at the time it states. Its time is taken for the signer's
+// chain only then: anyone can sign a token that says any time.
+void CheckAuthority(const TrustStore *store, X509 *authority,
+                    STACK_OF(X509) * extra, TimestampFacts *ts) {
+  if (store == nullptr)
+    return;
+  ts->trust = kTrustUntrusted;
+  time_t at = 0;
+  if (ts->signatureValid == kVerdictNo || ts->imprintValid == kVerdictNo) {
+    ts->trustReason = "bad-signature";
+  } else if (authority == nullptr) {
+    ts->trustReason = "no-signer-certificate";
+  } else if (ts->signatureValid != kVerdictYes ||
+             ts->imprintValid != kVerdictYes ||
+             !ParseSecondsText(ts->time, &at)) {
+    ts->trustReason = "other";
+    ts->trustDetail = "the timestamp could not be read whole";
+  } else {
+    ts->trust = BuildChain(store, authority, extra, at, kUseTimeStamping,
+                           &ts->trustReason, &ts->trustDetail);
+  }
+}
+
+// Whether a CMS signer's signature holds, as VerifySigner asks it of a
+// PKCS#7 one.
+Verdict VerifyCmsSigner(CMS_SignerInfo *si, X509 *cert,
+                        const unsigned char *content, size_t length) {
+  X509_ALGOR *algorithm = nullptr;
+  CMS_SignerInfo_get0_algs(si, nullptr, nullptr, &algorithm, nullptr);
+  const ASN1_OBJECT *object = nullptr;
+  if (algorithm != nullptr)
+    X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
+  DigestKind kind = DigestKindOf(object);
+  const EVP_MD *md = DigestFor(kind);
+  EVP_PKEY *key = X509_get0_pubkey(cert);
+  ASN1_OCTET_STRING *signature = CMS_SignerInfo_get0_signature(si);
+  Bytes digest;
+  if (md == nullptr || key == nullptr || signature == nullptr ||
+      !Hash(kind, content, length, &digest))
+    return kVerdictUnknown;
+  int verified = -1;
+  if (CMS_signed_get_attr_count(si) > 0) {
+    const ASN1_OCTET_STRING *stated =
+        static_cast<const ASN1_OCTET_STRING *>(CMS_signed_get0_data_by_OBJ(
+            si, OBJ_nid2obj(NID_pkcs9_messageDigest), -3, V_ASN1_OCTET_STRING));
+    if (stated == nullptr ||
+        Compare(digest, ASN1_STRING_get0_data(stated),
+                static_cast<size_t>(ASN1_STRING_length(stated))) != kVerdictYes)
+      return kVerdictNo;
+    // The library re-encodes the attributes as they were signed.
+    CMS_SignerInfo_set1_signer_cert(si, cert);
+    verified = CMS_SignerInfo_verify(si);
+  } else {
+    EVP_MD_CTX *context = EVP_MD_CTX_new();
+    if (context != nullptr &&
+        EVP_DigestVerifyInit(context, nullptr, md, nullptr, key) == 1)
+      verified = EVP_DigestVerify(
+          context, ASN1_STRING_get0_data(signature),
+          static_cast<size_t>(ASN1_STRING_length(signature)), content, length);
+    EVP_MD_CTX_free(context);
+  }
+  ERR_clear_error();
+  return verified == 1 ? kVerdictYes : kVerdictNo;
+}
+
+// An RFC 3161 token in the signer's unsigned attributes: a SignedData over
+// a TSTInfo whose imprint is the digest of the signer's signature value.
+// Read as CMS: Microsoft's authorities name their signer by its key
+// identifier (a version 3 SignerInfo), which PKCS#7 has no form for.
+void ReadRfc3161(const ASN1_TYPE *value, PKCS7_SIGNER_INFO *signer,
+                 const TrustStore *store, TimestampFacts *ts) {
+  const unsigned char *der;
+  long length;
+  if (!SequenceBytes(value, &der, &length))
+    return;
+  ts->present = true;
+  ts->kind = "rfc3161";
+  CMS_ContentInfo *token = d2i_CMS_ContentInfo(nullptr, &der, length);
+  // The token's content: the TSTInfo's DER inside an OCTET STRING.
+  ASN1_OCTET_STRING **content =
+      token != nullptr && OBJ_obj2nid(CMS_get0_type(token)) == NID_pkcs7_signed
+          ? CMS_get0_content(token)
+          : nullptr;
+  const unsigned char *tst = nullptr;
+  size_t tstLength = 0;
+  if (content != nullptr && *content != nullptr &&
+      OBJ_obj2nid(CMS_get0_eContentType(token)) == NID_id_smime_ct_TSTInfo) {
+    tst = ASN1_STRING_get0_data(*content);
+    tstLength = static_cast<size_t>(ASN1_STRING_length(*content));
+  }
+  const unsigned char *p = tst;
+  TS_TST_INFO *info =
+      tst != nullptr
+          ? d2i_TS_TST_INFO(nullptr, &p, static_cast<long>(tstLength))
+          : nullptr;
+  if (info != nullptr) {
+    ts->time = TimeText(TS_TST_INFO_get_time(info));
+    TS_MSG_IMPRINT *imprint = TS_TST_INFO_get_msg_imprint(info);
+    X509_ALGOR *algorithm = TS_MSG_IMPRINT_get_algo(imprint);
+    const ASN1_OBJECT *object = nullptr;
+    if (algorithm != nullptr)
+      X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
+    DigestKind kind = DigestKindOf(object);
+    ts->digest =
+        kind != kDigestUnknown ? DigestKindName(kind) : ObjectText(object);
+    ASN1_OCTET_STRING *stated = TS_MSG_IMPRINT_get_msg(imprint);
+    Bytes digest;
+    if (stated != nullptr &&
+        Hash(kind, ASN1_STRING_get0_data(signer->enc_digest),
+             static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)),
+             &digest))
+      ts->imprintValid =
+          Compare(digest, ASN1_STRING_get0_data(stated),
+                  static_cast<size_t>(ASN1_STRING_length(stated)));
+  }
+  STACK_OF(CMS_SignerInfo) *signers =
+      content != nullptr ? CMS_get0_SignerInfos(token) : nullptr;
+  CMS_SignerInfo *tsa = sk_CMS_SignerInfo_num(signers) > 0
+                            ? sk_CMS_SignerInfo_value(signers, 0)
+                            : nullptr;
+  // By issuer and serial number or by subject key identifier, whichever
+  // the signer names it by.
+  STACK_OF(X509) *certs = tsa != nullptr ? CMS_get1_certs(token) : nullptr;
+  X509 *cert = nullptr;
+  for (int i = 0; i < sk_X509_num(certs) && cert == nullptr; ++i)
+    if (CMS_SignerInfo_cert_cmp(tsa, sk_X509_value(certs, i)) == 0)
+      cert = sk_X509_value(certs, i);
+  if (cert != nullptr) {
+    ts->haveAuthority = true;
+    DescribeCertificate(cert, &ts->authority);
+    if (tst != nullptr)
+      ts->signatureValid = VerifyCmsSigner(tsa, cert, tst, tstLength);
+  }
+  CheckAuthority(store, cert, certs, ts);
+  sk_X509_pop_free(certs, X509_free);
+  TS_TST_INFO_free(info);
+  CMS_ContentInfo_free(token);
+  ERR_clear_error();
+}
+
+// A PKCS#9 countersignature: a SignerInfo over the signer's signature
+// value, its certificate among the outer SignedData's.
+void ReadCountersignature(const ASN1_TYPE *value, PKCS7 *p7,
+                          PKCS7_SIGNER_INFO *signer, const TrustStore *store,
+                          TimestampFacts *ts) {
+  const unsigned char *der;
+  long length;
+  if (!SequenceBytes(value, &der, &length))
+    return;
+  ts->present = true;
+  ts->kind = "pkcs9";
+  PKCS7_SIGNER_INFO *counter = d2i_PKCS7_SIGNER_INFO(nullptr, &der, length);
+  X509 *cert = counter != nullptr ? SignerCertificate(p7, counter) : nullptr;
+  if (counter != nullptr) {
+    DigestKind kind = SignerDigest(counter);
+    if (kind != kDigestUnknown)
+      ts->digest = DigestKindName(kind);
+    ASN1_TYPE *when =
+        PKCS7_get_signed_attribute(counter, NID_pkcs9_signingTime);
+    if (when != nullptr &&
+        (when->type == V_ASN1_UTCTIME || when->type == V_ASN1_GENERALIZEDTIME))
+      ts->time = TimeText(when->value.utctime);
+  }
+  if (cert != nullptr) {
+    ts->haveAuthority = true;
+    DescribeCertificate(cert, &ts->authority);
+    // The countersignature's message digest is the imprint: checked with
+    // the rest of its signature.
+    ts->signatureValid = VerifySigner(
+        counter, cert, ASN1_STRING_get0_data(signer->enc_digest),
+        static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)));
+    ts->imprintValid = ts->signatureValid;
+  }
+  CheckAuthority(store, cert, p7->d.sign->cert, ts);
+  PKCS7_SIGNER_INFO_free(counter);
 }
 
 void ReadSignedData(const unsigned char *der, size_t length,
@@ -697,11 +807,11 @@ void ReadOne(PKCS7 *p7, const TrustStore *store, int depth,
   const STACK_OF(X509_ATTRIBUTE) *unsignedAttributes = si->unauth_attr;
   ASN1_TYPE *token = Attribute(unsignedAttributes, kSpcRfc3161Timestamp);
   if (token != nullptr) {
-    ReadRfc3161(token, si, &info.timestamp);
+    ReadRfc3161(token, si, store, &info.timestamp);
   } else {
     ASN1_TYPE *counter = PKCS7_get_attribute(si, NID_pkcs9_countersignature);
     if (counter != nullptr)
-      ReadCountersignature(counter, p7, si, &info.timestamp);
+      ReadCountersignature(counter, p7, si, store, &info.timestamp);
   }
 
   if (store != nullptr) {
@@ -712,15 +822,12 @@ void ReadOne(PKCS7 *p7, const TrustStore *store, int depth,
       info.trust = kTrustUntrusted;
       info.trustReason = "bad-signature";
     } else {
-      // At the timestamp's time where a valid one says when it was signed.
+      // At the timestamp's time where one that verifies, from an authority
+      // the CAs vouch for, says when it was signed.
       time_t at = time(nullptr);
       const TimestampFacts &ts = info.timestamp;
-      if (ts.present && ts.signatureValid == kVerdictYes &&
-          ts.imprintValid == kVerdictYes && !ts.time.empty()) {
-        struct tm parts = {};
-        if (strptime(ts.time.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parts) != nullptr)
-          at = timegm(&parts);
-      }
+      if (ts.present && ts.trust == kTrustTrusted)
+        ParseSecondsText(ts.time, &at);
       CheckTrust(store, cert, p7->d.sign->cert, at, &info);
     }
   }

@@ -39,6 +39,7 @@ const char kSpcRfc3161Timestamp[] = "1.3.6.1.4.1.311.3.3.1";
 const char kCounterSignature[] = "1.2.840.113549.1.9.6";
 const char kCertificateTrustList[] = "1.3.6.1.4.1.311.10.1";
 const char kCodeSigning[] = "1.3.6.1.5.5.7.3.3";
+const char kTimeStamping[] = "1.3.6.1.5.5.7.3.8";
 const int kMaxNestingDepth = 3;
 const size_t kMaxSignatures = 32;
 
@@ -341,10 +342,13 @@ void ReadOpusInfo(const CMSG_SIGNER_INFO &si, SignatureInfo *info) {
   LocalFree(decoded);
 }
 
+void CheckAuthority(const TrustStore *store, PCCERT_CONTEXT authority,
+                    HCERTSTORE extra, TimestampFacts *ts);
+
 // An RFC 3161 token: a SignedData over a TSTInfo whose imprint is the
 // digest of the signer's signature value.
 void ReadRfc3161(const CRYPT_ATTR_BLOB &value, const CMSG_SIGNER_INFO &signer,
-                 TimestampFacts *ts) {
+                 const TrustStore *store, TimestampFacts *ts) {
   ts->present = true;
   ts->kind = "rfc3161";
   Message token;
@@ -370,30 +374,40 @@ void ReadRfc3161(const CRYPT_ATTR_BLOB &value, const CMSG_SIGNER_INFO &signer,
               : kVerdictNo;
     LocalFree(info);
   }
-  Bytes raw = MessageParam(token.handle, CMSG_SIGNER_INFO_PARAM);
-  if (!raw.empty()) {
-    const CMSG_SIGNER_INFO *tsa =
-        reinterpret_cast<const CMSG_SIGNER_INFO *>(raw.data());
-    PCCERT_CONTEXT cert =
-        SignerCertificate(token.certificates, tsa->Issuer, tsa->SerialNumber);
-    if (cert != nullptr) {
-      ts->haveAuthority = true;
-      DescribeCertificate(cert, &ts->authority);
-      ts->signatureValid =
-          CryptMsgControl(token.handle, 0, CMSG_CTRL_VERIFY_SIGNATURE,
-                          cert->pCertInfo)
-              ? kVerdictYes
-              : kVerdictNo;
-      CertFreeCertificateContext(cert);
-    }
+  // Its signer by issuer and serial number or, as Microsoft's authorities
+  // name it, by subject key identifier: the CMS form names either.
+  Bytes raw = MessageParam(token.handle, CMSG_CMS_SIGNER_INFO_PARAM);
+  PCCERT_CONTEXT cert = nullptr;
+  if (!raw.empty() && token.certificates != nullptr) {
+    const CMSG_CMS_SIGNER_INFO *tsa =
+        reinterpret_cast<const CMSG_CMS_SIGNER_INFO *>(raw.data());
+    cert =
+        CertFindCertificateInStore(token.certificates, kEncoding, 0,
+                                   CERT_FIND_CERT_ID, &tsa->SignerId, nullptr);
   }
+  if (cert != nullptr) {
+    ts->haveAuthority = true;
+    DescribeCertificate(cert, &ts->authority);
+    CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para = {};
+    para.cbSize = sizeof para;
+    para.dwSignerIndex = 0;
+    para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
+    para.pvSigner = const_cast<CERT_CONTEXT *>(cert);
+    ts->signatureValid =
+        CryptMsgControl(token.handle, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para)
+            ? kVerdictYes
+            : kVerdictNo;
+  }
+  CheckAuthority(store, cert, token.certificates, ts);
+  if (cert != nullptr)
+    CertFreeCertificateContext(cert);
   CloseMessage(&token);
 }
 
 // A PKCS#9 countersignature over the signer's signature value; its
 // certificate is among the outer message's.
 void ReadCountersignature(const CRYPT_ATTR_BLOB &value, const Message &outer,
-                          TimestampFacts *ts) {
+                          const TrustStore *store, TimestampFacts *ts) {
   ts->present = true;
   ts->kind = "pkcs9";
   CMSG_SIGNER_INFO *counter =
@@ -425,8 +439,10 @@ void ReadCountersignature(const CRYPT_ATTR_BLOB &value, const Message &outer,
             ? kVerdictYes
             : kVerdictNo;
     ts->imprintValid = ts->signatureValid;
-    CertFreeCertificateContext(cert);
   }
+  CheckAuthority(store, cert, outer.certificates, ts);
+  if (cert != nullptr)
+    CertFreeCertificateContext(cert);
   LocalFree(counter);
 }
 
@@ -456,20 +472,20 @@ const char *Revocation(const TrustStore *store, PCCERT_CONTEXT cert) {
   return good ? nullptr : "revoked";
 }
 
-// Builds the chain for code signing at the given time, with the message's
+// Builds the chain for a usage at the given time, with the message's
 // certificates and the CAs given; trusted when it reaches one of those
 // CAs with no fault on the way.
-void CheckTrust(const TrustStore *store, PCCERT_CONTEXT leaf, HCERTSTORE extra,
-                const FILETIME &at, SignatureInfo *info) {
-  info->trustTime = TimeText(at);
-  info->trust = kTrustUntrusted;
+TrustStatus BuildChain(const TrustStore *store, PCCERT_CONTEXT leaf,
+                       HCERTSTORE extra, const FILETIME &at,
+                       const char *usageOid, std::string *why,
+                       std::string *detail) {
   HCERTSTORE both = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
   if (both != nullptr) {
     CertAddStoreToCollection(both, store->anchors, 0, 0);
     if (extra != nullptr)
       CertAddStoreToCollection(both, extra, 0, 0);
   }
-  LPSTR usage[] = {const_cast<LPSTR>(kCodeSigning)};
+  LPSTR usage[] = {const_cast<LPSTR>(usageOid)};
   CERT_CHAIN_PARA para = {};
   para.cbSize = sizeof para;
   para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
@@ -480,11 +496,11 @@ void CheckTrust(const TrustStore *store, PCCERT_CONTEXT leaf, HCERTSTORE extra,
   if (!CertGetCertificateChain(nullptr, leaf, &when, both, &para, 0, nullptr,
                                &chain) ||
       chain == nullptr || chain->cChain == 0) {
-    info->trustReason = "other";
-    info->trustDetail = "the chain could not be built";
+    *why = "other";
+    *detail = "the chain could not be built";
     if (both != nullptr)
       CertCloseStore(both, 0);
-    return;
+    return kTrustUntrusted;
   }
   const CERT_SIMPLE_CHAIN *simple = chain->rgpChain[0];
   const DWORD kIgnored =
@@ -510,7 +526,7 @@ void CheckTrust(const TrustStore *store, PCCERT_CONTEXT leaf, HCERTSTORE extra,
     }
     if (faults != 0) {
       reason = "other";
-      info->trustDetail = "chain status " + std::to_string(faults);
+      *detail = "chain status " + std::to_string(faults);
       break;
     }
     if (IsAnchor(store, e->pCertContext)) {
@@ -520,13 +536,65 @@ void CheckTrust(const TrustStore *store, PCCERT_CONTEXT leaf, HCERTSTORE extra,
   }
   if (reason == nullptr && store->haveCrls)
     reason = Revocation(store, leaf);
-  if (reason == nullptr)
-    info->trust = kTrustTrusted;
-  else
-    info->trustReason = reason;
+  if (reason != nullptr)
+    *why = reason;
   CertFreeCertificateChain(chain);
   if (both != nullptr)
     CertCloseStore(both, 0);
+  return reason == nullptr ? kTrustTrusted : kTrustUntrusted;
+}
+
+void CheckTrust(const TrustStore *store, PCCERT_CONTEXT leaf, HCERTSTORE extra,
+                const FILETIME &at, SignatureInfo *info) {
+  info->trustTime = TimeText(at);
+  info->trust = BuildChain(store, leaf, extra, at, kCodeSigning,
+                           &info->trustReason, &info->trustDetail);
+}
+
+// Whether the certificate's own usages name time stamping, as RFC 3161
+// has an authority's do: CryptoAPI takes one without any as good for all.
+bool NamesTimeStamping(PCCERT_CONTEXT cert) {
+  DWORD size = 0;
+  if (!CertGetEnhancedKeyUsage(cert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG,
+                               nullptr, &size) ||
+      size == 0)
+    return false;
+  Bytes buffer(size);
+  PCERT_ENHKEY_USAGE usage =
+      reinterpret_cast<PCERT_ENHKEY_USAGE>(buffer.data());
+  if (!CertGetEnhancedKeyUsage(cert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG,
+                               usage, &size))
+    return false;
+  for (DWORD i = 0; i < usage->cUsageIdentifier; ++i)
+    if (usage->rgpszUsageIdentifier[i] != nullptr &&
+        strcmp(usage->rgpszUsageIdentifier[i], kTimeStamping) == 0)
+      return true;
+  return false;
+}
+
+// Whether the CAs given vouch for a timestamp's authority, for time
+// stamping, at the time it states. Its time is taken for the signer's
+// chain only then: anyone can sign a token that says any time.
+void CheckAuthority(const TrustStore *store, PCCERT_CONTEXT authority,
+                    HCERTSTORE extra, TimestampFacts *ts) {
+  if (store == nullptr)
+    return;
+  ts->trust = kTrustUntrusted;
+  FILETIME at;
+  if (ts->signatureValid == kVerdictNo || ts->imprintValid == kVerdictNo) {
+    ts->trustReason = "bad-signature";
+  } else if (authority == nullptr) {
+    ts->trustReason = "no-signer-certificate";
+  } else if (ts->signatureValid != kVerdictYes ||
+             ts->imprintValid != kVerdictYes || !ParseTimeText(ts->time, &at)) {
+    ts->trustReason = "other";
+    ts->trustDetail = "the timestamp could not be read whole";
+  } else if (!NamesTimeStamping(authority)) {
+    ts->trustReason = "wrong-purpose";
+  } else {
+    ts->trust = BuildChain(store, authority, extra, at, kTimeStamping,
+                           &ts->trustReason, &ts->trustDetail);
+  }
 }
 
 void ReadSignedData(const unsigned char *der, size_t length,
@@ -582,9 +650,9 @@ void ReadOne(const Message &m, const TrustStore *store, int depth,
   const CRYPT_ATTRIBUTE *counter =
       FindAttribute(si->UnauthAttrs, kCounterSignature);
   if (token != nullptr && token->cValue > 0)
-    ReadRfc3161(token->rgValue[0], *si, &info.timestamp);
+    ReadRfc3161(token->rgValue[0], *si, store, &info.timestamp);
   else if (counter != nullptr && counter->cValue > 0)
-    ReadCountersignature(counter->rgValue[0], m, &info.timestamp);
+    ReadCountersignature(counter->rgValue[0], m, store, &info.timestamp);
 
   if (store != nullptr) {
     if (cert == nullptr) {
@@ -597,8 +665,8 @@ void ReadOne(const Message &m, const TrustStore *store, int depth,
       FILETIME at;
       GetSystemTimeAsFileTime(&at);
       const TimestampFacts &ts = info.timestamp;
-      if (ts.present && ts.signatureValid == kVerdictYes &&
-          ts.imprintValid == kVerdictYes)
+      // At the timestamp's time only where the authority is vouched for.
+      if (ts.present && ts.trust == kTrustTrusted)
         ParseTimeText(ts.time, &at);
       CheckTrust(store, cert, m.certificates, at, &info);
     }

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Compares quelvo --signature with osslsigncode verify on the project's
-# signed fixtures and on real signed files: the signed EFI images of
-# Debian's shim-signed, shim-helpers-amd64-signed, grub-efi-amd64-signed
-# and fwupd-amd64-signed, and the Windows programs of the npm package
-# electron-winstaller (Microsoft's signtool.exe among them).
+# signed fixtures and on real signed files, timestamps' times among what
+# is compared (a table of several entries entry by entry): the signed EFI
+# images of Debian's shim-signed, shim-helpers-amd64-signed,
+# grub-efi-amd64-signed and fwupd-amd64-signed, and the Windows programs of
+# the npm package electron-winstaller (Microsoft's signtool.exe among
+# them).
 #
 #   signed_corpus.sh QUELVO TESTS_DIR
 #
@@ -59,6 +61,9 @@ fixtures="$tests/fixtures/signed"
 status=0
 (cd "$tests/fixtures" && /usr/bin/python3 "$here/compare_osslsigncode.py" "$quelvo" \
   signed/pki/ca.pem signed/pki/inter.crl signed/*.exe signed/*.dll) || status=1
+# Timestamps from authorities trusted and not (make_stamps.sh).
+(cd "$tests/fixtures" && /usr/bin/python3 "$here/compare_osslsigncode.py" "$quelvo" \
+  signed/stamps/pki/ca.pem - signed/stamps/*.exe signed/stamps/*.dll) || status=1
 if [ "${#real[@]}" -gt 0 ]; then
   # No code-signing root of these signers is at hand: both check against
   # Debian's bundle, and both must find every chain untrusted alike.

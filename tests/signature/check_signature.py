@@ -155,6 +155,25 @@ if first["signer"]["subject_cn"] != "Quelvo Fixture Signer" or \
 if "ecdsa" not in signed["signed/ecdsa.dll"]["signatures"][0]["signature_algorithm"]:
     fail("ecdsa.dll: %r" % signed["signed/ecdsa.dll"]["signatures"][0])
 
+# Timestamps (make_stamps.sh): a signer expired since 2021, stamped in
+# 2020; only a stamp from an authority the CA vouches for, for time
+# stamping, makes it trusted. The rest must say why not.
+stamps = run(["--ca-file", "signed/stamps/pki/ca.pem", "signed/stamps/*.exe",
+              "signed/stamps/*.dll"])
+for path, s in sorted(stamps.items()):
+    g = s["signatures"][0]
+    ts = g["timestamp"]
+    good = os.path.basename(path) in ("stamped.exe", "keyid.exe",
+                                      "pkcs9_stamped.dll")
+    want = ("trusted", None) if good else ("untrusted", "expired")
+    if (g["trust"]["status"], g["trust"]["reason"]) != want or \
+            ts["time"] != "2020-06-01T00:00:00Z" or \
+            (ts["trust"]["status"] == "trusted") != good or \
+            (g["trust"]["checked_at"] == ts["time"]) != good:
+        fail("%s: trust %r, timestamp %r" % (path, g["trust"], ts))
+if len(stamps) != 8:
+    fail("stamps: %d files" % len(stamps))
+
 # Revocation needs the CRL; Debian's CAs know nothing of the test PKI.
 plain = run(["--ca-file", "signed/pki/ca.pem", "signed/revoked.exe"])
 if plain["signed/revoked.exe"]["signatures"][0]["trust"]["status"] != "trusted":

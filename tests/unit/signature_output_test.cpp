@@ -190,3 +190,50 @@ TEST(SignatureOutput, ColumnsNameEveryValueAndStayEmptyForNothing) {
 }
 
 } // namespace
+
+namespace {
+
+// A timestamp is valid when both its parts verify and not valid when
+// either fails; while one could not be checked, neither can be said.
+TEST(SignatureOutput, TimestampValidIsUnknownWhileAPartIsUnknown) {
+  const struct {
+    Verdict signature, imprint;
+    const char *line, *column;
+  } kCases[] = {
+      {kVerdictYes, kVerdictYes, "yes (signature yes, imprint yes)", "yes"},
+      {kVerdictNo, kVerdictYes, "no (signature no, imprint yes)", "no"},
+      {kVerdictYes, kVerdictNo, "no (signature yes, imprint no)", "no"},
+      {kVerdictNo, kVerdictUnknown, "no (signature no, imprint unknown)", "no"},
+      {kVerdictUnknown, kVerdictYes, "unknown (signature unknown, imprint yes)",
+       ""},
+      {kVerdictYes, kVerdictUnknown, "unknown (signature yes, imprint unknown)",
+       ""},
+      {kVerdictUnknown, kVerdictUnknown,
+       "unknown (signature unknown, imprint unknown)", ""},
+  };
+  for (const auto &c : kCases) {
+    SignatureFacts f = SignatureFacts();
+    f.status = kSignatureSigned;
+    SignatureInfo s = SignatureInfo();
+    s.timestamp.present = true;
+    s.timestamp.kind = "rfc3161";
+    s.timestamp.signatureValid = c.signature;
+    s.timestamp.imprintValid = c.imprint;
+    f.signatures.push_back(s);
+    std::string out = CaptureOutput([&] { PrintSignatureFacts(f, false); });
+    EXPECT_NE(out.find(std::string("Timestamp Valid:   ") + c.line + "\n"),
+              std::string::npos)
+        << out;
+    // No CA given: nothing said of the authority's trust.
+    EXPECT_EQ(out.find("Timestamp Trust:"), std::string::npos) << out;
+    std::vector<std::string> values;
+    SignatureColumns(&f, &values);
+    for (size_t i = 0; i < kSignatureColumnCount; ++i) {
+      if (std::string(kSignatureColumns[i]) == "timestamp_valid") {
+        EXPECT_EQ(values[i], c.column) << c.line;
+      }
+    }
+  }
+}
+
+} // namespace

@@ -145,6 +145,107 @@ TEST(Signature, TrustFollowsTheChainTheTimeAndTheCrl) {
   CloseSignatureSetup(crl);
 }
 
+// The signer of every stamps/ fixture expired on 2021-01-01; each is
+// stamped at 2020-06-01, by an authority the CA vouches for for time
+// stamping or by one it does not. Only a stamp that verifies, from an
+// authority the CA vouches for, moves the chain's check to its time.
+TEST(Signature, OnlyATrustedAuthorityDatesTheSignature) {
+  SignatureSetup *ca = MakeSetup("../signed/stamps/pki/ca.pem");
+  ASSERT_NE(ca, nullptr);
+  const char *kAt = "2020-06-01T00:00:00Z";
+  const struct {
+    const char *name;
+    const char *kind;
+    Verdict signature;
+    TrustStatus authority;
+    const char *authorityReason;
+    TrustStatus trust;
+    const char *reason;
+  } kCases[] = {
+      {"stamped.exe", "rfc3161", kVerdictYes, kTrustTrusted, "", kTrustTrusted,
+       ""},
+      {"keyid.exe", "rfc3161", kVerdictYes, kTrustTrusted, "", kTrustTrusted,
+       ""},
+      {"pkcs9_stamped.dll", "pkcs9", kVerdictYes, kTrustTrusted, "",
+       kTrustTrusted, ""},
+      {"forged.exe", "rfc3161", kVerdictYes, kTrustUntrusted, "unknown-issuer",
+       kTrustUntrusted, "expired"},
+      {"keyid_forged.exe", "rfc3161", kVerdictYes, kTrustUntrusted,
+       "unknown-issuer", kTrustUntrusted, "expired"},
+      {"pkcs9_forged.dll", "pkcs9", kVerdictYes, kTrustUntrusted,
+       "unknown-issuer", kTrustUntrusted, "expired"},
+      {"keyid_signer.exe", "rfc3161", kVerdictYes, kTrustUntrusted,
+       "wrong-purpose", kTrustUntrusted, "expired"},
+      {"keyid_nocerts.exe", "rfc3161", kVerdictUnknown, kTrustUntrusted,
+       "no-signer-certificate", kTrustUntrusted, "expired"},
+  };
+  for (const auto &c : kCases) {
+    std::string image = Signed("stamps/" + std::string(c.name));
+    ASSERT_FALSE(image.empty()) << c.name;
+    SignatureFacts f = Examine(image, ca);
+    ASSERT_EQ(f.signatures.size(), 1u) << c.name;
+    const SignatureInfo &s = f.signatures[0];
+    const TimestampFacts &ts = s.timestamp;
+    EXPECT_EQ(s.signatureValid, kVerdictYes) << c.name;
+    EXPECT_EQ(ts.kind, c.kind) << c.name;
+    EXPECT_EQ(ts.time, kAt) << c.name;
+    EXPECT_EQ(ts.signatureValid, c.signature) << c.name;
+    EXPECT_EQ(ts.imprintValid, kVerdictYes) << c.name;
+    EXPECT_EQ(ts.trust, c.authority) << c.name;
+    EXPECT_EQ(ts.trustReason, c.authorityReason) << c.name;
+    EXPECT_EQ(s.trust, c.trust) << c.name;
+    EXPECT_EQ(s.trustReason, c.reason) << c.name;
+    EXPECT_EQ(s.trustTime == kAt, c.authority == kTrustTrusted) << c.name;
+    // Without a CA nothing is said of either chain, and the token reads
+    // the same.
+    SignatureFacts plain = Examine(image);
+    EXPECT_EQ(plain.signatures[0].timestamp.trust, kTrustNotChecked);
+    EXPECT_EQ(plain.signatures[0].timestamp.time, kAt) << c.name;
+  }
+  CloseSignatureSetup(ca);
+}
+
+// A token bent after it was signed: with its content type no TSTInfo's,
+// nothing can be read (unknown, never "no"); with its time moved by a
+// second, its signature fails. Neither dates the signature.
+TEST(Signature, ABentTokenDatesNothing) {
+  const std::string kTstInfo("\x06\x0b\x2a\x86\x48\x86\xf7\x0d\x01\x09"
+                             "\x10\x01\x04",
+                             13);
+  const struct {
+    const std::string find;
+    size_t at; // the byte of find to change
+    char to;
+    const char *time;
+    Verdict signature, imprint;
+    const char *authorityReason;
+  } kCases[] = {
+      {kTstInfo, 12, '\x05', "", kVerdictUnknown, kVerdictUnknown, "other"},
+      {"20200601000000Z", 13, '1', "2020-06-01T00:00:01Z", kVerdictNo,
+       kVerdictYes, "bad-signature"},
+  };
+  SignatureSetup *ca = MakeSetup("../signed/stamps/pki/ca.pem");
+  ASSERT_NE(ca, nullptr);
+  for (const auto &c : kCases) {
+    std::string image = Signed("stamps/keyid.exe");
+    size_t at = image.find(c.find);
+    ASSERT_NE(at, std::string::npos) << c.time;
+    image[at + c.at] = c.to;
+    SignatureFacts f = Examine(image, ca);
+    ASSERT_EQ(f.signatures.size(), 1u);
+    const SignatureInfo &s = f.signatures[0];
+    EXPECT_EQ(s.signatureValid, kVerdictYes) << c.time;
+    EXPECT_TRUE(s.timestamp.present) << c.time;
+    EXPECT_EQ(s.timestamp.time, c.time);
+    EXPECT_EQ(s.timestamp.signatureValid, c.signature) << c.time;
+    EXPECT_EQ(s.timestamp.imprintValid, c.imprint) << c.time;
+    EXPECT_EQ(s.timestamp.trust, kTrustUntrusted) << c.time;
+    EXPECT_EQ(s.timestamp.trustReason, c.authorityReason) << c.time;
+    EXPECT_EQ(s.trustReason, "expired") << c.time;
+  }
+  CloseSignatureSetup(ca);
+}
+
 TEST(Signature, UnreadableTrustFilesAreRefused) {
   std::string error;
   SignatureOptions missing = {"/nonexistent/ca.pem", nullptr, nullptr, nullptr};
