@@ -871,20 +871,29 @@ void ReadSignedData(const unsigned char *der, size_t length,
 // Its type is asked before it is opened (opening a device may do
 // something), and again of the open file, opened without blocking, so
 // that nothing swapped in between is read.
-enum TrustFileRead { kTrustFileOk, kTrustFileUnreadable, kTrustFileTooLarge };
+enum TrustFileRead {
+  kTrustFileOk,
+  kTrustFileUnreadable,
+  kTrustFileNotRegular,
+  kTrustFileTooLarge
+};
 TrustFileRead ReadTrustFile(const char *path, Bytes *bytes) {
   // Debian's whole CA bundle is a fifth of a megabyte.
   const off_t kMaxTrustFile = 16 << 20;
   bytes->clear();
   struct stat st;
-  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+  if (stat(path, &st) != 0)
     return kTrustFileUnreadable;
+  if (!S_ISREG(st.st_mode))
+    return kTrustFileNotRegular;
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     return kTrustFileUnreadable;
   TrustFileRead result = kTrustFileOk;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+  if (fstat(fd, &st) != 0)
     result = kTrustFileUnreadable;
+  else if (!S_ISREG(st.st_mode))
+    result = kTrustFileNotRegular;
   else if (st.st_size > kMaxTrustFile)
     result = kTrustFileTooLarge;
   if (result == kTrustFileOk) {
@@ -916,6 +925,10 @@ bool ReadTrustFileOrSay(const char *path, const char *what, Bytes *bytes,
     return true;
   case kTrustFileTooLarge:
     *error = std::string("the ") + what + " " + path + " is too large";
+    return false;
+  case kTrustFileNotRegular:
+    *error = std::string("the ") + what + " " + path +
+             " is not a regular file (a folder, a device or a pipe)";
     return false;
   case kTrustFileUnreadable:
     break;
