@@ -120,6 +120,11 @@ bool ParseExpectation(const char *text, Expectation *out, std::string *error) {
   if (!out->regex)
     return true;
   std::string reason;
+  if (!EreWithinBounds(out->value.c_str(), &reason)) {
+    *error = "--expect " + out->name + "~=" + out->value +
+             ": expression refused: " + reason;
+    return false;
+  }
   out->pattern = CompileEre(out->value.c_str(), &reason);
   if (out->pattern != nullptr)
     return true;

@@ -278,6 +278,55 @@ TEST(ParseExpectation, NameOperatorValue) {
   }
 }
 
+// What the library would take time or memory without bound for is refused
+// before it is compiled: back-references, and counted repetitions whose
+// copies, nested ones multiplied, pass the bound. Signs inside a bracket
+// expression are its members, not operators.
+TEST(ParseExpectation, RefusesCostlyExpressions) {
+  const struct {
+    const char *regex;
+    bool accepted;
+  } cases[] = {
+      {"(a|a)*\\1b", false},
+      {"^(x)\\9", false},
+      {"[\\1]", true},   // a backslash and a one
+      {"\\\\1", true},   // an escaped backslash, then a one
+      {"[]\\1]x", true}, // ']' first is a member
+      {"[[:digit:]\\1]", true},
+      {"(((a{100}){100}){100}){100}", false},
+      {"(a{16}){16}", false},
+      {"(a{16}){15}", true}, // 16 x 15 = 240 parts, and the pair's 15
+      {".{0,255}$", true},
+      {".{0,256}$", false},
+      {"a{,300}", false},
+      {"a{300,}", false},
+      {"a{2}{3}{4}{5}{6}", false},              // repeated counts multiply
+      {"(((((((((a+)+)+)+)+)+)+)+)+)+", false}, // each + is two copies
+      {"^[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+$", true},
+      {"[0-9a-f]{64}", true},
+  };
+  for (const auto &c : cases) {
+    Expectation e;
+    std::string error;
+    bool ok =
+        ParseExpectation((std::string("N~=") + c.regex).c_str(), &e, &error);
+    EXPECT_EQ(ok, c.accepted) << c.regex << ": " << error;
+    if (!c.accepted) {
+      EXPECT_NE(error.find("expression refused"), std::string::npos) << error;
+      EXPECT_EQ(e.pattern, nullptr) << c.regex;
+    }
+    std::vector<Expectation> all = {e};
+    FreeExpectations(&all);
+  }
+  // A pattern of many characters is refused by their count, never by the
+  // depth of its parentheses, which the library's parser recurses into.
+  std::string deep = std::string(20000, '(') + "a" + std::string(20000, ')');
+  std::string why;
+  EXPECT_FALSE(EreWithinBounds(deep.c_str(), &why));
+  EXPECT_FALSE(EreWithinBounds(std::string(300, 'a').c_str(), &why));
+  EXPECT_TRUE(EreWithinBounds(std::string(256, 'a').c_str(), &why));
+}
+
 // NAME is a field of the object or a string of the table; fields compare
 // by kind, strings exactly.
 TEST(CheckExpectations, FieldsByKindStringsExactly) {
