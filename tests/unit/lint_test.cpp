@@ -358,6 +358,22 @@ TEST(CheckExpectations, FieldsByKindStringsExactly) {
       {"language=1031", true, false, "1033"},
       {"language.name=U.S. English", true, true, "U.S. English"},
       {"charset=1200", true, true, "1200"},
+      // language and charset in each form the JSON shows them, the id
+      // always the value reported
+      {"language=0409", true, true, "1033"},
+      {"language=0x0409", true, true, "1033"},
+      {"language=U.S. English", true, true, "1033"},
+      {"language=u.s. english", true, false, "1033"}, // names exactly
+      {"language=409", true, false, "1033"},  // decimal: no leading zero
+      {"language=1009", true, false, "1033"}, // decimal, not 0x1009
+      {"language=0407", true, false, "1033"},
+      {"language~=^04", true, true, "1033"}, // a regex tries every form
+      {"language~=English", true, true, "1033"},
+      {"language~=^9", true, false, "1033"},
+      {"charset=04b0", true, true, "1200"},
+      {"charset=04B0", true, true, "1200"},
+      {"charset=Unicode", true, true, "1200"},
+      {"charset=04e4", true, false, "1200"},
       {"machine=x64", true, true, "x64"},
       {"format=PE32+", true, true, "PE32+"},
       {"fixed.file_flags=0x22", true, true, "34"},
@@ -378,6 +394,40 @@ TEST(CheckExpectations, FieldsByKindStringsExactly) {
     if (c.found) {
       EXPECT_EQ(results[0].actual, c.actual) << c.expectation;
     }
+    FreeExpectations(&e);
+  }
+}
+
+// A language or charset that did not hold says how the value was read and
+// how the file's id is written; other fields, and regexes, say no more.
+TEST(CheckReport, IdFieldsNameTheirForms) {
+  const struct {
+    const char *expectation;
+    const char *actual;
+    const char *text;
+  } cases[] = {
+      {"language=1009", "1033",
+       "language is \"1033\", expected \"1009\"; \"1009\" is read as the "
+       "decimal ID 1009, and this language is 1033, 0x409, 0409 or "
+       "\"U.S. English\""},
+      {"language=Deutsch", "1031",
+       "language is \"1031\", expected \"Deutsch\"; \"Deutsch\" is read as a "
+       "name, and this language is 1031, 0x407, 0407 or \"German\""},
+      {"charset=04E4", "1200",
+       "charset is \"1200\", expected \"04E4\"; \"04E4\" is read as the hex "
+       "ID 04e4, and this charset is 1200, 0x4b0, 04b0 or \"Unicode\""},
+      {"language=1", "2048", // no name for the system default
+       "language is \"2048\", expected \"1\"; \"1\" is read as the decimal "
+       "ID 1, and this language is 2048, 0x800, 0800"},
+      {"language~=^x", "1033",
+       "language is \"1033\", expected to match \"^x\""},
+      {"fixed.file_flags=1", "34",
+       "fixed.file_flags is \"34\", expected \"1\""},
+  };
+  for (const auto &c : cases) {
+    std::vector<Expectation> e = {Expect(c.expectation)};
+    ExpectResult r = {true, c.actual, false};
+    EXPECT_EQ(ExpectFailureText(e[0], r), c.text);
     FreeExpectations(&e);
   }
 }
