@@ -5,14 +5,20 @@
 
 #include "json_writer.h"
 #include "report.h"
+#include "terminal_text.h"
 #include "unicode_text.h"
 
 namespace {
 
+// A value on a line of standard error, read by people: a JSON string,
+// which escapes every control, with the bidirectional controls escaped too
+// (still the same string), so that none turns the line around.
 std::string Quoted(const std::string &text) {
   JsonWriter w = JsonWriter();
   JsonString(&w, text);
-  return JsonFinish(&w);
+  std::string shown;
+  AppendForTerminal(JsonFinish(&w), &shown);
+  return shown;
 }
 
 // The members go in before the object's closing brace.

@@ -90,10 +90,15 @@ def main():
             check(form + " terminal differs by the escapes alone", tty == shown)
             if form == "--csv":
                 check(form + " rows end in CR LF on both", tty.endswith(b"\r\n"))
-        # The text report is the same on a terminal as to a pipe.
+        # The text report is the same on a terminal as to a pipe, and
+        # keeps the name's override; --utf8 shows it as an escape.
         argv = [quelvo, "*"]
-        check("text report unchanged on a terminal",
-              on_pty(argv, work) == on_pipe(argv, work))
+        text = on_pipe(argv, work)
+        check("text report unchanged on a terminal", on_pty(argv, work) == text)
+        check("text report keeps the override", RLO in text)
+        utf8 = on_pipe([quelvo, "--utf8", "*"], work)
+        check("--utf8 escapes the override in the path",
+              RLO not in utf8 and b"\\u202elld.?2J.dll" in utf8)
     finally:
         shutil.rmtree(work)
     for f in failures:

@@ -421,6 +421,10 @@ TEST(CheckReport, IdFieldsNameTheirForms) {
        "ID 1, and this language is 2048, 0x800, 0800"},
       {"language~=^x", "1033",
        "language is \"1033\", expected to match \"^x\""},
+      {"ProductName=x",
+       "a\xE2\x80\xAE"
+       "b\x1b", // bidi and ESC escaped
+       "ProductName is \"a\\u202eb\\u001b\", expected \"x\""},
       {"fixed.file_flags=1", "34",
        "fixed.file_flags is \"34\", expected \"1\""},
   };
