@@ -82,8 +82,12 @@ std::string ExpectFailureText(const Expectation &e, const ExpectResult &r) {
 }
 
 std::string LintFindingText(const LintFinding &f) {
-  return LintRuleId(f.rule) + " " + LintSeverityWord(f.severity) + ": " +
-         f.message;
+  // The message quotes values as JSON strings; their bidirectional
+  // controls are escaped here, as Quoted escapes them.
+  std::string text =
+      LintRuleId(f.rule) + " " + LintSeverityWord(f.severity) + ": ";
+  AppendForTerminal(f.message, &text);
+  return text;
 }
 
 void AppendExpectMember(std::string *object,

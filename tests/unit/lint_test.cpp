@@ -434,6 +434,10 @@ TEST(CheckReport, IdFieldsNameTheirForms) {
     EXPECT_EQ(ExpectFailureText(e[0], r), c.text);
     FreeExpectations(&e);
   }
+  // A finding's line escapes them in the values its message quotes.
+  LintFinding f = {13, kLintWarning, "ProductName \"a\xE2\x80\xAE\" is odd"};
+  EXPECT_EQ(LintFindingText(f),
+            "QV013 warning: ProductName \"a\\u202e\" is odd");
 }
 
 TEST(CheckReport, LinesAndMembers) {
