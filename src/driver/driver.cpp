@@ -3,6 +3,11 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "dotnet_report.h"
 #include "json_fields.h"
@@ -636,6 +641,15 @@ bool CheckFieldNames(const std::vector<std::string> &fields) {
   return true;
 }
 
+// Whether standard output is a terminal, asked once for the run.
+bool OutputIsTerminal() {
+#ifdef _WIN32
+  return _isatty(1) != 0;
+#else
+  return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
 // The fields --fields chose, or --csv's defaults. False, having said why
 // on standard error, for a list that names nothing.
 bool ChooseFields(RunState *run) {
@@ -696,6 +710,7 @@ int RunQuelvo(int argc, char **argv) {
             run.options.usageError ? argv[first - 1] : "");
     return 2;
   }
+  run.terminal = MachineOutput(run.options) && OutputIsTerminal();
   if (!ChooseFields(&run) || !SetUpChecks(&run)) {
     FinishChecks(&run);
     return 2;

@@ -12,12 +12,21 @@
 #include "platform_extra.h"
 #include "run.h"
 #include "status.h"
+#include "terminal_text.h"
 #include "version_facts.h"
 
 namespace {
 
-void WriteLine(const std::string &line, bool csv) {
-  fwrite(line.data(), 1, line.size(), stdout);
+void WriteLine(const RunState *run, const std::string &line, bool csv) {
+  if (run->terminal) {
+    // For eyes, not for a program: what a name or value holds that the
+    // terminal would act on or that reorders the line is shown escaped.
+    std::string shown;
+    AppendForTerminal(line, &shown);
+    fwrite(shown.data(), 1, shown.size(), stdout);
+  } else {
+    fwrite(line.data(), 1, line.size(), stdout);
+  }
 #ifdef _WIN32
   (void)csv; // text mode turns the newline into CR LF already
   putchar('\n');
@@ -46,7 +55,7 @@ void Emit(RunState *run, const char *path, const char *status,
     line.reserve(512);
     AppendCsvRowFromFacts(run->fields, path, status, message, facts,
                           &run->csvScratch, &line);
-    WriteLine(line, true);
+    WriteLine(run, line, true);
     return;
   }
   bool pick = run->options.csv || run->options.fields != nullptr;
@@ -65,7 +74,7 @@ void Emit(RunState *run, const char *path, const char *status,
     return;
   }
   if (!pick) {
-    WriteLine(object, false);
+    WriteLine(run, object, false);
     run->jsonRoom = std::move(object);
     return;
   }
@@ -75,7 +84,7 @@ void Emit(RunState *run, const char *path, const char *status,
   else
     IndexJsonObject(object, &chosen);
   if (!run->options.csv) {
-    WriteLine(SelectJsonFields(object, chosen, run->fields), false);
+    WriteLine(run, SelectJsonFields(object, chosen, run->fields), false);
     run->jsonRoom = std::move(object);
     return;
   }
@@ -98,7 +107,7 @@ void Emit(RunState *run, const char *path, const char *status,
         !AppendNamedStringCell(facts, field, &scratch, &line))
       AppendCsvCell(object, m, &scratch, &line);
   }
-  WriteLine(line, true);
+  WriteLine(run, line, true);
   run->jsonRoom = std::move(object);
 }
 
@@ -149,7 +158,7 @@ bool IsReadFailure(int code) {
 
 void StartMachineOutput(RunState *run) {
   if (run->options.csv)
-    WriteLine(CsvLine(run->fields), true);
+    WriteLine(run, CsvLine(run->fields), true);
 }
 
 void JsonFailure(RunState *run, const char *path, const char *status,

@@ -60,6 +60,10 @@ struct RunState {
   int lintWarnings;
   int failedExpectations;
   bool sharedStreams; // standard output and error reach one file
+  // --json and --csv: standard output is a terminal, where each line's
+  // controls and bidirectional controls are shown as escapes; to a file
+  // or a pipe the lines are written exactly.
+  bool terminal;
 };
 
 // Paths live in buffers of the platform's limit: 259 characters and a zero.

@@ -1,13 +1,24 @@
 #include "check_report.h"
 
+#include <stdio.h>
+#include <string.h>
+
 #include "json_writer.h"
+#include "report.h"
+#include "terminal_text.h"
+#include "unicode_text.h"
 
 namespace {
 
+// A value on a line of standard error, read by people: a JSON string,
+// which escapes every control, with the bidirectional controls escaped too
+// (still the same string), so that none turns the line around.
 std::string Quoted(const std::string &text) {
   JsonWriter w = JsonWriter();
   JsonString(&w, text);
-  return JsonFinish(&w);
+  std::string shown;
+  AppendForTerminal(JsonFinish(&w), &shown);
+  return shown;
 }
 
 // The members go in before the object's closing brace.
@@ -25,18 +36,58 @@ void AppendMember(std::string *object, const char *key,
   object->push_back('}');
 }
 
+// For language and charset, after a value that did not hold: how the value
+// was read and every form the file's id is written in, so that a value
+// in the wrong form ("1009" meant as hex) says so.
+std::string IdFormsHint(const Expectation &e, const ExpectResult &r) {
+  bool language = e.name == "language";
+  unsigned long id, want;
+  if (e.regex || !r.found || (!language && e.name != "charset") ||
+      ReadIdValue(r.actual, &id) != kIdFormDecimal)
+    return std::string();
+  IdForm form = ReadIdValue(e.value, &want);
+  std::string text = "; " + Quoted(e.value) + " is read as ";
+  if (form == kIdFormName) {
+    text += "a name";
+  } else {
+    text += form == kIdFormHex ? "the hex ID " : "the decimal ID ";
+    char number[32];
+    snprintf(number, sizeof number, form == kIdFormHex ? "%04lx" : "%lu", want);
+    text += number;
+  }
+  char forms[64];
+  snprintf(forms, sizeof forms, "%lu, 0x%lx, %04lx", id, id, id);
+  text += ", and this ";
+  text += language ? "language" : "charset";
+  text += " is ";
+  text += forms;
+  std::string name;
+  if (language) {
+    AppendLanguageName(static_cast<unsigned>(id), &name);
+  } else if (const char *cp1252 = CharacterSetText(static_cast<unsigned>(id))) {
+    AppendCp1252AsUtf8(cp1252, strlen(cp1252), &name);
+  }
+  if (!name.empty())
+    text += " or " + Quoted(name);
+  return text;
+}
+
 } // namespace
 
 std::string ExpectFailureText(const Expectation &e, const ExpectResult &r) {
   std::string text =
       r.found ? e.name + " is " + Quoted(r.actual) : "has no " + e.name;
   text += e.regex ? ", expected to match " : ", expected ";
-  return text + Quoted(e.value);
+  return text + Quoted(e.value) + IdFormsHint(e, r);
 }
 
 std::string LintFindingText(const LintFinding &f) {
-  return LintRuleId(f.rule) + " " + LintSeverityWord(f.severity) + ": " +
-         f.message;
+  // The message quotes values as JSON strings; their bidirectional
+  // controls are escaped here, as Quoted escapes them.
+  std::string text =
+      LintRuleId(f.rule) + " " + LintSeverityWord(f.severity) + ": ";
+  AppendForTerminal(f.message, &text);
+  return text;
 }
 
 void AppendExpectMember(std::string *object,

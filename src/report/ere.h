@@ -7,6 +7,21 @@
 
 #include <string>
 
+// The most parts an expression may have written out: each character,
+// bracket expression, anchor, '|' and pair of parentheses one part, with
+// each counted repetition written as its copies ({m,n} as n, {m,} as m+1,
+// x+ as two, which is how the C library builds them). Its compiler and
+// matcher take time and memory that grow with these copies, nested ones
+// multiplied: (((a{100}){100}){100}){100} has 100 million parts.
+const unsigned long kMaxEreParts = 256;
+
+// Whether the expression stays within what a check of every file can
+// afford: no back-reference (\1 to \9, which the library matches by
+// trying every split of the text) and at most kMaxEreParts parts. False
+// with the reason in *why; what is no valid expression is left to
+// CompileEre to say.
+bool EreWithinBounds(const char *pattern, std::string *why);
+
 // A compiled expression; its own, freed with FreeEre.
 struct Ere;
 

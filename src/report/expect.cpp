@@ -12,6 +12,7 @@ enum Kind {
   kKindText,   // exactly
   kKindNumber, // a JSON number: as a number
   kKindDotted, // a field of dotted numbers: as a version
+  kKindId,     // language, charset: by id, in any form the JSON shows
 };
 
 // Reads a number written in decimal, or in hexadecimal after 0x; false for
@@ -52,7 +53,23 @@ bool ReadDotted(const std::string &text, unsigned long parts[4]) {
   return digits > 0;
 }
 
-bool Holds(const Expectation &e, Kind kind, const std::string &actual) {
+// The hex and name forms of an id field, beside its decimal id.
+struct IdForms {
+  std::string hex;  // four digits, as the JSON's "hex"
+  std::string name; // empty when the JSON's "name" is null
+};
+
+bool Holds(const Expectation &e, Kind kind, const std::string &actual,
+           const IdForms &forms) {
+  if (kind == kKindId) {
+    if (e.regex)
+      return MatchEre(e.pattern, actual) || MatchEre(e.pattern, forms.hex) ||
+             (!forms.name.empty() && MatchEre(e.pattern, forms.name));
+    unsigned long want, have;
+    if (ReadIdValue(e.value, &want) == kIdFormName)
+      return !forms.name.empty() && e.value == forms.name;
+    return ReadNumber(actual, &have) && want == have;
+  }
   if (e.regex)
     return MatchEre(e.pattern, actual);
   unsigned long a, b;
@@ -76,7 +93,7 @@ const JsonMember *FindMember(const std::vector<JsonMember> &members,
 // null there.
 bool FieldValue(const std::string &object,
                 const std::vector<JsonMember> &members, const JsonMember &m,
-                std::string *actual, Kind *kind) {
+                std::string *actual, Kind *kind, IdForms *forms) {
   std::string raw = object.substr(m.start, m.end - m.start);
   if (raw == "null")
     return false;
@@ -91,7 +108,9 @@ bool FieldValue(const std::string &object,
     const JsonMember *id = FindMember(members, m.path + ".id");
     if (id != nullptr) {
       *actual = object.substr(id->start, id->end - id->start);
-      *kind = kKindNumber;
+      *kind = kKindId;
+      forms->hex = CsvCell(object, FindMember(members, m.path + ".hex"));
+      forms->name = CsvCell(object, FindMember(members, m.path + ".name"));
       return true;
     }
   }
@@ -101,6 +120,21 @@ bool FieldValue(const std::string &object,
 }
 
 } // namespace
+
+IdForm ReadIdValue(const std::string &text, unsigned long *id) {
+  bool hex4 = text.size() == 4 &&
+              strspn(text.c_str(), "0123456789abcdefABCDEF") == 4 &&
+              (text[0] == '0' || strspn(text.c_str(), "0123456789") != 4);
+  if (hex4) {
+    *id = strtoul(text.c_str(), nullptr, 16);
+    return kIdFormHex;
+  }
+  if (ReadNumber(text, id))
+    return text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x'
+               ? kIdFormHex
+               : kIdFormDecimal;
+  return kIdFormName;
+}
 
 bool ParseExpectation(const char *text, Expectation *out, std::string *error) {
   *out = Expectation();
@@ -120,6 +154,11 @@ bool ParseExpectation(const char *text, Expectation *out, std::string *error) {
   if (!out->regex)
     return true;
   std::string reason;
+  if (!EreWithinBounds(out->value.c_str(), &reason)) {
+    *error = "--expect " + out->name + "~=" + out->value +
+             ": expression refused: " + reason;
+    return false;
+  }
   out->pattern = CompileEre(out->value.c_str(), &reason);
   if (out->pattern != nullptr)
     return true;
@@ -145,16 +184,17 @@ void CheckExpectations(const std::vector<Expectation> &expectations,
   for (const Expectation &e : expectations) {
     ExpectResult r = ExpectResult();
     Kind kind = kKindText;
+    IdForms forms;
     const JsonMember *m = FindMember(members, e.name);
     if (m != nullptr) {
-      r.found = FieldValue(object, members, *m, &r.actual, &kind);
+      r.found = FieldValue(object, members, *m, &r.actual, &kind, &forms);
     } else {
       const VersionText *text = FindVersionString(facts, e.name.c_str());
       r.found = text != nullptr;
       if (r.found)
         r.actual = text->value;
     }
-    r.ok = r.found && Holds(e, kind, r.actual);
+    r.ok = r.found && Holds(e, kind, r.actual, forms);
     results->push_back(r);
   }
 }

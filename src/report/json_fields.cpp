@@ -323,7 +323,10 @@ std::string_view CellText(const std::string &object, const JsonMember *member,
 bool NeedsQuotes(std::string_view c) {
   if (c.empty())
     return false;
-  if (c[0] == '=' || c[0] == '+' || c[0] == '-' || c[0] == '@')
+  // What a spreadsheet may take for the start of a formula, TAB and CR
+  // among them.
+  if (c[0] == '=' || c[0] == '+' || c[0] == '-' || c[0] == '@' ||
+      c[0] == '\t' || c[0] == '\r')
     return true;
   // Every byte that asks for quotes is below '-': one comparison passes
   // nearly every byte of a cell.

@@ -71,9 +71,9 @@ std::string SelectJsonFields(const std::string &object,
                              const std::vector<std::string> &fields);
 
 // One CSV line (RFC 4180: a cell is quoted when it holds a comma, a quote,
-// a line end, or starts with '=', '+', '-' or '@', so that a spreadsheet
-// takes it as text; quotes are doubled), without its line end. A string
-// is its text, null an empty cell, a number or true/false its digits or
+// a line end, or starts with '=', '+', '-', '@' or a TAB, so that a
+// spreadsheet takes it as text; quotes are doubled), without its line end. A
+// string is its text, null an empty cell, a number or true/false its digits or
 // word, an object or array its JSON text.
 std::string CsvLine(const std::vector<std::string> &cells);
 std::string CsvCell(const std::string &object, const JsonMember *member);

@@ -13,6 +13,7 @@
 
 #include "byte_source.h"
 #include "platform_extra.h"
+#include "terminal_text.h"
 #include "unicode_text.h"
 
 namespace {
@@ -152,6 +153,37 @@ void PrintOptional(const Values &v, const char *label, const char *name) {
   PrintValue(v, name);
 }
 
+// The path as PutSafePath composes it, but for each bidirectional control
+// (in UTF-8), given as its escape: with --utf8 the line is read as UTF-8,
+// and a name holding one ("setup<U+202E>gpj.exe") would show as another.
+// (Windows names are in the ANSI code page: there the path is as ever.)
+void PutPathShowingBidi(ReportText *out, const char *path) {
+#ifdef _WIN32
+  PutSafePath(out, path);
+#else
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(path);
+  size_t length = strlen(path);
+  std::string part;
+  for (size_t i = 0; i < length;) {
+    size_t len = WellFormedUtf8Length(p + i, length - i);
+    if (len != 0 && IsBidiControl(Utf8CodePoint(p + i, len))) {
+      PutSafePath(out, part.c_str());
+      part.clear();
+      std::string escape;
+      AppendCodePointEscape(Utf8CodePoint(p + i, len), &escape);
+      PutReportText(out, escape.data(), escape.size());
+      i += len;
+      continue;
+    }
+    if (len == 0)
+      len = 1;
+    part.append(path + i, len);
+    i += len;
+  }
+  PutSafePath(out, part.c_str());
+#endif
+}
+
 // The strings and fixed record --dotnet compares, from the loaded block.
 void NoteVersions(void *block, DWORD size, DWORD translation,
                   Win32Versions *versions) {
@@ -198,7 +230,10 @@ StatusCode ReportLoadedVersion(const char *path, void *block, DWORD size,
   ReportText out;
   out.used = 0;
   PutReportText(&out, "\n\nProgram Name:      ");
-  PutSafePath(&out, path);
+  if (options.utf8)
+    PutPathShowingBidi(&out, path);
+  else
+    PutSafePath(&out, path);
   StatusCode stage = kStatusOk;
   if (!PrintRequired(&out, values, required, "\nCompany Name:      ", 0))
     stage = kStatusNoCompanyName;

@@ -182,8 +182,11 @@ int FileFlagWords(DWORD fileFlags, const char *words[6], size_t lengths[6]);
 
 // Prints a value of the version table in UTF-8 with one space for each
 // control character (C0, DEL and C1) and each U+2028, U+2029, so that no
-// value breaks the layout.
-void PrintSafeUtf8(const char *text, size_t length);
+// value breaks the layout, each bidirectional control as its escape
+// ("\u202e"), so that none reorders what the line shows, and U+FFFD for
+// each ill-formed part. Returns the columns it took, one per character
+// and six per escape.
+size_t PrintSafeUtf8(const char *text, size_t length);
 
 // Prints, after the classic lines, every other string of the translation's
 // table under the heading "Other Strings:", each on a line indented by two

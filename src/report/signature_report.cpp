@@ -50,10 +50,14 @@ const char *TrustWord(TrustStatus t) {
 
 // A value from the file, never a line of its own: UTF-8 with --utf8,
 // otherwise printable ASCII with every other character one space, as the
-// classic report prints what code page 1252 holds beyond ASCII.
+// classic report prints what code page 1252 holds beyond ASCII. The bytes
+// are the file's (a program URL, a catalog's name), so with --utf8 they are
+// made valid first, as the .NET report makes its names.
 void PrintFileText(const std::string &text, bool utf8) {
   if (utf8) {
-    PrintSafeUtf8(text.data(), text.size());
+    std::string clean;
+    AppendBytesAsUtf8(text.data(), text.size(), &clean);
+    PrintSafeUtf8(clean.data(), clean.size());
     return;
   }
   std::string ascii;

@@ -10,6 +10,7 @@
 #include "decimal.h"
 #include "platform_extra.h"
 #include "report.h"
+#include "terminal_text.h"
 #include "unicode_text.h"
 #include "version_strings.h"
 
@@ -44,12 +45,7 @@ size_t PrintText(const std::u16string &text, bool utf8) {
   std::string out;
   if (utf8) {
     AppendUnitsAsUtf8(text.data(), text.size(), &out);
-    PrintSafeUtf8(out.data(), out.size());
-    size_t columns = 0;
-    for (char c : out)
-      if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
-        ++columns;
-    return columns;
+    return PrintSafeUtf8(out.data(), out.size());
   }
   AppendUnitsAsAnsi(text.data(), text.size(), &out);
   // A zero that the conversion let through would end the printed string
@@ -135,23 +131,34 @@ std::u16string TableHeading(const std::u16string &key) {
 
 } // namespace
 
-void PrintSafeUtf8(const char *text, size_t length) {
+size_t PrintSafeUtf8(const char *text, size_t length) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+  std::string out;
+  out.reserve(length);
+  size_t columns = 0;
   size_t i = 0;
   while (i < length) {
-    unsigned char lead = p[i];
-    size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    if (len > length - i)
-      len = length - i;
-    unsigned codePoint = lead;
-    if (len == 2)
-      codePoint = ((lead & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu);
-    if ((IsControl(codePoint) && len <= 2) || IsC1OrLineSeparator(p + i, len))
-      putchar(' ');
-    else
-      fwrite(p + i, 1, len, stdout);
+    bool wellFormed;
+    size_t len = Utf8SequenceLength(p + i, length - i, &wellFormed);
+    unsigned codePoint = wellFormed ? Utf8CodePoint(p + i, len) : 0xFFFD;
+    if (IsControl(codePoint) || codePoint == 0x2028 || codePoint == 0x2029) {
+      out.push_back(' ');
+    } else if (IsBidiControl(codePoint)) {
+      // Shown, not obeyed: one would turn the rest of the line around.
+      AppendCodePointEscape(codePoint, &out);
+      columns += 5;
+    } else if (!wellFormed) {
+      // Never the bytes themselves: a lone 0x9B is CSI to a terminal
+      // that reads a byte a character.
+      out += "\xEF\xBF\xBD";
+    } else {
+      out.append(text + i, len);
+    }
+    ++columns;
     i += len;
   }
+  fwrite(out.data(), 1, out.size(), stdout);
+  return columns;
 }
 
 void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,

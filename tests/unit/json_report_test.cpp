@@ -9,6 +9,7 @@
 #include "json_report.h"
 #include "json_writer.h"
 #include "report.h"
+#include "terminal_text.h"
 #include "test_support.h"
 #include "unicode_text.h"
 #include "version_facts.h"
@@ -509,6 +510,92 @@ TEST(PrintSafeUtf8, ControlCharactersPrintAsOneSpaceEach) {
   EXPECT_EQ(CaptureOutput([&] { PrintSafeUtf8(in.data(), in.size()); }),
             "a b c   |\xC2\xA0\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80|  "
             "|\xE2\x80\xA7");
+}
+
+// What the value holds that would act on the terminal or reorder the line
+// never reaches it as itself; the columns count what was printed, so that
+// the --all layout pads after an escape as after any text.
+TEST(PrintSafeUtf8, BidiControlsEscapedIllFormedBytesReplaced) {
+  const struct {
+    const char *in;
+    const char *out;
+    size_t columns;
+  } cases[] = {
+      {"exe.\xE2\x80\xAEtxt", "exe.\\u202etxt", 13},        // RLO
+      {"\xE2\x81\xA6x\xE2\x81\xA9", "\\u2066x\\u2069", 13}, // isolates
+      {"\xE2\x80\x8F\xD8\x9C", "\\u200f\\u061c", 12},       // marks
+      {"\xE2\x80\x8D", "\xE2\x80\x8D", 1}, // a joiner reorders nothing
+      {"a\x9B"
+       "2Jb",
+       "a\xEF\xBF\xBD"
+       "2Jb",
+       5},                                    // a lone C1 byte
+      {"\xE0\x1B[2J", "\xEF\xBF\xBD [2J", 5}, // ESC after a cut lead
+      {"\xC2", "\xEF\xBF\xBD", 1},
+  };
+  for (const auto &c : cases) {
+    std::string in = c.in;
+    size_t columns = 0;
+    EXPECT_EQ(
+        CaptureOutput([&] { columns = PrintSafeUtf8(in.data(), in.size()); }),
+        c.out)
+        << c.in;
+    EXPECT_EQ(columns, c.columns) << c.in;
+  }
+}
+
+// A cell a spreadsheet could take for a formula is quoted, whatever sign
+// starts it; one that merely holds such a sign further on is not.
+TEST(CsvLine, CellsThatCouldStartAFormulaAreQuoted) {
+  const struct {
+    const char *cell;
+    const char *line;
+  } cases[] = {
+      {"\t=cmd", "\"\t=cmd\""},
+      {"\tplain", "\"\tplain\""},
+      {"\r=1", "\"\r=1\""},
+      {"=1+2", "\"=1+2\""},
+      {"+1", "\"+1\""},
+      {"-1", "\"-1\""},
+      {"@SUM(A1)", "\"@SUM(A1)\""},
+      {"a\tb", "a\tb"},
+      {"1.2-rc", "1.2-rc"},
+      {"", ""},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(CsvLine({c.cell}), c.line) << c.cell;
+}
+
+// A line for a terminal: what it would act on or what reorders the line is
+// an escape, anything else as written; JSON's own escapes stay as they are.
+TEST(AppendForTerminal, ControlsAndBidiBecomeEscapes) {
+  const struct {
+    const char *in;
+    const char *out;
+  } cases[] = {
+      {"plain,\"quoted\"", "plain,\"quoted\""},
+      {"a\x1b[2Jb", "a\\u001b[2Jb"},
+      {"\"x\ry\n\tz\"", "\"x\\u000dy\\u000a\\u0009z\""},
+      {"del\x7f", "del\\u007f"},
+      {"c1\xC2\x9B"
+       "31m",
+       "c1\\u009b31m"},
+      {"ls\xE2\x80\xA8ps\xE2\x80\xA9", "ls\\u2028ps\\u2029"},
+      {"exe.\xE2\x80\xAEtxt", "exe.\\u202etxt"},
+      {"\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8E\xD8\x9C",
+       "\\u2066\\u2069\\u200e\\u061c"},
+      {"M\xC3\xBCller \xE4\xB8\xAD \xF0\x9F\x98\x80",
+       "M\xC3\xBCller \xE4\xB8\xAD \xF0\x9F\x98\x80"},
+      {"lone\x9B"
+       "x\xE0\x1B",
+       "lone\\x9bx\\xe0\\u001b"},
+      {"{\"path\":\"a\\u001bb\"}", "{\"path\":\"a\\u001bb\"}"},
+  };
+  for (const auto &c : cases) {
+    std::string out;
+    AppendForTerminal(c.in, &out);
+    EXPECT_EQ(out, c.out) << c.in;
+  }
 }
 
 } // namespace

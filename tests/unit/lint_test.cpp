@@ -278,6 +278,55 @@ TEST(ParseExpectation, NameOperatorValue) {
   }
 }
 
+// What the library would take time or memory without bound for is refused
+// before it is compiled: back-references, and counted repetitions whose
+// copies, nested ones multiplied, pass the bound. Signs inside a bracket
+// expression are its members, not operators.
+TEST(ParseExpectation, RefusesCostlyExpressions) {
+  const struct {
+    const char *regex;
+    bool accepted;
+  } cases[] = {
+      {"(a|a)*\\1b", false},
+      {"^(x)\\9", false},
+      {"[\\1]", true},   // a backslash and a one
+      {"\\\\1", true},   // an escaped backslash, then a one
+      {"[]\\1]x", true}, // ']' first is a member
+      {"[[:digit:]\\1]", true},
+      {"(((a{100}){100}){100}){100}", false},
+      {"(a{16}){16}", false},
+      {"(a{16}){15}", true}, // 16 x 15 = 240 parts, and the pair's 15
+      {".{0,255}$", true},
+      {".{0,256}$", false},
+      {"a{,300}", false},
+      {"a{300,}", false},
+      {"a{2}{3}{4}{5}{6}", false},              // repeated counts multiply
+      {"(((((((((a+)+)+)+)+)+)+)+)+)+", false}, // each + is two copies
+      {"^[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+$", true},
+      {"[0-9a-f]{64}", true},
+  };
+  for (const auto &c : cases) {
+    Expectation e;
+    std::string error;
+    bool ok =
+        ParseExpectation((std::string("N~=") + c.regex).c_str(), &e, &error);
+    EXPECT_EQ(ok, c.accepted) << c.regex << ": " << error;
+    if (!c.accepted) {
+      EXPECT_NE(error.find("expression refused"), std::string::npos) << error;
+      EXPECT_EQ(e.pattern, nullptr) << c.regex;
+    }
+    std::vector<Expectation> all = {e};
+    FreeExpectations(&all);
+  }
+  // A pattern of many characters is refused by their count, never by the
+  // depth of its parentheses, which the library's parser recurses into.
+  std::string deep = std::string(20000, '(') + "a" + std::string(20000, ')');
+  std::string why;
+  EXPECT_FALSE(EreWithinBounds(deep.c_str(), &why));
+  EXPECT_FALSE(EreWithinBounds(std::string(300, 'a').c_str(), &why));
+  EXPECT_TRUE(EreWithinBounds(std::string(256, 'a').c_str(), &why));
+}
+
 // NAME is a field of the object or a string of the table; fields compare
 // by kind, strings exactly.
 TEST(CheckExpectations, FieldsByKindStringsExactly) {
@@ -309,6 +358,22 @@ TEST(CheckExpectations, FieldsByKindStringsExactly) {
       {"language=1031", true, false, "1033"},
       {"language.name=U.S. English", true, true, "U.S. English"},
       {"charset=1200", true, true, "1200"},
+      // language and charset in each form the JSON shows them, the id
+      // always the value reported
+      {"language=0409", true, true, "1033"},
+      {"language=0x0409", true, true, "1033"},
+      {"language=U.S. English", true, true, "1033"},
+      {"language=u.s. english", true, false, "1033"}, // names exactly
+      {"language=409", true, false, "1033"},  // decimal: no leading zero
+      {"language=1009", true, false, "1033"}, // decimal, not 0x1009
+      {"language=0407", true, false, "1033"},
+      {"language~=^04", true, true, "1033"}, // a regex tries every form
+      {"language~=English", true, true, "1033"},
+      {"language~=^9", true, false, "1033"},
+      {"charset=04b0", true, true, "1200"},
+      {"charset=04B0", true, true, "1200"},
+      {"charset=Unicode", true, true, "1200"},
+      {"charset=04e4", true, false, "1200"},
       {"machine=x64", true, true, "x64"},
       {"format=PE32+", true, true, "PE32+"},
       {"fixed.file_flags=0x22", true, true, "34"},
@@ -331,6 +396,48 @@ TEST(CheckExpectations, FieldsByKindStringsExactly) {
     }
     FreeExpectations(&e);
   }
+}
+
+// A language or charset that did not hold says how the value was read and
+// how the file's id is written; other fields, and regexes, say no more.
+TEST(CheckReport, IdFieldsNameTheirForms) {
+  const struct {
+    const char *expectation;
+    const char *actual;
+    const char *text;
+  } cases[] = {
+      {"language=1009", "1033",
+       "language is \"1033\", expected \"1009\"; \"1009\" is read as the "
+       "decimal ID 1009, and this language is 1033, 0x409, 0409 or "
+       "\"U.S. English\""},
+      {"language=Deutsch", "1031",
+       "language is \"1031\", expected \"Deutsch\"; \"Deutsch\" is read as a "
+       "name, and this language is 1031, 0x407, 0407 or \"German\""},
+      {"charset=04E4", "1200",
+       "charset is \"1200\", expected \"04E4\"; \"04E4\" is read as the hex "
+       "ID 04e4, and this charset is 1200, 0x4b0, 04b0 or \"Unicode\""},
+      {"language=1", "2048", // no name for the system default
+       "language is \"2048\", expected \"1\"; \"1\" is read as the decimal "
+       "ID 1, and this language is 2048, 0x800, 0800"},
+      {"language~=^x", "1033",
+       "language is \"1033\", expected to match \"^x\""},
+      {"ProductName=x",
+       "a\xE2\x80\xAE"
+       "b\x1b", // bidi and ESC escaped
+       "ProductName is \"a\\u202eb\\u001b\", expected \"x\""},
+      {"fixed.file_flags=1", "34",
+       "fixed.file_flags is \"34\", expected \"1\""},
+  };
+  for (const auto &c : cases) {
+    std::vector<Expectation> e = {Expect(c.expectation)};
+    ExpectResult r = {true, c.actual, false};
+    EXPECT_EQ(ExpectFailureText(e[0], r), c.text);
+    FreeExpectations(&e);
+  }
+  // A finding's line escapes them in the values its message quotes.
+  LintFinding f = {13, kLintWarning, "ProductName \"a\xE2\x80\xAE\" is odd"};
+  EXPECT_EQ(LintFindingText(f),
+            "QV013 warning: ProductName \"a\\u202e\" is odd");
 }
 
 TEST(CheckReport, LinesAndMembers) {

@@ -94,6 +94,28 @@ TEST(SignatureOutput, FileTextNeverBreaksALine) {
   }
 }
 
+// The signer chooses the program URL and the catalog's name is the
+// folder's: bytes that are no UTF-8 (a cut sequence that would swallow an
+// ESC, a lone CSI byte) print as U+FFFD with --utf8, and a bidirectional
+// override as its escape.
+TEST(SignatureOutput, Utf8FileTextIsMadeValidFirst) {
+  SignatureFacts f = ForgedNames();
+  f.signatures[0].programUrl = "http://x/\xE0\x1B[2J\x9B"
+                               "31m";
+  f.signatures[0].programName = "setup\xE2\x80\xAEgpj.exe";
+  std::string out = CaptureOutput([&] { PrintSignatureFacts(f, true); });
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x9b'), std::string::npos) << out;
+  EXPECT_NE(out.find("http://x/\xEF\xBF\xBD [2J\xEF\xBF\xBD"
+                     "31m"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("setup\\u202egpj.exe"), std::string::npos) << out;
+  // Without --utf8 the classic one space a character stays.
+  out = CaptureOutput([&] { PrintSignatureFacts(f, false); });
+  EXPECT_NE(out.find("setup gpj.exe"), std::string::npos) << out;
+}
+
 TEST(SignatureOutput, JsonEscapesFileTextAndSaysNullForNothing) {
   SignatureFacts f = ForgedNames();
   JsonWriter w = JsonWriter();
