@@ -93,7 +93,8 @@ struct DotnetIdentity {
   // Assembly: the public key (empty when none). AssemblyRef: the key when
   // flags hold kAssemblyFlagPublicKey, else the token as stored.
   std::vector<unsigned char> publicKey;
-  bool hasToken; // filled by the platform from the key, or as stored
+  bool keyTooLong; // a key past the reader's bound, not kept: token unknown
+  bool hasToken;   // filled by the platform from the key, or as stored
   unsigned char token[8];
 };
 

@@ -497,8 +497,9 @@ bool TakeIdentityBytes(Meta *m, uint64_t bytes) {
 
 enum IdentityRead {
   kIdentityRead,
-  kIdentityPartial,  // something could not be read (noted); the rest was
-  kIdentityTooLarge, // its strings and key would pass what may be taken
+  kIdentityPartial,    // something could not be read (noted); the rest was
+  kIdentityTooLarge,   // its strings and key would pass what may be taken
+  kIdentityKeyTooLong, // read but for its key, longer than any strong name's
 };
 
 // An identity's string, charged to what the identities may take: the
@@ -548,6 +549,10 @@ IdentityRead ReadIdentity(Meta *m, unsigned table, uint32_t row, unsigned first,
   uint32_t length;
   if (!FindBlobCell(m, table, row, key, &at, &length))
     return kIdentityPartial;
+  if (length > kDotnetMaxKey) {
+    id->keyTooLong = true;
+    return kIdentityKeyTooLong;
+  }
   if (!TakeIdentityBytes(m, length))
     return kIdentityTooLarge;
   if (!CopyBlob(m, at, length, &id->publicKey))
@@ -566,9 +571,10 @@ void ReadAssembly(Meta *m) {
     return;
   info->hasAssembly = true;
   // Its longest name, culture and key together fit what may be taken.
-  if (ReadIdentity(m, kTableAssembly, 1, kAssemblyVersion, kAssemblyFlags,
-                   kAssemblyPublicKey, kAssemblyName, kAssemblyCulture,
-                   &info->assembly) == kIdentityTooLarge)
+  IdentityRead read = ReadIdentity(
+      m, kTableAssembly, 1, kAssemblyVersion, kAssemblyFlags,
+      kAssemblyPublicKey, kAssemblyName, kAssemblyCulture, &info->assembly);
+  if (read == kIdentityTooLarge || read == kIdentityKeyTooLong)
     Note(info, kDotnetTooLarge);
 }
 
@@ -590,6 +596,8 @@ void ReadReferences(Meta *m) {
       Note(info, kDotnetTooLarge);
       return;
     }
+    if (read == kIdentityKeyTooLong)
+      Note(info, kDotnetTooLarge);
     if (read != kIdentityRead && id.name.empty())
       continue;
     // A reference names its target by token unless its flags say the

@@ -31,8 +31,13 @@ bool ReadDotnetInfo(ByteSource *src, DotnetInfo *info);
 // bundle marker. The identities' names, cultures and keys together take
 // at most kDotnetMaxIdentityBytes from the heaps, looked at or kept, each
 // row's own copy counted (rows may share one heap entry): the references
-// past that are counted, not listed, and the file is kDotnetTooLarge.
+// past that are counted, not listed, and the file is kDotnetTooLarge. A
+// key longer than kDotnetMaxKey (a 16384-bit RSA key takes 2 KiB) is not
+// kept: its identity is listed with its key and token unknown, and the
+// file is kDotnetTooLarge, so one huge key shared by every row neither
+// costs its size per row nor hides the rows after it.
 const uint32_t kDotnetMaxString = 0x10000;
+const uint32_t kDotnetMaxKey = 0x1000;
 const uint32_t kDotnetMaxBlob = 0x100000;
 const uint32_t kDotnetMaxReferences = 0x10000;
 const uint32_t kDotnetMaxIdentityBytes = 2u << 20;

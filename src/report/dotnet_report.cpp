@@ -429,8 +429,10 @@ void PrintIdentity(const DotnetInfo &info, bool utf8) {
     PrintLine("Culture", "neutral");
   else
     PrintFileLine("Culture", id.culture, utf8);
-  PrintLine("Public Key Token",
-            id.hasToken ? Hex(id.token, sizeof id.token) : "none");
+  PrintLine("Public Key Token", id.hasToken ? Hex(id.token, sizeof id.token)
+                                : id.keyTooLong
+                                    ? "unknown (its key is too long)"
+                                    : "none");
   std::string flags = HexNumber(id.flags);
   const struct {
     uint32_t bit;

@@ -887,10 +887,16 @@ TEST(DotnetMade, ReferencesSharingOneEntryAreBounded) {
     size_t listed;
     DotnetMalformed why;
   } cases[] = {
-      {"400 rows, one 1 MiB key", 400, kAssemblyFlagPublicKey, 1u << 20, 3, 1,
+      // A key no strong name needs is not kept, and hides no row.
+      {"400 rows, one 1 MiB key", 400, kAssemblyFlagPublicKey, 1u << 20, 3, 400,
        kDotnetTooLarge},
       {"65,536 rows, one 1 MiB key", 65536, kAssemblyFlagPublicKey, 1u << 20, 3,
-       1, kDotnetTooLarge},
+       65536, kDotnetTooLarge},
+      {"65,536 rows, one key just too long", 65536, kAssemblyFlagPublicKey,
+       kDotnetMaxKey + 1, 3, 65536, kDotnetTooLarge},
+      // Keys short enough to keep are charged to the file row by row.
+      {"65,536 rows, one 4 KiB key", 65536, kAssemblyFlagPublicKey,
+       kDotnetMaxKey, 3, 511, kDotnetTooLarge},
       {"1,000 rows, one 60,000-byte name", 1000, 0, 8, 60000, 34,
        kDotnetTooLarge},
       {"2,000 rows, one 700-byte key", 2000, kAssemblyFlagPublicKey, 700, 3,
@@ -922,15 +928,35 @@ TEST(DotnetMade, ReferencesSharingOneEntryAreBounded) {
     EXPECT_EQ(info.referenceCount, c.rows) << c.what;
     ASSERT_EQ(info.references.size(), c.listed) << c.what;
     size_t kept = 0;
+    bool keyKept = c.keyLength <= kDotnetMaxKey;
     for (const DotnetIdentity &r : info.references) {
       EXPECT_EQ(r.name.size(), c.nameLength) << c.what;
-      EXPECT_EQ(r.publicKey.size(), c.keyLength) << c.what;
+      EXPECT_EQ(r.publicKey.size(), keyKept ? c.keyLength : 0) << c.what;
+      EXPECT_EQ(r.keyTooLong, !keyKept) << c.what;
       kept += r.name.size() + r.publicKey.size();
     }
     EXPECT_LE(kept, kDotnetMaxIdentityBytes) << c.what;
     // A reference stored by its token keeps it whatever the rest.
     EXPECT_EQ(info.references.front().hasToken, c.flags == 0) << c.what;
   }
+}
+
+// The assembly's own key past the bound: named and versioned all the
+// same, its token unknown rather than none.
+TEST(DotnetMade, AnOwnKeyTooLongLeavesItsTokenUnknown) {
+  MadeTables t = MinimalAssembly("big", kHeapBlobWide);
+  std::string key(kDotnetMaxKey + 1, '\x5a');
+  uint32_t keyAt = AddLongBlob(&t, key);
+  std::string column;
+  Put32(&column, keyAt);
+  t.data[kTableAssembly].replace(16, 4, column); // after id, version, flags
+  DotnetInfo info = ReadBytes(MakeImage(t));
+  EXPECT_EQ(info.assembly.name, "big");
+  EXPECT_EQ(info.assembly.version[3], 4);
+  EXPECT_TRUE(info.assembly.keyTooLong);
+  EXPECT_TRUE(info.assembly.publicKey.empty());
+  EXPECT_STREQ(DotnetMalformedName(info.malformed),
+               DotnetMalformedName(kDotnetTooLarge));
 }
 
 // Attribute rows on the assembly that share one constructor, bent so that
