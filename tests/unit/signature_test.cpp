@@ -361,13 +361,13 @@ TEST(Signature, RangesThatGoBackAreHashedInTheirOrder) {
   ASSERT_TRUE(HashRangesInFileOrder(layout));
   // The first section's raw data stretched 1.5 MiB into the overlay: the
   // sections after it go back to bytes the pass has long left.
-  uint32_t nt = static_cast<unsigned char>(image[0x3C]) |
-                static_cast<unsigned char>(image[0x3D]) << 8;
-  size_t sections = nt + 24 +
-                    (static_cast<unsigned char>(image[nt + 20]) |
-                     static_cast<unsigned char>(image[nt + 21]) << 8);
+  auto byteAt = [&image](size_t at) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(image[at]));
+  };
+  uint32_t nt = byteAt(0x3C) | byteAt(0x3D) << 8;
+  size_t sections = nt + 24 + (byteAt(nt + 20) | byteAt(nt + 21) << 8);
   const uint32_t kStretched = 3u << 19;
-  for (int i = 0; i < 4; ++i)
+  for (unsigned i = 0; i < 4; ++i)
     image[sections + 16 + i] = static_cast<char>(kStretched >> (8 * i));
   InitMemorySource(&src, image.data(), image.size());
   ReadSignatureLayout(&src, &layout);
