@@ -2,9 +2,11 @@
 # makes from the same rules.
 if(WIN32)
   # A zip for people without a package manager: the program and its two
-  # documents side by side at the top of one folder.
+  # documents side by side at the top of one folder, and the reference the
+  # README links to where the link leads.
   install(TARGETS quelvo RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
+  install(FILES doc/reference.md DESTINATION doc)
   if(MINGW AND NOT QUELVO_STATIC_RUNTIME)
     install(CODE "
       set(QUELVO_EXE \"$<TARGET_FILE:quelvo>\")

@@ -20,6 +20,11 @@ void FillToken(KeyDigester *keys, DotnetIdentity *id) {
 void FillDotnetTokens(KeyDigester *keys, DotnetInfo *info) {
   if (info->hasAssembly)
     FillToken(keys, &info->assembly);
+  // A reference's blob is a key only when its flags say so; without the
+  // flag it is the token as stored (the reader took it when it has 8
+  // bytes), and a blob of any other length is no token at all: hashing it
+  // would report a token the file never stated.
   for (DotnetIdentity &reference : info->references)
-    FillToken(keys, &reference);
+    if ((reference.flags & kAssemblyFlagPublicKey) != 0)
+      FillToken(keys, &reference);
 }

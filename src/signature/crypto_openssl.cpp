@@ -2,6 +2,8 @@
 // decoding, digests, signature checks and chain building are the
 // library's; what is read here is which of its structures Authenticode
 // puts where.
+#include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -1068,6 +1070,50 @@ void FinishDigester(Digester *d, std::vector<unsigned char> *digest) {
   delete d;
 }
 
+// Whether a name is one libcrypto looks up in a hashed CA folder: eight
+// hexadecimal digits, a dot, an "r" for a CRL, and a number.
+bool IsHashedName(const char *name) {
+  size_t i = 0;
+  for (; i < 8; ++i)
+    if (!isxdigit(static_cast<unsigned char>(name[i])))
+      return false;
+  if (name[i++] != '.')
+    return false;
+  if (name[i] == 'r')
+    ++i;
+  if (!isdigit(static_cast<unsigned char>(name[i])))
+    return false;
+  while (isdigit(static_cast<unsigned char>(name[i])))
+    ++i;
+  return name[i] == '\0';
+}
+
+// libcrypto opens a hashed folder's entries when a chain asks for them,
+// with a blocking open and a read to the end: an entry that is a FIFO, a
+// device or a file past any certificate's size would hold the run up at
+// that moment. They are looked for now, links followed, and the first one
+// named. False when the folder cannot be listed.
+bool FindUnfitHashedEntry(const char *folder, std::string *unfit) {
+  const off_t kMaxTrustFile = 16 << 20;
+  unfit->clear();
+  DIR *dir = opendir(folder);
+  if (dir == nullptr)
+    return false;
+  while (const struct dirent *entry = readdir(dir)) {
+    if (!IsHashedName(entry->d_name))
+      continue;
+    struct stat st;
+    if (fstatat(dirfd(dir), entry->d_name, &st, 0) != 0)
+      continue; // a dangling link: libcrypto's open fails, nothing waits
+    if (!S_ISREG(st.st_mode) || st.st_size > kMaxTrustFile) {
+      *unfit = entry->d_name;
+      break;
+    }
+  }
+  closedir(dir);
+  return true;
+}
+
 TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
                            const char *crlFile, std::vector<std::string> *notes,
                            std::string *error) {
@@ -1080,11 +1126,19 @@ TrustStore *OpenTrustStore(const char *caFile, const char *caPath,
   // The folder is looked in lazily, certificate by certificate: whether it
   // can be looked in at all is asked now.
   struct stat folder;
+  std::string unfit;
   if (ok && caPath != nullptr &&
       (stat(caPath, &folder) != 0 || !S_ISDIR(folder.st_mode) ||
        access(caPath, R_OK | X_OK) != 0 ||
+       !FindUnfitHashedEntry(caPath, &unfit) ||
        X509_STORE_load_path(store, caPath) != 1)) {
     *error = std::string("cannot read the CA folder ") + caPath;
+    ok = false;
+  }
+  if (ok && !unfit.empty()) {
+    *error = std::string("the CA folder ") + caPath + " holds " + unfit +
+             ", which is no regular file of at most 16 MiB (a FIFO or a "
+             "device would hold the run up when a chain looks in it)";
     ok = false;
   }
   if (ok && crlFile != nullptr)

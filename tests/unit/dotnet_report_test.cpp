@@ -1,12 +1,15 @@
 // --dotnet's report: the version comparison with the resource, and what
 // the JSON value and the text lines hold for records made here.
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
 
 #include "dotnet_report.h"
+#include "dotnet_tokens.h"
 #include "json_writer.h"
+#include "platform_extra.h"
 #include "test_support.h"
 
 namespace {
@@ -218,6 +221,52 @@ TEST(DotnetText, ModuleAndHost) {
   host.info.host.found = true;
   text = CaptureOutput([&] { PrintDotnetText(host, false); });
   EXPECT_EQ(text, ".NET Host:\n  Kind:              apphost, no bundle\n");
+}
+
+// Tokens come from a key only where the file says the blob is one: the
+// assembly's own, or a reference flagged as holding its key. A reference
+// stored by its token keeps it, and one whose blob is neither gets none.
+TEST(DotnetTokens, OnlyAKeyIsHashedIntoAToken) {
+  KeyDigester *keys = OpenKeyDigester();
+  if (keys == nullptr)
+    GTEST_SKIP() << "no SHA-1 here (libcrypto could not be loaded)";
+  const std::vector<unsigned char> key(160, 0x5a);
+  const std::vector<unsigned char> stored = {1, 2, 3, 4, 5, 6, 7, 8};
+  const std::vector<unsigned char> odd(16, 0x11);
+  const struct {
+    const char *what;
+    uint32_t flags;
+    std::vector<unsigned char> blob;
+    bool storedToken; // as the reader leaves a token it found stored
+    bool token;
+  } cases[] = {
+      {"a key, flagged", kAssemblyFlagPublicKey, key, false, true},
+      {"a token as stored", 0, stored, true, true},
+      {"16 bytes, not flagged", 0, odd, false, false},
+      {"nothing", kAssemblyFlagPublicKey, {}, false, false},
+  };
+  DotnetInfo info = DotnetInfo();
+  info.hasAssembly = true;
+  info.assembly.publicKey = key; // the assembly's column is always a key
+  for (const auto &c : cases) {
+    DotnetIdentity ref = DotnetIdentity();
+    ref.flags = c.flags;
+    ref.publicKey = c.blob;
+    if (c.storedToken) {
+      memcpy(ref.token, c.blob.data(), 8);
+      ref.hasToken = true;
+    }
+    info.references.push_back(ref);
+  }
+  FillDotnetTokens(keys, &info);
+  CloseKeyDigester(keys);
+  EXPECT_TRUE(info.assembly.hasToken);
+  ASSERT_EQ(info.references.size(), 4u);
+  for (size_t i = 0; i < 4; ++i)
+    EXPECT_EQ(info.references[i].hasToken, cases[i].token) << cases[i].what;
+  // The flagged key's token is the assembly's, from the same key.
+  EXPECT_EQ(memcmp(info.references[0].token, info.assembly.token, 8), 0);
+  EXPECT_EQ(memcmp(info.references[1].token, stored.data(), 8), 0);
 }
 
 } // namespace

@@ -2,7 +2,10 @@
 // the catalogs' index, and signatures bent byte by byte, under the
 // sanitizers and valgrind like every unit test.
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -256,6 +259,37 @@ TEST(Signature, UnreadableTrustFilesAreRefused) {
   SignatureOptions garbage = {notPem.c_str(), nullptr, nullptr, nullptr};
   EXPECT_EQ(OpenSignatureSetup(garbage, &error), nullptr);
   EXPECT_NE(error.find("holds no PEM certificate"), std::string::npos) << error;
+}
+
+// A hashed CA folder is looked in when a chain needs it: an entry there
+// that is a FIFO would block the run then, so the folder is refused at
+// the start. Entries of other names are none of libcrypto's business.
+TEST(Signature, ACaFolderWithAFifoIsRefused) {
+  char folder[] = "/tmp/quelvo-ca-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string dir = folder;
+  const struct {
+    const char *name;
+    bool refused;
+  } cases[] = {
+      {"notes.fifo", false},
+      {"0a1b2c3d.0", true},
+      {"0a1b2c3d.r1", true},
+  };
+  for (const auto &c : cases) {
+    std::string fifo = dir + "/" + c.name;
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << c.name;
+    SignatureOptions options = {nullptr, folder, nullptr, nullptr};
+    std::string error;
+    SignatureSetup *setup = OpenSignatureSetup(options, &error);
+    EXPECT_EQ(setup == nullptr, c.refused) << c.name;
+    if (setup != nullptr)
+      CloseSignatureSetup(setup);
+    else
+      EXPECT_NE(error.find(c.name), std::string::npos) << error;
+    unlink(fifo.c_str());
+  }
+  rmdir(folder);
 }
 
 // The CRL file gives revocation lists and nothing else: a certificate in

@@ -300,12 +300,12 @@ check_zip() {
   fi
   local listing
   if [ -n "$dlls" ]; then
-    listing=$(cd "$unpacked" && find . -type f ! -name 'lib*.dll' | sort | tr '\n' ' ')
+    listing=$(cd "$unpacked" && find . -type f ! -name 'lib*.dll' | LC_ALL=C sort | tr '\n' ' ')
     [ -f "$unpacked/$name/libstdc++-6.dll" ] || listing="$listing(no libstdc++-6.dll)"
   else
-    listing=$(cd "$unpacked" && find . -type f | sort | tr '\n' ' ')
+    listing=$(cd "$unpacked" && find . -type f | LC_ALL=C sort | tr '\n' ' ')
   fi
-  local want="./$name/LICENSE ./$name/README.md ./$name/quelvo.exe "
+  local want="./$name/LICENSE ./$name/README.md ./$name/doc/reference.md ./$name/quelvo.exe "
   if [ "$listing" = "$want" ]; then
     passed=$((passed + 1))
   else
