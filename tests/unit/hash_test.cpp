@@ -212,13 +212,15 @@ TEST(JsonObject, Sha256IsLastNullWhenNotReadAndAbsentWithoutHash) {
     digest.sha256[i] = static_cast<unsigned char>(i * 0x11);
   std::string without = JsonObject("x.dll", "no-version", "m", &facts);
   EXPECT_EQ(without.find("sha256"), std::string::npos);
+  JsonExtras extras = JsonExtras();
+  extras.digest = &digest;
   digest.read = true;
-  std::string read = JsonObject("x.dll", "no-version", "m", &facts, &digest);
+  std::string read = JsonObject("x.dll", "no-version", "m", &facts, extras);
   EXPECT_EQ(read, without.substr(0, without.size() - 1) +
                       ",\"sha256\":\"00112233445566778899aabbccddeeff"
                       "102132435465768798a9bacbdcedfe0f\"}");
   digest.read = false;
-  EXPECT_EQ(JsonObject("x.dll", "no-version", "m", &facts, &digest),
+  EXPECT_EQ(JsonObject("x.dll", "no-version", "m", &facts, extras),
             without.substr(0, without.size() - 1) + ",\"sha256\":null}");
   EXPECT_EQ(DigestHex(digest), "");
 }
