@@ -4,7 +4,6 @@
 // puts where.
 #include <ctype.h>
 #include <dirent.h>
-#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdint.h>
@@ -29,6 +28,7 @@
 #include <new>
 
 #include "crypto.h"
+#include "file_read.h"
 
 using Bytes = std::vector<unsigned char>;
 
@@ -873,6 +873,10 @@ void ReadSignedData(const unsigned char *der, size_t length,
 // Its type is asked before it is opened (opening a device may do
 // something), and again of the open file, opened without blocking, so
 // that nothing swapped in between is read.
+// The largest CA or CRL file read, and the largest entry of a hashed CA
+// folder: Debian's whole CA bundle is a fifth of a megabyte.
+const off_t kMaxTrustFile = 16 << 20;
+
 enum TrustFileRead {
   kTrustFileOk,
   kTrustFileUnreadable,
@@ -880,8 +884,6 @@ enum TrustFileRead {
   kTrustFileTooLarge
 };
 TrustFileRead ReadTrustFile(const char *path, Bytes *bytes) {
-  // Debian's whole CA bundle is a fifth of a megabyte.
-  const off_t kMaxTrustFile = 16 << 20;
   bytes->clear();
   struct stat st;
   if (stat(path, &st) != 0)
@@ -900,21 +902,10 @@ TrustFileRead ReadTrustFile(const char *path, Bytes *bytes) {
     result = kTrustFileTooLarge;
   if (result == kTrustFileOk) {
     bytes->resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < bytes->size()) {
-      ssize_t got = pread(fd, bytes->data() + done, bytes->size() - done,
-                          static_cast<off_t>(done));
-      if (got < 0 && errno == EINTR)
-        continue;
-      if (got <= 0)
-        break;
-      done += static_cast<size_t>(got);
-    }
-    // A file that shrank is read as far as it goes; one that cannot be
-    // read at all is no trust file.
-    if (done == 0 && !bytes->empty())
+    if (!ReadFileRange(fd, 0, bytes->data(), bytes->size())) {
+      bytes->clear();
       result = kTrustFileUnreadable;
-    bytes->resize(done);
+    }
   }
   close(fd);
   return result;
@@ -1094,7 +1085,6 @@ bool IsHashedName(const char *name) {
 // that moment. They are looked for now, links followed, and the first one
 // named. False when the folder cannot be listed.
 bool FindUnfitHashedEntry(const char *folder, std::string *unfit) {
-  const off_t kMaxTrustFile = 16 << 20;
   unfit->clear();
   DIR *dir = opendir(folder);
   if (dir == nullptr)
