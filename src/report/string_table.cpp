@@ -191,6 +191,18 @@ void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
   }
 }
 
+namespace {
+
+// A table's heading and its strings, one a line, each line but the last
+// ending where the next begins.
+void PrintTable(const VersionTable &table, bool utf8) {
+  PrintText(TableHeading(table.key), utf8);
+  for (const VersionString &s : table.strings)
+    PrintIndentedString(s, utf8);
+}
+
+} // namespace
+
 void PrintOtherTables(const void *block, size_t blockSize, DWORD translation,
                       bool utf8) {
   std::vector<VersionTable> tables;
@@ -201,9 +213,7 @@ void PrintOtherTables(const void *block, size_t blockSize, DWORD translation,
     if (i == chosen)
       continue;
     putchar('\n');
-    PrintText(TableHeading(tables[i].key), utf8);
-    for (const VersionString &s : tables[i].strings)
-      PrintIndentedString(s, utf8);
+    PrintTable(tables[i], utf8);
   }
 }
 
@@ -213,9 +223,7 @@ void PrintEveryTable(const void *block, size_t blockSize, bool utf8) {
   if (!ListVersionTables(block, blockSize, 0, &tables, &chosen))
     return;
   for (const VersionTable &table : tables) {
-    PrintText(TableHeading(table.key), utf8);
-    for (const VersionString &s : table.strings)
-      PrintIndentedString(s, utf8);
+    PrintTable(table, utf8);
     putchar('\n');
   }
 }
