@@ -75,8 +75,8 @@ struct LongOption {
   bool RunOptions::*flag;
   const char *RunOptions::*value;
   std::vector<const char *> RunOptions::*list;
-  // A flag option that giving this one gives as well, or null: the
-  // signature check's settings turn the check on.
+  // A flag option this one turns on as well, or null: each of the
+  // signature check's settings turns the check on.
   const char *implies;
   UsagePlace usage;
   // Its description in --help, lines separated by '\n'; null for an option
