@@ -11,12 +11,11 @@
 
 #include "lint.h"
 #include "options.h"
-#include "run_support.h"
 #include "test_support.h"
 
 namespace {
 
-const LongOption *kEnd = kLongOptions + kLongOptionCount;
+const LongOption *const kEnd = kLongOptions + kLongOptionCount;
 
 const LongOption *Row(const std::string &word) {
   for (const LongOption *o = kLongOptions; o != kEnd; ++o)
@@ -61,7 +60,8 @@ std::set<std::string> SetOptions(const RunOptions &options) {
 struct Parsed {
   int first;
   RunOptions options;
-  std::vector<std::string> args; // keeps argv's words alive
+  // The words options point into; a move of the vector leaves them put.
+  std::vector<std::string> args;
 };
 
 Parsed Parse(std::vector<std::string> words) {
@@ -89,6 +89,8 @@ TEST(OptionTable, RowsHangTogether) {
       ASSERT_NE(implied, nullptr) << o->word << " implies " << o->implies;
       EXPECT_EQ(implied->kind, kOptionFlag) << o->word;
     }
+    // One described with the option before it is listed beside it: the
+    // stops are listed apart, so only an option of the same kind will do.
     if (o->help == nullptr) {
       ASSERT_NE(o, kLongOptions) << o->word;
       EXPECT_EQ(o[-1].kind, o->kind) << o->word << " shares a description";
