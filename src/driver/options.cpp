@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "lint.h"
 #include "names.h"
 
 #ifndef QUELVO_VERSION
@@ -11,45 +12,119 @@
 
 namespace {
 
-// An option either sets a flag or takes the next word as its value; one
-// that may be given again adds each value to a list.
-struct LongOption {
-  const char *word;
-  bool RunOptions::*flag;
-  const char *RunOptions::*value;
-  std::vector<const char *> RunOptions::*list = nullptr;
-};
+constexpr LongOption Flag(const char *word, bool RunOptions::*flag,
+                          UsagePlace usage, const char *help) {
+  return {word,    kOptionFlag, nullptr, flag, nullptr,
+          nullptr, nullptr,     usage,   help};
+}
 
+constexpr LongOption Value(const char *word, const char *valueName,
+                           const char *RunOptions::*value, const char *implies,
+                           UsagePlace usage, const char *help) {
+  return {word,    kOptionValue, valueName, nullptr, value,
+          nullptr, implies,      usage,     help};
+}
+
+constexpr LongOption List(const char *word, const char *valueName,
+                          std::vector<const char *> RunOptions::*list,
+                          UsagePlace usage, const char *help) {
+  return {word, kOptionList, valueName, nullptr, nullptr,
+          list, nullptr,     usage,     help};
+}
+
+constexpr LongOption Stop(const char *word, bool RunOptions::*flag,
+                          const char *help) {
+  return {word,    kOptionStop, nullptr,        flag, nullptr,
+          nullptr, nullptr,     kUsageSameLine, help};
+}
+
+constexpr LongOption End(const char *word, UsagePlace usage, const char *help) {
+  return {word,    kOptionEnd, nullptr, &RunOptions::optionsEnded,
+          nullptr, nullptr,    nullptr, usage,
+          help};
+}
+
+// Where --lint's help names the range of its rules.
+const char kRuleRange[] = "{rules}";
+
+} // namespace
+
+// In the order a slip's nearest name is looked for (the first of equals
+// wins), and --help lists them, but for the stops: --help lists those
+// last, after "--", and the completion offers them first and alone.
 const LongOption kLongOptions[] = {
-    {"--json", &RunOptions::json, nullptr},
-    {"--csv", &RunOptions::csv, nullptr},
-    {"--fields", nullptr, &RunOptions::fields},
-    {"--recursive", &RunOptions::recursive, nullptr},
-    {"--all", &RunOptions::allStrings, nullptr},
-    {"--utf8", &RunOptions::utf8, nullptr},
-    {"--hash", &RunOptions::hash, nullptr},
-    {"--dotnet", &RunOptions::dotnet, nullptr},
-    {"--signature", &RunOptions::signature, nullptr},
-    {"--ca-file", nullptr, &RunOptions::caFile},
-    {"--ca-path", nullptr, &RunOptions::caPath},
-    {"--crl-file", nullptr, &RunOptions::crlFile},
-    {"--catalog-dir", nullptr, &RunOptions::catalogDir},
-    {"--help", &RunOptions::help, nullptr},
-    {"--version", &RunOptions::version, nullptr},
-    {"--expect", nullptr, nullptr, &RunOptions::expects},
-    {"--lint", &RunOptions::lint, nullptr},
-    {"--lint-ignore", nullptr, nullptr, &RunOptions::lintIgnores},
-    {"--quiet", &RunOptions::quiet, nullptr},
+    Flag("--json", &RunOptions::json, kUsageSameLine,
+         "JSON Lines on standard output: one object per file,\n"
+         "and one per argument that matched nothing or could\n"
+         "not be examined, and per folder, device, FIFO or\n"
+         "socket named or matched (never opened)"),
+    Flag("--csv", &RunOptions::csv, kUsageOr,
+         "the same objects as CSV rows (RFC 4180), after a\n"
+         "header line"),
+    Value("--fields", "LIST", &RunOptions::fields, nullptr, kUsageSameLine,
+          "the keys of --json or the columns of --csv, in order,\n"
+          "separated by commas: JSON keys (path, status, ...),\n"
+          "dotted paths (fixed.file_flags, version.file) or string\n"
+          "names (ProductName)"),
+    Flag("--recursive", &RunOptions::recursive, kUsageSameLine,
+         "also search every folder below each pattern's folder;\n"
+         "a folder named alone stands for every file below it"),
+    Flag("--all", &RunOptions::allStrings, kUsageSameLine,
+         "add every other string of the version table, and\n"
+         "every other table under its language, to the report"),
+    Flag("--utf8", &RunOptions::utf8, kUsageNewLine,
+         "print text values in UTF-8 instead of code page 1252"),
+    Flag("--hash", &RunOptions::hash, kUsageSameLine,
+         "add the SHA-256 of each whole file (reads every byte)"),
+    Flag("--dotnet", &RunOptions::dotnet, kUsageSameLine,
+         "add a .NET assembly's own identity: runtime, CLI flags,\n"
+         "name, version, culture, public key token, version\n"
+         "attributes, references (a \"dotnet\" key with --json)"),
+    Flag("--signature", &RunOptions::signature, kUsageSameLine,
+         "also report each PE file's Authenticode signatures:\n"
+         "signer, digest check, timestamp, checksum"),
+    Value("--ca-file", "FILE", &RunOptions::caFile, "--signature",
+          kUsageNewLine,
+          "check each signer's chain to these CAs (code signing)"),
+    Value("--ca-path", "DIR", &RunOptions::caPath, "--signature", kUsageNewLine,
+          nullptr),
+    Value("--crl-file", "FILE", &RunOptions::crlFile, "--signature",
+          kUsageSameLine, "check the signer's certificate against these CRLs"),
+    Value("--catalog-dir", "DIR", &RunOptions::catalogDir, "--signature",
+          kUsageSameLine,
+          "look files without a signature up in the catalogs\n"
+          "(.cat) in DIR and below; each of these four implies\n"
+          "--signature"),
+    Stop("--help", &RunOptions::help, "this text"),
+    Stop("--version", &RunOptions::version, "the program's version"),
+    List("--expect", "NAME=VALUE", &RunOptions::expects, kUsageNewLine,
+         "check that every file holds VALUE under NAME: a string\n"
+         "of the table (FileVersion) or a field (file_version,\n"
+         "language, machine, fixed.file_flags); NAME~=REGEX\n"
+         "matches an extended regular expression. Each mismatch\n"
+         "is a line on standard error. May be given again"),
+    Flag("--lint", &RunOptions::lint, kUsageSameLine,
+         "check every file's version resource against the rules\n"
+         "{rules} (see the manual page): one line on\n"
+         "standard error for each finding, \"PATH: QV0NN error:\"\n"
+         "or \"warning:\". After --lint or --expect, a summary\n"
+         "line on standard error: \"quelvo: N files checked, ...\""),
+    List("--lint-ignore", "QV0NN", &RunOptions::lintIgnores, kUsageNewLine,
+         "turn a rule of --lint off (IDs separated by commas);\n"
+         "may be given again"),
+    Flag("--quiet", &RunOptions::quiet, kUsageSameLine,
+         "no banner and no report of each file: only failures\n"
+         "and findings (with --json or --csv, only the objects\n"
+         "of files with either)"),
+    End("--", kUsageSameLine,
+        "end of the options: after a long option, every word\n"
+        "that follows is a file or pattern, -d, -? and -v too"),
 };
+const size_t kLongOptionCount = sizeof kLongOptions / sizeof kLongOptions[0];
 
-const char kLongUsage[] =
-    "usage: quelvo [--json | --csv] [--fields LIST] [--recursive] [--all]\n"
-    "              [--utf8] [--hash] [--dotnet] [--signature]\n"
-    "              [--ca-file FILE]\n"
-    "              [--ca-path DIR] [--crl-file FILE] [--catalog-dir DIR]\n"
-    "              [--expect NAME=VALUE]... [--lint]\n"
-    "              [--lint-ignore QV0NN]... [--quiet] [--] [-d] file(s)\n"
-    "       quelvo -? | -v | --help | --version\n"
+namespace {
+
+const char kUsageIntro[] =
     "\n"
     "Reports the version resource of every Windows executable (PE, NE, LE)\n"
     "that the named files and wildcard patterns match.\n"
@@ -57,57 +132,9 @@ const char kLongUsage[] =
     "  -d            detailed report: fixed version record, character set\n"
     "                and language\n"
     "  -?            the short usage text\n"
-    "  -v            the banner only (exit status 255)\n"
-    "  --json        JSON Lines on standard output: one object per file,\n"
-    "                and one per argument that matched nothing or could\n"
-    "                not be examined, and per folder, device, FIFO or\n"
-    "                socket named or matched (never opened)\n"
-    "  --csv         the same objects as CSV rows (RFC 4180), after a\n"
-    "                header line\n"
-    "  --fields LIST the keys of --json or the columns of --csv, in order,\n"
-    "                separated by commas: JSON keys (path, status, ...),\n"
-    "                dotted paths (fixed.file_flags, version.file) or string\n"
-    "                names (ProductName)\n"
-    "  --recursive   also search every folder below each pattern's folder;\n"
-    "                a folder named alone stands for every file below it\n"
-    "  --all         add every other string of the version table, and\n"
-    "                every other table under its language, to the report\n"
-    "  --utf8        print text values in UTF-8 instead of code page 1252\n"
-    "  --hash        add the SHA-256 of each whole file (reads every byte)\n"
-    "  --dotnet      add a .NET assembly's own identity: runtime, CLI flags,\n"
-    "                name, version, culture, public key token, version\n"
-    "                attributes, references (a \"dotnet\" key with --json)\n"
-    "  --signature   also report each PE file's Authenticode signatures:\n"
-    "                signer, digest check, timestamp, checksum\n"
-    "  --ca-file FILE, --ca-path DIR\n"
-    "                check each signer's chain to these CAs (code signing)\n"
-    "  --crl-file FILE\n"
-    "                check the signer's certificate against these CRLs\n"
-    "  --catalog-dir DIR\n"
-    "                look files without a signature up in the catalogs\n"
-    "                (.cat) in DIR and below; each of these four implies\n"
-    "                --signature\n"
-    "  --expect NAME=VALUE\n"
-    "                check that every file holds VALUE under NAME: a string\n"
-    "                of the table (FileVersion) or a field (file_version,\n"
-    "                language, machine, fixed.file_flags); NAME~=REGEX\n"
-    "                matches an extended regular expression. Each mismatch\n"
-    "                is a line on standard error. May be given again\n"
-    "  --lint        check every file's version resource against the rules\n"
-    "                QV001 to QV026 (see the manual page): one line on\n"
-    "                standard error for each finding, \"PATH: QV0NN error:\"\n"
-    "                or \"warning:\". After --lint or --expect, a summary\n"
-    "                line on standard error: \"quelvo: N files checked, ...\"\n"
-    "  --lint-ignore QV0NN\n"
-    "                turn a rule of --lint off (IDs separated by commas);\n"
-    "                may be given again\n"
-    "  --quiet       no banner and no report of each file: only failures\n"
-    "                and findings (with --json or --csv, only the objects\n"
-    "                of files with either)\n"
-    "  --            end of the options: after a long option, every word\n"
-    "                that follows is a file or pattern, -d, -? and -v too\n"
-    "  --help        this text\n"
-    "  --version     the program's version\n"
+    "  -v            the banner only (exit status 255)\n";
+
+const char kUsageClosing[] =
     "\n"
     "The long options count only at the start of the command line, before\n"
     "-d, -? or -v; after one, a word that begins with -- and is no option,\n"
@@ -150,13 +177,92 @@ const char *FindMisplacedOption(int argc, char **argv, int first) {
   return nullptr;
 }
 
+// The label of an option in --help: its word and its value's name, and
+// those of the options described with it.
+std::string UsageLabel(const LongOption *option, const LongOption *end) {
+  std::string label;
+  do {
+    if (!label.empty())
+      label += ", ";
+    label += option->word;
+    if (option->valueName != nullptr)
+      label.append(" ").append(option->valueName);
+    ++option;
+  } while (option != end && option->help == nullptr);
+  return label;
+}
+
+// The rules --lint checks, first to last, as their IDs are written.
+std::string LintRuleRange() {
+  return LintRuleId(1) + " to " + LintRuleId(kLintRuleCount);
+}
+
+// One option's entry: its label, then its description in a column of its
+// own, beside a label short enough and under one that is not.
+void AppendUsageEntry(std::string *text, const LongOption *option,
+                      const LongOption *end) {
+  const size_t column = 14;
+  std::string label = UsageLabel(option, end);
+  text->append("  ").append(label);
+  if (label.size() < column)
+    text->append(column - label.size(), ' ');
+  else
+    text->append("\n").append(2 + column, ' ');
+  std::string help = option->help;
+  size_t rules = help.find(kRuleRange);
+  if (rules != std::string::npos)
+    help.replace(rules, sizeof kRuleRange - 1, LintRuleRange());
+  for (char c : help) {
+    text->push_back(c);
+    if (c == '\n')
+      text->append(2 + column, ' ');
+  }
+  text->push_back('\n');
+}
+
+// The usage lines: every option that leads to a run in its brackets, each
+// where its row places it, then the ones that stand alone.
+std::string UsageLines() {
+  const char indent[] = "              ";
+  std::string text = "usage: quelvo ";
+  const LongOption *end = kLongOptions + kLongOptionCount;
+  bool first = true;
+  for (const LongOption *o = kLongOptions; o != end; ++o) {
+    if (o->kind == kOptionStop)
+      continue;
+    if (o->usage == kUsageOr) {
+      text.append(" | ").append(o->word);
+    } else {
+      if (!first)
+        text += o->usage == kUsageNewLine ? std::string("\n") + indent : " ";
+      text.append("[").append(o->word);
+    }
+    if (o->valueName != nullptr)
+      text.append(" ").append(o->valueName);
+    const LongOption *next = o + 1;
+    if (next == end || next->usage != kUsageOr) {
+      text += "]";
+      if (o->kind == kOptionList)
+        text += "...";
+    }
+    first = false;
+  }
+  text += " [-d] file(s)\n       quelvo -? | -v";
+  for (const LongOption *o = kLongOptions; o != end; ++o)
+    if (o->kind == kOptionStop)
+      text.append(" | ").append(o->word);
+  return text + "\n";
+}
+
 } // namespace
 
 const char *NearestLongOption(const char *word) {
   const char *words[sizeof kLongOptions / sizeof kLongOptions[0]];
   size_t count = 0;
+  // "--" is no option a slip could have meant.
   for (const LongOption &option : kLongOptions)
-    words[count++] = option.word;
+    if (option.kind != kOptionEnd)
+      words[count++] = option.word;
   return NearestName(word, words, count);
 }
 
@@ -166,13 +272,13 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
   bool any = false;
   while (i < argc) {
     const char *word = argv[i];
-    if (strcmp(word, "--") == 0) {
+    const LongOption *found = FindLongOption(word);
+    if (found != nullptr && found->kind == kOptionEnd) {
       // Without a long option before it, the classic command line follows
       // as it always did.
-      options->optionsEnded = any;
+      options->*(found->flag) = any;
       return i + 1;
     }
-    const LongOption *found = FindLongOption(word);
     if (found == nullptr) {
       if (any && LooksLikeLongOption(word)) {
         options->badOption = word;
@@ -187,36 +293,64 @@ int ParseLongOptions(int argc, char **argv, RunOptions *options) {
     }
     any = true;
     ++i;
-    if (found->value != nullptr || found->list != nullptr) {
+    if (found->kind == kOptionValue || found->kind == kOptionList) {
       if (i == argc) {
         options->usageError = true;
         return i;
       }
-      if (found->list != nullptr) {
+      if (found->kind == kOptionList)
         (options->*(found->list)).push_back(argv[i++]);
-      } else {
+      else
         options->*(found->value) = argv[i++];
-        // The signature options' values are the signature check's.
-        if (found->value != &RunOptions::fields)
-          options->signature = true;
-      }
-      continue;
+    } else {
+      options->*(found->flag) = true;
     }
-    options->*(found->flag) = true;
+    const LongOption *implied =
+        found->implies != nullptr ? FindLongOption(found->implies) : nullptr;
+    if (implied != nullptr && implied->kind == kOptionFlag)
+      options->*(implied->flag) = true;
     // Nothing after a request for help or the version is read.
-    if (options->help || options->version)
+    if (found->kind == kOptionStop)
       return i;
   }
   return i;
 }
 
 bool AnyLongOption(const RunOptions &o) {
-  return o.json || o.csv || o.fields != nullptr || o.recursive ||
-         o.allStrings || o.utf8 || o.hash || o.dotnet || o.signature ||
-         o.optionsEnded || o.lint || !o.expects.empty() ||
-         !o.lintIgnores.empty() || o.quiet;
+  // A stop ends the run before anything asks.
+  for (const LongOption &option : kLongOptions) {
+    switch (option.kind) {
+    case kOptionFlag:
+    case kOptionEnd:
+      if (o.*(option.flag))
+        return true;
+      break;
+    case kOptionValue:
+      if (o.*(option.value) != nullptr)
+        return true;
+      break;
+    case kOptionList:
+      if (!(o.*(option.list)).empty())
+        return true;
+      break;
+    case kOptionStop:
+      break;
+    }
+  }
+  return false;
 }
 
-void PrintLongUsage() { fputs(kLongUsage, stdout); }
+std::string LongUsageText() {
+  std::string text = UsageLines() + kUsageIntro;
+  const LongOption *end = kLongOptions + kLongOptionCount;
+  // The options that stand alone come last, after "--".
+  for (int stops = 0; stops < 2; ++stops)
+    for (const LongOption *o = kLongOptions; o != end; ++o)
+      if ((o->kind == kOptionStop) == (stops == 1) && o->help != nullptr)
+        AppendUsageEntry(&text, o, end);
+  return text + kUsageClosing;
+}
+
+void PrintLongUsage() { fputs(LongUsageText().c_str(), stdout); }
 
 void PrintProgramVersion() { printf("quelvo %s\n", QUELVO_VERSION); }

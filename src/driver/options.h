@@ -4,6 +4,9 @@
 #ifndef QUELVO_OPTIONS_H
 #define QUELVO_OPTIONS_H
 
+#include <stddef.h>
+
+#include <string>
 #include <vector>
 
 struct RunOptions {
@@ -44,6 +47,46 @@ struct RunOptions {
   bool misplaced; // badOption is a long option, out of place
 };
 
+// How a long option acts on RunOptions.
+enum OptionKind {
+  kOptionFlag,  // sets its bool
+  kOptionValue, // takes the next word, whatever it is, as its value
+  kOptionList,  // takes the next word as one more value; may be repeated
+  kOptionStop,  // sets its bool, and nothing after it is read
+  kOptionEnd,   // "--": every later word is a file or pattern
+};
+
+// Where an option's "[--name VALUE]" goes in the usage lines of --help.
+enum UsagePlace {
+  kUsageSameLine, // after the one before, on its line
+  kUsageNewLine,  // at the start of a line of its own
+  kUsageOr,       // in the brackets of the one before, as its alternative
+};
+
+// One row of the option table, which everything that names the long
+// options is made from or held to: the parser, the nearest name to a
+// slip, --help, the bash completion and the manual page.
+struct LongOption {
+  const char *word; // exactly as typed: "--ca-file"
+  OptionKind kind;
+  const char *valueName; // a value's name in --help ("FILE"), or null
+  // The member the option sets: flag for a flag, a stop or "--", value
+  // or list for the options that take one.
+  bool RunOptions::*flag;
+  const char *RunOptions::*value;
+  std::vector<const char *> RunOptions::*list;
+  // A flag option this one turns on as well, or null: each of the
+  // signature check's settings turns the check on.
+  const char *implies;
+  UsagePlace usage;
+  // Its description in --help, lines separated by '\n'; null for an option
+  // described with the one before it ("--ca-file FILE, --ca-path DIR").
+  const char *help;
+};
+
+extern const LongOption kLongOptions[];
+extern const size_t kLongOptionCount;
+
 // Reads the long options from argv[1] on. Returns the index of the first
 // word that is not one of them (argc when none is left); "--" is consumed
 // and ends them, and so does --help or --version. Without a long option
@@ -64,6 +107,9 @@ bool AnyLongOption(const RunOptions &options);
 inline bool MachineOutput(const RunOptions &options) {
   return options.json || options.csv;
 }
+
+// The usage of every option, as --help prints it.
+std::string LongUsageText();
 
 // The usage of every option, on standard output.
 void PrintLongUsage();
