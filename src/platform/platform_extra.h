@@ -17,6 +17,7 @@
 #include "image_info.h"
 #include "platform.h"
 #include "signature_facts.h"
+#include "version_tables.h"
 
 // UTF-16 to UTF-8 (CP_UTF8): a surrogate that is not part of a pair
 // becomes U+FFFD.
@@ -35,6 +36,22 @@ void AppendPathAsUtf8(const char *path, std::string *out);
 // bytes, as UTF-8; false when the path names no value.
 bool QueryVersionTextUtf8(const void *block, size_t blockSize,
                           const char *subBlock, std::string *out);
+
+// A block's string tables, read without loss by the same walk and key
+// match as the lookups above (the reader's, on Windows too, whose version
+// library lists no tables): the strings of the table a translation entry
+// (language in the low 16 bits, code page in the high) names; every table,
+// with in *chosen the index of the one that entry picks (the count when
+// none); or every table handed to sink as it is read, with no copy of the
+// text. Each is false when the block holds no such table, or no
+// \StringFileInfo.
+bool ListTableStrings(const void *block, size_t blockSize, uint32_t translation,
+                      std::vector<VersionString> *out);
+bool ListStringTables(const void *block, size_t blockSize, uint32_t translation,
+                      std::vector<VersionTable> *out, size_t *chosen);
+bool VisitStringTables(const void *block, size_t blockSize,
+                       uint32_t translation, const VersionTableSink &sink,
+                       size_t *chosen);
 
 // Several values of one sub-block at once: values[i] is what VerQueryValueA
 // answers for parentPath + "\\" + names[i], or null when it answers
