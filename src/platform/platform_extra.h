@@ -126,25 +126,11 @@ const char *HashLibraryName();
 int HashRecordFile(FileHasher *hasher, FileRecord *record,
                    unsigned char digest[kSha256Size]);
 
-// --signature: what every file's check shares in a run (the service
-// itself, which on Linux is a module loaded now, the CAs, the catalogs'
-// index), opened once. Reads the CA file or folder and CRL file the
-// options name, and every catalog (a name ending in .cat, in any case) in
-// the catalog folder and its subfolders, each once. Null, with the reason
-// in error, when one of them cannot be read.
+// --signature: the Authenticode facts of the record's file, checked with
+// what the run prepared (PrepareSignatureChecks, signature_service.h)
+// over the file read in one pass. Returns 0, or -1 when the file cannot be
+// opened (facts then say "unreadable").
 struct SignatureChecks;
-SignatureChecks *PrepareSignatureChecks(const SignatureOptions &options,
-                                        std::string *error);
-void ReleaseSignatureChecks(SignatureChecks *checks);
-// What preparing them met that the user should hear of, one line each
-// without the program's name: a certificate left out of the CRL file,
-// catalogs rejected or unreadable, and why.
-void SignatureCheckNotes(const SignatureChecks *checks,
-                         std::vector<std::string> *lines);
-
-// The Authenticode facts of the record's file, read through the reader in
-// one pass. Returns 0, or -1 when the file cannot be opened (facts then
-// say "unreadable").
 int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
                          SignatureFacts *facts);
 
