@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generate src/reader/bestfit1252.inc from tools/data/bestfit1252.txt.
+"""Generate src/text/bestfit1252.inc from tools/data/bestfit1252.txt.
 
 The data file is Microsoft's WindowsBestFit table for code page 1252. It
 describes exactly what Windows does when converting to and from 1252,
@@ -20,7 +20,7 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SRC = os.path.join(ROOT, "tools", "data", "bestfit1252.txt")
-DST = os.path.join(ROOT, "src", "reader", "bestfit1252.inc")
+DST = os.path.join(ROOT, "src", "text", "bestfit1252.inc")
 
 SOURCE_NOTE = (
     "Microsoft's WindowsBestFit data for code page 1252,\n"

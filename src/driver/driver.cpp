@@ -19,6 +19,7 @@
 #include "report.h"
 #include "run.h"
 #include "signature_report.h"
+#include "signature_service.h"
 #include "status.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "match.h"
 #include "platform.h"
 #include "run.h"
 #include "status.h"
@@ -64,24 +65,6 @@ std::string FolderOf(const std::string &prefix) {
 bool FolderReachable(const std::string &name) {
   return name.find_first_of("\\*?") == std::string::npos &&
          name[name.size() - 1] != '.';
-}
-
-// The subfolders of a listed folder, in delivery order: neither links nor
-// the dot entries.
-void ListSubfolders(FolderNote *folder, std::vector<std::string> *out) {
-  WIN32_FIND_DATAA found;
-  HANDLE handle = FindFirstFileAt(folder, "*", false, &found);
-  if (handle == INVALID_HANDLE_VALUE)
-    return;
-  do {
-    const char *name = found.cFileName;
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-        strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
-      continue;
-    out->push_back(name);
-  } while (FindNextFileA(handle, &found));
-  FindClose(handle);
 }
 
 // The folders from the argument's own down to the one being walked.

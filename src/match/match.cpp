@@ -409,6 +409,22 @@ void ExpandInFolder(MatchStore *store, FolderNote *folder,
   *list = CollectInto(store, &record, nullptr);
 }
 
+void ListSubfolders(FolderNote *folder, std::vector<std::string> *out) {
+  WIN32_FIND_DATAA found;
+  HANDLE handle = FindFirstFileAt(folder, "*", false, &found);
+  if (handle == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    const char *name = found.cFileName;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+      continue;
+    out->push_back(name);
+  } while (FindNextFileA(handle, &found));
+  FindClose(handle);
+}
+
 void ReleaseMatchStore(MatchStore *store) {
   FreeChain(store->blocks);
   store->blocks = nullptr;

@@ -5,6 +5,9 @@
 
 #include <stddef.h>
 
+#include <string>
+#include <vector>
+
 #include "platform.h"
 #include "status.h"
 
@@ -79,6 +82,10 @@ void ExpandPatternInto(MatchStore *store, const char *pattern, MatchList *list,
 // FindFirstFileAt).
 void ExpandInFolder(MatchStore *store, FolderNote *folder,
                     const char *component, bool bare, MatchList *list);
+// The subfolders of a held folder, in the order its listing delivers
+// them and named as listed: neither links nor the dot entries. The
+// recursive walk opens each through the folder, never by a path.
+void ListSubfolders(FolderNote *folder, std::vector<std::string> *out);
 void ReleaseMatchStore(MatchStore *store);
 
 // Links an array of nodes, given in the order the search delivered them,

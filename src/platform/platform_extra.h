@@ -17,6 +17,7 @@
 #include "image_info.h"
 #include "platform.h"
 #include "signature_facts.h"
+#include "version_tables.h"
 
 // UTF-16 to UTF-8 (CP_UTF8): a surrogate that is not part of a pair
 // becomes U+FFFD.
@@ -35,6 +36,22 @@ void AppendPathAsUtf8(const char *path, std::string *out);
 // bytes, as UTF-8; false when the path names no value.
 bool QueryVersionTextUtf8(const void *block, size_t blockSize,
                           const char *subBlock, std::string *out);
+
+// A block's string tables, read without loss by the same walk and key
+// match as the lookups above (the reader's, on Windows too, whose version
+// library lists no tables): the strings of the table a translation entry
+// (language in the low 16 bits, code page in the high) names; every table,
+// with in *chosen the index of the one that entry picks (the count when
+// none); or every table handed to sink as it is read, with no copy of the
+// text. Each is false when the block holds no such table, or no
+// \StringFileInfo.
+bool ListTableStrings(const void *block, size_t blockSize, uint32_t translation,
+                      std::vector<VersionString> *out);
+bool ListStringTables(const void *block, size_t blockSize, uint32_t translation,
+                      std::vector<VersionTable> *out, size_t *chosen);
+bool VisitStringTables(const void *block, size_t blockSize,
+                       uint32_t translation, const VersionTableSink &sink,
+                       size_t *chosen);
 
 // Several values of one sub-block at once: values[i] is what VerQueryValueA
 // answers for parentPath + "\\" + names[i], or null when it answers
@@ -109,25 +126,11 @@ const char *HashLibraryName();
 int HashRecordFile(FileHasher *hasher, FileRecord *record,
                    unsigned char digest[kSha256Size]);
 
-// --signature: what every file's check shares in a run (the service
-// itself, which on Linux is a module loaded now, the CAs, the catalogs'
-// index), opened once. Reads the CA file or folder and CRL file the
-// options name, and every catalog (a name ending in .cat, in any case) in
-// the catalog folder and its subfolders, each once. Null, with the reason
-// in error, when one of them cannot be read.
+// --signature: the Authenticode facts of the record's file, checked with
+// what the run prepared (PrepareSignatureChecks, signature_service.h)
+// over the file read in one pass. Returns 0, or -1 when the file cannot be
+// opened (facts then say "unreadable").
 struct SignatureChecks;
-SignatureChecks *PrepareSignatureChecks(const SignatureOptions &options,
-                                        std::string *error);
-void ReleaseSignatureChecks(SignatureChecks *checks);
-// What preparing them met that the user should hear of, one line each
-// without the program's name: a certificate left out of the CRL file,
-// catalogs rejected or unreadable, and why.
-void SignatureCheckNotes(const SignatureChecks *checks,
-                         std::vector<std::string> *lines);
-
-// The Authenticode facts of the record's file, read through the reader in
-// one pass. Returns 0, or -1 when the file cannot be opened (facts then
-// say "unreadable").
 int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
                          SignatureFacts *facts);
 

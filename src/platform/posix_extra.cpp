@@ -1,6 +1,7 @@
 // The long options' services over our own reader: the same walk and the
 // same code page table as the emulated version library, so that a value
 // found here is the one the classic report finds.
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include "platform_extra.h"
 #include "posix_path.h"
 #include "posix_record.h"
+#include "signature_service.h"
 #include "unicode_text.h"
 #include "version_block.h"
 #include "version_strings.h"
@@ -203,4 +205,25 @@ int QueryRecordLanguageVersions(FileRecord *record,
   int result = ListLanguageVersions(&src, versions) == kStatusOk ? 0 : -1;
   close(fd);
   return result;
+}
+
+int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
+                         SignatureFacts *facts) {
+  *facts = SignatureFacts();
+  facts->status = kSignatureUnreadable;
+  facts->problem = "read-failed";
+  FileState *state = record->state;
+  if (state == nullptr)
+    return -1;
+  uint64_t size;
+  int fd = OpenRecordFile(record, &size);
+  if (fd < 0)
+    return -1;
+  // Read from start to end, as --hash reads.
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  ByteSource src;
+  InitFileSource(&src, fd, size, state->windows, 2);
+  CheckSignature(checks, &src, facts);
+  close(fd);
+  return 0;
 }

@@ -15,6 +15,7 @@
 #include "dotnet_tokens.h"
 #include "exe_locate.h"
 #include "platform_extra.h"
+#include "signature_service.h"
 
 namespace {
 
@@ -252,5 +253,19 @@ int QueryRecordDotnet(FileRecord *record, KeyDigester *keys, DotnetInfo *info) {
   if (!found)
     return -1;
   FillDotnetTokens(keys, info);
+  return 0;
+}
+
+int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
+                         SignatureFacts *facts) {
+  *facts = SignatureFacts();
+  facts->status = kSignatureUnreadable;
+  facts->problem = "read-failed";
+  // Two windows, as the POSIX record keeps: the headers, and the table.
+  ReaderFile file;
+  if (!OpenReaderFile(record->path, &file, 2))
+    return -1;
+  CheckSignature(checks, &file.src, facts);
+  CloseReaderFile(&file);
   return 0;
 }

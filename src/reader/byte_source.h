@@ -12,6 +12,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "little_endian.h"
+
 // A range read from a file, to serve the headers and directories that sit
 // together without a system call each. Only a file source has windows, so
 // a cursor over memory stays small enough for the stack.
@@ -44,15 +46,6 @@ struct ByteSource {
 void InitFileSource(ByteSource *src, int fd, uint64_t size, FileWindow *windows,
                     size_t windowCount = 1);
 void InitMemorySource(ByteSource *src, const void *data, size_t size);
-
-inline uint16_t Le16(const unsigned char *p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t Le32(const unsigned char *p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // The part of ReadAt that goes to the file, for a range already checked
 // to lie inside it.

@@ -17,18 +17,7 @@
 #include <string>
 #include <vector>
 
-struct VersionString {
-  std::u16string key;   // as stored
-  std::u16string value; // up to its first zero unit
-  // What the stored length (wValueLength, bounded by the node) counts past
-  // the value's terminator: zero units only ("1.0\0" in a script gives one
-  // more), or text after a zero, which no lookup shows. Nothing is counted
-  // where the length reads as bytes rather than units (some compilers
-  // write it so), since the node then holds the value and its terminator
-  // and no more.
-  size_t zerosPast;  // zero units past the terminator
-  bool textPastZero; // a unit other than zero past the terminator
-};
+#include "version_tables.h"
 
 // Every string of the table that the translation entry (language in the
 // low 16 bits, code page in the high) names, in stored order; the keys of
@@ -36,11 +25,6 @@ struct VersionString {
 // such table.
 bool ListVersionStrings(const void *block, size_t blockSize,
                         uint32_t translation, std::vector<VersionString> *out);
-
-struct VersionTable {
-  std::u16string key;                 // as stored
-  std::vector<VersionString> strings; // in stored order
-};
 
 // Every table of the block's \StringFileInfo (the one the lookup finds), in
 // stored order, each with its key as stored and its strings as
@@ -52,26 +36,6 @@ struct VersionTable {
 bool ListVersionTables(const void *block, size_t blockSize,
                        uint32_t translation, std::vector<VersionTable> *out,
                        size_t *chosen);
-// What VisitVersionTables hands over of one string: its key and text (as
-// ListVersionStrings reads them) in buffers that are reused for the next.
-struct VersionStringUnits {
-  const char16_t *key;
-  size_t keyLength;
-  const char16_t *value;
-  size_t valueLength;
-  size_t zerosPast;  // as VersionString
-  bool textPastZero; // as VersionString
-};
-
-// Where VisitVersionTables hands every table (its key, and whether it is
-// the one the lookup picks) and then each of its strings.
-struct VersionTableSink {
-  void *context;
-  void (*table)(void *context, const char16_t *key, size_t keyLength,
-                bool picked);
-  void (*string)(void *context, const VersionStringUnits &s);
-};
-
 // ListVersionTables' walk, without a copy of the text: for a caller that
 // converts every key and value as it comes.
 bool VisitVersionTables(const void *block, size_t blockSize,

@@ -11,7 +11,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "byte_source.h"
+#include "little_endian.h"
 #include "platform_extra.h"
 #include "terminal_text.h"
 #include "unicode_text.h"

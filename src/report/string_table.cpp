@@ -12,7 +12,6 @@
 #include "report.h"
 #include "terminal_text.h"
 #include "unicode_text.h"
-#include "version_strings.h"
 
 namespace {
 
@@ -164,7 +163,7 @@ size_t PrintSafeUtf8(const char *text, size_t length) {
 void PrintOtherStrings(const void *block, size_t blockSize, DWORD translation,
                        DWORD fileFlags, bool utf8) {
   std::vector<VersionString> strings;
-  if (!ListVersionStrings(block, blockSize, translation, &strings))
+  if (!ListTableStrings(block, blockSize, translation, &strings))
     return;
   const char *shownNames[] = {"CompanyName", "FileDescription", "FileVersion",
                               (fileFlags & 0x08) ? "PrivateBuild" : nullptr,
@@ -207,7 +206,7 @@ void PrintOtherTables(const void *block, size_t blockSize, DWORD translation,
                       bool utf8) {
   std::vector<VersionTable> tables;
   size_t chosen;
-  if (!ListVersionTables(block, blockSize, translation, &tables, &chosen))
+  if (!ListStringTables(block, blockSize, translation, &tables, &chosen))
     return;
   for (size_t i = 0; i < tables.size(); ++i) {
     if (i == chosen)
@@ -220,7 +219,7 @@ void PrintOtherTables(const void *block, size_t blockSize, DWORD translation,
 void PrintEveryTable(const void *block, size_t blockSize, bool utf8) {
   std::vector<VersionTable> tables;
   size_t chosen;
-  if (!ListVersionTables(block, blockSize, 0, &tables, &chosen))
+  if (!ListStringTables(block, blockSize, 0, &tables, &chosen))
     return;
   for (const VersionTable &table : tables) {
     PrintTable(table, utf8);

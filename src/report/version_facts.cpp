@@ -4,12 +4,11 @@
 #include <string.h>
 
 #include "ascii_case.h"
-#include "byte_source.h"
+#include "little_endian.h"
 #include "platform_extra.h"
 #include "report.h"
 #include "status.h"
 #include "unicode_text.h"
-#include "version_strings.h"
 
 namespace {
 
@@ -85,7 +84,7 @@ void GatherTables(void *block, DWORD size, VersionFacts *f, bool everyTable) {
   TableGather g = {f, everyTable, nullptr};
   VersionTableSink sink = {&g, GatherTable, GatherString};
   size_t chosen;
-  f->hasTables = VisitVersionTables(block, size, f->translation, sink, &chosen);
+  f->hasTables = VisitStringTables(block, size, f->translation, sink, &chosen);
   size_t count = everyTable ? f->tables.size() : f->tableKeys.size();
   f->hasTable = f->hasTranslations && chosen < count;
   if (f->hasTable && everyTable)

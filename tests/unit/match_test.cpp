@@ -298,6 +298,51 @@ TEST(ExpandPattern, PatternTooLongForItsBufferMatchesNothing) {
   EXPECT_TRUE(Expand(pattern).empty());
 }
 
+// The recursive walk's subfolders, named as listed: folders whose names
+// start with a dot or end with one (the walk passes the latter over
+// itself) among them, never the dot entries, files, or links, whether
+// they lead to a folder or nowhere.
+TEST(ListSubfolders, FoldersAsListedWithoutLinksFilesOrDotEntries) {
+  ScratchDir dir;
+  dir.Add("a.dll");
+  dir.Add("file.d");
+  dir.AddDir("sub");
+  dir.AddDir(".git");
+  dir.AddDir("x.");
+  dir.AddDir("sub/inner");
+  ASSERT_EQ(
+      symlink((dir.path() + "/sub").c_str(), (dir.path() + "/to-sub").c_str()),
+      0);
+  ASSERT_EQ(
+      symlink("/nonexistent-for-quelvo", (dir.path() + "/dangling").c_str()),
+      0);
+  int error = 0;
+  FolderNote *note = OpenFolderNote((dir.path() + "/").c_str(), &error);
+  ASSERT_NE(note, nullptr) << error;
+  ASSERT_EQ(ReadFolderNote(note), 0);
+  std::vector<std::string> names;
+  ListSubfolders(note, &names);
+  std::vector<std::string> sorted = names;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, (std::vector<std::string>{".git", "sub", "x."}));
+  // The folder is listed once: asked again, the same names in the same
+  // order.
+  std::vector<std::string> again;
+  ListSubfolders(note, &again);
+  EXPECT_EQ(again, names);
+  FreeFolderNote(note);
+
+  ScratchDir empty;
+  empty.Add("only.exe");
+  note = OpenFolderNote(empty.path().c_str(), &error);
+  ASSERT_NE(note, nullptr) << error;
+  ASSERT_EQ(ReadFolderNote(note), 0);
+  names.clear();
+  ListSubfolders(note, &names);
+  EXPECT_TRUE(names.empty());
+  FreeFolderNote(note);
+}
+
 TEST(FindEntry, FailedStartLeavesAnInvalidHandleAndNextSaysSo) {
   FindRecord record;
   EXPECT_EQ(FindFirstEntry("/nonexistent-dir-for-quelvo/x*", &record), 1);

@@ -1,6 +1,5 @@
-// The signature service on the Windows API: the record's file opened by
-// path for shared reading under the reader, the catalog folder walked with
-// the directory search, and the cryptography CryptoAPI's.
+// The signature service on the Windows API: the catalog folder walked
+// with the directory search, and the cryptography CryptoAPI's.
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
@@ -13,8 +12,8 @@
 #include <vector>
 
 #include "byte_source.h"
-#include "platform_extra.h"
 #include "signature.h"
+#include "signature_service.h"
 
 struct SignatureChecks {
   SignatureSetup *setup;
@@ -143,24 +142,7 @@ void ReleaseSignatureChecks(SignatureChecks *checks) {
   delete checks;
 }
 
-int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
-                         SignatureFacts *facts) {
-  *facts = SignatureFacts();
-  facts->status = kSignatureUnreadable;
-  facts->problem = "read-failed";
-  uint64_t size;
-  int fd = OpenShared(record->path, &size);
-  if (fd < 0)
-    return -1;
-  // Two windows, as the POSIX record keeps: the headers, and the table.
-  FileWindow *windows =
-      static_cast<FileWindow *>(malloc(2 * sizeof(FileWindow)));
-  if (windows != nullptr) {
-    ByteSource src;
-    InitFileSource(&src, fd, size, windows, 2);
-    ExamineSignature(&src, checks->setup, facts);
-    free(windows);
-  }
-  _close(fd);
-  return windows != nullptr ? 0 : -1;
+void CheckSignature(const SignatureChecks *checks, ByteSource *src,
+                    SignatureFacts *facts) {
+  ExamineSignature(src, checks->setup, facts);
 }
