@@ -18,7 +18,7 @@ namespace {
 int Locate(const std::string &image, VersionResource *res) {
   ByteSource src;
   InitMemorySource(&src, image.data(), image.size());
-  return LocateVersionResource(&src, res) == kStatusOk ? 0 : -1;
+  return LocateVersionResource(&src, res) == kReasonNone ? 0 : -1;
 }
 
 uint32_t At32(const std::string &s, size_t off) {
@@ -373,13 +373,18 @@ NoVersionReason Why(const std::string &image) {
   ByteSource src;
   InitMemorySource(&src, image.data(), image.size());
   VersionResource res;
-  NoVersionReason why = kReasonReadFailed;
-  StatusCode status = LocateVersionResourceWhy(&src, &res, &why);
-  // The reason and the outcome tell one story, and the plain locate agrees.
-  EXPECT_EQ(status == kStatusOk, why == kReasonNone);
-  EXPECT_EQ(status == kStatusOk ? kStatusOk : kStatusNoVersionInfo, status);
+  NoVersionReason why = LocateVersionResource(&src, &res);
+  // Headers read first and handed on tell the same story, described on
+  // the way or not, and the plain locate agrees.
+  PeImage headers;
+  ReadPeImage(&src, &headers);
+  VersionResource again;
+  EXPECT_EQ(LocateVersionResource(&src, headers, &again), why);
+  ImageInfo info;
+  std::vector<uint16_t> languages;
+  EXPECT_EQ(LocateAndDescribe(&src, headers, &again, &info, &languages), why);
   VersionResource plain;
-  EXPECT_EQ(Locate(image, &plain), status == kStatusOk ? 0 : -1);
+  EXPECT_EQ(Locate(image, &plain), why == kReasonNone ? 0 : -1);
   return why;
 }
 
@@ -597,8 +602,7 @@ TEST(LocateVersionResourceWhy, AFileThatFailsTheReadSaysSoNotWhereItStopped) {
     ByteSource src;
     InitFileSource(&src, fd, c.image.size(), windows, c.windows);
     VersionResource res;
-    NoVersionReason why = kReasonNone;
-    LocateVersionResourceWhy(&src, &res, &why);
+    NoVersionReason why = LocateVersionResource(&src, &res);
     EXPECT_STREQ(NoVersionReasonName(why), NoVersionReasonName(c.why))
         << c.what;
     close(fd);
