@@ -1,11 +1,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <random>
+#include <sstream>
 
 #include "byte_source.h"
 #include "cert_table.h"
@@ -1014,6 +1016,84 @@ TEST(FailedReads, EachEntryPointSaysItsOwnAndNoneLingers) {
   ReadSignatureLayout(&gone, pe, &layout);
   EXPECT_EQ(layout.table, kCertTableReadFailed);
   close(empty);
+}
+
+// Every entry point's answers for one file, in one line: what the record
+// of the fixtures' answers holds.
+std::string AnswerLine(const std::string &file) {
+  char buf[512];
+  std::string out;
+  ByteSource src;
+  InitMemorySource(&src, file.data(), file.size());
+  VersionResource res = VersionResource();
+  NoVersionReason why = LocateVersionResource(&src, &res);
+  snprintf(buf, sizeof buf, "locate=%s", NoVersionReasonName(why));
+  out += buf;
+  if (why == kReasonNone) {
+    snprintf(buf, sizeof buf, ":%llu:%u:%d",
+             static_cast<unsigned long long>(res.offset), res.size, res.format);
+    out += buf;
+  }
+  ImageInfo info;
+  std::vector<uint16_t> languages;
+  DescribeImage(&src, &info, &languages);
+  snprintf(buf, sizeof buf, " image=%d:%04x:%d langs=", info.kind, info.machine,
+           info.code ? 1 : 0);
+  out += buf;
+  for (uint16_t l : languages) {
+    snprintf(buf, sizeof buf, "%04x,", l);
+    out += buf;
+  }
+  std::vector<LanguageVersion> versions;
+  ListLanguageVersions(&src, &versions);
+  out += " versions=";
+  for (const LanguageVersion &v : versions) {
+    snprintf(buf, sizeof buf, "%04x:%d:%08x%08x%08x%08x,", v.language,
+             v.hasFixed ? 1 : 0, v.hasFixed ? v.fileMs : 0,
+             v.hasFixed ? v.fileLs : 0, v.hasFixed ? v.productMs : 0,
+             v.hasFixed ? v.productLs : 0);
+    out += buf;
+  }
+  PeSignatureLayout l;
+  ReadSignatureLayout(&src, &l);
+  unsigned long long sum = 0;
+  for (const HashRange &h : l.hashed)
+    sum += h.offset * 31 + h.length;
+  snprintf(buf, sizeof buf,
+           " cert=%s:%s:%d:%llu:%08x:%u:%u:%zu:%llu:%zu:%llu:%u:%llu",
+           CertTableStateName(l.table), HashLayoutStateName(l.hash),
+           l.isPe ? 1 : 0, static_cast<unsigned long long>(l.checksumOffset),
+           l.storedChecksum, l.tableOffset, l.tableSize, l.entries.size(),
+           static_cast<unsigned long long>(l.trailingBytes), l.hashed.size(),
+           sum, l.hashPadding,
+           static_cast<unsigned long long>(l.unhashedBytes));
+  out += buf;
+  DotnetInfo d;
+  bool found = ReadDotnetInfo(&src, &d);
+  snprintf(buf, sizeof buf, " dotnet=%d:%d:%d:%u.%u:%08x:%d:%d:%d:%zu:%d",
+           found ? 1 : 0, static_cast<int>(d.malformed), d.hasCli ? 1 : 0,
+           d.cliMajor, d.cliMinor, d.cliFlags, d.host.found ? 1 : 0,
+           d.hasStrongName ? 1 : 0, d.readyToRun ? 1 : 0, d.references.size(),
+           d.hasAssembly ? 1 : 0);
+  out += buf;
+  return out;
+}
+
+TEST(ReaderAnswers, EveryExecutableFixtureAnswersAsRecorded) {
+  // What each entry point said of each executable fixture before the
+  // headers had one reader: a change to how they are read that changes
+  // an answer shows here, entry point by entry point.
+  std::istringstream record(ReadFile(Fixture("../reader_answers.txt")));
+  std::string line;
+  size_t checked = 0;
+  while (std::getline(record, line)) {
+    size_t space = line.find(' ');
+    ASSERT_NE(space, std::string::npos) << line;
+    const std::string name = line.substr(0, space);
+    EXPECT_EQ(name + " " + AnswerLine(ReadFile(Fixture("../" + name))), line);
+    ++checked;
+  }
+  EXPECT_GT(checked, 100u);
 }
 
 } // namespace
