@@ -42,9 +42,11 @@ inline unsigned char *PreparedBlock(const uint8_t *data, size_t size,
   unsigned char *block = static_cast<unsigned char *>(malloc(*length));
   if (block == nullptr)
     return nullptr;
-  size_t copied = res.size < *length ? res.size : *length;
-  memcpy(block, data + res.offset, copied);
-  if (!PrepareVersionBlock(block, *length, copied)) {
+  // A memory source never fails a read.
+  why = ReadVersionBlock(&src, res, block, *length);
+  if (why == kReasonReadFailed)
+    __builtin_trap();
+  if (why != kReasonNone) {
     free(block);
     return nullptr;
   }

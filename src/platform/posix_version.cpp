@@ -201,14 +201,10 @@ BOOL GetRecordVersionInfo(FileRecord *record, DWORD handle, DWORD length,
   // one, the file is found again.
   if (!state->located && !Locate(record))
     return 0;
-  const VersionResource &res = state->resource;
-  size_t copied = res.size < length ? res.size : length;
-  unsigned char *buffer = static_cast<unsigned char *>(data);
-  bool ok = ReadAt(&state->src, res.offset, buffer, copied);
+  NoVersionReason read = ReadVersionBlock(
+      &state->src, state->resource, static_cast<unsigned char *>(data), length);
   CloseOpenFile(state);
-  if (!ok)
-    return 0;
-  return PrepareVersionBlock(buffer, length, copied) ? 1 : 0;
+  return read == kReasonNone ? 1 : 0;
 }
 
 DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {

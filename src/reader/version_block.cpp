@@ -50,6 +50,15 @@ unsigned long VersionBufferSizeOf(ByteSource *src, const VersionResource &res,
   return size;
 }
 
+NoVersionReason ReadVersionBlock(ByteSource *src, const VersionResource &res,
+                                 unsigned char *buffer, size_t length) {
+  size_t copied = res.size < length ? res.size : length;
+  if (!ReadAt(src, res.offset, buffer, copied))
+    return kReasonReadFailed; // located inside the file: the file failed
+  return PrepareVersionBlock(buffer, length, copied) ? kReasonNone
+                                                     : kReasonBlockTooShort;
+}
+
 bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied) {
   if (copied > length)
     copied = length;

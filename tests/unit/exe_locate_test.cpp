@@ -1018,6 +1018,47 @@ TEST(FailedReads, EachEntryPointSaysItsOwnAndNoneLingers) {
   close(empty);
 }
 
+TEST(ReadVersionBlock, SaysWhetherTheFileOrTheBufferFailed) {
+  ImageLayout at;
+  const std::string file =
+      BuildPe(false, VersionInfo(Translation(0x409, 1200)), &at);
+  ScratchDir dir;
+  // The file ends halfway through the block; the source is told it is
+  // whole, so the block's read fails in the file.
+  std::string path = dir.Add("cut.dll", file.substr(0, at.block + 8));
+  int fd = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  struct {
+    const char *what;
+    bool fromCutFile;
+    size_t length; // 0: what the size query says
+    NoVersionReason why;
+  } cases[] = {
+      {"the whole block", false, 0, kReasonNone},
+      {"a buffer of its first bytes", false, 64, kReasonNone},
+      {"a buffer too small for any block", false, 4, kReasonBlockTooShort},
+      {"a file cut inside the block", true, 0, kReasonReadFailed},
+  };
+  for (const auto &c : cases) {
+    ByteSource src;
+    if (c.fromCutFile)
+      InitFileSource(&src, fd, file.size(), nullptr, 0);
+    else
+      InitMemorySource(&src, file.data(), file.size());
+    VersionResource res;
+    ASSERT_EQ(LocateVersionResource(&src, &res), kReasonNone) << c.what;
+    size_t length =
+        c.length != 0 ? c.length : VersionBufferSizeOf(&src, res, nullptr);
+    std::string buffer(length, '\x55');
+    EXPECT_STREQ(
+        NoVersionReasonName(ReadVersionBlock(
+            &src, res, reinterpret_cast<unsigned char *>(&buffer[0]), length)),
+        NoVersionReasonName(c.why))
+        << c.what;
+  }
+  close(fd);
+}
+
 // Every entry point's answers for one file, in one line: what the record
 // of the fixtures' answers holds.
 std::string AnswerLine(const std::string &file) {
