@@ -24,7 +24,7 @@ const unsigned char *BytesAt(ByteSource *src, uint64_t off, size_t len,
   return ReadAt(src, off, room, len) ? room : nullptr;
 }
 
-HeaderState ReadPeHeaders(ByteSource *src, PeImage *image) {
+HeaderState ReadNtHeaders(ByteSource *src, PeImage *image) {
   unsigned char room[kNtHeadersSpan];
   // The signature's four bytes were read: the file header's offset lies
   // inside the file. A field the file cuts off is judged below.
@@ -91,7 +91,7 @@ HeaderState ReadHeaders(ByteSource *src, PeImage *image) {
     return kHeadersNewHeaderOutside;
   if (memcmp(signature, "PE\0\0", kNewSignatureSize) == 0) {
     image->format = kImagePe;
-    return ReadPeHeaders(src, image);
+    return ReadNtHeaders(src, image);
   }
   if (signature[0] == 'N' && signature[1] == 'E')
     image->format = kImageNe;
