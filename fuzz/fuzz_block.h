@@ -19,15 +19,20 @@ inline unsigned char *PreparedBlock(const uint8_t *data, size_t size,
   ByteSource src;
   InitMemorySource(&src, data, size);
   VersionResource res;
-  NoVersionReason why;
-  StatusCode located = LocateVersionResourceWhy(&src, &res, &why);
+  NoVersionReason why = LocateVersionResource(&src, &res);
   // Every input that finds nothing says why, in a word of the list; a
-  // memory source never fails a read.
-  if ((located == kStatusOk) != (why == kReasonNone) ||
-      strcmp(NoVersionReasonName(why), "unknown") == 0 ||
-      why == kReasonReadFailed)
+  // memory source never fails a read. Headers read first and handed on
+  // lead to the same answer.
+  PeImage image;
+  ReadPeImage(&src, &image);
+  VersionResource again = VersionResource();
+  NoVersionReason whyAgain = LocateVersionResource(&src, image, &again);
+  if (strcmp(NoVersionReasonName(why), "unknown") == 0 ||
+      why == kReasonReadFailed || whyAgain != why ||
+      (why == kReasonNone &&
+       (again.offset != res.offset || again.size != res.size)))
     __builtin_trap();
-  if (located != kStatusOk)
+  if (why != kReasonNone)
     return nullptr;
   *length = VersionBufferSizeOf(&src, res, &why);
   if ((*length == 0) != (why == kReasonBlockTooShort))
@@ -37,9 +42,11 @@ inline unsigned char *PreparedBlock(const uint8_t *data, size_t size,
   unsigned char *block = static_cast<unsigned char *>(malloc(*length));
   if (block == nullptr)
     return nullptr;
-  size_t copied = res.size < *length ? res.size : *length;
-  memcpy(block, data + res.offset, copied);
-  if (!PrepareVersionBlock(block, *length, copied)) {
+  // A memory source never fails a read.
+  why = ReadVersionBlock(&src, res, block, *length);
+  if (why == kReasonReadFailed)
+    __builtin_trap();
+  if (why != kReasonNone) {
     free(block);
     return nullptr;
   }

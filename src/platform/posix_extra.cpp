@@ -139,7 +139,8 @@ int QueryRecordDescription(FileRecord *record, ImageInfo *info,
   }
   if (state->located) {
     // The size query's open file, kept for the read: read it as it is.
-    return DescribeImage(&state->src, info, languages);
+    DescribeImage(&state->src, state->image, info, languages);
+    return info->kind == kKindUnknown ? -1 : 0;
   }
   uint64_t size;
   int fd = OpenRecordFile(record, &size);
@@ -147,7 +148,8 @@ int QueryRecordDescription(FileRecord *record, ImageInfo *info,
     return -1;
   ByteSource src;
   InitFileSource(&src, fd, size, state->windows);
-  int result = DescribeImage(&src, info, languages);
+  DescribeImage(&src, info, languages);
+  int result = info->kind == kKindUnknown ? -1 : 0;
   close(fd);
   return result;
 }
@@ -195,14 +197,17 @@ int QueryRecordLanguageVersions(FileRecord *record,
   if (state == nullptr)
     return -1;
   if (state->located)
-    return ListLanguageVersions(&state->src, versions) == kStatusOk ? 0 : -1;
+    return ListLanguageVersions(&state->src, state->image, versions) ==
+                   kReasonNone
+               ? 0
+               : -1;
   uint64_t size;
   int fd = OpenRecordFile(record, &size);
   if (fd < 0)
     return -1;
   ByteSource src;
   InitFileSource(&src, fd, size, state->windows);
-  int result = ListLanguageVersions(&src, versions) == kStatusOk ? 0 : -1;
+  int result = ListLanguageVersions(&src, versions) == kReasonNone ? 0 : -1;
   close(fd);
   return result;
 }

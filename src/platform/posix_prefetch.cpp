@@ -121,7 +121,7 @@ void FinishFile(Slot *slot, FileWindow *window) {
   if (window != nullptr) {
     ByteSource src;
     InitFileSource(&src, slot->fd, slot->size, window);
-    if (LocateVersionResource(&src, &res) == kStatusOk)
+    if (LocateVersionResource(&src, &res) == kReasonNone)
       posix_fadvise(slot->fd, static_cast<off_t>(res.offset),
                     static_cast<off_t>(res.size), POSIX_FADV_WILLNEED);
   }

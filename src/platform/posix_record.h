@@ -79,6 +79,7 @@ struct FileState {
   VersionResource resource;
   ByteSource src;
   FileWindow windows[2]; // headers and section table; directory and block
+  PeImage image;         // src's headers, read by the size query
   bool described;        // the size query noted the image description
   bool dotnetNoted;      // it read the record's DotnetInfo, and
   bool dotnetFound;      // found a .NET file or host

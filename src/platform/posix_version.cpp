@@ -39,21 +39,23 @@ bool Locate(FileRecord *record) {
     return false;
   state->fd = fd;
   InitFileSource(&state->src, fd, size, state->windows, 2);
-  // --dotnet's facts first, from the file open now and the header page
-  // that the search below reads again from its window.
+  // The headers once, for every reader of the file open now.
+  ReadPeImage(&state->src, &state->image);
+  // --dotnet's facts first, from the file open now.
   if (record->dotnet != nullptr && !state->dotnetNoted) {
-    state->dotnetFound = ReadDotnetInfo(&state->src, record->dotnet);
+    state->dotnetFound =
+        ReadDotnetInfo(&state->src, state->image, record->dotnet);
     state->dotnetNoted = true;
   }
-  int found;
+  NoVersionReason found;
   if (record->describe) {
-    found = LocateAndDescribe(&state->src, &state->resource, &state->info,
-                              &state->languages);
+    found = LocateAndDescribe(&state->src, state->image, &state->resource,
+                              &state->info, &state->languages);
     state->described = true;
   } else {
-    found = LocateVersionResource(&state->src, &state->resource);
+    found = LocateVersionResource(&state->src, state->image, &state->resource);
   }
-  if (found != 0) {
+  if (found != kReasonNone) {
     CloseOpenFile(state);
     return false;
   }
@@ -199,14 +201,10 @@ BOOL GetRecordVersionInfo(FileRecord *record, DWORD handle, DWORD length,
   // one, the file is found again.
   if (!state->located && !Locate(record))
     return 0;
-  const VersionResource &res = state->resource;
-  size_t copied = res.size < length ? res.size : length;
-  unsigned char *buffer = static_cast<unsigned char *>(data);
-  bool ok = ReadAt(&state->src, res.offset, buffer, copied);
+  NoVersionReason read = ReadVersionBlock(
+      &state->src, state->resource, static_cast<unsigned char *>(data), length);
   CloseOpenFile(state);
-  if (!ok)
-    return 0;
-  return PrepareVersionBlock(buffer, length, copied) ? 1 : 0;
+  return read == kReasonNone ? 1 : 0;
 }
 
 DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {

@@ -186,7 +186,8 @@ int QueryRecordDescription(FileRecord *record, ImageInfo *info,
   ReaderFile file;
   if (!OpenReaderFile(record->path, &file))
     return -1;
-  int result = DescribeImage(&file.src, info, languages);
+  DescribeImage(&file.src, info, languages);
+  int result = info->kind == kKindUnknown ? -1 : 0;
   CloseReaderFile(&file);
   return result;
 }
@@ -197,7 +198,8 @@ int QueryRecordLanguageVersions(FileRecord *record,
   ReaderFile file;
   if (!OpenReaderFile(record->path, &file))
     return -1;
-  int result = ListLanguageVersions(&file.src, versions) == kStatusOk ? 0 : -1;
+  int result =
+      ListLanguageVersions(&file.src, versions) == kReasonNone ? 0 : -1;
   CloseReaderFile(&file);
   return result;
 }

@@ -12,7 +12,7 @@ void InitFileSource(ByteSource *src, int fd, uint64_t size, FileWindow *windows,
   src->windows = windows;
   src->windowCount = windowCount;
   src->lastUsed = 0;
-  src->readFailed = false;
+  src->failedReads = 0;
   for (size_t i = 0; i < windowCount; ++i) {
     windows[i].offset = 0;
     windows[i].length = 0;
@@ -26,7 +26,7 @@ void InitMemorySource(ByteSource *src, const void *data, size_t size) {
   src->windows = nullptr;
   src->windowCount = 0;
   src->lastUsed = 0;
-  src->readFailed = false;
+  src->failedReads = 0;
 }
 
 bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
@@ -44,7 +44,7 @@ bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
   if (src->windowCount == 0 || len > sizeof src->windows[0].bytes) {
     if (ReadFileRange(src->fd, off, static_cast<unsigned char *>(dst), len))
       return true;
-    src->readFailed = true;
+    ++src->failedReads;
     return false;
   }
   // The first window keeps what was read first, the start of the file
@@ -72,7 +72,7 @@ bool ReadFromFile(ByteSource *src, uint64_t off, void *dst, size_t len) {
     want = static_cast<size_t>(src->size - start);
   w->length = 0;
   if (!ReadFileRange(src->fd, start, w->bytes, want)) {
-    src->readFailed = true;
+    ++src->failedReads;
     return false;
   }
   w->offset = start;

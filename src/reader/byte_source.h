@@ -33,10 +33,12 @@ struct ByteSource {
   FileWindow *windows;         // a file source's windows, owned by the caller
   size_t windowCount;
   size_t lastUsed; // the window that served the latest read
-  // Set when the file itself failed a read of a range inside its size (an
-  // I/O error, or the file shrank), which a caller tells apart from a
-  // range the bytes placed outside it; cleared by whoever asks.
-  bool readFailed;
+  // Reads of the file itself that failed on a range inside its size (an
+  // I/O error, or the file shrank). A reader's entry point tells them
+  // apart from a range the bytes placed outside the file by the count
+  // before and after its own reads, and says so in its result; nothing
+  // clears it.
+  uint32_t failedReads;
 };
 
 // A file source reads through the windows it is given: with two, the

@@ -16,71 +16,30 @@ struct Section {
   uint64_t size;    // SizeOfRawData
 };
 
-// The PE headers the digest and the table need: where CheckSum and the
-// table's directory entry are, SizeOfHeaders, and every section's raw
-// data. False when the file is no PE image whose headers can be read.
-struct PeHeaders {
-  uint64_t checksumOffset;
-  bool hasSecurityEntry; // NumberOfRvaAndSizes reaches entry 4
-  uint64_t securityEntry;
-  uint32_t sizeOfHeaders;
-  std::vector<Section> sections;
-};
-
-bool ReadPeHeaders(ByteSource *src, PeHeaders *pe) {
-  unsigned char dos[kDosHeaderSize];
-  if (!ReadAt(src, 0, dos, sizeof dos) || dos[kDosMagic] != 'M' ||
-      dos[kDosMagic + 1] != 'Z')
-    return false;
-  uint64_t nt = Le32(dos + kDosLfanew);
-  unsigned char signature[kNewSignatureSize];
-  unsigned char fileHeader[kPeFileHeaderSize];
-  if (!ReadAt(src, nt, signature, sizeof signature) || signature[0] != 'P' ||
-      signature[1] != 'E' || signature[2] != 0 || signature[3] != 0 ||
-      !ReadAt(src, nt + kPeFileHeader, fileHeader, sizeof fileHeader))
-    return false;
-  uint32_t sectionCount = Le16(fileHeader + kPeNumberOfSections);
-  uint64_t optional = nt + kPeOptionalHeader;
-  uint64_t sectionTable = optional + Le16(fileHeader + kPeSizeOfOptionalHeader);
-  uint16_t magic;
-  uint32_t rvaCount;
-  uint64_t countField, directories;
-  if (!ReadLe16(src, optional + kPeMagic, &magic))
-    return false;
-  if (magic == kPeMagicPe32) {
-    countField = optional + kPe32NumberOfRvaAndSizes;
-    directories = optional + kPe32DataDirectory;
-  } else if (magic == kPeMagicPe32Plus) {
-    countField = optional + kPe32PlusNumberOfRvaAndSizes;
-    directories = optional + kPe32PlusDataDirectory;
-  } else {
-    return false;
-  }
-  if (!ReadLe32(src, optional + kPeSizeOfHeaders, &pe->sizeOfHeaders) ||
-      !ReadLe32(src, countField, &rvaCount))
-    return false;
-  pe->checksumOffset = optional + kPeCheckSum;
-  pe->hasSecurityEntry = rvaCount > kPeDirectoryEntrySecurity;
-  pe->securityEntry =
-      directories + uint64_t{kPeDataDirectorySize} * kPeDirectoryEntrySecurity;
-  pe->sections.clear();
-  pe->sections.reserve(sectionCount);
-  for (uint32_t i = 0; i < sectionCount; ++i) {
-    unsigned char sec[kPeSectionHeaderSize];
-    if (!ReadAt(src, sectionTable + uint64_t{kPeSectionHeaderSize} * i, sec,
-                sizeof sec))
+// Every section with raw data, in file order as the digest reads them
+// (equal starts keep the table's order). False when the file cuts the
+// section table short.
+bool ReadSections(ByteSource *src, const PeImage &image,
+                  std::vector<Section> *sections) {
+  sections->reserve(image.sectionCount);
+  for (uint32_t i = 0; i < image.sectionCount; ++i) {
+    PeSection sec;
+    if (!ReadPeSection(src, image, i, &sec))
       return false;
-    Section s = {Le32(sec + kPeSectionPointerToRawData),
-                 Le32(sec + kPeSectionSizeOfRawData)};
-    if (s.size != 0) // a section without raw data adds nothing
-      pe->sections.push_back(s);
+    if (sec.rawSize != 0) // a section without raw data adds nothing
+      sections->push_back({sec.rawPointer, sec.rawSize});
   }
-  // In file order, as the digest reads them; equal starts keep the table's
-  // order.
   std::stable_sort(
-      pe->sections.begin(), pe->sections.end(),
+      sections->begin(), sections->end(),
       [](const Section &a, const Section &b) { return a.pointer < b.pointer; });
   return true;
+}
+
+// Where the certificate table's directory entry lies, whether or not
+// NumberOfRvaAndSizes reaches it: the digest leaves those bytes out.
+uint64_t SecurityEntryOffset(const PeImage &image) {
+  return image.directories +
+         uint64_t{kPeDataDirectorySize} * kPeDirectoryEntrySecurity;
 }
 
 // Walks the table's WIN_CERTIFICATE headers. Each entry starts where the
@@ -116,25 +75,28 @@ CertTableState WalkEntries(ByteSource *src, uint64_t table, uint64_t size,
 
 // The digest's ranges: the headers less the two fields, the sections in
 // file order, then the rest up to hashEnd.
-HashLayoutState HashRanges(const PeHeaders &pe, uint64_t hashEnd,
-                           uint64_t fileSize, PeSignatureLayout *layout) {
-  uint64_t headers = pe.sizeOfHeaders;
+HashLayoutState HashRanges(const PeImage &image,
+                           const std::vector<Section> &sections,
+                           uint64_t hashEnd, uint64_t fileSize,
+                           PeSignatureLayout *layout) {
+  uint64_t headers = image.sizeOfHeaders;
   const uint64_t kChecksumSize = 4;
-  uint64_t gapStart = pe.checksumOffset;
-  uint64_t gapEnd = pe.securityEntry + kPeDataDirectorySize;
+  uint64_t gapStart = image.checksumOffset;
+  uint64_t securityEntry = SecurityEntryOffset(image);
+  uint64_t gapEnd = securityEntry + kPeDataDirectorySize;
   // Both left-out fields lie in the optional header, CheckSum first; the
   // headers the digest reads must lie inside the file and hold them.
   if (headers > hashEnd)
     return kHashLayoutHeadersOutside;
-  if (gapEnd > headers || pe.securityEntry < gapStart + kChecksumSize)
+  if (gapEnd > headers || securityEntry < gapStart + kChecksumSize)
     return kHashLayoutHeadersShort;
   std::vector<HashRange> &r = layout->hashed;
   r.push_back({0, gapStart});
-  r.push_back({gapStart + kChecksumSize,
-               pe.securityEntry - (gapStart + kChecksumSize)});
+  r.push_back(
+      {gapStart + kChecksumSize, securityEntry - (gapStart + kChecksumSize)});
   r.push_back({gapEnd, headers - gapEnd});
   uint64_t imageEnd = headers;
-  for (const Section &s : pe.sections) {
+  for (const Section &s : sections) {
     if (!Inside(s.pointer, s.size, hashEnd))
       return kHashLayoutSectionOutside;
     r.push_back({s.pointer, s.size});
@@ -229,32 +191,44 @@ const char *HashLayoutStateName(HashLayoutState state) {
 }
 
 void ReadSignatureLayout(ByteSource *src, PeSignatureLayout *layout) {
+  PeImage image;
+  ReadPeImage(src, &image);
+  ReadSignatureLayout(src, image, layout);
+}
+
+void ReadSignatureLayout(ByteSource *src, const PeImage &image,
+                         PeSignatureLayout *layout) {
   *layout = PeSignatureLayout();
   layout->fileSize = src->size;
   layout->table = kCertTableNotPe;
   layout->hash = kHashLayoutNotPe;
-  src->readFailed = false;
-  PeHeaders pe;
-  if (!ReadPeHeaders(src, &pe)) {
-    if (src->readFailed)
+  if (image.state == kHeadersReadFailed) {
+    layout->table = kCertTableReadFailed;
+    return;
+  }
+  if (!IsPeImage(image))
+    return;
+  uint32_t failed = src->failedReads;
+  std::vector<Section> sections;
+  if (!ReadSections(src, image, &sections)) {
+    if (src->failedReads != failed)
       layout->table = kCertTableReadFailed;
     return;
   }
   layout->isPe = true;
-  layout->checksumOffset = pe.checksumOffset;
-  ReadLe32(src, pe.checksumOffset, &layout->storedChecksum);
-  uint32_t offset = 0, size = 0;
-  if (pe.hasSecurityEntry &&
-      (!ReadLe32(src, pe.securityEntry + kPeDataDirectoryVirtualAddress,
-                 &offset) ||
-       !ReadLe32(src, pe.securityEntry + kPeDataDirectorySizeField, &size))) {
-    layout->table = src->readFailed ? kCertTableReadFailed : kCertTableNotPe;
+  layout->checksumOffset = image.checksumOffset;
+  layout->storedChecksum = image.checksum;
+  PeDirectory security = {0, 0};
+  if (FindPeDirectory(image, kPeDirectoryEntrySecurity, &security) ==
+      kDirectoryCut) {
+    layout->table = kCertTableNotPe;
     return;
   }
+  uint32_t offset = security.rva, size = security.size;
   layout->tableOffset = offset;
   layout->tableSize = size;
-  uint64_t imageEnd = pe.sizeOfHeaders;
-  for (const Section &s : pe.sections)
+  uint64_t imageEnd = image.sizeOfHeaders;
+  for (const Section &s : sections)
     imageEnd = std::max(imageEnd, s.pointer + s.size);
 
   // The digest reads up to the table, or the whole of an unsigned file.
@@ -263,7 +237,7 @@ void ReadSignatureLayout(ByteSource *src, PeSignatureLayout *layout) {
     layout->table = kCertTableAbsent;
   } else if (!Inside(offset, size, src->size)) {
     layout->table = kCertTableOutsideFile;
-  } else if (offset < pe.sizeOfHeaders) {
+  } else if (offset < image.sizeOfHeaders) {
     layout->table = kCertTableOverlapsHeaders;
   } else if (offset < imageEnd) {
     layout->table = kCertTableOverlapsSections;
@@ -284,13 +258,13 @@ void ReadSignatureLayout(ByteSource *src, PeSignatureLayout *layout) {
       layout->table == kCertTableOverlapsSections)
     layout->hash = kHashLayoutTableBeforeImage;
   else
-    layout->hash = HashRanges(pe, hashEnd, src->size, layout);
+    layout->hash = HashRanges(image, sections, hashEnd, src->size, layout);
   if (layout->hash != kHashLayoutOk) {
     layout->hashed.clear();
     layout->hashPadding = 0;
     layout->unhashedBytes = 0;
   }
-  if (src->readFailed)
+  if (src->failedReads != failed)
     layout->table = kCertTableReadFailed;
 }
 

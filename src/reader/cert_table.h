@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "pe_image.h"
 
 // What the certificate table's directory entry and the walk of its
 // entries found. Every state but kCertTableAbsent and kCertTableOk is a
@@ -100,6 +101,9 @@ struct PeSignatureLayout {
 // (its entries' headers only), and works out the digest's ranges. Never
 // fails: whatever it cannot read is said in table and hash.
 void ReadSignatureLayout(ByteSource *src, PeSignatureLayout *layout);
+// The same, from headers already read from src.
+void ReadSignatureLayout(ByteSource *src, const PeImage &image,
+                         PeSignatureLayout *layout);
 
 // The PE checksum as the image loader's check computes it: the file's
 // 16-bit little-endian words summed with end-around carry, the CheckSum

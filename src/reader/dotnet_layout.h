@@ -6,16 +6,6 @@
 
 #include <stdint.h>
 
-// IMAGE_DIRECTORY_ENTRY_COM_DESCRIPTOR: the CLI header's data directory.
-const uint32_t kPeDirectoryEntryCli = 14;
-
-// IMAGE_SECTION_HEADER fields the host search reads.
-const uint32_t kPeSectionName = 0; // 8 bytes, zero-padded
-const uint32_t kPeSectionCharacteristics = 36;
-const uint32_t kPeScnInitializedData = 0x40;  // IMAGE_SCN_CNT_INITIALIZED_DATA
-const uint32_t kPeScnMemExecute = 0x20000000; // IMAGE_SCN_MEM_EXECUTE
-const uint32_t kPeScnMemWrite = 0x80000000;   // IMAGE_SCN_MEM_WRITE
-
 // IMAGE_COR20_HEADER (II.25.3.3), each directory an RVA and a size.
 const uint32_t kCliHeaderSize = 72;
 const uint32_t kCliMajorRuntimeVersion = 4;

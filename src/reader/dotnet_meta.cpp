@@ -10,7 +10,7 @@
 
 #include "dotnet_layout.h"
 #include "exe_layout.h"
-#include "exe_locate.h"
+#include "pe_image.h"
 
 namespace {
 
@@ -178,6 +178,7 @@ static_assert(kCtorMemos == size_t{1} << (32 - kCtorMemoShift),
 
 struct Meta {
   ByteSource *src;
+  uint32_t failedBefore; // src->failedReads when the walk began
   DotnetInfo *info;
   Heap strings;
   Heap blob;
@@ -850,7 +851,7 @@ void ReadAttribute(Meta *m, uint32_t row) {
                     &length))
     return;
   if (!ValueHoldsString(m, at, length)) {
-    if (!m->src->readFailed) {
+    if (m->src->failedReads == m->failedBefore) {
       v = DotnetAttributeValue();
       Note(info, kDotnetBadAttribute);
     }
@@ -980,10 +981,17 @@ bool ReadRoot(Meta *m, uint64_t root, uint32_t size, Heap *tables) {
   return true;
 }
 
-void ReadMetadata(ByteSource *src, const PeHeaders &pe, uint32_t rva,
+// The reads the metadata's own source failed are the file's.
+void PassOnFailedReads(ByteSource *src, const ByteSource *own) {
+  if (own != src)
+    src->failedReads += own->failedReads;
+}
+
+void ReadMetadata(ByteSource *src, const PeImage &image, uint32_t rva,
                   uint32_t size, DotnetInfo *info) {
   uint64_t root;
-  if (rva == 0 || size == 0 || !MapPeRva(src, pe, rva, &root) ||
+  if (rva == 0 || size == 0 ||
+      MapPeDirectoryRva(src, image, rva, &root) != kRvaMapped ||
       root >= src->size) {
     Note(info, kDotnetMetadataUnmapped);
     return;
@@ -1025,10 +1033,10 @@ void ReadMetadata(ByteSource *src, const PeHeaders &pe, uint32_t rva,
       m.src = &own;
     }
   }
+  m.failedBefore = m.src->failedReads;
   Heap tables;
   if (!ReadRoot(&m, root, size, &tables)) {
-    if (m.src->readFailed)
-      src->readFailed = true;
+    PassOnFailedReads(src, m.src);
     return;
   }
   if (tables.size == 0) {
@@ -1040,20 +1048,19 @@ void ReadMetadata(ByteSource *src, const PeHeaders &pe, uint32_t rva,
     ReadReferences(&m);
     ReadAttributes(&m);
   }
-  // The windows' reads are the file's.
-  if (m.src->readFailed)
-    src->readFailed = true;
+  PassOnFailedReads(src, m.src);
 }
 
 // The CLI header's directories beside the metadata: the strong-name
 // signature's room and a ReadyToRun header.
-void ReadCliDirectories(ByteSource *src, const PeHeaders &pe,
+void ReadCliDirectories(ByteSource *src, const PeImage &image,
                         const unsigned char *cli, DotnetInfo *info) {
   info->strongNameRva = Le32(cli + kCliStrongNameSignature);
   info->strongNameSize = Le32(cli + kCliStrongNameSignature + 4);
   info->hasStrongName = info->strongNameRva != 0 && info->strongNameSize != 0;
   uint64_t at;
-  if (info->hasStrongName && MapPeRva(src, pe, info->strongNameRva, &at) &&
+  if (info->hasStrongName &&
+      MapPeDirectoryRva(src, image, info->strongNameRva, &at) == kRvaMapped &&
       at <= src->size && info->strongNameSize <= src->size - at) {
     info->strongNameMapped = true;
     info->strongNameOffset = at;
@@ -1062,7 +1069,8 @@ void ReadCliDirectories(ByteSource *src, const PeHeaders &pe,
   uint32_t nativeSize = Le32(cli + kCliManagedNativeHeader + 4);
   unsigned char r2r[kReadyToRunHeaderSize];
   if (nativeRva != 0 && nativeSize >= kReadyToRunHeaderSize &&
-      MapPeRva(src, pe, nativeRva, &at) && ReadAt(src, at, r2r, sizeof r2r) &&
+      MapPeDirectoryRva(src, image, nativeRva, &at) == kRvaMapped &&
+      ReadAt(src, at, r2r, sizeof r2r) &&
       Le32(r2r + kReadyToRunSignature) == kReadyToRunMagic) {
     info->readyToRun = true;
     info->readyToRunMajor = Le16(r2r + kReadyToRunMajorVersion);
@@ -1159,24 +1167,23 @@ void ReadBundle(ByteSource *src, DotnetHost *host, DotnetInfo *info) {
 // Searches a native program's writable data for the bundle marker that
 // an apphost carries (zero offset before it unless a bundle follows). A
 // DLL is never a host: a folder of native libraries costs no search.
-void FindHost(ByteSource *src, const PeHeaders &pe, DotnetInfo *info) {
-  if ((pe.characteristics & kPeFileDll) != 0)
+void FindHost(ByteSource *src, const PeImage &image, DotnetInfo *info) {
+  if ((image.characteristics & kPeFileDll) != 0)
     return;
   uint64_t budget = kDotnetMaxHostScan;
   const size_t kChunk = 0x10000;
   const size_t kMarker = sizeof kBundleMarker;
   std::vector<unsigned char> chunk;
-  for (uint32_t i = 0; i < pe.sectionCount && budget != 0; ++i) {
-    unsigned char sec[kPeSectionHeaderSize];
-    if (!ReadAt(src, pe.sectionTable + uint64_t{kPeSectionHeaderSize} * i, sec,
-                sizeof sec))
+  for (uint32_t i = 0; i < image.sectionCount && budget != 0; ++i) {
+    PeSection sec;
+    if (!ReadPeSection(src, image, i, &sec))
       return;
-    uint32_t flags = Le32(sec + kPeSectionCharacteristics);
+    uint32_t flags = sec.characteristics;
     if ((flags & kPeScnInitializedData) == 0 || (flags & kPeScnMemWrite) == 0 ||
         (flags & kPeScnMemExecute) != 0)
       continue;
-    uint64_t start = Le32(sec + kPeSectionPointerToRawData);
-    uint64_t length = Le32(sec + kPeSectionSizeOfRawData);
+    uint64_t start = sec.rawPointer;
+    uint64_t length = sec.rawSize;
     if (start >= src->size)
       continue;
     if (length > src->size - start)
@@ -1257,50 +1264,52 @@ void TokenFromDigest(const unsigned char digest[20], unsigned char token[8]) {
 
 namespace {
 
-// False for a file that is no PE image.
-bool ReadDotnet(ByteSource *src, DotnetInfo *info) {
-  PeHeaders pe;
-  if (!ReadPeHeaders(src, &pe))
-    return false;
-  uint32_t rva = 0, size = 0;
-  if (!ReadPeDirectory(src, pe, kPeDirectoryEntryCli, &rva, &size) ||
-      rva == 0 || size == 0) {
-    FindHost(src, pe, info);
-    return true;
+void ReadDotnet(ByteSource *src, const PeImage &image, DotnetInfo *info) {
+  PeDirectory cli;
+  if (FindPeDirectory(image, kPeDirectoryEntryCli, &cli) != kDirectoryPresent ||
+      cli.rva == 0 || cli.size == 0) {
+    FindHost(src, image, info);
+    return;
   }
   uint64_t at;
-  unsigned char cli[kCliHeaderSize];
-  if (!MapPeRva(src, pe, rva, &at)) {
+  unsigned char header[kCliHeaderSize];
+  if (MapPeDirectoryRva(src, image, cli.rva, &at) != kRvaMapped) {
     Note(info, kDotnetCliHeaderUnmapped);
-  } else if (!ReadAt(src, at, cli, sizeof cli)) {
+  } else if (!ReadAt(src, at, header, sizeof header)) {
     Note(info, kDotnetCliHeaderTruncated);
   } else {
     info->hasCli = true;
-    info->cliMajor = Le16(cli + kCliMajorRuntimeVersion);
-    info->cliMinor = Le16(cli + kCliMinorRuntimeVersion);
-    info->cliFlags = Le32(cli + kCliFlags);
-    ReadCliDirectories(src, pe, cli, info);
-    ReadMetadata(src, pe, Le32(cli + kCliMetaData),
-                 Le32(cli + kCliMetaData + 4), info);
+    info->cliMajor = Le16(header + kCliMajorRuntimeVersion);
+    info->cliMinor = Le16(header + kCliMinorRuntimeVersion);
+    info->cliFlags = Le32(header + kCliFlags);
+    ReadCliDirectories(src, image, header, info);
+    ReadMetadata(src, image, Le32(header + kCliMetaData),
+                 Le32(header + kCliMetaData + 4), info);
   }
-  return true;
 }
 
 } // namespace
 
 bool ReadDotnetInfo(ByteSource *src, DotnetInfo *info) {
+  PeImage image;
+  ReadPeImage(src, &image);
+  return ReadDotnetInfo(src, image, info);
+}
+
+bool ReadDotnetInfo(ByteSource *src, const PeImage &image, DotnetInfo *info) {
   *info = DotnetInfo();
-  src->readFailed = false;
+  if (!IsPeImage(image))
+    return false;
+  uint32_t failed = src->failedReads;
   try {
-    if (!ReadDotnet(src, info))
-      return false;
+    ReadDotnet(src, image, info);
   } catch (const std::bad_alloc &) {
     // Every piece kept is bounded; should memory run out all the same,
     // the file gets what was read so far and the run goes on.
     Note(info, kDotnetTooLarge);
   }
   // Whatever step a failed read stopped, the file is what went wrong.
-  if (src->readFailed)
+  if (src->failedReads != failed)
     info->malformed = kDotnetReadFailed;
   // A CLI directory that leads nowhere is still a .NET file, malformed.
   return info->hasCli || info->host.found ||

@@ -16,6 +16,7 @@
 
 #include "byte_source.h"
 #include "dotnet_info.h"
+#include "pe_image.h"
 
 // Fills info and returns true when the file has a CLI header or is a host
 // (info->hasCli or info->host.found), or names a CLI header that cannot be
@@ -23,6 +24,8 @@
 // empty. The public key tokens are left to the caller (hasToken is set
 // only for a reference that stores its token).
 bool ReadDotnetInfo(ByteSource *src, DotnetInfo *info);
+// The same, from headers already read from src.
+bool ReadDotnetInfo(ByteSource *src, const PeImage &image, DotnetInfo *info);
 
 // Limits on what is taken from a file, far beyond what compilers write:
 // a longer name, key or attribute value is malformed; references past the

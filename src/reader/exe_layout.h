@@ -54,8 +54,8 @@ const uint32_t kPeDirectoryEntryResource = 2; // IMAGE_DIRECTORY_ENTRY_RESOURCE
 // IMAGE_DIRECTORY_ENTRY_SECURITY: the certificate table. Its
 // VirtualAddress is a file offset, since the table is never mapped.
 const uint32_t kPeDirectoryEntrySecurity = 4;
-// IMAGE_DIRECTORY_ENTRY_COM_DESCRIPTOR: the CLR header of a .NET image.
-const uint32_t kPeDirectoryEntryClr = 14;
+// IMAGE_DIRECTORY_ENTRY_COM_DESCRIPTOR: the CLI header of a .NET image.
+const uint32_t kPeDirectoryEntryCli = 14;
 
 // IMAGE_SECTION_HEADER
 const uint32_t kPeSectionHeaderSize = 40;
@@ -63,6 +63,10 @@ const uint32_t kPeSectionVirtualSize = 8;
 const uint32_t kPeSectionVirtualAddress = 12;
 const uint32_t kPeSectionSizeOfRawData = 16;
 const uint32_t kPeSectionPointerToRawData = 20;
+const uint32_t kPeSectionCharacteristics = 36;
+const uint32_t kPeScnInitializedData = 0x40;  // IMAGE_SCN_CNT_INITIALIZED_DATA
+const uint32_t kPeScnMemExecute = 0x20000000; // IMAGE_SCN_MEM_EXECUTE
+const uint32_t kPeScnMemWrite = 0x80000000;   // IMAGE_SCN_MEM_WRITE
 
 // WIN_CERTIFICATE, one entry of the certificate table: bCertificate
 // follows the header, and each entry starts on an 8-byte boundary.

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "exe_layout.h"
+#include "pe_image.h"
 #include "version_block.h"
 #include "version_walk.h"
 
@@ -11,46 +12,40 @@ namespace {
 const uint16_t kVersionType = 16; // RT_VERSION
 const uint16_t kVersionName = 1;  // VS_VERSION_INFO
 
-// What the signature at e_lfanew says.
-enum NewHeader { kNewHeaderPe, kNewHeaderNe, kNewHeaderLe };
-
-struct PeImage {
-  uint64_t sectionTable; // file offset of the first IMAGE_SECTION_HEADER
-  uint32_t sectionCount;
-  uint32_t sizeOfHeaders;
-};
-
-// Maps an RVA to a file offset the way a data-file mapping does: through
-// the first section whose raw data covers it, unrounded. With headersToo,
-// an RVA inside the headers is its own offset (directory lookups only).
-// An RVA that no section covers is `unmapped`, which the caller names.
-NoVersionReason RvaToOffset(ByteSource *src, const PeImage &pe, uint32_t rva,
-                            bool headersToo, NoVersionReason unmapped,
-                            uint64_t *offset) {
-  if (headersToo && rva < pe.sizeOfHeaders) {
-    *offset = rva;
+// The headers' state as the search for the resource names it.
+NoVersionReason FromHeaders(HeaderState state) {
+  switch (state) {
+  case kHeadersOk:
     return kReasonNone;
+  case kHeadersNoMz:
+    return kReasonNoMzHeader;
+  case kHeadersNewHeaderOutside:
+    return kReasonNewHeaderOutsideFile;
+  case kHeadersUnknownSignature:
+    return kReasonUnknownSignature;
+  case kHeadersTruncated:
+  case kHeadersOptionalCut:
+    return kReasonTruncatedHeaders;
+  case kHeadersUnknownOptional:
+    return kReasonUnknownOptionalHeader;
+  case kHeadersReadFailed:
+    return kReasonReadFailed;
   }
-  // The table lies in the window of the headers nearly always: read there.
-  const unsigned char *table = ViewAt(
-      src, pe.sectionTable, uint64_t{kPeSectionHeaderSize} * pe.sectionCount);
-  for (uint32_t i = 0; i < pe.sectionCount; ++i) {
-    unsigned char copy[kPeSectionHeaderSize];
-    const unsigned char *sec =
-        table != nullptr ? table + size_t{kPeSectionHeaderSize} * i : copy;
-    if (table == nullptr &&
-        !ReadAt(src, pe.sectionTable + uint64_t{kPeSectionHeaderSize} * i, copy,
-                sizeof copy))
-      return kReasonTruncatedHeaders;
-    uint32_t virtualAddress = Le32(sec + kPeSectionVirtualAddress);
-    uint32_t rawSize = Le32(sec + kPeSectionSizeOfRawData);
-    uint32_t rawPointer = Le32(sec + kPeSectionPointerToRawData);
-    if (rva >= virtualAddress && rva - virtualAddress < rawSize) {
-      *offset = uint64_t{rawPointer} + (rva - virtualAddress);
-      return kReasonNone;
-    }
+  return kReasonTruncatedHeaders;
+}
+
+// An RVA that no section covers is `unmapped`, which the caller names; a
+// section table the file cuts short before one covers it is the headers'.
+NoVersionReason FromMapping(RvaMapping mapping, NoVersionReason unmapped) {
+  switch (mapping) {
+  case kRvaMapped:
+    return kReasonNone;
+  case kRvaUnmapped:
+    return unmapped;
+  case kRvaTableCut:
+    break;
   }
-  return unmapped;
+  return kReasonTruncatedHeaders;
 }
 
 // Looks an integer id up among a resource directory's id entries by binary
@@ -59,16 +54,14 @@ NoVersionReason RvaToOffset(ByteSource *src, const PeImage &pe, uint32_t rva,
 // unusable, a directory that contradicts the tree's three levels.
 NoVersionReason FindIdEntry(ByteSource *src, uint64_t dir, uint16_t id,
                             bool wantDir, uint32_t *target) {
-  uint16_t named, ids;
-  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
-      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
+  ResourceDirectory d;
+  if (!ReadResourceDirectory(src, dir, &d))
     return kReasonMalformedDirectory;
-  uint64_t first = dir + kResDirectorySize + uint64_t{kResEntrySize} * named;
-  uint32_t lo = 0, hi = ids;
+  uint32_t lo = 0, hi = d.ids;
   while (lo < hi) {
     uint32_t mid = lo + (hi - lo) / 2;
     unsigned char entry[kResEntrySize];
-    if (!ReadAt(src, first + uint64_t{kResEntrySize} * mid, entry,
+    if (!ReadAt(src, d.idEntries + uint64_t{kResEntrySize} * mid, entry,
                 sizeof entry))
       return kReasonMalformedDirectory;
     uint16_t entryId = Le16(entry + kResEntryId);
@@ -92,15 +85,14 @@ NoVersionReason FindIdEntry(ByteSource *src, uint64_t dir, uint16_t id,
 // tree does not have.
 NoVersionReason FirstDataEntry(ByteSource *src, uint64_t dir,
                                uint32_t *target) {
-  uint16_t named, ids;
-  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
-      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
+  ResourceDirectory d;
+  if (!ReadResourceDirectory(src, dir, &d))
     return kReasonMalformedDirectory;
-  uint32_t total = uint32_t{named} + ids;
+  uint32_t total = uint32_t{d.named} + d.ids;
   for (uint32_t i = 0; i < total; ++i) {
     uint32_t data;
     if (!ReadLe32(src,
-                  dir + kResDirectorySize + uint64_t{kResEntrySize} * i +
+                  d.entries + uint64_t{kResEntrySize} * i +
                       kResEntryOffsetToData,
                   &data))
       return kReasonMalformedDirectory;
@@ -112,47 +104,23 @@ NoVersionReason FirstDataEntry(ByteSource *src, uint64_t dir,
   return total == 0 ? kReasonNoVersionResource : kReasonMalformedDirectory;
 }
 
-// Reads the PE headers up to the resource directory: the section table
-// and the file offset of the resource tree's root.
-NoVersionReason OpenPeResources(ByteSource *src, uint64_t ntHeader, PeImage *pe,
-                                uint64_t *root) {
-  unsigned char fileHeader[kPeFileHeaderSize];
-  if (!ReadAt(src, ntHeader + kPeFileHeader, fileHeader, sizeof fileHeader))
+// The file offset of the resource tree's root, from the headers' resource
+// directory entry.
+NoVersionReason FindResourceRoot(ByteSource *src, const PeImage &image,
+                                 uint64_t *root) {
+  PeDirectory entry;
+  switch (FindPeDirectory(image, kPeDirectoryEntryResource, &entry)) {
+  case kDirectoryPresent:
+    break;
+  case kDirectoryAbsent:
+    return kReasonNoResourceDirectory;
+  case kDirectoryCut:
     return kReasonTruncatedHeaders;
-  pe->sectionCount = Le16(fileHeader + kPeNumberOfSections);
-  uint16_t optionalSize = Le16(fileHeader + kPeSizeOfOptionalHeader);
-  uint64_t optional = ntHeader + kPeOptionalHeader;
-  pe->sectionTable = optional + optionalSize;
-
-  uint16_t magic;
-  if (!ReadLe16(src, optional + kPeMagic, &magic))
-    return kReasonTruncatedHeaders;
-  uint64_t countField, directories;
-  if (magic == kPeMagicPe32) {
-    countField = optional + kPe32NumberOfRvaAndSizes;
-    directories = optional + kPe32DataDirectory;
-  } else if (magic == kPeMagicPe32Plus) {
-    countField = optional + kPe32PlusNumberOfRvaAndSizes;
-    directories = optional + kPe32PlusDataDirectory;
-  } else {
-    return kReasonUnknownOptionalHeader;
   }
-  uint64_t resourceEntry =
-      directories + kPeDataDirectorySize * kPeDirectoryEntryResource;
-  uint32_t rvaCount, resourceRva, resourceSize;
-  if (!ReadLe32(src, optional + kPeSizeOfHeaders, &pe->sizeOfHeaders) ||
-      !ReadLe32(src, countField, &rvaCount))
-    return kReasonTruncatedHeaders;
-  if (rvaCount <= kPeDirectoryEntryResource)
+  if (entry.rva == 0 || entry.size == 0)
     return kReasonNoResourceDirectory;
-  if (!ReadLe32(src, resourceEntry + kPeDataDirectoryVirtualAddress,
-                &resourceRva) ||
-      !ReadLe32(src, resourceEntry + kPeDataDirectorySizeField, &resourceSize))
-    return kReasonTruncatedHeaders;
-  if (resourceRva == 0 || resourceSize == 0)
-    return kReasonNoResourceDirectory;
-  return RvaToOffset(src, *pe, resourceRva, true, kReasonMalformedDirectory,
-                     root);
+  return FromMapping(MapPeDirectoryRva(src, image, entry.rva, root),
+                     kReasonMalformedDirectory);
 }
 
 // The id of every entry of a language directory that points at data, in
@@ -160,58 +128,42 @@ NoVersionReason OpenPeResources(ByteSource *src, uint64_t ntHeader, PeImage *pe,
 // 65,535 entries of 8 bytes: the walk is bounded by the counts.
 void ListLanguageEntries(ByteSource *src, uint64_t dir,
                          std::vector<uint16_t> *languages) {
-  uint16_t named, ids;
-  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
-      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
+  ResourceDirectory d;
+  if (!ReadResourceDirectory(src, dir, &d))
     return;
-  uint64_t first = dir + kResDirectorySize + uint64_t{kResEntrySize} * named;
-  for (uint32_t i = 0; i < ids; ++i) {
+  for (uint32_t i = 0; i < d.ids; ++i) {
     unsigned char entry[kResEntrySize];
-    if (!ReadAt(src, first + uint64_t{kResEntrySize} * i, entry, sizeof entry))
+    if (!ReadAt(src, d.idEntries + uint64_t{kResEntrySize} * i, entry,
+                sizeof entry))
       return; // a directory cut short lists what it holds
     if ((Le32(entry + kResEntryOffsetToData) & kResDataIsDirectory) == 0)
       languages->push_back(Le16(entry + kResEntryId));
   }
 }
 
-// Finds the new-style header an MZ image points at and reads its first
-// four bytes, which tell PE, NE and LE apart, and which of them it is.
-NoVersionReason ReadNewHeader(ByteSource *src, uint32_t *newHeader,
-                              NewHeader *kind) {
-  unsigned char dos[kDosHeaderSize];
-  if (!ReadAt(src, 0, dos, sizeof dos) || dos[kDosMagic] != 'M' ||
-      dos[kDosMagic + 1] != 'Z')
-    return kReasonNoMzHeader;
-  *newHeader = Le32(dos + kDosLfanew);
-  unsigned char signature[kNewSignatureSize];
-  if (!ReadAt(src, *newHeader, signature, kNewSignatureSize))
-    return kReasonNewHeaderOutsideFile;
-  if (memcmp(signature, "PE\0\0", kNewSignatureSize) == 0)
-    *kind = kNewHeaderPe;
-  else if (signature[0] == 'N' && signature[1] == 'E')
-    *kind = kNewHeaderNe;
-  else if (signature[0] == 'L' && signature[1] == 'E')
-    *kind = kNewHeaderLe;
-  else
-    return kReasonUnknownSignature;
-  return kReasonNone;
+// A PE image's resource root and the language directory of its version
+// resource (type 16, name 1): where the search and both language lists
+// start from.
+NoVersionReason FindVersionLanguageDir(ByteSource *src, const PeImage &image,
+                                       uint64_t *root, uint32_t *languageDir) {
+  uint32_t nameDir;
+  NoVersionReason why = FindResourceRoot(src, image, root);
+  if (why == kReasonNone)
+    why = FindIdEntry(src, *root, kVersionType, true, &nameDir);
+  if (why == kReasonNone)
+    why = FindIdEntry(src, *root + nameDir, kVersionName, true, languageDir);
+  return why;
 }
 
-NoVersionReason LocatePe(ByteSource *src, uint64_t ntHeader,
+NoVersionReason LocatePe(ByteSource *src, const PeImage &image,
                          VersionResource *res,
                          std::vector<uint16_t> *languageList) {
-  PeImage pe;
-  uint64_t root;
-  NoVersionReason why = OpenPeResources(src, ntHeader, &pe, &root);
-  if (why != kReasonNone)
-    return why;
   // Offsets inside the resource tree count from its root in the flat file;
   // only the final data pointer is an RVA again. Three fixed levels: type,
   // name, language, so the walk cannot loop.
-  uint32_t nameDir, languageDir, dataEntry;
-  why = FindIdEntry(src, root, kVersionType, true, &nameDir);
-  if (why == kReasonNone)
-    why = FindIdEntry(src, root + nameDir, kVersionName, true, &languageDir);
+  uint64_t root;
+  uint32_t languageDir, dataEntry;
+  NoVersionReason why = FindVersionLanguageDir(src, image, &root, &languageDir);
   if (why != kReasonNone)
     return why;
   uint64_t languages = root + languageDir;
@@ -241,8 +193,8 @@ NoVersionReason LocatePe(ByteSource *src, uint64_t ntHeader,
     return kReasonMalformedDirectory;
   if (dataSize == 0)
     return kReasonEmptyResource;
-  why = RvaToOffset(src, pe, dataRva, false, kReasonResourceOutsideFile,
-                    &dataOffset);
+  why = FromMapping(MapPeDataRva(src, image, dataRva, &dataOffset),
+                    kReasonResourceOutsideFile);
   if (why != kReasonNone)
     return why;
   // A block's length is a 16-bit field; nothing past 64 KiB is ever read.
@@ -372,52 +324,42 @@ NoVersionReason LocateLe(ByteSource *src, uint64_t leHeader,
 }
 
 // Whether a PE image is a program or DLL with code of its own: marked
-// executable, with an entry point, exports or a CLR header (a .NET image
-// for x64 or ARM64 has no entry point). The headers are read from the
-// window the kind was told from; a field the file cuts off counts as zero.
-bool CarriesCode(ByteSource *src, uint32_t newHeader, uint16_t magic) {
-  uint64_t optional = uint64_t{newHeader} + kPeOptionalHeader;
-  uint16_t characteristics = 0;
-  uint32_t entry = 0, count = 0;
-  ReadLe16(src, uint64_t{newHeader} + kPeFileHeader + kPeCharacteristics,
-           &characteristics);
-  if ((characteristics & kPeExecutableImage) == 0)
+// executable, with an entry point, exports or a CLI header (a .NET image
+// for x64 or ARM64 has no entry point). A field the file cuts off counts
+// as zero.
+bool CarriesCode(const PeImage &image) {
+  if ((image.characteristics & kPeExecutableImage) == 0)
     return false;
-  ReadLe32(src, optional + kPeAddressOfEntryPoint, &entry);
-  if (entry != 0)
+  if (image.entryPoint != 0)
     return true;
-  bool pe32 = magic == kPeMagicPe32;
-  ReadLe32(src,
-           optional +
-               (pe32 ? kPe32NumberOfRvaAndSizes : kPe32PlusNumberOfRvaAndSizes),
-           &count);
-  uint64_t directories =
-      optional + (pe32 ? kPe32DataDirectory : kPe32PlusDataDirectory);
-  for (uint32_t index : {kPeDirectoryEntryExport, kPeDirectoryEntryClr}) {
-    uint32_t size = 0;
-    if (index < count)
-      ReadLe32(src,
-               directories + kPeDataDirectorySize * index +
-                   kPeDataDirectorySizeField,
-               &size);
-    if (size != 0)
+  for (uint32_t index : {kPeDirectoryEntryExport, kPeDirectoryEntryCli}) {
+    PeDirectory entry;
+    if (FindPeDirectory(image, index, &entry) == kDirectoryPresent &&
+        entry.size != 0)
       return true;
   }
   return false;
 }
 
-NoVersionReason Locate(ByteSource *src, VersionResource *res,
-                       std::vector<uint16_t> *languages) {
-  uint32_t newHeader;
-  NewHeader kind;
-  NoVersionReason why = ReadNewHeader(src, &newHeader, &kind);
-  if (why != kReasonNone)
-    return why;
-  if (kind == kNewHeaderNe)
-    return LocateNe(src, newHeader, res);
-  if (kind == kNewHeaderLe)
-    return LocateLe(src, newHeader, res);
-  return LocatePe(src, newHeader, res, languages);
+NoVersionReason Locate(ByteSource *src, const PeImage &image,
+                       VersionResource *res, std::vector<uint16_t> *languages) {
+  if (image.state != kHeadersOk)
+    return FromHeaders(image.state);
+  if (image.format == kImageNe)
+    return LocateNe(src, image.newHeader, res);
+  if (image.format == kImageLe)
+    return LocateLe(src, image.newHeader, res);
+  return LocatePe(src, image, res, languages);
+}
+
+// The reason a search that read the file gives: whatever step a failed
+// read stopped at, the bytes it would have read are in the file, so the
+// file, not its layout, is what went wrong.
+NoVersionReason UnlessReadFailed(const ByteSource *src, uint32_t failedBefore,
+                                 NoVersionReason why) {
+  return why != kReasonNone && src->failedReads != failedBefore
+             ? kReasonReadFailed
+             : why;
 }
 
 } // namespace
@@ -454,87 +396,88 @@ const char *NoVersionReasonName(NoVersionReason why) {
   return "unknown";
 }
 
-StatusCode LocateVersionResource(ByteSource *src, VersionResource *res) {
-  return LocateAndDescribe(src, res, nullptr, nullptr);
+NoVersionReason LocateVersionResource(ByteSource *src, VersionResource *res) {
+  PeImage image;
+  ReadPeImage(src, &image);
+  return LocateVersionResource(src, image, res);
 }
 
-StatusCode LocateVersionResourceWhy(ByteSource *src, VersionResource *res,
-                                    NoVersionReason *why) {
-  return LocateAndDescribe(src, res, nullptr, nullptr, why);
+NoVersionReason LocateVersionResource(ByteSource *src, const PeImage &image,
+                                      VersionResource *res) {
+  return LocateAndDescribe(src, image, res, nullptr, nullptr);
 }
 
-StatusCode LocateAndDescribe(ByteSource *src, VersionResource *res,
-                             ImageInfo *info, std::vector<uint16_t> *languages,
-                             NoVersionReason *why) {
-  // A failure from here on is this file's, whatever came before.
-  src->readFailed = false;
-  // The headers are read again just below, from the same window.
+NoVersionReason LocateAndDescribe(ByteSource *src, const PeImage &image,
+                                  VersionResource *res, ImageInfo *info,
+                                  std::vector<uint16_t> *languages) {
+  uint32_t failed = src->failedReads;
   if (info != nullptr)
-    ReadImageInfo(src, info);
+    ImageInfoFromHeaders(image, info);
   if (languages != nullptr)
     languages->clear();
-  NoVersionReason reason = Locate(src, res, languages);
-  // Whatever step a failed read stopped at, the bytes it would have read
-  // are in the file: the file, not its layout, is what went wrong.
-  if (reason != kReasonNone && src->readFailed)
-    reason = kReasonReadFailed;
-  if (why != nullptr)
-    *why = reason;
-  return reason == kReasonNone ? kStatusOk : kStatusNoVersionInfo;
+  return UnlessReadFailed(src, failed, Locate(src, image, res, languages));
 }
 
-StatusCode ReadImageInfo(ByteSource *src, ImageInfo *info) {
+ImageResult ReadImageInfo(ByteSource *src, ImageInfo *info) {
+  PeImage image;
+  ReadPeImage(src, &image);
+  return ImageInfoFromHeaders(image, info);
+}
+
+ImageResult ImageInfoFromHeaders(const PeImage &image, ImageInfo *info) {
   *info = ImageInfo();
-  uint32_t newHeader;
-  NewHeader kind;
-  if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone)
-    return kStatusNotExecutable;
-  if (kind == kNewHeaderPe) {
-    uint16_t machine, magic;
-    if (!ReadLe16(src, uint64_t{newHeader} + kPeFileHeader + kPeMachine,
-                  &machine) ||
-        !ReadLe16(src, uint64_t{newHeader} + kPeOptionalHeader + kPeMagic,
-                  &magic))
-      return kStatusNotExecutable;
-    if (magic != kPeMagicPe32 && magic != kPeMagicPe32Plus)
-      return kStatusNotExecutable;
-    info->kind = magic == kPeMagicPe32 ? kKindPe32 : kKindPe32Plus;
-    info->machine = machine;
-    info->code = CarriesCode(src, newHeader, magic);
-    return kStatusOk;
+  if (image.state == kHeadersReadFailed)
+    return kImageReadFailed;
+  // The kind and the machine need no more than the optional header's
+  // magic; the rest of it may be cut off.
+  if (image.format == kImagePe &&
+      (image.state == kHeadersOk || image.state == kHeadersOptionalCut)) {
+    info->kind = image.magic == kPeMagicPe32 ? kKindPe32 : kKindPe32Plus;
+    info->machine = image.machine;
+    info->code = CarriesCode(image);
+    return kImageKnown;
   }
-  info->kind = kind == kNewHeaderNe ? kKindNe : kKindLe;
-  return kStatusOk;
+  if (image.state != kHeadersOk)
+    return kImageUnknown;
+  info->kind = image.format == kImageNe ? kKindNe : kKindLe;
+  return kImageKnown;
+}
+
+NoVersionReason ListVersionLanguages(ByteSource *src,
+                                     std::vector<uint16_t> *languages) {
+  PeImage image;
+  ReadPeImage(src, &image);
+  return ListVersionLanguages(src, image, languages);
 }
 
 namespace {
 
-// A PE image's resource root and the language directory of its version
-// resource (type 16, name 1): what both language lists start from.
-bool FindVersionLanguageDir(ByteSource *src, PeImage *pe, uint64_t *root,
-                            uint32_t *languageDir) {
-  uint32_t newHeader, nameDir;
-  NewHeader kind;
-  return ReadNewHeader(src, &newHeader, &kind) == kReasonNone &&
-         kind == kNewHeaderPe &&
-         OpenPeResources(src, newHeader, pe, root) == kReasonNone &&
-         FindIdEntry(src, *root, kVersionType, true, &nameDir) == kReasonNone &&
-         FindIdEntry(src, *root + nameDir, kVersionName, true, languageDir) ==
-             kReasonNone;
+// Where a PE image's version resource keeps its languages, or why it has
+// no such directory.
+NoVersionReason FindLanguages(ByteSource *src, const PeImage &image,
+                              uint64_t *dir, uint64_t *root) {
+  if (image.state != kHeadersOk)
+    return FromHeaders(image.state);
+  if (image.format != kImagePe)
+    return kReasonNoVersionResource; // a 16-bit image lists none
+  uint32_t languageDir;
+  NoVersionReason why = FindVersionLanguageDir(src, image, root, &languageDir);
+  *dir = *root + languageDir;
+  return why;
 }
 
 } // namespace
 
-StatusCode ListVersionLanguages(ByteSource *src,
-                                std::vector<uint16_t> *languages) {
+NoVersionReason ListVersionLanguages(ByteSource *src, const PeImage &image,
+                                     std::vector<uint16_t> *languages) {
   languages->clear();
-  PeImage pe;
-  uint64_t root;
-  uint32_t languageDir;
-  if (!FindVersionLanguageDir(src, &pe, &root, &languageDir))
-    return kStatusNoVersionInfo;
-  ListLanguageEntries(src, root + languageDir, languages);
-  return kStatusOk;
+  uint32_t failed = src->failedReads;
+  uint64_t dir, root;
+  NoVersionReason why = FindLanguages(src, image, &dir, &root);
+  if (why == kReasonNone)
+    ListLanguageEntries(src, dir, languages);
+  // A list cut short by a failed read is not the file's whole list.
+  return src->failedReads != failed ? kReasonReadFailed : why;
 }
 
 namespace {
@@ -542,15 +485,14 @@ namespace {
 // The fixed record at the front of one language's version resource, whose
 // IMAGE_RESOURCE_DATA_ENTRY is at entry. The record follows the root's header
 // and key; the few hundred bytes read hold it whatever the key.
-void ReadLanguageVersion(ByteSource *src, const PeImage &pe, uint64_t entry,
+void ReadLanguageVersion(ByteSource *src, const PeImage &image, uint64_t entry,
                          LanguageVersion *out) {
   out->hasFixed = false;
   uint32_t rva, size;
   uint64_t offset;
   if (!ReadLe32(src, entry + kResDataOffsetToData, &rva) ||
       !ReadLe32(src, entry + kResDataSize, &size) ||
-      RvaToOffset(src, pe, rva, false, kReasonResourceOutsideFile, &offset) !=
-          kReasonNone)
+      MapPeDataRva(src, image, rva, &offset) != kRvaMapped)
     return;
   unsigned char head[256];
   size_t length = size < sizeof head ? size : sizeof head;
@@ -577,88 +519,54 @@ void ReadLanguageVersion(ByteSource *src, const PeImage &pe, uint64_t entry,
 
 } // namespace
 
-StatusCode ListLanguageVersions(ByteSource *src,
-                                std::vector<LanguageVersion> *versions) {
+NoVersionReason ListLanguageVersions(ByteSource *src,
+                                     std::vector<LanguageVersion> *versions) {
+  PeImage image;
+  ReadPeImage(src, &image);
+  return ListLanguageVersions(src, image, versions);
+}
+
+NoVersionReason ListLanguageVersions(ByteSource *src, const PeImage &image,
+                                     std::vector<LanguageVersion> *versions) {
   versions->clear();
-  PeImage pe;
-  uint64_t root;
-  uint32_t languageDir;
-  if (!FindVersionLanguageDir(src, &pe, &root, &languageDir))
-    return kStatusNoVersionInfo;
-  uint64_t dir = root + languageDir;
-  uint16_t named, ids;
-  if (!ReadLe16(src, dir + kResNumberOfNamedEntries, &named) ||
-      !ReadLe16(src, dir + kResNumberOfIdEntries, &ids))
-    return kStatusOk;
-  uint64_t first = dir + kResDirectorySize + uint64_t{kResEntrySize} * named;
-  for (uint32_t i = 0; i < ids && versions->size() < kMaxLanguageVersions;
+  uint32_t failed = src->failedReads;
+  uint64_t dir, root;
+  NoVersionReason why = FindLanguages(src, image, &dir, &root);
+  ResourceDirectory d;
+  if (why != kReasonNone || !ReadResourceDirectory(src, dir, &d))
+    return src->failedReads != failed ? kReasonReadFailed : why;
+  for (uint32_t i = 0; i < d.ids && versions->size() < kMaxLanguageVersions;
        ++i) {
     unsigned char entry[kResEntrySize];
-    if (!ReadAt(src, first + uint64_t{kResEntrySize} * i, entry, sizeof entry))
+    if (!ReadAt(src, d.idEntries + uint64_t{kResEntrySize} * i, entry,
+                sizeof entry))
       break;
     uint32_t data = Le32(entry + kResEntryOffsetToData);
     if ((data & kResDataIsDirectory) != 0)
       continue;
     LanguageVersion version = LanguageVersion();
     version.language = Le16(entry + kResEntryId);
-    ReadLanguageVersion(src, pe, root + data, &version);
+    ReadLanguageVersion(src, image, root + data, &version);
     versions->push_back(version);
   }
-  return kStatusOk;
+  return src->failedReads != failed ? kReasonReadFailed : kReasonNone;
 }
 
-StatusCode DescribeImage(ByteSource *src, ImageInfo *info,
-                         std::vector<uint16_t> *languages) {
+ImageResult DescribeImage(ByteSource *src, ImageInfo *info,
+                          std::vector<uint16_t> *languages) {
+  PeImage image;
+  ReadPeImage(src, &image);
+  return DescribeImage(src, image, info, languages);
+}
+
+ImageResult DescribeImage(ByteSource *src, const PeImage &image,
+                          ImageInfo *info, std::vector<uint16_t> *languages) {
   languages->clear();
-  if (ReadImageInfo(src, info) != kStatusOk)
-    return kStatusNotExecutable;
-  if (info->kind == kKindPe32 || info->kind == kKindPe32Plus)
-    ListVersionLanguages(src, languages);
-  return kStatusOk;
-}
-
-bool ReadPeHeaders(ByteSource *src, PeHeaders *pe) {
-  uint32_t newHeader;
-  NewHeader kind;
-  if (ReadNewHeader(src, &newHeader, &kind) != kReasonNone ||
-      kind != kNewHeaderPe)
-    return false;
-  unsigned char fileHeader[kPeFileHeaderSize];
-  uint64_t optional = uint64_t{newHeader} + kPeOptionalHeader;
-  uint16_t magic;
-  if (!ReadAt(src, uint64_t{newHeader} + kPeFileHeader, fileHeader,
-              sizeof fileHeader) ||
-      !ReadLe16(src, optional + kPeMagic, &magic))
-    return false;
-  pe->sectionCount = Le16(fileHeader + kPeNumberOfSections);
-  pe->sectionTable = optional + Le16(fileHeader + kPeSizeOfOptionalHeader);
-  pe->characteristics = Le16(fileHeader + kPeCharacteristics);
-  uint64_t countField;
-  if (magic == kPeMagicPe32) {
-    countField = optional + kPe32NumberOfRvaAndSizes;
-    pe->directories = optional + kPe32DataDirectory;
-  } else if (magic == kPeMagicPe32Plus) {
-    countField = optional + kPe32PlusNumberOfRvaAndSizes;
-    pe->directories = optional + kPe32PlusDataDirectory;
-  } else {
-    return false;
-  }
-  return ReadLe32(src, optional + kPeSizeOfHeaders, &pe->sizeOfHeaders) &&
-         ReadLe32(src, countField, &pe->directoryCount);
-}
-
-bool ReadPeDirectory(ByteSource *src, const PeHeaders &pe, uint32_t index,
-                     uint32_t *rva, uint32_t *size) {
-  if (index >= pe.directoryCount)
-    return false;
-  uint64_t entry = pe.directories + uint64_t{kPeDataDirectorySize} * index;
-  return ReadLe32(src, entry + kPeDataDirectoryVirtualAddress, rva) &&
-         ReadLe32(src, entry + kPeDataDirectorySizeField, size);
-}
-
-bool MapPeRva(ByteSource *src, const PeHeaders &pe, uint32_t rva,
-              uint64_t *offset) {
-  PeImage image = {pe.sectionTable, pe.sectionCount, pe.sizeOfHeaders};
-  return RvaToOffset(src, image, rva, true, kReasonMalformedDirectory,
-                     offset) == kReasonNone;
+  ImageResult result = ImageInfoFromHeaders(image, info);
+  if (result != kImageKnown)
+    return result;
+  if ((info->kind == kKindPe32 || info->kind == kKindPe32Plus) &&
+      ListVersionLanguages(src, image, languages) == kReasonReadFailed)
+    return kImageReadFailed; // the kind stands; the list may be cut short
+  return kImageKnown;
 }

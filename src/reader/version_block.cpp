@@ -37,17 +37,26 @@ unsigned long VersionBufferSize(int format, unsigned long resourceSize,
 
 unsigned long VersionBufferSizeOf(ByteSource *src, const VersionResource &res,
                                   NoVersionReason *why) {
-  src->readFailed = false;
+  uint32_t failed = src->failedReads;
   // A resource of one byte, at the file's end, has no length field.
   uint16_t blockLength = 0;
   bool read = ReadLe16(src, res.offset + kNodeLength, &blockLength);
   unsigned long size =
       read ? VersionBufferSize(res.format, res.size, blockLength) : 0;
   if (why != nullptr)
-    *why = size != 0         ? kReasonNone
-           : src->readFailed ? kReasonReadFailed
-                             : kReasonBlockTooShort;
+    *why = size != 0                    ? kReasonNone
+           : src->failedReads != failed ? kReasonReadFailed
+                                        : kReasonBlockTooShort;
   return size;
+}
+
+NoVersionReason ReadVersionBlock(ByteSource *src, const VersionResource &res,
+                                 unsigned char *buffer, size_t length) {
+  size_t copied = res.size < length ? res.size : length;
+  if (!ReadAt(src, res.offset, buffer, copied))
+    return kReasonReadFailed; // located inside the file: the file failed
+  return PrepareVersionBlock(buffer, length, copied) ? kReasonNone
+                                                     : kReasonBlockTooShort;
 }
 
 bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied) {

@@ -45,6 +45,14 @@ unsigned long VersionBufferSizeOf(ByteSource *src, const VersionResource &res,
 // the buffer cannot hold a usable block.
 bool PrepareVersionBlock(unsigned char *buffer, size_t length, size_t copied);
 
+// What GetFileVersionInfoA hands out: the located resource read from src
+// into a buffer of length bytes (as much of it as fits) and laid out by
+// PrepareVersionBlock. kReasonNone; kReasonReadFailed when the file failed
+// the read; kReasonBlockTooShort when the buffer cannot hold a usable
+// block.
+NoVersionReason ReadVersionBlock(ByteSource *src, const VersionResource &res,
+                                 unsigned char *buffer, size_t length);
+
 // Bytes of a VS_FIXEDFILEINFO record.
 const size_t kFixedRecordSize = 52;
 

@@ -80,14 +80,18 @@ Places Find(const std::string &file) {
   Places p = Places();
   ByteSource src;
   InitMemorySource(&src, file.data(), file.size());
-  PeHeaders pe;
-  EXPECT_TRUE(ReadPeHeaders(&src, &pe));
+  PeImage pe;
+  ReadPeImage(&src, &pe);
+  EXPECT_TRUE(IsPeImage(pe));
   p.cliDirectory = static_cast<size_t>(pe.directories) +
                    kPeDataDirectorySize * kPeDirectoryEntryCli;
   uint64_t at = 0;
-  EXPECT_TRUE(MapPeRva(&src, pe, GetLe32(file, p.cliDirectory), &at));
+  EXPECT_EQ(MapPeDirectoryRva(&src, pe, GetLe32(file, p.cliDirectory), &at),
+            kRvaMapped);
   p.cli = static_cast<size_t>(at);
-  EXPECT_TRUE(MapPeRva(&src, pe, GetLe32(file, p.cli + kCliMetaData), &at));
+  EXPECT_EQ(
+      MapPeDirectoryRva(&src, pe, GetLe32(file, p.cli + kCliMetaData), &at),
+      kRvaMapped);
   p.root = static_cast<size_t>(at);
   uint32_t length = GetLe32(file, p.root + kMetaVersionLength);
   p.streamHeaders = p.root + kMetaVersion + length + kMetaFlagsAndStreamsSize;

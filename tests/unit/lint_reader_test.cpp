@@ -56,7 +56,7 @@ std::vector<LanguageVersion> Languages(const std::string &path) {
   ByteSource src;
   InitMemorySource(&src, image.data(), image.size());
   std::vector<LanguageVersion> versions;
-  EXPECT_EQ(ListLanguageVersions(&src, &versions), kStatusOk) << path;
+  EXPECT_EQ(ListLanguageVersions(&src, &versions), kReasonNone) << path;
   return versions;
 }
 
@@ -79,7 +79,7 @@ TEST(ListLanguageVersions, EachLanguagesFixedRecord) {
   std::string image = ReadFile(Fixture("nover.dll"));
   ByteSource src;
   InitMemorySource(&src, image.data(), image.size());
-  EXPECT_EQ(ListLanguageVersions(&src, &v), kStatusNoVersionInfo);
+  EXPECT_EQ(ListLanguageVersions(&src, &v), kReasonNoVersionResource);
   EXPECT_TRUE(v.empty());
   image = ReadFile(LintFixture("l_langdiff.dll"));
   for (size_t len = 0; len < image.size(); len += 7) {

@@ -325,7 +325,7 @@ std::vector<uint16_t> Languages(const std::string &image, int *result) {
   ByteSource src;
   InitMemorySource(&src, image.data(), image.size());
   std::vector<uint16_t> languages;
-  *result = ListVersionLanguages(&src, &languages) == kStatusOk ? 0 : -1;
+  *result = ListVersionLanguages(&src, &languages) == kReasonNone ? 0 : -1;
   return languages;
 }
 

@@ -52,10 +52,8 @@ public:
     buffer->assign(length, '\0');
     if (!located_ || length == 0)
       return false;
-    size_t copied = resource_.size < length ? resource_.size : length;
     unsigned char *bytes = reinterpret_cast<unsigned char *>(&(*buffer)[0]);
-    return ReadAt(&src_, resource_.offset, bytes, copied) &&
-           PrepareVersionBlock(bytes, length, copied);
+    return ReadVersionBlock(&src_, resource_, bytes, length) == kReasonNone;
   }
 
 private:
