@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "fact_fields.h"
 #include "json_writer.h"
 #include "unicode_text.h"
 
@@ -319,6 +320,30 @@ std::string_view CellText(const std::string &object, const JsonMember *member,
   }
   return text;
 }
+
+} // namespace
+
+std::string_view JsonValueText(const char *value, size_t length,
+                               std::string *scratch) {
+  std::string_view text(value, length);
+  if (text == "null")
+    return std::string_view();
+  if (text.size() >= 2 && text[0] == '"' &&
+      memchr(text.data(), '\\', text.size()) == nullptr)
+    return text.substr(1, text.size() - 2); // nothing escaped
+  if (!text.empty() && text[0] == '"') {
+    std::string copy(text);
+    std::string decoded;
+    Scanner s = {copy, 0};
+    if (ScanString(&s, &decoded) && s.at == copy.size()) {
+      *scratch = std::move(decoded);
+      return *scratch;
+    }
+  }
+  return text;
+}
+
+namespace {
 
 bool NeedsQuotes(std::string_view c) {
   if (c.empty())

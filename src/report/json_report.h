@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dotnet_report.h"
+#include "file_facts.h"
 #include "json_writer.h"
 #include "signature_facts.h"
 #include "version_facts.h"
@@ -54,6 +55,11 @@ std::string JsonObject(const char *path, const char *status,
                        std::vector<JsonMemberSpan> *members = nullptr,
                        std::vector<JsonMemberSpan> *strings = nullptr,
                        std::string *room = nullptr);
+
+// The object of one file's record, "expect" and "lint" included where the
+// run checks, into w (which may hold the text of an object before, whose
+// room it reuses once cleared: w->used 0).
+void WriteFileObject(JsonWriter *w, const FileFacts &facts);
 
 // --csv from the facts, without writing the object: whether every column
 // names a member every object carries (path, status, message, format,
