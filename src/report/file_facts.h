@@ -39,13 +39,15 @@ struct FileFacts {
   // its own. Without, every value of the file is null.
   bool examined = false;
   StatusCode code = kStatusOk; // the stage the version facts stop at
-  VersionFacts version = VersionFacts();
+  // Filled by the gathering of an examined file, and read only then: left
+  // unset otherwise, as clearing them costs a record more than the rest.
+  VersionFacts version;
   // What the run asked for beside the version facts, each reported (as
-  // null where the file gave none) only when asked.
+  // null where the file gave none) only when asked, and filled only then.
   bool withDotnet = false;
-  DotnetFacts dotnet = DotnetFacts();
+  DotnetFacts dotnet;
   bool withSignature = false;
-  SignatureFacts signature = SignatureFacts();
+  SignatureFacts signature;
   bool withDigest = false;
   FileDigest digest = FileDigest();
   // --expect and --lint: the checks the run asks for and, where the file

@@ -365,10 +365,8 @@ bool ReadVersionValue(const VersionFacts &f, VersionValue *v) {
   return v->haveFile || v->haveProduct;
 }
 
-// The members of "version", in their order.
-const Literal kVersionKeys[] = {"file", "file_suffix", "product",
-                                "product_suffix", "source"};
-
+// The members of "version" by their place: file, file_suffix, product,
+// product_suffix, source.
 void WriteVersionMember(JsonWriter *w, const VersionValue &v, size_t index) {
   switch (index) {
   case 0:
@@ -402,11 +400,18 @@ void WriteVersionValue(JsonWriter *w, const VersionFacts &f) {
     JsonNull(w);
     return;
   }
+  // The keys as literals, each written inline (kVersionKeys' order).
   JsonBeginObject(w);
-  for (size_t i = 0; i < sizeof kVersionKeys / sizeof kVersionKeys[0]; ++i) {
-    JsonKey(w, kVersionKeys[i].text, kVersionKeys[i].length);
-    WriteVersionMember(w, v, i);
-  }
+  JsonKey(w, "file");
+  WriteVersionMember(w, v, 0);
+  JsonKey(w, "file_suffix");
+  WriteVersionMember(w, v, 1);
+  JsonKey(w, "product");
+  WriteVersionMember(w, v, 2);
+  JsonKey(w, "product_suffix");
+  WriteVersionMember(w, v, 3);
+  JsonKey(w, "source");
+  WriteVersionMember(w, v, 4);
   JsonEndObject(w);
 }
 
@@ -511,16 +516,10 @@ void WriteMembers(JsonWriter *w, const char *path, const char *status,
 
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
-                       const JsonExtras &extras,
-                       std::vector<JsonMemberSpan> *members,
-                       std::vector<JsonMemberSpan> *strings,
-                       std::string *room) {
+                       const JsonExtras &extras, std::string *room) {
   JsonWriter w = JsonWriter();
   if (room != nullptr)
     w.buffer.swap(*room);
-  w.members = members;
-  w.noteInside = "strings";
-  w.inside = strings;
   JsonBeginObject(&w);
   WriteMembers(&w, path, status, message, facts, extras.parts);
   if (extras.withDotnet) {
@@ -566,141 +565,6 @@ JsonParts PartsForFields(const std::vector<std::string> &fields,
   parts.translations = reads("translations") || reads("languages");
   parts.version = reads("version");
   return parts;
-}
-
-namespace {
-
-// The members every object carries whatever the options, and whose value
-// the facts give alone.
-enum CommonMember {
-  kMemberPath,
-  kMemberStatus,
-  kMemberMessage,
-  kMemberFormat,
-  kMemberMachine,
-  kMemberLanguage,
-  kMemberCharset,
-  kMemberFixed,   // one of kFixedKeys
-  kMemberVersion, // always written for a row that names it
-  kMemberNone
-};
-
-CommonMember FindCommonMember(std::string_view key, size_t *fixedIndex) {
-  static const struct {
-    const char *key;
-    CommonMember member;
-  } kCommon[] = {
-      {"path", kMemberPath},       {"status", kMemberStatus},
-      {"message", kMemberMessage}, {"format", kMemberFormat},
-      {"machine", kMemberMachine}, {"language", kMemberLanguage},
-      {"charset", kMemberCharset}, {"version", kMemberVersion},
-  };
-  for (const auto &c : kCommon)
-    if (key == c.key)
-      return c.member;
-  for (size_t i = 0; i < sizeof kFixedKeys / sizeof kFixedKeys[0]; ++i)
-    if (key == kFixedKeys[i].text) {
-      *fixedIndex = i;
-      return kMemberFixed;
-    }
-  return kMemberNone;
-}
-
-// The keys an object has only with some options or parts: a column of
-// that name reads the object, never a string's name.
-bool IsOptionalKey(std::string_view key) {
-  static const char *const kOptional[] = {
-      "strings",   "string_tables", "translations", "languages", "dotnet",
-      "signature", "sha256",        "expect",       "lint"};
-  for (const char *k : kOptional)
-    if (key == k)
-      return true;
-  return false;
-}
-
-void WriteCommonValue(JsonWriter *w, CommonMember member, size_t fixedIndex,
-                      const char *path, const char *status, const char *message,
-                      const VersionFacts *f) {
-  switch (member) {
-  case kMemberPath:
-    WritePathText(w, path);
-    return;
-  case kMemberStatus:
-    JsonStringOrNull(w, status);
-    return;
-  case kMemberMessage:
-    WritePathText(w, message);
-    return;
-  default:
-    break;
-  }
-  if (f == nullptr) {
-    JsonNull(w);
-    return;
-  }
-  if (member == kMemberFormat) {
-    JsonStringOrNull(w, FormatName(f->image.kind));
-    return;
-  }
-  if (member == kMemberMachine) {
-    WriteMachine(w, f->image);
-    return;
-  }
-  switch (member) {
-  case kMemberLanguage:
-    WriteLanguageValue(w, *f);
-    break;
-  case kMemberCharset:
-    WriteCharsetValue(w, *f);
-    break;
-  case kMemberFixed:
-    WriteFixedValue(w, *f, fixedIndex);
-    break;
-  default:
-    WriteVersionValue(w, *f);
-  }
-}
-
-} // namespace
-
-bool CsvRowFromFacts(const std::vector<std::string> &fields) {
-  for (const std::string &field : fields) {
-    std::string_view name = field;
-    size_t fixedIndex;
-    if (FindCommonMember(name, &fixedIndex) != kMemberNone)
-      continue;
-    if (name.compare(0, 8, "strings.") == 0)
-      continue;
-    if (name.find('.') != std::string_view::npos || IsOptionalKey(name))
-      return false;
-  }
-  return true;
-}
-
-void AppendCsvRowFromFacts(const std::vector<std::string> &fields,
-                           const char *path, const char *status,
-                           const char *message, const VersionFacts *facts,
-                           CsvScratch *scratch, std::string *line) {
-  JsonWriter &w = scratch->value;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i != 0)
-      line->push_back(',');
-    size_t fixedIndex = 0;
-    CommonMember member = FindCommonMember(fields[i], &fixedIndex);
-    if (member == kMemberNone) {
-      // A string's name: its cell, or none.
-      AppendNamedStringCell(facts, fields[i], &scratch->text, line);
-      continue;
-    }
-    // The value as the object holds it, then its cell as the object's.
-    w.used = 0;
-    w.needComma = false;
-    w.depth = 0;
-    WriteCommonValue(&w, member, fixedIndex, path, status, message, facts);
-    // The buffer runs past the value: the span says where it ends.
-    JsonMember span = {std::string(), 0, w.used};
-    AppendCsvCell(w.buffer, &span, &scratch->text, line);
-  }
 }
 
 namespace {

@@ -45,39 +45,17 @@ struct JsonExtras {
 // Builds the object, without its newline, always valid UTF-8. status is
 // "ok" or the failure's word; message is the failure's text (null for
 // "ok"); facts is null when the file was not examined, and every key that
-// comes from it is then null. With members given, also where each of the
-// object's own members lies, and with strings too, where each string of
-// "strings" does. With room, the object is written in its buffer (the
-// text of an object before, given back after use), which it takes.
+// comes from it is then null. With room, the object is written in its
+// buffer (the text of an object before, given back after use), which it
+// takes.
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
                        const JsonExtras &extras = JsonExtras(),
-                       std::vector<JsonMemberSpan> *members = nullptr,
-                       std::vector<JsonMemberSpan> *strings = nullptr,
                        std::string *room = nullptr);
 
 // The object of one file's record, "expect" and "lint" included where the
 // run checks, into w (which may hold the text of an object before, whose
 // room it reuses once cleared: w->used 0).
 void WriteFileObject(JsonWriter *w, const FileFacts &facts);
-
-// --csv from the facts, without writing the object: whether every column
-// names a member every object carries (path, status, message, format,
-// machine, language, charset, the fixed record's keys, version) or a
-// string of the table Windows picks by its name.
-bool CsvRowFromFacts(const std::vector<std::string> &fields);
-
-// What a row written from the facts reuses from one row to the next.
-struct CsvScratch {
-  JsonWriter value = JsonWriter(); // one member's value as the object has it
-  std::string text;                // a decoded string on its way to a cell
-};
-
-// The row of such columns, without its line end, cell for cell what the
-// object JsonObject writes gives.
-void AppendCsvRowFromFacts(const std::vector<std::string> &fields,
-                           const char *path, const char *status,
-                           const char *message, const VersionFacts *facts,
-                           CsvScratch *scratch, std::string *line);
 
 #endif
