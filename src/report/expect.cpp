@@ -117,7 +117,7 @@ bool FieldValue(const FactsField &field, const FileFacts &facts, JsonWriter *w,
   }
   if (raw[0] == '{') {
     // language, charset: compared by their id.
-    std::string path = field.name;
+    std::string path(field.name);
     const FactsField *id = FindFactsField(path + ".id");
     if (id != nullptr) {
       *actual = ValueOf(*id, facts, w);

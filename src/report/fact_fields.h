@@ -28,7 +28,7 @@ enum FieldPresence {
 typedef void (*FactsWriter)(JsonWriter *w, const FileFacts &facts);
 
 struct FactsField {
-  const char *name; // a key, or a dotted path into one
+  std::string_view name; // a key, or a dotted path into one
   FieldPresence presence;
   FactsWriter write; // the value, exactly as the whole object holds it
 };

@@ -141,9 +141,9 @@ std::vector<FileFacts> Records() {
 TEST(FactFields, SignatureAndDotnetPathsAreTheObjectsMembers) {
   std::vector<std::string> names;
   for (size_t i = 0; i < kSignatureFieldCount; ++i)
-    names.push_back(kSignatureFields[i].name);
+    names.emplace_back(kSignatureFields[i].name);
   for (size_t i = 0; i < kDotnetFieldCount; ++i)
-    names.push_back(kDotnetFields[i].name);
+    names.emplace_back(kDotnetFields[i].name);
   for (const FileFacts &file : Records()) {
     std::string whole = ObjectOf(file);
     std::vector<JsonMember> all;
@@ -178,10 +178,10 @@ TEST(FactFields, TheFullRecordHasEveryPath) {
   std::vector<JsonMember> all;
   ASSERT_TRUE(IndexJsonObject(whole, &all));
   for (size_t i = 0; i < kSignatureFieldCount; ++i)
-    EXPECT_NE(FindField(all, kSignatureFields[i].name), nullptr)
+    EXPECT_NE(FindField(all, std::string(kSignatureFields[i].name)), nullptr)
         << kSignatureFields[i].name;
   for (size_t i = 0; i < kDotnetFieldCount; ++i)
-    EXPECT_NE(FindField(all, kDotnetFields[i].name), nullptr)
+    EXPECT_NE(FindField(all, std::string(kDotnetFields[i].name)), nullptr)
         << kDotnetFields[i].name;
 }
 
