@@ -12,9 +12,10 @@
 #include "signature_facts.h"
 #include "version_facts.h"
 
-// The members of an object that cost most to write, each written whole or
-// left out whole: every one for --json; for --fields and --csv only those
-// a field can read, so that a row costs what its columns cost.
+// The members of an object that cost most to gather and write, each
+// written whole or left out whole: every one for a file's object. What a
+// list of fields reads of them decides what is gathered for it (every
+// table's strings only for "string_tables").
 struct JsonParts {
   bool strings = true;      // "strings"
   bool tables = true;       // "string_tables"
@@ -24,8 +25,8 @@ struct JsonParts {
 
 // The parts the fields can read: a member a field names, or one on its
 // dotted path, or "strings" for a field without a dot (a string's name).
-// With namesFromFacts (a CSV row takes a string's cell from the facts, not
-// the object) "strings" only where a field names it whole.
+// With namesFromFacts (a cell of a string's name taken from the record,
+// not from "strings") "strings" only where a field names it whole.
 JsonParts PartsForFields(const std::vector<std::string> &fields,
                          bool namesFromFacts = false);
 

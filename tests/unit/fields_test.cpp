@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "gather.h"
 #include "json_fields.h"
 #include "json_index.h"
 #include "names.h"
+#include "platform_extra.h"
 #include "run_support.h"
 
 namespace {
@@ -109,6 +111,66 @@ TEST(Fields, EveryNameIsTheWholeObjectsMemberOnEveryFixture) {
       }
     }
   }
+}
+
+// What the plan asks for is gathered, and only that; the status and
+// message are the object's.
+TEST(GatherFile, ThePlanSaysWhatIsRead) {
+  const std::string fixtures = std::string(QUELVO_FIXTURES) + "/..";
+  FileHasher *hasher = OpenFileHasher(nullptr);
+  KeyDigester *keys = OpenKeyDigester();
+  const struct {
+    const char *file;
+    bool everyTable, lint, dotnet, hash;
+    const char *status;
+    bool failure, tables, tableKeys, dotnetFound, digestRead;
+  } cases[] = {
+      // Without every table, each table's key stands in for its strings.
+      {"pe/app32.exe", false, false, false, false, "ok", false, false, true,
+       false, false},
+      {"pe/app32.exe", true, false, false, true, "ok", false, true, false,
+       false, true},
+      {"pe/app32.exe", true, true, false, false, "ok", false, true, true, false,
+       false},
+      {"lint/l_othertrans.dll", false, true, false, false, "ok", false, false,
+       true, false, false},
+      {"dotnet/strong.dll", true, false, true, true, "ok", false, true, false,
+       true, true},
+      {"pe/nover.dll", true, true, true, false, "no-version", false, false,
+       false, false, false},
+  };
+  for (const auto &c : cases) {
+    GatherPlan plan = GatherPlan();
+    plan.everyTable = c.everyTable;
+    plan.lintExtras = c.lint;
+    plan.dotnet = c.dotnet;
+    plan.keys = keys;
+    plan.hasher = c.hash ? hasher : nullptr;
+    std::string path = fixtures + "/" + c.file;
+    FileRecord record;
+    OpenFileRecord(&record, &path[0], nullptr, nullptr);
+    FileFacts facts;
+    GatherFile(&record, plan, &facts);
+    CloseFileRecord(&record);
+    EXPECT_EQ(facts.path, path);
+    EXPECT_TRUE(facts.examined);
+    EXPECT_STREQ(facts.status, c.status) << c.file;
+    EXPECT_EQ(facts.hasMessage, strcmp(c.status, "ok") != 0) << c.file;
+    EXPECT_EQ(facts.failure, c.failure) << c.file;
+    EXPECT_EQ(!facts.version.tables.empty(), c.tables) << c.file;
+    EXPECT_EQ(!facts.version.tableKeys.empty(), c.tableKeys) << c.file;
+    EXPECT_EQ(facts.withDotnet, c.dotnet) << c.file;
+    if (c.dotnet) {
+      EXPECT_EQ(facts.dotnet.found, c.dotnetFound) << c.file;
+    }
+    EXPECT_EQ(facts.withDigest, c.hash) << c.file;
+    if (c.hash) {
+      EXPECT_EQ(facts.digest.read, c.digestRead) << c.file;
+    }
+    EXPECT_FALSE(facts.withSignature);
+  }
+  CloseKeyDigester(keys);
+  CloseFileHasher(hasher);
 }
 
 } // namespace
