@@ -669,8 +669,9 @@ FileFacts FileRecordOf(const char *path, const char *status,
   if (message != nullptr)
     file.message = message;
   file.examined = facts != nullptr;
-  if (facts != nullptr)
-    file.version = *facts;
+  file.version = facts != nullptr ? *facts : VersionFacts();
+  file.dotnet = DotnetFacts();
+  file.signature = SignatureFacts();
   return file;
 }
 

@@ -340,6 +340,8 @@ TEST(CheckExpectations, FieldsByKindStringsExactly) {
   file.path = "x.dll";
   file.examined = true;
   file.version = f;
+  file.dotnet = DotnetFacts();
+  file.signature = SignatureFacts();
   const struct {
     const char *expectation;
     bool found, ok;
