@@ -127,10 +127,10 @@ void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
   bool readFailure = (code == kStatusNoVersionInfo && record->error != 0) ||
                      code == kStatusReadFailed || code == kStatusOutOfMemory;
   // The record is what --json would write of the file, without the
-  // members of the other options.
-  facts->path = record->path;
-  facts->examined = true;
-  SetFileStatus(record, facts->code, facts);
+  // members of the other options: its status and message only where
+  // something reads them.
+  if (!run->expectations.empty() || readFailure)
+    SetFileStatus(record, facts->code, facts);
   if (readFailure) {
     // Not checked: said as the machine forms say it, and a failure.
     ++run->failures;

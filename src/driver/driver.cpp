@@ -158,8 +158,11 @@ void ReportFileWithFacts(RunState *run, FileRecord *record,
                        run->options.utf8);
     record->dotnet = nullptr;
   }
-  if (run->checks)
+  if (run->checks) {
+    facts.path = record->path;
+    facts.examined = true;
     CheckTextFile(run, record, code, &facts);
+  }
 }
 
 // --quiet in the text form: no report, only the checks' findings, from
@@ -581,6 +584,7 @@ int RunArguments(RunState *run, int argc, char **argv) {
     GatherPlan &plan = run->plan;
     plan.everyTable = plan.everyTable || run->checks;
     plan.lintExtras = run->options.lint;
+    plan.status = true;
     plan.dotnet = run->options.dotnet;
     plan.keys = run->keys;
     plan.signatures = run->signatures;

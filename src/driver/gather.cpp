@@ -94,16 +94,20 @@ void GatherFile(FileRecord *record, const GatherPlan &plan, FileFacts *facts) {
   // --dotnet: the CLI header's facts, noted by the size query from the
   // file it opens, beside the resource's, compared.
   facts->withDotnet = plan.dotnet;
-  if (plan.dotnet)
-    record->dotnet = &facts->dotnet.info;
+  if (plan.dotnet) {
+    facts->dotnet.emplace();
+    record->dotnet = &facts->dotnet->info;
+  }
   StatusCode code = GatherVersionFacts(record, &facts->version, plan.lintExtras,
                                        plan.everyTable);
   facts->withSignature = plan.signatures != nullptr;
   if (facts->withSignature)
-    QueryRecordSignature(record, plan.signatures, &facts->signature);
+    QueryRecordSignature(record, plan.signatures, &facts->signature.emplace());
   if (plan.dotnet) {
-    GatherDotnetFacts(record, plan.keys, &facts->version, &facts->dotnet);
+    GatherDotnetFacts(record, plan.keys, &facts->version, &*facts->dotnet);
     record->dotnet = nullptr;
   }
-  SetFileStatus(record, code, facts);
+  facts->code = code;
+  if (plan.status)
+    SetFileStatus(record, code, facts);
 }

@@ -14,7 +14,10 @@ struct GatherPlan {
   // Every string table's strings (--json's whole object, --expect, a
   // field that reads "string_tables"); else only each table's key.
   bool everyTable;
-  bool lintExtras;             // what --lint reads besides (GatherVersionFacts)
+  bool lintExtras; // what --lint reads besides (GatherVersionFacts)
+  // The status word and message the object reports (the machine forms,
+  // --expect); without, only the stage the facts stop at.
+  bool status;
   bool dotnet;                 // --dotnet
   KeyDigester *keys;           // its key tokens; null without SHA-1
   SignatureChecks *signatures; // --signature; null without
@@ -24,7 +27,8 @@ struct GatherPlan {
 // Fills facts for the record's file: its digest first (so that on POSIX
 // the rest reads the file the hash read), then its version facts, .NET
 // and signature facts as the plan asks, and the status and message its
-// object reports. facts->failure when the file could not be read.
+// object reports where the plan asks for them (facts->failure then when
+// the file could not be read); facts->code in any case.
 void GatherFile(FileRecord *record, const GatherPlan &plan, FileFacts *facts);
 
 // The status word and message of an examined file stopped at code (no

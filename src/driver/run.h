@@ -112,8 +112,8 @@ const char *JsonStatusWord(int code);
 bool SetUpChecks(RunState *run);
 void FinishChecks(RunState *run);
 // The checks of one examined file in the text form, on standard error:
-// code is what the text report answered, facts->version and facts->code
-// what was gathered beside it.
+// code is what the text report answered, facts (its path, version facts
+// and their stage) what was gathered beside it.
 void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
                    FileFacts *facts);
 // The checks of one record in the machine forms, into it: a record of no

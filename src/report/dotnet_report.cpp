@@ -593,7 +593,7 @@ namespace {
 // The paths into "dotnet": the facts of a .NET file examined, each null
 // where a member on the way to it is.
 const DotnetInfo *Net(const FileFacts &f) {
-  return f.examined && f.dotnet.found ? &f.dotnet.info : nullptr;
+  return f.examined && f.dotnet && f.dotnet->found ? &f.dotnet->info : nullptr;
 }
 
 const DotnetInfo *Assembly(const FileFacts &f) {
@@ -770,7 +770,7 @@ const FactsField kDotnetFields[] = {
     {"dotnet.references", kFieldWithDotnet,
      QV_NET(Net, WriteReferences(w, *i))},
     {"dotnet.version_mismatch", kFieldWithDotnet,
-     QV_NET(Net, WriteVersionMismatch(w, f.dotnet))},
+     QV_NET(Net, WriteVersionMismatch(w, *f.dotnet))},
     {"dotnet.host", kFieldWithDotnet, QV_NET(Net, WriteHostValue(w, i->host))},
     {"dotnet.host.kind", kFieldWithDotnet,
      QV_NET(Host, JsonStringOrNull(w, HostKind(*i)))},

@@ -5,6 +5,7 @@
 #ifndef QUELVO_FILE_FACTS_H
 #define QUELVO_FILE_FACTS_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,14 +41,16 @@ struct FileFacts {
   bool examined = false;
   StatusCode code = kStatusOk; // the stage the version facts stop at
   // Filled by the gathering of an examined file, and read only then: left
-  // unset otherwise, as clearing them costs a record more than the rest.
+  // unset otherwise, as clearing it costs a record more than the rest.
   VersionFacts version;
   // What the run asked for beside the version facts, each reported (as
-  // null where the file gave none) only when asked, and filled only then.
+  // null where the file gave none) only when asked; the facts are there
+  // only where they were gathered, so that a record of a run that asks for
+  // neither costs nothing for them.
   bool withDotnet = false;
-  DotnetFacts dotnet;
+  std::optional<DotnetFacts> dotnet;
   bool withSignature = false;
-  SignatureFacts signature;
+  std::optional<SignatureFacts> signature;
   bool withDigest = false;
   FileDigest digest = FileDigest();
   // --expect and --lint: the checks the run asks for and, where the file

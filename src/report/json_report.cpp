@@ -575,6 +575,16 @@ const VersionFacts *Facts(const FileFacts &f) {
   return f.examined ? &f.version : nullptr;
 }
 
+// The .NET and signature facts of a file examined that were gathered, or
+// null.
+const DotnetFacts *DotnetOf(const FileFacts &f) {
+  return f.examined && f.dotnet ? &*f.dotnet : nullptr;
+}
+
+const SignatureFacts *SignatureOf(const FileFacts &f) {
+  return f.examined && f.signature ? &*f.signature : nullptr;
+}
+
 const char *MessageOf(const FileFacts &f) {
   return f.hasMessage ? f.message.c_str() : nullptr;
 }
@@ -708,11 +718,11 @@ const FactsField kObjectFields[] = {
     {"version.source", kFieldAlways, QV_VERSION_MEMBER(4)},
     {"dotnet", kFieldWithDotnet,
      [](JsonWriter *w, const FileFacts &f) {
-       WriteDotnetJson(w, f.examined ? &f.dotnet : nullptr);
+       WriteDotnetJson(w, DotnetOf(f));
      }},
     {"signature", kFieldWithSignature,
      [](JsonWriter *w, const FileFacts &f) {
-       WriteSignatureJson(w, f.examined ? &f.signature : nullptr);
+       WriteSignatureJson(w, SignatureOf(f));
      }},
     {"sha256", kFieldWithDigest, WriteDigestValue},
     {"expect", kFieldWithExpect,
@@ -739,11 +749,11 @@ void WriteFileObject(JsonWriter *w, const FileFacts &f) {
                JsonParts());
   if (f.withDotnet) {
     JsonKey(w, "dotnet");
-    WriteDotnetJson(w, f.examined ? &f.dotnet : nullptr);
+    WriteDotnetJson(w, DotnetOf(f));
   }
   if (f.withSignature) {
     JsonKey(w, "signature");
-    WriteSignatureJson(w, f.examined ? &f.signature : nullptr);
+    WriteSignatureJson(w, SignatureOf(f));
   }
   // Last of the facts, so that the keys before it stay where they were
   // without --hash; the checks' results after them.

@@ -490,7 +490,7 @@ namespace {
 // The paths into "signature": the facts of a file examined, each null
 // where a member on the way to it is.
 const SignatureFacts *Sig(const FileFacts &f) {
-  return f.examined ? &f.signature : nullptr;
+  return f.examined && f.signature ? &*f.signature : nullptr;
 }
 
 const SignatureFacts *Table(const FileFacts &f) {

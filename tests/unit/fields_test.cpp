@@ -142,6 +142,7 @@ TEST(GatherFile, ThePlanSaysWhatIsRead) {
   for (const auto &c : cases) {
     GatherPlan plan = GatherPlan();
     plan.everyTable = c.everyTable;
+    plan.status = true;
     plan.lintExtras = c.lint;
     plan.dotnet = c.dotnet;
     plan.keys = keys;
@@ -161,7 +162,8 @@ TEST(GatherFile, ThePlanSaysWhatIsRead) {
     EXPECT_EQ(!facts.version.tableKeys.empty(), c.tableKeys) << c.file;
     EXPECT_EQ(facts.withDotnet, c.dotnet) << c.file;
     if (c.dotnet) {
-      EXPECT_EQ(facts.dotnet.found, c.dotnetFound) << c.file;
+      ASSERT_TRUE(facts.dotnet.has_value()) << c.file;
+      EXPECT_EQ(facts.dotnet->found, c.dotnetFound) << c.file;
     }
     EXPECT_EQ(facts.withDigest, c.hash) << c.file;
     if (c.hash) {

@@ -670,8 +670,6 @@ FileFacts FileRecordOf(const char *path, const char *status,
     file.message = message;
   file.examined = facts != nullptr;
   file.version = facts != nullptr ? *facts : VersionFacts();
-  file.dotnet = DotnetFacts();
-  file.signature = SignatureFacts();
   return file;
 }
 

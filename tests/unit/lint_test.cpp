@@ -340,8 +340,6 @@ TEST(CheckExpectations, FieldsByKindStringsExactly) {
   file.path = "x.dll";
   file.examined = true;
   file.version = f;
-  file.dotnet = DotnetFacts();
-  file.signature = SignatureFacts();
   const struct {
     const char *expectation;
     bool found, ok;

@@ -47,8 +47,7 @@ std::vector<FileFacts> Records() {
   full.examined = true;
   full.version = VersionFacts();
   full.withSignature = true;
-  SignatureFacts &s = full.signature;
-  s = SignatureFacts();
+  SignatureFacts &s = full.signature.emplace();
   s.status = kSignatureCatalog;
   s.problem = "odd";
   s.haveTable = true;
@@ -78,8 +77,7 @@ std::vector<FileFacts> Records() {
   s.catalogTrust = kTrustUntrusted;
   s.catalogTrustReason = "unknown-issuer";
   full.withDotnet = true;
-  DotnetFacts &d = full.dotnet;
-  d = DotnetFacts();
+  DotnetFacts &d = full.dotnet.emplace();
   d.found = true;
   d.versionMismatch = 1;
   DotnetInfo &i = d.info;
@@ -119,17 +117,17 @@ std::vector<FileFacts> Records() {
   std::vector<FileFacts> records = {full};
   // Each member that holds others, absent in turn.
   FileFacts bare = full;
-  bare.signature.status = kSignatureSigned;
-  bare.signature.haveTable = false;
-  bare.signature.haveChecksum = false;
-  bare.signature.haveCatalogSigner = false;
-  bare.dotnet.info.hasStrongName = false;
-  bare.dotnet.info.hasAssembly = false;
-  bare.dotnet.info.host.isBundle = false;
+  bare.signature->status = kSignatureSigned;
+  bare.signature->haveTable = false;
+  bare.signature->haveChecksum = false;
+  bare.signature->haveCatalogSigner = false;
+  bare.dotnet->info.hasStrongName = false;
+  bare.dotnet->info.hasAssembly = false;
+  bare.dotnet->info.host.isBundle = false;
   records.push_back(bare);
   FileFacts noHost = bare;
-  noHost.dotnet.info.host.found = false;
-  noHost.dotnet.found = false;
+  noHost.dotnet->info.host.found = false;
+  noHost.dotnet->found = false;
   records.push_back(noHost);
   FileFacts none = full; // an argument that names no file
   none.examined = false;
