@@ -55,8 +55,9 @@ bool FieldPresent(const FactsField &field, const FileFacts &facts,
 struct FieldChoice {
   std::string name;
   const FactsField *field; // the member it names; null: a string only
-  // The string of the picked table it names without a member: "X" of
-  // "strings.X", or the whole name where it has no dot. Empty: none.
+  // The string of the picked table it names where the object has no such
+  // member: "X" of "strings.X", or the whole name where it has no dot;
+  // none (hasStringKey false) for any other dotted name.
   std::string stringKey;
   bool hasStringKey;
 };
