@@ -623,8 +623,8 @@ summary() {
 # the whole translation list and the image's kind and languages on top of
 # what the detailed report reads. Target: within 1.3x of -d.
 row_csv() {
-  # --csv writes what --json writes, cell by cell; the default columns
-  # straight from the facts, the object's members each written alone.
+  # --csv writes what --json writes, cell by cell, straight from each
+  # file's record, the object's members each written alone.
   ab csv-row "'$QUELVO' -d 'real/*'" "'$QUELVO' --csv 'real/*'"
   row "quelvo --csv / -d on real/ (cpu)" "$(ab_ratio cpu csv-row)" x "<=" 1.3
 }

@@ -56,7 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Check(ParseExpectation("language=0x409", &expectations[1], &error));
   Check(ParseExpectation("ProductName~=^[A-Z]", &expectations[2], &error));
   std::vector<ExpectResult> results;
-  CheckExpectations(expectations, object, facts, &results);
+  FileFacts file;
+  file.path = "dir/x.dll";
+  file.examined = true;
+  file.version = facts;
+  CheckExpectations(expectations, file, &results);
   Check(results.size() == expectations.size());
   AppendExpectMember(&object, expectations, &results);
   AppendLintMember(&object, &findings);

@@ -11,8 +11,8 @@
 #endif
 
 #include "check_report.h"
-#include "json_fields.h"
-#include "json_report.h"
+#include "fact_fields.h"
+#include "gather.h"
 #include "report.h"
 #include "run.h"
 #include "status.h"
@@ -90,59 +90,62 @@ void FinishChecks(RunState *run) { FreeExpectations(&run->expectations); }
 namespace {
 
 // The checks of one file: results of the expectations and findings of the
-// rules asked for, counted for the summary; whether any found anything (an
-// expectation that did not hold, a finding of either severity). Only an
-// expectation that did not hold or an error fails the file.
-bool RunChecks(RunState *run, const std::string &object, StatusCode factsCode,
-               const char *path, const VersionFacts &facts,
-               std::vector<ExpectResult> *results,
-               std::vector<LintFinding> *findings) {
+// rules asked for, into its record, counted for the summary; whether any
+// found anything (an expectation that did not hold, a finding of either
+// severity). Only an expectation that did not hold or an error fails the
+// file.
+bool RunChecks(RunState *run, FileFacts *facts) {
   ++run->checkedFiles;
+  facts->checked = true;
   int errors = 0, unmet = 0;
   if (!run->expectations.empty()) {
-    CheckExpectations(run->expectations, object, facts, results);
-    for (const ExpectResult &r : *results)
+    CheckExpectations(run->expectations, *facts, &facts->expectResults);
+    for (const ExpectResult &r : facts->expectResults)
       unmet += r.ok ? 0 : 1;
   }
+  std::vector<LintFinding> &findings = facts->lintFindings;
   if (run->options.lint) {
-    LintVersionFacts(path, factsCode, facts, run->lint, findings);
-    for (const LintFinding &f : *findings)
+    LintVersionFacts(facts->path.c_str(), facts->code, facts->version,
+                     run->lint, &findings);
+    for (const LintFinding &f : findings)
       errors += f.severity == kLintError ? 1 : 0;
   }
   run->failedExpectations += unmet;
   run->lintErrors += errors;
-  run->lintWarnings += static_cast<int>(findings->size()) - errors;
+  run->lintWarnings += static_cast<int>(findings.size()) - errors;
   if (errors > 0 || unmet > 0)
     ++run->failedChecks;
-  return unmet > 0 || !findings->empty();
+  return unmet > 0 || !findings.empty();
 }
 
 } // namespace
 
 void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
-                   StatusCode factsCode, const VersionFacts &facts) {
+                   FileFacts *facts) {
   if (!run->checks)
     return;
   bool readFailure = (code == kStatusNoVersionInfo && record->error != 0) ||
                      code == kStatusReadFailed || code == kStatusOutOfMemory;
-  std::string object;
-  bool failure = false;
-  // The object is what --expect reads fields from, as --json writes it.
+  // The record is what --json would write of the file, without the
+  // members of the other options: its status and message only where
+  // something reads them.
   if (!run->expectations.empty() || readFailure)
-    object = FileObject(record, factsCode, facts, &failure);
+    SetFileStatus(record, facts->code, facts);
   if (readFailure) {
     // Not checked: said as the machine forms say it, and a failure.
     ++run->failures;
-    std::vector<JsonMember> members;
-    IndexJsonObject(object, &members);
-    const JsonMember *message = FindField(members, "message");
+    JsonWriter w = JsonWriter();
+    FindFactsField("message")->write(&w, *facts);
+    std::string scratch;
+    std::string_view message = JsonValueText(w.buffer.data(), w.used, &scratch);
     PrintPathToError(run, record->path);
-    fprintf(stderr, ": not checked: %s\n", CsvCell(object, message).c_str());
+    fputs(": not checked: ", stderr);
+    fwrite(message.data(), 1, message.size(), stderr);
+    fputc('\n', stderr);
     return;
   }
-  std::vector<ExpectResult> results;
-  std::vector<LintFinding> findings;
-  RunChecks(run, object, factsCode, record->path, facts, &results, &findings);
+  RunChecks(run, facts);
+  const std::vector<ExpectResult> &results = facts->expectResults;
   for (size_t i = 0; i < results.size(); ++i) {
     if (results[i].ok)
       continue;
@@ -150,7 +153,7 @@ void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
     fprintf(stderr, ": %s\n",
             ExpectFailureText(run->expectations[i], results[i]).c_str());
   }
-  for (const LintFinding &f : findings) {
+  for (const LintFinding &f : facts->lintFindings) {
     PrintPathToError(run, record->path);
     fputs(": ", stderr);
     fputs(LintFindingText(f).c_str(), stderr);
@@ -158,22 +161,10 @@ void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
   }
 }
 
-bool CheckObject(RunState *run, const char *path, StatusCode factsCode,
-                 const VersionFacts *facts, std::string *object) {
-  if (!run->checks)
+bool CheckFacts(RunState *run, FileFacts *facts) {
+  if (!run->checks || !facts->examined || facts->failure)
     return false;
-  std::vector<ExpectResult> results;
-  std::vector<LintFinding> findings;
-  bool found = false;
-  if (facts != nullptr)
-    found =
-        RunChecks(run, *object, factsCode, path, *facts, &results, &findings);
-  if (!run->expectations.empty())
-    AppendExpectMember(object, run->expectations,
-                       facts != nullptr ? &results : nullptr);
-  if (run->options.lint)
-    AppendLintMember(object, facts != nullptr ? &findings : nullptr);
-  return found;
+  return RunChecks(run, facts);
 }
 
 namespace {

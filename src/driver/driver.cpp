@@ -10,7 +10,9 @@
 #endif
 
 #include "dotnet_report.h"
+#include "gather.h"
 #include "json_fields.h"
+#include "json_report.h"
 #include "match.h"
 #include "names.h"
 #include "options.h"
@@ -144,11 +146,10 @@ void ReportFileWithFacts(RunState *run, FileRecord *record,
   // the report reads. --expect reads fields of the object --json would
   // write, all tables included; --lint alone only the keys of the tables
   // Windows does not pick.
-  VersionFacts facts;
-  StatusCode factsCode = kStatusOk;
+  FileFacts facts;
   StatusCode code =
       run->checks
-          ? ReportAndGatherFacts(record, text, &facts, &factsCode,
+          ? ReportAndGatherFacts(record, text, &facts.version, &facts.code,
                                  withDotnet ? &versions : nullptr,
                                  !run->expectations.empty())
           : ReportRecordVersion(record, text, withDotnet ? &versions : nullptr);
@@ -158,8 +159,11 @@ void ReportFileWithFacts(RunState *run, FileRecord *record,
                        run->options.utf8);
     record->dotnet = nullptr;
   }
-  if (run->checks)
-    CheckTextFile(run, record, code, factsCode, facts);
+  if (run->checks) {
+    facts.path = record->path;
+    facts.examined = true;
+    CheckTextFile(run, record, code, &facts);
+  }
 }
 
 // --quiet in the text form: no report, only the checks' findings, from
@@ -167,10 +171,12 @@ void ReportFileWithFacts(RunState *run, FileRecord *record,
 void CheckFileQuietly(RunState *run, FileRecord *record) {
   if (!run->checks)
     return;
-  VersionFacts facts;
-  StatusCode code = GatherVersionFacts(record, &facts, run->options.lint,
-                                       !run->expectations.empty());
-  CheckTextFile(run, record, code, code, facts);
+  GatherPlan plan = GatherPlan();
+  plan.everyTable = !run->expectations.empty();
+  plan.lintExtras = run->options.lint;
+  FileFacts facts;
+  GatherFile(record, plan, &facts);
+  CheckTextFile(run, record, facts.code, &facts);
 }
 
 // One regular file, in the run's output form.
@@ -179,12 +185,12 @@ void ReportFile(RunState *run, FileRecord *record) {
     CheckFileQuietly(run, record);
     return;
   }
-  FileDigest storage;
-  const FileDigest *digest = DigestRecord(run, record, &storage);
   if (MachineOutput(run->options)) {
-    JsonReportFile(run, record, digest);
+    JsonReportFile(run, record);
     return;
   }
+  FileDigest storage;
+  const FileDigest *digest = DigestRecord(run, record, &storage);
   TextOptions text = {run->detailed, run->options.allStrings,
                       run->options.utf8};
   // The facts are built only where something reads them: a walk reports
@@ -574,8 +580,18 @@ int RunArguments(RunState *run, int argc, char **argv) {
     PrintBanner();
   if (bannerOnly)
     return -1;
-  if (machine)
+  if (machine) {
+    // What each file is read for: the run's options, open by now.
+    GatherPlan &plan = run->plan;
+    plan.everyTable = plan.everyTable || run->checks;
+    plan.lintExtras = run->options.lint;
+    plan.status = true;
+    plan.dotnet = run->options.dotnet;
+    plan.keys = run->keys;
+    plan.signatures = run->signatures;
+    plan.hasher = run->hasher;
     StartMachineOutput(run);
+  }
   for (int i = first; i < argc; ++i) {
     const char *pattern = argv[i];
     if (strlen(pattern) >= kPathBuffer)
@@ -651,8 +667,9 @@ bool OutputIsTerminal() {
 #endif
 }
 
-// The fields --fields chose, or --csv's defaults. False, having said why
-// on standard error, for a list that names nothing.
+// The fields --fields chose, or --csv's defaults, and the machine form's
+// sink that writes them. False, having said why on standard error, for a
+// list that names nothing.
 bool ChooseFields(RunState *run) {
   const char *list = run->options.fields;
   if (list != nullptr && !MachineOutput(run->options)) {
@@ -660,29 +677,29 @@ bool ChooseFields(RunState *run) {
                     "columns of --csv; give one of them\n");
     return false;
   }
-  if (list == nullptr) {
-    if (run->options.csv) {
-      run->fields = DefaultCsvFields();
-      // What the checks found is what such a run is for.
-      if (!run->options.expects.empty())
-        run->fields.push_back("expect");
-      if (run->options.lint)
-        run->fields.push_back("lint");
-      run->parts = PartsForFields(run->fields, true);
-      run->csvFromFacts = CsvRowFromFacts(run->fields);
-    }
+  if (!MachineOutput(run->options))
     return true;
+  SinkSettings settings = {run->terminal, std::vector<std::string>()};
+  std::vector<std::string> &fields = settings.fields;
+  if (list == nullptr && run->options.csv) {
+    fields = DefaultCsvFields();
+    // What the checks found is what such a run is for.
+    if (!run->options.expects.empty())
+      fields.push_back("expect");
+    if (run->options.lint)
+      fields.push_back("lint");
+  } else if (list != nullptr && !ParseFieldList(list, &fields)) {
+    fprintf(stderr, "quelvo: --fields takes a list of names separated by "
+                    "commas, such as path,status,ProductVersion\n");
+    return false;
+  } else if (list != nullptr && !CheckFieldNames(fields)) {
+    return false;
   }
-  if (ParseFieldList(list, &run->fields)) {
-    if (!CheckFieldNames(run->fields))
-      return false;
-    run->parts = PartsForFields(run->fields, run->options.csv);
-    run->csvFromFacts = run->options.csv && CsvRowFromFacts(run->fields);
-    return true;
-  }
-  fprintf(stderr, "quelvo: --fields takes a list of names separated by "
-                  "commas, such as path,status,ProductVersion\n");
-  return false;
+  // Every table's strings only where a field reads them.
+  run->plan.everyTable =
+      fields.empty() || PartsForFields(fields, run->options.csv).tables;
+  run->sink = run->options.csv ? CsvSink(settings) : JsonLinesSink(settings);
+  return true;
 }
 
 } // namespace
@@ -714,6 +731,7 @@ int RunQuelvo(int argc, char **argv) {
   run.terminal = MachineOutput(run.options) && OutputIsTerminal();
   if (!ChooseFields(&run) || !SetUpChecks(&run)) {
     FinishChecks(&run);
+    CloseSink(&run.sink);
     return 2;
   }
   if (run.options.signature) {
@@ -725,6 +743,8 @@ int RunQuelvo(int argc, char **argv) {
     run.signatures = PrepareSignatureChecks(wanted, &error);
     if (run.signatures == nullptr) {
       fprintf(stderr, "quelvo: %s\n", error.c_str());
+      FinishChecks(&run);
+      CloseSink(&run.sink);
       return 1;
     }
     std::vector<std::string> notes;
@@ -740,6 +760,7 @@ int RunQuelvo(int argc, char **argv) {
   // What follows the long options is a command line of its own.
   int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
   FinishChecks(&run);
+  CloseSink(&run.sink);
   StopPrefetcher(run.prefetcher);
   FreeFileState(run.fileRoom);
   CloseFileHasher(run.hasher);

@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "expect.h"
-#include "json_report.h"
+#include "file_facts.h"
+#include "gather.h"
 #include "lint.h"
 #include "match.h"
 #include "options.h"
+#include "output_sink.h"
 #include "platform_extra.h"
 #include "prefetch.h"
 #include "version_facts.h"
@@ -27,14 +29,10 @@ struct RunState {
   // make the exit status 1. A file without version information is an
   // answer, not a failure.
   int failures;
-  std::vector<std::string> fields; // --fields, or --csv's default columns
-  JsonParts parts;                 // what the fields can read of an object
-  // --csv whose columns the facts give alone (CsvRowFromFacts), and what
-  // its rows reuse.
-  bool csvFromFacts;
-  CsvScratch csvScratch;
-  // The text of the object before, whose room the next one is written in.
-  std::string jsonRoom;
+  // --json and --csv: the form each record is written in, and what the
+  // run asks of each file for it.
+  OutputSink sink;
+  GatherPlan plan;
   FileHasher *hasher; // --hash: open for the whole run; or null
   KeyDigester *keys;  // --dotnet's key tokens, for the whole run; or null
   // The read-ahead of the reports, from the first list of several matches
@@ -98,15 +96,15 @@ const FileDigest *DigestRecord(RunState *run, FileRecord *record,
                                FileDigest *digest);
 
 // --json and --csv: one object per line, or one row (json_output.cpp).
-// The CSV header, once at the start of the run.
+// The sink's start (the CSV header), once at the start of the run.
 void StartMachineOutput(RunState *run);
 // An object without facts: a failure (counted for the exit status) or,
 // with failure false, an answer such as a folder named without
-// --recursive. digest is DigestRecord's.
+// --recursive.
 void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message, bool failure = true);
-void JsonReportFile(RunState *run, FileRecord *record,
-                    const FileDigest *digest);
+// An examined file: gathered as the run's plan asks, then written.
+void JsonReportFile(RunState *run, FileRecord *record);
 const char *JsonStatusWord(int code);
 
 // --expect and --lint (checks.cpp). Reads the options' values into the
@@ -114,21 +112,17 @@ const char *JsonStatusWord(int code);
 bool SetUpChecks(RunState *run);
 void FinishChecks(RunState *run);
 // The checks of one examined file in the text form, on standard error:
-// code is what the text report answered, factsCode and facts what was
-// gathered beside it.
+// code is what the text report answered, facts (its path, version facts
+// and their stage) what was gathered beside it.
 void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
-                   StatusCode factsCode, const VersionFacts &facts);
-// The checks of one object in the machine forms, appended to it: facts
-// null for an object of no file examined, whose checks are null. Whether
-// they found anything: an expectation that did not hold, or a finding.
-bool CheckObject(RunState *run, const char *path, StatusCode factsCode,
-                 const VersionFacts *facts, std::string *object);
+                   FileFacts *facts);
+// The checks of one record in the machine forms, into it: a record of no
+// file examined, or of one that could not be read, is not checked (its
+// checks are null). Whether they found anything: an expectation that did
+// not hold, or a finding.
+bool CheckFacts(RunState *run, FileFacts *facts);
 // The summary line of the checks, on standard error, after the run.
 void PrintCheckSummary(RunState *run);
-// The object --json writes for an examined file, and whether it reports a
-// failure to read it (json_output.cpp).
-std::string FileObject(const FileRecord *record, StatusCode code,
-                       const VersionFacts &facts, bool *failure);
 
 // --recursive: one argument, its folder and every folder below (walk.cpp).
 void WalkArgument(RunState *run, const char *argument);

@@ -90,56 +90,66 @@ std::string LintFindingText(const LintFinding &f) {
   return text;
 }
 
-void AppendExpectMember(std::string *object,
-                        const std::vector<Expectation> &expectations,
-                        const std::vector<ExpectResult> *results) {
+void WriteExpectValue(JsonWriter *w,
+                      const std::vector<Expectation> &expectations,
+                      const std::vector<ExpectResult> *results) {
   if (results == nullptr) {
-    AppendMember(object, "expect", "null");
+    JsonNull(w);
     return;
   }
-  JsonWriter w = JsonWriter();
-  JsonBeginArray(&w);
+  JsonBeginArray(w);
   for (size_t i = 0; i < results->size() && i < expectations.size(); ++i) {
     const Expectation &e = expectations[i];
     const ExpectResult &r = (*results)[i];
-    JsonBeginObject(&w);
-    JsonKey(&w, "name");
-    JsonString(&w, e.name);
-    JsonKey(&w, "expected");
-    JsonString(&w, e.value);
-    JsonKey(&w, "regex");
-    JsonBool(&w, e.regex);
-    JsonKey(&w, "actual");
+    JsonBeginObject(w);
+    JsonKey(w, "name");
+    JsonString(w, e.name);
+    JsonKey(w, "expected");
+    JsonString(w, e.value);
+    JsonKey(w, "regex");
+    JsonBool(w, e.regex);
+    JsonKey(w, "actual");
     if (r.found)
-      JsonString(&w, r.actual);
+      JsonString(w, r.actual);
     else
-      JsonNull(&w);
-    JsonKey(&w, "ok");
-    JsonBool(&w, r.ok);
-    JsonEndObject(&w);
+      JsonNull(w);
+    JsonKey(w, "ok");
+    JsonBool(w, r.ok);
+    JsonEndObject(w);
   }
-  JsonEndArray(&w);
+  JsonEndArray(w);
+}
+
+void WriteLintValue(JsonWriter *w, const std::vector<LintFinding> *findings) {
+  if (findings == nullptr) {
+    JsonNull(w);
+    return;
+  }
+  JsonBeginArray(w);
+  for (const LintFinding &f : *findings) {
+    JsonBeginObject(w);
+    JsonKey(w, "rule");
+    JsonString(w, LintRuleId(f.rule));
+    JsonKey(w, "severity");
+    JsonStringOrNull(w, LintSeverityWord(f.severity));
+    JsonKey(w, "message");
+    JsonString(w, f.message);
+    JsonEndObject(w);
+  }
+  JsonEndArray(w);
+}
+
+void AppendExpectMember(std::string *object,
+                        const std::vector<Expectation> &expectations,
+                        const std::vector<ExpectResult> *results) {
+  JsonWriter w = JsonWriter();
+  WriteExpectValue(&w, expectations, results);
   AppendMember(object, "expect", JsonFinish(&w));
 }
 
 void AppendLintMember(std::string *object,
                       const std::vector<LintFinding> *findings) {
-  if (findings == nullptr) {
-    AppendMember(object, "lint", "null");
-    return;
-  }
   JsonWriter w = JsonWriter();
-  JsonBeginArray(&w);
-  for (const LintFinding &f : *findings) {
-    JsonBeginObject(&w);
-    JsonKey(&w, "rule");
-    JsonString(&w, LintRuleId(f.rule));
-    JsonKey(&w, "severity");
-    JsonStringOrNull(&w, LintSeverityWord(f.severity));
-    JsonKey(&w, "message");
-    JsonString(&w, f.message);
-    JsonEndObject(&w);
-  }
-  JsonEndArray(&w);
+  WriteLintValue(&w, findings);
   AppendMember(object, "lint", JsonFinish(&w));
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "expect.h"
+#include "json_writer.h"
 #include "lint.h"
 
 // `NAME is "ACTUAL", expected "VALUE"`, `has no NAME, expected "VALUE"`,
@@ -18,6 +19,13 @@ std::string ExpectFailureText(const Expectation &expectation,
 
 // `QV013 warning: message`: the text after the path.
 std::string LintFindingText(const LintFinding &finding);
+
+// The values of "expect" and "lint": null where the file was not
+// checked (results or findings null).
+void WriteExpectValue(JsonWriter *w,
+                      const std::vector<Expectation> &expectations,
+                      const std::vector<ExpectResult> *results);
+void WriteLintValue(JsonWriter *w, const std::vector<LintFinding> *findings);
 
 // Appends "expect": [{name, expected, regex, actual, ok}, ...] to an object
 // that JsonObject wrote, or "expect": null when results is null (an object

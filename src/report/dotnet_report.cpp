@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "decimal.h"
+#include "fact_fields.h"
 #include "platform_extra.h"
 #include "report.h"
 #include "unicode_text.h"
@@ -125,6 +126,31 @@ bool Win32Version(const Win32Versions *f, bool product,
   return NormaliseVersion(Dotted(numbers, 4), parts);
 }
 
+void WritePublicKey(JsonWriter *w, const DotnetIdentity &id, bool isReference) {
+  // A reference's blob is a key only when its flags say so.
+  bool isKey = !isReference || (id.flags & kAssemblyFlagPublicKey) != 0;
+  if (isKey && !id.publicKey.empty())
+    JsonString(w, Hex(id.publicKey.data(), id.publicKey.size()));
+  else
+    JsonNull(w);
+}
+
+void WriteToken(JsonWriter *w, const DotnetIdentity &id) {
+  if (id.hasToken)
+    JsonString(w, Hex(id.token, sizeof id.token));
+  else
+    JsonNull(w);
+}
+
+void WriteHashAlgorithm(JsonWriter *w, const DotnetInfo &info) {
+  JsonBeginObject(w);
+  JsonKey(w, "id");
+  JsonNumber(w, info.hashAlgorithm);
+  JsonKey(w, "name");
+  JsonStringOrNull(w, HashAlgorithmName(info.hashAlgorithm));
+  JsonEndObject(w);
+}
+
 void WriteIdentity(JsonWriter *w, const DotnetIdentity &id, bool isReference,
                    const DotnetInfo &info) {
   JsonBeginObject(w);
@@ -136,39 +162,27 @@ void WriteIdentity(JsonWriter *w, const DotnetIdentity &id, bool isReference,
   JsonString(w, id.culture);
   JsonKey(w, "flags");
   JsonNumber(w, id.flags);
-  // A reference's blob is a key only when its flags say so.
-  bool isKey = !isReference || (id.flags & kAssemblyFlagPublicKey) != 0;
   JsonKey(w, "public_key");
-  if (isKey && !id.publicKey.empty())
-    JsonString(w, Hex(id.publicKey.data(), id.publicKey.size()));
-  else
-    JsonNull(w);
+  WritePublicKey(w, id, isReference);
   JsonKey(w, "public_key_token");
-  if (id.hasToken)
-    JsonString(w, Hex(id.token, sizeof id.token));
-  else
-    JsonNull(w);
+  WriteToken(w, id);
   if (!isReference) {
     JsonKey(w, "hash_algorithm");
-    JsonBeginObject(w);
-    JsonKey(w, "id");
-    JsonNumber(w, info.hashAlgorithm);
-    JsonKey(w, "name");
-    JsonStringOrNull(w, HashAlgorithmName(info.hashAlgorithm));
-    JsonEndObject(w);
+    WriteHashAlgorithm(w, info);
   }
   JsonEndObject(w);
 }
 
-void WriteCli(JsonWriter *w, const DotnetInfo &info) {
-  JsonKey(w, "cli_version");
+void WriteCliVersion(JsonWriter *w, const DotnetInfo &info) {
   if (info.hasCli) {
     const uint16_t v[2] = {info.cliMajor, info.cliMinor};
     JsonString(w, Dotted(v, 2));
   } else {
     JsonNull(w);
   }
-  JsonKey(w, "cli_flags");
+}
+
+void WriteCliFlags(JsonWriter *w, const DotnetInfo &info) {
   if (info.hasCli) {
     JsonBeginArray(w);
     for (const FlagName &f : kCliFlagNames)
@@ -178,28 +192,31 @@ void WriteCli(JsonWriter *w, const DotnetInfo &info) {
   } else {
     JsonNull(w);
   }
-  JsonKey(w, "cli_flags_value");
-  if (info.hasCli)
-    JsonNumber(w, info.cliFlags);
+}
+
+void WriteStrongNameOffset(JsonWriter *w, const DotnetInfo &info) {
+  if (info.strongNameMapped)
+    JsonNumber64(w, info.strongNameOffset);
   else
     JsonNull(w);
-  JsonKey(w, "strong_name_signature");
+}
+
+void WriteStrongName(JsonWriter *w, const DotnetInfo &info) {
   if (info.hasStrongName) {
     JsonBeginObject(w);
     JsonKey(w, "rva");
     JsonNumber(w, info.strongNameRva);
     JsonKey(w, "offset");
-    if (info.strongNameMapped)
-      JsonNumber64(w, info.strongNameOffset);
-    else
-      JsonNull(w);
+    WriteStrongNameOffset(w, info);
     JsonKey(w, "size");
     JsonNumber(w, info.strongNameSize);
     JsonEndObject(w);
   } else {
     JsonNull(w);
   }
-  JsonKey(w, "ready_to_run");
+}
+
+void WriteReadyToRun(JsonWriter *w, const DotnetInfo &info) {
   if (info.readyToRun) {
     const uint16_t v[2] = {info.readyToRunMajor, info.readyToRunMinor};
     JsonString(w, Dotted(v, 2));
@@ -208,20 +225,32 @@ void WriteCli(JsonWriter *w, const DotnetInfo &info) {
   }
 }
 
-void WriteMetadata(JsonWriter *w, const DotnetInfo &info) {
-  JsonKey(w, "runtime_version");
-  if (info.hasMetadata)
-    JsonString(w, info.runtimeVersion);
+void WriteCli(JsonWriter *w, const DotnetInfo &info) {
+  JsonKey(w, "cli_version");
+  WriteCliVersion(w, info);
+  JsonKey(w, "cli_flags");
+  WriteCliFlags(w, info);
+  JsonKey(w, "cli_flags_value");
+  if (info.hasCli)
+    JsonNumber(w, info.cliFlags);
   else
     JsonNull(w);
-  JsonKey(w, "metadata_version");
+  JsonKey(w, "strong_name_signature");
+  WriteStrongName(w, info);
+  JsonKey(w, "ready_to_run");
+  WriteReadyToRun(w, info);
+}
+
+void WriteMetadataVersion(JsonWriter *w, const DotnetInfo &info) {
   if (info.hasMetadata) {
     const uint16_t v[2] = {info.metadataMajor, info.metadataMinor};
     JsonString(w, Dotted(v, 2));
   } else {
     JsonNull(w);
   }
-  JsonKey(w, "streams");
+}
+
+void WriteStreams(JsonWriter *w, const DotnetInfo &info) {
   if (info.hasMetadata) {
     JsonBeginArray(w);
     for (const DotnetStream &s : info.streams) {
@@ -240,64 +269,83 @@ void WriteMetadata(JsonWriter *w, const DotnetInfo &info) {
   }
 }
 
-void WriteAttributes(JsonWriter *w, const DotnetInfo &info) {
-  JsonKey(w, "attributes");
-  if (!info.hasAssembly) {
+void WriteMetadata(JsonWriter *w, const DotnetInfo &info) {
+  JsonKey(w, "runtime_version");
+  if (info.hasMetadata)
+    JsonString(w, info.runtimeVersion);
+  else
     JsonNull(w);
-    return;
-  }
-  JsonBeginObject(w);
-  for (int i = 0; i < kAttrCount; ++i) {
-    const DotnetAttributeValue &v = info.attributes[i];
-    JsonKey(w, kAttributeNames[i].key, strlen(kAttributeNames[i].key));
-    if (v.present && !v.isNull)
-      JsonString(w, v.value);
-    else
-      JsonNull(w);
-  }
-  JsonKey(w, "target_framework_display_name");
+  JsonKey(w, "metadata_version");
+  WriteMetadataVersion(w, info);
+  JsonKey(w, "streams");
+  WriteStreams(w, info);
+}
+
+void WriteAttribute(JsonWriter *w, const DotnetInfo &info, int i) {
+  const DotnetAttributeValue &v = info.attributes[i];
+  if (v.present && !v.isNull)
+    JsonString(w, v.value);
+  else
+    JsonNull(w);
+}
+
+void WriteFrameworkDisplayName(JsonWriter *w, const DotnetInfo &info) {
   if (info.hasFrameworkDisplayName)
     JsonString(w, info.frameworkDisplayName);
   else
     JsonNull(w);
-  JsonEndObject(w);
 }
 
-void WriteHost(JsonWriter *w, const DotnetHost &host) {
-  JsonKey(w, "host");
+const char *HostKind(const DotnetHost &host) {
+  return host.headerOffset != 0 ? "bundle" : "apphost";
+}
+
+std::string BundleVersion(const DotnetHost &host) {
+  std::string version;
+  AppendNumber(host.bundleMajor, &version);
+  version.push_back('.');
+  AppendNumber(host.bundleMinor, &version);
+  return version;
+}
+
+void WriteMainAssembly(JsonWriter *w, const DotnetHost &host) {
+  if (host.mainAssembly.empty())
+    JsonNull(w);
+  else
+    JsonString(w, host.mainAssembly);
+}
+
+void WriteBundle(JsonWriter *w, const DotnetHost &host) {
+  if (host.isBundle) {
+    JsonBeginObject(w);
+    JsonKey(w, "header_offset");
+    JsonNumber64(w, host.headerOffset);
+    JsonKey(w, "version");
+    JsonString(w, BundleVersion(host));
+    JsonKey(w, "id");
+    JsonString(w, host.bundleId);
+    JsonKey(w, "files");
+    JsonNumber(w, host.fileCount);
+    JsonKey(w, "main_assembly");
+    WriteMainAssembly(w, host);
+    JsonEndObject(w);
+  } else {
+    JsonNull(w);
+  }
+}
+
+void WriteHostValue(JsonWriter *w, const DotnetHost &host) {
   if (!host.found) {
     JsonNull(w);
     return;
   }
   JsonBeginObject(w);
   JsonKey(w, "kind");
-  JsonStringOrNull(w, host.headerOffset != 0 ? "bundle" : "apphost");
+  JsonStringOrNull(w, HostKind(host));
   JsonKey(w, "marker_offset");
   JsonNumber64(w, host.markerOffset);
   JsonKey(w, "bundle");
-  if (host.isBundle) {
-    JsonBeginObject(w);
-    JsonKey(w, "header_offset");
-    JsonNumber64(w, host.headerOffset);
-    JsonKey(w, "version");
-    std::string version;
-    AppendNumber(host.bundleMajor, &version);
-    version.push_back('.');
-    AppendNumber(host.bundleMinor, &version);
-    JsonString(w, version);
-    JsonKey(w, "id");
-    JsonString(w, host.bundleId);
-    JsonKey(w, "files");
-    JsonNumber(w, host.fileCount);
-    JsonKey(w, "main_assembly");
-    if (host.mainAssembly.empty())
-      JsonNull(w);
-    else
-      JsonString(w, host.mainAssembly);
-    JsonEndObject(w);
-  } else {
-    JsonNull(w);
-  }
+  WriteBundle(w, host);
   JsonEndObject(w);
 }
 
@@ -540,37 +588,102 @@ void GatherDotnetFacts(FileRecord *record, KeyDigester *keys,
   }
 }
 
-void WriteDotnetJson(JsonWriter *w, const DotnetFacts *facts) {
-  if (facts == nullptr || !facts->found) {
-    JsonNull(w);
-    return;
+namespace {
+
+// The paths into "dotnet": the facts of a .NET file examined, each null
+// where a member on the way to it is.
+const DotnetInfo *Net(const FileFacts &f) {
+  return f.examined && f.dotnet && f.dotnet->found ? &f.dotnet->info : nullptr;
+}
+
+const DotnetInfo *Assembly(const FileFacts &f) {
+  const DotnetInfo *i = Net(f);
+  return i != nullptr && i->hasAssembly ? i : nullptr;
+}
+
+const DotnetInfo *StrongName(const FileFacts &f) {
+  const DotnetInfo *i = Net(f);
+  return i != nullptr && i->hasStrongName ? i : nullptr;
+}
+
+const DotnetHost *Host(const FileFacts &f) {
+  const DotnetInfo *i = Net(f);
+  return i != nullptr && i->host.found ? &i->host : nullptr;
+}
+
+const DotnetHost *Bundle(const FileFacts &f) {
+  const DotnetHost *h = Host(f);
+  return h != nullptr && h->isBundle ? h : nullptr;
+}
+
+#define QV_NET(get, body)                                                      \
+  [](JsonWriter *w, const FileFacts &f) {                                      \
+    const auto *i = get(f);                                                    \
+    if (i == nullptr)                                                          \
+      JsonNull(w);                                                             \
+    else                                                                       \
+      body;                                                                    \
   }
-  const DotnetInfo &info = facts->info;
-  JsonBeginObject(w);
-  JsonKey(w, "malformed");
+#define QV_ATTRIBUTE(index) QV_NET(Assembly, WriteAttribute(w, *i, index))
+
+void WriteMalformed(JsonWriter *w, const DotnetInfo &info) {
   if (info.malformed != kDotnetWellFormed)
     JsonStringOrNull(w, DotnetMalformedName(info.malformed));
   else
     JsonNull(w);
-  WriteMetadata(w, info);
-  WriteCli(w, info);
-  JsonKey(w, "assembly");
+}
+
+void WriteRuntimeVersion(JsonWriter *w, const DotnetInfo &info) {
+  if (info.hasMetadata)
+    JsonString(w, info.runtimeVersion);
+  else
+    JsonNull(w);
+}
+
+void WriteCliFlagsValue(JsonWriter *w, const DotnetInfo &info) {
+  if (info.hasCli)
+    JsonNumber(w, info.cliFlags);
+  else
+    JsonNull(w);
+}
+
+void WriteAssembly(JsonWriter *w, const DotnetInfo &info) {
   if (info.hasAssembly)
     WriteIdentity(w, info.assembly, false, info);
   else
     JsonNull(w);
-  JsonKey(w, "module");
+}
+
+void WriteModule(JsonWriter *w, const DotnetInfo &info) {
   if (info.hasModule)
     JsonString(w, info.moduleName);
   else
     JsonNull(w);
-  WriteAttributes(w, info);
-  JsonKey(w, "reference_count");
+}
+
+void WriteAttributesValue(JsonWriter *w, const DotnetInfo &info) {
+  if (!info.hasAssembly) {
+    JsonNull(w);
+    return;
+  }
+  JsonBeginObject(w);
+  for (int i = 0; i < kAttrCount; ++i) {
+    JsonKey(w, kAttributeNames[i].key, strlen(kAttributeNames[i].key));
+    WriteAttribute(w, info, i);
+  }
+  JsonKey(w, "target_framework_display_name");
+  WriteFrameworkDisplayName(w, info);
+  JsonEndObject(w);
+}
+
+void WriteReferenceCount(JsonWriter *w, const DotnetInfo &info) {
   if (info.hasTables)
     JsonNumber(w, info.referenceCount);
   else
     JsonNull(w);
-  JsonKey(w, "references");
+}
+
+void WriteReferences(JsonWriter *w, const DotnetInfo &info) {
   if (info.hasTables) {
     JsonBeginArray(w);
     for (const DotnetIdentity &id : info.references)
@@ -579,12 +692,132 @@ void WriteDotnetJson(JsonWriter *w, const DotnetFacts *facts) {
   } else {
     JsonNull(w);
   }
-  JsonKey(w, "version_mismatch");
-  if (facts->versionMismatch < 0)
+}
+
+void WriteVersionMismatch(JsonWriter *w, const DotnetFacts &facts) {
+  if (facts.versionMismatch < 0)
     JsonNull(w);
   else
-    JsonBool(w, facts->versionMismatch != 0);
-  WriteHost(w, info.host);
+    JsonBool(w, facts.versionMismatch != 0);
+}
+
+} // namespace
+
+const FactsField kDotnetFields[] = {
+    {"dotnet.malformed", kFieldWithDotnet, QV_NET(Net, WriteMalformed(w, *i))},
+    {"dotnet.runtime_version", kFieldWithDotnet,
+     QV_NET(Net, WriteRuntimeVersion(w, *i))},
+    {"dotnet.metadata_version", kFieldWithDotnet,
+     QV_NET(Net, WriteMetadataVersion(w, *i))},
+    {"dotnet.streams", kFieldWithDotnet, QV_NET(Net, WriteStreams(w, *i))},
+    {"dotnet.cli_version", kFieldWithDotnet,
+     QV_NET(Net, WriteCliVersion(w, *i))},
+    {"dotnet.cli_flags", kFieldWithDotnet, QV_NET(Net, WriteCliFlags(w, *i))},
+    {"dotnet.cli_flags_value", kFieldWithDotnet,
+     QV_NET(Net, WriteCliFlagsValue(w, *i))},
+    {"dotnet.strong_name_signature", kFieldWithDotnet,
+     QV_NET(Net, WriteStrongName(w, *i))},
+    {"dotnet.strong_name_signature.rva", kFieldWithDotnet,
+     QV_NET(StrongName, JsonNumber(w, i->strongNameRva))},
+    {"dotnet.strong_name_signature.offset", kFieldWithDotnet,
+     QV_NET(StrongName, WriteStrongNameOffset(w, *i))},
+    {"dotnet.strong_name_signature.size", kFieldWithDotnet,
+     QV_NET(StrongName, JsonNumber(w, i->strongNameSize))},
+    {"dotnet.ready_to_run", kFieldWithDotnet,
+     QV_NET(Net, WriteReadyToRun(w, *i))},
+    {"dotnet.assembly", kFieldWithDotnet, QV_NET(Net, WriteAssembly(w, *i))},
+    {"dotnet.assembly.name", kFieldWithDotnet,
+     QV_NET(Assembly, JsonString(w, i->assembly.name))},
+    {"dotnet.assembly.version", kFieldWithDotnet,
+     QV_NET(Assembly, JsonString(w, Dotted(i->assembly.version, 4)))},
+    {"dotnet.assembly.culture", kFieldWithDotnet,
+     QV_NET(Assembly, JsonString(w, i->assembly.culture))},
+    {"dotnet.assembly.flags", kFieldWithDotnet,
+     QV_NET(Assembly, JsonNumber(w, i->assembly.flags))},
+    {"dotnet.assembly.public_key", kFieldWithDotnet,
+     QV_NET(Assembly, WritePublicKey(w, i->assembly, false))},
+    {"dotnet.assembly.public_key_token", kFieldWithDotnet,
+     QV_NET(Assembly, WriteToken(w, i->assembly))},
+    {"dotnet.assembly.hash_algorithm", kFieldWithDotnet,
+     QV_NET(Assembly, WriteHashAlgorithm(w, *i))},
+    {"dotnet.assembly.hash_algorithm.id", kFieldWithDotnet,
+     QV_NET(Assembly, JsonNumber(w, i->hashAlgorithm))},
+    {"dotnet.assembly.hash_algorithm.name", kFieldWithDotnet,
+     QV_NET(Assembly,
+            JsonStringOrNull(w, HashAlgorithmName(i->hashAlgorithm)))},
+    {"dotnet.module", kFieldWithDotnet, QV_NET(Net, WriteModule(w, *i))},
+    {"dotnet.attributes", kFieldWithDotnet,
+     QV_NET(Net, WriteAttributesValue(w, *i))},
+    {"dotnet.attributes.informational_version", kFieldWithDotnet,
+     QV_ATTRIBUTE(kAttrInformationalVersion)},
+    {"dotnet.attributes.file_version", kFieldWithDotnet,
+     QV_ATTRIBUTE(kAttrFileVersion)},
+    {"dotnet.attributes.title", kFieldWithDotnet, QV_ATTRIBUTE(kAttrTitle)},
+    {"dotnet.attributes.description", kFieldWithDotnet,
+     QV_ATTRIBUTE(kAttrDescription)},
+    {"dotnet.attributes.company", kFieldWithDotnet, QV_ATTRIBUTE(kAttrCompany)},
+    {"dotnet.attributes.product", kFieldWithDotnet, QV_ATTRIBUTE(kAttrProduct)},
+    {"dotnet.attributes.copyright", kFieldWithDotnet,
+     QV_ATTRIBUTE(kAttrCopyright)},
+    {"dotnet.attributes.configuration", kFieldWithDotnet,
+     QV_ATTRIBUTE(kAttrConfiguration)},
+    {"dotnet.attributes.target_framework", kFieldWithDotnet,
+     QV_ATTRIBUTE(kAttrTargetFramework)},
+    {"dotnet.attributes.target_framework_display_name", kFieldWithDotnet,
+     QV_NET(Assembly, WriteFrameworkDisplayName(w, *i))},
+    {"dotnet.reference_count", kFieldWithDotnet,
+     QV_NET(Net, WriteReferenceCount(w, *i))},
+    {"dotnet.references", kFieldWithDotnet,
+     QV_NET(Net, WriteReferences(w, *i))},
+    {"dotnet.version_mismatch", kFieldWithDotnet,
+     QV_NET(Net, WriteVersionMismatch(w, *f.dotnet))},
+    {"dotnet.host", kFieldWithDotnet, QV_NET(Net, WriteHostValue(w, i->host))},
+    {"dotnet.host.kind", kFieldWithDotnet,
+     QV_NET(Host, JsonStringOrNull(w, HostKind(*i)))},
+    {"dotnet.host.marker_offset", kFieldWithDotnet,
+     QV_NET(Host, JsonNumber64(w, i->markerOffset))},
+    {"dotnet.host.bundle", kFieldWithDotnet, QV_NET(Host, WriteBundle(w, *i))},
+    {"dotnet.host.bundle.header_offset", kFieldWithDotnet,
+     QV_NET(Bundle, JsonNumber64(w, i->headerOffset))},
+    {"dotnet.host.bundle.version", kFieldWithDotnet,
+     QV_NET(Bundle, JsonString(w, BundleVersion(*i)))},
+    {"dotnet.host.bundle.id", kFieldWithDotnet,
+     QV_NET(Bundle, JsonString(w, i->bundleId))},
+    {"dotnet.host.bundle.files", kFieldWithDotnet,
+     QV_NET(Bundle, JsonNumber(w, i->fileCount))},
+    {"dotnet.host.bundle.main_assembly", kFieldWithDotnet,
+     QV_NET(Bundle, WriteMainAssembly(w, *i))},
+};
+const size_t kDotnetFieldCount = sizeof kDotnetFields / sizeof kDotnetFields[0];
+
+#undef QV_NET
+#undef QV_ATTRIBUTE
+
+void WriteDotnetJson(JsonWriter *w, const DotnetFacts *facts) {
+  if (facts == nullptr || !facts->found) {
+    JsonNull(w);
+    return;
+  }
+  const DotnetInfo &info = facts->info;
+  JsonBeginObject(w);
+  JsonKey(w, "malformed");
+  WriteMalformed(w, info);
+  WriteMetadata(w, info);
+  WriteCli(w, info);
+  JsonKey(w, "assembly");
+  WriteAssembly(w, info);
+  JsonKey(w, "module");
+  WriteModule(w, info);
+  JsonKey(w, "attributes");
+  WriteAttributesValue(w, info);
+  JsonKey(w, "reference_count");
+  WriteReferenceCount(w, info);
+  JsonKey(w, "references");
+  WriteReferences(w, info);
+  JsonKey(w, "version_mismatch");
+  WriteVersionMismatch(w, *facts);
+  JsonKey(w, "host");
+  WriteHostValue(w, info.host);
   JsonEndObject(w);
 }
 

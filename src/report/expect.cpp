@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "json_fields.h"
+#include "fact_fields.h"
 
 namespace {
 
@@ -81,42 +81,78 @@ bool Holds(const Expectation &e, Kind kind, const std::string &actual,
   return actual == e.value;
 }
 
-const JsonMember *FindMember(const std::vector<JsonMember> &members,
-                             const std::string &path) {
-  for (const JsonMember &m : members)
-    if (m.path == path)
-      return &m;
-  return nullptr;
+// A member's value as the object holds it, written from the facts.
+std::string ValueOf(const FactsField &field, const FileFacts &facts,
+                    JsonWriter *w) {
+  w->used = 0;
+  w->needComma = false;
+  w->depth = 0;
+  field.write(w, facts);
+  return std::string(w->buffer, 0, w->used);
+}
+
+// The text of a member as a cell holds it: a string decoded, null or
+// no member empty.
+std::string TextOf(const char *name, const FileFacts &facts, JsonWriter *w) {
+  const FactsField *field = FindFactsField(name);
+  if (field == nullptr || !FieldPresent(*field, facts, w))
+    return std::string();
+  std::string value = ValueOf(*field, facts, w), scratch;
+  return std::string(JsonValueText(value.data(), value.size(), &scratch));
 }
 
 // A field's value as compared: false when the object lacks it or holds
 // null there.
-bool FieldValue(const std::string &object,
-                const std::vector<JsonMember> &members, const JsonMember &m,
+bool FieldValue(const FactsField &field, const FileFacts &facts, JsonWriter *w,
                 std::string *actual, Kind *kind, IdForms *forms) {
-  std::string raw = object.substr(m.start, m.end - m.start);
+  std::string raw = ValueOf(field, facts, w);
   if (raw == "null")
     return false;
   if (raw[0] == '"') {
-    *actual = CsvCell(object, &m);
+    std::string scratch;
+    *actual = std::string(JsonValueText(raw.data(), raw.size(), &scratch));
     unsigned long parts[4];
     *kind = ReadDotted(*actual, parts) ? kKindDotted : kKindText;
     return true;
   }
   if (raw[0] == '{') {
     // language, charset: compared by their id.
-    const JsonMember *id = FindMember(members, m.path + ".id");
+    std::string path(field.name);
+    const FactsField *id = FindFactsField(path + ".id");
     if (id != nullptr) {
-      *actual = object.substr(id->start, id->end - id->start);
+      *actual = ValueOf(*id, facts, w);
       *kind = kKindId;
-      forms->hex = CsvCell(object, FindMember(members, m.path + ".hex"));
-      forms->name = CsvCell(object, FindMember(members, m.path + ".name"));
+      forms->hex = TextOf((path + ".hex").c_str(), facts, w);
+      forms->name = TextOf((path + ".name").c_str(), facts, w);
       return true;
     }
   }
   *actual = raw;
   *kind = raw[0] >= '0' && raw[0] <= '9' ? kKindNumber : kKindText;
   return true;
+}
+
+// The member an expectation names, where the object has it: the checks'
+// own results are not among them.
+const FactsField *MemberOf(const std::string &name, const FileFacts &facts,
+                           JsonWriter *w) {
+  const FactsField *field = FindFactsField(name);
+  if (field == nullptr || field->presence == kFieldWithExpect ||
+      field->presence == kFieldWithLint || !FieldPresent(*field, facts, w))
+    return nullptr;
+  return field;
+}
+
+// "strings.X": the picked table's first string of the key X exactly.
+const std::string *NamedString(const std::string &name,
+                               const FileFacts &facts) {
+  if (name.size() <= 8 || name.compare(0, 8, "strings.") != 0 ||
+      !facts.examined || !facts.version.hasTable)
+    return nullptr;
+  for (const VersionText &s : facts.version.strings)
+    if (s.key.compare(0, std::string::npos, name, 8, std::string::npos) == 0)
+      return &s.value;
+  return nullptr;
 }
 
 } // namespace
@@ -176,20 +212,34 @@ void FreeExpectations(std::vector<Expectation> *expectations) {
 }
 
 void CheckExpectations(const std::vector<Expectation> &expectations,
-                       const std::string &object, const VersionFacts &facts,
+                       const FileFacts &facts,
                        std::vector<ExpectResult> *results) {
   results->clear();
-  std::vector<JsonMember> members;
-  IndexJsonObject(object, &members);
+  JsonWriter w = JsonWriter();
   for (const Expectation &e : expectations) {
     ExpectResult r = ExpectResult();
     Kind kind = kKindText;
     IdForms forms;
-    const JsonMember *m = FindMember(members, e.name);
+    const FactsField *m = MemberOf(e.name, facts, &w);
+    const std::string *named = NamedString(e.name, facts);
     if (m != nullptr) {
-      r.found = FieldValue(object, members, *m, &r.actual, &kind, &forms);
+      r.found = FieldValue(*m, facts, &w, &r.actual, &kind, &forms);
+    } else if (named != nullptr) {
+      // A string of the object's "strings", as a member is compared.
+      r.found = true;
+      std::string scratch;
+      w.used = 0;
+      w.needComma = false;
+      w.depth = 0;
+      JsonString(&w, *named);
+      std::string value(w.buffer, 0, w.used);
+      r.actual =
+          std::string(JsonValueText(value.data(), value.size(), &scratch));
+      unsigned long parts[4];
+      kind = ReadDotted(r.actual, parts) ? kKindDotted : kKindText;
     } else {
-      const VersionText *text = FindVersionString(facts, e.name.c_str());
+      const VersionText *text =
+          FindVersionString(facts.version, e.name.c_str());
       r.found = text != nullptr;
       if (r.found)
         r.actual = text->value;

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "ere.h"
-#include "version_facts.h"
+#include "file_facts.h"
 
 struct Expectation {
   std::string name;
@@ -43,17 +43,11 @@ void FreeExpectations(std::vector<Expectation> *expectations);
 enum IdForm { kIdFormDecimal, kIdFormHex, kIdFormName };
 IdForm ReadIdValue(const std::string &text, unsigned long *id);
 
-struct ExpectResult {
-  bool found;         // the file has the name
-  std::string actual; // its text as compared, when found
-  bool ok;
-};
-
-// Checks every expectation against one file: object is its --json object
-// (JsonObject), facts what was gathered for it. One result per
-// expectation, in order.
+// Checks every expectation against one file's facts, each name read as
+// the file's --json object would hold it (before "expect" and "lint"). One
+// result per expectation, in order.
 void CheckExpectations(const std::vector<Expectation> &expectations,
-                       const std::string &object, const VersionFacts &facts,
+                       const FileFacts &facts,
                        std::vector<ExpectResult> *results);
 
 #endif

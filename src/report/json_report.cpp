@@ -7,7 +7,9 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "check_report.h"
 #include "decimal.h"
+#include "fact_fields.h"
 #include "json_fields.h"
 #include "json_writer.h"
 #include "literal.h"
@@ -200,9 +202,8 @@ const char kNoVersionData[] =
 // is whatever the file stores).
 // picked: the text "strings" was written as, which the picked table's
 // strings are written as again; empty when it was not written.
-void WriteTables(JsonWriter *w, const VersionFacts &f,
-                 const std::string &picked) {
-  JsonKey(w, "string_tables");
+void WriteTablesValue(JsonWriter *w, const VersionFacts &f,
+                      const std::string &picked) {
   if (!f.hasTables) {
     JsonNull(w);
     return;
@@ -237,8 +238,7 @@ void WriteTables(JsonWriter *w, const VersionFacts &f,
 
 // "translations", every entry as stored, and "languages", the resource
 // directory's, where it holds more than one.
-void WriteTranslations(JsonWriter *w, const VersionFacts &f) {
-  JsonKey(w, "translations");
+void WriteTranslationsValue(JsonWriter *w, const VersionFacts &f) {
   if (f.hasTranslations) {
     JsonBeginArray(w);
     for (uint32_t t : f.translations) {
@@ -253,7 +253,9 @@ void WriteTranslations(JsonWriter *w, const VersionFacts &f) {
   } else {
     JsonNull(w);
   }
-  JsonKey(w, "languages");
+}
+
+void WriteLanguagesValue(JsonWriter *w, const VersionFacts &f) {
   if (f.languages.size() > 1) {
     JsonBeginArray(w);
     for (uint16_t id : f.languages)
@@ -346,34 +348,70 @@ bool NormalisedVersion(const VersionFacts &f, const char *name, DWORD ms,
 // "version": the file and product versions for machines to compare, each
 // the numeric head of its string, or the fixed record's numbers where the
 // string is missing or reads as no version; "source" says which.
-void WriteVersionValue(JsonWriter *w, const VersionFacts &f) {
+struct VersionValue {
   std::string file, fileSuffix, product, productSuffix;
-  bool fileString, productString;
-  bool haveFile = NormalisedVersion(f, "FileVersion", f.fixed.dwFileVersionMS,
-                                    f.fixed.dwFileVersionLS, &file, &fileSuffix,
-                                    &fileString);
-  bool haveProduct = NormalisedVersion(
-      f, "ProductVersion", f.fixed.dwProductVersionMS,
-      f.fixed.dwProductVersionLS, &product, &productSuffix, &productString);
-  if (!haveFile && !haveProduct) {
-    JsonNull(w);
+  bool haveFile, haveProduct, fileString, productString;
+};
+
+// False when there is no version to write: the value is null.
+bool ReadVersionValue(const VersionFacts &f, VersionValue *v) {
+  v->haveFile = NormalisedVersion(f, "FileVersion", f.fixed.dwFileVersionMS,
+                                  f.fixed.dwFileVersionLS, &v->file,
+                                  &v->fileSuffix, &v->fileString);
+  v->haveProduct =
+      NormalisedVersion(f, "ProductVersion", f.fixed.dwProductVersionMS,
+                        f.fixed.dwProductVersionLS, &v->product,
+                        &v->productSuffix, &v->productString);
+  return v->haveFile || v->haveProduct;
+}
+
+// The members of "version" by their place: file, file_suffix, product,
+// product_suffix, source.
+void WriteVersionMember(JsonWriter *w, const VersionValue &v, size_t index) {
+  switch (index) {
+  case 0:
+    JsonStringOrNull(w, v.haveFile ? v.file.c_str() : nullptr);
     return;
+  case 1:
+    JsonStringOrNull(w, v.fileSuffix.empty() ? nullptr : v.fileSuffix.c_str());
+    return;
+  case 2:
+    JsonStringOrNull(w, v.haveProduct ? v.product.c_str() : nullptr);
+    return;
+  case 3:
+    JsonStringOrNull(w, v.productSuffix.empty() ? nullptr
+                                                : v.productSuffix.c_str());
+    return;
+  default:
+    break;
   }
-  JsonBeginObject(w);
-  JsonKey(w, "file");
-  JsonStringOrNull(w, haveFile ? file.c_str() : nullptr);
-  JsonKey(w, "file_suffix");
-  JsonStringOrNull(w, fileSuffix.empty() ? nullptr : fileSuffix.c_str());
-  JsonKey(w, "product");
-  JsonStringOrNull(w, haveProduct ? product.c_str() : nullptr);
-  JsonKey(w, "product_suffix");
-  JsonStringOrNull(w, productSuffix.empty() ? nullptr : productSuffix.c_str());
-  JsonKey(w, "source");
-  bool anyString = (haveFile && fileString) || (haveProduct && productString);
-  bool anyFixed = (haveFile && !fileString) || (haveProduct && !productString);
+  bool anyString =
+      (v.haveFile && v.fileString) || (v.haveProduct && v.productString);
+  bool anyFixed =
+      (v.haveFile && !v.fileString) || (v.haveProduct && !v.productString);
   JsonStringOrNull(w, anyString && anyFixed ? "mixed"
                       : anyString           ? "string"
                                             : "fixed");
+}
+
+void WriteVersionValue(JsonWriter *w, const VersionFacts &f) {
+  VersionValue v;
+  if (!ReadVersionValue(f, &v)) {
+    JsonNull(w);
+    return;
+  }
+  // The keys as literals, each written inline (kVersionKeys' order).
+  JsonBeginObject(w);
+  JsonKey(w, "file");
+  WriteVersionMember(w, v, 0);
+  JsonKey(w, "file_suffix");
+  WriteVersionMember(w, v, 1);
+  JsonKey(w, "product");
+  WriteVersionMember(w, v, 2);
+  JsonKey(w, "product_suffix");
+  WriteVersionMember(w, v, 3);
+  JsonKey(w, "source");
+  WriteVersionMember(w, v, 4);
   JsonEndObject(w);
 }
 
@@ -423,10 +461,16 @@ void WriteFacts(JsonWriter *w, const VersionFacts &f, const JsonParts &parts) {
     if (f.hasTable && parts.tables)
       picked.assign(w->buffer, start, w->used - start);
   }
-  if (parts.tables)
-    WriteTables(w, f, picked);
-  if (parts.translations)
-    WriteTranslations(w, f);
+  if (parts.tables) {
+    JsonKey(w, "string_tables");
+    WriteTablesValue(w, f, picked);
+  }
+  if (parts.translations) {
+    JsonKey(w, "translations");
+    WriteTranslationsValue(w, f);
+    JsonKey(w, "languages");
+    WriteLanguagesValue(w, f);
+  }
   WriteFixedFacts(w, f);
   if (parts.version) {
     JsonKey(w, "version");
@@ -472,16 +516,10 @@ void WriteMembers(JsonWriter *w, const char *path, const char *status,
 
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
-                       const JsonExtras &extras,
-                       std::vector<JsonMemberSpan> *members,
-                       std::vector<JsonMemberSpan> *strings,
-                       std::string *room) {
+                       const JsonExtras &extras, std::string *room) {
   JsonWriter w = JsonWriter();
   if (room != nullptr)
     w.buffer.swap(*room);
-  w.members = members;
-  w.noteInside = "strings";
-  w.inside = strings;
   JsonBeginObject(&w);
   WriteMembers(&w, path, status, message, facts, extras.parts);
   if (extras.withDotnet) {
@@ -531,135 +569,206 @@ JsonParts PartsForFields(const std::vector<std::string> &fields,
 
 namespace {
 
-// The members every object carries whatever the options, and whose value
-// the facts give alone.
-enum CommonMember {
-  kMemberPath,
-  kMemberStatus,
-  kMemberMessage,
-  kMemberFormat,
-  kMemberMachine,
-  kMemberLanguage,
-  kMemberCharset,
-  kMemberFixed,   // one of kFixedKeys
-  kMemberVersion, // always written for a row that names it
-  kMemberNone
-};
-
-CommonMember FindCommonMember(std::string_view key, size_t *fixedIndex) {
-  static const struct {
-    const char *key;
-    CommonMember member;
-  } kCommon[] = {
-      {"path", kMemberPath},       {"status", kMemberStatus},
-      {"message", kMemberMessage}, {"format", kMemberFormat},
-      {"machine", kMemberMachine}, {"language", kMemberLanguage},
-      {"charset", kMemberCharset}, {"version", kMemberVersion},
-  };
-  for (const auto &c : kCommon)
-    if (key == c.key)
-      return c.member;
-  for (size_t i = 0; i < sizeof kFixedKeys / sizeof kFixedKeys[0]; ++i)
-    if (key == kFixedKeys[i].text) {
-      *fixedIndex = i;
-      return kMemberFixed;
-    }
-  return kMemberNone;
+// The version facts of a file examined, or null: an object of no file,
+// whose every value from the file is null.
+const VersionFacts *Facts(const FileFacts &f) {
+  return f.examined ? &f.version : nullptr;
 }
 
-// The keys an object has only with some options or parts: a column of
-// that name reads the object, never a string's name.
-bool IsOptionalKey(std::string_view key) {
-  static const char *const kOptional[] = {
-      "strings",   "string_tables", "translations", "languages", "dotnet",
-      "signature", "sha256",        "expect",       "lint"};
-  for (const char *k : kOptional)
-    if (key == k)
-      return true;
-  return false;
+// The .NET and signature facts of a file examined that were gathered, or
+// null.
+const DotnetFacts *DotnetOf(const FileFacts &f) {
+  return f.examined && f.dotnet ? &*f.dotnet : nullptr;
 }
 
-void WriteCommonValue(JsonWriter *w, CommonMember member, size_t fixedIndex,
-                      const char *path, const char *status, const char *message,
-                      const VersionFacts *f) {
-  switch (member) {
-  case kMemberPath:
-    WritePathText(w, path);
-    return;
-  case kMemberStatus:
-    JsonStringOrNull(w, status);
-    return;
-  case kMemberMessage:
-    WritePathText(w, message);
-    return;
-  default:
-    break;
-  }
-  if (f == nullptr) {
+const SignatureFacts *SignatureOf(const FileFacts &f) {
+  return f.examined && f.signature ? &*f.signature : nullptr;
+}
+
+const char *MessageOf(const FileFacts &f) {
+  return f.hasMessage ? f.message.c_str() : nullptr;
+}
+
+// language and charset: each with its id, hex and name, from the
+// translation entry the report uses.
+bool TranslationOf(const FileFacts &f, uint32_t *translation) {
+  const VersionFacts *v = Facts(f);
+  if (v == nullptr || !v->hasTranslations)
+    return false;
+  *translation = v->translation;
+  return true;
+}
+
+void WriteHex4(JsonWriter *w, unsigned id) {
+  static const char kDigits[] = "0123456789abcdef";
+  const char hex[] = {'"',
+                      kDigits[(id >> 12) & 0xFu],
+                      kDigits[(id >> 8) & 0xFu],
+                      kDigits[(id >> 4) & 0xFu],
+                      kDigits[id & 0xFu],
+                      '"'};
+  JsonRawValue(w, hex, sizeof hex);
+}
+
+void WriteLanguageName(JsonWriter *w, unsigned id) {
+  std::string name;
+  if (AppendLanguageName(id, &name))
+    JsonString(w, name);
+  else
     JsonNull(w);
-    return;
+}
+
+#define QV_VERSION(body)                                                       \
+  [](JsonWriter *w, const FileFacts &f) {                                      \
+    const VersionFacts *v = Facts(f);                                          \
+    if (v == nullptr)                                                          \
+      JsonNull(w);                                                             \
+    else                                                                       \
+      body;                                                                    \
   }
-  if (member == kMemberFormat) {
-    JsonStringOrNull(w, FormatName(f->image.kind));
-    return;
+#define QV_TRANSLATION(body)                                                   \
+  [](JsonWriter *w, const FileFacts &f) {                                      \
+    uint32_t t;                                                                \
+    if (!TranslationOf(f, &t))                                                 \
+      JsonNull(w);                                                             \
+    else                                                                       \
+      body;                                                                    \
   }
-  if (member == kMemberMachine) {
-    WriteMachine(w, f->image);
-    return;
+#define QV_FIXED(index) QV_VERSION(WriteFixedValue(w, *v, index))
+#define QV_RECORD(member)                                                      \
+  QV_VERSION(if (!v->hasFixed) JsonNull(w); else JsonNumber(w, v->fixed.member))
+#define QV_VERSION_MEMBER(index)                                               \
+  [](JsonWriter *w, const FileFacts &f) {                                      \
+    const VersionFacts *v = Facts(f);                                          \
+    VersionValue value;                                                        \
+    if (v == nullptr || !ReadVersionValue(*v, &value))                         \
+      JsonNull(w);                                                             \
+    else                                                                       \
+      WriteVersionMember(w, value, index);                                     \
   }
-  switch (member) {
-  case kMemberLanguage:
-    WriteLanguageValue(w, *f);
-    break;
-  case kMemberCharset:
-    WriteCharsetValue(w, *f);
-    break;
-  case kMemberFixed:
-    WriteFixedValue(w, *f, fixedIndex);
-    break;
-  default:
-    WriteVersionValue(w, *f);
-  }
+
+void WriteStringsValue(JsonWriter *w, const VersionFacts &v) {
+  if (v.hasTable)
+    WriteStrings(w, v.strings);
+  else
+    JsonNull(w);
+}
+
+void WriteDigestValue(JsonWriter *w, const FileFacts &f) {
+  if (f.digest.read)
+    JsonString(w, DigestHex(f.digest));
+  else
+    JsonNull(w);
 }
 
 } // namespace
 
-bool CsvRowFromFacts(const std::vector<std::string> &fields) {
-  for (const std::string &field : fields) {
-    std::string_view name = field;
-    size_t fixedIndex;
-    if (FindCommonMember(name, &fixedIndex) != kMemberNone)
-      continue;
-    if (name.compare(0, 8, "strings.") == 0)
-      continue;
-    if (name.find('.') != std::string_view::npos || IsOptionalKey(name))
-      return false;
-  }
-  return true;
-}
+const FactsField kObjectFields[] = {
+    {"path", kFieldAlways,
+     [](JsonWriter *w, const FileFacts &f) {
+       WritePathText(w, f.path.c_str());
+     }},
+    {"status", kFieldAlways,
+     [](JsonWriter *w, const FileFacts &f) { JsonStringOrNull(w, f.status); }},
+    {"message", kFieldAlways,
+     [](JsonWriter *w, const FileFacts &f) { WritePathText(w, MessageOf(f)); }},
+    {"format", kFieldAlways,
+     QV_VERSION(JsonStringOrNull(w, FormatName(v->image.kind)))},
+    {"machine", kFieldAlways, QV_VERSION(WriteMachine(w, v->image))},
+    {"language", kFieldAlways, QV_TRANSLATION(WriteLanguage(w, t & 0xFFFFu))},
+    {"language.id", kFieldAlways, QV_TRANSLATION(JsonNumber(w, t & 0xFFFFu))},
+    {"language.hex", kFieldAlways, QV_TRANSLATION(WriteHex4(w, t & 0xFFFFu))},
+    {"language.name", kFieldAlways,
+     QV_TRANSLATION(WriteLanguageName(w, t & 0xFFFFu))},
+    {"charset", kFieldAlways, QV_TRANSLATION(WriteCharset(w, t >> 16))},
+    {"charset.id", kFieldAlways, QV_TRANSLATION(JsonNumber(w, t >> 16))},
+    {"charset.hex", kFieldAlways, QV_TRANSLATION(WriteHex4(w, t >> 16))},
+    {"charset.name", kFieldAlways,
+     QV_TRANSLATION(WriteTableText(w, CharacterSetText(t >> 16)))},
+    {"strings", kFieldAlways, QV_VERSION(WriteStringsValue(w, *v))},
+    {"string_tables", kFieldAlways,
+     QV_VERSION(WriteTablesValue(w, *v, std::string()))},
+    {"translations", kFieldAlways, QV_VERSION(WriteTranslationsValue(w, *v))},
+    {"languages", kFieldAlways, QV_VERSION(WriteLanguagesValue(w, *v))},
+    {"file_version", kFieldAlways, QV_FIXED(0)},
+    {"product_version", kFieldAlways, QV_FIXED(1)},
+    {"flags", kFieldAlways, QV_FIXED(2)},
+    {"os", kFieldAlways, QV_FIXED(3)},
+    {"type", kFieldAlways, QV_FIXED(4)},
+    {"subtype", kFieldAlways, QV_FIXED(5)},
+    {"fixed", kFieldAlways, QV_FIXED(6)},
+    {"fixed.signature", kFieldAlways, QV_RECORD(dwSignature)},
+    {"fixed.struc_version", kFieldAlways, QV_RECORD(dwStrucVersion)},
+    {"fixed.file_version_ms", kFieldAlways, QV_RECORD(dwFileVersionMS)},
+    {"fixed.file_version_ls", kFieldAlways, QV_RECORD(dwFileVersionLS)},
+    {"fixed.product_version_ms", kFieldAlways, QV_RECORD(dwProductVersionMS)},
+    {"fixed.product_version_ls", kFieldAlways, QV_RECORD(dwProductVersionLS)},
+    {"fixed.file_flags_mask", kFieldAlways, QV_RECORD(dwFileFlagsMask)},
+    {"fixed.file_flags", kFieldAlways, QV_RECORD(dwFileFlags)},
+    {"fixed.file_os", kFieldAlways, QV_RECORD(dwFileOS)},
+    {"fixed.file_type", kFieldAlways, QV_RECORD(dwFileType)},
+    {"fixed.file_subtype", kFieldAlways, QV_RECORD(dwFileSubtype)},
+    {"fixed.file_date_ms", kFieldAlways, QV_RECORD(dwFileDateMS)},
+    {"fixed.file_date_ls", kFieldAlways, QV_RECORD(dwFileDateLS)},
+    {"version", kFieldAlways, QV_VERSION(WriteVersionValue(w, *v))},
+    {"version.file", kFieldAlways, QV_VERSION_MEMBER(0)},
+    {"version.file_suffix", kFieldAlways, QV_VERSION_MEMBER(1)},
+    {"version.product", kFieldAlways, QV_VERSION_MEMBER(2)},
+    {"version.product_suffix", kFieldAlways, QV_VERSION_MEMBER(3)},
+    {"version.source", kFieldAlways, QV_VERSION_MEMBER(4)},
+    {"dotnet", kFieldWithDotnet,
+     [](JsonWriter *w, const FileFacts &f) {
+       WriteDotnetJson(w, DotnetOf(f));
+     }},
+    {"signature", kFieldWithSignature,
+     [](JsonWriter *w, const FileFacts &f) {
+       WriteSignatureJson(w, SignatureOf(f));
+     }},
+    {"sha256", kFieldWithDigest, WriteDigestValue},
+    {"expect", kFieldWithExpect,
+     [](JsonWriter *w, const FileFacts &f) {
+       WriteExpectValue(w, *f.expectations,
+                        f.checked ? &f.expectResults : nullptr);
+     }},
+    {"lint", kFieldWithLint,
+     [](JsonWriter *w, const FileFacts &f) {
+       WriteLintValue(w, f.checked ? &f.lintFindings : nullptr);
+     }},
+};
+const size_t kObjectFieldCount = sizeof kObjectFields / sizeof kObjectFields[0];
 
-void AppendCsvRowFromFacts(const std::vector<std::string> &fields,
-                           const char *path, const char *status,
-                           const char *message, const VersionFacts *facts,
-                           CsvScratch *scratch, std::string *line) {
-  JsonWriter &w = scratch->value;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i != 0)
-      line->push_back(',');
-    size_t fixedIndex = 0;
-    CommonMember member = FindCommonMember(fields[i], &fixedIndex);
-    if (member == kMemberNone) {
-      // A string's name: its cell, or none.
-      AppendNamedStringCell(facts, fields[i], &scratch->text, line);
-      continue;
-    }
-    // The value as the object holds it, then its cell as the object's.
-    w.used = 0;
-    w.needComma = false;
-    w.depth = 0;
-    WriteCommonValue(&w, member, fixedIndex, path, status, message, facts);
-    // The buffer runs past the value: the span says where it ends.
-    JsonMember span = {std::string(), 0, w.used};
-    AppendCsvCell(w.buffer, &span, &scratch->text, line);
+#undef QV_VERSION
+#undef QV_TRANSLATION
+#undef QV_FIXED
+#undef QV_RECORD
+#undef QV_VERSION_MEMBER
+
+void WriteFileObject(JsonWriter *w, const FileFacts &f) {
+  JsonBeginObject(w);
+  WriteMembers(w, f.path.c_str(), f.status, MessageOf(f), Facts(f),
+               JsonParts());
+  if (f.withDotnet) {
+    JsonKey(w, "dotnet");
+    WriteDotnetJson(w, DotnetOf(f));
   }
+  if (f.withSignature) {
+    JsonKey(w, "signature");
+    WriteSignatureJson(w, SignatureOf(f));
+  }
+  // Last of the facts, so that the keys before it stay where they were
+  // without --hash; the checks' results after them.
+  if (f.withDigest) {
+    JsonKey(w, "sha256");
+    WriteDigestValue(w, f);
+  }
+  if (f.expectations != nullptr && !f.expectations->empty()) {
+    JsonKey(w, "expect");
+    WriteExpectValue(w, *f.expectations,
+                     f.checked ? &f.expectResults : nullptr);
+  }
+  if (f.withLint) {
+    JsonKey(w, "lint");
+    WriteLintValue(w, f.checked ? &f.lintFindings : nullptr);
+  }
+  JsonEndObject(w);
 }

@@ -7,13 +7,15 @@
 #include <string>
 
 #include "dotnet_report.h"
+#include "file_facts.h"
 #include "json_writer.h"
 #include "signature_facts.h"
 #include "version_facts.h"
 
-// The members of an object that cost most to write, each written whole or
-// left out whole: every one for --json; for --fields and --csv only those
-// a field can read, so that a row costs what its columns cost.
+// The members of an object that cost most to gather and write, each
+// written whole or left out whole: every one for a file's object. What a
+// list of fields reads of them decides what is gathered for it (every
+// table's strings only for "string_tables").
 struct JsonParts {
   bool strings = true;      // "strings"
   bool tables = true;       // "string_tables"
@@ -23,8 +25,8 @@ struct JsonParts {
 
 // The parts the fields can read: a member a field names, or one on its
 // dotted path, or "strings" for a field without a dot (a string's name).
-// With namesFromFacts (a CSV row takes a string's cell from the facts, not
-// the object) "strings" only where a field names it whole.
+// With namesFromFacts (a cell of a string's name taken from the record,
+// not from "strings") "strings" only where a field names it whole.
 JsonParts PartsForFields(const std::vector<std::string> &fields,
                          bool namesFromFacts = false);
 
@@ -44,34 +46,17 @@ struct JsonExtras {
 // Builds the object, without its newline, always valid UTF-8. status is
 // "ok" or the failure's word; message is the failure's text (null for
 // "ok"); facts is null when the file was not examined, and every key that
-// comes from it is then null. With members given, also where each of the
-// object's own members lies, and with strings too, where each string of
-// "strings" does. With room, the object is written in its buffer (the
-// text of an object before, given back after use), which it takes.
+// comes from it is then null. With room, the object is written in its
+// buffer (the text of an object before, given back after use), which it
+// takes.
 std::string JsonObject(const char *path, const char *status,
                        const char *message, const VersionFacts *facts,
                        const JsonExtras &extras = JsonExtras(),
-                       std::vector<JsonMemberSpan> *members = nullptr,
-                       std::vector<JsonMemberSpan> *strings = nullptr,
                        std::string *room = nullptr);
 
-// --csv from the facts, without writing the object: whether every column
-// names a member every object carries (path, status, message, format,
-// machine, language, charset, the fixed record's keys, version) or a
-// string of the table Windows picks by its name.
-bool CsvRowFromFacts(const std::vector<std::string> &fields);
-
-// What a row written from the facts reuses from one row to the next.
-struct CsvScratch {
-  JsonWriter value = JsonWriter(); // one member's value as the object has it
-  std::string text;                // a decoded string on its way to a cell
-};
-
-// The row of such columns, without its line end, cell for cell what the
-// object JsonObject writes gives.
-void AppendCsvRowFromFacts(const std::vector<std::string> &fields,
-                           const char *path, const char *status,
-                           const char *message, const VersionFacts *facts,
-                           CsvScratch *scratch, std::string *line);
+// The object of one file's record, "expect" and "lint" included where the
+// run checks, into w (which may hold the text of an object before, whose
+// room it reuses once cleared: w->used 0).
+void WriteFileObject(JsonWriter *w, const FileFacts &facts);
 
 #endif

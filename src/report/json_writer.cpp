@@ -203,37 +203,6 @@ std::string JsonFinish(JsonWriter *w) {
   return std::move(w->buffer);
 }
 
-namespace {
-
-// The member of the outermost object written last ends here, or the
-// member of the one noted inside it.
-void EndTopMember(JsonWriter *w) {
-  if (w->members == nullptr)
-    return;
-  std::vector<JsonMemberSpan> *list = w->depth == 1                ? w->members
-                                      : w->depth == 2 && w->noting ? w->inside
-                                                                   : nullptr;
-  if (list != nullptr && !list->empty() && list->back().end == 0)
-    list->back().end = w->used;
-}
-
-// A member of the outermost object starts: its value is what comes next.
-// So does a member of the member noted inside.
-void StartTopMember(JsonWriter *w, const char *key, size_t length) {
-  if (w->members == nullptr)
-    return;
-  if (w->depth == 1) {
-    w->members->push_back({std::string(key, length), w->used, 0});
-    w->noting = w->inside != nullptr && w->noteInside != nullptr &&
-                strlen(w->noteInside) == length &&
-                memcmp(w->noteInside, key, length) == 0;
-  } else if (w->depth == 2 && w->noting) {
-    w->inside->push_back({std::string(key, length), w->used, 0});
-  }
-}
-
-} // namespace
-
 void JsonBeginObject(JsonWriter *w) {
   Separate(w);
   PutChar(w, '{');
@@ -242,7 +211,6 @@ void JsonBeginObject(JsonWriter *w) {
 }
 
 void JsonEndObject(JsonWriter *w) {
-  EndTopMember(w);
   PutChar(w, '}');
   w->needComma = true;
   --w->depth;
@@ -262,43 +230,19 @@ void JsonEndArray(JsonWriter *w) {
 }
 
 void JsonKey(JsonWriter *w, const char *key, size_t length) {
-  EndTopMember(w);
   JsonPutKeyAt(w, Room(w, length + 4), key, length);
-  StartTopMember(w, key, length);
 }
 
 void JsonMemberName(JsonWriter *w, const char *name, size_t length) {
-  EndTopMember(w);
   JsonString(w, name, length);
   PutChar(w, ':');
   w->needComma = false;
-  StartTopMember(w, name, length);
 }
 
 void JsonRawMembers(JsonWriter *w, const char *members, size_t length) {
-  EndTopMember(w);
   Separate(w);
-  size_t base = w->used;
   Put(w, members, length);
   w->needComma = true;
-  if (w->members == nullptr || w->depth != 1)
-    return;
-  // Our own members: "name":value pairs whose names are plain words and
-  // whose values hold no comma.
-  for (size_t i = 0; i < length;) {
-    size_t nameEnd = i + 1;
-    while (nameEnd < length && members[nameEnd] != '"')
-      ++nameEnd;
-    size_t value = nameEnd + 2; // past the quote and the colon
-    size_t end = value;
-    while (end < length && members[end] != ',')
-      ++end;
-    if (nameEnd >= length || value > length)
-      break;
-    w->members->push_back({std::string(members + i + 1, nameEnd - i - 1),
-                           base + value, base + end});
-    i = end + 1;
-  }
 }
 
 void JsonString(JsonWriter *w, const char *text, size_t length) {

@@ -10,29 +10,13 @@
 #include <string>
 #include <vector>
 
-// Where a member of the outermost object lies in the text: its name and
-// its value's first byte and end.
-struct JsonMemberSpan {
-  std::string key;
-  size_t start;
-  size_t end;
-};
-
 // Start with JsonWriter w = JsonWriter(); end with JsonFinish, which takes
-// the text out of the writer. With members set, the writer notes where
-// each member of the outermost object lies as it writes it, so that a
-// caller can pick members out without reading the text again.
+// the text out of the writer.
 struct JsonWriter {
   std::string buffer; // the text is its first `used` bytes
   size_t used;
   bool needComma; // a value stands before the next one at this level
-  std::vector<JsonMemberSpan> *members; // null: not noted
-  int depth;                            // objects and arrays open
-  // With members, also where each member of the outermost object's member
-  // named noteInside lies (an object's own members only), in inside.
-  const char *noteInside;
-  std::vector<JsonMemberSpan> *inside;
-  bool noting; // the member being written is that one
+  int depth;      // objects and arrays open
 };
 
 // The text written so far, the buffer cut to it.
@@ -62,11 +46,11 @@ inline void JsonPutKeyAt(JsonWriter *w, char *p, const char *key,
   w->needComma = false;
 }
 
-// The same for a name known where it is written: inline where nothing is
-// noted and there is room, as an object has some thirty of them and a
-// call to copy each cost more than the rest of writing it.
+// The same for a name known where it is written: inline where there is
+// room, as an object has some thirty of them and a call to copy each cost
+// more than the rest of writing it.
 template <size_t N> void JsonKey(JsonWriter *w, const char (&key)[N]) {
-  if (w->members != nullptr || w->buffer.size() - w->used < N + 3)
+  if (w->buffer.size() - w->used < N + 3)
     JsonKey(w, key, N - 1);
   else
     JsonPutKeyAt(w, &w->buffer[w->used], key, N - 1);

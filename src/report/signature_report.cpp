@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "fact_fields.h"
 #include "platform_extra.h"
 #include "report.h"
 #include "unicode_text.h"
@@ -372,6 +373,8 @@ const char *OverallIntegrity(const SignatureFacts &f) {
   return word;
 }
 
+void TableEntriesJson(JsonWriter *w, const SignatureFacts &f);
+
 void TableJson(JsonWriter *w, const SignatureFacts &f) {
   if (!f.haveTable) {
     JsonNull(w);
@@ -383,6 +386,39 @@ void TableJson(JsonWriter *w, const SignatureFacts &f) {
   JsonKey(w, "size");
   JsonNumber(w, f.tableSize);
   JsonKey(w, "entries");
+  TableEntriesJson(w, f);
+  JsonKey(w, "trailing_bytes");
+  JsonNumber64(w, f.trailingBytes);
+  JsonEndObject(w);
+}
+
+void CatalogNameJson(JsonWriter *w, const SignatureFacts &f) {
+  std::string name;
+  AppendPathAsUtf8(f.catalogName.c_str(), &name);
+  JsonString(w, name);
+}
+
+void ChecksumJson(JsonWriter *w, const SignatureFacts &f) {
+  if (f.haveChecksum) {
+    JsonBeginObject(w);
+    JsonKey(w, "stored");
+    JsonNumber(w, f.storedChecksum);
+    JsonKey(w, "computed");
+    JsonNumber(w, f.computedChecksum);
+    JsonEndObject(w);
+  } else {
+    JsonNull(w);
+  }
+}
+
+void SignaturesJson(JsonWriter *w, const SignatureFacts &f) {
+  JsonBeginArray(w);
+  for (const SignatureInfo &s : f.signatures)
+    OneSignatureJson(w, s);
+  JsonEndArray(w);
+}
+
+void TableEntriesJson(JsonWriter *w, const SignatureFacts &f) {
   JsonBeginArray(w);
   for (const CertEntryFacts &e : f.entries) {
     JsonBeginObject(w);
@@ -399,9 +435,6 @@ void TableJson(JsonWriter *w, const SignatureFacts &f) {
     JsonEndObject(w);
   }
   JsonEndArray(w);
-  JsonKey(w, "trailing_bytes");
-  JsonNumber64(w, f.trailingBytes);
-  JsonEndObject(w);
 }
 
 void CatalogJson(JsonWriter *w, const SignatureFacts &f) {
@@ -411,9 +444,7 @@ void CatalogJson(JsonWriter *w, const SignatureFacts &f) {
   }
   JsonBeginObject(w);
   JsonKey(w, "name");
-  std::string name;
-  AppendPathAsUtf8(f.catalogName.c_str(), &name);
-  JsonString(w, name);
+  CatalogNameJson(w, f);
   JsonKey(w, "digest_algorithm");
   JsonStringOrNull(w, DigestKindName(f.catalogDigest));
   JsonKey(w, "hash");
@@ -446,25 +477,163 @@ void WriteSignatureJson(JsonWriter *w, const SignatureFacts *facts) {
   JsonKey(w, "unhashed_bytes");
   JsonNumber64(w, f.unhashedBytes);
   JsonKey(w, "checksum");
-  if (f.haveChecksum) {
-    JsonBeginObject(w);
-    JsonKey(w, "stored");
-    JsonNumber(w, f.storedChecksum);
-    JsonKey(w, "computed");
-    JsonNumber(w, f.computedChecksum);
-    JsonEndObject(w);
-  } else {
-    JsonNull(w);
-  }
+  ChecksumJson(w, f);
   JsonKey(w, "signatures");
-  JsonBeginArray(w);
-  for (const SignatureInfo &s : f.signatures)
-    OneSignatureJson(w, s);
-  JsonEndArray(w);
+  SignaturesJson(w, f);
   JsonKey(w, "catalog");
   CatalogJson(w, f);
   JsonEndObject(w);
 }
+
+namespace {
+
+// The paths into "signature": the facts of a file examined, each null
+// where a member on the way to it is.
+const SignatureFacts *Sig(const FileFacts &f) {
+  return f.examined && f.signature ? &*f.signature : nullptr;
+}
+
+const SignatureFacts *Table(const FileFacts &f) {
+  const SignatureFacts *s = Sig(f);
+  return s != nullptr && s->haveTable ? s : nullptr;
+}
+
+const SignatureFacts *Checksum(const FileFacts &f) {
+  const SignatureFacts *s = Sig(f);
+  return s != nullptr && s->haveChecksum ? s : nullptr;
+}
+
+const SignatureFacts *Catalog(const FileFacts &f) {
+  const SignatureFacts *s = Sig(f);
+  return s != nullptr && s->status == kSignatureCatalog ? s : nullptr;
+}
+
+const CertificateFacts *CatalogSigner(const FileFacts &f) {
+  const SignatureFacts *s = Catalog(f);
+  return s != nullptr && s->haveCatalogSigner ? &s->catalogSigner : nullptr;
+}
+
+#define QV_SIG(body)                                                           \
+  [](JsonWriter *w, const FileFacts &f) {                                      \
+    const SignatureFacts *s = Sig(f);                                          \
+    if (s == nullptr)                                                          \
+      JsonNull(w);                                                             \
+    else                                                                       \
+      body;                                                                    \
+  }
+#define QV_TABLE(body)                                                         \
+  [](JsonWriter *w, const FileFacts &f) {                                      \
+    const SignatureFacts *s = Table(f);                                        \
+    if (s == nullptr)                                                          \
+      JsonNull(w);                                                             \
+    else                                                                       \
+      body;                                                                    \
+  }
+#define QV_CATALOG(body)                                                       \
+  [](JsonWriter *w, const FileFacts &f) {                                      \
+    const SignatureFacts *s = Catalog(f);                                      \
+    if (s == nullptr)                                                          \
+      JsonNull(w);                                                             \
+    else                                                                       \
+      body;                                                                    \
+  }
+#define QV_SIGNER(body)                                                        \
+  [](JsonWriter *w, const FileFacts &f) {                                      \
+    const CertificateFacts *c = CatalogSigner(f);                              \
+    if (c == nullptr)                                                          \
+      JsonNull(w);                                                             \
+    else                                                                       \
+      body;                                                                    \
+  }
+
+// The catalog's trust as TrustJson writes it: no detail, and no time.
+void CatalogTrustStatus(JsonWriter *w, const SignatureFacts &s) {
+  JsonStringOrNull(w, TrustWord(s.catalogTrust));
+}
+
+} // namespace
+
+const FactsField kSignatureFields[] = {
+    {"signature.status", kFieldWithSignature,
+     QV_SIG(JsonStringOrNull(w, kSignatureStatusNames[s->status]))},
+    {"signature.problem", kFieldWithSignature,
+     QV_SIG(StringOrNull(w, s->problem))},
+    {"signature.integrity", kFieldWithSignature,
+     QV_SIG(JsonStringOrNull(w, OverallIntegrity(*s)))},
+    {"signature.table", kFieldWithSignature, QV_SIG(TableJson(w, *s))},
+    {"signature.table.offset", kFieldWithSignature,
+     QV_TABLE(JsonNumber(w, s->tableOffset))},
+    {"signature.table.size", kFieldWithSignature,
+     QV_TABLE(JsonNumber(w, s->tableSize))},
+    {"signature.table.entries", kFieldWithSignature,
+     QV_TABLE(TableEntriesJson(w, *s))},
+    {"signature.table.trailing_bytes", kFieldWithSignature,
+     QV_TABLE(JsonNumber64(w, s->trailingBytes))},
+    {"signature.unhashed_bytes", kFieldWithSignature,
+     QV_SIG(JsonNumber64(w, s->unhashedBytes))},
+    {"signature.checksum", kFieldWithSignature, QV_SIG(ChecksumJson(w, *s))},
+    {"signature.checksum.stored", kFieldWithSignature,
+     [](JsonWriter *w, const FileFacts &f) {
+       const SignatureFacts *s = Checksum(f);
+       if (s == nullptr)
+         JsonNull(w);
+       else
+         JsonNumber(w, s->storedChecksum);
+     }},
+    {"signature.checksum.computed", kFieldWithSignature,
+     [](JsonWriter *w, const FileFacts &f) {
+       const SignatureFacts *s = Checksum(f);
+       if (s == nullptr)
+         JsonNull(w);
+       else
+         JsonNumber(w, s->computedChecksum);
+     }},
+    {"signature.signatures", kFieldWithSignature,
+     QV_SIG(SignaturesJson(w, *s))},
+    {"signature.catalog", kFieldWithSignature, QV_SIG(CatalogJson(w, *s))},
+    {"signature.catalog.name", kFieldWithSignature,
+     QV_CATALOG(CatalogNameJson(w, *s))},
+    {"signature.catalog.digest_algorithm", kFieldWithSignature,
+     QV_CATALOG(JsonStringOrNull(w, DigestKindName(s->catalogDigest)))},
+    {"signature.catalog.hash", kFieldWithSignature,
+     QV_CATALOG(HexOrNull(w, s->catalogHash))},
+    {"signature.catalog.signer", kFieldWithSignature,
+     QV_CATALOG(CertificateJson(w, s->haveCatalogSigner, s->catalogSigner))},
+    {"signature.catalog.signer.subject", kFieldWithSignature,
+     QV_SIGNER(JsonString(w, c->subject))},
+    {"signature.catalog.signer.subject_cn", kFieldWithSignature,
+     QV_SIGNER(StringOrNull(w, c->subjectCn))},
+    {"signature.catalog.signer.issuer", kFieldWithSignature,
+     QV_SIGNER(JsonString(w, c->issuer))},
+    {"signature.catalog.signer.issuer_cn", kFieldWithSignature,
+     QV_SIGNER(StringOrNull(w, c->issuerCn))},
+    {"signature.catalog.signer.serial", kFieldWithSignature,
+     QV_SIGNER(JsonString(w, c->serial))},
+    {"signature.catalog.signer.sha256", kFieldWithSignature,
+     QV_SIGNER(JsonString(w, c->sha256))},
+    {"signature.catalog.signer.not_before", kFieldWithSignature,
+     QV_SIGNER(StringOrNull(w, c->notBefore))},
+    {"signature.catalog.signer.not_after", kFieldWithSignature,
+     QV_SIGNER(StringOrNull(w, c->notAfter))},
+    {"signature.catalog.trust", kFieldWithSignature,
+     QV_CATALOG(TrustJson(w, s->catalogTrust, s->catalogTrustReason,
+                          std::string(), std::string()))},
+    {"signature.catalog.trust.status", kFieldWithSignature,
+     QV_CATALOG(CatalogTrustStatus(w, *s))},
+    {"signature.catalog.trust.reason", kFieldWithSignature,
+     QV_CATALOG(StringOrNull(w, s->catalogTrustReason))},
+    {"signature.catalog.trust.detail", kFieldWithSignature,
+     QV_CATALOG(JsonNull(w))},
+    {"signature.catalog.trust.checked_at", kFieldWithSignature,
+     QV_CATALOG(JsonNull(w))},
+};
+const size_t kSignatureFieldCount =
+    sizeof kSignatureFields / sizeof kSignatureFields[0];
+
+#undef QV_SIG
+#undef QV_TABLE
+#undef QV_CATALOG
+#undef QV_SIGNER
 
 const char *const kSignatureColumns[] = {
     "signature_status",  "signature_problem",

@@ -5,7 +5,10 @@
 #include <algorithm>
 
 #include "decimal.h"
+#include "fact_fields.h"
+#include "file_facts.h"
 #include "json_fields.h"
+#include "json_index.h"
 #include "json_report.h"
 #include "json_writer.h"
 #include "report.h"
@@ -271,12 +274,12 @@ TEST(JsonObject, WrittenInTheRoomOfTheObjectBefore) {
   const std::string shorter = JsonObject("y.dll", "not-found", "m", nullptr);
   for (const std::string &before : {longer, shorter, std::string()}) {
     std::string room = before;
-    EXPECT_EQ(JsonObject("y.dll", "not-found", "m", nullptr, JsonExtras(),
-                         nullptr, nullptr, &room),
-              shorter);
+    EXPECT_EQ(
+        JsonObject("y.dll", "not-found", "m", nullptr, JsonExtras(), &room),
+        shorter);
     room = before;
     EXPECT_EQ(JsonObject(std::string(3000, 'x').c_str(), "ok", nullptr, &f,
-                         JsonExtras(), nullptr, nullptr, &room),
+                         JsonExtras(), &room),
               longer);
   }
 }
@@ -656,14 +659,43 @@ TEST(JsonObject, VersionFromTheStringsElseTheFixedRecord) {
   EXPECT_NE(o.find("\"source\":\"fixed\""), std::string::npos) << o;
 }
 
-// The index finds every member, nested ones by their dotted path, with the
-// exact text of its value; CSV cells are the values' text.
-TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
+// A record of an examined file, as the gathering fills it.
+FileFacts FileRecordOf(const char *path, const char *status,
+                       const char *message, const VersionFacts *facts) {
+  FileFacts file;
+  file.path = path;
+  file.status = status;
+  file.hasMessage = message != nullptr;
+  if (message != nullptr)
+    file.message = message;
+  file.examined = facts != nullptr;
+  file.version = facts != nullptr ? *facts : VersionFacts();
+  return file;
+}
+
+// A chosen field's JSON value, and its CSV cell, as the sinks write them.
+std::string ChosenValue(const std::string &field, const FileFacts &file) {
+  JsonWriter w = JsonWriter();
+  WriteChosenField(&w, ChooseField(field), file);
+  return JsonFinish(&w);
+}
+
+std::string ChosenCell(const std::string &field, const FileFacts &file) {
+  CellScratch scratch;
+  std::string line;
+  AppendChosenCell(ChooseField(field), file, &scratch, &line);
+  return line;
+}
+
+// A field written from the record is the whole object's member, value and
+// cell; nested members by their dotted path, strings by their name.
+TEST(JsonFields, ChosenFieldsAreTheObjectsMembers) {
   VersionFacts f = SomeFacts();
   f.strings = {{"Company,Name", "a \"quoted\", value"},
                {"Formula", "=1+2"},
                {"Line", "one\ntwo\u2028"}};
   std::string o = JsonObject("dir/x.dll", "ok", nullptr, &f);
+  FileFacts file = FileRecordOf("dir/x.dll", "ok", nullptr, &f);
   std::vector<JsonMember> members;
   ASSERT_TRUE(IndexJsonObject(o, &members));
   const struct {
@@ -688,77 +720,47 @@ TEST(JsonFields, IndexAndCellsAgreeWithTheObject) {
     cells.push_back(CsvCell(o, FindField(members, c.field)));
     EXPECT_EQ(cells.back(), c.cell) << c.field;
     fields.push_back(c.field);
+    EXPECT_EQ(ChosenValue(c.field, file),
+              ValueOf(o, FindField(members, c.field)))
+        << c.field;
+    EXPECT_EQ(ChosenCell(c.field, file), CsvLine({c.cell})) << c.field;
   }
-  // The places the writer notes as it writes find every field alike, for
-  // an object with facts and one written from its own null members.
-  std::vector<JsonMemberSpan> spans;
-  ASSERT_EQ(JsonObject("dir/x.dll", "ok", nullptr, &f, JsonExtras(), &spans),
-            o);
-  for (size_t i = 0; i < fields.size(); ++i) {
-    JsonMember found;
-    bool there = FindFieldSpan(o, spans, fields[i], &found);
-    EXPECT_EQ(there, FindField(members, fields[i]) != nullptr) << fields[i];
-    EXPECT_EQ(CsvCell(o, there ? &found : nullptr), cells[i]) << fields[i];
-  }
-  // All at once, each member a path leads into read once: the same.
-  std::vector<JsonMember> spansFound = FindFieldSpans(o, spans, fields);
-  for (size_t i = 0; i < fields.size(); ++i)
-    EXPECT_EQ(CsvCell(o, FindField(spansFound, fields[i])), cells[i])
-        << fields[i];
-  // And with the strings' places noted as they are written: the same.
-  std::vector<JsonMemberSpan> top, strings;
-  ASSERT_EQ(
-      JsonObject("dir/x.dll", "ok", nullptr, &f, JsonExtras(), &top, &strings),
-      o);
-  EXPECT_EQ(strings.size(), f.strings.size());
-  spansFound = FindFieldSpans(o, top, fields, &strings);
-  for (size_t i = 0; i < fields.size(); ++i) {
-    EXPECT_EQ(CsvCell(o, FindField(spansFound, fields[i])), cells[i])
-        << fields[i];
-    std::string line, scratch;
-    AppendCsvCell(o, FindField(spansFound, fields[i]), &scratch, &line);
-    EXPECT_EQ(line, CsvLine({cells[i]})) << fields[i];
-  }
-  std::vector<JsonMemberSpan> failed;
-  std::string none = JsonObject("x", "not-found", "x was not found", nullptr,
-                                JsonExtras(), &failed);
-  std::vector<JsonMember> all;
-  ASSERT_TRUE(IndexJsonObject(none, &all));
-  ASSERT_EQ(failed.size(), all.size());
-  for (size_t i = 0; i < all.size(); ++i) {
-    EXPECT_EQ(failed[i].key, all[i].path);
-    EXPECT_EQ(none.substr(failed[i].start, failed[i].end - failed[i].start),
-              none.substr(all[i].start, all[i].end - all[i].start));
-  }
-  // An index of just the fields a row names finds every one of them alike.
-  std::vector<JsonMember> some;
-  ASSERT_TRUE(IndexJsonFields(o, fields, &some));
-  EXPECT_LT(some.size(), members.size());
-  for (size_t i = 0; i < fields.size(); ++i)
-    EXPECT_EQ(CsvCell(o, FindField(some, fields[i])), cells[i]) << fields[i];
   EXPECT_EQ(CsvLine(cells),
             "dir/x.dll,ok,,34,\"=1+2\",\"=1+2\",\"a \"\"quoted\"\", "
             "value\",\"one\ntwo\u2028\",Norwegian Bokm\xC3\xA5l,"
             "\"[\"\"PRERELEASE\"\",\"\"SPECIALBUILD\"\"]\",1.2.65535.4,");
-  // Every member's text is a value of its own: the object, rebuilt from
-  // its top-level members, is the object again.
+  // Every member the object has, nested ones included, is a field of the
+  // table, written alike: the object, rebuilt from its top-level members'
+  // writers, is the object again.
   std::string rebuilt = "{";
   for (const JsonMember &m : members) {
+    EXPECT_EQ(ChosenValue(m.path, file), ValueOf(o, &m)) << m.path;
     if (m.path.find('.') != std::string::npos)
       continue;
     if (rebuilt.size() > 1)
       rebuilt += ',';
-    rebuilt += "\"" + m.path + "\":" + o.substr(m.start, m.end - m.start);
+    rebuilt += "\"" + m.path + "\":" + ChosenValue(m.path, file);
   }
   EXPECT_EQ(rebuilt + "}", o);
+  // An object of no file: each of its members alike, every one null but
+  // the path, status and message.
+  std::string none = JsonObject("x", "not-found", "x was not found", nullptr);
+  FileFacts unexamined =
+      FileRecordOf("x", "not-found", "x was not found", nullptr);
+  std::vector<JsonMember> all;
+  ASSERT_TRUE(IndexJsonObject(none, &all));
+  EXPECT_EQ(all.size(), sizeof kKeys / sizeof kKeys[0]);
+  for (const JsonMember &m : all)
+    EXPECT_EQ(ChosenValue(m.path, unexamined), ValueOf(none, &m)) << m.path;
   EXPECT_FALSE(IndexJsonObject("{\"a\":", &members));
   EXPECT_FALSE(IndexJsonObject("[1]", &members));
 }
 
-// A row or a pick of fields reads the same cells from an object written
-// with only the parts its fields can read as from the whole object, and
-// the costly parts no field reads are left out.
-TEST(JsonFields, AnObjectWithOnlyThePartsTheFieldsReadGivesTheSameCells) {
+// What a field list reads of the costly parts of an object decides what
+// is gathered ("string_tables": every table's strings); the fields are
+// written from the record whatever the parts, cell for cell the whole
+// object's.
+TEST(JsonFields, TheFieldsReadThePartsTheyName) {
   VersionFacts f = SomeFacts();
   f.strings = {{"CompanyName", "Co, \"Ltd\""}, {"FileVersion", "-1.0"}};
   f.hasTables = true;
@@ -781,6 +783,10 @@ TEST(JsonFields, AnObjectWithOnlyThePartsTheFieldsReadGivesTheSameCells) {
       {true, false, false, true},  {true, false, false, false},
       {false, true, false, false},
   };
+  std::string whole = JsonObject("dir/x.dll", "ok", nullptr, &f);
+  std::vector<JsonMember> all;
+  ASSERT_TRUE(IndexJsonObject(whole, &all));
+  FileFacts file = FileRecordOf("dir/x.dll", "ok", nullptr, &f);
   for (size_t l = 0; l < lists.size(); ++l) {
     const std::vector<std::string> &fields = lists[l];
     JsonParts p = PartsForFields(fields);
@@ -788,40 +794,30 @@ TEST(JsonFields, AnObjectWithOnlyThePartsTheFieldsReadGivesTheSameCells) {
     EXPECT_EQ(p.tables, parts[l].tables) << l;
     EXPECT_EQ(p.translations, parts[l].translations) << l;
     EXPECT_EQ(p.version, parts[l].version) << l;
-    std::string whole = JsonObject("dir/x.dll", "ok", nullptr, &f);
-    std::vector<JsonMember> all;
-    ASSERT_TRUE(IndexJsonObject(whole, &all));
     JsonExtras extras = JsonExtras();
     extras.parts = p;
-    std::vector<JsonMemberSpan> spans;
-    std::string part =
-        JsonObject("dir/x.dll", "ok", nullptr, &f, extras, &spans);
+    std::string part = JsonObject("dir/x.dll", "ok", nullptr, &f, extras);
     EXPECT_LE(part.size(), whole.size());
-    std::vector<JsonMember> found = FindFieldSpans(part, spans, fields);
-    std::string line, scratch;
-    size_t next = 0;
+    std::string line;
+    std::vector<std::string> cells;
+    CellScratch scratch;
     for (size_t i = 0; i < fields.size(); ++i) {
-      const JsonMember *m = nullptr;
-      if (next < found.size() && found[next].path == fields[i])
-        m = &found[next++];
       std::string cell = CsvCell(whole, FindField(all, fields[i]));
-      EXPECT_EQ(CsvCell(part, m), cell) << l << " " << fields[i];
+      EXPECT_EQ(ChosenCell(fields[i], file), CsvLine({cell}))
+          << l << " " << fields[i];
       if (i != 0)
         line.push_back(',');
-      AppendCsvCell(part, m, &scratch, &line);
+      AppendChosenCell(ChooseField(fields[i]), file, &scratch, &line);
+      cells.push_back(cell);
     }
-    std::vector<std::string> cells;
-    for (const std::string &field : fields)
-      cells.push_back(CsvCell(whole, FindField(all, field)));
     EXPECT_EQ(line, CsvLine(cells)) << l;
   }
 }
 
-// A CSV row takes a string's cell from the facts and writes its object
-// without "strings": the cells are those of the whole object, for keys
+// A string's cell comes from the record: the whole object's cell, for keys
 // stored twice (in one case and in two), text that needs escaping or
 // quoting, and bytes that are no UTF-8.
-TEST(JsonFields, ARowsStringsFromTheFactsAreTheObjectsCells) {
+TEST(JsonFields, AStringsCellIsTheObjectsCell) {
   VersionFacts f = SomeFacts();
   f.strings = {{"CompanyName", "first"},
                {"CompanyName", "second"},
@@ -850,44 +846,27 @@ TEST(JsonFields, ARowsStringsFromTheFactsAreTheObjectsCells) {
   std::string whole = JsonObject("dir/x.dll", "ok", nullptr, &f);
   std::vector<JsonMember> all;
   ASSERT_TRUE(IndexJsonObject(whole, &all));
-  for (bool withStrings : {false, true}) {
-    std::vector<std::string> cols = fields;
-    if (!withStrings)
-      cols.erase(std::find(cols.begin(), cols.end(), "strings"));
-    JsonExtras extras = JsonExtras();
-    extras.parts = PartsForFields(cols, true);
-    EXPECT_EQ(extras.parts.strings, withStrings);
-    std::vector<JsonMemberSpan> spans;
-    std::string part =
-        JsonObject("dir/x.dll", "ok", nullptr, &f, extras, &spans);
-    std::vector<JsonMember> found = FindFieldSpans(part, spans, cols);
-    size_t next = 0;
-    for (const std::string &field : cols) {
-      const JsonMember *m = nullptr;
-      if (next < found.size() && found[next].path == field)
-        m = &found[next++];
-      std::string cell, scratch;
-      if (m != nullptr || extras.parts.strings ||
-          !AppendNamedStringCell(&f, field, &scratch, &cell))
-        AppendCsvCell(part, m, &scratch, &cell);
-      EXPECT_EQ(cell, CsvLine({CsvCell(whole, FindField(all, field))}))
-          << field << " with strings: " << withStrings;
-    }
+  FileFacts file = FileRecordOf("dir/x.dll", "ok", nullptr, &f);
+  for (const std::string &field : fields) {
+    EXPECT_EQ(ChosenCell(field, file),
+              CsvLine({CsvCell(whole, FindField(all, field))}))
+        << field;
+    EXPECT_EQ(ChosenValue(field, file), ValueOf(whole, FindField(all, field)))
+        << field;
   }
   // A file without a table, and an argument that names none: no cell.
   f.hasTable = false;
-  std::string scratch, cell;
-  EXPECT_FALSE(AppendNamedStringCell(&f, "CompanyName", &scratch, &cell));
-  EXPECT_FALSE(AppendNamedStringCell(nullptr, "CompanyName", &scratch, &cell));
-  EXPECT_EQ(cell, "");
+  FileFacts noTable = FileRecordOf("x", "no-translation", "m", &f);
+  FileFacts none = FileRecordOf("x", "not-found", "m", nullptr);
+  EXPECT_EQ(ChosenCell("CompanyName", noTable), "");
+  EXPECT_EQ(ChosenCell("CompanyName", none), "");
+  EXPECT_EQ(ChosenValue("strings.CompanyName", none), "null");
 }
 
-// A row written from the facts, without an object, is the whole object's
-// row cell for cell: for each kind of facts (full, without a fixed record,
-// without a translation, with nothing of a version resource, none at all)
-// and every column such a row can take; a row with any other column reads
-// the object.
-TEST(JsonFields, ARowFromTheFactsIsTheObjectsRow) {
+// A row is the whole object's row cell for cell: for each kind of facts
+// (full, without a fixed record, without a translation, with nothing of a
+// version resource, none at all) and every key every object has.
+TEST(JsonFields, ARowIsTheObjectsRow) {
   VersionFacts full = SomeFacts();
   full.strings.push_back({"ProductName", "=sum(A1),\"x\"\n\xFF"});
   full.strings.push_back({"Comments2", ""});
@@ -914,42 +893,43 @@ TEST(JsonFields, ARowFromTheFactsIsTheObjectsRow) {
       {"z.dll", "no-version", "m", &twoLanguages},
       {"nosuch*.dll", "not-found", "nosuch*.dll was not found.", nullptr},
   };
-  // Every key every object has, and strings by name.
-  const std::vector<std::string> partKeys = {"strings", "string_tables",
-                                             "translations", "languages"};
-  std::vector<std::string> columns;
-  for (const char *key : kKeys)
-    if (std::find(partKeys.begin(), partKeys.end(), key) == partKeys.end())
-      columns.push_back(key);
+  std::vector<std::string> columns(std::begin(kKeys), std::end(kKeys));
   for (const char *name :
        {"CompanyName", "companyname", "ProductName", "strings.ProductName",
-        "Comments2", "Missing", "strings.a.b"})
+        "Comments2", "Missing", "strings.a.b", "fixed.file_flags",
+        "version.file", "language.hex"})
     columns.push_back(name);
   const std::vector<std::vector<std::string>> lists = {DefaultCsvFields(),
                                                        columns};
-  CsvScratch scratch;
+  CellScratch scratch;
   for (const std::vector<std::string> &fields : lists) {
-    ASSERT_TRUE(CsvRowFromFacts(fields));
     for (const auto &o : objects) {
       std::string whole = JsonObject(o.path, o.status, o.message, o.facts);
       std::vector<JsonMember> all;
       ASSERT_TRUE(IndexJsonObject(whole, &all));
+      FileFacts file = FileRecordOf(o.path, o.status, o.message, o.facts);
       std::vector<std::string> cells;
-      for (const std::string &field : fields)
-        cells.push_back(CsvCell(whole, FindField(all, field)));
       std::string line;
-      AppendCsvRowFromFacts(fields, o.path, o.status, o.message, o.facts,
-                            &scratch, &line);
+      for (size_t i = 0; i < fields.size(); ++i) {
+        cells.push_back(CsvCell(whole, FindField(all, fields[i])));
+        if (i != 0)
+          line.push_back(',');
+        AppendChosenCell(ChooseField(fields[i]), file, &scratch, &line);
+      }
       EXPECT_EQ(line, CsvLine(cells)) << o.path;
     }
   }
-  // Keys the object has only with some options or parts, and paths into
-  // its members, are read from the object.
+  // Keys the object has only with some options: a member of the table,
+  // absent (and a string's name) without its option.
+  FileFacts file = FileRecordOf("x.dll", "ok", nullptr, &full);
+  file.version.strings.push_back({"sha256", "a string"});
   for (const char *field :
-       {"strings", "string_tables", "translations", "languages", "sha256",
-        "dotnet", "signature", "expect", "lint", "fixed.file_flags",
-        "version.file", "language.hex"})
-    EXPECT_FALSE(CsvRowFromFacts({"path", field})) << field;
+       {"sha256", "dotnet", "signature", "expect", "lint"}) {
+    EXPECT_NE(ChooseField(field).field, nullptr) << field;
+    EXPECT_EQ(ChosenValue(field, file),
+              strcmp(field, "sha256") == 0 ? "\"a string\"" : "null")
+        << field;
+  }
 }
 
 } // namespace

@@ -336,7 +336,10 @@ TEST(CheckExpectations, FieldsByKindStringsExactly) {
   f.fixed.dwFileFlags = 0x22;
   f.image.machine = 0x8664;
   f.image.kind = kKindPe32Plus;
-  std::string object = JsonObject("x.dll", "ok", nullptr, &f);
+  FileFacts file;
+  file.path = "x.dll";
+  file.examined = true;
+  file.version = f;
   const struct {
     const char *expectation;
     bool found, ok;
@@ -387,7 +390,7 @@ TEST(CheckExpectations, FieldsByKindStringsExactly) {
   for (const auto &c : cases) {
     std::vector<Expectation> e = {Expect(c.expectation)};
     std::vector<ExpectResult> results;
-    CheckExpectations(e, object, f, &results);
+    CheckExpectations(e, file, &results);
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].found, c.found) << c.expectation;
     EXPECT_EQ(results[0].ok, c.ok) << c.expectation;
