@@ -132,13 +132,11 @@ void FinishTextReport(RunState *run, FileRecord *record, StatusCode code,
 // read beside it.
 void ReportFileWithFacts(RunState *run, FileRecord *record,
                          const TextOptions &text, const FileDigest *digest) {
-  // --dotnet: the size query notes the .NET facts from the file it opens,
-  // and the report the versions they are compared with.
+  // --dotnet: the .NET facts, read after the report from the file it
+  // read, and the versions the report noted to compare them with.
   DotnetFacts dotnet;
   Win32Versions versions = Win32Versions();
   bool withDotnet = run->options.dotnet;
-  if (withDotnet)
-    record->dotnet = &dotnet.info;
   // With --expect or --lint, the facts the checks read come from the block
   // the report reads. --expect reads fields of the object --json would
   // write, all tables included; --lint alone only the keys of the tables
@@ -155,7 +153,6 @@ void ReportFileWithFacts(RunState *run, FileRecord *record,
   if (withDotnet) {
     ReportRecordDotnet(record, run->keys, &dotnet, &versions,
                        run->options.utf8);
-    record->dotnet = nullptr;
   }
   if (run->checks)
     CheckTextFile(run, record, code, factsCode, facts);

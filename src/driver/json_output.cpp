@@ -218,11 +218,8 @@ std::string FileObject(const FileRecord *record, StatusCode code,
 void JsonReportFile(RunState *run, FileRecord *record,
                     const FileDigest *digest) {
   const char *path = record->path;
-  // --dotnet: the CLI header's facts, noted by the size query from the
-  // file it opens, beside the resource's, compared.
+  // --dotnet: the CLI header's facts beside the resource's, compared.
   DotnetFacts dotnet;
-  if (run->options.dotnet)
-    record->dotnet = &dotnet.info;
   // The checks read the whole object; a row or a pick of fields only the
   // members its fields can read.
   JsonParts parts = run->checks ? JsonParts() : run->parts;
@@ -235,7 +232,6 @@ void JsonReportFile(RunState *run, FileRecord *record,
   const DotnetFacts *with = nullptr;
   if (run->options.dotnet) {
     GatherDotnetFacts(record, run->keys, &facts, &dotnet);
-    record->dotnet = nullptr;
     with = &dotnet;
   }
   // A file that could not be read is a failure; one that holds no version

@@ -1,7 +1,6 @@
 // The signature service over POSIX: the module that holds it loaded on
-// demand, the record's file opened where the status query found it and
-// read through the reader, and the catalog folder walked with the
-// directory calls.
+// demand, the record's one source read through the reader, and the
+// catalog folder walked with the directory calls.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -17,7 +16,6 @@
 
 #include "byte_source.h"
 #include "platform_extra.h"
-#include "posix_record.h"
 #include "signature_module.h"
 
 #if !defined(QUELVO_MODULE_DIR) || !defined(QUELVO_MODULE_FROM_PROGRAM)
@@ -198,23 +196,21 @@ void ReleaseSignatureChecks(SignatureChecks *checks) {
   delete checks;
 }
 
-int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
+int QueryRecordSignature(ByteSource *source, const SignatureChecks *checks,
                          SignatureFacts *facts) {
   *facts = SignatureFacts();
   facts->status = kSignatureUnreadable;
   facts->problem = "read-failed";
-  FileState *state = record->state;
-  if (state == nullptr)
-    return -1;
-  uint64_t size;
-  int fd = OpenRecordFile(record, &size);
-  if (fd < 0)
+  if (source == nullptr)
     return -1;
   // Read from start to end, as --hash reads.
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  ByteSource src;
-  InitFileSource(&src, fd, size, state->windows, 2);
-  checks->module->examine(&src, checks->setup, facts);
-  close(fd);
+  if (source->fd >= 0)
+    posix_fadvise(source->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  checks->module->examine(source, checks->setup, facts);
   return 0;
+}
+
+int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
+                         SignatureFacts *facts) {
+  return QueryRecordSignature(RecordSource(record), checks, facts);
 }

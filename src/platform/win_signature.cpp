@@ -1,6 +1,7 @@
-// The signature service on the Windows API: the record's file opened by
-// path for shared reading under the reader, the catalog folder walked with
-// the directory search, and the cryptography CryptoAPI's.
+// The signature service on the Windows API: the record's one source read
+// through the reader, the catalog folder walked with the directory search
+// (each catalog opened by path for shared reading), and the cryptography
+// CryptoAPI's.
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
@@ -143,24 +144,18 @@ void ReleaseSignatureChecks(SignatureChecks *checks) {
   delete checks;
 }
 
-int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
+int QueryRecordSignature(ByteSource *source, const SignatureChecks *checks,
                          SignatureFacts *facts) {
   *facts = SignatureFacts();
   facts->status = kSignatureUnreadable;
   facts->problem = "read-failed";
-  uint64_t size;
-  int fd = OpenShared(record->path, &size);
-  if (fd < 0)
+  if (source == nullptr)
     return -1;
-  // Two windows, as the POSIX record keeps: the headers, and the table.
-  FileWindow *windows =
-      static_cast<FileWindow *>(malloc(2 * sizeof(FileWindow)));
-  if (windows != nullptr) {
-    ByteSource src;
-    InitFileSource(&src, fd, size, windows, 2);
-    ExamineSignature(&src, checks->setup, facts);
-    free(windows);
-  }
-  _close(fd);
-  return windows != nullptr ? 0 : -1;
+  ExamineSignature(source, checks->setup, facts);
+  return 0;
+}
+
+int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
+                         SignatureFacts *facts) {
+  return QueryRecordSignature(RecordSource(record), checks, facts);
 }
