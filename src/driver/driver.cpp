@@ -683,7 +683,25 @@ bool ChooseFields(RunState *run) {
 
 } // namespace
 
-int RunQuelvo(int argc, char **argv) {
+namespace {
+
+// A line of a finding is one write, not one for each of its parts, on a
+// terminal or where the report's lines interleave with them; a file or a
+// pipe of its own gets them in blocks, as the report's are written.
+void BufferErrorStream(const RunState &run, const StreamBuffer &room) {
+#ifndef _WIN32
+  bool lines = run.sharedStreams || isatty(STDERR_FILENO);
+  size_t size = lines && room.size > 4096 ? 4096 : room.size;
+  setvbuf(stderr, room.bytes, lines ? _IOLBF : _IOFBF, size);
+#else
+  (void)run;
+  (void)room;
+#endif
+}
+
+} // namespace
+
+int RunQuelvo(int argc, char **argv, const StreamBuffer *errorBuffer) {
   RunState run = RunState();
   int first = ParseLongOptions(argc, argv, &run.options);
   if (run.options.help) {
@@ -712,6 +730,8 @@ int RunQuelvo(int argc, char **argv) {
     FinishChecks(&run);
     return 2;
   }
+  if (run.checks && errorBuffer != nullptr)
+    BufferErrorStream(run, *errorBuffer);
   if (run.options.signature) {
     // The CAs, CRLs and catalogs are read once, before anything is
     // reported.
