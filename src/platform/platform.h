@@ -6,6 +6,8 @@
 #ifndef QUELVO_PLATFORM_H
 #define QUELVO_PLATFORM_H
 
+#include <stddef.h>
+
 #ifdef _WIN32
 
 #include <windows.h>
@@ -94,6 +96,14 @@ BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD length, LPVOID data);
 BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
                     PUINT length);
 
+#endif
+
+// The longest path, with its terminating zero, that the system's own calls
+// take: the ANSI API's MAX_PATH on Windows, PATH_MAX elsewhere.
+#ifdef _WIN32
+const size_t kSystemPathMax = MAX_PATH;
+#else
+const size_t kSystemPathMax = 4096;
 #endif
 
 // File type bits as the C runtime's status query reports them.
