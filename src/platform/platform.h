@@ -216,10 +216,11 @@ BOOL GetRecordVersionInfo(FileRecord *record, DWORD handle, DWORD length,
 // description, languages, .NET, signature, digest) reads this one. Null
 // when the file cannot be opened, for this call and every later one of
 // the record's, with the errno value of why in *error when it is given
-// (ENOENT when it is gone, EINVAL when it is no regular file); a file that
-// is there but may not be read notes that in record->error too. On
-// Windows, where the system's version library reads the file by its path,
-// the source serves the long options' services only.
+// (ENOENT when it is gone, EINVAL when it is no regular file); on POSIX a
+// file that is there but may not be read notes that in record->error too.
+// On Windows, where the system's version library reads the file by its
+// path (and notes record->error), the source serves the long options'
+// services only.
 ByteSource *RecordSource(FileRecord *record, int *error = nullptr);
 
 #endif
