@@ -47,19 +47,8 @@ bool SharedStreams() {
 bool SetUpChecks(RunState *run) {
   const RunOptions &o = run->options;
   run->checks = o.lint || !o.expects.empty();
-  if (run->checks) {
+  if (run->checks)
     run->sharedStreams = SharedStreams();
-#ifndef _WIN32
-    // A line of a finding is one write, not one for each of its parts, on
-    // a terminal or where the report's lines interleave with them; a file
-    // or a pipe of its own gets them in blocks, as the report's are
-    // written. (The Windows C runtime buffers a line as a whole stream.)
-    static char buffer[1 << 16];
-    bool lines = run->sharedStreams || isatty(STDERR_FILENO);
-    setvbuf(stderr, buffer, lines ? _IOLBF : _IOFBF,
-            lines ? 4096 : sizeof buffer);
-#endif
-  }
   if (!o.lintIgnores.empty() && !o.lint) {
     fprintf(stderr, "quelvo: --lint-ignore turns off a rule of --lint; "
                     "give --lint too\n");

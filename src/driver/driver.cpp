@@ -39,12 +39,17 @@ void PrintMessage(int code, const char *path, bool asLine);
 
 } // namespace
 
+size_t PathRoom(const RunOptions &options) {
+  return AnyLongOption(options) ? kSystemPathMax : kPathBuffer;
+}
+
 // A path that does not fit is never cut short silently: it is named and
 // left alone.
 void ReportTooLong(RunState *run, const char *head, const char *tail) {
+  size_t room = PathRoom(run->options);
   if (MachineOutput(run->options)) {
     JsonFailure(run, (std::string(head) + tail).c_str(), "too-long",
-                TooLongMessageText(head, tail));
+                TooLongMessageText(head, tail, room));
     return;
   }
   ++run->failures; // counted for --expect and --lint
@@ -52,15 +57,15 @@ void ReportTooLong(RunState *run, const char *head, const char *tail) {
     fputs("\n", stdout);
   PrintSafePath(head);
   PrintSafePath(tail);
-  printf(kTooLongTail, static_cast<unsigned>(kPathBuffer - 1));
+  printf(kTooLongTail, static_cast<unsigned>(room - 1));
   if (run->options.quiet)
     fputs("\n", stdout);
 }
 
-std::string TooLongMessageText(const char *head, const char *tail) {
+std::string TooLongMessageText(const char *head, const char *tail,
+                               size_t room) {
   char limit[80];
-  snprintf(limit, sizeof limit, kTooLongTail,
-           static_cast<unsigned>(kPathBuffer - 1));
+  snprintf(limit, sizeof limit, kTooLongTail, static_cast<unsigned>(room - 1));
   return std::string(head) + tail + limit;
 }
 
@@ -135,13 +140,11 @@ void FinishTextReport(RunState *run, FileRecord *record, StatusCode code,
 // read beside it.
 void ReportFileWithFacts(RunState *run, FileRecord *record,
                          const TextOptions &text, const FileDigest *digest) {
-  // --dotnet: the size query notes the .NET facts from the file it opens,
-  // and the report the versions they are compared with.
+  // --dotnet: the .NET facts, read after the report from the file it
+  // read, and the versions the report noted to compare them with.
   DotnetFacts dotnet;
   Win32Versions versions = Win32Versions();
   bool withDotnet = run->options.dotnet;
-  if (withDotnet)
-    record->dotnet = &dotnet.info;
   // With --expect or --lint, the facts the checks read come from the block
   // the report reads. --expect reads fields of the object --json would
   // write, all tables included; --lint alone only the keys of the tables
@@ -157,7 +160,6 @@ void ReportFileWithFacts(RunState *run, FileRecord *record,
   if (withDotnet) {
     ReportRecordDotnet(record, run->keys, &dotnet, &versions,
                        run->options.utf8);
-    record->dotnet = nullptr;
   }
   if (run->checks) {
     facts.path = record->path;
@@ -228,10 +230,11 @@ size_t PrefixLength(const char *pattern) {
 namespace {
 
 // Builds the pattern's directory prefix (its first prefix bytes) followed
-// by name, of nameLen bytes, in buffer; false when the result does not fit.
+// by name, of nameLen bytes, in buffer (kSystemPathMax bytes); false when
+// the result does not fit the run's room.
 bool ComposePath(const char *pattern, size_t prefix, const char *name,
-                 size_t nameLen, char *buffer) {
-  if (prefix + nameLen >= kPathBuffer)
+                 size_t nameLen, size_t room, char *buffer) {
+  if (prefix + nameLen >= room)
     return false;
   memcpy(buffer, pattern, prefix);
   memcpy(buffer + prefix, name, nameLen + 1);
@@ -246,15 +249,17 @@ struct ReadAhead {
   Prefetcher *prefetcher; // null: no read-ahead
   const char *pattern;
   size_t prefix;    // the length of the pattern's directory prefix
+  size_t room;      // the run's PathRoom
   MatchNode *ahead; // the first node not queued
 };
 
 void QueueAhead(ReadAhead *r) {
-  char path[kPathBuffer];
+  char path[kSystemPathMax];
   while (r->ahead != nullptr) {
     size_t len = strlen(r->ahead->name);
     if ((len > 0 && r->ahead->name[len - 1] == '\\') ||
-        !ComposePath(r->pattern, r->prefix, r->ahead->name, len, path) ||
+        !ComposePath(r->pattern, r->prefix, r->ahead->name, len, r->room,
+                     path) ||
         !PrefetchFile(r->prefetcher, path))
       return;
     r->ahead = r->ahead->next;
@@ -299,12 +304,13 @@ void ReportNotRegular(RunState *run, const char *path, bool directory) {
 // report call reads what the ones before found from that record.
 void ReportMatches(RunState *run, const char *pattern, MatchList list,
                    const FolderNote *folder) {
-  char buffer[kPathBuffer];
+  char buffer[kSystemPathMax];
+  size_t room = PathRoom(run->options);
   // A single match has nothing to read ahead of. The read-ahead is the
   // run's, started for its first list of several matches and kept for the
   // next: a walk lists thousands of folders.
   size_t prefix = PrefixLength(pattern);
-  ReadAhead readAhead = {nullptr, pattern, prefix, list};
+  ReadAhead readAhead = {nullptr, pattern, prefix, room, list};
   if (list != nullptr && list->next != nullptr) {
     if (run->prefetcher == nullptr)
       run->prefetcher = StartPrefetcher(&kPrefetchDefaults);
@@ -314,10 +320,10 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list,
     ReachNode(&readAhead, node);
     size_t nameLen = strlen(node->name);
     bool directory = nameLen > 0 && node->name[nameLen - 1] == '\\';
-    if (!ComposePath(pattern, prefix, node->name, nameLen, buffer)) {
+    if (!ComposePath(pattern, prefix, node->name, nameLen, room, buffer)) {
       if (directory)
         continue; // passed over silently, however long
-      char typed[kPathBuffer];
+      char typed[kSystemPathMax];
       memcpy(typed, pattern, prefix);
       typed[prefix] = '\0';
       ReportTooLong(run, typed, node->name);
@@ -594,7 +600,7 @@ int RunArguments(RunState *run, int argc, char **argv) {
   }
   for (int i = first; i < argc; ++i) {
     const char *pattern = argv[i];
-    if (strlen(pattern) >= kPathBuffer)
+    if (strlen(pattern) >= PathRoom(run->options))
       ReportTooLong(run, pattern, "");
     else if (run->options.recursive)
       WalkArgument(run, pattern);
@@ -704,7 +710,25 @@ bool ChooseFields(RunState *run) {
 
 } // namespace
 
-int RunQuelvo(int argc, char **argv) {
+namespace {
+
+// A line of a finding is one write, not one for each of its parts, on a
+// terminal or where the report's lines interleave with them; a file or a
+// pipe of its own gets them in blocks, as the report's are written.
+void BufferErrorStream(const RunState &run, const StreamBuffer &room) {
+#ifndef _WIN32
+  bool lines = run.sharedStreams || isatty(STDERR_FILENO);
+  size_t size = lines && room.size > 4096 ? 4096 : room.size;
+  setvbuf(stderr, room.bytes, lines ? _IOLBF : _IOFBF, size);
+#else
+  (void)run;
+  (void)room;
+#endif
+}
+
+} // namespace
+
+int RunQuelvo(int argc, char **argv, const StreamBuffer *errorBuffer) {
   RunState run = RunState();
   int first = ParseLongOptions(argc, argv, &run.options);
   if (run.options.help) {
@@ -734,6 +758,8 @@ int RunQuelvo(int argc, char **argv) {
     CloseSink(&run.sink);
     return 2;
   }
+  if (run.checks && errorBuffer != nullptr)
+    BufferErrorStream(run, *errorBuffer);
   if (run.options.signature) {
     // The CAs, CRLs and catalogs are read once, before anything is
     // reported.

@@ -91,22 +91,16 @@ void GatherFile(FileRecord *record, const GatherPlan &plan, FileFacts *facts) {
   if (facts->withDigest)
     facts->digest.read =
         HashRecordFile(plan.hasher, record, facts->digest.sha256) == 0;
-  // --dotnet: the CLI header's facts, noted by the size query from the
-  // file it opens, beside the resource's, compared.
   facts->withDotnet = plan.dotnet;
-  if (plan.dotnet) {
-    facts->dotnet.emplace();
-    record->dotnet = &facts->dotnet->info;
-  }
   StatusCode code = GatherVersionFacts(record, &facts->version, plan.lintExtras,
                                        plan.everyTable);
   facts->withSignature = plan.signatures != nullptr;
   if (facts->withSignature)
     QueryRecordSignature(record, plan.signatures, &facts->signature.emplace());
-  if (plan.dotnet) {
-    GatherDotnetFacts(record, plan.keys, &facts->version, &*facts->dotnet);
-    record->dotnet = nullptr;
-  }
+  // --dotnet: the CLI header's facts beside the resource's, compared.
+  if (plan.dotnet)
+    GatherDotnetFacts(record, plan.keys, &facts->version,
+                      &facts->dotnet.emplace());
   facts->code = code;
   if (plan.status)
     SetFileStatus(record, code, facts);

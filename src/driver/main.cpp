@@ -20,6 +20,13 @@ int main(int argc, char **argv) {
   static char buffer[1 << 16];
   if (!isatty(STDOUT_FILENO))
     setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-#endif
+  // Standard error's room, for the findings of --expect and --lint: the
+  // driver knows whether the run has any, and where they go.
+  static char errors[1 << 16];
+  StreamBuffer errorBuffer = {errors, sizeof errors};
+  return FinishOutput(RunQuelvo(argc, argv, &errorBuffer));
+#else
+  // The Windows C runtime buffers a line as a whole stream.
   return FinishOutput(RunQuelvo(argc, argv));
+#endif
 }

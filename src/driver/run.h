@@ -64,8 +64,14 @@ struct RunState {
   bool terminal;
 };
 
-// Paths live in buffers of the platform's limit: 259 characters and a zero.
+// The classic command line takes paths of the platform's limit: 259
+// characters and a zero, and says so of a longer one.
 const size_t kPathBuffer = 260;
+
+// The room for a path the run composes (its zero included): the classic
+// limit without long options, where what is said of a longer path stays
+// as it was; the system's own with them (kSystemPathMax).
+size_t PathRoom(const RunOptions &options);
 
 // The length of a pattern's directory prefix, up to and including the
 // character that ends it.
@@ -76,7 +82,8 @@ size_t PrefixLength(const char *pattern);
 void ReportMatches(RunState *run, const char *pattern, MatchList list,
                    const FolderNote *folder);
 
-// A path of head followed by tail that does not fit: named, not examined.
+// A path of head followed by tail that does not fit the run's PathRoom:
+// named, not examined.
 void ReportTooLong(RunState *run, const char *head, const char *tail);
 
 // A failure with a message of the catalogue, in the run's output form.
@@ -87,7 +94,7 @@ void ReportFailure(RunState *run, int code, const char *path);
 std::string StatusMessageText(int code, const char *path);
 std::string NoVersionMessageText(const char *path);
 std::string FolderMessageText(const char *path);
-std::string TooLongMessageText(const char *head, const char *tail);
+std::string TooLongMessageText(const char *head, const char *tail, size_t room);
 
 // --hash: the digest of the record's file into *digest, which is returned;
 // null without --hash. Called before the file's report, so that on POSIX

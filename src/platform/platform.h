@@ -6,6 +6,8 @@
 #ifndef QUELVO_PLATFORM_H
 #define QUELVO_PLATFORM_H
 
+#include <stddef.h>
+
 #ifdef _WIN32
 
 #include <windows.h>
@@ -96,6 +98,14 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
 
 #endif
 
+// The longest path, with its terminating zero, that the system's own calls
+// take: the ANSI API's MAX_PATH on Windows, PATH_MAX elsewhere.
+#ifdef _WIN32
+const size_t kSystemPathMax = MAX_PATH;
+#else
+const size_t kSystemPathMax = 4096;
+#endif
+
 // File type bits as the C runtime's status query reports them.
 #define QUELVO_MODE_REGULAR 0x8000u
 #define QUELVO_MODE_DIRECTORY 0x4000u
@@ -154,8 +164,9 @@ HANDLE FindFirstFileAt(FolderNote *folder, LPCSTR component, bool bare,
 // What the platform found of one file while answering for it; its own.
 struct FileState;
 
-// --dotnet's facts of a file (dotnet_info.h).
-struct DotnetInfo;
+// Bounded reads of one file's bytes (the reader's byte_source.h): over an
+// open descriptor, or over bytes in memory.
+struct ByteSource;
 
 // One reported file, from its status query to its report: opened by the
 // caller for a composed path and, where a listing delivered the name, the
@@ -163,24 +174,23 @@ struct DotnetInfo;
 // report is done. Every service below reads what the ones before it found
 // from the record (the entry looked up, the file opened, the resource
 // located), so a report opens, looks up and parses a file once; nothing
-// is kept anywhere else between calls.
+// is kept anywhere else between calls, and nothing on the record asks a
+// service to do more than its own work.
 struct FileRecord {
   char *path;               // the caller's buffer, as reports name the file
   const FolderNote *folder; // the listing that delivered name, or null
   const char *name;         // the entry's name as listed, or null
-  bool describe;            // note the image description on the way
   // The errno value of why the file could not be opened for reading (a
   // permission, a lock), or 0: then a size of 0 means no version resource.
   int error;
-  DotnetInfo *dotnet; // or null: note --dotnet's facts here on the way
-  FileState *state;   // null on Windows, or without memory for it
-  bool ownsState;     // state was allocated for this record alone
+  FileState *state; // null without memory for it
+  bool ownsState;   // state was allocated for this record alone
 };
 
-// Room for what a record keeps of its file (its headers' windows, a host
+// Room for what a record keeps of its file (its source's windows, a host
 // path: some 12 KiB), for a caller that reports many files to hand to
-// each record in turn, so that a file costs no allocation of it. Null on
-// Windows, where the system keeps it, or without memory.
+// each record in turn, so that a file costs no allocation of it. Null
+// without memory.
 FileState *NewFileState();
 void FreeFileState(FileState *state);
 
@@ -197,5 +207,20 @@ int QueryRecordMode(FileRecord *record, unsigned *mode);
 DWORD GetRecordVersionInfoSize(FileRecord *record, LPDWORD handle);
 BOOL GetRecordVersionInfo(FileRecord *record, DWORD handle, DWORD length,
                           LPVOID data);
+
+// The record's file as one byte source: opened at the first call where
+// the status query found it (or taken over from the status query, which
+// opens a file its listing called regular), and handed out again, with
+// the windows that keep what the calls before read of its headers, until
+// CloseFileRecord. Every per-file service of the record (version,
+// description, languages, .NET, signature, digest) reads this one. Null
+// when the file cannot be opened, for this call and every later one of
+// the record's, with the errno value of why in *error when it is given
+// (ENOENT when it is gone, EINVAL when it is no regular file); on POSIX a
+// file that is there but may not be read notes that in record->error too.
+// On Windows, where the system's version library reads the file by its
+// path (and notes record->error), the source serves the long options'
+// services only.
+ByteSource *RecordSource(FileRecord *record, int *error = nullptr);
 
 #endif

@@ -87,12 +87,18 @@ void QueryReportStringsA(const ReportLookup *lookup, const char *table,
 // "\\": where the fixed record lies, or null when the block has none.
 const void *ReportFixedValue(const ReportLookup *lookup);
 
+// Each per-file service below has two forms: one reads the byte source
+// it is given (a record's, or bytes in memory, for a file that has no
+// path of its own), the other the record's own source (RecordSource),
+// opened once for all of them. A null source is a file that could not be
+// opened.
+
 // The kind of executable and, for PE, the languages its version resource
-// is stored in, from the file's own headers: noted on the way by the size
-// query of a record that asked for it (FileRecord::describe), read from
-// the file otherwise. Returns 0, or -1 when the file cannot be opened or
-// is no executable we know (info->kind is then kKindUnknown and languages
-// empty).
+// is stored in, from the file's own headers. Returns 0, or -1 when the
+// file cannot be opened or is no executable we know (info->kind is then
+// kKindUnknown and languages empty).
+int QueryRecordDescription(ByteSource *source, ImageInfo *info,
+                           std::vector<uint16_t> *languages);
 int QueryRecordDescription(FileRecord *record, ImageInfo *info,
                            std::vector<uint16_t> *languages);
 
@@ -115,22 +121,26 @@ void CloseFileHasher(FileHasher *hasher);
 // hash says.
 const char *HashLibraryName();
 
-// The SHA-256 of every byte of the record's file, read from its start to
-// its end: on POSIX the file the status query found (the open one, which
-// the version service then reads too, or opened where it was found), on
-// Windows the file the path names. Returns 0, or an errno value: the
-// open's or the read's, ENOMEM, or EBUSY when the file was seen to change
+// The SHA-256 of every byte of the source, read from its start to its
+// end: a file source's descriptor read directly, not through its windows
+// (on Windows the record's file is opened by its path for sequential
+// reading). Returns 0, or an errno value: the open's (ENOENT for a null
+// source) or the read's, ENOMEM, or EBUSY when the file was seen to change
 // while it was read (its size or modification time moved, or it held more
 // or fewer bytes than its size says, as procfs files do), so that no
 // digest stands for bytes that were never one file's.
+int HashRecordFile(FileHasher *hasher, ByteSource *source,
+                   unsigned char digest[kSha256Size]);
 int HashRecordFile(FileHasher *hasher, FileRecord *record,
                    unsigned char digest[kSha256Size]);
 
-// --signature: the Authenticode facts of the record's file, checked with
-// what the run prepared (PrepareSignatureChecks, signature_service.h)
-// over the file read in one pass. Returns 0, or -1 when the file cannot be
-// opened (facts then say "unreadable").
+// --signature: the Authenticode facts of the source's file (or the
+// record's), checked with what the run prepared (PrepareSignatureChecks,
+// signature_service.h) over the file read in one pass. Returns 0, or -1
+// when the file cannot be opened (facts then say "unreadable").
 struct SignatureChecks;
+int QueryRecordSignature(ByteSource *source, const SignatureChecks *checks,
+                         SignatureFacts *facts);
 int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
                          SignatureFacts *facts);
 
@@ -151,16 +161,16 @@ bool Sha1Digest(KeyDigester *digester, const void *data, size_t size,
 
 // --dotnet: what the file's CLI header and metadata say (or that it is an
 // apphost or a bundle), with the public key tokens filled in by keys
-// (none when it is null): noted on the
-// way by the size query of a record whose FileRecord::dotnet is info (from
-// the file it opened anyway), read through the record's file otherwise.
-// Returns 0, or -1 when the file cannot be opened or is neither (info is
-// then empty).
+// (none when it is null). Returns 0, or -1 when the file cannot be opened
+// or is neither.
+int QueryRecordDotnet(ByteSource *source, KeyDigester *keys, DotnetInfo *info);
 int QueryRecordDotnet(FileRecord *record, KeyDigester *keys, DotnetInfo *info);
 // For a PE file whose version resource is stored in several languages:
 // each language and the versions of its fixed record (ListLanguageVersions
 // of the reader), read from the file's own headers. Returns 0, or -1 when
 // the file cannot be opened or has no such directory.
+int QueryRecordLanguageVersions(ByteSource *source,
+                                std::vector<LanguageVersion> *versions);
 int QueryRecordLanguageVersions(FileRecord *record,
                                 std::vector<LanguageVersion> *versions);
 

@@ -1,20 +1,10 @@
 // The long options' services over our own reader: the same walk and the
 // same code page table as the emulated version library, so that a value
 // found here is the one the classic report finds.
-#include <fcntl.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "byte_source.h"
 #include "codepage1252.h"
-#include "dotnet_meta.h"
-#include "dotnet_tokens.h"
 #include "platform_extra.h"
-#include "posix_path.h"
-#include "posix_record.h"
-#include "signature_service.h"
 #include "unicode_text.h"
 #include "version_block.h"
 #include "version_strings.h"
@@ -121,114 +111,4 @@ void QueryReportStringsA(const ReportLookup *lookup, const char *table,
 
 const void *ReportFixedValue(const ReportLookup *lookup) {
   return lookup->fixed;
-}
-
-int QueryRecordDescription(FileRecord *record, ImageInfo *info,
-                           std::vector<uint16_t> *languages) {
-  *info = ImageInfo();
-  languages->clear();
-  FileState *state = record->state;
-  if (state == nullptr)
-    return -1;
-  if (state->described) {
-    // Noted by the size query from the reads it made anyway.
-    *info = state->info;
-    languages->swap(state->languages);
-    state->described = false;
-    return info->kind == kKindUnknown ? -1 : 0;
-  }
-  if (state->located) {
-    // The size query's open file, kept for the read: read it as it is.
-    DescribeImage(&state->src, state->image, info, languages);
-    return info->kind == kKindUnknown ? -1 : 0;
-  }
-  uint64_t size;
-  int fd = OpenRecordFile(record, &size);
-  if (fd < 0)
-    return -1;
-  ByteSource src;
-  InitFileSource(&src, fd, size, state->windows);
-  DescribeImage(&src, info, languages);
-  int result = info->kind == kKindUnknown ? -1 : 0;
-  close(fd);
-  return result;
-}
-
-int QueryRecordDotnet(FileRecord *record, KeyDigester *keys, DotnetInfo *info) {
-  FileState *state = record->state;
-  if (state != nullptr && state->dotnetNoted && record->dotnet == info) {
-    // Noted by the size query from the file it opened anyway.
-    state->dotnetNoted = false;
-    if (!state->dotnetFound)
-      return -1;
-    FillDotnetTokens(keys, info);
-    return 0;
-  }
-  *info = DotnetInfo();
-  if (state == nullptr)
-    return -1;
-  uint64_t size;
-  int fd = OpenRecordFile(record, &size);
-  if (fd < 0)
-    return -1;
-  // A window each for the headers, the tables, the strings and the blobs
-  // that the reads alternate between; on the heap, not the stack.
-  const size_t kWindows = 4;
-  FileWindow *windows =
-      static_cast<FileWindow *>(malloc(kWindows * sizeof(FileWindow)));
-  bool found = false;
-  if (windows != nullptr) {
-    ByteSource src;
-    InitFileSource(&src, fd, size, windows, kWindows);
-    found = ReadDotnetInfo(&src, info);
-    free(windows);
-  }
-  close(fd);
-  if (!found)
-    return -1;
-  FillDotnetTokens(keys, info);
-  return 0;
-}
-
-int QueryRecordLanguageVersions(FileRecord *record,
-                                std::vector<LanguageVersion> *versions) {
-  versions->clear();
-  FileState *state = record->state;
-  if (state == nullptr)
-    return -1;
-  if (state->located)
-    return ListLanguageVersions(&state->src, state->image, versions) ==
-                   kReasonNone
-               ? 0
-               : -1;
-  uint64_t size;
-  int fd = OpenRecordFile(record, &size);
-  if (fd < 0)
-    return -1;
-  ByteSource src;
-  InitFileSource(&src, fd, size, state->windows);
-  int result = ListLanguageVersions(&src, versions) == kReasonNone ? 0 : -1;
-  close(fd);
-  return result;
-}
-
-int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
-                         SignatureFacts *facts) {
-  *facts = SignatureFacts();
-  facts->status = kSignatureUnreadable;
-  facts->problem = "read-failed";
-  FileState *state = record->state;
-  if (state == nullptr)
-    return -1;
-  uint64_t size;
-  int fd = OpenRecordFile(record, &size);
-  if (fd < 0)
-    return -1;
-  // Read from start to end, as --hash reads.
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  ByteSource src;
-  InitFileSource(&src, fd, size, state->windows, 2);
-  CheckSignature(checks, &src, facts);
-  close(fd);
-  return 0;
 }

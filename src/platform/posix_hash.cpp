@@ -1,5 +1,5 @@
 // --hash over POSIX: libcrypto's SHA-256 (EVP), fed with large preads of
-// the file the record's status query found. libcrypto is loaded when a run
+// the record's open file. libcrypto is loaded when a run
 // asks for digests, not linked: the dynamic loader's work for it cost every
 // start 0.6 ms, runs without --hash included, and scripts start the program
 // once per file. Its headers still give the calls' types and the library's
@@ -17,8 +17,8 @@
 
 #include <new>
 
+#include "byte_source.h"
 #include "platform_extra.h"
-#include "posix_record.h"
 
 // The build names the library by the SONAME of the one it found beside the
 // headers; without it, the name the headers give for their own release.
@@ -184,6 +184,26 @@ int HashOpenFile(FileHasher *hasher, int fd, unsigned char *digest) {
   return 0;
 }
 
+// Hashes bytes in memory, a chunk at a time as a file is read.
+int HashMemory(FileHasher *hasher, const unsigned char *bytes, uint64_t size,
+               unsigned char *digest) {
+  EvpDigest &d = hasher->sha256;
+  if (d.evp.digestInit(d.context, d.md, nullptr) != 1)
+    return ENOSYS;
+  for (uint64_t done = 0; done < size;) {
+    size_t step = size - done < kHashChunk ? static_cast<size_t>(size - done)
+                                           : kHashChunk;
+    if (d.evp.digestUpdate(d.context, bytes + done, step) != 1)
+      return ENOSYS;
+    done += step;
+  }
+  unsigned length = 0;
+  if (d.evp.digestFinal(d.context, digest, &length) != 1 ||
+      length != kSha256Size)
+    return ENOSYS;
+  return 0;
+}
+
 } // namespace
 
 FileHasher *OpenFileHasher(int *error) {
@@ -214,27 +234,22 @@ void CloseFileHasher(FileHasher *hasher) {
 
 const char *HashLibraryName() { return QUELVO_LIBCRYPTO_SONAME; }
 
+int HashRecordFile(FileHasher *hasher, ByteSource *source,
+                   unsigned char digest[kSha256Size]) {
+  if (source == nullptr)
+    return ENOENT;
+  // A file is read where it is, from its descriptor (preads move no
+  // offset, and its windows stay as the other services left them).
+  if (source->fd >= 0)
+    return HashOpenFile(hasher, source->fd, digest);
+  return HashMemory(hasher, source->memory, source->size, digest);
+}
+
 int HashRecordFile(FileHasher *hasher, FileRecord *record,
                    unsigned char digest[kSha256Size]) {
-  FileState *state = record->state;
-  if (state == nullptr)
-    return ENOMEM;
-  // The file the status query opened is read where it is, and stays the
-  // record's for the version service (preads move no offset).
-  if (state->fd >= 0)
-    return HashOpenFile(hasher, state->fd, digest);
-  uint64_t size;
-  errno = 0;
-  int fd = OpenRecordFile(record, &size);
-  if (fd < 0)
-    return errno != 0 ? errno : ENOENT;
-  int result = HashOpenFile(hasher, fd, digest);
-  // Handed to the version service as the status query hands its open file
-  // on: the report describes the very file that was hashed, opened once.
-  state->fd = fd;
-  state->size = size;
-  state->located = false;
-  return result;
+  int error = 0;
+  ByteSource *source = RecordSource(record, &error);
+  return source != nullptr ? HashRecordFile(hasher, source, digest) : error;
 }
 
 // A run's SHA-1 for public key tokens: as FileHasher, without the read

@@ -1,7 +1,7 @@
 // The records the POSIX services hand each other explicitly: a folder's
 // note (its descriptor, its listing, what a lookup in it found) and the
-// state of one reported file. Shared by the search, the status query, the
-// version service and the description service of this folder only.
+// state of one reported file. Shared by the search, the status query and
+// the per-file services of this folder only.
 #ifndef QUELVO_POSIX_RECORD_H
 #define QUELVO_POSIX_RECORD_H
 
@@ -9,11 +9,9 @@
 #include <stdint.h>
 #include <sys/stat.h>
 
-#include <vector>
-
 #include "byte_source.h"
 #include "exe_locate.h"
-#include "image_info.h"
+#include "pe_image.h"
 #include "platform.h"
 #include "posix_path.h"
 
@@ -72,20 +70,29 @@ enum FileWhere {
 struct FileState {
   FileWhere where;
   char host[kHostPathMax];
-  int fd; // the open file (found regular by the status query, or located
-          // by the size query), or -1
+  // The record's open file (found regular by the status query, or opened
+  // by RecordSource), read through src; or -1.
+  int fd;
   uint64_t size;
+  // Why RecordSource could not open the file (an errno value), so that
+  // the services after it do not try again; 0 when it has not tried.
+  int openError;
   bool located; // the size query found the resource in the open file
   VersionResource resource;
   ByteSource src;
   FileWindow windows[2]; // headers and section table; directory and block
-  PeImage image;         // src's headers, read by the size query
-  bool described;        // the size query noted the image description
-  bool dotnetNoted;      // it read the record's DotnetInfo, and
-  bool dotnetFound;      // found a .NET file or host
-  ImageInfo info;
-  std::vector<uint16_t> languages;
+  // The source's headers, read once for every reader of the open file
+  // (RecordImage); cleared whenever another file is held.
+  bool imageRead;
+  PeImage image;
 };
+
+// Makes fd, of size bytes, the record's open file and its source.
+void HoldRecordFile(FileState *state, int fd, uint64_t size);
+
+// Closes the record's open file, if any; the next RecordSource opens it
+// again.
+void ReleaseRecordFile(FileState *state);
 
 // A name's key in a listing's note: its first three bytes case folded,
 // then 40 bits of a hash of the whole name.
@@ -101,11 +108,5 @@ bool ListedAsRegular(const FolderNote *note, const char *name);
 // and the like. Returns the descriptor, or -1 with errno from the open, or
 // EINVAL when what opened is no regular file.
 int OpenRegularAt(int dirFd, const char *name, int extraFlags, struct stat *st);
-
-// Opens the record's file for reading where the status query found it,
-// or, when it was not queried, as the version library finds a path.
-// Returns the descriptor (the record's open one, now the caller's) and
-// its size, or -1.
-int OpenRecordFile(FileRecord *record, uint64_t *size);
 
 #endif

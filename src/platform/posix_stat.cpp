@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform.h"
 #include "posix_path.h"
@@ -67,8 +66,7 @@ bool FindListed(FileRecord *record, EntryFacts *facts) {
     int fd = OpenRegularAt(note->dirFd, record->name, O_NOFOLLOW, &facts->st);
     if (fd >= 0) {
       facts->dangling = facts->link = false;
-      state->fd = fd;
-      state->size = static_cast<uint64_t>(facts->st.st_size);
+      HoldRecordFile(state, fd, static_cast<uint64_t>(facts->st.st_size));
       state->where = kWhereFolder;
       return true;
     }
@@ -101,21 +99,16 @@ int QueryRecordMode(FileRecord *record, unsigned *mode) {
   if (state == nullptr || !Queryable(record->path))
     return -1;
   // A query asked again starts afresh.
-  if (state->fd >= 0)
-    close(state->fd);
-  state->fd = -1;
+  ReleaseRecordFile(state);
   state->where = kWhereUnknown;
-  state->located = state->described = state->dotnetNoted = false;
   EntryFacts facts;
   if (!FindListed(record, &facts) && !FindByPath(record, &facts)) {
     state->where = kWhereUnknown;
     return -1;
   }
   int result = ModeOf(facts, mode);
-  if (result != 0 && state->fd >= 0) {
-    close(state->fd);
-    state->fd = -1;
-  }
+  if (result != 0)
+    ReleaseRecordFile(state);
   return result;
 }
 

@@ -1,7 +1,8 @@
-// The version-information service over a POSIX file system: the file is
-// opened where the status query found it, read with bounded preads
-// (headers, the resource directory path, the resource itself), and laid
-// out as Windows lays out the block it returns.
+// The version-information service over a POSIX file system, and the one
+// byte source of a record that it and the other per-file services read:
+// the file is opened where the status query found it, read with bounded
+// preads (headers, the resource directory path, the resource itself), and
+// laid out as Windows lays out the block it returns.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -12,53 +13,25 @@
 #include <new>
 
 #include "byte_source.h"
-#include "dotnet_meta.h"
 #include "exe_locate.h"
 #include "platform.h"
 #include "posix_path.h"
 #include "posix_record.h"
+#include "record_source.h"
 #include "version_block.h"
 
 namespace {
 
-void CloseOpenFile(FileState *state) {
-  if (state->fd >= 0)
-    close(state->fd);
-  state->fd = -1;
-  state->located = false;
-}
-
-// Opens the record's file and finds its version resource, noting the
-// image description on the way when the record asks for it. The file
-// stays open in the record for the read that follows.
+// Finds the version resource in the record's source, which stays open
+// for the read that follows and for the services after it.
 bool Locate(FileRecord *record) {
   FileState *state = record->state;
-  uint64_t size;
-  int fd = OpenRecordFile(record, &size);
-  if (fd < 0)
+  state->located = false;
+  const PeImage *image = nullptr;
+  ByteSource *src = RecordSourceAndImage(record, &image);
+  if (src == nullptr ||
+      LocateVersionResource(src, *image, &state->resource) != kReasonNone)
     return false;
-  state->fd = fd;
-  InitFileSource(&state->src, fd, size, state->windows, 2);
-  // The headers once, for every reader of the file open now.
-  ReadPeImage(&state->src, &state->image);
-  // --dotnet's facts first, from the file open now.
-  if (record->dotnet != nullptr && !state->dotnetNoted) {
-    state->dotnetFound =
-        ReadDotnetInfo(&state->src, state->image, record->dotnet);
-    state->dotnetNoted = true;
-  }
-  NoVersionReason found;
-  if (record->describe) {
-    found = LocateAndDescribe(&state->src, state->image, &state->resource,
-                              &state->info, &state->languages);
-    state->described = true;
-  } else {
-    found = LocateVersionResource(&state->src, state->image, &state->resource);
-  }
-  if (found != kReasonNone) {
-    CloseOpenFile(state);
-    return false;
-  }
   state->located = true;
   return true;
 }
@@ -73,73 +46,11 @@ bool CopyPath(const char *path, char *copy, size_t size) {
   return true;
 }
 
-} // namespace
-
-FileState *NewFileState() { return new (std::nothrow) FileState; }
-
-void FreeFileState(FileState *state) { delete state; }
-
-void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
-                    const char *name, FileState *room) {
-  record->path = path;
-  record->folder = folder;
-  record->name = name;
-  record->describe = false;
-  record->error = 0;
-  record->dotnet = nullptr;
-  // Headers, windows and a host path: too large for every caller's stack,
-  // and too large to clear for every file (12 KiB): only what tells the
-  // calls what the ones before found starts set; the buffers are written
-  // before they are read. Room the caller gives may hold the last file's.
-  record->ownsState = room == nullptr;
-  FileState *state = room != nullptr ? room : NewFileState();
-  record->state = state;
-  if (state == nullptr)
-    return;
-  state->where = kWhereUnknown;
-  state->fd = -1;
-  state->size = 0;
-  state->located = false;
-  state->described = false;
-  state->dotnetNoted = false;
-  state->languages.clear();
-}
-
-void CloseFileRecord(FileRecord *record) {
-  if (record->state != nullptr)
-    CloseOpenFile(record->state);
-  if (record->ownsState)
-    FreeFileState(record->state);
-  record->state = nullptr;
-}
-
-int OpenRegularAt(int dirFd, const char *name, int extraFlags,
-                  struct stat *st) {
-  int fd;
-  do
-    fd = openat(dirFd, name,
-                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | extraFlags);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0)
-    return -1;
-  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_size < 0) {
-    close(fd);
-    errno = EINVAL;
-    return -1;
-  }
-  return fd;
-}
-
+// Opens the record's file for reading where the status query found it,
+// or, when it was not queried, as the version library finds a path.
+// Returns the descriptor and its size, or -1 with errno set.
 int OpenRecordFile(FileRecord *record, uint64_t *size) {
   FileState *state = record->state;
-  if (state->fd >= 0) {
-    // Opened and found regular by the status query just now.
-    int fd = state->fd;
-    state->fd = -1;
-    state->located = false;
-    *size = state->size;
-    return fd;
-  }
   struct stat st;
   int fd = -1;
   switch (state->where) {
@@ -171,15 +82,118 @@ int OpenRecordFile(FileRecord *record, uint64_t *size) {
   return fd;
 }
 
+} // namespace
+
+FileState *NewFileState() { return new (std::nothrow) FileState; }
+
+void FreeFileState(FileState *state) { delete state; }
+
+void HoldRecordFile(FileState *state, int fd, uint64_t size) {
+  state->fd = fd;
+  state->size = size;
+  state->openError = 0;
+  state->located = false;
+  state->imageRead = false;
+  InitFileSource(&state->src, fd, size, state->windows, 2);
+}
+
+void ReleaseRecordFile(FileState *state) {
+  if (state->fd >= 0)
+    close(state->fd);
+  state->fd = -1;
+  state->openError = 0;
+  state->located = false;
+  state->imageRead = false;
+}
+
+void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
+                    const char *name, FileState *room) {
+  record->path = path;
+  record->folder = folder;
+  record->name = name;
+  record->error = 0;
+  // Headers, windows and a host path: too large for every caller's stack,
+  // and too large to clear for every file (12 KiB): only what tells the
+  // calls what the ones before found starts set; the buffers are written
+  // before they are read. Room the caller gives may hold the last file's.
+  record->ownsState = room == nullptr;
+  FileState *state = room != nullptr ? room : NewFileState();
+  record->state = state;
+  if (state == nullptr)
+    return;
+  state->where = kWhereUnknown;
+  state->fd = -1;
+  state->size = 0;
+  state->openError = 0;
+  state->located = false;
+}
+
+void CloseFileRecord(FileRecord *record) {
+  if (record->state != nullptr)
+    ReleaseRecordFile(record->state);
+  if (record->ownsState)
+    FreeFileState(record->state);
+  record->state = nullptr;
+}
+
+int OpenRegularAt(int dirFd, const char *name, int extraFlags,
+                  struct stat *st) {
+  int fd;
+  do
+    fd = openat(dirFd, name,
+                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | extraFlags);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    return -1;
+  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_size < 0) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+ByteSource *RecordSource(FileRecord *record, int *error) {
+  FileState *state = record->state;
+  int why = ENOMEM;
+  if (state != nullptr && state->fd >= 0)
+    return &state->src;
+  if (state != nullptr && state->openError == 0) {
+    uint64_t size;
+    errno = 0;
+    int fd = OpenRecordFile(record, &size);
+    if (fd >= 0) {
+      HoldRecordFile(state, fd, size);
+      return &state->src;
+    }
+    state->openError = errno != 0 ? errno : ENOENT;
+  }
+  if (state != nullptr)
+    why = state->openError;
+  if (error != nullptr)
+    *error = why;
+  return nullptr;
+}
+
+ByteSource *RecordSourceAndImage(FileRecord *record, const PeImage **image) {
+  ByteSource *src = RecordSource(record);
+  if (src == nullptr)
+    return nullptr;
+  FileState *state = record->state;
+  if (!state->imageRead) {
+    ReadPeImage(src, &state->image);
+    state->imageRead = true;
+  }
+  *image = &state->image;
+  return src;
+}
+
 DWORD GetRecordVersionInfoSize(FileRecord *record, LPDWORD handle) {
   if (handle != nullptr)
     *handle = 0;
   FileState *state = record->state;
-  if (state == nullptr)
-    return 0;
-  if (state->located)
-    CloseOpenFile(state); // asked again: located afresh
-  if (!Locate(record))
+  // Asked again, the resource is located afresh, in the same open file.
+  if (state == nullptr || !Locate(record))
     return 0;
   uint16_t blockLength = 0;
   DWORD size = 0;
@@ -187,7 +201,7 @@ DWORD GetRecordVersionInfoSize(FileRecord *record, LPDWORD handle) {
     size = static_cast<DWORD>(VersionBufferSize(
         state->resource.format, state->resource.size, blockLength));
   if (size == 0)
-    CloseOpenFile(state);
+    state->located = false;
   return size;
 }
 
@@ -197,14 +211,15 @@ BOOL GetRecordVersionInfo(FileRecord *record, DWORD handle, DWORD length,
   FileState *state = record->state;
   if (state == nullptr || data == nullptr)
     return 0;
-  // The file the size query located stays open for this read; without
-  // one, the file is found again.
+  // The resource the size query located is read from the file it found it
+  // in; without one, it is looked for again.
   if (!state->located && !Locate(record))
     return 0;
-  NoVersionReason read = ReadVersionBlock(
-      &state->src, state->resource, static_cast<unsigned char *>(data), length);
-  CloseOpenFile(state);
-  return read == kReasonNone ? 1 : 0;
+  return ReadVersionBlock(&state->src, state->resource,
+                          static_cast<unsigned char *>(data),
+                          length) == kReasonNone
+             ? 1
+             : 0;
 }
 
 DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle) {

@@ -1,21 +1,13 @@
 // The long options' services on the Windows API: VerQueryValueW for text,
-// WideCharToMultiByte for every conversion, and a handle opened for shared
-// reading under the executable reader for what kind of file it is.
-#include <fcntl.h>
-#include <io.h>
-#include <stdlib.h>
+// WideCharToMultiByte for every conversion, and the system's CNG for the
+// public key tokens' SHA-1.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <bcrypt.h>
 
 #include <new>
 
-#include "byte_source.h"
-#include "dotnet_meta.h"
-#include "dotnet_tokens.h"
-#include "exe_locate.h"
 #include "platform_extra.h"
-#include "signature_service.h"
 
 namespace {
 
@@ -131,79 +123,6 @@ const void *ReportFixedValue(const ReportLookup *lookup) {
   return VerQueryValueA(lookup->block, "\\", &value, &length) ? value : nullptr;
 }
 
-namespace {
-
-// A file opened for shared reading under the executable reader: the
-// system's version library reads the file on its own, so there is nothing
-// to share with it and the headers are read here. The reader's windows
-// are on the heap, not the stack.
-struct ReaderFile {
-  int fd; // the C runtime's descriptor of the handle
-  FileWindow *window;
-  ByteSource src;
-};
-
-bool OpenReaderFile(const char *path, ReaderFile *file, size_t windows = 1) {
-  HANDLE handle =
-      CreateFileA(path, GENERIC_READ,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
-    return false;
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
-    CloseHandle(handle);
-    return false;
-  }
-  file->fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                             _O_RDONLY | _O_BINARY);
-  if (file->fd < 0) {
-    CloseHandle(handle);
-    return false;
-  }
-  file->window =
-      static_cast<FileWindow *>(malloc(windows * sizeof(FileWindow)));
-  if (file->window == nullptr) {
-    _close(file->fd);
-    return false;
-  }
-  InitFileSource(&file->src, file->fd, static_cast<uint64_t>(size.QuadPart),
-                 file->window, windows);
-  return true;
-}
-
-void CloseReaderFile(ReaderFile *file) {
-  free(file->window);
-  _close(file->fd); // closes the handle too
-}
-
-} // namespace
-
-int QueryRecordDescription(FileRecord *record, ImageInfo *info,
-                           std::vector<uint16_t> *languages) {
-  *info = ImageInfo();
-  languages->clear();
-  ReaderFile file;
-  if (!OpenReaderFile(record->path, &file))
-    return -1;
-  DescribeImage(&file.src, info, languages);
-  int result = info->kind == kKindUnknown ? -1 : 0;
-  CloseReaderFile(&file);
-  return result;
-}
-
-int QueryRecordLanguageVersions(FileRecord *record,
-                                std::vector<LanguageVersion> *versions) {
-  versions->clear();
-  ReaderFile file;
-  if (!OpenReaderFile(record->path, &file))
-    return -1;
-  int result =
-      ListLanguageVersions(&file.src, versions) == kReasonNone ? 0 : -1;
-  CloseReaderFile(&file);
-  return result;
-}
-
 // The algorithm is opened at the first key and kept for the run.
 struct KeyDigester {
   bool tried;
@@ -242,32 +161,4 @@ bool Sha1Digest(KeyDigester *keys, const void *data, size_t size,
   if (hash != nullptr)
     BCryptDestroyHash(hash);
   return ok;
-}
-
-int QueryRecordDotnet(FileRecord *record, KeyDigester *keys, DotnetInfo *info) {
-  *info = DotnetInfo();
-  // A window each for the headers, the tables, the strings and the blobs.
-  ReaderFile file;
-  if (!OpenReaderFile(record->path, &file, 4))
-    return -1;
-  bool found = ReadDotnetInfo(&file.src, info);
-  CloseReaderFile(&file);
-  if (!found)
-    return -1;
-  FillDotnetTokens(keys, info);
-  return 0;
-}
-
-int QueryRecordSignature(FileRecord *record, const SignatureChecks *checks,
-                         SignatureFacts *facts) {
-  *facts = SignatureFacts();
-  facts->status = kSignatureUnreadable;
-  facts->problem = "read-failed";
-  // Two windows, as the POSIX record keeps: the headers, and the table.
-  ReaderFile file;
-  if (!OpenReaderFile(record->path, &file, 2))
-    return -1;
-  CheckSignature(checks, &file.src, facts);
-  CloseReaderFile(&file);
-  return 0;
 }

@@ -5,6 +5,7 @@
 // nothing more than before, and a system without CNG still runs quelvo
 // (its --hash says SHA-256 is not available).
 #include <errno.h>
+#include <io.h>
 #include <stdlib.h>
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 
 #include <new>
 
+#include "byte_source.h"
 #include "platform_extra.h"
 
 namespace {
@@ -178,6 +180,64 @@ void CloseFileHasher(FileHasher *hasher) {
 
 const char *HashLibraryName() { return "bcrypt.dll"; }
 
+namespace {
+
+// Hashes bytes in memory, a chunk at a time as a file is read.
+int HashBytes(FileHasher *hasher, BCRYPT_HASH_HANDLE hash,
+              const unsigned char *bytes, uint64_t size,
+              unsigned char *digest) {
+  for (uint64_t done = 0; done < size;) {
+    ULONG step =
+        size - done < kHashChunk ? static_cast<ULONG>(size - done) : kHashChunk;
+    if (!Succeeded(hasher->cng.hashData(
+            hash, const_cast<unsigned char *>(bytes + done), step, 0)))
+      return ENOSYS;
+    done += step;
+  }
+  if (!Succeeded(hasher->cng.finishHash(hash, digest, kSha256Size, 0)))
+    return ENOSYS;
+  return 0;
+}
+
+// The digest of an open file read from its start, or, where file is null,
+// of size bytes in memory, in a hash object of its own; CNG keeps its
+// memory (Windows 7 and later).
+int HashInto(FileHasher *hasher, HANDLE file, const unsigned char *bytes,
+             uint64_t size, unsigned char *digest) {
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  if (!Succeeded(hasher->cng.createHash(hasher->algorithm, &hash, nullptr, 0,
+                                        nullptr, 0, 0)))
+    return ENOSYS;
+  int result = file != nullptr ? HashHandle(hasher, file, hash, digest)
+                               : HashBytes(hasher, hash, bytes, size, digest);
+  hasher->cng.destroyHash(hash);
+  return result;
+}
+
+} // namespace
+
+int HashRecordFile(FileHasher *hasher, ByteSource *source,
+                   unsigned char digest[kSha256Size]) {
+  if (source == nullptr)
+    return ENOENT;
+  if (source->fd < 0)
+    return HashInto(hasher, nullptr, source->memory, source->size, digest);
+  intptr_t osHandle = _get_osfhandle(source->fd);
+  if (osHandle == -1)
+    return EBADF;
+  // The reader's positioned reads move a synchronous handle's file
+  // pointer: the hash starts from the start again.
+  HANDLE file = reinterpret_cast<HANDLE>(osHandle);
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+    return ErrnoOfLastError();
+  return HashInto(hasher, file, nullptr, 0, digest);
+}
+
+// The record's file is opened by its path for a sequential read of its
+// own, as the system's cache reads a file best, rather than read through
+// the source the other services share.
 int HashRecordFile(FileHasher *hasher, FileRecord *record,
                    unsigned char digest[kSha256Size]) {
   HANDLE file =
@@ -186,15 +246,7 @@ int HashRecordFile(FileHasher *hasher, FileRecord *record,
                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return ErrnoOfLastError();
-  // A hash object of its own for each file; CNG keeps its memory (Windows 7
-  // and later).
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  int result = ENOSYS;
-  if (Succeeded(hasher->cng.createHash(hasher->algorithm, &hash, nullptr, 0,
-                                       nullptr, 0, 0))) {
-    result = HashHandle(hasher, file, hash, digest);
-    hasher->cng.destroyHash(hash);
-  }
+  int result = HashInto(hasher, file, nullptr, 0, digest);
   CloseHandle(file);
   return result;
 }

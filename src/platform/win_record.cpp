@@ -1,18 +1,30 @@
 // The Windows side of the records the POSIX services pass each other: the
-// system's services answer by path, so a file's record holds its path
-// alone and a folder's note the path prefix that a search in it is given.
+// system's services answer by path, so a folder's note holds the path
+// prefix that a search in it is given, and a file's record its path and
+// the one source the long options' services read.
 #include <errno.h>
+#include <fcntl.h>
+#include <io.h>
 #include <string.h>
 
 #include <new>
 
+#include "byte_source.h"
 #include "platform.h"
+#include "record_source.h"
 
 struct FolderNote {
   char prefix[MAX_PATH]; // the folder's path with its separator, or ""
 };
 
-struct FileState {};
+struct FileState {
+  int fd;        // the C runtime's descriptor of the open file, or -1
+  int openError; // why it could not be opened (errno), or 0: not tried
+  ByteSource src;
+  FileWindow windows[2]; // headers and section table; whatever follows
+  bool imageRead;        // image holds the open file's headers
+  PeImage image;
+};
 
 namespace {
 
@@ -83,23 +95,118 @@ HANDLE FindFirstFileAt(FolderNote *folder, LPCSTR component, bool,
   return FindFirstFileA(search, findData);
 }
 
-FileState *NewFileState() { return nullptr; }
+FileState *NewFileState() { return new (std::nothrow) FileState; }
 
-void FreeFileState(FileState *) {}
+void FreeFileState(FileState *state) { delete state; }
 
 void OpenFileRecord(FileRecord *record, char *path, const FolderNote *folder,
-                    const char *name, FileState *) {
+                    const char *name, FileState *room) {
   record->path = path;
   record->folder = folder;
   record->name = name;
-  record->describe = false;
   record->error = 0;
-  record->dotnet = nullptr;
-  record->state = nullptr;
-  record->ownsState = false;
+  record->ownsState = room == nullptr;
+  FileState *state = room != nullptr ? room : NewFileState();
+  record->state = state;
+  if (state == nullptr)
+    return;
+  state->fd = -1;
+  state->openError = 0;
 }
 
-void CloseFileRecord(FileRecord *) {}
+void CloseFileRecord(FileRecord *record) {
+  FileState *state = record->state;
+  if (state != nullptr && state->fd >= 0)
+    _close(state->fd); // closes the handle too
+  if (state != nullptr)
+    state->fd = -1;
+  if (record->ownsState)
+    FreeFileState(state);
+  record->state = nullptr;
+}
+
+namespace {
+
+int ErrnoOfOpen(DWORD why) {
+  switch (why) {
+  case ERROR_FILE_NOT_FOUND:
+  case ERROR_PATH_NOT_FOUND:
+    return ENOENT;
+  case ERROR_ACCESS_DENIED:
+  case ERROR_SHARING_VIOLATION:
+  case ERROR_LOCK_VIOLATION:
+    return EACCES;
+  case ERROR_NOT_ENOUGH_MEMORY:
+  case ERROR_OUTOFMEMORY:
+    return ENOMEM;
+  default:
+    return EIO;
+  }
+}
+
+// The file the path names, opened for shared reading (the system's
+// version library reads it at the same time, by its path) as a C runtime
+// descriptor, and its size; or an errno value.
+int OpenShared(const char *path, int *fd, uint64_t *size) {
+  HANDLE handle =
+      CreateFileA(path, GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return ErrnoOfOpen(GetLastError());
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(handle, &length) || length.QuadPart < 0) {
+    int error = ErrnoOfOpen(GetLastError());
+    CloseHandle(handle);
+    return error;
+  }
+  *fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                        _O_RDONLY | _O_BINARY);
+  if (*fd < 0) {
+    CloseHandle(handle);
+    return EMFILE;
+  }
+  *size = static_cast<uint64_t>(length.QuadPart);
+  return 0;
+}
+
+} // namespace
+
+ByteSource *RecordSource(FileRecord *record, int *error) {
+  FileState *state = record->state;
+  int why = ENOMEM;
+  if (state != nullptr && state->fd >= 0)
+    return &state->src;
+  if (state != nullptr && state->openError == 0) {
+    uint64_t size = 0;
+    int fd = -1;
+    state->openError = OpenShared(record->path, &fd, &size);
+    if (state->openError == 0) {
+      state->fd = fd;
+      state->imageRead = false;
+      InitFileSource(&state->src, fd, size, state->windows, 2);
+      return &state->src;
+    }
+  }
+  if (state != nullptr)
+    why = state->openError;
+  if (error != nullptr)
+    *error = why;
+  return nullptr;
+}
+
+ByteSource *RecordSourceAndImage(FileRecord *record, const PeImage **image) {
+  ByteSource *src = RecordSource(record);
+  if (src == nullptr)
+    return nullptr;
+  FileState *state = record->state;
+  if (!state->imageRead) {
+    ReadPeImage(src, &state->image);
+    state->imageRead = true;
+  }
+  *image = &state->image;
+  return src;
+}
 
 int QueryRecordMode(FileRecord *record, unsigned *mode) {
   return QueryFileMode(record->path, mode);

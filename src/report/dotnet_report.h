@@ -24,9 +24,9 @@ struct DotnetFacts {
   int versionMismatch;
 };
 
-// Reads the file's .NET facts through the platform (noted by the size
-// query when record->dotnet is &facts->info) and compares them with the
-// version resource's facts (win32; null when the file has none).
+// Reads the file's .NET facts through the platform, from the record's
+// source, and compares them with the version resource's facts (win32;
+// null when the file has none).
 void GatherDotnetFacts(FileRecord *record, KeyDigester *keys,
                        const VersionFacts *win32, DotnetFacts *facts);
 
@@ -56,9 +56,8 @@ void WriteDotnetJson(JsonWriter *w, const DotnetFacts *facts);
 void PrintDotnetText(const DotnetFacts &facts, bool utf8);
 
 // The text report's lines for a record, after its version report: the
-// facts the size query noted in facts->info (record->dotnet) or, without
-// that, read now, compared with the versions the report noted (null when
-// it read none).
+// facts read now from the record's source, compared with the versions the
+// report noted (null when it read none).
 void ReportRecordDotnet(FileRecord *record, KeyDigester *keys,
                         DotnetFacts *facts, const Win32Versions *win32,
                         bool utf8);

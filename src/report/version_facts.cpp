@@ -150,15 +150,14 @@ void GatherLanguageVersions(FileRecord *record, VersionFacts *f) {
     QueryRecordLanguageVersions(record, &f->languageVersions);
 }
 
-// The size query and the description, as both gatherings start: the size
-// query notes the description from the reads it makes anyway.
+// The description and the size query, as both gatherings start: the
+// description first, so that the size query finds the headers and the
+// resource directory it walks in the windows the description read.
 DWORD StartGathering(FileRecord *record, VersionFacts *f, DWORD *handle) {
   *f = VersionFacts();
-  record->describe = true;
   *handle = 0;
-  DWORD size = GetRecordVersionInfoSize(record, handle);
   QueryRecordDescription(record, &f->image, &f->languages);
-  return size;
+  return GetRecordVersionInfoSize(record, handle);
 }
 
 } // namespace

@@ -59,9 +59,9 @@ TEST(GetFileVersionInfo, AnswersAsTheReaderSizesAndReads) {
   }
 }
 
-// What a record answers through the status query, the size query with the
-// description noted, the description and the read: with room of its own,
-// or in room that records of other files used before it.
+// What a record answers through the status query, the size query, the
+// description and the read, all from the record's one source: with room
+// of its own, or in room that records of other files used before it.
 struct RecordAnswers {
   int modeResult;
   unsigned mode;
@@ -76,7 +76,6 @@ RecordAnswers Answer(const std::string &file, FileState *room, bool query) {
   std::string path = file;
   FileRecord record;
   OpenFileRecord(&record, &path[0], nullptr, nullptr, room);
-  record.describe = true;
   RecordAnswers a = RecordAnswers();
   a.modeResult = query ? QueryRecordMode(&record, &a.mode) : 0;
   DWORD handle = 0;
