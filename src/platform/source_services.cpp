@@ -88,8 +88,7 @@ int QueryRecordLanguageVersions(FileRecord *record,
   ByteSource *source = RecordSourceAndImage(record, &image);
   if (source == nullptr)
     return -1;
-  return ListLanguageVersions(source, *image, versions) == kReasonNone ? 0
-                                                                        : -1;
+  return ListLanguageVersions(source, *image, versions) == kReasonNone ? 0 : -1;
 }
 
 int QueryRecordSignature(ByteSource *source, const SignatureChecks *checks,
