@@ -472,7 +472,7 @@ NoVersionReason ListVersionLanguages(ByteSource *src, const PeImage &image,
                                      std::vector<uint16_t> *languages) {
   languages->clear();
   uint32_t failed = src->failedReads;
-  uint64_t dir, root;
+  uint64_t dir = 0, root = 0;
   NoVersionReason why = FindLanguages(src, image, &dir, &root);
   if (why == kReasonNone)
     ListLanguageEntries(src, dir, languages);
@@ -530,7 +530,7 @@ NoVersionReason ListLanguageVersions(ByteSource *src, const PeImage &image,
                                      std::vector<LanguageVersion> *versions) {
   versions->clear();
   uint32_t failed = src->failedReads;
-  uint64_t dir, root;
+  uint64_t dir = 0, root = 0;
   NoVersionReason why = FindLanguages(src, image, &dir, &root);
   ResourceDirectory d;
   if (why != kReasonNone || !ReadResourceDirectory(src, dir, &d))
