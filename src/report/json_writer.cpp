@@ -221,6 +221,29 @@ void PutValidated(JsonWriter *w, const char *text, size_t length,
     *keep = std::move(valid);
 }
 
+// A string written on its own, its text kept as it was written.
+void PutShownString(JsonWriter *w, const char *text, size_t length) {
+  OpenString(w);
+  size_t at = w->used, done;
+  if (!PutEscaped(w, reinterpret_cast<const unsigned char *>(text), length,
+                  &done)) {
+    PutValidated(w, text + done, length - done, &w->shownText);
+    w->shown = kShownConverted;
+    w->shownText.insert(0, text, done);
+  } else if (w->used - at == length) {
+    // Each escape lengthens the text: as long as the text, the JSON holds
+    // it as it stands.
+    w->shown = kShownString;
+    w->shownAt = at;
+    w->shownLength = length;
+  } else {
+    w->shown = kShownConverted;
+    w->shownText.assign(text, length);
+  }
+  PutChar(w, '"');
+  w->needComma = true;
+}
+
 } // namespace
 
 std::string JsonFinish(JsonWriter *w) {
@@ -292,25 +315,15 @@ void JsonRawMembers(JsonWriter *w, const char *members, size_t length) {
 }
 
 void JsonString(JsonWriter *w, const char *text, size_t length) {
-  OpenString(w);
-  size_t at = w->used, done;
-  if (!PutEscaped(w, reinterpret_cast<const unsigned char *>(text), length,
-                  &done)) {
-    PutValidated(w, text + done, length - done,
-                 w->depth == 0 ? &w->shownText : nullptr);
-    if (w->depth == 0) {
-      w->shown = kShownConverted;
-      w->shownText.insert(0, text, done);
-    }
-  } else if (w->depth == 0) {
-    // Each escape lengthens the text: where the JSON is as long as the
-    // text, the text stands in it as it is.
-    w->shown = w->used - at == length ? kShownString : kShownConverted;
-    w->shownAt = at;
-    w->shownLength = length;
-    if (w->shown == kShownConverted)
-      w->shownText.assign(text, length);
+  if (w->depth == 0) {
+    PutShownString(w, text, length);
+    return;
   }
+  OpenString(w);
+  size_t done;
+  if (!PutEscaped(w, reinterpret_cast<const unsigned char *>(text), length,
+                  &done))
+    PutValidated(w, text + done, length - done, nullptr);
   PutChar(w, '"');
   w->needComma = true;
 }
