@@ -125,8 +125,7 @@ void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
     ++run->failures;
     JsonWriter w = JsonWriter();
     FindFactsField("message")->write(&w, *facts);
-    std::string scratch;
-    std::string_view message = JsonValueText(w.buffer.data(), w.used, &scratch);
+    std::string_view message = JsonShownText(w);
     PrintPathToError(run, record->path);
     fputs(": not checked: ", stderr);
     fwrite(message.data(), 1, message.size(), stderr);

@@ -81,46 +81,45 @@ bool Holds(const Expectation &e, Kind kind, const std::string &actual,
   return actual == e.value;
 }
 
-// A member's value as the object holds it, written from the facts.
-std::string ValueOf(const FactsField &field, const FileFacts &facts,
-                    JsonWriter *w) {
-  w->used = 0;
-  w->needComma = false;
-  w->depth = 0;
+// A member's value as the object holds it, written on its own from the
+// facts: JsonShownText gives it as a cell does.
+void WriteValue(const FactsField &field, const FileFacts &facts,
+                JsonWriter *w) {
+  JsonRestart(w);
   field.write(w, facts);
-  return std::string(w->buffer, 0, w->used);
 }
 
-// The text of a member as a cell holds it: a string decoded, null or
-// no member empty.
+// The text of a member as a cell holds it: a string's text, null or no
+// member empty.
 std::string TextOf(const char *name, const FileFacts &facts, JsonWriter *w) {
   const FactsField *field = FindFactsField(name);
   if (field == nullptr || !FieldPresent(*field, facts, w))
     return std::string();
-  std::string value = ValueOf(*field, facts, w), scratch;
-  return std::string(JsonValueText(value.data(), value.size(), &scratch));
+  WriteValue(*field, facts, w);
+  return std::string(JsonShownText(*w));
 }
 
 // A field's value as compared: false when the object lacks it or holds
 // null there.
 bool FieldValue(const FactsField &field, const FileFacts &facts, JsonWriter *w,
                 std::string *actual, Kind *kind, IdForms *forms) {
-  std::string raw = ValueOf(field, facts, w);
-  if (raw == "null")
+  WriteValue(field, facts, w);
+  if (w->shown == kShownNull)
     return false;
-  if (raw[0] == '"') {
-    std::string scratch;
-    *actual = std::string(JsonValueText(raw.data(), raw.size(), &scratch));
+  if (JsonShownString(*w)) {
+    *actual = std::string(JsonShownText(*w));
     unsigned long parts[4];
     *kind = ReadDotted(*actual, parts) ? kKindDotted : kKindText;
     return true;
   }
+  std::string raw(JsonShownText(*w));
   if (raw[0] == '{') {
     // language, charset: compared by their id.
     std::string path(field.name);
     const FactsField *id = FindFactsField(path + ".id");
     if (id != nullptr) {
-      *actual = ValueOf(*id, facts, w);
+      WriteValue(*id, facts, w);
+      *actual = std::string(JsonShownText(*w));
       *kind = kKindId;
       forms->hex = TextOf((path + ".hex").c_str(), facts, w);
       forms->name = TextOf((path + ".name").c_str(), facts, w);
@@ -227,14 +226,9 @@ void CheckExpectations(const std::vector<Expectation> &expectations,
     } else if (named != nullptr) {
       // A string of the object's "strings", as a member is compared.
       r.found = true;
-      std::string scratch;
-      w.used = 0;
-      w.needComma = false;
-      w.depth = 0;
+      JsonRestart(&w);
       JsonString(&w, *named);
-      std::string value(w.buffer, 0, w.used);
-      r.actual =
-          std::string(JsonValueText(value.data(), value.size(), &scratch));
+      r.actual = std::string(JsonShownText(w));
       unsigned long parts[4];
       kind = ReadDotted(r.actual, parts) ? kKindDotted : kKindText;
     } else {

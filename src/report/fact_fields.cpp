@@ -69,9 +69,7 @@ bool FieldPresent(const FactsField &field, const FileFacts &facts,
   const FactsField *parent = FindFactsField(name.substr(0, dot));
   if (parent == nullptr || !FieldPresent(*parent, facts, scratch))
     return false;
-  scratch->used = 0;
-  scratch->needComma = false;
-  scratch->depth = 0;
+  JsonRestart(scratch);
   parent->write(scratch, facts);
   return scratch->used > 0 && scratch->buffer[0] == '{';
 }
@@ -123,9 +121,7 @@ void AppendChosenCell(const FieldChoice &c, const FileFacts &facts,
     return;
   }
   JsonWriter &w = scratch->value;
-  w.used = 0;
-  w.needComma = false;
-  w.depth = 0;
+  JsonRestart(&w);
   c.field->write(&w, facts);
-  AppendCsvText(JsonValueText(w.buffer.data(), w.used, &scratch->text), line);
+  AppendCsvText(JsonShownText(w), line);
 }

@@ -72,18 +72,12 @@ void WriteChosenField(JsonWriter *w, const FieldChoice &choice,
 // What a CSV row reuses from one cell to the next.
 struct CellScratch {
   JsonWriter value = JsonWriter(); // one value as the object holds it
-  std::string text;                // a decoded string on its way to a cell
+  std::string text; // a string made valid UTF-8 on its way to a cell
 };
 
 // The chosen field's cell (CsvLine's quoting), appended to line: a
 // string its text, null nothing, anything else its JSON text.
 void AppendChosenCell(const FieldChoice &choice, const FileFacts &facts,
                       CellScratch *scratch, std::string *line);
-
-// The text of one JSON value written by this program, as a cell holds it:
-// a string decoded (into scratch where it holds escapes), null empty,
-// anything else as written.
-std::string_view JsonValueText(const char *value, size_t length,
-                               std::string *scratch);
 
 #endif

@@ -21,7 +21,7 @@ std::vector<std::string> DefaultCsvFields();
 // One CSV line (RFC 4180: a cell is quoted when it holds a comma, a quote,
 // a line end, or starts with '=', '+', '-', '@' or a TAB, so that a
 // spreadsheet takes it as text; quotes are doubled), without its line end.
-// A cell holds a value as JsonValueText gives it: a string its text, null
+// A cell holds a value as JsonShownText gives it: a string its text, null
 // nothing, a number or true/false its digits or word, an object or array
 // its JSON text.
 std::string CsvLine(const std::vector<std::string> &cells);

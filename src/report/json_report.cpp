@@ -49,13 +49,9 @@ void WriteIdAndHex(JsonWriter *w, unsigned id) {
   JsonKey(w, "hex");
   // Four hex digits need no escaping: written as they stand.
   static const char kDigits[] = "0123456789abcdef";
-  const char hex[] = {'"',
-                      kDigits[(id >> 12) & 0xFu],
-                      kDigits[(id >> 8) & 0xFu],
-                      kDigits[(id >> 4) & 0xFu],
-                      kDigits[id & 0xFu],
-                      '"'};
-  JsonRawValue(w, hex, sizeof hex);
+  const char hex[] = {kDigits[(id >> 12) & 0xFu], kDigits[(id >> 8) & 0xFu],
+                      kDigits[(id >> 4) & 0xFu], kDigits[id & 0xFu]};
+  JsonPlainString(w, hex, sizeof hex);
 }
 
 void WriteLanguage(JsonWriter *w, unsigned id) {
@@ -120,18 +116,16 @@ void WriteMachine(JsonWriter *w, const ImageInfo &image) {
 }
 
 void WriteDotted(JsonWriter *w, DWORD ms, DWORD ls) {
-  // Digits and dots need no escaping: written as they stand, quoted.
+  // Digits and dots need no escaping: written as they stand.
   const unsigned parts[4] = {ms >> 16, ms & 0xFFFFu, ls >> 16, ls & 0xFFFFu};
-  char text[2 + 4 * 5 + 3];
+  char text[4 * 5 + 3];
   size_t used = 0;
-  text[used++] = '"';
   for (int i = 0; i < 4; ++i) {
     if (i != 0)
       text[used++] = '.';
     used += FormatDecimal(parts[i], text + used);
   }
-  text[used++] = '"';
-  JsonRawValue(w, text, used);
+  JsonPlainString(w, text, used);
 }
 
 // A key stored twice keeps its first value, the one a lookup finds: JSON
@@ -601,13 +595,9 @@ bool TranslationOf(const FileFacts &f, uint32_t *translation) {
 
 void WriteHex4(JsonWriter *w, unsigned id) {
   static const char kDigits[] = "0123456789abcdef";
-  const char hex[] = {'"',
-                      kDigits[(id >> 12) & 0xFu],
-                      kDigits[(id >> 8) & 0xFu],
-                      kDigits[(id >> 4) & 0xFu],
-                      kDigits[id & 0xFu],
-                      '"'};
-  JsonRawValue(w, hex, sizeof hex);
+  const char hex[] = {kDigits[(id >> 12) & 0xFu], kDigits[(id >> 8) & 0xFu],
+                      kDigits[(id >> 4) & 0xFu], kDigits[id & 0xFu]};
+  JsonPlainString(w, hex, sizeof hex);
 }
 
 void WriteLanguageName(JsonWriter *w, unsigned id) {

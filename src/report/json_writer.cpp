@@ -196,11 +196,80 @@ bool PutEscaped(JsonWriter *w, const unsigned char *p, size_t length,
   return true;
 }
 
+// The comma due before a value and a string's opening quote, at once.
+void OpenString(JsonWriter *w) {
+  char *p = Room(w, 2);
+  if (w->needComma) {
+    *p++ = ',';
+    ++w->used;
+  }
+  *p = '"';
+  ++w->used;
+}
+
+// Rare: text that holds ill-formed UTF-8 is made valid first, each
+// ill-formed part one U+FFFD, and escaped then; what it was made goes to
+// keep where given.
+void PutValidated(JsonWriter *w, const char *text, size_t length,
+                  std::string *keep) {
+  std::string valid;
+  AppendBytesAsUtf8(text, length, &valid);
+  size_t done;
+  PutEscaped(w, reinterpret_cast<const unsigned char *>(valid.data()),
+             valid.size(), &done);
+  if (keep != nullptr)
+    *keep = std::move(valid);
+}
+
+// A string written on its own, its text kept as it was written.
+void PutShownString(JsonWriter *w, const char *text, size_t length) {
+  OpenString(w);
+  size_t at = w->used, done;
+  if (!PutEscaped(w, reinterpret_cast<const unsigned char *>(text), length,
+                  &done)) {
+    PutValidated(w, text + done, length - done, &w->shownText);
+    w->shown = kShownConverted;
+    w->shownText.insert(0, text, done);
+  } else if (w->used - at == length) {
+    // Each escape lengthens the text: as long as the text, the JSON holds
+    // it as it stands.
+    w->shown = kShownString;
+    w->shownAt = at;
+    w->shownLength = length;
+  } else {
+    w->shown = kShownConverted;
+    w->shownText.assign(text, length);
+  }
+  PutChar(w, '"');
+  w->needComma = true;
+}
+
 } // namespace
 
 std::string JsonFinish(JsonWriter *w) {
   w->buffer.resize(w->used);
   return std::move(w->buffer);
+}
+
+void JsonRestart(JsonWriter *w) {
+  w->used = 0;
+  w->needComma = false;
+  w->depth = 0;
+  w->shown = kShownAsWritten;
+}
+
+std::string_view JsonShownText(const JsonWriter &w) {
+  switch (w.shown) {
+  case kShownString:
+    return std::string_view(w.buffer.data() + w.shownAt, w.shownLength);
+  case kShownConverted:
+    return w.shownText;
+  case kShownNull:
+    return std::string_view();
+  case kShownAsWritten:
+    break;
+  }
+  return std::string_view(w.buffer.data(), w.used);
 }
 
 void JsonBeginObject(JsonWriter *w) {
@@ -246,17 +315,15 @@ void JsonRawMembers(JsonWriter *w, const char *members, size_t length) {
 }
 
 void JsonString(JsonWriter *w, const char *text, size_t length) {
-  Separate(w);
-  PutChar(w, '"');
-  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-  size_t done;
-  if (!PutEscaped(w, p, length, &done)) {
-    // Rare: the rest is made valid first, each ill-formed part one U+FFFD.
-    std::string valid;
-    AppendBytesAsUtf8(text + done, length - done, &valid);
-    PutEscaped(w, reinterpret_cast<const unsigned char *>(valid.data()),
-               valid.size(), &done);
+  if (w->depth == 0) {
+    PutShownString(w, text, length);
+    return;
   }
+  OpenString(w);
+  size_t done;
+  if (!PutEscaped(w, reinterpret_cast<const unsigned char *>(text), length,
+                  &done))
+    PutValidated(w, text + done, length - done, nullptr);
   PutChar(w, '"');
   w->needComma = true;
 }
@@ -270,6 +337,21 @@ void JsonStringOrNull(JsonWriter *w, const char *text) {
     JsonNull(w);
   else
     JsonString(w, text, strlen(text));
+}
+
+void JsonPlainString(JsonWriter *w, const char *text, size_t length) {
+  Separate(w);
+  char *p = Room(w, length + 2);
+  p[0] = '"';
+  memcpy(p + 1, text, length);
+  p[length + 1] = '"';
+  w->used += length + 2;
+  w->needComma = true;
+  if (w->depth == 0) {
+    w->shown = kShownString;
+    w->shownAt = w->used - length - 1;
+    w->shownLength = length;
+  }
 }
 
 void JsonNumber(JsonWriter *w, unsigned long value) {
@@ -290,6 +372,8 @@ void JsonNull(JsonWriter *w) {
   Separate(w);
   Put(w, "null", 4);
   w->needComma = true;
+  if (w->depth == 0)
+    w->shown = kShownNull;
 }
 
 void JsonRawValue(JsonWriter *w, const char *text, size_t length) {

@@ -8,7 +8,18 @@
 #include <string.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+// What a value written outside every object and array was, as far as its
+// text where JSON's quoting has no place (a CSV cell, a compared value)
+// differs from its JSON text.
+enum JsonShown {
+  kShownAsWritten, // a number, true/false, an object or array: its JSON
+  kShownString,    // a string written as it stands: shownAt, shownLength
+  kShownConverted, // a string escaped or made valid UTF-8: shownText
+  kShownNull,      // nothing
+};
 
 // Start with JsonWriter w = JsonWriter(); end with JsonFinish, which takes
 // the text out of the writer.
@@ -17,10 +28,28 @@ struct JsonWriter {
   size_t used;
   bool needComma; // a value stands before the next one at this level
   int depth;      // objects and arrays open
+  // The last string or null written at depth 0: a value written on its
+  // own is shown from here, never decoded back out of its JSON. A string
+  // is its text made valid UTF-8 as it was written: in the buffer between
+  // its quotes where nothing in it was escaped, else copied.
+  JsonShown shown;
+  size_t shownAt;
+  size_t shownLength;
+  std::string shownText;
 };
 
 // The text written so far, the buffer cut to it.
 std::string JsonFinish(JsonWriter *w);
+
+// Empties the writer for one value written on its own, keeping its room.
+void JsonRestart(JsonWriter *w);
+
+// The value written on its own since JsonRestart, as a cell shows it: a
+// string its text, null nothing, anything else its JSON text.
+std::string_view JsonShownText(const JsonWriter &w);
+inline bool JsonShownString(const JsonWriter &w) {
+  return w.shown == kShownString || w.shown == kShownConverted;
+}
 
 void JsonBeginObject(JsonWriter *w);
 void JsonEndObject(JsonWriter *w);
@@ -74,6 +103,9 @@ void JsonString(JsonWriter *w, const char *text, size_t length);
 void JsonString(JsonWriter *w, const std::string &text);
 // A string, or null when text is null.
 void JsonStringOrNull(JsonWriter *w, const char *text);
+// A string of characters that need no escaping (digits, dots, hex digits),
+// written as it stands between its quotes.
+void JsonPlainString(JsonWriter *w, const char *text, size_t length);
 
 void JsonNumber(JsonWriter *w, unsigned long value);
 // A value already written as JSON text (taken from an object this program

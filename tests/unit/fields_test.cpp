@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "expect.h"
+#include "fact_fields.h"
 #include "gather.h"
 #include "json_fields.h"
 #include "json_index.h"
@@ -111,6 +113,79 @@ TEST(Fields, EveryNameIsTheWholeObjectsMemberOnEveryFixture) {
       }
     }
   }
+}
+
+// An expectation of a field that holds a string, with the field's --csv
+// cell for its value, holds for the file: --expect compares the text the
+// cell shows, escapes, controls and bytes that are no UTF-8 included.
+TEST(Fields, AnExpectationOfAStringsCellHolds) {
+  const std::string fixtures = std::string(QUELVO_FIXTURES) + "/..";
+  std::vector<std::string> args = {"--dotnet", "--hash", "--"};
+  for (const char *dir :
+       {"pe", "dotnet", "signed", "lint", "ne", "lossless", "forged", "large"})
+    args.push_back(fixtures + "/" + dir + "/*");
+  std::vector<std::string> names(kFieldNames, kFieldNames + kFieldNameCount);
+  names.push_back("strings.ProductName");
+  ASSERT_EQ(names[0], "path"); // a row's file, and its status
+  ASSERT_EQ(names[1], "status");
+  std::string list;
+  for (const std::string &name : names)
+    list += (list.empty() ? "" : ",") + name;
+  std::vector<std::string> csv = {"--csv", "--fields", list};
+  csv.insert(csv.end(), args.begin(), args.end());
+  std::vector<std::vector<std::string>> rows = CsvRows(RunWith(csv).output);
+  args.insert(args.begin(), "--json");
+  std::vector<std::string> whole = Lines(RunWith(args).output);
+  ASSERT_GT(whole.size(), 100u);
+  ASSERT_EQ(rows.size(), whole.size() + 1);
+  FileHasher *hasher = OpenFileHasher(nullptr);
+  KeyDigester *keys = OpenKeyDigester();
+  GatherPlan plan = GatherPlan();
+  plan.everyTable = true;
+  plan.status = true;
+  plan.dotnet = true;
+  plan.keys = keys;
+  plan.hasher = hasher;
+  size_t checked = 0;
+  for (size_t l = 0; l < whole.size(); ++l) {
+    const std::vector<std::string> &row = rows[l + 1];
+    ASSERT_EQ(row.size(), names.size());
+    if (row[1] == "folder")
+      continue; // the walk's, not a file's
+    std::vector<JsonMember> all;
+    ASSERT_TRUE(IndexJsonObject(whole[l], &all)) << whole[l];
+    std::vector<Expectation> expectations;
+    for (size_t i = 0; i < names.size(); ++i) {
+      const FactsField *field = FindFactsField(names[i]);
+      if (ValueOf(whole[l], FindField(all, names[i]))[0] != '"' ||
+          (field != nullptr && (field->presence == kFieldWithExpect ||
+                                field->presence == kFieldWithLint)))
+        continue; // not a string, or a check's own result
+      Expectation e;
+      std::string error;
+      std::string text = names[i] + "=" + row[i];
+      ASSERT_TRUE(ParseExpectation(text.c_str(), &e, &error)) << text;
+      expectations.push_back(e);
+    }
+    std::string path = row[0];
+    FileRecord record;
+    OpenFileRecord(&record, &path[0], nullptr, nullptr);
+    FileFacts facts;
+    GatherFile(&record, plan, &facts);
+    CloseFileRecord(&record);
+    std::vector<ExpectResult> results;
+    CheckExpectations(expectations, facts, &results);
+    ASSERT_EQ(results.size(), expectations.size());
+    for (size_t i = 0; i < results.size(); ++i) {
+      EXPECT_TRUE(results[i].ok)
+          << path << ": " << expectations[i].name << "="
+          << expectations[i].value << " against " << results[i].actual;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 1000u);
+  CloseKeyDigester(keys);
+  CloseFileHasher(hasher);
 }
 
 // What the plan asks for is gathered, and only that; the status and

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "fact_fields.h"
-
 struct JsonMember {
   std::string path;
   size_t start;
@@ -18,6 +16,63 @@ struct JsonMember {
 };
 
 namespace json_index {
+
+inline void AppendUtf8(unsigned cp, std::string *out) {
+  if (cp < 0x80) {
+    out->push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// A value's text as a cell shows it, read back from its JSON: a string
+// decoded, null empty, anything else as written. The program writes no
+// surrogate escapes, so \uXXXX is one code point here.
+inline std::string Decoded(const std::string &value) {
+  if (value == "null")
+    return std::string();
+  if (value.size() < 2 || value[0] != '"')
+    return value;
+  std::string out;
+  for (size_t i = 1; i + 1 < value.size(); ++i) {
+    if (value[i] != '\\') {
+      out.push_back(value[i]);
+      continue;
+    }
+    char e = value[++i];
+    switch (e) {
+    case 'n':
+      out.push_back('\n');
+      break;
+    case 'r':
+      out.push_back('\r');
+      break;
+    case 't':
+      out.push_back('\t');
+      break;
+    case 'b':
+      out.push_back('\b');
+      break;
+    case 'f':
+      out.push_back('\f');
+      break;
+    case 'u':
+      AppendUtf8(static_cast<unsigned>(
+                     std::stoul(value.substr(i + 1, 4), nullptr, 16)),
+                 &out);
+      i += 4;
+      break;
+    default: // '"', '\\', '/'
+      out.push_back(e);
+    }
+  }
+  return out;
+}
 
 // The end of the string that starts at at (its opening quote), past its
 // closing quote; npos when it has none.
@@ -72,8 +127,7 @@ inline bool Object(const std::string &t, size_t *at, const std::string &prefix,
     size_t keyEnd = StringEnd(t, *at);
     if (keyEnd == std::string::npos || keyEnd >= t.size() || t[keyEnd] != ':')
       return false;
-    std::string scratch;
-    std::string key(JsonValueText(t.data() + *at, keyEnd - *at, &scratch));
+    std::string key = Decoded(t.substr(*at, keyEnd - *at));
     size_t start = keyEnd + 1;
     size_t end = ValueEnd(t, start);
     if (end == std::string::npos || end >= t.size())
@@ -128,8 +182,7 @@ inline std::string ValueOf(const std::string &object, const JsonMember *m) {
 // A CSV cell's text before quoting: a string decoded, null empty, anything
 // else its JSON text.
 inline std::string CsvCell(const std::string &object, const JsonMember *m) {
-  std::string value = ValueOf(object, m), scratch;
-  return std::string(JsonValueText(value.data(), value.size(), &scratch));
+  return json_index::Decoded(ValueOf(object, m));
 }
 
 #endif

@@ -173,6 +173,68 @@ TEST(JsonWriter, CommasBetweenMembersAndElementsOnly) {
                             "\"c\\\"\":null,\"d\":null,\"e\":1}");
 }
 
+// A value written on its own is shown as a cell shows it, from what the
+// writer wrote and never read back: a string's text made valid UTF-8 (its
+// JSON decoded), null nothing, anything else its JSON text. One writer
+// serves every case, so each starts from a restart.
+TEST(JsonWriter, AValueWrittenOnItsOwnIsShownAsItsText) {
+  const std::string kFffd = "\xEF\xBF\xBD";
+  const struct {
+    void (*write)(JsonWriter *w);
+    JsonShown shown;
+    std::string text;
+  } cases[] = {
+      {[](JsonWriter *w) { JsonString(w, "1.2.3.4"); }, kShownString,
+       "1.2.3.4"},
+      {[](JsonWriter *w) { JsonString(w, "a\"b\\c/\n\r\t\b\f\x01\x7f"); },
+       kShownConverted, "a\"b\\c/\n\r\t\b\f\x01\x7f"},
+      {[](JsonWriter *w) { JsonString(w, "\xC2\x85x\xE2\x80\xA8\xC3\xA9"); },
+       kShownConverted, "\xC2\x85x\xE2\x80\xA8\xC3\xA9"},
+      {[](JsonWriter *w) { JsonString(w, std::string("a\0b", 3)); },
+       kShownConverted, std::string("a\0b", 3)},
+      {[](JsonWriter *w) { JsonString(w, "x\xFFy\n\xC2"); }, kShownConverted,
+       "x" + kFffd + "y\n" + kFffd},
+      {[](JsonWriter *w) { JsonString(w, "\"\xE2\x82\"\xE2\x80\xA9"); },
+       kShownConverted, "\"" + kFffd + "\"\xE2\x80\xA9"},
+      {[](JsonWriter *w) { JsonString(w, "caf\xC3\xA9"); }, kShownString,
+       "caf\xC3\xA9"},
+      {[](JsonWriter *w) { JsonString(w, ""); }, kShownString, ""},
+      {[](JsonWriter *w) { JsonStringOrNull(w, "s"); }, kShownString, "s"},
+      {[](JsonWriter *w) { JsonPlainString(w, "0409", 4); }, kShownString,
+       "0409"},
+      {[](JsonWriter *w) { JsonNull(w); }, kShownNull, ""},
+      {[](JsonWriter *w) { JsonStringOrNull(w, nullptr); }, kShownNull, ""},
+      {[](JsonWriter *w) { JsonNumber(w, 42); }, kShownAsWritten, "42"},
+      {[](JsonWriter *w) { JsonBool(w, false); }, kShownAsWritten, "false"},
+      // Strings and nulls inside an object or array are its JSON.
+      {[](JsonWriter *w) {
+         JsonBeginObject(w);
+         JsonKey(w, "a");
+         JsonString(w, "x\n");
+         JsonKey(w, "b");
+         JsonNull(w);
+         JsonEndObject(w);
+       },
+       kShownAsWritten, "{\"a\":\"x\\n\",\"b\":null}"},
+      {[](JsonWriter *w) {
+         JsonBeginArray(w);
+         JsonPlainString(w, "1", 1);
+         JsonEndArray(w);
+       },
+       kShownAsWritten, "[\"1\"]"},
+  };
+  JsonWriter w = JsonWriter();
+  for (const auto &c : cases) {
+    JsonRestart(&w);
+    c.write(&w);
+    std::string json(w.buffer, 0, w.used);
+    EXPECT_EQ(w.shown, c.shown) << json;
+    EXPECT_EQ(std::string(JsonShownText(w)), c.text) << json;
+    // What a reader of the JSON makes of it.
+    EXPECT_EQ(json_index::Decoded(json), c.text) << json;
+  }
+}
+
 const char *const kKeys[] = {"path",
                              "status",
                              "message",
