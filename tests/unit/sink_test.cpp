@@ -183,11 +183,14 @@ TEST(FactFields, TheFullRecordHasEveryPath) {
         << kDotnetFields[i].name;
 }
 
-std::string Sink(OutputSink sink, const std::vector<FileFacts> &records) {
+std::string Sink(OutputSink sink, std::vector<FileFacts> records) {
   std::string out = CaptureOutput([&] {
     sink.begin(sink.state);
-    for (const FileFacts &f : records)
-      (f.examined ? sink.file : sink.failure)(sink.state, f);
+    for (FileFacts &f : records)
+      if (f.examined)
+        sink.file(sink.state, &f);
+      else
+        sink.failure(sink.state, f);
     sink.end(sink.state);
   });
   CloseSink(&sink);
