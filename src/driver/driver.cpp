@@ -452,10 +452,10 @@ void PrintFailureLine(const FileFacts &facts, bool asLine) {
 // What the run asks of each file in the text form: the report reads its
 // version facts itself as it prints, and --dotnet's after it; with
 // --quiet only what the checks read.
-void PlanTextReport(RunState *run) {
+void PlanTextReport(RunState *run, bool detailed) {
   GatherPlan &plan = run->plan;
   TextSinkSettings settings = TextSinkSettings();
-  settings.text = {run->detailed, run->options.allStrings, run->options.utf8};
+  settings.text = {detailed, run->options.allStrings, run->options.utf8};
   settings.quiet = run->options.quiet;
   settings.checks = run->checks;
   // --lint's extras whichever check is asked for: they come from the
@@ -509,8 +509,8 @@ int RunArguments(RunState *run, int argc, char **argv) {
     return 0;
   }
   int first = 1;
-  run->detailed = classicOptions && strcmp(argv[1], "-d") == 0;
-  if (run->detailed) {
+  bool detailed = classicOptions && strcmp(argv[1], "-d") == 0;
+  if (detailed) {
     first = 2;
     // "-d --" in the opt-in modes: the rest are files, whatever they say.
     if (AnyLongOption(run->options) && argc > 2 && strcmp(argv[2], "--") == 0)
@@ -541,7 +541,7 @@ int RunArguments(RunState *run, int argc, char **argv) {
     return -1;
   }
   if (!machine) {
-    PlanTextReport(run);
+    PlanTextReport(run, detailed);
   } else {
     // What each file is read for: the run's options, open by now.
     GatherPlan &plan = run->plan;
@@ -641,7 +641,9 @@ bool ChooseFields(RunState *run) {
   }
   if (!MachineOutput(run->options))
     return true;
-  SinkSettings settings = {run->terminal, std::vector<std::string>()};
+  // Asked once for the run: a terminal shows each line's controls and
+  // bidirectional controls as escapes; a file or a pipe gets them exactly.
+  SinkSettings settings = {OutputIsTerminal(), std::vector<std::string>()};
   std::vector<std::string> &fields = settings.fields;
   if (list == nullptr && run->options.csv) {
     fields = DefaultCsvFields();
@@ -708,7 +710,6 @@ int RunQuelvo(int argc, char **argv, const StreamBuffer *errorBuffer) {
             run.options.usageError ? argv[first - 1] : "");
     return 2;
   }
-  run.terminal = MachineOutput(run.options) && OutputIsTerminal();
   if (!ChooseFields(&run) || !SetUpChecks(&run)) {
     FinishChecks(&run);
     CloseSink(&run.sink);

@@ -23,7 +23,6 @@ struct SignatureChecks;
 
 struct RunState {
   RunOptions options;
-  bool detailed; // -d
   // --json and --csv: objects that say an argument matched nothing or a
   // file or folder could not be read (its digest too, with --hash), which
   // make the exit status 1. A file without version information is an
@@ -63,10 +62,6 @@ struct RunState {
   int lintWarnings;
   int failedExpectations;
   bool sharedStreams; // standard output and error reach one file
-  // --json and --csv: standard output is a terminal, where each line's
-  // controls and bidirectional controls are shown as escapes; to a file
-  // or a pipe the lines are written exactly.
-  bool terminal;
 };
 
 // The classic command line takes paths of the platform's limit: 259
