@@ -435,7 +435,8 @@ void ReportPattern(RunState *run, const char *pattern) {
 namespace {
 
 // The text report's line of a failure: a message of the catalogue, or
-// one of its own (a path too long).
+// one of its own (a path too long), which names the path first. The path
+// is printed safe; the words after it are the program's own.
 void PrintFailureLine(const FileFacts &facts, bool asLine) {
   if (!facts.hasMessage) {
     PrintMessage(facts.code, facts.path.c_str(), asLine);
@@ -443,8 +444,13 @@ void PrintFailureLine(const FileFacts &facts, bool asLine) {
   }
   if (!asLine)
     fputs("\n", stdout);
-  PrintSafePath(facts.path.c_str());
-  fputs(facts.message.c_str() + facts.path.size(), stdout);
+  const std::string &path = facts.path;
+  if (facts.message.compare(0, path.size(), path) == 0) {
+    PrintSafePath(path.c_str());
+    fputs(facts.message.c_str() + path.size(), stdout);
+  } else {
+    PrintSafePath(facts.message.c_str());
+  }
   if (asLine)
     fputs("\n", stdout);
 }
