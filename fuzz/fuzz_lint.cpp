@@ -38,8 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   unsigned long length = 0;
   unsigned char *block = PreparedBlock(data, size, &length);
   StatusCode status = kStatusNoVersionInfo;
+  VersionPlan plan;
+  plan.lintExtras = true;
   if (block != nullptr)
-    status = GatherBlockFacts(block, static_cast<DWORD>(length), &facts, true);
+    status = GatherBlockFacts(block, static_cast<DWORD>(length), &facts, plan);
   std::vector<LintFinding> findings;
   LintVersionFacts("dir/x.dll", status, facts, LintOptions(), &findings);
   for (size_t i = 0; i < findings.size(); ++i) {

@@ -93,6 +93,7 @@ bool RunChecks(RunState *run, FileFacts *facts) {
       unmet += r.ok ? 0 : 1;
   }
   std::vector<LintFinding> &findings = facts->lintFindings;
+  findings.clear(); // the text form's record is the file before's too
   if (run->options.lint) {
     LintVersionFacts(facts->path.c_str(), facts->code, facts->version,
                      run->lint, &findings);
@@ -109,10 +110,14 @@ bool RunChecks(RunState *run, FileFacts *facts) {
 
 } // namespace
 
-void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
-                   FileFacts *facts) {
+void CheckTextFile(RunState *run, FileRecord *record, FileFacts *facts) {
   if (!run->checks)
     return;
+  // The text report prints the record's path; the checks read the facts'.
+  facts->path = record->path;
+  // The report's own stage fails to read where the facts' does: both
+  // come from one block.
+  StatusCode code = facts->code;
   bool readFailure = (code == kStatusNoVersionInfo && record->error != 0) ||
                      code == kStatusReadFailed || code == kStatusOutOfMemory;
   // The record is what --json would write of the file, without the

@@ -26,14 +26,26 @@
 
 namespace {
 
-const char kMaker[] = "Korvane ";
-const char kVersion[] = "4.02";
-const char kBuildStamp[] = "11/17/95 14:59";
-const char kNotice[] = "Copyright (C) Korvane 1995. All rights reserved.";
-
 const char kTooLongTail[] =
     " is longer than %u characters and was not examined.";
 const char kNoVersionTail[] = " does not contain version information.";
+
+// A failure in the text report, counted for --expect and --lint, and
+// written by the run's sink: a message of the catalogue by its code, or
+// another (a path too long) by its text.
+void TextFailure(RunState *run, int code, const char *path, const char *status,
+                 const std::string *message) {
+  ++run->failures;
+  FileFacts &facts = *run->textFacts;
+  facts.path = path;
+  facts.status = status;
+  facts.code = static_cast<StatusCode>(code);
+  facts.hasMessage = message != nullptr;
+  if (message != nullptr)
+    facts.message = *message;
+  facts.failure = true;
+  run->sink.failure(run->sink.state, facts);
+}
 
 void PrintMessage(int code, const char *path, bool asLine);
 
@@ -47,19 +59,12 @@ size_t PathRoom(const RunOptions &options) {
 // left alone.
 void ReportTooLong(RunState *run, const char *head, const char *tail) {
   size_t room = PathRoom(run->options);
-  if (MachineOutput(run->options)) {
-    JsonFailure(run, (std::string(head) + tail).c_str(), "too-long",
-                TooLongMessageText(head, tail, room));
-    return;
-  }
-  ++run->failures; // counted for --expect and --lint
-  if (!run->options.quiet)
-    fputs("\n", stdout);
-  PrintSafePath(head);
-  PrintSafePath(tail);
-  printf(kTooLongTail, static_cast<unsigned>(room - 1));
-  if (run->options.quiet)
-    fputs("\n", stdout);
+  std::string path = std::string(head) + tail;
+  std::string message = TooLongMessageText(head, tail, room);
+  if (MachineOutput(run->options))
+    JsonFailure(run, path.c_str(), "too-long", message);
+  else
+    TextFailure(run, kStatusOk, path.c_str(), "too-long", &message);
 }
 
 std::string TooLongMessageText(const char *head, const char *tail,
@@ -83,126 +88,37 @@ void ReportFailure(RunState *run, int code, const char *path) {
     JsonFailure(run, path, JsonStatusWord(code), StatusMessageText(code, path));
     return;
   }
-  ++run->failures; // counted for --expect and --lint
-  // --quiet: each failure a line of its own, with nothing around it.
-  PrintMessage(code, path, run->options.quiet);
-}
-
-const FileDigest *DigestRecord(RunState *run, FileRecord *record,
-                               FileDigest *digest) {
-  if (run->hasher == nullptr)
-    return nullptr;
-  *digest = FileDigest();
-  digest->read = HashRecordFile(run->hasher, record, digest->sha256) == 0;
-  return digest;
+  TextFailure(run, code, path, JsonStatusWord(code), nullptr);
 }
 
 namespace {
 
-// The text report's --hash line, after whatever it printed of the file:
-// labelled and aligned as the string lines are, starting in the first
-// column like every line of the report's own.
-void PrintDigestLine(const FileDigest &digest) {
-  fputs("SHA-256:           ", stdout);
-  fputs(digest.read ? DigestHex(digest).c_str() : "unreadable", stdout);
-  fputs("\n", stdout);
-}
-
-// The text report's line for a file it could not report in full.
-void ReportNoVersion(const FileRecord *record, StatusCode code) {
-  if (code == kStatusOk)
-    return;
-  fputs("\n", stdout);
-  PrintSafePath(record->path);
-  fputs(kNoVersionTail, stdout);
-  fputs("\n", stdout);
-}
-
-// What follows a file's text report: the line of a file it could not
-// report in full, and the --hash and --signature lines.
-void FinishTextReport(RunState *run, FileRecord *record, StatusCode code,
-                      const FileDigest *digest) {
-  ReportNoVersion(record, code);
-  // --all: a resource whose lookups failed still holds its strings; they
-  // follow the line that says so. A resource that is not there or could
-  // not be read has none to show.
-  if (run->options.allStrings && code != kStatusOk &&
-      code != kStatusNoVersionInfo && code != kStatusReadFailed &&
-      code != kStatusOutOfMemory)
-    ReportRecordTables(record, run->options.utf8);
-  if (digest != nullptr)
-    PrintDigestLine(*digest);
-  if (run->signatures != nullptr)
-    ReportRecordSignature(record, run->signatures, run->options.utf8);
-}
-
-// The text report with --dotnet, --expect or --lint, and the facts they
-// read beside it.
-void ReportFileWithFacts(RunState *run, FileRecord *record,
-                         const TextOptions &text, const FileDigest *digest) {
-  // --dotnet: the .NET facts, read after the report from the file it
-  // read, and the versions the report noted to compare them with.
-  DotnetFacts dotnet;
-  Win32Versions versions = Win32Versions();
-  bool withDotnet = run->options.dotnet;
-  // With --expect or --lint, the facts the checks read come from the block
-  // the report reads. --expect reads fields of the object --json would
-  // write, all tables included; --lint alone only the keys of the tables
-  // Windows does not pick.
-  FileFacts facts;
-  StatusCode code =
-      run->checks
-          ? ReportAndGatherFacts(record, text, &facts.version, &facts.code,
-                                 withDotnet ? &versions : nullptr,
-                                 !run->expectations.empty())
-          : ReportRecordVersion(record, text, withDotnet ? &versions : nullptr);
-  FinishTextReport(run, record, code, digest);
-  if (withDotnet) {
-    ReportRecordDotnet(record, run->keys, &dotnet, &versions,
-                       run->options.utf8);
-  }
-  if (run->checks) {
-    facts.path = record->path;
-    facts.examined = true;
-    CheckTextFile(run, record, code, &facts);
-  }
-}
-
-// --quiet in the text form: no report, only the checks' findings, from
-// facts gathered as --json gathers them.
-void CheckFileQuietly(RunState *run, FileRecord *record) {
-  if (!run->checks)
-    return;
-  GatherPlan plan = GatherPlan();
-  plan.everyTable = !run->expectations.empty();
-  plan.lintExtras = run->options.lint;
-  FileFacts facts;
-  GatherFile(record, plan, &facts);
-  CheckTextFile(run, record, facts.code, &facts);
-}
-
-// One regular file, in the run's output form.
+// One regular file: its facts gathered as the run's plan asks, then
+// handed to the run's sink. The text report reads the file itself as it
+// prints, and its checks follow its lines, their findings on standard
+// error; the machine forms put the findings into the record they write.
 void ReportFile(RunState *run, FileRecord *record) {
-  if (run->options.quiet && !MachineOutput(run->options)) {
-    CheckFileQuietly(run, record);
-    return;
-  }
   if (MachineOutput(run->options)) {
-    JsonReportFile(run, record);
+    FileFacts facts;
+    GatherFile(record, run->plan, &facts);
+    EmitFile(run, &facts);
     return;
   }
-  FileDigest storage;
-  const FileDigest *digest = DigestRecord(run, record, &storage);
-  TextOptions text = {run->detailed, run->options.allStrings,
-                      run->options.utf8};
-  // The facts are built only where something reads them: a walk reports
-  // a hundred thousand files without.
-  if (run->options.dotnet || run->checks) {
-    ReportFileWithFacts(run, record, text, digest);
-    return;
+  // Each member the text form reads is set for each file: by the
+  // gathering, the report or the checks. A plan of nothing beside the
+  // report (the classic command line's) has nothing to gather: the report
+  // reads the file and prints the record's path itself.
+  FileFacts &facts = *run->textFacts;
+  if (PlanGathers(run->plan)) {
+    GatherFile(record, run->plan, &facts);
+  } else {
+    facts.examined = true;
+    facts.code = kStatusOk;
   }
-  FinishTextReport(run, record, ReportRecordVersion(record, text, nullptr),
-                   digest);
+  facts.record = record;
+  run->sink.file(run->sink.state, &facts);
+  CheckTextFile(run, record, &facts);
+  facts.record = nullptr; // closed after this
 }
 
 } // namespace
@@ -518,11 +434,55 @@ void ReportPattern(RunState *run, const char *pattern) {
 
 namespace {
 
-void PrintBanner() {
-  printf("\n");
-  printf("%s Win32 Executable Version Checker %s %s\n", kMaker, kVersion,
-         kBuildStamp);
-  printf("%s\n", kNotice);
+// The text report's line of a failure: a message of the catalogue, or
+// one of its own (a path too long), which names the path first. The path
+// is printed safe; the words after it are the program's own.
+void PrintFailureLine(const FileFacts &facts, bool asLine) {
+  if (!facts.hasMessage) {
+    PrintMessage(facts.code, facts.path.c_str(), asLine);
+    return;
+  }
+  if (!asLine)
+    fputs("\n", stdout);
+  const std::string &path = facts.path;
+  if (facts.message.compare(0, path.size(), path) == 0) {
+    PrintSafePath(path.c_str());
+    fputs(facts.message.c_str() + path.size(), stdout);
+  } else {
+    PrintSafePath(facts.message.c_str());
+  }
+  if (asLine)
+    fputs("\n", stdout);
+}
+
+// What the run asks of each file in the text form: the report reads its
+// version facts itself as it prints, and --dotnet's after it; with
+// --quiet only what the checks read.
+void PlanTextReport(RunState *run, bool detailed) {
+  GatherPlan &plan = run->plan;
+  TextSinkSettings settings = TextSinkSettings();
+  settings.text = {detailed, run->options.allStrings, run->options.utf8};
+  settings.quiet = run->options.quiet;
+  settings.checks = run->checks;
+  // --lint's extras whichever check is asked for: they come from the
+  // block the report reads.
+  settings.checkPlan.lintExtras = true;
+  settings.checkPlan.everyTable = !run->expectations.empty();
+  settings.dotnet = run->options.dotnet;
+  settings.keys = run->keys;
+  settings.printFailure = PrintFailureLine;
+  plan = GatherPlan();
+  if (run->options.quiet) {
+    plan.versionFacts = run->checks;
+    plan.version.everyTable = !run->expectations.empty();
+    plan.version.lintExtras = run->options.lint;
+  } else {
+    // The digest first, so that on POSIX the report reads the file the
+    // hash read.
+    plan.hasher = run->hasher;
+    plan.signatures = run->signatures;
+  }
+  run->sink = TextSink(settings);
 }
 
 // Without a file to examine: the usage, on standard error in the machine
@@ -555,8 +515,8 @@ int RunArguments(RunState *run, int argc, char **argv) {
     return 0;
   }
   int first = 1;
-  run->detailed = classicOptions && strcmp(argv[1], "-d") == 0;
-  if (run->detailed) {
+  bool detailed = classicOptions && strcmp(argv[1], "-d") == 0;
+  if (detailed) {
     first = 2;
     // "-d --" in the opt-in modes: the rest are files, whatever they say.
     if (AnyLongOption(run->options) && argc > 2 && strcmp(argv[2], "--") == 0)
@@ -582,22 +542,25 @@ int RunArguments(RunState *run, int argc, char **argv) {
       return 1;
     }
   }
-  if ((!machine && !run->options.quiet) || bannerOnly)
+  if (bannerOnly) {
     PrintBanner();
-  if (bannerOnly)
     return -1;
-  if (machine) {
+  }
+  if (!machine) {
+    PlanTextReport(run, detailed);
+  } else {
     // What each file is read for: the run's options, open by now.
     GatherPlan &plan = run->plan;
-    plan.everyTable = plan.everyTable || run->checks;
-    plan.lintExtras = run->options.lint;
+    plan.version.everyTable = plan.version.everyTable || run->checks;
+    plan.version.lintExtras = run->options.lint;
+    plan.versionFacts = true;
     plan.status = true;
     plan.dotnet = run->options.dotnet;
     plan.keys = run->keys;
     plan.signatures = run->signatures;
     plan.hasher = run->hasher;
-    StartMachineOutput(run);
   }
+  run->sink.begin(run->sink.state);
   for (int i = first; i < argc; ++i) {
     const char *pattern = argv[i];
     if (strlen(pattern) >= PathRoom(run->options))
@@ -608,8 +571,7 @@ int RunArguments(RunState *run, int argc, char **argv) {
       ReportPattern(run, pattern);
   }
   bool failed = run->failures > 0 || run->failedChecks > 0;
-  if (!machine && !run->options.quiet)
-    printf("\n");
+  run->sink.end(run->sink.state);
   if (run->checks)
     PrintCheckSummary(run);
   if (machine)
@@ -685,7 +647,9 @@ bool ChooseFields(RunState *run) {
   }
   if (!MachineOutput(run->options))
     return true;
-  SinkSettings settings = {run->terminal, std::vector<std::string>()};
+  // Asked once for the run: a terminal shows each line's controls and
+  // bidirectional controls as escapes; a file or a pipe gets them exactly.
+  SinkSettings settings = {OutputIsTerminal(), std::vector<std::string>()};
   std::vector<std::string> &fields = settings.fields;
   if (list == nullptr && run->options.csv) {
     fields = DefaultCsvFields();
@@ -702,7 +666,7 @@ bool ChooseFields(RunState *run) {
     return false;
   }
   // Every table's strings only where a field reads them.
-  run->plan.everyTable =
+  run->plan.version.everyTable =
       fields.empty() || PartsForFields(fields, run->options.csv).tables;
   run->sink = run->options.csv ? CsvSink(settings) : JsonLinesSink(settings);
   return true;
@@ -752,7 +716,6 @@ int RunQuelvo(int argc, char **argv, const StreamBuffer *errorBuffer) {
             run.options.usageError ? argv[first - 1] : "");
     return 2;
   }
-  run.terminal = MachineOutput(run.options) && OutputIsTerminal();
   if (!ChooseFields(&run) || !SetUpChecks(&run)) {
     FinishChecks(&run);
     CloseSink(&run.sink);
@@ -783,6 +746,10 @@ int RunQuelvo(int argc, char **argv, const StreamBuffer *errorBuffer) {
     run.keys = OpenKeyDigester();
   // Null without memory: each file's record then takes room of its own.
   run.fileRoom = NewFileState();
+  // Built here rather than cleared with the run's state: the record is
+  // large, and most of it is set only where it is read.
+  FileFacts textFacts;
+  run.textFacts = &textFacts;
   // What follows the long options is a command line of its own.
   int status = RunArguments(&run, argc - (first - 1), argv + (first - 1));
   FinishChecks(&run);

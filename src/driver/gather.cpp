@@ -92,8 +92,9 @@ void GatherFile(FileRecord *record, const GatherPlan &plan, FileFacts *facts) {
     facts->digest.read =
         HashRecordFile(plan.hasher, record, facts->digest.sha256) == 0;
   facts->withDotnet = plan.dotnet;
-  StatusCode code = GatherVersionFacts(record, &facts->version, plan.lintExtras,
-                                       plan.everyTable);
+  StatusCode code = kStatusOk;
+  if (plan.versionFacts)
+    code = GatherVersionFacts(record, &facts->version, plan.version);
   facts->withSignature = plan.signatures != nullptr;
   if (facts->withSignature)
     QueryRecordSignature(record, plan.signatures, &facts->signature.emplace());

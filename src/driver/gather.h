@@ -11,10 +11,10 @@ struct SignatureChecks;
 
 // What the run asks of each file, beside its version facts.
 struct GatherPlan {
-  // Every string table's strings (--json's whole object, --expect, a
-  // field that reads "string_tables"); else only each table's key.
-  bool everyTable;
-  bool lintExtras; // what --lint reads besides (GatherVersionFacts)
+  // The version facts, gathered here; the text report reads its own as
+  // it prints.
+  bool versionFacts;
+  VersionPlan version; // what of the version resource, beside the rest
   // The status word and message the object reports (the machine forms,
   // --expect); without, only the stage the facts stop at.
   bool status;
@@ -23,6 +23,12 @@ struct GatherPlan {
   SignatureChecks *signatures; // --signature; null without
   FileHasher *hasher;          // --hash; null without
 };
+
+// Whether the plan asks for anything but the path and the examination.
+inline bool PlanGathers(const GatherPlan &plan) {
+  return plan.versionFacts || plan.status || plan.dotnet ||
+         plan.signatures != nullptr || plan.hasher != nullptr;
+}
 
 // Fills facts for the record's file: its digest first (so that on POSIX
 // the rest reads the file the hash read), then its version facts, .NET

@@ -32,14 +32,12 @@ void Emit(RunState *run, FileFacts *facts, bool counted) {
   if (run->options.quiet && !counted && !found)
     return;
   if (facts->examined)
-    run->sink.file(run->sink.state, *facts);
+    run->sink.file(run->sink.state, facts);
   else
     run->sink.failure(run->sink.state, *facts);
 }
 
 } // namespace
-
-void StartMachineOutput(RunState *run) { run->sink.begin(run->sink.state); }
 
 void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message, bool failure) {
@@ -57,16 +55,15 @@ void JsonFailure(RunState *run, const char *path, const char *status,
   Emit(run, &facts, failure);
 }
 
-void JsonReportFile(RunState *run, FileRecord *record) {
-  FileFacts facts;
-  GatherFile(record, run->plan, &facts);
-  MarkRunMembers(run, &facts);
+void EmitFile(RunState *run, FileFacts *facts) {
+  MarkRunMembers(run, facts);
   // A file that could not be read is a failure; one that holds no version
   // information is an answer. A file whose digest was asked for and not
   // read is not reported in full: an inventory with a hole in it must not
   // pass for a whole one.
-  bool incomplete = facts.failure || (facts.withDigest && !facts.digest.read);
+  bool incomplete =
+      facts->failure || (facts->withDigest && !facts->digest.read);
   if (incomplete)
     ++run->failures;
-  Emit(run, &facts, incomplete);
+  Emit(run, facts, incomplete);
 }

@@ -23,16 +23,20 @@ struct SignatureChecks;
 
 struct RunState {
   RunOptions options;
-  bool detailed; // -d
   // --json and --csv: objects that say an argument matched nothing or a
   // file or folder could not be read (its digest too, with --hash), which
   // make the exit status 1. A file without version information is an
   // answer, not a failure.
   int failures;
-  // --json and --csv: the form each record is written in, and what the
-  // run asks of each file for it.
+  // The form each record is written in (the text report, --json, --csv),
+  // and what the run asks of each file for it.
   OutputSink sink;
   GatherPlan plan;
+  // The text report's record of each file, one file at a time, for the
+  // whole run (RunQuelvo's): its lists' room is taken once, and a file
+  // costs no record of its own to build and free. (The machine forms
+  // build one for each file: every member they write starts afresh.)
+  FileFacts *textFacts;
   FileHasher *hasher; // --hash: open for the whole run; or null
   KeyDigester *keys;  // --dotnet's key tokens, for the whole run; or null
   // The read-ahead of the reports, from the first list of several matches
@@ -58,10 +62,6 @@ struct RunState {
   int lintWarnings;
   int failedExpectations;
   bool sharedStreams; // standard output and error reach one file
-  // --json and --csv: standard output is a terminal, where each line's
-  // controls and bidirectional controls are shown as escapes; to a file
-  // or a pipe the lines are written exactly.
-  bool terminal;
 };
 
 // The classic command line takes paths of the platform's limit: 259
@@ -96,22 +96,15 @@ std::string NoVersionMessageText(const char *path);
 std::string FolderMessageText(const char *path);
 std::string TooLongMessageText(const char *head, const char *tail, size_t room);
 
-// --hash: the digest of the record's file into *digest, which is returned;
-// null without --hash. Called before the file's report, so that on POSIX
-// the report reads the file the hash read, opened once.
-const FileDigest *DigestRecord(RunState *run, FileRecord *record,
-                               FileDigest *digest);
-
 // --json and --csv: one object per line, or one row (json_output.cpp).
-// The sink's start (the CSV header), once at the start of the run.
-void StartMachineOutput(RunState *run);
 // An object without facts: a failure (counted for the exit status) or,
 // with failure false, an answer such as a folder named without
 // --recursive.
 void JsonFailure(RunState *run, const char *path, const char *status,
                  const std::string &message, bool failure = true);
-// An examined file: gathered as the run's plan asks, then written.
-void JsonReportFile(RunState *run, FileRecord *record);
+// An examined file's facts, gathered as the run's plan asks: checked,
+// counted and written.
+void EmitFile(RunState *run, FileFacts *facts);
 const char *JsonStatusWord(int code);
 
 // --expect and --lint (checks.cpp). Reads the options' values into the
@@ -119,10 +112,9 @@ const char *JsonStatusWord(int code);
 bool SetUpChecks(RunState *run);
 void FinishChecks(RunState *run);
 // The checks of one examined file in the text form, on standard error:
-// code is what the text report answered, facts (its path, version facts
-// and their stage) what was gathered beside it.
-void CheckTextFile(RunState *run, FileRecord *record, StatusCode code,
-                   FileFacts *facts);
+// facts (its path, version facts and their stage) as the report gathered
+// them, or the gathering without it.
+void CheckTextFile(RunState *run, FileRecord *record, FileFacts *facts);
 // The checks of one record in the machine forms, into it: a record of no
 // file examined, or of one that could not be read, is not checked (its
 // checks are null). Whether they found anything: an expectation that did

@@ -40,6 +40,9 @@ struct FileFacts {
   // its own. Without, every value of the file is null.
   bool examined = false;
   StatusCode code = kStatusOk; // the stage the version facts stop at
+  // The text report: the examined file's open record, which it reads as
+  // it prints; null for the machine forms, which read the facts alone.
+  FileRecord *record = nullptr;
   // Filled by the gathering of an examined file, and read only then: left
   // unset otherwise, as clearing it costs a record more than the rest.
   VersionFacts version;

@@ -37,6 +37,9 @@ void WriteRecord(void *state, const FileFacts &facts) {
   w.buffer.swap(line);
 }
 
+// The machine forms write the facts as gathered, and change none.
+void WriteFile(void *state, FileFacts *facts) { WriteRecord(state, *facts); }
+
 void Nothing(void *) {}
 
 void Free(void *state) { delete static_cast<JsonLinesState *>(state); }
@@ -49,7 +52,7 @@ OutputSink JsonLinesSink(const SinkSettings &settings) {
   for (const std::string &name : settings.fields)
     s->fields.push_back(ChooseField(name));
   s->writer = JsonWriter();
-  return {s, Nothing, WriteRecord, WriteRecord, Nothing, Free};
+  return {s, Nothing, WriteFile, WriteRecord, Nothing, Free};
 }
 
 void CloseSink(OutputSink *sink) {

@@ -12,8 +12,10 @@
 struct OutputSink {
   void *state; // the sink's own: its options and the scratch it reuses
   void (*begin)(void *state);
-  // An examined file's record.
-  void (*file)(void *state, const FileFacts &facts);
+  // An examined file's record. The text report reads the file itself, as
+  // it prints, through facts->record, and fills the facts it reads there
+  // (the version facts the checks read, --dotnet's) for what follows it.
+  void (*file)(void *state, FileFacts *facts);
   // The record of an argument that names no file to examine (not found,
   // too long, a folder, unreadable).
   void (*failure)(void *state, const FileFacts &facts);
@@ -30,6 +32,29 @@ struct SinkSettings {
   // --json's whole object.
   std::vector<std::string> fields;
 };
+
+// What the text report is asked for.
+struct TextSinkSettings {
+  TextOptions text; // -d, --all, --utf8
+  bool quiet;       // --quiet: no report, only the failures' lines
+  // --expect and --lint: the version facts they read, gathered from the
+  // block the report reads.
+  bool checks;
+  VersionPlan checkPlan;
+  bool dotnet;       // --dotnet: its lines after the report
+  KeyDigester *keys; // its key tokens; null without SHA-1
+  // The line of a failure (the catalogue's message of facts.code, or,
+  // where facts has a message, that one): after a blank line, or with
+  // asLine a line of its own.
+  void (*printFailure)(const FileFacts &facts, bool asLine);
+};
+
+// The text report: the banner, each file's lines, a line for an argument
+// that names no file, and the blank line at its end.
+OutputSink TextSink(const TextSinkSettings &settings);
+
+// The text report's banner: -v prints it alone.
+void PrintBanner();
 
 // --json: one object per line, whole or with the fields chosen.
 OutputSink JsonLinesSink(const SinkSettings &settings);

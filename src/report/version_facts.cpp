@@ -178,15 +178,15 @@ const VersionText *FindVersionString(const VersionFacts &f, const char *name) {
 }
 
 StatusCode GatherBlockFacts(void *block, DWORD size, VersionFacts *f,
-                            bool forLint, bool everyTable) {
-  StatusCode result = GatherLoaded(block, size, f, everyTable);
-  if (forLint && everyTable)
+                            const VersionPlan &plan) {
+  StatusCode result = GatherLoaded(block, size, f, plan.everyTable);
+  if (plan.lintExtras && plan.everyTable)
     GatherTableKeys(f);
   return result;
 }
 
-StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f, bool forLint,
-                              bool everyTable) {
+StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f,
+                              const VersionPlan &plan) {
   DWORD handle;
   DWORD size = StartGathering(record, f, &handle);
   if (size == 0)
@@ -195,16 +195,17 @@ StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *f, bool forLint,
   StatusCode result = LoadVersionBlock(record, handle, size, &block);
   if (result != kStatusOk)
     return result;
-  result = GatherBlockFacts(block.data, size, f, forLint, everyTable);
+  result = GatherBlockFacts(block.data, size, f, plan);
   FreeVersionBlock(&block);
-  if (forLint)
+  if (plan.lintExtras)
     GatherLanguageVersions(record, f);
   return result;
 }
 
 StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
                                 VersionFacts *f, StatusCode *factsCode,
-                                Win32Versions *versions, bool everyTable) {
+                                Win32Versions *versions,
+                                const VersionPlan &plan) {
   if (versions != nullptr)
     *versions = Win32Versions();
   DWORD handle;
@@ -219,11 +220,12 @@ StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
     return result;
   // The facts first: the report's lookups write their code page copies
   // into the block's spare area, which the walks here never read.
-  *factsCode = GatherBlockFacts(block.data, size, f, true, everyTable);
+  *factsCode = GatherBlockFacts(block.data, size, f, plan);
   result =
       ReportLoadedVersion(record->path, block.data, size, options, versions);
   FreeVersionBlock(&block);
-  GatherLanguageVersions(record, f);
+  if (plan.lintExtras)
+    GatherLanguageVersions(record, f);
   return result;
 }
 

@@ -79,26 +79,36 @@ std::string DigestHex(const FileDigest &digest);
 const VersionText *FindVersionString(const VersionFacts &facts,
                                      const char *name);
 
-// forLint: gather what --lint checks besides; everyTable as for
-// GatherBlockFacts.
+// What a gathering of version facts reads besides the version block's
+// own: by default every table's strings and nothing for --lint.
+struct VersionPlan {
+  // What --lint checks besides: every table's key and, where the resource
+  // directory holds several languages, each one's fixed record versions.
+  bool lintExtras = false;
+  // Every table's strings (--json's whole object, --expect, a field that
+  // reads "string_tables"); else only each table's key, in tableKeys: all
+  // --lint reads of the tables Windows does not pick.
+  bool everyTable = true;
+};
+
 StatusCode GatherVersionFacts(FileRecord *record, VersionFacts *facts,
-                              bool forLint = false, bool everyTable = true);
+                              const VersionPlan &plan = VersionPlan());
 
 // The facts of a block already loaded (the version service's layout, of
 // size bytes), as GatherVersionFacts gathers them from it, into facts that
 // hold the image's already: for a caller that loaded the block itself.
-// Without everyTable, tables stays empty and tableKeys holds every
-// table's key: all --lint reads of the tables Windows does not pick.
+// The plan's language versions are the caller's to gather: they are not
+// in the block.
 StatusCode GatherBlockFacts(void *block, DWORD size, VersionFacts *facts,
-                            bool forLint, bool everyTable = true);
+                            const VersionPlan &plan);
 
 // The text report of a file (ReportRecordVersion) and, from the same
-// block, its facts as GatherVersionFacts gathers them for --lint, with
-// that stage in *factsCode, and, when versions is not null, what --dotnet
-// compares; every table's strings only with everyTable (GatherBlockFacts).
-// Returns the text report's status.
+// block, its facts as GatherVersionFacts gathers them for plan, with that
+// stage in *factsCode, and, when versions is not null, what --dotnet
+// compares. Returns the text report's status.
 StatusCode ReportAndGatherFacts(FileRecord *record, const TextOptions &options,
                                 VersionFacts *facts, StatusCode *factsCode,
-                                Win32Versions *versions, bool everyTable);
+                                Win32Versions *versions,
+                                const VersionPlan &plan);
 
 #endif

@@ -216,9 +216,10 @@ TEST(GatherFile, ThePlanSaysWhatIsRead) {
   };
   for (const auto &c : cases) {
     GatherPlan plan = GatherPlan();
-    plan.everyTable = c.everyTable;
+    plan.versionFacts = true;
+    plan.version.everyTable = c.everyTable;
     plan.status = true;
-    plan.lintExtras = c.lint;
+    plan.version.lintExtras = c.lint;
     plan.dotnet = c.dotnet;
     plan.keys = keys;
     plan.hasher = c.hash ? hasher : nullptr;

@@ -18,7 +18,9 @@ std::vector<LintFinding> LintFile(const std::string &path,
   FileRecord record;
   OpenFileRecord(&record, &copy[0], nullptr, nullptr);
   VersionFacts facts;
-  StatusCode code = GatherVersionFacts(&record, &facts, true);
+  VersionPlan plan;
+  plan.lintExtras = true;
+  StatusCode code = GatherVersionFacts(&record, &facts, plan);
   CloseFileRecord(&record);
   std::vector<LintFinding> findings;
   LintVersionFacts(path.c_str(), code, facts, options, &findings);

@@ -1,6 +1,7 @@
 // The output sinks and the fields they write, from hand-made records: the
 // paths into "signature" and "dotnet" are the whole object's members, and
 // each sink writes a record as its form says.
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -12,6 +13,8 @@
 #include "json_index.h"
 #include "json_report.h"
 #include "output_sink.h"
+#include "report.h"
+#include "signature_report.h"
 #include "test_support.h"
 
 namespace {
@@ -183,11 +186,14 @@ TEST(FactFields, TheFullRecordHasEveryPath) {
         << kDotnetFields[i].name;
 }
 
-std::string Sink(OutputSink sink, const std::vector<FileFacts> &records) {
+std::string Sink(OutputSink sink, std::vector<FileFacts> records) {
   std::string out = CaptureOutput([&] {
     sink.begin(sink.state);
-    for (const FileFacts &f : records)
-      (f.examined ? sink.file : sink.failure)(sink.state, f);
+    for (FileFacts &f : records)
+      if (f.examined)
+        sink.file(sink.state, &f);
+      else
+        sink.failure(sink.state, f);
     sink.end(sink.state);
   });
   CloseSink(&sink);
@@ -237,3 +243,141 @@ TEST(OutputSink, CsvHeaderThenRowsEndedByCrLf) {
 }
 
 } // namespace
+
+namespace {
+
+// The text report's sink reads the file through the record its facts
+// carry; what follows the report's lines comes from the facts.
+struct TextRun {
+  FileRecord record;
+  std::string path;
+  FileFacts facts;
+};
+
+void OpenTextRun(TextRun *run, const std::string &path) {
+  run->path = path;
+  OpenFileRecord(&run->record, &run->path[0], nullptr, nullptr);
+  run->facts.path = path;
+  run->facts.examined = true;
+  run->facts.record = &run->record;
+}
+
+TextSinkSettings PlainText(bool detailed) {
+  TextSinkSettings s = TextSinkSettings();
+  s.text = {detailed, false, false};
+  s.printFailure = [](const FileFacts &, bool) {};
+  return s;
+}
+
+} // namespace
+
+// Each file's lines in order: the report's, the line of a file it could
+// not report in full, then --hash's, then --signature's; nothing with
+// --quiet.
+TEST(TextSink, AFilesLinesThenWhatFollowsThem) {
+  const struct {
+    const char *file;
+    bool detailed, quiet, digestRead, signature, noVersion;
+  } cases[] = {
+      {"basic.dll", true, false, true, true, false},
+      {"basic.dll", false, false, false, false, false},
+      {"nover.dll", false, false, true, true, true},
+      {"nocompany.dll", true, false, false, true, true},
+      {"basic.dll", true, true, true, true, false},
+  };
+  for (const auto &c : cases) {
+    std::string path = Fixture(c.file);
+    TextRun run;
+    OpenTextRun(&run, path);
+    run.facts.withDigest = true;
+    run.facts.digest = FileDigest();
+    run.facts.digest.read = c.digestRead;
+    run.facts.digest.sha256[0] = 0xAB;
+    if (c.signature)
+      run.facts.signature = Records()[0].signature;
+    TextSinkSettings settings = PlainText(c.detailed);
+    settings.quiet = c.quiet;
+    OutputSink sink = TextSink(settings);
+    std::string out = CaptureOutput([&] { sink.file(sink.state, &run.facts); });
+    CloseSink(&sink);
+    CloseFileRecord(&run.record);
+
+    std::string expected;
+    if (!c.quiet) {
+      expected =
+          CaptureOutput([&] { ReportVersion(path.c_str(), c.detailed); });
+      if (c.noVersion)
+        expected += "\n" + path + " does not contain version information.\n";
+      expected += "SHA-256:           ";
+      expected += c.digestRead ? DigestHex(run.facts.digest) : "unreadable";
+      expected += "\n";
+      if (c.signature)
+        expected += CaptureOutput(
+            [&] { PrintSignatureFacts(*run.facts.signature, false); });
+    }
+    EXPECT_EQ(out, expected) << c.file << (c.quiet ? " --quiet" : "");
+  }
+}
+
+// With the checks, the version facts come from the block the report
+// prints, as the gathering alone would give them; --dotnet's facts are
+// left in the record for what follows.
+TEST(TextSink, TheReportFillsTheFactsTheChecksRead) {
+  for (const char *file : {"basic.dll", "notrans.dll", "nocompany.dll",
+                           "nover.dll", "../dotnet/strong.dll"}) {
+    std::string path = Fixture(file);
+    TextRun run;
+    OpenTextRun(&run, path);
+    TextSinkSettings settings = PlainText(false);
+    settings.checks = true;
+    settings.checkPlan.lintExtras = true;
+    settings.checkPlan.everyTable = true;
+    settings.dotnet = true;
+    OutputSink sink = TextSink(settings);
+    CaptureOutput([&] { sink.file(sink.state, &run.facts); });
+    CloseSink(&sink);
+    CloseFileRecord(&run.record);
+
+    VersionFacts alone;
+    std::string copy = path;
+    FileRecord record;
+    OpenFileRecord(&record, &copy[0], nullptr, nullptr);
+    StatusCode code = GatherVersionFacts(&record, &alone, settings.checkPlan);
+    CloseFileRecord(&record);
+    const VersionFacts &f = run.facts.version;
+    EXPECT_EQ(run.facts.code, code) << file;
+    EXPECT_EQ(f.hasTranslations, alone.hasTranslations) << file;
+    EXPECT_EQ(f.strings.size(), alone.strings.size()) << file;
+    EXPECT_EQ(f.tables.size(), alone.tables.size()) << file;
+    EXPECT_EQ(f.tableKeys, alone.tableKeys) << file;
+    EXPECT_EQ(f.image.kind, alone.image.kind) << file;
+    EXPECT_TRUE(run.facts.withDotnet) << file;
+    ASSERT_TRUE(run.facts.dotnet.has_value()) << file;
+    EXPECT_EQ(run.facts.dotnet->found,
+              std::string(file).find("dotnet") != std::string::npos)
+        << file;
+  }
+}
+
+// The banner opens the report and a blank line ends it, neither with
+// --quiet; a failure's line is a line of its own only with --quiet.
+TEST(TextSink, BannerEndAndFailures) {
+  for (bool quiet : {false, true}) {
+    TextSinkSettings settings = PlainText(false);
+    settings.quiet = quiet;
+    settings.printFailure = [](const FileFacts &facts, bool asLine) {
+      printf("[%s %d]", facts.path.c_str(), asLine ? 1 : 0);
+    };
+    OutputSink sink = TextSink(settings);
+    FileFacts failure;
+    failure.path = "gone";
+    std::string out = CaptureOutput([&] {
+      sink.begin(sink.state);
+      sink.failure(sink.state, failure);
+      sink.end(sink.state);
+    });
+    CloseSink(&sink);
+    std::string banner = CaptureOutput([] { PrintBanner(); });
+    EXPECT_EQ(out, quiet ? "[gone 1]" : banner + "[gone 0]\n");
+  }
+}
