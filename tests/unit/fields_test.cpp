@@ -141,7 +141,8 @@ TEST(Fields, AnExpectationOfAStringsCellHolds) {
   FileHasher *hasher = OpenFileHasher(nullptr);
   KeyDigester *keys = OpenKeyDigester();
   GatherPlan plan = GatherPlan();
-  plan.everyTable = true;
+  plan.versionFacts = true;
+  plan.version.everyTable = true;
   plan.status = true;
   plan.dotnet = true;
   plan.keys = keys;
