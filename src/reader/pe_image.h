@@ -134,7 +134,7 @@ inline bool ReadResourceDirectory(ByteSource *src, uint64_t dir,
     return false;
   directory->named = Le16(counts);
   directory->ids =
-      Le16(counts + kResNumberOfIdEntries - kResNumberOfNamedEntries);
+      Le16(counts + (kResNumberOfIdEntries - kResNumberOfNamedEntries));
   directory->entries = dir + kResDirectorySize;
   directory->idEntries =
       directory->entries + uint64_t{kResEntrySize} * directory->named;
