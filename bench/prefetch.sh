@@ -31,7 +31,8 @@ c++ -O2 -std=c++17 -Wall -Wextra -I"$REPO/src/match" -I"$REPO/src/platform" \
   -I"$REPO/src/report" -I"$REPO/src/common" -o "$BUILD/prefetch_harness" \
   "$HERE/prefetch_harness.cpp" "$BUILD/libquelvo_report.a" \
   "$BUILD/libquelvo_match.a" "$BUILD/libquelvo_platform.a" \
-  "$BUILD/libquelvo_reader.a" -pthread "${uring[@]}"
+  "$BUILD/libquelvo_signature_service.a" "$BUILD/libquelvo_reader.a" \
+  "$BUILD/libquelvo_text.a" -pthread "${uring[@]}"
 cc -O2 -Wall -Wextra -o "$BUILD/floor" "$HERE/floor.c"
 H="$BUILD/prefetch_harness"
 FLOOR="$BUILD/floor"

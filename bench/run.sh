@@ -75,7 +75,9 @@ cc -O2 -Wall -Wextra -o "$BUILD/floor" "$HERE/floor.c"
 cc -O2 -Wall -Wextra -o "$BUILD/walk_floor" "$HERE/walk_floor.c"
 c++ -O2 -std=c++17 -Wall -Wextra -I"$REPO/src/match" -I"$REPO/src/platform" \
   -I"$REPO/src/common" -o "$BUILD/list_memory" "$HERE/list_memory.cpp" \
-  "$BUILD/libquelvo_match.a" "$BUILD/libquelvo_platform.a" "$BUILD/libquelvo_reader.a"
+  "$BUILD/libquelvo_match.a" "$BUILD/libquelvo_platform.a" \
+  "$BUILD/libquelvo_signature_service.a" "$BUILD/libquelvo_reader.a" \
+  "$BUILD/libquelvo_text.a"
 QUELVO="$BUILD/quelvo"
 FLOOR="$BUILD/floor"
 WALK_FLOOR="$BUILD/walk_floor"
