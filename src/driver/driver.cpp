@@ -51,14 +51,10 @@ void PrintMessage(int code, const char *path, bool asLine);
 
 } // namespace
 
-size_t PathRoom(const RunOptions &options) {
-  return AnyLongOption(options) ? kSystemPathMax : kPathBuffer;
-}
-
 // A path that does not fit is never cut short silently: it is named and
 // left alone.
 void ReportTooLong(RunState *run, const char *head, const char *tail) {
-  size_t room = PathRoom(run->options);
+  size_t room = kPathBuffer;
   std::string path = std::string(head) + tail;
   std::string message = TooLongMessageText(head, tail, room);
   if (MachineOutput(run->options))
@@ -146,8 +142,8 @@ size_t PrefixLength(const char *pattern) {
 namespace {
 
 // Builds the pattern's directory prefix (its first prefix bytes) followed
-// by name, of nameLen bytes, in buffer (kSystemPathMax bytes); false when
-// the result does not fit the run's room.
+// by name, of nameLen bytes, in buffer (kPathBuffer bytes); false when
+// the result does not fit room.
 bool ComposePath(const char *pattern, size_t prefix, const char *name,
                  size_t nameLen, size_t room, char *buffer) {
   if (prefix + nameLen >= room)
@@ -165,12 +161,12 @@ struct ReadAhead {
   Prefetcher *prefetcher; // null: no read-ahead
   const char *pattern;
   size_t prefix;    // the length of the pattern's directory prefix
-  size_t room;      // the run's PathRoom
+  size_t room;      // kPathBuffer
   MatchNode *ahead; // the first node not queued
 };
 
 void QueueAhead(ReadAhead *r) {
-  char path[kSystemPathMax];
+  char path[kPathBuffer];
   while (r->ahead != nullptr) {
     size_t len = strlen(r->ahead->name);
     if ((len > 0 && r->ahead->name[len - 1] == '\\') ||
@@ -220,8 +216,8 @@ void ReportNotRegular(RunState *run, const char *path, bool directory) {
 // report call reads what the ones before found from that record.
 void ReportMatches(RunState *run, const char *pattern, MatchList list,
                    const FolderNote *folder) {
-  char buffer[kSystemPathMax];
-  size_t room = PathRoom(run->options);
+  char buffer[kPathBuffer];
+  size_t room = kPathBuffer;
   // A single match has nothing to read ahead of. The read-ahead is the
   // run's, started for its first list of several matches and kept for the
   // next: a walk lists thousands of folders.
@@ -239,7 +235,7 @@ void ReportMatches(RunState *run, const char *pattern, MatchList list,
     if (!ComposePath(pattern, prefix, node->name, nameLen, room, buffer)) {
       if (directory)
         continue; // passed over silently, however long
-      char typed[kSystemPathMax];
+      char typed[kPathBuffer];
       memcpy(typed, pattern, prefix);
       typed[prefix] = '\0';
       ReportTooLong(run, typed, node->name);
@@ -563,7 +559,7 @@ int RunArguments(RunState *run, int argc, char **argv) {
   run->sink.begin(run->sink.state);
   for (int i = first; i < argc; ++i) {
     const char *pattern = argv[i];
-    if (strlen(pattern) >= PathRoom(run->options))
+    if (strlen(pattern) >= kPathBuffer)
       ReportTooLong(run, pattern, "");
     else if (run->options.recursive)
       WalkArgument(run, pattern);

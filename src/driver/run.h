@@ -64,14 +64,9 @@ struct RunState {
   bool sharedStreams; // standard output and error reach one file
 };
 
-// The classic command line takes paths of the platform's limit: 259
+// Paths live in buffers of the platform's limit: 259
 // characters and a zero, and says so of a longer one.
 const size_t kPathBuffer = 260;
-
-// The room for a path the run composes (its zero included): the classic
-// limit without long options, where what is said of a longer path stays
-// as it was; the system's own with them (kSystemPathMax).
-size_t PathRoom(const RunOptions &options);
 
 // The length of a pattern's directory prefix, up to and including the
 // character that ends it.
@@ -82,7 +77,7 @@ size_t PrefixLength(const char *pattern);
 void ReportMatches(RunState *run, const char *pattern, MatchList list,
                    const FolderNote *folder);
 
-// A path of head followed by tail that does not fit the run's PathRoom:
+// A path of head followed by tail that does not fit kPathBuffer:
 // named, not examined.
 void ReportTooLong(RunState *run, const char *head, const char *tail);
 

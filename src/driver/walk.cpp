@@ -96,7 +96,7 @@ void WalkSubfolder(Walk *walk, FolderNote *parent, const std::string &prefix,
   if (!FolderReachable(name))
     return;
   std::string next = SubfolderPrefix(prefix, name);
-  if (next.size() + strlen(walk->last) >= PathRoom(walk->run->options)) {
+  if (next.size() + strlen(walk->last) >= kPathBuffer) {
     ReportTooLong(walk->run, next.c_str(), walk->last);
     return;
   }
@@ -167,7 +167,7 @@ void WalkArgument(RunState *run, const char *argument) {
     prefix.assign(argument, prefixLen);
     last = argument + prefixLen;
   }
-  if (*last == '\0' || prefix.size() + strlen(last) >= PathRoom(run->options)) {
+  if (*last == '\0' || prefix.size() + strlen(last) >= kPathBuffer) {
     // Nothing to search for in any folder ("dir/" that names no folder),
     // or a pattern that no longer fits once the folder is spelt out.
     if (*last != '\0') {

@@ -355,7 +355,7 @@ void LinkSorted(MatchNode **nodes, size_t count, MatchList *list) {
 
 void ExpandPattern(const char *pattern, MatchList *list) {
   *list = nullptr;
-  char copy[kSystemPathMax];
+  char copy[260];
   size_t len = strlen(pattern);
   if (len >= sizeof copy)
     return; // cannot be searched without cutting it: matches nothing
@@ -385,7 +385,7 @@ void ExpandPatternInto(MatchStore *store, const char *pattern, MatchList *list,
   *list = nullptr;
   *note = nullptr;
   *searchError = 0;
-  char copy[kSystemPathMax];
+  char copy[260];
   size_t len = strlen(pattern);
   if (len >= sizeof copy)
     return; // cannot be searched without cutting it: matches nothing

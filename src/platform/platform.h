@@ -98,14 +98,6 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID *value,
 
 #endif
 
-// The longest path, with its terminating zero, that the system's own calls
-// take: the ANSI API's MAX_PATH on Windows, PATH_MAX elsewhere.
-#ifdef _WIN32
-const size_t kSystemPathMax = MAX_PATH;
-#else
-const size_t kSystemPathMax = 4096;
-#endif
-
 // File type bits as the C runtime's status query reports them.
 #define QUELVO_MODE_REGULAR 0x8000u
 #define QUELVO_MODE_DIRECTORY 0x4000u

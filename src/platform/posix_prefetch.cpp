@@ -294,7 +294,7 @@ bool PrefetchFile(Prefetcher *p, const char *path) {
     queued = true;
     size_t len = strlen(path);
     if (len >= sizeof slot->typed) {
-      slot->state = kDone; // too long to read ahead: the report reads it alone
+      slot->state = kDone; // no report reads a path this long
     } else {
       memcpy(slot->typed, path, len + 1);
       slot->state = kTyped;

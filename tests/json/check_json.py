@@ -128,7 +128,7 @@ jsonschema.Draft202012Validator.check_schema(SCHEMA)
 VALIDATOR = jsonschema.Draft202012Validator(SCHEMA)
 
 # Every fixture, every failure an argument can meet.
-too_long = "pe/" + "x" * 4100 + ".dll"
+too_long = "pe/" + "x" * 300 + ".dll"
 status, out = run(["--json", "pe/*", "ne/*", "lossless/*", "nosuch.dll",
                    too_long])
 found = objects(out, "fixtures")

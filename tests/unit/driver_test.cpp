@@ -151,44 +151,6 @@ TEST(RunQuelvo, PathsThatDoNotFitAreNamedNotCut) {
   EXPECT_EQ(r.status, 0);
 }
 
-// The classic command line keeps its limit of 259 characters; a run with
-// long options takes a path as long as the system does, and says so of
-// a longer one with that limit.
-TEST(RunQuelvo, LongOptionRunsTakePathsAsLongAsTheSystemDoes) {
-  ScratchDir dir;
-  std::string inner = std::string(200, 'd') + "/" + std::string(80, 'e');
-  dir.AddDir(std::string(200, 'd'));
-  std::string folder = dir.AddDir(inner);
-  std::string file = dir.Add(inner + "/x.dll", ReadFile(Fixture("basic.dll")));
-  ASSERT_GT(file.size(), 290u);
-  EXPECT_NE(RunWith({file}).output.find("\n" + file +
-                                        " is longer than 259 characters and "
-                                        "was not examined."),
-            std::string::npos);
-  const std::vector<std::vector<std::string>> runs = {
-      {"--json", file},
-      {"--json", folder + "/*.dll"},
-      {"--csv", file},
-      {"--json", "--recursive", dir.path()},
-      {"--recursive", "--hash", folder + "/x*"},
-  };
-  for (const std::vector<std::string> &args : runs) {
-    RunResult r = RunWith(args);
-    EXPECT_EQ(r.status, 0) << args[1];
-    EXPECT_NE(r.output.find(file), std::string::npos) << args[1];
-    EXPECT_EQ(r.output.find("longer than"), std::string::npos) << args[1];
-    EXPECT_EQ(r.output.find("too-long"), std::string::npos) << args[1];
-  }
-  std::string tooLong = folder + "/" + std::string(4096 - folder.size(), 'x');
-  RunResult json = RunWith({"--json", tooLong});
-  EXPECT_EQ(json.status, 1);
-  EXPECT_NE(json.output.find("\"status\":\"too-long\""), std::string::npos);
-  EXPECT_NE(json.output.find(" is longer than 4095 characters and was not "
-                             "examined."),
-            std::string::npos)
-      << json.output;
-}
-
 // The '\\' that marks a directory in the list is no part of its path, and
 // directories are passed over silently whatever their length.
 TEST(RunQuelvo, LongDirectoryNamesArePassedOverSilently) {

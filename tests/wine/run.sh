@@ -137,14 +137,10 @@ echo "== Wine prefix"
 #   are compared below, between the two builds.
 # - signature_missing_value, signature_unreadable_ca: they print nothing
 #   on standard output; their message is compared below.
-# - hash_detailed, hash_json, json_fixtures: each names a path of over
-#   4,000 characters, which a long option's run takes up to the system's
-#   limit: 4,095 characters on Linux, 259 on Windows, so the line that
-#   says it is too long names another limit.
 # - expect_bad_regex: its message gives the regular expression library's
 #   reason, the C library's on Linux and the C++ library's on Windows,
 #   which word it differently.
-skip="hash_detailed hash_json json_fixtures expect_bad_regex special_entries special_detailed special_hash special_hash_json special_not_regular_json special_not_regular_csv special_not_regular_recursive special_not_regular_text ne_le_short ne_le_detailed json_ne_le toolong_and_drives wildcard_rules names_listed names_with_prefix controls_names controls_names_json times_far_off deep_working_directory nonroot_search_only_folder nonroot_locked_folders nonroot_locked_folders_json nonroot_read_only_folder nonroot_read_only_folder_json nonroot_read_only_folder_patterns signature_fixtures signature_trust signature_json signature_stamps signature_hostile signature_missing_value signature_unreadable_ca"
+skip="expect_bad_regex special_entries special_detailed special_hash special_hash_json special_not_regular_json special_not_regular_csv special_not_regular_recursive special_not_regular_text ne_le_short ne_le_detailed json_ne_le toolong_and_drives wildcard_rules names_listed names_with_prefix controls_names controls_names_json times_far_off deep_working_directory nonroot_search_only_folder nonroot_locked_folders nonroot_locked_folders_json nonroot_read_only_folder nonroot_read_only_folder_json nonroot_read_only_folder_patterns signature_fixtures signature_trust signature_json signature_stamps signature_hostile signature_missing_value signature_unreadable_ca"
 
 passed=0
 failed=0
